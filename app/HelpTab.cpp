@@ -1,0 +1,240 @@
+#include "app/HelpTab.h"
+
+#include <exdisp.h>
+#include <exdispid.h>
+#include <ole2.h>
+
+#include "common/Window.h"
+
+// The publisher's help host; the path and query are fixed.
+static const wchar_t kHelpHost[] = L"www.quillmere.example";
+
+std::wstring HelpPageAddress() { return std::wstring(L"http://") + kHelpHost + L"/soft/Tandrel.asp?ver=3.35"; }
+
+const wchar_t kHelpTips[] =
+    L"Quillmere 使用技巧\r\n"
+    L"\r\n"
+    L"一、准备要复制的文件或文件夹（上方列表）\r\n"
+    L"  ・“添加文件”：在文件对话框中选择一个或多个文件。\r\n"
+    L"  ・“搜索添加文件”：选择一个文件夹，输入一行或多行关键字，文件名（第一个点之前的部分）包含任一关键字的文件会被加入列表；可选择是否搜索所有子目录。\r\n"
+    L"  ・“添加文件夹”：选择一个文件夹，复制时会连同其中的全部内容一起复制。\r\n"
+    L"  ・也可以直接从资源管理器把文件或文件夹拖放到列表中。\r\n"
+    L"  ・“移除文件(夹)”或 Delete 键移除选中的一项，“清空列表”移除全部。\r\n"
+    L"\r\n"
+    L"二、准备复制到的文件夹（中间列表）\r\n"
+    L"  ・“添加文件夹”：在目录树中选择文件夹，可以只添加该文件夹，也可以包括其下所有子文件夹或指定级数的子文件夹。\r\n"
+    L"  ・把文件夹拖放到列表中时，会询问是否包括所有子文件夹。\r\n"
+    L"\r\n"
+    L"三、选择复制选项\r\n"
+    L"  ・目标目录下已有同名文件时：覆盖、跳过、询问、自动编号同名文件（如 报告_1.doc），或按文件修改时间只替换旧文件。所选的方式会在下次启动时保留。\r\n"
+    L"  ・勾选“复制时先清空（删除）目标文件夹中的原有内容”后，每个目标文件夹在复制前会被清空；此操作不可撤消。\r\n"
+    L"  ・列表旁的“...”按钮可以立即清空所有目标文件夹。\r\n"
+    L"\r\n"
+    L"四、点击“开始复制”\r\n"
+    L"  ・每一项都会被复制到每一个目标文件夹中，进度条显示进度，完成后会有提示。\r\n"
+    L"\r\n"
+    L"五、保存常用的列表\r\n"
+    L"  ・“导出保存列表”把列表保存为 .lst 列表文件，“导入列表”可以再次载入；已不存在的文件或文件夹不会被导入。\r\n";
+
+// A minimal OLE container for the browser control: client site, in-place
+// site and frame, and the sink for the browser's events.
+class BrowserSite : public IOleClientSite, public IOleInPlaceSite, public IOleInPlaceFrame, public IDispatch {
+ public:
+  BrowserSite(HWND host, HelpView* view) : host_(host), view_(view) {}
+  void Detach() { view_ = nullptr; }
+
+  // IUnknown
+  STDMETHODIMP QueryInterface(REFIID riid, void** out) override {
+    if (riid == IID_IUnknown || riid == IID_IOleClientSite)
+      *out = static_cast<IOleClientSite*>(this);
+    else if (riid == IID_IOleInPlaceSite || riid == IID_IOleWindow)
+      *out = static_cast<IOleInPlaceSite*>(this);
+    else if (riid == IID_IOleInPlaceFrame || riid == IID_IOleInPlaceUIWindow)
+      *out = static_cast<IOleInPlaceFrame*>(this);
+    else if (riid == IID_IDispatch || riid == DIID_DWebBrowserEvents2)
+      *out = static_cast<IDispatch*>(this);
+    else {
+      *out = nullptr;
+      return E_NOINTERFACE;
+    }
+    AddRef();
+    return S_OK;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
+  STDMETHODIMP_(ULONG) Release() override {
+    ULONG n = --refs_;
+    if (n == 0) delete this;
+    return n;
+  }
+
+  // IOleClientSite
+  STDMETHODIMP SaveObject() override { return E_NOTIMPL; }
+  STDMETHODIMP GetMoniker(DWORD, DWORD, IMoniker**) override { return E_NOTIMPL; }
+  STDMETHODIMP GetContainer(IOleContainer** c) override {
+    *c = nullptr;
+    return E_NOINTERFACE;
+  }
+  STDMETHODIMP ShowObject() override { return S_OK; }
+  STDMETHODIMP OnShowWindow(BOOL) override { return S_OK; }
+  STDMETHODIMP RequestNewObjectLayout() override { return E_NOTIMPL; }
+
+  // IOleWindow (shared by the site and the frame)
+  STDMETHODIMP GetWindow(HWND* window) override {
+    *window = host_;
+    return S_OK;
+  }
+  STDMETHODIMP ContextSensitiveHelp(BOOL) override { return E_NOTIMPL; }
+
+  // IOleInPlaceSite
+  STDMETHODIMP CanInPlaceActivate() override { return S_OK; }
+  STDMETHODIMP OnInPlaceActivate() override { return S_OK; }
+  STDMETHODIMP OnUIActivate() override { return S_OK; }
+  STDMETHODIMP GetWindowContext(IOleInPlaceFrame** frame, IOleInPlaceUIWindow** doc, LPRECT pos, LPRECT clip,
+                                LPOLEINPLACEFRAMEINFO info) override {
+    *frame = static_cast<IOleInPlaceFrame*>(this);
+    AddRef();
+    *doc = nullptr;
+    GetClientRect(host_, pos);
+    GetClientRect(host_, clip);
+    info->fMDIApp = FALSE;
+    info->hwndFrame = GetAncestor(host_, GA_ROOT);
+    info->haccel = nullptr;
+    info->cAccelEntries = 0;
+    return S_OK;
+  }
+  STDMETHODIMP Scroll(SIZE) override { return E_NOTIMPL; }
+  STDMETHODIMP OnUIDeactivate(BOOL) override { return S_OK; }
+  STDMETHODIMP OnInPlaceDeactivate() override { return S_OK; }
+  STDMETHODIMP DiscardUndoState() override { return E_NOTIMPL; }
+  STDMETHODIMP DeactivateAndUndo() override { return E_NOTIMPL; }
+  STDMETHODIMP OnPosRectChange(LPCRECT) override { return S_OK; }
+
+  // IOleInPlaceUIWindow / IOleInPlaceFrame
+  STDMETHODIMP GetBorder(LPRECT) override { return INPLACE_E_NOTOOLSPACE; }
+  STDMETHODIMP RequestBorderSpace(LPCBORDERWIDTHS) override { return INPLACE_E_NOTOOLSPACE; }
+  STDMETHODIMP SetBorderSpace(LPCBORDERWIDTHS) override { return S_OK; }
+  STDMETHODIMP SetActiveObject(IOleInPlaceActiveObject*, LPCOLESTR) override { return S_OK; }
+  STDMETHODIMP InsertMenus(HMENU, LPOLEMENUGROUPWIDTHS) override { return S_OK; }
+  STDMETHODIMP SetMenu(HMENU, HOLEMENU, HWND) override { return S_OK; }
+  STDMETHODIMP RemoveMenus(HMENU) override { return S_OK; }
+  STDMETHODIMP SetStatusText(LPCOLESTR) override { return S_OK; }
+  STDMETHODIMP EnableModeless(BOOL) override { return S_OK; }
+  STDMETHODIMP TranslateAccelerator(LPMSG, WORD) override { return S_FALSE; }
+
+  // IDispatch: DWebBrowserEvents2
+  STDMETHODIMP GetTypeInfoCount(UINT* n) override {
+    *n = 0;
+    return S_OK;
+  }
+  STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+  STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+  STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
+    if (!view_) return S_OK;
+    if (id == DISPID_NAVIGATEERROR) view_->OnNavigateError();
+    if (id == DISPID_DOCUMENTCOMPLETE) view_->OnDocumentComplete();
+    return S_OK;
+  }
+
+ private:
+  ULONG refs_ = 1;
+  HWND host_;
+  HelpView* view_;
+};
+
+namespace {
+
+IWebBrowser2* CreateBrowser(BrowserSite* site, HWND host, DWORD* cookie) {
+  IOleObject* object = nullptr;
+  if (FAILED(CoCreateInstance(CLSID_WebBrowser, nullptr, CLSCTX_INPROC_SERVER, IID_IOleObject,
+                              reinterpret_cast<void**>(&object))))
+    return nullptr;
+  object->SetClientSite(site);
+  RECT rect;
+  GetClientRect(host, &rect);
+  object->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, site, 0, host, &rect);
+  IWebBrowser2* browser = nullptr;
+  object->QueryInterface(IID_IWebBrowser2, reinterpret_cast<void**>(&browser));
+  object->Release();
+  if (!browser) return nullptr;
+  IConnectionPointContainer* container = nullptr;
+  if (SUCCEEDED(browser->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&container)))) {
+    IConnectionPoint* point = nullptr;
+    if (SUCCEEDED(container->FindConnectionPoint(DIID_DWebBrowserEvents2, &point))) {
+      point->Advise(static_cast<IDispatch*>(site), cookie);
+      point->Release();
+    }
+    container->Release();
+  }
+  browser->put_Silent(VARIANT_TRUE);
+  return browser;
+}
+
+}  // namespace
+
+HelpView::HelpView(HWND page) {
+  HINSTANCE instance = GetModuleHandleW(nullptr);
+  container_ = CreateWindowExW(0, kPanelClass, L"", WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, 4, 4, 100, 100, page,
+                               nullptr, instance, nullptr);
+  browserHost_ = CreateWindowExW(0, kPanelClass, L"", WS_CHILD | WS_CLIPCHILDREN, 0, 0, 100, 100, container_,
+                                 nullptr, instance, nullptr);
+  tips_ = CreateWindowExW(WS_EX_CLIENTEDGE, L"EDIT", kHelpTips,
+                          WS_CHILD | WS_VISIBLE | WS_VSCROLL | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL, 0, 0, 100,
+                          100, container_, nullptr, instance, nullptr);
+  SendMessageW(tips_, WM_SETFONT, WPARAM(SongFont()), FALSE);
+  site_ = new BrowserSite(browserHost_, this);
+  DWORD cookie = 0;
+  browser_ = CreateBrowser(site_, browserHost_, &cookie);
+  failed_ = browser_ == nullptr;
+}
+
+HelpView::~HelpView() {
+  if (site_) site_->Detach();
+  if (browser_) {
+    browser_->Stop();
+    IOleObject* object = nullptr;
+    if (SUCCEEDED(browser_->QueryInterface(IID_IOleObject, reinterpret_cast<void**>(&object)))) {
+      object->Close(OLECLOSE_NOSAVE);
+      object->SetClientSite(nullptr);
+      object->Release();
+    }
+    browser_->Release();
+  }
+  if (site_) site_->Release();
+}
+
+void HelpView::Navigate(const std::wstring& address) {
+  if (!browser_) return;
+  BSTR url = SysAllocString(address.c_str());
+  VARIANT empty;
+  VariantInit(&empty);
+  if (FAILED(browser_->Navigate(url, &empty, &empty, &empty, &empty))) failed_ = true;
+  SysFreeString(url);
+}
+
+void HelpView::OnNavigateError() { failed_ = true; }
+
+void HelpView::OnDocumentComplete() {
+  // An error page completes too: only a page that loaded replaces the tips.
+  if (failed_ || pageShown_) return;
+  pageShown_ = true;
+  ShowWindow(browserHost_, SW_SHOW);
+  ShowWindow(tips_, SW_HIDE);
+}
+
+void HelpView::Resize(int x, int y, int width, int height) {
+  MoveWindow(container_, x, y, width, height, TRUE);
+  Layout();
+}
+
+void HelpView::Layout() {
+  RECT rect;
+  GetClientRect(container_, &rect);
+  MoveWindow(browserHost_, 0, 0, rect.right, rect.bottom, TRUE);
+  MoveWindow(tips_, 0, 0, rect.right, rect.bottom, TRUE);
+  if (!browser_) return;
+  IOleInPlaceObject* inPlace = nullptr;
+  if (SUCCEEDED(browser_->QueryInterface(IID_IOleInPlaceObject, reinterpret_cast<void**>(&inPlace)))) {
+    inPlace->SetObjectRects(&rect, &rect);
+    inPlace->Release();
+  }
+}

@@ -1,0 +1,37 @@
+// The help tab: an embedded web browser for the publisher's help page,
+// with built-in usage tips shown until (and unless) the page arrives.
+#pragma once
+#include <windows.h>
+
+#include <string>
+
+struct IWebBrowser2;
+class BrowserSite;
+
+std::wstring HelpPageAddress();
+extern const wchar_t kHelpTips[];
+
+class HelpView {
+ public:
+  explicit HelpView(HWND page);
+  ~HelpView();
+  HWND hwnd() const { return container_; }  // WebBrowser1
+  HWND tipsWindow() const { return tips_; }
+  void Resize(int x, int y, int width, int height);
+  void Navigate(const std::wstring& address);
+  // The page arrived (or failed); called from the browser's events.
+  void OnDocumentComplete();
+  void OnNavigateError();
+  bool ShowingTips() const { return !pageShown_; }
+  bool HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) { return false; }
+
+ private:
+  void Layout();
+  HWND container_ = nullptr;  // hosts the browser and the tips
+  HWND browserHost_ = nullptr;
+  HWND tips_ = nullptr;
+  BrowserSite* site_ = nullptr;
+  IWebBrowser2* browser_ = nullptr;
+  bool failed_ = false;
+  bool pageShown_ = false;
+};

@@ -1,0 +1,118 @@
+#include "app/Settings.h"
+
+#include <windows.h>
+#include <shlobj.h>
+
+#include <cstdint>
+#include <optional>
+
+#include "fs/FileSystem.h"
+
+namespace {
+
+const wchar_t kSection[] = L"Parameter";
+const wchar_t kKey[] = L"SameFile";
+std::optional<SettingsFilePaths> g_override;
+
+std::wstring ReadKey(const std::wstring& file) {
+  std::wstring value(2048, L'\0');
+  DWORD n = GetPrivateProfileStringW(kSection, kKey, L"", value.data(), DWORD(value.size()), file.c_str());
+  value.resize(n);
+  return value;
+}
+
+bool HoldsKey(const std::wstring& file) {
+  // A sentinel default tells a missing key from an empty value.
+  wchar_t value[8];
+  GetPrivateProfileStringW(kSection, kKey, L"\x01", value, 8, file.c_str());
+  return !(value[0] == L'\x01' && value[1] == 0);
+}
+
+int HexDigit(wchar_t c) {
+  if (c >= L'0' && c <= L'9') return c - L'0';
+  if (c >= L'a' && c <= L'f') return c - L'a' + 10;
+  if (c >= L'A' && c <= L'F') return c - L'A' + 10;
+  return -1;
+}
+
+}  // namespace
+
+SettingsFilePaths SettingsPaths() {
+  if (g_override) return *g_override;
+  SettingsFilePaths paths;
+  UINT n = GetSystemDirectoryW(nullptr, 0);
+  std::wstring system(n, L'\0');
+  n = GetSystemDirectoryW(system.data(), n);
+  system.resize(n);
+  paths.system = system + L"\\Tandrel.ini";
+  wchar_t* local = nullptr;
+  if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr, &local)))
+    paths.user = std::wstring(local) + L"\\Quillmere\\Tandrel.ini";
+  CoTaskMemFree(local);
+  return paths;
+}
+
+void OverrideSettingsPaths(const SettingsFilePaths* paths) {
+  if (paths) g_override = *paths;
+  else g_override.reset();
+}
+
+int ParseStoredNumber(const std::wstring& text) {
+  size_t i = 0;
+  while (i < text.size() && text[i] == L' ') ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == L'+' || text[i] == L'-')) negative = text[i++] == L'-';
+  bool hex = false;
+  if (i < text.size() && text[i] == L'$') {
+    hex = true;
+    ++i;
+  } else if (i < text.size() && (text[i] == L'x' || text[i] == L'X')) {
+    hex = true;
+    ++i;
+  } else if (i + 1 < text.size() && text[i] == L'0' && (text[i + 1] == L'x' || text[i + 1] == L'X')) {
+    hex = true;
+    i += 2;
+  }
+  if (i >= text.size()) return 0;
+  uint64_t value = 0;
+  for (; i < text.size(); ++i) {
+    int digit = hex ? HexDigit(text[i]) : (text[i] >= L'0' && text[i] <= L'9' ? text[i] - L'0' : -1);
+    if (digit < 0) return 0;
+    value = value * (hex ? 16 : 10) + digit;
+    if (value > 0xFFFFFFFFull) return 0;
+  }
+  if (hex) {
+    int32_t wrapped = int32_t(uint32_t(value));  // hex fills all 32 bits
+    return negative ? -wrapped : wrapped;
+  }
+  if (value > (negative ? 2147483648ull : 2147483647ull)) return 0;
+  return negative ? int(-int64_t(value)) : int(value);
+}
+
+int ReadSameFileSetting() {
+  SettingsFilePaths paths = SettingsPaths();
+  const std::wstring& file = (!paths.user.empty() && HoldsKey(paths.user)) ? paths.user : paths.system;
+  int code = ParseStoredNumber(ReadKey(file));
+  return code >= 1 && code <= 3 ? code : 4;
+}
+
+bool StoreSameFileSetting(int code) {
+  if (code < 1 || code > 4) return true;  // NewerOnly is never stored
+  SettingsFilePaths paths = SettingsPaths();
+  std::wstring value = std::to_wstring(code);
+  if (WritePrivateProfileStringW(kSection, kKey, value.c_str(), paths.system.c_str())) {
+    WritePrivateProfileStringW(nullptr, nullptr, nullptr, paths.system.c_str());
+    // A per-user copy left from an earlier run would otherwise win on reading.
+    if (!paths.user.empty() && HoldsKey(paths.user)) {
+      WritePrivateProfileStringW(kSection, kKey, nullptr, paths.user.c_str());
+      WritePrivateProfileStringW(nullptr, nullptr, nullptr, paths.user.c_str());
+    }
+    return true;
+  }
+  if (paths.user.empty()) return false;
+  size_t slash = paths.user.rfind(L'\\');
+  if (slash != std::wstring::npos) fs::MakeFolderPath(paths.user.substr(0, slash));
+  bool written = WritePrivateProfileStringW(kSection, kKey, value.c_str(), paths.user.c_str());
+  WritePrivateProfileStringW(nullptr, nullptr, nullptr, paths.user.c_str());
+  return written;
+}

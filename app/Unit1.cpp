@@ -1,0 +1,290 @@
+#include "app/Unit1.h"
+
+#include <commctrl.h>
+
+#include "app/HelpTab.h"
+#include "app/Settings.h"
+#include "common/Dialogs.h"
+
+TForm1* Form1 = nullptr;
+
+namespace {
+
+constexpr DWORD kButton = WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON;
+constexpr DWORD kRadio = WS_VISIBLE | WS_TABSTOP | BS_AUTORADIOBUTTON;
+constexpr DWORD kGroup = WS_VISIBLE | BS_GROUPBOX | WS_CLIPSIBLINGS;
+constexpr DWORD kList = WS_VISIBLE | WS_TABSTOP | WS_VSCROLL | WS_BORDER | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT;
+constexpr int kColumnX = 644, kRowStep = 28, kRowY = 16;
+
+int Row(int n) { return kRowY + n * kRowStep; }
+
+std::vector<ControlDef> MainWindowControls() {
+  return {
+      {L"PageControl1", WC_TABCONTROLW, L"", WS_VISIBLE | WS_CLIPCHILDREN | TCS_BUTTONS | TCS_FLATBUTTONS, nullptr, 0,
+       0, 744, 610},
+      {L"TabSheet1", kPanelClass, L"开始使用", WS_VISIBLE | WS_CLIPCHILDREN, L"PageControl1", 4, 28,
+       744, 580},
+      {L"GroupBox1", WC_BUTTONW, L"要复制的文件或文件夹", kGroup, L"TabSheet1", 2, 2, 740, 222},
+      {L"ListBox1", WC_LISTBOXW, L"", kList, L"GroupBox1", 8, 16, 632, 198},
+      {L"Button1", WC_BUTTONW, L"添加文件", kButton, L"GroupBox1", kColumnX, Row(0), 90, 25},
+      {L"BtnSearchAdd", WC_BUTTONW, L"搜索添加文件", kButton, L"GroupBox1", kColumnX, Row(1), 89, 25, FontKind::Song},
+      {L"Button5", WC_BUTTONW, L"添加文件夹", kButton, L"GroupBox1", kColumnX, Row(2), 90, 25},
+      {L"Button2", WC_BUTTONW, L"移除文件(夹)", kButton, L"GroupBox1", kColumnX, Row(3), 90, 25, FontKind::Song},
+      {L"Button6", WC_BUTTONW, L"清空列表", kButton, L"GroupBox1", kColumnX, Row(4), 90, 25},
+      {L"BtnSaveFileList", WC_BUTTONW, L"导出保存列表", kButton, L"GroupBox1", kColumnX, Row(5), 90, 25,
+       FontKind::Song},
+      {L"BtnImpFileList", WC_BUTTONW, L"导入列表", kButton, L"GroupBox1", kColumnX, Row(6), 90, 25},
+      {L"GroupBox2", WC_BUTTONW, L"复制到的文件夹(目录)", kGroup, L"TabSheet1", 2, 224, 740, 165},
+      {L"ListBox2", WC_LISTBOXW, L"", kList, L"GroupBox2", 8, 16, 632, 141},
+      {L"Button3", WC_BUTTONW, L"添加文件夹", kButton, L"GroupBox2", kColumnX, Row(0), 90, 25},
+      {L"Button4", WC_BUTTONW, L"移除文件夹", kButton, L"GroupBox2", kColumnX, Row(1), 90, 25},
+      {L"Button7", WC_BUTTONW, L"清空列表", kButton, L"GroupBox2", kColumnX, Row(2), 90, 25},
+      {L"BtnSaveDirLst", WC_BUTTONW, L"导出保存列表", kButton, L"GroupBox2", kColumnX, Row(3), 90, 25,
+       FontKind::Song},
+      {L"BtnImpDirLst", WC_BUTTONW, L"导入列表", kButton, L"GroupBox2", kColumnX, Row(4), 90, 25},
+      {L"GroupBox3", WC_BUTTONW, L"复制选项", kGroup, L"TabSheet1", 2, 389, 740, 95},
+      {L"Label1", WC_STATICW, L" 目标目录下已有同名文件存在时：", WS_VISIBLE | SS_LEFT, L"GroupBox3", 8, 18, 218, 13},
+      {L"Rb1", WC_BUTTONW, L"覆盖", kRadio | WS_GROUP, L"GroupBox3", 16, 40, 60, 17},
+      {L"Rb2", WC_BUTTONW, L"跳过", kRadio, L"GroupBox3", 88, 40, 60, 17},
+      {L"Rb3", WC_BUTTONW, L"询问", kRadio, L"GroupBox3", 160, 40, 60, 17},
+      {L"RbRename", WC_BUTTONW, L"自动编号同名文件", kRadio, L"GroupBox3", 232, 40, 138, 17},
+      {L"RbEditFileTime", WC_BUTTONW, L"按文件修改时间只替换旧文件", kRadio, L"GroupBox3", 384, 40, 223, 17},
+      {L"CheckBox1", WC_BUTTONW, L"复制时先清空（删除）目标文件夹中的原有内容",
+       WS_VISIBLE | WS_TABSTOP | WS_GROUP | BS_CHECKBOX, L"GroupBox3", 11, 68, 320, 17},
+      {L"BtnEmptyDestFolder", WC_BUTTONW, L"...", BS_PUSHBUTTON, L"GroupBox3", 340, 67, 23, 22},
+      {L"GroupBox4", WC_BUTTONW, L"进度", kGroup, L"TabSheet1", 2, 484, 740, 49},
+      {L"ProgressBar1", PROGRESS_CLASSW, L"", WS_VISIBLE, L"GroupBox4", 16, 18, 641, 22},
+      {L"Panel1", kPanelClass, L"", WS_VISIBLE, L"TabSheet1", 2, 540, 740, 38},
+      {L"BtnCopy", WC_BUTTONW, L"开始复制", kButton, L"Panel1", 320, 6, 100, 25},
+      {L"TabSheet2", kPanelClass, L"帮助及使用技巧", WS_CLIPCHILDREN, L"PageControl1", 4, 28, 744,
+       580},
+  };
+}
+
+const wchar_t* const kRadioNames[] = {L"Rb1", L"Rb2", L"Rb3", L"RbRename", L"RbEditFileTime"};
+
+}  // namespace
+
+TForm1::TForm1() { Form1 = this; }
+
+TForm1::~TForm1() {
+  if (hwnd_ && IsWindow(hwnd_)) DestroyWindow(hwnd_);
+  if (popupMenu1_) DestroyMenu(popupMenu1_);
+  if (Form1 == this) Form1 = nullptr;
+}
+
+void TForm1::Create(HWND appWindow) {
+  HINSTANCE instance = GetModuleHandleW(nullptr);
+  RegisterFormClass(instance, L"TForm1", LoadIconW(instance, MAKEINTRESOURCEW(1)));
+  // Owned by the hidden application window, yet with a taskbar button of its own.
+  CreateForm(L"TForm1", L"", WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_THICKFRAME |
+                                 WS_CLIPCHILDREN,
+             WS_EX_APPWINDOW | WS_EX_CONTROLPARENT, appWindow, 760, 648, false);
+  CreateControls(MainWindowControls());
+
+  HWND tabs = Control(L"PageControl1");
+  TCITEMW item = {TCIF_TEXT};
+  item.pszText = const_cast<wchar_t*>(L"开始使用");
+  TabCtrl_InsertItem(tabs, 0, &item);
+  item.pszText = const_cast<wchar_t*>(L"帮助及使用技巧");
+  TabCtrl_InsertItem(tabs, 1, &item);
+
+  SendMessageW(Control(L"ProgressBar1"), PBM_SETRANGE32, 0, 100);
+  sources_.Attach(Control(L"ListBox1"));
+  dests_.Attach(Control(L"ListBox2"));
+  SubclassControl(Control(L"ListBox1"));
+  SubclassControl(Control(L"ListBox2"));
+  SubclassControl(Control(L"BtnEmptyDestFolder"));
+
+  popupMenu1_ = CreatePopupMenu();
+  AppendMenuW(popupMenu1_, MF_STRING, kMenuN1, L"立即清空（删除）目标文件夹中的原有内容");
+
+  tooltip_ = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP, 0, 0, 0, 0, hwnd_,
+                             nullptr, instance, nullptr);
+  TTTOOLINFOW tool = {sizeof tool};
+  tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+  tool.hwnd = hwnd_;
+  tool.uId = reinterpret_cast<UINT_PTR>(Control(L"BtnEmptyDestFolder"));
+  tool.lpszText = const_cast<wchar_t*>(L"立即清空（删除）目标文件夹中的原有内容");
+  SendMessageW(tooltip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+
+  help_ = std::make_unique<HelpView>(Control(L"TabSheet2"));
+  LayoutOnResize();
+  FormCreate();
+}
+
+void TForm1::FormCreate() {
+  SetWindowTextW(hwnd_, kAppTitle);
+  SelectMode(ReadSameFileSetting());
+  // Drops on either list reach the drop handlers through the list's subclass.
+  DragAcceptFiles(Control(L"ListBox1"), TRUE);
+  DragAcceptFiles(Control(L"ListBox2"), TRUE);
+  ShowPage(0);
+  help_->Navigate(HelpPageAddress());
+}
+
+void TForm1::Show() {
+  CentreOver(nullptr);
+  ShowWindow(hwnd_, SW_SHOW);
+  UpdateWindow(hwnd_);
+}
+
+HWND TForm1::WebBrowser1() const { return help_ ? help_->hwnd() : nullptr; }
+
+int TForm1::SelectedMode() const {
+  // Read in the order Ask, Skip, Overwrite, AutoNumber, NewerOnly.
+  static const int order[] = {2, 1, 0, 3, 4};
+  for (int i : order)
+    if (IsChecked(Control(kRadioNames[i]))) return i + 1;
+  return 4;
+}
+
+void TForm1::SelectMode(int code) {
+  if (code < 1 || code > 5) code = 4;
+  for (int i = 0; i < 5; ++i) SetChecked(Control(kRadioNames[i]), i + 1 == code);
+}
+
+void TForm1::ShowEmptyButton(bool visible) {
+  ShowWindow(Control(L"BtnEmptyDestFolder"), visible ? SW_SHOWNA : SW_HIDE);
+}
+
+void TForm1::FormClose() {
+  if (!StoreSameFileSetting(SelectedMode())) {
+    // Neither the machine-wide file nor the per-user copy could be written.
+    ShowErrorBox(L"Unable to write to " + SettingsPaths().system);
+  }
+}
+
+void TForm1::ShowPage(int index) {
+  TabCtrl_SetCurSel(Control(L"PageControl1"), index);
+  ShowWindow(Control(L"TabSheet1"), index == 0 ? SW_SHOW : SW_HIDE);
+  ShowWindow(Control(L"TabSheet2"), index == 1 ? SW_SHOW : SW_HIDE);
+}
+
+void TForm1::LayoutOnResize() {
+  RECT client;
+  GetClientRect(hwnd_, &client);
+  HWND tabs = Control(L"PageControl1");
+  MoveWindow(tabs, 0, 0, client.right, client.bottom, TRUE);
+  RECT page = {0, 0, client.right, client.bottom};
+  TabCtrl_AdjustRect(tabs, FALSE, &page);
+  int width = page.right - page.left, height = page.bottom - page.top;
+  MoveWindow(Control(L"TabSheet1"), page.left, page.top, width, height, TRUE);
+  MoveWindow(Control(L"TabSheet2"), page.left, page.top, width, height, TRUE);
+  MoveWindow(Control(L"GroupBox1"), 2, 2, width - 4, 222, TRUE);
+  MoveWindow(Control(L"Panel1"), 2, height - 2 - 38, width - 4, 38, TRUE);
+  if (help_) help_->Resize(4, 4, width - 8, height - 8);
+}
+
+TForm1::BusyScope::BusyScope(TForm1& form) : form_(form), wasEnabled_(IsWindowEnabled(form.hwnd_)) {
+  if (form_.busyDepth_++ == 0) EnableWindow(form_.hwnd_, FALSE);
+}
+
+TForm1::BusyScope::~BusyScope() {
+  if (--form_.busyDepth_ == 0 && wasEnabled_) EnableWindow(form_.hwnd_, TRUE);
+}
+
+void TForm1::KeepAlive() {
+  DWORD now = GetTickCount();
+  if (now - lastPump_ < 40) return;
+  lastPump_ = now;
+  // The window is disabled: only painting and timers get through.
+  MSG msg;
+  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    if (msg.message == WM_QUIT) {
+      PostQuitMessage(int(msg.wParam));
+      break;
+    }
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
+  }
+}
+
+void TForm1::OnCommand(HWND control, int code) {
+  std::wstring name = NameOf(control);
+  if (code == BN_CLICKED) {
+    if (name == L"Button1") Button1Click();
+    else if (name == L"BtnSearchAdd") BtnSearchAddClick();
+    else if (name == L"Button5") Button5Click();
+    else if (name == L"Button2") Button2Click();
+    else if (name == L"Button6") Button6Click();
+    else if (name == L"BtnSaveFileList") BtnSaveFileListClick();
+    else if (name == L"BtnImpFileList") BtnImpFileListClick();
+    else if (name == L"Button3") Button3Click();
+    else if (name == L"Button4") Button4Click();
+    else if (name == L"Button7") Button7Click();
+    else if (name == L"BtnSaveDirLst") BtnSaveDirLstClick();
+    else if (name == L"BtnImpDirLst") BtnImpDirLstClick();
+    else if (name == L"BtnCopy") BtnCopyClick();
+    else if (name == L"CheckBox1") {
+      // A click toggles the box; its handler then looks at the new state.
+      SetChecked(control, !IsChecked(control));
+      CheckBox1Click();
+    }
+  }
+}
+
+bool TForm1::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
+  switch (message) {
+    case WM_COMMAND:
+      if (lParam) OnCommand(reinterpret_cast<HWND>(lParam), HIWORD(wParam));
+      return true;
+    case WM_NOTIFY: {
+      auto* header = reinterpret_cast<NMHDR*>(lParam);
+      if (header->hwndFrom == Control(L"PageControl1") && header->code == TCN_SELCHANGE)
+        ShowPage(TabCtrl_GetCurSel(header->hwndFrom));
+      return false;
+    }
+    case WM_SIZE:
+      if (wParam != SIZE_MINIMIZED) LayoutOnResize();
+      return true;
+    case WM_GETMINMAXINFO:
+      return false;
+    case WM_CLOSE:
+      if (Busy()) return true;  // a run cannot be abandoned half way
+      FormClose();
+      DestroyWindow(hwnd_);
+      return true;
+    case WM_DESTROY:
+      PostQuitMessage(0);
+      return true;
+  }
+  if (help_ && help_->HandleMessage(message, wParam, lParam)) return true;
+  return false;
+}
+
+bool TForm1::OnControlMessage(HWND control, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
+  bool source = control == Control(L"ListBox1"), dest = control == Control(L"ListBox2");
+  if (source || dest) {
+    if (message == WM_DROPFILES) {
+      auto drop = reinterpret_cast<HDROP>(wParam);
+      if (Busy()) {
+        DragFinish(drop);  // nothing changes under a running command
+      } else if (source) {
+        DropOnSourceList(drop);
+      } else {
+        DropOnDestList(drop);
+      }
+      *result = 0;
+      return true;
+    }
+    if (message == WM_KEYDOWN) {
+      if (source) ListBox1KeyDown(wParam);
+      else ListBox2KeyDown(wParam);
+    }
+    return false;
+  }
+  if (control == Control(L"BtnEmptyDestFolder")) {
+    if (message == WM_LBUTTONDOWN || message == WM_RBUTTONDOWN || message == WM_MBUTTONDOWN ||
+        message == WM_LBUTTONDBLCLK || message == WM_RBUTTONDBLCLK || message == WM_MBUTTONDBLCLK) {
+      BtnEmptyDestFolderMouseDown(POINT{short(LOWORD(lParam)), short(HIWORD(lParam))});
+      *result = 0;
+      return true;  // the button never takes the focus
+    }
+    if (message == WM_MOUSEACTIVATE) {
+      *result = MA_NOACTIVATE;
+      return true;
+    }
+  }
+  return false;
+}

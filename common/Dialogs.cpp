@@ -1,0 +1,145 @@
+#include "common/Dialogs.h"
+
+#include <commdlg.h>
+#include <shlobj.h>
+
+#include "common/AppError.h"
+#include "common/UnitPublic.h"
+
+namespace {
+
+HWND g_appWindow = nullptr;
+
+// Keeps every other window of this thread disabled while a dialog is open.
+class ThreadWindowsDisabled {
+ public:
+  explicit ThreadWindowsDisabled(HWND except) : except_(except) {
+    EnumThreadWindows(GetCurrentThreadId(), &Collect, reinterpret_cast<LPARAM>(this));
+  }
+  ~ThreadWindowsDisabled() {
+    for (HWND w : disabled_) EnableWindow(w, TRUE);
+  }
+
+ private:
+  static BOOL CALLBACK Collect(HWND w, LPARAM self) {
+    auto* me = reinterpret_cast<ThreadWindowsDisabled*>(self);
+    if (w != me->except_ && IsWindowEnabled(w) && IsWindowVisible(w)) {
+      EnableWindow(w, FALSE);
+      me->disabled_.push_back(w);
+    }
+    return TRUE;
+  }
+  HWND except_;
+  std::vector<HWND> disabled_;
+};
+
+std::wstring FilterBuffer(const std::wstring& filter) {
+  std::wstring buffer = filter;
+  for (wchar_t& c : buffer)
+    if (c == L'|') c = L'\0';
+  buffer.push_back(L'\0');
+  buffer.push_back(L'\0');
+  return buffer;
+}
+
+class WindowsDialogs : public Dialogs {
+ public:
+  int Message(HWND owner, const std::wstring& text, UINT flags) override {
+    return MessageBoxW(owner, text.c_str(), kAppTitle, flags);
+  }
+
+  std::optional<std::wstring> BrowseFolder(HWND owner, const std::wstring& title) override {
+    ThreadWindowsDisabled disabled(owner);
+    UINT oldMode = SetErrorMode(SEM_FAILCRITICALERRORS);
+    BROWSEINFOW info = {};
+    info.hwndOwner = owner;
+    info.lpszTitle = title.c_str();
+    info.ulFlags = BIF_RETURNONLYFSDIRS;
+    PIDLIST_ABSOLUTE chosen = SHBrowseForFolderW(&info);
+    SetErrorMode(oldMode);
+    if (!chosen) return std::nullopt;
+    // Read at full length: a long path is never cut at MAX_PATH.
+    std::wstring path(32768, L'\0');
+    BOOL ok = SHGetPathFromIDListEx(chosen, path.data(), DWORD(path.size()), GPFIDL_DEFAULT);
+    CoTaskMemFree(chosen);
+    if (!ok) return std::nullopt;
+    path.resize(wcslen(path.c_str()));
+    if (path.empty()) return std::nullopt;
+    return path;
+  }
+
+  std::vector<std::wstring> OpenFiles(HWND owner, const FileDialogSpec& spec) override {
+    std::wstring filter = FilterBuffer(spec.filter);
+    std::wstring buffer(spec.multiSelect ? 65520 : 32768, L'\0');
+    spec.fileName.copy(buffer.data(), buffer.size() - 1);
+    OPENFILENAMEW ofn = {sizeof ofn};
+    ofn.hwndOwner = owner;
+    ofn.lpstrFilter = filter.c_str();
+    ofn.nFilterIndex = 1;
+    ofn.lpstrFile = buffer.data();
+    ofn.nMaxFile = DWORD(buffer.size());
+    ofn.Flags = OFN_HIDEREADONLY | OFN_ENABLESIZING | OFN_EXPLORER | OFN_NOCHANGEDIR;
+    if (spec.multiSelect) ofn.Flags |= OFN_ALLOWMULTISELECT;
+    if (spec.mustExist) ofn.Flags |= OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST;
+    std::vector<std::wstring> result;
+    if (!GetOpenFileNameW(&ofn)) return result;
+    // Multiple selection: folder, then names, each ended by NUL.
+    const wchar_t* p = buffer.c_str();
+    std::wstring first = p;
+    p += first.size() + 1;
+    if (*p == L'\0') {
+      result.push_back(first);
+      return result;
+    }
+    std::wstring folder = WithBackslash(first);
+    while (*p) {
+      std::wstring name = p;
+      result.push_back(folder + name);
+      p += name.size() + 1;
+    }
+    return result;
+  }
+
+  std::optional<std::wstring> SaveFile(HWND owner, const FileDialogSpec& spec) override {
+    std::wstring filter = FilterBuffer(spec.filter);
+    std::wstring buffer(32768, L'\0');
+    spec.fileName.copy(buffer.data(), buffer.size() - 1);
+    OPENFILENAMEW ofn = {sizeof ofn};
+    ofn.hwndOwner = owner;
+    ofn.lpstrFilter = filter.c_str();
+    ofn.nFilterIndex = 1;
+    ofn.lpstrFile = buffer.data();
+    ofn.nMaxFile = DWORD(buffer.size());
+    ofn.Flags = OFN_HIDEREADONLY | OFN_ENABLESIZING | OFN_EXPLORER | OFN_NOCHANGEDIR;
+    if (!GetSaveFileNameW(&ofn)) return std::nullopt;
+    return std::wstring(buffer.c_str());
+  }
+
+  UINT PopupMenu(HWND owner, HMENU menu, POINT screen) override {
+    return TrackPopupMenu(menu, TPM_LEFTALIGN | TPM_TOPALIGN | TPM_RETURNCMD | TPM_RIGHTBUTTON, screen.x, screen.y, 0,
+                          owner, nullptr);
+  }
+};
+
+WindowsDialogs g_windowsDialogs;
+Dialogs* g_dialogs = &g_windowsDialogs;
+
+}  // namespace
+
+Dialogs& TheDialogs() { return *g_dialogs; }
+void UseDialogs(Dialogs* dialogs) { g_dialogs = dialogs ? dialogs : &g_windowsDialogs; }
+HWND AppWindow() { return g_appWindow; }
+void SetAppWindow(HWND window) { g_appWindow = window; }
+
+std::wstring ErrorBoxText(const std::wstring& text) {
+  if (!text.empty() && text.back() > L'.') return text + L".";
+  return text;
+}
+
+void ShowErrorBox(const std::wstring& text) {
+  TheDialogs().Message(nullptr, ErrorBoxText(text), MB_OK | MB_ICONERROR | MB_TASKMODAL);
+}
+
+std::optional<std::wstring> BrowseForFolder(const std::wstring& title) {
+  return TheDialogs().BrowseFolder(AppWindow(), title);
+}

@@ -1,0 +1,41 @@
+// Helpers shared by every subsystem.
+#pragma once
+#include <windows.h>
+
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+// 2 for "." and "..", 1 for a subfolder, 0 for a file.
+int ClassifyEntry(const std::wstring& name, DWORD attributes);
+
+// Equal as the file system compares names: ordinal, letter case ignored.
+bool SameTextIgnoreCase(const std::wstring& a, const std::wstring& b);
+// The key under which SameTextIgnoreCase-equal texts collide.
+std::wstring CaseKey(const std::wstring& text);
+
+// Position of the first item equal to text (letter case ignored), or -1.
+int FindListItem(const std::vector<std::wstring>& items, const std::wstring& text);
+
+// Counts the entries of a list by case key, so that "already listed" costs
+// O(1) however long the list grows.
+class ListIndex {
+ public:
+  void Add(const std::wstring& text) { ++counts_[CaseKey(text)]; }
+  void Remove(const std::wstring& text);
+  void Clear() { counts_.clear(); }
+  bool Contains(const std::wstring& text) const { return counts_.count(CaseKey(text)) != 0; }
+  void Reserve(size_t n) { counts_.reserve(n); }
+
+ private:
+  std::unordered_map<std::wstring, size_t> counts_;
+};
+
+// Ends with a backslash (appended when the last character is not one).
+std::wstring WithBackslash(std::wstring path);
+// A path whose last two characters are ":\" names a whole drive.
+bool IsDriveRoot(const std::wstring& path);
+
+// The application title, caption of the main window and every box.
+extern const wchar_t kAppTitle[];
+extern const wchar_t kDriveRootMessage[];

@@ -1,0 +1,245 @@
+#include "common/Window.h"
+
+#include <commctrl.h>
+
+#include "common/AppError.h"
+#include "common/Dialogs.h"
+
+const wchar_t kPanelClass[] = L"QuillmerePanel";
+
+namespace {
+
+int g_busyDepth = 0;
+
+HFONT MakeFont(const wchar_t* face, int height, BYTE charset) {
+  LOGFONTW font = {};
+  font.lfHeight = height;
+  font.lfWeight = FW_NORMAL;
+  font.lfCharSet = charset;
+  lstrcpynW(font.lfFaceName, face, LF_FACESIZE);
+  return CreateFontIndirectW(&font);
+}
+
+bool ForwardsToForm(UINT message) {
+  return message == WM_COMMAND || message == WM_NOTIFY || message == WM_HSCROLL || message == WM_VSCROLL ||
+         (message >= WM_CTLCOLORMSGBOX && message <= WM_CTLCOLORSTATIC) || message == WM_DRAWITEM;
+}
+
+// Containers pass notifications of their children on to the form.
+LRESULT CALLBACK PanelProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (ForwardsToForm(message)) return SendMessageW(GetAncestor(window, GA_ROOT), message, wParam, lParam);
+  if (message == WM_PAINT && GetWindowLongPtrW(window, GWLP_USERDATA) == kBevelPanel) {
+    PAINTSTRUCT paint;
+    HDC dc = BeginPaint(window, &paint);
+    RECT rect;
+    GetClientRect(window, &rect);
+    FillRect(dc, &rect, GetSysColorBrush(COLOR_BTNFACE));
+    DrawEdge(dc, &rect, BDR_SUNKENOUTER | BDR_RAISEDINNER, BF_RECT);
+    EndPaint(window, &paint);
+    return 0;
+  }
+  return DefWindowProcW(window, message, wParam, lParam);
+}
+
+LRESULT CALLBACK ForwardingSubclass(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR) {
+  if (ForwardsToForm(message)) return SendMessageW(GetAncestor(window, GA_ROOT), message, wParam, lParam);
+  if (message == WM_ERASEBKGND) {
+    // A group box that holds controls must paint its own inside.
+    RECT rect;
+    GetClientRect(window, &rect);
+    FillRect(reinterpret_cast<HDC>(wParam), &rect, GetSysColorBrush(COLOR_BTNFACE));
+    return TRUE;
+  }
+  return DefSubclassProc(window, message, wParam, lParam);
+}
+
+}  // namespace
+
+HFONT DefaultFont() {
+  static HFONT font = MakeFont(L"MS Sans Serif", -11, DEFAULT_CHARSET);
+  return font;
+}
+
+HFONT SongFont() {
+  static HFONT font = MakeFont(L"宋体", -12, ANSI_CHARSET);
+  return font;
+}
+
+void RegisterCommonClasses(HINSTANCE instance) {
+  INITCOMMONCONTROLSEX init = {sizeof init, ICC_WIN95_CLASSES | ICC_STANDARD_CLASSES | ICC_TAB_CLASSES |
+                                                ICC_PROGRESS_CLASS | ICC_TREEVIEW_CLASSES | ICC_BAR_CLASSES};
+  InitCommonControlsEx(&init);
+  WNDCLASSEXW panel = {sizeof panel};
+  if (GetClassInfoExW(instance, kPanelClass, &panel)) return;
+  panel.lpfnWndProc = PanelProc;
+  panel.hInstance = instance;
+  panel.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+  panel.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
+  panel.lpszClassName = kPanelClass;
+  RegisterClassExW(&panel);
+}
+
+void ReportException() {
+  try {
+    throw;
+  } catch (const AppError& e) {
+    ShowErrorBox(e.text);
+  } catch (const std::bad_alloc&) {
+    ShowErrorBox(L"Out of memory");
+  } catch (const std::exception& e) {
+    std::string what = e.what();
+    ShowErrorBox(std::wstring(what.begin(), what.end()));
+  }
+}
+
+void Form::RegisterFormClass(HINSTANCE instance, const wchar_t* className, HICON icon) {
+  WNDCLASSEXW wc = {sizeof wc};
+  if (GetClassInfoExW(instance, className, &wc)) return;
+  wc.lpfnWndProc = FormProc;
+  wc.hInstance = instance;
+  wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+  wc.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
+  wc.lpszClassName = className;
+  wc.hIcon = icon;
+  wc.hIconSm = icon;
+  RegisterClassExW(&wc);
+}
+
+HWND Form::CreateForm(const wchar_t* className, const wchar_t* caption, DWORD style, DWORD exStyle, HWND owner,
+                      int width, int height, bool clientSize) {
+  if (clientSize) {
+    RECT rect = {0, 0, width, height};
+    AdjustWindowRectEx(&rect, style, FALSE, exStyle);
+    width = rect.right - rect.left;
+    height = rect.bottom - rect.top;
+  }
+  CreateWindowExW(exStyle, className, caption, style, CW_USEDEFAULT, CW_USEDEFAULT, width, height, owner, nullptr,
+                  GetModuleHandleW(nullptr), this);
+  return hwnd_;
+}
+
+void Form::CreateControls(const std::vector<ControlDef>& defs) {
+  for (const ControlDef& def : defs) {
+    HWND parent = def.parent ? Control(def.parent) : hwnd_;
+    // Containers let dialog navigation (Tab, arrows) reach their children.
+    DWORD exStyle = def.exStyle | (def.windowClass == kPanelClass ? WS_EX_CONTROLPARENT : 0);
+    HWND control = CreateWindowExW(exStyle, def.windowClass, def.text, def.style | WS_CHILD, def.x, def.y,
+                                   def.width, def.height, parent, reinterpret_cast<HMENU>(INT_PTR(defs_.size() + 100)),
+                                   GetModuleHandleW(nullptr), nullptr);
+    SendMessageW(control, WM_SETFONT, WPARAM(def.font == FontKind::Song ? SongFont() : DefaultFont()), FALSE);
+    controls_[def.name] = control;
+    defs_.push_back(def);
+    // Group boxes and tab controls hold children: pass their notifications up.
+    wchar_t cls[32];
+    GetClassNameW(control, cls, 32);
+    if (lstrcmpiW(cls, L"Button") == 0 && (def.style & 0x0F) == BS_GROUPBOX)
+      SetWindowSubclass(control, ForwardingSubclass, 1, 0);
+    if (lstrcmpiW(cls, WC_TABCONTROLW) == 0) SetWindowSubclass(control, ForwardingSubclass, 1, 0);
+  }
+}
+
+HWND Form::Control(const std::wstring& name) const {
+  auto it = controls_.find(name);
+  return it == controls_.end() ? nullptr : it->second;
+}
+
+std::wstring Form::NameOf(HWND control) const {
+  for (auto& [name, window] : controls_)
+    if (window == control) return name;
+  return L"";
+}
+
+void Form::SubclassControl(HWND control) {
+  SetWindowSubclass(control, ControlProc, 2, reinterpret_cast<DWORD_PTR>(this));
+}
+
+void Form::CentreOver(HWND reference) {
+  RECT area, self;
+  if (reference && IsWindowVisible(reference))
+    GetWindowRect(reference, &area);
+  else
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
+  GetWindowRect(hwnd_, &self);
+  int w = self.right - self.left, h = self.bottom - self.top;
+  SetWindowPos(hwnd_, nullptr, area.left + (area.right - area.left - w) / 2, area.top + (area.bottom - area.top - h) / 2,
+               0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+int Form::ShowModal() {
+  HWND owner = GetWindow(hwnd_, GW_OWNER);
+  bool ownerWasEnabled = owner && IsWindowEnabled(owner);
+  if (ownerWasEnabled) EnableWindow(owner, FALSE);
+  modalResult_ = 0;
+  inModal_ = true;
+  SendMessageW(hwnd_, WM_APP + 1, 0, 0);  // FormShow
+  ShowWindow(hwnd_, SW_SHOW);
+  MSG msg;
+  while (modalResult_ == 0) {
+    if (!GetMessageW(&msg, nullptr, 0, 0)) {
+      PostQuitMessage(int(msg.wParam));
+      modalResult_ = IDCANCEL;
+      break;
+    }
+    if (!IsDialogMessageW(hwnd_, &msg)) {
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    }
+  }
+  inModal_ = false;
+  if (ownerWasEnabled) EnableWindow(owner, TRUE);
+  ShowWindow(hwnd_, SW_HIDE);
+  if (owner) SetActiveWindow(owner);
+  return modalResult_;
+}
+
+LRESULT CALLBACK Form::FormProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  Form* form;
+  if (message == WM_NCCREATE) {
+    form = static_cast<Form*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
+    form->hwnd_ = window;
+    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(form));
+  } else {
+    form = reinterpret_cast<Form*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+  }
+  if (form) {
+    if (message == WM_SETCURSOR && BusyCursor::Active()) {
+      SetCursor(LoadCursorW(nullptr, IDC_WAIT));
+      return TRUE;
+    }
+    LRESULT result = 0;
+    bool handled = false;
+    Guarded([&] { handled = form->OnMessage(message, wParam, lParam, &result); });
+    if (handled) return result;
+  }
+  return DefWindowProcW(window, message, wParam, lParam);
+}
+
+LRESULT CALLBACK Form::ControlProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                                   DWORD_PTR data) {
+  auto* form = reinterpret_cast<Form*>(data);
+  if (message == WM_NCDESTROY) RemoveWindowSubclass(window, ControlProc, 2);
+  LRESULT result = 0;
+  bool handled = false;
+  Guarded([&] { handled = form->OnControlMessage(window, message, wParam, lParam, &result); });
+  if (handled) return result;
+  return DefSubclassProc(window, message, wParam, lParam);
+}
+
+std::wstring WindowText(HWND window) {
+  int n = GetWindowTextLengthW(window);
+  std::wstring text(n + 1, L'\0');
+  GetWindowTextW(window, text.data(), n + 1);
+  text.resize(wcslen(text.c_str()));
+  return text;
+}
+
+bool IsChecked(HWND button) { return SendMessageW(button, BM_GETCHECK, 0, 0) == BST_CHECKED; }
+void SetChecked(HWND button, bool checked) {
+  SendMessageW(button, BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
+}
+
+BusyCursor::BusyCursor() : previous_(SetCursor(LoadCursorW(nullptr, IDC_WAIT))) { ++g_busyDepth; }
+BusyCursor::~BusyCursor() {
+  if (--g_busyDepth == 0) SetCursor(LoadCursorW(nullptr, IDC_ARROW));
+}
+bool BusyCursor::Active() { return g_busyDepth > 0; }

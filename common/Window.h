@@ -1,0 +1,103 @@
+// Thin, non-owning window plumbing shared by the three forms: a window
+// procedure that forwards to members and turns errors into the error box,
+// controls created from tables, fonts, and the container class that panels,
+// tab pages and group boxes use to pass notifications up to their form.
+#pragma once
+#include <windows.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+enum class FontKind { Default, Song };
+
+struct ControlDef {
+  const wchar_t* name;
+  const wchar_t* windowClass;
+  const wchar_t* text;
+  DWORD style;
+  const wchar_t* parent;  // nullptr: the form itself
+  int x, y, width, height;
+  FontKind font = FontKind::Default;
+  DWORD exStyle = 0;
+};
+
+// Window class of plain containers (panels, tab pages); kBevelPanel draws
+// a lowered outer and a raised inner bevel.
+extern const wchar_t kPanelClass[];
+constexpr LONG_PTR kBevelPanel = 1;
+
+HFONT DefaultFont();  // "MS Sans Serif", 8 pt
+HFONT SongFont();     // "宋体", 9 pt
+
+void RegisterCommonClasses(HINSTANCE instance);
+
+class Form {
+ public:
+  virtual ~Form() = default;
+  HWND hwnd() const { return hwnd_; }
+  // A control by its name in the form's table; nullptr when unknown.
+  HWND Control(const std::wstring& name) const;
+  std::wstring NameOf(HWND control) const;
+  const std::vector<ControlDef>& Definitions() const { return defs_; }
+
+  // Shows the form modally over its owner; returns the modal result.
+  int ShowModal();
+  void EndModal(int result) { modalResult_ = result; }
+  bool IsModal() const { return inModal_; }
+
+ protected:
+  static void RegisterFormClass(HINSTANCE instance, const wchar_t* className, HICON icon);
+  HWND CreateForm(const wchar_t* className, const wchar_t* caption, DWORD style, DWORD exStyle, HWND owner,
+                  int width, int height, bool clientSize);
+  void CreateControls(const std::vector<ControlDef>& defs);
+  // Called for every message; return true when handled (result in *result).
+  virtual bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) = 0;
+  // Window procedure of a control subclassed by SubclassControl.
+  virtual bool OnControlMessage(HWND control, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
+    return false;
+  }
+  void SubclassControl(HWND control);
+  void CentreOver(HWND reference);
+
+  HWND hwnd_ = nullptr;
+
+ private:
+  static LRESULT CALLBACK FormProc(HWND, UINT, WPARAM, LPARAM);
+  static LRESULT CALLBACK ControlProc(HWND, UINT, WPARAM, LPARAM, UINT_PTR, DWORD_PTR);
+  std::vector<ControlDef> defs_;
+  std::map<std::wstring, HWND> controls_;
+  int modalResult_ = 0;
+  bool inModal_ = false;
+};
+
+// Runs a handler body, turning AppError (and any other exception) into the
+// error box, so that no exception crosses a window procedure.
+template <typename F>
+void Guarded(F&& body);
+void ReportException();
+
+template <typename F>
+void Guarded(F&& body) {
+  try {
+    body();
+  } catch (...) {
+    ReportException();
+  }
+}
+
+// Small control helpers.
+std::wstring WindowText(HWND window);
+bool IsChecked(HWND button);
+void SetChecked(HWND button, bool checked);
+
+// Hourglass over the whole screen for the life of the object.
+class BusyCursor {
+ public:
+  BusyCursor();
+  ~BusyCursor();
+  static bool Active();
+
+ private:
+  HCURSOR previous_;
+};

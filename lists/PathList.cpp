@@ -1,0 +1,54 @@
+#include "lists/PathList.h"
+
+#include "common/AppError.h"
+
+int PathList::Count() const { return int(SendMessageW(box_, LB_GETCOUNT, 0, 0)); }
+
+std::wstring PathList::At(int index) const {
+  LRESULT length = SendMessageW(box_, LB_GETTEXTLEN, index, 0);
+  if (length == LB_ERR) throw AppError(L"List index out of bounds (" + std::to_wstring(index) + L")");
+  std::wstring text(length + 1, L'\0');
+  length = SendMessageW(box_, LB_GETTEXT, index, reinterpret_cast<LPARAM>(text.data()));
+  text.resize(length == LB_ERR ? 0 : length);
+  return text;
+}
+
+std::vector<std::wstring> PathList::Items() const {
+  std::vector<std::wstring> items;
+  int n = Count();
+  items.reserve(n);
+  for (int i = 0; i < n; ++i) items.push_back(At(i));
+  return items;
+}
+
+void PathList::Append(const std::wstring& path) {
+  LRESULT at = SendMessageW(box_, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(path.c_str()));
+  if (at == LB_ERR || at == LB_ERRSPACE) throw AppError(L"Unable to insert a line");
+  index_.Add(path);
+}
+
+bool PathList::AppendNew(const std::wstring& path) {
+  if (Contains(path)) return false;
+  Append(path);
+  return true;
+}
+
+void PathList::RemoveSelected() {
+  LRESULT selected = SendMessageW(box_, LB_GETCURSEL, 0, 0);
+  if (selected == LB_ERR) return;
+  index_.Remove(At(int(selected)));
+  SendMessageW(box_, LB_DELETESTRING, selected, 0);
+  SendMessageW(box_, LB_SETCURSEL, WPARAM(-1), 0);
+}
+
+void PathList::Clear() {
+  SendMessageW(box_, LB_RESETCONTENT, 0, 0);
+  index_.Clear();
+}
+
+void PathList::RepaintThrottled(bool force) {
+  DWORD now = GetTickCount();
+  if (!force && now - lastPaint_ < 50) return;
+  lastPaint_ = now;
+  RedrawWindow(box_, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+}

@@ -1,0 +1,33 @@
+// A list box holding paths, with an index that answers "already listed"
+// (letter case ignored) in O(1). Every change of the list goes through here.
+#pragma once
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "common/UnitPublic.h"
+
+class PathList {
+ public:
+  void Attach(HWND listBox) { box_ = listBox; }
+  HWND box() const { return box_; }
+
+  int Count() const;
+  std::wstring At(int index) const;
+  std::vector<std::wstring> Items() const;
+  bool Contains(const std::wstring& path) const { return index_.Contains(path); }
+  // Appends at the end; throws "Unable to insert a line" when the control refuses.
+  void Append(const std::wstring& path);
+  // Appends unless already listed; true when appended.
+  bool AppendNew(const std::wstring& path);
+  void RemoveSelected();
+  void Clear();
+  // Repaints at most every 50 ms during long additions (always when forced).
+  void RepaintThrottled(bool force = false);
+
+ private:
+  HWND box_ = nullptr;
+  ListIndex index_;
+  DWORD lastPaint_ = 0;
+};

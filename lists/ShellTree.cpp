@@ -1,0 +1,258 @@
+#include "lists/ShellTree.h"
+
+#include <commctrl.h>
+#include <shellapi.h>
+#include <shlwapi.h>
+
+#include <vector>
+
+namespace {
+
+struct Node {
+  PIDLIST_ABSOLUTE pidl;
+  bool loaded;
+};
+
+Node* NodeOf(HWND tree, HTREEITEM item) {
+  TVITEMW tv = {TVIF_PARAM};
+  tv.hItem = item;
+  if (!item || !TreeView_GetItem(tree, &tv)) return nullptr;
+  return reinterpret_cast<Node*>(tv.lParam);
+}
+
+int IconOf(PCIDLIST_ABSOLUTE pidl, UINT extra) {
+  SHFILEINFOW info = {};
+  SHGetFileInfoW(reinterpret_cast<LPCWSTR>(pidl), 0, &info, sizeof info,
+                 SHGFI_PIDL | SHGFI_SYSICONINDEX | SHGFI_SMALLICON | extra);
+  return info.iIcon;
+}
+
+struct SortContext {
+  IShellFolder* folder;
+};
+
+int CALLBACK CompareNodes(LPARAM a, LPARAM b, LPARAM context) {
+  auto* folder = reinterpret_cast<SortContext*>(context)->folder;
+  HRESULT hr = folder->CompareIDs(0, ILFindLastID(reinterpret_cast<Node*>(a)->pidl),
+                                  ILFindLastID(reinterpret_cast<Node*>(b)->pidl));
+  return short(HRESULT_CODE(hr));
+}
+
+}  // namespace
+
+ShellTree::~ShellTree() {
+  if (tree_ && IsWindow(tree_)) DeleteAll();
+  if (desktop_) desktop_->Release();
+}
+
+void ShellTree::Attach(HWND tree) {
+  tree_ = tree;
+  SHGetDesktopFolder(&desktop_);
+  SHFILEINFOW info = {};
+  auto images = reinterpret_cast<HIMAGELIST>(
+      SHGetFileInfoW(L"C:\\", 0, &info, sizeof info, SHGFI_SYSICONINDEX | SHGFI_SMALLICON));
+  TreeView_SetImageList(tree_, images, TVSIL_NORMAL);
+  TreeView_SetIndent(tree_, 19);
+}
+
+PCIDLIST_ABSOLUTE ShellTree::PidlOf(HTREEITEM item) const {
+  Node* node = NodeOf(tree_, item);
+  return node ? node->pidl : nullptr;
+}
+
+HTREEITEM ShellTree::InsertNode(HTREEITEM parent, PIDLIST_ABSOLUTE pidl) {
+  std::wstring name = ParsingName(pidl, SHGDN_NORMAL);
+  SFGAOF attributes = SFGAO_HASSUBFOLDER;
+  PCUITEMID_CHILD last = nullptr;
+  IShellFolder* parentFolder = nullptr;
+  if (ILIsEmpty(pidl)) {
+    attributes = SFGAO_HASSUBFOLDER;
+  } else if (SUCCEEDED(SHBindToParent(pidl, IID_IShellFolder, reinterpret_cast<void**>(&parentFolder), &last))) {
+    parentFolder->GetAttributesOf(1, &last, &attributes);
+    parentFolder->Release();
+  }
+  TVINSERTSTRUCTW insert = {};
+  insert.hParent = parent;
+  insert.hInsertAfter = TVI_LAST;
+  insert.item.mask = TVIF_TEXT | TVIF_PARAM | TVIF_IMAGE | TVIF_SELECTEDIMAGE | TVIF_CHILDREN;
+  insert.item.pszText = name.data();
+  insert.item.lParam = reinterpret_cast<LPARAM>(new Node{pidl, false});
+  insert.item.iImage = IconOf(pidl, 0);
+  insert.item.iSelectedImage = IconOf(pidl, SHGFI_OPENICON);
+  insert.item.cChildren = (attributes & SFGAO_HASSUBFOLDER) ? 1 : 0;
+  return TreeView_InsertItem(tree_, &insert);
+}
+
+void ShellTree::LoadChildren(HTREEITEM item) {
+  Node* node = NodeOf(tree_, item);
+  if (!node || node->loaded) return;
+  node->loaded = true;
+  IShellFolder* folder = nullptr;
+  if (ILIsEmpty(node->pidl)) {
+    folder = desktop_;
+    folder->AddRef();
+  } else if (FAILED(desktop_->BindToObject(node->pidl, nullptr, IID_IShellFolder, reinterpret_cast<void**>(&folder)))) {
+    return;
+  }
+  IEnumIDList* items = nullptr;
+  // Folders only; without SHCONTF_INCLUDEHIDDEN hidden folders stay out.
+  if (folder->EnumObjects(GetAncestor(tree_, GA_ROOT), SHCONTF_FOLDERS, &items) == S_OK && items) {
+    PITEMID_CHILD child = nullptr;
+    while (items->Next(1, &child, nullptr) == S_OK) {
+      InsertNode(item, ILCombine(node->pidl, child));
+      CoTaskMemFree(child);
+    }
+    items->Release();
+  }
+  SortContext context{folder};
+  TVSORTCB sort = {item, CompareNodes, reinterpret_cast<LPARAM>(&context)};
+  TreeView_SortChildrenCB(tree_, &sort, FALSE);
+  folder->Release();
+  if (!TreeView_GetChild(tree_, item)) {
+    TVITEMW tv = {TVIF_CHILDREN};
+    tv.hItem = item;
+    tv.cChildren = 0;
+    TreeView_SetItem(tree_, &tv);
+  }
+}
+
+void ShellTree::DeleteAll() {
+  std::vector<HTREEITEM> stack;
+  for (HTREEITEM i = TreeView_GetRoot(tree_); i; i = TreeView_GetNextSibling(tree_, i)) stack.push_back(i);
+  std::vector<Node*> nodes;
+  while (!stack.empty()) {
+    HTREEITEM item = stack.back();
+    stack.pop_back();
+    if (Node* n = NodeOf(tree_, item)) nodes.push_back(n);
+    for (HTREEITEM c = TreeView_GetChild(tree_, item); c; c = TreeView_GetNextSibling(tree_, c)) stack.push_back(c);
+  }
+  TreeView_DeleteAllItems(tree_);
+  for (Node* n : nodes) {
+    CoTaskMemFree(n->pidl);
+    delete n;
+  }
+}
+
+HTREEITEM ShellTree::FindLoaded(HTREEITEM from, PCIDLIST_ABSOLUTE pidl) const {
+  for (HTREEITEM i = from; i; i = TreeView_GetNextSibling(tree_, i)) {
+    PCIDLIST_ABSOLUTE own = PidlOf(i);
+    if (own && ILIsEqual(own, pidl)) return i;
+    if (own && ILIsParent(own, pidl, FALSE)) {
+      if (HTREEITEM found = FindLoaded(TreeView_GetChild(tree_, i), pidl)) return found;
+    }
+  }
+  return nullptr;
+}
+
+void ShellTree::Refresh() {
+  HCURSOR previous = SetCursor(LoadCursorW(nullptr, IDC_WAIT));
+  SendMessageW(tree_, WM_SETREDRAW, FALSE, 0);
+  std::vector<PIDLIST_ABSOLUTE> expanded;
+  PIDLIST_ABSOLUTE selected = nullptr, top = nullptr;
+  if (built_) {
+    if (auto p = PidlOf(TreeView_GetSelection(tree_))) selected = ILClone(p);
+    if (auto p = PidlOf(TreeView_GetFirstVisible(tree_))) top = ILClone(p);
+    // Pre-order, so a parent is expanded again before its children.
+    std::vector<HTREEITEM> stack{TreeView_GetRoot(tree_)};
+    while (!stack.empty()) {
+      HTREEITEM item = stack.back();
+      stack.pop_back();
+      if (!item) continue;
+      if (TreeView_GetItemState(tree_, item, TVIS_EXPANDED) & TVIS_EXPANDED) expanded.push_back(ILClone(PidlOf(item)));
+      std::vector<HTREEITEM> children;
+      for (HTREEITEM c = TreeView_GetChild(tree_, item); c; c = TreeView_GetNextSibling(tree_, c)) children.push_back(c);
+      stack.insert(stack.end(), children.rbegin(), children.rend());
+    }
+  }
+  DeleteAll();
+  PIDLIST_ABSOLUTE rootPidl = nullptr;
+  SHGetSpecialFolderLocation(nullptr, CSIDL_DESKTOP, &rootPidl);
+  HTREEITEM root = InsertNode(TVI_ROOT, rootPidl);
+  if (!built_) {
+    TreeView_Expand(tree_, root, TVE_EXPAND);
+    TreeView_SelectItem(tree_, root);
+    built_ = true;
+  } else {
+    for (PIDLIST_ABSOLUTE p : expanded) {
+      if (HTREEITEM item = FindLoaded(root, p)) TreeView_Expand(tree_, item, TVE_EXPAND);
+      CoTaskMemFree(p);
+    }
+    if (selected) {
+      if (HTREEITEM item = FindLoaded(root, selected)) TreeView_SelectItem(tree_, item);
+      CoTaskMemFree(selected);
+    }
+    if (top) {
+      if (HTREEITEM item = FindLoaded(root, top)) TreeView_SelectSetFirstVisible(tree_, item);
+      CoTaskMemFree(top);
+    }
+  }
+  SendMessageW(tree_, WM_SETREDRAW, TRUE, 0);
+  InvalidateRect(tree_, nullptr, TRUE);
+  SetCursor(previous);
+}
+
+std::wstring ShellTree::ParsingName(PCIDLIST_ABSOLUTE pidl, SHGDNF flags) const {
+  if (!pidl || !desktop_) return L"";
+  STRRET name;
+  if (FAILED(desktop_->GetDisplayNameOf(pidl, flags, &name))) return L"";
+  wchar_t* text = nullptr;
+  if (FAILED(StrRetToStrW(&name, pidl, &text))) return L"";
+  std::wstring result = text;
+  CoTaskMemFree(text);
+  return result;
+}
+
+std::wstring ShellTree::SelectedFolderPath() const {
+  PCIDLIST_ABSOLUTE pidl = PidlOf(TreeView_GetSelection(tree_));
+  if (!pidl) return L"";
+  std::wstring path = ParsingName(pidl, SHGDN_FORPARSING);
+  if (path.rfind(L"::{", 0) == 0) return ParsingName(pidl, SHGDN_NORMAL);
+  return path;
+}
+
+bool ShellTree::SelectedIsVirtual() const {
+  PCIDLIST_ABSOLUTE pidl = PidlOf(TreeView_GetSelection(tree_));
+  return pidl && ParsingName(pidl, SHGDN_FORPARSING).rfind(L"::{", 0) == 0;
+}
+
+bool ShellTree::SelectPath(const std::wstring& path) {
+  PIDLIST_ABSOLUTE target = nullptr;
+  if (FAILED(SHParseDisplayName(path.c_str(), nullptr, &target, 0, nullptr))) return false;
+  HTREEITEM item = TreeView_GetRoot(tree_);
+  bool found = false;
+  while (item) {
+    PCIDLIST_ABSOLUTE own = PidlOf(item);
+    if (ILIsEqual(own, target)) {
+      TreeView_SelectItem(tree_, item);
+      found = true;
+      break;
+    }
+    if (ILIsParent(own, target, FALSE)) {
+      TreeView_Expand(tree_, item, TVE_EXPAND);
+      item = TreeView_GetChild(tree_, item);
+    } else {
+      item = TreeView_GetNextSibling(tree_, item);
+    }
+  }
+  CoTaskMemFree(target);
+  return found;
+}
+
+bool ShellTree::OnNotify(NMHDR* header, LRESULT* result) {
+  if (header->hwndFrom != tree_) return false;
+  if (header->code == TVN_ITEMEXPANDINGW) {
+    auto* info = reinterpret_cast<NMTREEVIEWW*>(header);
+    if (info->action & TVE_EXPAND) LoadChildren(info->itemNew.hItem);
+    *result = FALSE;
+    return true;
+  }
+  if (header->code == NM_RCLICK) {
+    TVHITTESTINFO hit = {};
+    GetCursorPos(&hit.pt);
+    ScreenToClient(tree_, &hit.pt);
+    if (HTREEITEM item = TreeView_HitTest(tree_, &hit)) TreeView_SelectItem(tree_, item);
+    *result = 0;
+    return true;
+  }
+  return false;
+}

@@ -1,0 +1,41 @@
+// A tree control over the shell's folder namespace, rooted at the desktop:
+// folders only (hidden ones left out), shell icons, children loaded when a
+// node is first expanded.
+#pragma once
+#include <windows.h>
+#include <shlobj.h>
+
+#include <string>
+
+class ShellTree {
+ public:
+  ShellTree() = default;
+  ~ShellTree();
+  void Attach(HWND tree);
+  HWND hwnd() const { return tree_; }
+
+  // Rebuilds from the root, keeping expanded nodes, selection and the top
+  // node where they still exist. The first build expands and selects the root.
+  void Refresh();
+  // Parsing name of the selected item; "::{" names fall back to the plain
+  // display name. Empty when nothing is selected.
+  std::wstring SelectedFolderPath() const;
+  // True when the selected item's parsing name begins with "::{".
+  bool SelectedIsVirtual() const;
+  // Selects the node for a file-system path, expanding its parents.
+  bool SelectPath(const std::wstring& path);
+  // Handles the tree's notifications; true when handled.
+  bool OnNotify(NMHDR* header, LRESULT* result);
+
+ private:
+  HTREEITEM InsertNode(HTREEITEM parent, PIDLIST_ABSOLUTE pidl);
+  void LoadChildren(HTREEITEM item);
+  void DeleteAll();
+  HTREEITEM FindLoaded(HTREEITEM from, PCIDLIST_ABSOLUTE pidl) const;
+  PCIDLIST_ABSOLUTE PidlOf(HTREEITEM item) const;
+  std::wstring ParsingName(PCIDLIST_ABSOLUTE pidl, SHGDNF flags) const;
+
+  HWND tree_ = nullptr;
+  IShellFolder* desktop_ = nullptr;
+  bool built_ = false;
+};

@@ -1,0 +1,106 @@
+#include "lists/Unit2.h"
+
+#include <commctrl.h>
+
+TForm2* Form2 = nullptr;
+
+namespace {
+
+std::vector<ControlDef> ChooserControls() {
+  const DWORD check = WS_VISIBLE | WS_TABSTOP | BS_CHECKBOX;
+  return {
+      {L"ShellTreeView1", WC_TREEVIEWW, L"",
+       WS_VISIBLE | WS_TABSTOP | WS_BORDER | TVS_HASBUTTONS | TVS_HASLINES | TVS_SHOWSELALWAYS, nullptr, 0, 0, 409,
+       305},
+      {L"CheckBox1", WC_BUTTONW, L"添加包括选定文件夹下的所有子文件夹", check, nullptr, 8, 313, 320, 17},
+      {L"CheckBox2", WC_BUTTONW, L"添加包括选定文件夹下", check, nullptr, 8, 337, 150, 17},
+      {L"ComboBox1", WC_COMBOBOXW, L"", WS_VISIBLE | WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWN | WS_DISABLED, nullptr,
+       160, 335, 50, 120},
+      {L"Label1", WC_STATICW, L"级子目录", WS_VISIBLE | SS_LEFT, nullptr, 216, 339, 80, 13},
+      {L"BitBtn1", WC_BUTTONW, L"确定", WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, nullptr, 232, 360, 75, 25},
+      {L"BitBtn2", WC_BUTTONW, L"取消", WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, nullptr, 320, 360, 75, 25},
+  };
+}
+
+}  // namespace
+
+TForm2::TForm2() { Form2 = this; }
+
+TForm2::~TForm2() {
+  if (hwnd_ && IsWindow(hwnd_)) DestroyWindow(hwnd_);
+  if (Form2 == this) Form2 = nullptr;
+}
+
+void TForm2::Create(HWND owner) {
+  HINSTANCE instance = GetModuleHandleW(nullptr);
+  RegisterFormClass(instance, L"TForm2", nullptr);
+  CreateForm(L"TForm2", L"", WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | WS_CLIPCHILDREN,
+             WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT, owner, 409, 391, true);
+  CreateControls(ChooserControls());
+  SetWindowTextW(hwnd_, L"选择要添加的目录（文件夹）");  // FormCreate
+  HWND combo = Control(L"ComboBox1");
+  for (const wchar_t* item : {L"1", L"2", L"3"}) SendMessageW(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item));
+  SetWindowTextW(combo, L"1");
+  COMBOBOXINFO info = {sizeof info};
+  if (GetComboBoxInfo(combo, &info) && info.hwndItem) SubclassControl(info.hwndItem);
+  tree_.Attach(Control(L"ShellTreeView1"));
+}
+
+void TForm2::FormShow() {
+  CentreOver(GetWindow(hwnd_, GW_OWNER));
+  tree_.Refresh();
+  SetFocus(tree_.hwnd());
+}
+
+void TForm2::SetCheckBox(const wchar_t* name, bool checked) {
+  HWND box = Control(name);
+  if (IsChecked(box) == checked) return;  // no change, no click
+  SetChecked(box, checked);
+  if (std::wstring(name) == L"CheckBox1") CheckBox1Click();
+  else CheckBox2Click();
+}
+
+void TForm2::CheckBox1Click() { SetCheckBox(L"CheckBox2", !IsChecked(Control(L"CheckBox1"))); }
+
+void TForm2::CheckBox2Click() {
+  bool levels = IsChecked(Control(L"CheckBox2"));
+  SetCheckBox(L"CheckBox1", !levels);
+  EnableWindow(Control(L"ComboBox1"), levels);
+}
+
+bool TForm2::ComboBox1KeyPress(wchar_t key) { return (key >= L'0' && key <= L'9') || key == 8; }
+
+bool TForm2::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
+  switch (message) {
+    case WM_APP + 1:
+      FormShow();
+      return true;
+    case WM_COMMAND: {
+      HWND control = reinterpret_cast<HWND>(lParam);
+      std::wstring name = NameOf(control);
+      if (HIWORD(wParam) == BN_CLICKED) {
+        if (name == L"CheckBox1" || name == L"CheckBox2") SetCheckBox(name.c_str(), !IsChecked(control));
+        if (name == L"BitBtn1") EndModal(IDOK);
+        if (name == L"BitBtn2") EndModal(IDCANCEL);
+      }
+      if (LOWORD(wParam) == IDOK && !control) EndModal(IDOK);        // Enter
+      if (LOWORD(wParam) == IDCANCEL && !control) EndModal(IDCANCEL);  // Esc
+      return true;
+    }
+    case WM_NOTIFY:
+      return tree_.OnNotify(reinterpret_cast<NMHDR*>(lParam), result);
+    case WM_CLOSE:
+      EndModal(IDCANCEL);
+      return true;
+  }
+  return false;
+}
+
+bool TForm2::OnControlMessage(HWND control, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
+  // The depth box takes digits and backspace only.
+  if (message == WM_CHAR && !ComboBox1KeyPress(wchar_t(wParam))) {
+    *result = 0;
+    return true;
+  }
+  return false;
+}

@@ -1,0 +1,13 @@
+#!/bin/bash
+# Installs whatever the build, the tests and `make run` need and is missing.
+set -e
+PKGS="g++-mingw-w64-x86-64-posix wine wine64 xvfb fonts-wqy-zenhei fonts-arphic-uming cmake ninja-build googletest imagemagick x11-utils"
+missing=""
+for p in $PKGS; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
+done
+[ -z "$missing" ] && exit 0
+echo "Installing:$missing"
+SUDO=""; [ "$(id -u)" -ne 0 ] && SUDO=sudo
+$SUDO apt-get update -q
+DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q --no-install-recommends $missing

@@ -1,0 +1,28 @@
+#!/bin/bash
+# Starts Quillmere under Wine (inside scripts/with-wine.sh). With a private
+# virtual display it waits for the main window, saves a screenshot to
+# build/screenshot.png and closes the program again.
+ROOT="$(cd "$(dirname "$0")/.." && pwd)"
+EXE="$ROOT/build/Quillmere.exe"
+if [ "$QM_VIRTUAL_DISPLAY" != "1" ]; then
+  exec wine "$EXE"
+fi
+# No window manager on a private display: Wine's own desktop draws the frames.
+wine explorer /desktop=Quillmere,1000x720 "$EXE" &
+PID=$!
+for _ in $(seq 120); do
+  WID=$(xwininfo -root -tree 2>/dev/null | grep -E '"Quillmere( - Wine desktop)?"' | head -1 | awk '{print $1}')
+  [ -n "$WID" ] && break
+  sleep 0.5
+done
+if [ -z "$WID" ]; then
+  echo "The main window did not appear." >&2
+  kill "$PID" 2>/dev/null
+  exit 1
+fi
+sleep 2
+import -window "$WID" "$ROOT/build/screenshot.png"
+echo "Quillmere started; screenshot saved to $ROOT/build/screenshot.png"
+wineserver -k >/dev/null 2>&1
+wait "$PID" 2>/dev/null
+exit 0

@@ -1,0 +1,22 @@
+// Keyword matching of file names, over the GBK bytes of name and keywords.
+#pragma once
+#include <string>
+#include <vector>
+
+// Splits at CR LF only; a lone CR or LF stays inside its piece; the last
+// piece is kept even when empty.
+std::vector<std::wstring> SplitLines(const std::wstring& text);
+
+// True when the name, cut at its first ".", contains one of the keywords
+// (bytes a..z upper-cased on both sides; an empty keyword never matches).
+bool NameMatchesKeywords(const std::wstring& name, const std::vector<std::wstring>& keywords);
+
+// The same test with the keywords converted once, for long searches.
+class KeywordMatcher {
+ public:
+  explicit KeywordMatcher(const std::vector<std::wstring>& keywords);
+  bool Matches(const std::wstring& name) const;
+
+ private:
+  std::vector<std::string> upperKeywords_;
+};

@@ -1,0 +1,192 @@
+#include "search/UnitSearch.h"
+
+#include <commctrl.h>
+
+#include "app/Unit1.h"
+#include "common/Dialogs.h"
+#include "fs/FileSystem.h"
+#include "lists/PathList.h"
+
+TfrmSearch* frmSearch = nullptr;
+
+namespace {
+
+std::vector<ControlDef> SearchControls() {
+  return {
+      {L"Label1", WC_STATICW, L"搜索文件夹（目录）：", WS_VISIBLE | SS_LEFT, nullptr, 8, 8, 120, 13},
+      {L"EdtSearchFolder", WC_EDITW, L"", WS_VISIBLE | WS_TABSTOP | WS_BORDER | ES_AUTOHSCROLL | ES_READONLY, nullptr,
+       16, 24, 241, 21},
+      {L"BtnSetFolder", WC_BUTTONW, L"选择", WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, nullptr, 260, 24, 41, 25},
+      {L"ChkSubFolder", WC_BUTTONW, L"搜索选定目录下的所有子目录", WS_VISIBLE | WS_TABSTOP | BS_AUTOCHECKBOX, nullptr,
+       19, 54, 238, 17, FontKind::Song},
+      {L"Label2", WC_STATICW, L"搜素文件名包含：", WS_VISIBLE | SS_LEFT, nullptr, 16, 96, 96, 12, FontKind::Song},
+      {L"MmKeys", WC_EDITW, L"",
+       WS_VISIBLE | WS_TABSTOP | WS_BORDER | WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL | ES_WANTRETURN, nullptr, 117,
+       94, 140, 155},
+      {L"Label3", WC_STATICW, L"说明：可以输入多行关键字，匹配其中之一。", WS_VISIBLE | SS_LEFT, nullptr, 16, 128, 97,
+       81},
+      {L"BtnCancel", WC_BUTTONW, L"取消", WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, nullptr, 32, 280, 75, 25},
+      {L"BtnSearch", WC_BUTTONW, L"确定", WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, nullptr, 192, 280, 75, 25},
+  };
+}
+
+// Folders on the current path of a walk, so that links cannot lead it in a circle.
+class WalkPath {
+ public:
+  bool Enter(const std::wstring& folder) {
+    auto id = fs::IdentifyFolder(folder);
+    if (id)
+      for (auto& open : path_)
+        if (open == *id) return false;
+    path_.push_back(id.value_or(fs::FolderId{0, uint64_t(-1) - path_.size()}));
+    return true;
+  }
+  void Leave() { path_.pop_back(); }
+
+ private:
+  std::vector<fs::FolderId> path_;
+};
+
+void SearchTree(const std::wstring& folder, const KeywordMatcher& matcher, PathList& sources,
+                const std::function<void()>& keepAlive, WalkPath& walk) {
+  if (!walk.Enter(folder)) return;
+  std::vector<std::wstring> subfolders;
+  for (const fs::Entry& entry : fs::ListEntries(folder + L"*.*", fs::kMaskNoSystem)) {
+    switch (ClassifyEntry(entry.name, entry.attributes)) {
+      case 0:
+        if (matcher.Matches(entry.name)) {
+          sources.AppendNew(folder + entry.name);
+          sources.RepaintThrottled();
+        }
+        break;
+      case 1:
+        subfolders.push_back(entry.name);
+        break;
+    }
+  }
+  for (const auto& name : subfolders) SearchTree(folder + name + L"\\", matcher, sources, keepAlive, walk);
+  keepAlive();
+  walk.Leave();
+}
+
+}  // namespace
+
+void SearchFolderRecursive(const std::wstring& folder, const KeywordMatcher& matcher, PathList& sources,
+                           const std::function<void()>& keepAlive) {
+  WalkPath walk;
+  SearchTree(folder, matcher, sources, keepAlive, walk);
+  sources.RepaintThrottled(true);
+}
+
+void SearchOneFolder(const std::wstring& folder, const KeywordMatcher& matcher, PathList& sources,
+                     const std::function<void()>& keepAlive) {
+  std::vector<std::wstring> found;
+  for (const fs::Entry& entry : fs::ListEntries(folder + L"*.*", fs::kMaskAll)) {
+    if (ClassifyEntry(entry.name, entry.attributes) == 0 && matcher.Matches(entry.name))
+      found.push_back(folder + entry.name);
+    keepAlive();
+  }
+  for (const auto& path : found) sources.AppendNew(path);
+  sources.RepaintThrottled(true);
+}
+
+TfrmSearch::TfrmSearch() { frmSearch = this; }
+
+TfrmSearch::~TfrmSearch() {
+  if (hwnd_ && IsWindow(hwnd_)) DestroyWindow(hwnd_);
+  if (frmSearch == this) frmSearch = nullptr;
+}
+
+void TfrmSearch::Create(HWND owner) {
+  HINSTANCE instance = GetModuleHandleW(nullptr);
+  RegisterFormClass(instance, L"TfrmSearch", nullptr);
+  CreateForm(L"TfrmSearch", L"搜索添加文件", WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME,
+             WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT, owner, 315, 319, true);
+  CreateControls(SearchControls());
+  SetChecked(Control(L"ChkSubFolder"), true);
+  SubclassControl(Control(L"EdtSearchFolder"));
+  FormCreate();
+}
+
+void TfrmSearch::FormCreate() { SetWindowTextW(Control(L"Label3"), L"说明：\r\n可以输入多行关键字，匹配其中之一。"); }
+
+void TfrmSearch::BtnSetFolderClick() {
+  auto folder = BrowseForFolder(L"请选择文件夹");
+  if (!folder) return;
+  SetWindowTextW(Control(L"EdtSearchFolder"), WithBackslash(*folder).c_str());
+}
+
+void TfrmSearch::EdtSearchFolderKeyPress(wchar_t key) { BtnSetFolderClick(); }
+
+void TfrmSearch::BtnSearchClick() {
+  std::wstring folder = WindowText(Control(L"EdtSearchFolder"));
+  if (folder.empty()) {
+    TheDialogs().Message(hwnd_, L"请选择要搜索的目录!", MB_OK | MB_ICONINFORMATION);
+    BtnSetFolderClick();
+    return;
+  }
+  std::wstring keys = WindowText(Control(L"MmKeys"));
+  if (keys.empty()) {
+    TheDialogs().Message(hwnd_, L"请输入要匹配的关键字!", MB_OK | MB_ICONINFORMATION);
+    SetFocus(Control(L"MmKeys"));
+    return;
+  }
+  if (!fs::IsFolder(folder)) return;
+  {
+    BusyCursor busy;
+    HWND button = Control(L"BtnSearch");
+    EnableWindow(button, FALSE);
+    struct Reenable {
+      HWND b;
+      ~Reenable() { EnableWindow(b, TRUE); }
+    } reenable{button};
+    KeywordMatcher matcher(SplitLines(keys));
+    PathList& sources = Form1->Sources();
+    auto keepAlive = [] { Form1->KeepAlive(); };
+    if (IsChecked(Control(L"ChkSubFolder")))
+      SearchFolderRecursive(WithBackslash(folder), matcher, sources, keepAlive);
+    else
+      SearchOneFolder(folder, matcher, sources, keepAlive);
+  }
+  EndModal(IDCANCEL);
+}
+
+bool TfrmSearch::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
+  switch (message) {
+    case WM_APP + 1:
+      CentreOver(GetWindow(hwnd_, GW_OWNER));
+      return true;
+    case WM_COMMAND: {
+      HWND control = reinterpret_cast<HWND>(lParam);
+      std::wstring name = NameOf(control);
+      if (HIWORD(wParam) == BN_CLICKED && control) {
+        if (name == L"BtnSetFolder") BtnSetFolderClick();
+        if (name == L"BtnCancel") EndModal(IDCANCEL);
+        if (name == L"BtnSearch") BtnSearchClick();
+      }
+      if (!control && LOWORD(wParam) == IDOK && IsWindowEnabled(Control(L"BtnSearch"))) BtnSearchClick();  // Enter
+      if (!control && LOWORD(wParam) == IDCANCEL) EndModal(IDCANCEL);  // Esc
+      return true;
+    }
+    case WM_CLOSE:
+      EndModal(IDCANCEL);
+      return true;
+  }
+  return false;
+}
+
+bool TfrmSearch::OnControlMessage(HWND control, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
+  // Escape reaches the folder field as a character rather than closing.
+  if (message == WM_GETDLGCODE && lParam && reinterpret_cast<MSG*>(lParam)->message == WM_KEYDOWN &&
+      reinterpret_cast<MSG*>(lParam)->wParam == VK_ESCAPE) {
+    *result = DLGC_WANTMESSAGE;
+    return true;
+  }
+  // The read-only folder field: a typed character opens the folder browser.
+  if (message == WM_CHAR && wParam != VK_RETURN && wParam != VK_TAB) {
+    EdtSearchFolderKeyPress(wchar_t(wParam));
+    *result = 0;
+    return true;
+  }
+  return false;
+}

@@ -1,0 +1,78 @@
+#include <gtest/gtest.h>
+
+#include "common/AppError.h"
+#include "common/Dialogs.h"
+#include "common/Text.h"
+#include "common/UnitPublic.h"
+#include "tests/support/TestSupport.h"
+
+namespace {
+
+TEST(Gbk, RoundTripsAndRefusesWhatItCannotHold) {
+  EXPECT_EQ(text::ToGbk(L"C:\\数据\\a.txt"), std::string("C:\\\xca\xfd\xbe\xdd\\a.txt"));
+  EXPECT_EQ(text::FromGbk("C:\\\xca\xfd\xbe\xdd\\a.txt"), L"C:\\数据\\a.txt");
+  // A GBK character whose second byte is 0x5C stays one character.
+  EXPECT_EQ(text::FromGbk("\x95\x5c"), L"昞");
+  EXPECT_EQ(text::ToGbk(L"昞"), std::string("\x95\x5c"));
+  EXPECT_FALSE(text::ToGbk(L"caf\u00e9 \U0001F600").has_value());
+  EXPECT_FALSE(text::ToGbk(L"한국어").has_value());
+  EXPECT_EQ(text::ToGbk(L""), std::string());
+  EXPECT_EQ(text::FromUtf8(text::ToUtf8(L"한국어 数据")), L"한국어 数据");
+}
+
+TEST(ErrorBox, FullStopRule) {
+  struct Case {
+    std::wstring in, out;
+  } cases[] = {
+      {L"File not found", L"File not found."},
+      {L"ends.", L"ends."},
+      {L"ends!", L"ends!"},
+      {L"ends,", L"ends,"},
+      {L"ends ", L"ends "},
+      {L"'' is not a valid integer value", L"'' is not a valid integer value."},
+      {L"中文", L"中文."},
+      {L"", L""},
+  };
+  for (auto& c : cases) EXPECT_EQ(ErrorBoxText(c.in), c.out) << Narrow(c.in);
+
+  ScopedScriptedDialogs dialogs;
+  ShowErrorBox(L"Disk full");
+  ASSERT_EQ(dialogs.boxes.size(), 1u);
+  EXPECT_EQ(dialogs.boxes[0].text, L"Disk full.");
+  EXPECT_EQ(dialogs.boxes[0].flags & 0xF0, UINT(MB_ICONERROR));
+  EXPECT_EQ(dialogs.boxes[0].flags & 0x0F, UINT(MB_OK));
+  EXPECT_TRUE(dialogs.boxes[0].flags & MB_TASKMODAL);
+}
+
+TEST(FindListItem, WholeStringIgnoringCase) {
+  std::vector<std::wstring> items = {L"C:\\Data\\", L"c:\\a.txt", L"C:\\A.TXT", L"D:\\数据\\Ä"};
+  EXPECT_EQ(FindListItem(items, L"C:\\A.TXT"), 1);
+  EXPECT_EQ(FindListItem(items, L"c:\\data\\"), 0);
+  EXPECT_EQ(FindListItem(items, L"C:\\Data"), -1);
+  EXPECT_EQ(FindListItem(items, L"d:\\数据\\ä"), 3);
+  EXPECT_EQ(FindListItem({}, L"x"), -1);
+
+  ListIndex index;
+  for (auto& i : items) index.Add(i);
+  EXPECT_TRUE(index.Contains(L"C:\\a.TXT"));
+  EXPECT_TRUE(index.Contains(L"d:\\数据\\ä"));
+  EXPECT_FALSE(index.Contains(L"C:\\Data"));
+  index.Remove(L"c:\\a.txt");
+  EXPECT_TRUE(index.Contains(L"c:\\a.txt"));  // the second spelling is still listed
+  index.Remove(L"C:\\A.TXT");
+  EXPECT_FALSE(index.Contains(L"c:\\a.txt"));
+}
+
+TEST(ClassifyEntry, DotsFoldersFiles) {
+  EXPECT_EQ(ClassifyEntry(L".", FILE_ATTRIBUTE_ARCHIVE), 2);
+  EXPECT_EQ(ClassifyEntry(L"..", FILE_ATTRIBUTE_DIRECTORY), 2);
+  EXPECT_EQ(ClassifyEntry(L"...", FILE_ATTRIBUTE_DIRECTORY), 1);
+  EXPECT_EQ(ClassifyEntry(L"sub", FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN), 1);
+  EXPECT_EQ(ClassifyEntry(L"a.txt", FILE_ATTRIBUTE_ARCHIVE), 0);
+  EXPECT_TRUE(IsDriveRoot(L"D:\\"));
+  EXPECT_FALSE(IsDriveRoot(L"D:\\x"));
+  EXPECT_EQ(WithBackslash(L"C:\\a"), L"C:\\a\\");
+  EXPECT_EQ(WithBackslash(L"C:\\a\\"), L"C:\\a\\");
+}
+
+}  // namespace

@@ -1,0 +1,204 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "common/AppError.h"
+#include "fs/FileSystem.h"
+#include "tests/support/TestSupport.h"
+
+namespace {
+
+std::vector<std::wstring> Names(const std::vector<fs::Entry>& entries) {
+  std::vector<std::wstring> names;
+  for (auto& e : entries) names.push_back(e.name);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+TEST(ListEntries, MasksLeaveOutSystemButKeepHiddenAndFolders) {
+  TempDir dir;
+  WriteBytes(dir / L"plain.txt", "p");
+  WriteBytes(dir / L"hidden.txt", "h");
+  WriteBytes(dir / L"system.txt", "s");
+  WriteBytes(dir / L"ro.txt", "r");
+  MakeDir(dir / L"sub");
+  MakeDir(dir / L"sysdir");
+  fs::SetAttributes(dir / L"hidden.txt", FILE_ATTRIBUTE_HIDDEN);
+  fs::SetAttributes(dir / L"system.txt", FILE_ATTRIBUTE_SYSTEM);
+  fs::SetAttributes(dir / L"ro.txt", FILE_ATTRIBUTE_READONLY);
+  fs::SetAttributes(dir / L"sysdir", FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_SYSTEM);
+
+  EXPECT_EQ(Names(fs::ListEntries(dir / L"*.*", fs::kMaskAll)),
+            (std::vector<std::wstring>{L".", L"..", L"hidden.txt", L"plain.txt", L"ro.txt", L"sub", L"sysdir",
+                                       L"system.txt"}));
+  EXPECT_EQ(Names(fs::ListEntries(dir / L"*.*", fs::kMaskNoSystem)),
+            (std::vector<std::wstring>{L".", L"..", L"hidden.txt", L"plain.txt", L"ro.txt", L"sub"}));
+  // Without the directory bit in the mask, folders go too.
+  EXPECT_EQ(Names(fs::ListEntries(dir / L"*.*", FILE_ATTRIBUTE_HIDDEN)),
+            (std::vector<std::wstring>{L"hidden.txt", L"plain.txt", L"ro.txt"}));
+  EXPECT_TRUE(fs::ListEntries(dir / L"missing\\*.*", fs::kMaskAll).empty());
+}
+
+TEST(IsFileIsFolder, FoldersFilesWildcardsAndBackslashes) {
+  TempDir dir;
+  WriteBytes(dir / L"data\\a.txt", "a");
+  MakeDir(dir / L"data\\only.dir");
+  struct Case {
+    std::wstring path;
+    bool file, folder;
+  } cases[] = {
+      {dir / L"data\\a.txt", true, false},
+      {dir / L"data", false, true},
+      {dir / L"data\\", false, true},
+      {dir / L"data\\*.txt", true, false},
+      {dir / L"data\\*.dir", false, false},
+      {dir / L"data\\missing.txt", false, false},
+      {L"", false, false},
+      {L"C:\\windows\\", false, true},
+  };
+  for (auto& c : cases) {
+    EXPECT_EQ(fs::IsFile(c.path), c.file) << Narrow(c.path);
+    EXPECT_EQ(fs::IsFolder(c.path), c.folder) << Narrow(c.path);
+  }
+}
+
+TEST(IsFile, CountsAFileWhateverItsTimeStamp) {
+  TempDir dir;
+  WriteBytes(dir / L"old.txt", "x");
+  SetWriteTime(dir / L"old.txt", 1000);  // 1601: no DOS date exists for it
+  EXPECT_TRUE(fs::IsFile(dir / L"old.txt"));
+}
+
+TEST(MakeFolderPath, CreatesNestedFoldersAndRefusesEmptyPath) {
+  TempDir dir;
+  EXPECT_TRUE(fs::MakeFolderPath(dir / L"a\\b\\c\\"));
+  EXPECT_TRUE(fs::IsFolder(dir / L"a\\b\\c"));
+  EXPECT_TRUE(fs::MakeFolderPath(dir / L"a\\b"));  // already there
+  WriteBytes(dir / L"file", "f");
+  EXPECT_FALSE(fs::MakeFolderPath(dir / L"file\\sub"));
+  try {
+    fs::MakeFolderPath(L"");
+    FAIL() << "no error";
+  } catch (const AppError& e) {
+    EXPECT_EQ(e.text, L"Unable to create directory");
+  }
+}
+
+TEST(PathParts, NameExtensionAndLastSeparator) {
+  struct Case {
+    std::wstring path, name, extension;
+  } cases[] = {
+      {L"C:\\x\\a.tar.gz", L"a.tar.gz", L".gz"},
+      {L"C:\\x\\README", L"README", L""},
+      {L"C:\\x\\.profile", L".profile", L".profile"},
+      {L"C:\\dir.v2\\readme", L"readme", L""},
+      {L"C:\\", L"", L""},
+      {L"C:a.txt", L"a.txt", L".txt"},
+      {L"plain", L"plain", L""},
+      {L"C:\\数据\\报告.doc", L"报告.doc", L".doc"},
+  };
+  for (auto& c : cases) {
+    EXPECT_EQ(fs::NamePart(c.path), c.name) << Narrow(c.path);
+    EXPECT_EQ(fs::ExtensionPart(c.path), c.extension) << Narrow(c.path);
+  }
+  EXPECT_EQ(fs::LastSeparator(L"\\", L"C:\\a\\b"), 5u);
+  EXPECT_EQ(fs::LastSeparator(L"\\:", L"C:b"), 2u);
+  EXPECT_EQ(fs::LastSeparator(L"\\", L"abc"), 0u);
+}
+
+TEST(ChangeFolder, ErrorTextsByCode) {
+  TempDir dir;
+  WriteBytes(dir / L"file", "f");
+  std::wstring saved = fs::CurrentFolder();
+  auto textOf = [](const std::wstring& path) -> std::wstring {
+    try {
+      fs::ChangeFolder(path);
+      return L"<no error>";
+    } catch (const AppError& e) {
+      return e.text;
+    }
+  };
+  EXPECT_EQ(textOf(dir / L"missing"), L"File not found");
+  EXPECT_EQ(textOf(dir / L"file"), L"I/O error 267");
+  EXPECT_EQ(textOf(dir.path()), L"<no error>");
+  EXPECT_EQ(fs::CurrentFolder() + L"\\", dir.path());
+  fs::ChangeFolder(saved);
+  EXPECT_EQ(fs::IoErrorText(3), L"Invalid filename");
+  EXPECT_EQ(fs::IoErrorText(4), L"Too many open files");
+  EXPECT_EQ(fs::IoErrorText(5), L"File access denied");
+  EXPECT_EQ(fs::IoErrorText(100), L"Read beyond end of file");
+  EXPECT_EQ(fs::IoErrorText(101), L"Disk full");
+  EXPECT_EQ(fs::IoErrorText(106), L"Invalid numeric input");
+  EXPECT_EQ(fs::IoErrorText(206), L"I/O error 206");
+}
+
+TEST(CopyOneFileRaw, RefusesReadOnlyAndHiddenTargetsAndCarriesTimeAndAttributes) {
+  TempDir dir;
+  WriteBytes(dir / L"src.txt", "new");
+  SetWriteTime(dir / L"src.txt", 130000000000000000ull);
+  fs::SetAttributes(dir / L"src.txt", FILE_ATTRIBUTE_READONLY);
+
+  for (DWORD targetBits : {DWORD(FILE_ATTRIBUTE_READONLY), DWORD(FILE_ATTRIBUTE_HIDDEN)}) {
+    WriteBytes(dir / L"t.txt", "old");
+    fs::SetAttributes(dir / L"t.txt", targetBits);
+    EXPECT_FALSE(fs::CopyOneFileRaw(dir / L"src.txt", dir / L"t.txt", false));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_ACCESS_DENIED));
+    fs::SetAttributes(dir / L"t.txt", FILE_ATTRIBUTE_NORMAL);
+    EXPECT_EQ(ReadBytes(dir / L"t.txt"), "old");
+  }
+  WriteBytes(dir / L"plain.txt", "old");
+  EXPECT_FALSE(fs::CopyOneFileRaw(dir / L"src.txt", dir / L"plain.txt", true));
+  EXPECT_EQ(ReadBytes(dir / L"plain.txt"), "old");
+  EXPECT_TRUE(fs::CopyOneFileRaw(dir / L"src.txt", dir / L"plain.txt", false));
+  EXPECT_EQ(ReadBytes(dir / L"plain.txt"), "new");
+  EXPECT_EQ(GetWriteTime(dir / L"plain.txt"), 130000000000000000ull);
+  EXPECT_TRUE(GetFileAttributesW((dir / L"plain.txt").c_str()) & FILE_ATTRIBUTE_READONLY);
+  // Hidden and system bits travel too.
+  WriteBytes(dir / L"hs.txt", "hs");
+  fs::SetAttributes(dir / L"hs.txt", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+  EXPECT_TRUE(fs::CopyOneFileRaw(dir / L"hs.txt", dir / L"hs-copy.txt", true));
+  EXPECT_EQ(GetFileAttributesW((dir / L"hs-copy.txt").c_str()) & 0x07, DWORD(FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
+  // A file cannot be copied onto itself.
+  EXPECT_FALSE(fs::CopyOneFileRaw(dir / L"plain.txt", dir / L"plain.txt", false));
+}
+
+TEST(Times, OpenForTimesAndCompare) {
+  TempDir dir;
+  WriteBytes(dir / L"a", "a");
+  SetWriteTime(dir / L"a", 140000000000000000ull);
+  auto handle = fs::OpenForTimes(dir / L"a");
+  ASSERT_TRUE(handle.valid());
+  EXPECT_EQ(fs::LastWriteTime(handle), 140000000000000000ull);
+  EXPECT_FALSE(fs::OpenForTimes(dir / L"missing").valid());
+  EXPECT_EQ(fs::OpenForTimes(dir / L"missing").get(), INVALID_HANDLE_VALUE);
+  // Unsigned: a time with the top bit set is later, not negative.
+  EXPECT_EQ(fs::CompareTimes(0x8000000000000001ull, 1), 1);
+  EXPECT_EQ(fs::CompareTimes(1, 2), -1);
+  EXPECT_EQ(fs::CompareTimes(7, 7), 0);
+}
+
+TEST(ByteHelpers, UpperFindTrimBlank) {
+  EXPECT_EQ(fs::Upper("abz{`AZ"), "ABZ{`AZ");
+  EXPECT_EQ(fs::Upper("\xb1\x61"), "\xb1\x41");  // a trail byte in a..z changes too
+  EXPECT_EQ(fs::Find("", "abc"), 0u);
+  EXPECT_EQ(fs::Find("a", ""), 0u);
+  EXPECT_EQ(fs::Find("bc", "abcbc"), 2u);
+  EXPECT_EQ(fs::Find("x", "abc"), 0u);
+  EXPECT_EQ(fs::TrimBlank(L" \t. \x01"), L".");
+  EXPECT_EQ(fs::TrimBlank(L"  "), L"");
+  EXPECT_EQ(fs::TrimBlank(L"a b"), L"a b");
+}
+
+TEST(RemoveFile, ReadOnlyFileIsRefusedUntilTheBitGoes) {
+  TempDir dir;
+  WriteBytes(dir / L"ro", "x");
+  fs::SetAttributes(dir / L"ro", FILE_ATTRIBUTE_READONLY);
+  EXPECT_FALSE(fs::RemoveFile(dir / L"ro"));
+  fs::SetAttributes(dir / L"ro", 0);
+  EXPECT_TRUE(fs::RemoveFile(dir / L"ro"));
+  MakeDir(dir / L"d\\e");
+  EXPECT_FALSE(fs::RemoveEmptyFolder(dir / L"d"));
+  EXPECT_TRUE(fs::RemoveEmptyFolder(dir / L"d\\e"));
+}
+
+}  // namespace

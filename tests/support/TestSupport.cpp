@@ -1,0 +1,128 @@
+#include "tests/support/TestSupport.h"
+
+#include <atomic>
+#include <stdexcept>
+
+#include "fs/FileSystem.h"
+
+TempDir::TempDir() {
+  static std::atomic<int> counter{0};
+  wchar_t temp[MAX_PATH];
+  GetTempPathW(MAX_PATH, temp);
+  path_ = std::wstring(temp) + L"qmtest_" + std::to_wstring(GetCurrentProcessId()) + L"_" +
+          std::to_wstring(GetTickCount64()) + L"_" + std::to_wstring(counter++) + L"\\";
+  CreateDirectoryW(path_.c_str(), nullptr);
+}
+
+TempDir::~TempDir() { RemoveTree(path_); }
+
+void RemoveTree(const std::wstring& path) {
+  std::wstring base = path;
+  if (base.empty()) return;
+  if (base.back() != L'\\') base += L'\\';
+  WIN32_FIND_DATAW d;
+  HANDLE h = FindFirstFileW((base + L"*").c_str(), &d);
+  if (h != INVALID_HANDLE_VALUE) {
+    do {
+      std::wstring name = d.cFileName;
+      if (name == L"." || name == L"..") continue;
+      std::wstring full = base + name;
+      SetFileAttributesW(full.c_str(), FILE_ATTRIBUTE_NORMAL);
+      if ((d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !(d.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        RemoveTree(full);
+      else if (d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        RemoveDirectoryW(full.c_str());
+      else
+        DeleteFileW(full.c_str());
+    } while (FindNextFileW(h, &d));
+    FindClose(h);
+  }
+  RemoveDirectoryW(base.c_str());
+}
+
+void MakeDir(const std::wstring& path) { fs::MakeFolderPath(path); }
+
+void WriteBytes(const std::wstring& path, const std::string& bytes) {
+  size_t slash = path.rfind(L'\\');
+  if (slash != std::wstring::npos) fs::MakeFolderPath(path.substr(0, slash));
+  HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  if (h == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot write " + Narrow(path));
+  DWORD written;
+  WriteFile(h, bytes.data(), DWORD(bytes.size()), &written, nullptr);
+  CloseHandle(h);
+}
+
+std::string ReadBytes(const std::wstring& path) {
+  DWORD error = 0;
+  auto bytes = fs::ReadWholeFileDenyWriters(path, &error);
+  return bytes ? *bytes : std::string("<missing>");
+}
+
+bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+void SetWriteTime(const std::wstring& path, uint64_t ticks) {
+  HANDLE h = CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                         OPEN_EXISTING, 0, nullptr);
+  FILETIME ft{DWORD(ticks), DWORD(ticks >> 32)};
+  SetFileTime(h, nullptr, nullptr, &ft);
+  CloseHandle(h);
+}
+
+uint64_t GetWriteTime(const std::wstring& path) {
+  auto h = fs::OpenForTimes(path);
+  return fs::LastWriteTime(h).value_or(0);
+}
+
+std::string Narrow(const std::wstring& w) {
+  int n = WideCharToMultiByte(CP_UTF8, 0, w.data(), int(w.size()), nullptr, 0, nullptr, nullptr);
+  std::string s(n, '\0');
+  WideCharToMultiByte(CP_UTF8, 0, w.data(), int(w.size()), s.data(), n, nullptr, nullptr);
+  return s;
+}
+
+int ScriptedDialogs::Message(HWND owner, const std::wstring& text, UINT flags) {
+  boxes.push_back({owner, text, flags});
+  if (answers.empty()) return IDOK;
+  int a = answers.front();
+  answers.pop_front();
+  return a;
+}
+
+std::optional<std::wstring> ScriptedDialogs::BrowseFolder(HWND owner, const std::wstring& title) {
+  browseTitles.push_back(title);
+  browseOwners.push_back(owner);
+  if (folders.empty()) return std::nullopt;
+  auto f = folders.front();
+  folders.pop_front();
+  return f;
+}
+
+std::vector<std::wstring> ScriptedDialogs::OpenFiles(HWND, const FileDialogSpec& spec) {
+  openSpecs.push_back(spec);
+  if (openResults.empty()) return {};
+  auto r = openResults.front();
+  openResults.pop_front();
+  return r;
+}
+
+std::optional<std::wstring> ScriptedDialogs::SaveFile(HWND, const FileDialogSpec& spec) {
+  saveSpecs.push_back(spec);
+  if (saveResults.empty()) return std::nullopt;
+  auto r = saveResults.front();
+  saveResults.pop_front();
+  return r;
+}
+
+UINT ScriptedDialogs::PopupMenu(HWND, HMENU, POINT screen) {
+  menuPoints.push_back(screen);
+  if (menuChoices.empty()) return 0;
+  UINT c = menuChoices.front();
+  menuChoices.pop_front();
+  return c;
+}
+
+std::vector<std::wstring> ScriptedDialogs::texts() const {
+  std::vector<std::wstring> t;
+  for (auto& b : boxes) t.push_back(b.text);
+  return t;
+}

@@ -1,0 +1,69 @@
+// Helpers for tests: real folders in the prefix's temp folder, file bytes,
+// and the scripted Dialogs.
+#pragma once
+#include <windows.h>
+
+#include <deque>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "common/Dialogs.h"
+
+// A fresh folder under %TEMP%, removed with everything in it at the end.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::wstring& path() const { return path_; }  // ends with a backslash
+  std::wstring operator/(const std::wstring& rel) const { return path_ + rel; }
+
+ private:
+  std::wstring path_;
+};
+
+void RemoveTree(const std::wstring& path);
+// Writes bytes, creating missing folders.
+void WriteBytes(const std::wstring& path, const std::string& bytes);
+std::string ReadBytes(const std::wstring& path);
+bool Exists(const std::wstring& path);
+void MakeDir(const std::wstring& path);
+void SetWriteTime(const std::wstring& path, uint64_t ticks);
+uint64_t GetWriteTime(const std::wstring& path);
+std::string Narrow(const std::wstring& w);  // UTF-8, for test messages
+
+// Records every box and dialog and answers from queues.
+class ScriptedDialogs : public Dialogs {
+ public:
+  struct Box {
+    HWND owner;
+    std::wstring text;
+    UINT flags;
+  };
+  std::vector<Box> boxes;
+  std::deque<int> answers;  // for boxes; IDOK when empty
+  std::vector<std::wstring> browseTitles;
+  std::deque<std::optional<std::wstring>> folders;
+  std::vector<FileDialogSpec> openSpecs, saveSpecs;
+  std::deque<std::vector<std::wstring>> openResults;
+  std::deque<std::optional<std::wstring>> saveResults;
+  std::deque<UINT> menuChoices;
+  std::vector<POINT> menuPoints;
+  std::vector<HWND> browseOwners;
+
+  int Message(HWND owner, const std::wstring& text, UINT flags) override;
+  std::optional<std::wstring> BrowseFolder(HWND owner, const std::wstring& title) override;
+  std::vector<std::wstring> OpenFiles(HWND owner, const FileDialogSpec& spec) override;
+  std::optional<std::wstring> SaveFile(HWND owner, const FileDialogSpec& spec) override;
+  UINT PopupMenu(HWND owner, HMENU menu, POINT screen) override;
+  std::vector<std::wstring> texts() const;
+};
+
+// Installs a ScriptedDialogs for the life of the object.
+class ScopedScriptedDialogs : public ScriptedDialogs {
+ public:
+  ScopedScriptedDialogs() { UseDialogs(this); }
+  ~ScopedScriptedDialogs() override { UseDialogs(nullptr); }
+};
