@@ -16,8 +16,4 @@ void TForm1::BtnSaveFileListClick() {}
 void TForm1::BtnImpFileListClick() {}
 void TForm1::BtnSaveDirLstClick() {}
 void TForm1::BtnImpDirLstClick() {}
-void TForm1::BtnCopyClick() {}
-void TForm1::CheckBox1Click() {}
-void TForm1::BtnEmptyDestFolderMouseDown(POINT) {}
-void TForm1::N1Click() {}
 void TForm1::BtnSearchAddClick() {}

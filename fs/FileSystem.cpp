@@ -135,7 +135,9 @@ bool CopyOneFileRaw(const std::wstring& source, const std::wstring& target, bool
     return false;
   // The copy takes over the source's attributes; Wine's CopyFileW drops them.
   DWORD attributes = GetFileAttributesW(source.c_str());
-  if (attributes != INVALID_FILE_ATTRIBUTES && GetFileAttributesW(target.c_str()) != attributes)
+  const DWORD kept = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & kept) &&
+      (GetFileAttributesW(target.c_str()) & kept) != (attributes & kept))
     SetFileAttributesW(target.c_str(), attributes);
   return true;
 }

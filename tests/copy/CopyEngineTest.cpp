@@ -1,0 +1,422 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+
+#include "common/AppError.h"
+#include "copy/CopyEngine.h"
+#include "fs/FileSystem.h"
+#include "tests/support/TestSupport.h"
+
+using namespace copy;
+
+namespace {
+
+// Answers the Ask question from a queue and records every question.
+struct Asker {
+  std::vector<std::wstring> asked;
+  std::deque<bool> answers;
+  copy::CopyContext Context(int mode) {
+    copy::CopyContext c;
+    c.mode = mode;
+    c.askOverwrite = [this](const std::wstring& target) {
+      asked.push_back(OverwriteQuestion(target));
+      bool a = answers.empty() ? false : answers.front();
+      if (!answers.empty()) answers.pop_front();
+      return a;
+    };
+    return c;
+  }
+};
+
+std::vector<std::wstring> TreeOf(const std::wstring& root, const std::wstring& rel = L"") {
+  std::vector<std::wstring> out;
+  for (auto& e : fs::ListEntries(root + rel + L"*.*", fs::kMaskAll)) {
+    if (e.name == L"." || e.name == L"..") continue;
+    if (e.attributes & FILE_ATTRIBUTE_DIRECTORY) {
+      out.push_back(rel + e.name + L"\\");
+      auto sub = TreeOf(root, rel + e.name + L"\\");
+      out.insert(out.end(), sub.begin(), sub.end());
+    } else {
+      out.push_back(rel + e.name);
+    }
+  }
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+TEST(CopyOneFile, EveryPolicyWithTargetAbsentAndPresent) {
+  struct Case {
+    int mode;
+    bool targetPresent;
+    std::deque<bool> answers;
+    std::string expectTarget;    // contents of dst\a.txt afterwards
+    std::string expectNumbered;  // contents of dst\a_1.txt, "<missing>" when absent
+    size_t questions;
+  } cases[] = {
+      {Overwrite, false, {}, "new", "<missing>", 0}, {Overwrite, true, {}, "new", "<missing>", 0},
+      {Skip, false, {}, "new", "<missing>", 0},      {Skip, true, {}, "old", "<missing>", 0},
+      {Ask, false, {}, "new", "<missing>", 0},       {Ask, true, {true}, "new", "<missing>", 1},
+      {Ask, true, {false}, "old", "<missing>", 1},   {AutoNumber, false, {}, "new", "<missing>", 0},
+      {AutoNumber, true, {}, "old", "new", 0},       {NewerOnly, false, {}, "new", "<missing>", 0},
+  };
+  for (auto& c : cases) {
+    TempDir dir;
+    WriteBytes(dir / L"src\\a.txt", "new");
+    MakeDir(dir / L"dst");
+    if (c.targetPresent) WriteBytes(dir / L"dst\\a.txt", "old");
+    Asker asker;
+    asker.answers = c.answers;
+    CopyOneFile(dir / L"src\\a.txt", dir / L"dst\\", L"a.txt", asker.Context(c.mode));
+    SCOPED_TRACE("mode " + std::to_string(c.mode) + (c.targetPresent ? " present" : " absent"));
+    EXPECT_EQ(ReadBytes(dir / L"dst\\a.txt"), c.expectTarget);
+    EXPECT_EQ(ReadBytes(dir / L"dst\\a_1.txt"), c.expectNumbered);
+    ASSERT_EQ(asker.asked.size(), c.questions);
+    if (c.questions) {
+      EXPECT_EQ(asker.asked[0], L"文件" + dir.path() + L"dst\\a.txt已存在，是否覆盖？");
+    }
+  }
+}
+
+TEST(CopyOneFile, AutoNumberNames) {
+  struct Case {
+    std::wstring name;
+    std::vector<std::wstring> present;
+    std::wstring expected;
+  } cases[] = {
+      {L"a.txt", {L"a.txt", L"a_1.txt", L"a_2.txt"}, L"a_3.txt"},
+      {L"a.txt", {L"a_1.txt"}, L"a.txt"},
+      {L"report.doc", {L"report.doc", L"report_2.doc"}, L"report_1.doc"},
+      {L"archive.tar.gz", {L"archive.tar.gz"}, L"archive.tar_1.gz"},
+      {L"README", {L"README"}, L"README_1"},
+      {L".profile", {L".profile"}, L"_1.profile"},
+      {L"报告.doc", {L"报告.doc"}, L"报告_1.doc"},
+  };
+  for (auto& c : cases) {
+    TempDir dir;
+    for (auto& p : c.present) WriteBytes(dir / p, "x");
+    EXPECT_EQ(FreeNumberedName(dir.path(), c.name), c.expected) << Narrow(c.name);
+  }
+  // A folder of the target's name is no file: nothing is numbered around it.
+  TempDir dir;
+  MakeDir(dir / L"a.txt");
+  EXPECT_EQ(FreeNumberedName(dir.path(), L"a.txt"), L"a.txt");
+  // Copying into its own folder makes a numbered duplicate.
+  WriteBytes(dir / L"x.txt", "x");
+  Asker asker;
+  CopyOneFile(dir / L"x.txt", dir.path(), L"x.txt", asker.Context(AutoNumber));
+  EXPECT_EQ(ReadBytes(dir / L"x_1.txt"), "x");
+}
+
+TEST(CopyOneFile, NewerOnlyComparesLastWriteTimes) {
+  const uint64_t t = 133000000000000000ull;
+  struct Case {
+    uint64_t source, target;
+    std::string expected;
+  } cases[] = {
+      {t, t + 10000000, "old"},  // target newer: kept
+      {t, t, "new"},             // equal: replaced
+      {t + 10000000, t, "new"},  // target older: replaced
+  };
+  for (auto& c : cases) {
+    TempDir dir;
+    WriteBytes(dir / L"s\\f", "new");
+    WriteBytes(dir / L"d\\f", "old");
+    SetWriteTime(dir / L"s\\f", c.source);
+    SetWriteTime(dir / L"d\\f", c.target);
+    Asker asker;
+    CopyOneFile(dir / L"s\\f", dir / L"d\\", L"f", asker.Context(NewerOnly));
+    EXPECT_EQ(ReadBytes(dir / L"d\\f"), c.expected);
+  }
+  // A target whose time cannot be read (locked without sharing) stays.
+  TempDir dir;
+  WriteBytes(dir / L"s\\f", "new");
+  WriteBytes(dir / L"d\\f", "old");
+  HANDLE lock = CreateFileW((dir / L"d\\f").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  Asker asker;
+  CopyOneFile(dir / L"s\\f", dir / L"d\\", L"f", asker.Context(NewerOnly));
+  CloseHandle(lock);
+  EXPECT_EQ(ReadBytes(dir / L"d\\f"), "old");
+}
+
+TEST(CopyOneFile, AskAndAutoNumberSeeAFileWhateverItsTimeStamp) {
+  TempDir dir;
+  WriteBytes(dir / L"s\\f.txt", "new");
+  WriteBytes(dir / L"d\\f.txt", "old");
+  SetWriteTime(dir / L"d\\f.txt", 1000);  // before 1980: no DOS date
+  Asker asker;
+  asker.answers = {false};
+  CopyOneFile(dir / L"s\\f.txt", dir / L"d\\", L"f.txt", asker.Context(Ask));
+  EXPECT_EQ(asker.asked.size(), 1u);
+  EXPECT_EQ(ReadBytes(dir / L"d\\f.txt"), "old");
+  CopyOneFile(dir / L"s\\f.txt", dir / L"d\\", L"f.txt", asker.Context(AutoNumber));
+  EXPECT_EQ(ReadBytes(dir / L"d\\f.txt"), "old");
+  EXPECT_EQ(ReadBytes(dir / L"d\\f_1.txt"), "new");
+}
+
+TEST(CopyFolderTree, CopiesTheWholeTreeInEitherSpelling) {
+  for (const wchar_t* suffix : {L"", L"\\"}) {
+    TempDir dir;
+    WriteBytes(dir / L"a\\x.txt", "x");
+    WriteBytes(dir / L"a\\sub\\y.txt", "y");
+    MakeDir(dir / L"a\\empty");
+    WriteBytes(dir / L"a\\h.txt", "h");
+    WriteBytes(dir / L"a\\s.txt", "s");
+    MakeDir(dir / L"a\\hid");
+    WriteBytes(dir / L"a\\hid\\z.txt", "z");
+    fs::SetAttributes(dir / L"a\\h.txt", FILE_ATTRIBUTE_HIDDEN);
+    fs::SetAttributes(dir / L"a\\s.txt", FILE_ATTRIBUTE_SYSTEM);
+    fs::SetAttributes(dir / L"a\\hid", FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN);
+    Asker asker;
+    std::wstring saved = fs::CurrentFolder();
+    EXPECT_TRUE(CopyFolderTree(dir / L"a" + suffix, dir / L"out\\deep\\a", asker.Context(Overwrite)));
+    EXPECT_EQ(fs::CurrentFolder(), saved);
+    EXPECT_EQ(TreeOf(dir / L"out\\deep\\a\\"),
+              (std::vector<std::wstring>{L"empty\\", L"h.txt", L"hid\\", L"hid\\z.txt", L"s.txt", L"sub\\",
+                                         L"sub\\y.txt", L"x.txt"}));
+    EXPECT_TRUE(GetFileAttributesW((dir / L"out\\deep\\a\\h.txt").c_str()) & FILE_ATTRIBUTE_HIDDEN);
+  }
+}
+
+TEST(CopyFolderTree, EmptySourceReusedDestinationAndAskPerFile) {
+  TempDir dir;
+  MakeDir(dir / L"empty");
+  Asker asker;
+  EXPECT_TRUE(CopyFolderTree(dir / L"empty", dir / L"out", asker.Context(Overwrite)));
+  EXPECT_TRUE(fs::IsFolder(dir / L"out"));
+
+  WriteBytes(dir / L"src\\a.txt", "new a");
+  WriteBytes(dir / L"src\\b.txt", "new b");
+  WriteBytes(dir / L"src\\sub\\c.txt", "new c");
+  WriteBytes(dir / L"dst\\a.txt", "old a");
+  WriteBytes(dir / L"dst\\sub\\c.txt", "old c");
+  WriteBytes(dir / L"dst\\keep.txt", "keep");
+  asker.answers = {true, false};
+  CopyFolderTree(dir / L"src", dir / L"dst", asker.Context(Ask));
+  ASSERT_EQ(asker.asked.size(), 2u);  // b.txt was absent: no question
+  EXPECT_EQ(ReadBytes(dir / L"dst\\keep.txt"), "keep");
+  EXPECT_EQ(ReadBytes(dir / L"dst\\b.txt"), "new b");
+  std::map<std::wstring, std::string> byQuestion;
+  // Listing order decides which answer went where; check both files agree with their answer.
+  bool aFirst = asker.asked[0].find(L"a.txt") != std::wstring::npos;
+  EXPECT_EQ(ReadBytes(dir / L"dst\\a.txt"), aFirst ? "new a" : "old a");
+  EXPECT_EQ(ReadBytes(dir / L"dst\\sub\\c.txt"), aFirst ? "old c" : "new c");
+}
+
+TEST(CopyFolderTree, AFolderThatCannotBeEnteredEndsWithTheIoErrorAndRestoresTheCurrentFolder) {
+  TempDir dir;
+  WriteBytes(dir / L"src\\a.txt", "a");
+  // Under Wine a name ending in "." lists but cannot be entered.
+  ASSERT_TRUE(CreateDirectoryW((L"\\\\?\\" + dir.path() + L"src\\bad.").c_str(), nullptr));
+  std::wstring saved = fs::CurrentFolder();
+  Asker asker;
+  try {
+    CopyFolderTree(dir / L"src", dir / L"dst", asker.Context(Overwrite));
+    FAIL() << "no error";
+  } catch (const AppError& e) {
+    EXPECT_EQ(e.text, L"File not found");
+  }
+  EXPECT_EQ(fs::CurrentFolder(), saved);
+  RemoveDirectoryW((L"\\\\?\\" + dir.path() + L"src\\bad.").c_str());
+}
+
+TEST(CopyFolderTree, NeverFeedsOnItsOwnOutput) {
+  TempDir dir;
+  WriteBytes(dir / L"s\\f.txt", "f");
+  WriteBytes(dir / L"s\\b\\g.txt", "g");
+  // The destination folder lies inside the source: s copied into s\b\ lands in s\b\s.
+  Asker asker;
+  CopyFolderTree(dir / L"s", dir / L"s\\b\\s", asker.Context(Overwrite), dir / L"s\\b\\s");
+  EXPECT_EQ(TreeOf(dir / L"s\\"), (std::vector<std::wstring>{L"b\\", L"b\\g.txt", L"b\\s\\", L"b\\s\\b\\",
+                                                              L"b\\s\\b\\g.txt", L"b\\s\\f.txt", L"f.txt"}));
+}
+
+TEST(Emptying, ActionForEachKindOfEntry) {
+  struct Case {
+    std::wstring name;
+    DWORD attributes;
+    EmptyingAction action;
+  } cases[] = {
+      {L".", 0x10, EmptyingAction::Skip},
+      {L" .. ", 0x10, EmptyingAction::Skip},
+      {L". ", 0x20, EmptyingAction::Skip},
+      {L"...", 0x10, EmptyingAction::Descend},
+      {L"sub", 0x16, EmptyingAction::Descend},
+      {L"link", 0x410, EmptyingAction::KeepLink},
+      {L"a", 0x27, EmptyingAction::Remove},
+      {L"normal", 0x80, EmptyingAction::Remove},
+      {L"compressed", 0x820, EmptyingAction::Remove},
+      {L"notindexed", 0x2020, EmptyingAction::Remove},
+      {L"placeholder", 0x400020, EmptyingAction::Remove},
+  };
+  for (auto& c : cases) EXPECT_EQ(EmptyingActionFor(c.name, c.attributes), c.action) << Narrow(c.name);
+}
+
+TEST(Emptying, RemovesEverythingButListedDestinationsInAnySpelling) {
+  for (const wchar_t* nestedEntry : {L"D\\Keep\\", L"d\\keep", L"D\\KEEP\\"}) {
+    TempDir dir;
+    WriteBytes(dir / L"D\\ro.txt", "r");
+    WriteBytes(dir / L"D\\hs.txt", "h");
+    WriteBytes(dir / L"D\\sys\\deep\\x.txt", "x");
+    WriteBytes(dir / L"D\\Keep\\inner\\y.txt", "y");
+    fs::SetAttributes(dir / L"D\\ro.txt", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE);
+    fs::SetAttributes(dir / L"D\\hs.txt", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+    fs::SetAttributes(dir / L"D\\sys", FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_HIDDEN);
+    EmptyRules rules = MakeEmptyRules({dir / L"D", dir / nestedEntry});
+    EmptyFolder(dir / L"D", rules);
+    SCOPED_TRACE(Narrow(nestedEntry));
+    EXPECT_TRUE(fs::IsFolder(dir / L"D"));  // listed without its trailing backslash
+    EXPECT_EQ(TreeOf(dir / L"D\\"), (std::vector<std::wstring>{L"Keep\\"}));
+  }
+}
+
+TEST(Emptying, AnUnlistedDestinationGoesWhenEmptyAndMissingFoldersAreHarmless) {
+  TempDir dir;
+  WriteBytes(dir / L"D\\a.txt", "a");
+  EmptyFolder(dir / L"D\\", MakeEmptyRules({}));
+  EXPECT_FALSE(Exists(dir / L"D"));
+  EmptyFolder(dir / L"missing", MakeEmptyRules({dir / L"missing"}));
+  // A file in use stays, and so does every folder above it.
+  WriteBytes(dir / L"E\\sub\\busy.txt", "b");
+  HANDLE busy = CreateFileW((dir / L"E\\sub\\busy.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  EmptyFolder(dir / L"E", MakeEmptyRules({dir / L"E"}));
+  CloseHandle(busy);
+  EXPECT_EQ(TreeOf(dir / L"E\\"), (std::vector<std::wstring>{L"sub\\", L"sub\\busy.txt"}));
+}
+
+TEST(Emptying, SparesSourcesInsideTheDestination) {
+  TempDir dir;
+  WriteBytes(dir / L"D\\src\\a.txt", "a");
+  WriteBytes(dir / L"D\\one.txt", "1");
+  WriteBytes(dir / L"D\\gone.txt", "g");
+  EmptyRules rules = MakeEmptyRules({dir / L"D\\"}, {dir / L"D\\SRC\\", dir / L"D\\one.txt"});
+  EmptyFolder(dir / L"D\\", rules);
+  EXPECT_EQ(TreeOf(dir / L"D\\"), (std::vector<std::wstring>{L"one.txt", L"src\\", L"src\\a.txt"}));
+}
+
+TEST(Emptying, LeavesLinksAndWhatTheyPointTo) {
+  const std::wstring root = L"C:\\qm-links\\empty\\";
+  ASSERT_EQ(GetFileAttributesW((root + L"D\\link").c_str()) & 0x410, 0x410u) << "link fixture missing";
+  EmptyFolder(root + L"D\\", MakeEmptyRules({root + L"D\\"}));
+  EXPECT_EQ(ReadBytes(root + L"outside\\precious.txt"), "p");
+  EXPECT_FALSE(Exists(root + L"D\\a.txt"));
+  EXPECT_TRUE(Exists(root + L"D\\link"));
+}
+
+TEST(CopyFolderTree, LinksBackUpThePathAreNotFollowedInACircle) {
+  const std::wstring root = L"C:\\qm-links\\loop\\";
+  ASSERT_EQ(GetFileAttributesW((root + L"A\\B\\up").c_str()) & 0x410, 0x410u) << "link fixture missing";
+  TempDir dir;
+  Asker asker;
+  CopyFolderTree(root + L"A", dir / L"A", asker.Context(Overwrite));
+  EXPECT_EQ(TreeOf(dir / L"A\\"),
+            (std::vector<std::wstring>{L"B\\", L"B\\g.txt", L"B\\up\\", L"f.txt"}));
+}
+
+// A host over plain vectors that logs what the run does.
+struct FakeHost : CopyRunHost {
+  std::vector<std::wstring> sources, dests;
+  bool emptyFirst = false;
+  int mode = Overwrite;
+  std::vector<int> progress;
+  int SourceCount() override { return int(sources.size()); }
+  std::wstring SourceAt(int i) override { return sources.at(i); }
+  int DestCount() override { return int(dests.size()); }
+  std::wstring DestAt(int j) override { return dests.at(j); }
+  bool EmptyFirst() override { return emptyFirst; }
+  int Mode() override { return mode; }
+  bool AskOverwrite(const std::wstring&) override { return true; }
+  void SetProgress(int p) override { progress.push_back(p); }
+  void KeepAlive() override {}
+};
+
+TEST(RunCopy, ProgressForTwoDestinationsAndThreeSources) {
+  TempDir dir;
+  FakeHost host;
+  for (auto n : {L"a", L"b", L"c"}) {
+    WriteBytes(dir / L"src\\" + n, "x");
+    host.sources.push_back(dir / L"src\\" + n);
+  }
+  host.dests = {dir / L"d1\\", dir / L"d2"};
+  MakeDir(dir / L"d1");
+  MakeDir(dir / L"d2");
+  RunCopy(host);
+  EXPECT_EQ(host.progress, (std::vector<int>{16, 33, 50, 66, 83, 100}));
+  EXPECT_EQ(ReadBytes(dir / L"d2\\c"), "x");
+  EXPECT_EQ(ProgressPosition(0, 0, 0, 0), 0);
+  EXPECT_EQ(ProgressPosition(100000, 100000, 99999, 99999), 100);  // no 32-bit overflow
+}
+
+TEST(RunCopy, FolderEntriesLandUnderTheirOwnNameInAnySpelling) {
+  TempDir dir;
+  WriteBytes(dir / L"photos\\p.jpg", "p");
+  WriteBytes(dir / L"doc.txt", "d");
+  FakeHost host;
+  host.sources = {dir / L"doc.txt", dir / L"photos\\\\\\", dir / L"deleted.txt"};
+  host.dests = {dir / L"backup"};  // no trailing backslash, does not exist yet
+  RunCopy(host);
+  EXPECT_EQ(ReadBytes(dir / L"backup\\photos\\p.jpg"), "p");
+  EXPECT_EQ(ReadBytes(dir / L"backup\\doc.txt"), "<missing>");  // file entries do not create it
+  EXPECT_EQ(host.progress.size(), 3u);
+}
+
+TEST(RunCopy, EmptyingInterleavesWithTheDestinationsInListOrder) {
+  for (bool outerFirst : {true, false}) {
+    TempDir dir;
+    WriteBytes(dir / L"src\\new.txt", "n");
+    WriteBytes(dir / L"A\\old.txt", "o");
+    WriteBytes(dir / L"A\\B\\oldb.txt", "o");
+    FakeHost host;
+    host.sources = {dir / L"src\\new.txt"};
+    host.dests = outerFirst ? std::vector<std::wstring>{dir / L"A\\", dir / L"A\\B\\"}
+                            : std::vector<std::wstring>{dir / L"A\\B\\", dir / L"A\\"};
+    host.emptyFirst = true;
+    RunCopy(host);
+    SCOPED_TRACE(outerFirst ? "A first" : "B first");
+    std::vector<std::wstring> expected = outerFirst ? std::vector<std::wstring>{L"B\\", L"B\\new.txt", L"new.txt"}
+                                                    : std::vector<std::wstring>{L"B\\", L"new.txt"};
+    EXPECT_EQ(TreeOf(dir / L"A\\"), expected);
+  }
+}
+
+TEST(RunCopy, EmptyingSparesTheRunsOwnSources) {
+  TempDir dir;
+  WriteBytes(dir / L"D\\inbox\\keep.txt", "k");
+  WriteBytes(dir / L"D\\junk.txt", "j");
+  FakeHost host;
+  host.sources = {dir / L"D\\inbox\\keep.txt"};
+  host.dests = {dir / L"D\\"};
+  host.emptyFirst = true;
+  host.mode = AutoNumber;
+  RunCopy(host);
+  EXPECT_EQ(TreeOf(dir / L"D\\"), (std::vector<std::wstring>{L"inbox\\", L"inbox\\keep.txt", L"keep.txt"}));
+}
+
+TEST(RunCopy, AFolderIntoItselfIsSkippedAndTheRunEndsNormally) {
+  TempDir dir;
+  WriteBytes(dir / L"P\\data\\f.txt", "f");
+  FakeHost host;
+  host.sources = {dir / L"P\\data\\"};
+  host.dests = {dir / L"P\\", dir / L"P\\DATA\\"};
+  RunCopy(host);
+  EXPECT_EQ(TreeOf(dir / L"P\\"),
+            (std::vector<std::wstring>{L"data\\", L"data\\data\\", L"data\\data\\f.txt", L"data\\f.txt"}));
+  EXPECT_EQ(host.progress, (std::vector<int>{50, 100}));
+}
+
+TEST(RunCopy, AnIoErrorEndsTheRunWhereItStands) {
+  TempDir dir;
+  WriteBytes(dir / L"a.txt", "a");
+  WriteBytes(dir / L"s\\x.txt", "x");
+  ASSERT_TRUE(CreateDirectoryW((L"\\\\?\\" + dir.path() + L"s\\bad.").c_str(), nullptr));
+  FakeHost host;
+  host.sources = {dir / L"a.txt", dir / L"s", dir / L"a.txt"};
+  host.dests = {dir / L"d1\\", dir / L"d2\\"};
+  MakeDir(dir / L"d1");
+  EXPECT_THROW(RunCopy(host), AppError);
+  EXPECT_EQ(host.progress, (std::vector<int>{16}));
+  EXPECT_FALSE(Exists(dir / L"d2"));
+  RemoveDirectoryW((L"\\\\?\\" + dir.path() + L"s\\bad.").c_str());
+}
+
+}  // namespace
