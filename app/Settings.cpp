@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 
+#include "common/UnitPublic.h"
 #include "fs/FileSystem.h"
 
 namespace {
@@ -26,13 +27,6 @@ bool HoldsKey(const std::wstring& file) {
   wchar_t value[8];
   GetPrivateProfileStringW(kSection, kKey, L"\x01", value, 8, file.c_str());
   return !(value[0] == L'\x01' && value[1] == 0);
-}
-
-int HexDigit(wchar_t c) {
-  if (c >= L'0' && c <= L'9') return c - L'0';
-  if (c >= L'a' && c <= L'f') return c - L'a' + 10;
-  if (c >= L'A' && c <= L'F') return c - L'A' + 10;
-  return -1;
 }
 
 }  // namespace
@@ -57,37 +51,7 @@ void OverrideSettingsPaths(const SettingsFilePaths* paths) {
   else g_override.reset();
 }
 
-int ParseStoredNumber(const std::wstring& text) {
-  size_t i = 0;
-  while (i < text.size() && text[i] == L' ') ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == L'+' || text[i] == L'-')) negative = text[i++] == L'-';
-  bool hex = false;
-  if (i < text.size() && text[i] == L'$') {
-    hex = true;
-    ++i;
-  } else if (i < text.size() && (text[i] == L'x' || text[i] == L'X')) {
-    hex = true;
-    ++i;
-  } else if (i + 1 < text.size() && text[i] == L'0' && (text[i + 1] == L'x' || text[i + 1] == L'X')) {
-    hex = true;
-    i += 2;
-  }
-  if (i >= text.size()) return 0;
-  uint64_t value = 0;
-  for (; i < text.size(); ++i) {
-    int digit = hex ? HexDigit(text[i]) : (text[i] >= L'0' && text[i] <= L'9' ? text[i] - L'0' : -1);
-    if (digit < 0) return 0;
-    value = value * (hex ? 16 : 10) + digit;
-    if (value > 0xFFFFFFFFull) return 0;
-  }
-  if (hex) {
-    int32_t wrapped = int32_t(uint32_t(value));  // hex fills all 32 bits
-    return negative ? -wrapped : wrapped;
-  }
-  if (value > (negative ? 2147483648ull : 2147483647ull)) return 0;
-  return negative ? int(-int64_t(value)) : int(value);
-}
+int ParseStoredNumber(const std::wstring& text) { return ParseInteger(text).value_or(0); }
 
 int ReadSameFileSetting() {
   SettingsFilePaths paths = SettingsPaths();

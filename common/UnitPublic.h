@@ -2,6 +2,7 @@
 #pragma once
 #include <windows.h>
 
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -35,6 +36,13 @@ class ListIndex {
 std::wstring WithBackslash(std::wstring path);
 // A path whose last two characters are ":\" names a whole drive.
 bool IsDriveRoot(const std::wstring& path);
+
+// A 32-bit whole number: leading spaces, a sign, decimal digits or hex
+// after 0x/0X/x/X/$. Empty for anything else or a value that does not fit.
+std::optional<int> ParseInteger(const std::wstring& text);
+
+// An absolute path: a drive letter, colon and backslash, or \\server\share.
+bool IsAbsolutePath(const std::wstring& path);
 
 // The application title, caption of the main window and every box.
 extern const wchar_t kAppTitle[];

@@ -22,10 +22,10 @@ class CurrentFolderGuard {
   std::wstring saved_;
 };
 
-// Folders on the walk's current path, so a link cannot lead it in a circle.
 struct WalkState {
-  std::vector<fs::FolderId> open;
+  fs::WalkPath path;
   std::optional<fs::FolderId> output;  // the copy's own top destination folder
+  size_t depth = 0;
 };
 
 bool CopyTree(const std::wstring& sourceFolder, const std::wstring& destFolder, const CopyContext& context,
@@ -36,20 +36,22 @@ bool CopyTree(const std::wstring& sourceFolder, const std::wstring& destFolder, 
   std::vector<fs::Entry> entries = fs::ListEntries(base + L"*.*", fs::kMaskAll);
   if (entries.empty()) return false;
 
-  auto id = fs::IdentifyFolder(base);
-  if (id) {
-    for (auto& open : walk.open)
-      if (open == *id) return true;  // already on the path: a link back up
-    if (walk.output && *walk.output == *id) return true;  // never feed on our own output
+  if (walk.output && walk.depth > 0) {
+    auto id = fs::IdentifyFolder(base);
+    if (id && *id == *walk.output) return true;  // never feed on our own output
   }
-  walk.open.push_back(id.value_or(fs::FolderId{0, ~uint64_t(0) - walk.open.size()}));
+  if (!walk.path.Enter(base)) return true;  // already on the path: a link back up
+  ++walk.depth;
   struct Pop {
     WalkState& w;
-    ~Pop() { w.open.pop_back(); }
+    ~Pop() {
+      w.path.Leave();
+      --w.depth;
+    }
   } pop{walk};
 
   if (!fs::IsFolder(destFolder)) fs::MakeFolderPath(destFolder);
-  if (walk.open.size() == 1 && !excluded.empty()) walk.output = fs::IdentifyFolder(destFolder);
+  if (walk.depth == 1 && !excluded.empty()) walk.output = fs::IdentifyFolder(destFolder);
 
   const std::wstring targetFolder = destFolder + L"\\";
   for (const fs::Entry& entry : entries) {

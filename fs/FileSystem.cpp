@@ -179,6 +179,20 @@ std::optional<FolderId> IdentifyFolder(const std::wstring& path) {
   return FolderId{info.dwVolumeSerialNumber, (uint64_t(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
 }
 
+bool WalkPath::Holds(const FolderId& id) const {
+  for (const FolderId& open : path_)
+    if (open == id) return true;
+  return false;
+}
+
+bool WalkPath::Enter(const std::wstring& folder) {
+  auto id = IdentifyFolder(folder);
+  if (id && Holds(*id)) return false;
+  // A folder without an identity cannot be compared; it gets one of its own.
+  path_.push_back(id.value_or(FolderId{0, ~uint64_t(0) - path_.size()}));
+  return true;
+}
+
 std::optional<std::string> ReadWholeFileDenyWriters(const std::wstring& path, DWORD* error) {
   FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr));

@@ -81,6 +81,18 @@ struct FolderId {
 };
 std::optional<FolderId> IdentifyFolder(const std::wstring& path);
 
+// The folders on a walk's current path. Enter refuses a folder already on
+// it (a link leading back up), so no walk runs in a circle.
+class WalkPath {
+ public:
+  bool Enter(const std::wstring& folder);
+  void Leave() { path_.pop_back(); }
+  bool Holds(const FolderId& id) const;
+
+ private:
+  std::vector<FolderId> path_;
+};
+
 // Whole-file helpers used by the list files.
 std::optional<std::string> ReadWholeFileDenyWriters(const std::wstring& path, DWORD* error);
 // Creates or truncates the file; *created tells whether the create step succeeded.

@@ -30,25 +30,8 @@ std::vector<ControlDef> SearchControls() {
   };
 }
 
-// Folders on the current path of a walk, so that links cannot lead it in a circle.
-class WalkPath {
- public:
-  bool Enter(const std::wstring& folder) {
-    auto id = fs::IdentifyFolder(folder);
-    if (id)
-      for (auto& open : path_)
-        if (open == *id) return false;
-    path_.push_back(id.value_or(fs::FolderId{0, uint64_t(-1) - path_.size()}));
-    return true;
-  }
-  void Leave() { path_.pop_back(); }
-
- private:
-  std::vector<fs::FolderId> path_;
-};
-
 void SearchTree(const std::wstring& folder, const KeywordMatcher& matcher, PathList& sources,
-                const std::function<void()>& keepAlive, WalkPath& walk) {
+                const std::function<void()>& keepAlive, fs::WalkPath& walk) {
   if (!walk.Enter(folder)) return;
   std::vector<std::wstring> subfolders;
   for (const fs::Entry& entry : fs::ListEntries(folder + L"*.*", fs::kMaskNoSystem)) {
@@ -73,7 +56,7 @@ void SearchTree(const std::wstring& folder, const KeywordMatcher& matcher, PathL
 
 void SearchFolderRecursive(const std::wstring& folder, const KeywordMatcher& matcher, PathList& sources,
                            const std::function<void()>& keepAlive) {
-  WalkPath walk;
+  fs::WalkPath walk;
   SearchTree(folder, matcher, sources, keepAlive, walk);
   sources.RepaintThrottled(true);
 }

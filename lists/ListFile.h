@@ -1,0 +1,13 @@
+// List files: one path per line, CR LF after every entry, GBK bytes; a
+// list that GBK cannot hold is written as UTF-8 with a byte-order mark.
+#pragma once
+#include <string>
+#include <vector>
+
+std::string EncodeListFile(const std::vector<std::wstring>& entries);
+// Lines end at CR, LF or CR LF; a NUL ends the text; empty lines are kept.
+std::vector<std::wstring> DecodeListFile(const std::string& bytes);
+
+// Both throw AppError ("Cannot create file ..." / "Cannot open file ...").
+void WriteListFile(const std::vector<std::wstring>& entries, const std::wstring& fileName);
+std::vector<std::wstring> ReadListFile(const std::wstring& fileName);

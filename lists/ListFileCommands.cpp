@@ -1,0 +1,78 @@
+// Export and import of both lists as list files.
+#include "app/Unit1.h"
+#include "common/Dialogs.h"
+#include "fs/FileSystem.h"
+#include "lists/ListFile.h"
+
+namespace {
+
+FileDialogSpec SaveSpec(const wchar_t* proposed) {
+  FileDialogSpec spec;
+  spec.filter = L"列表文件(*.lst)|*.lst";
+  spec.fileName = proposed;
+  return spec;
+}
+
+FileDialogSpec OpenSpec() {
+  FileDialogSpec spec;
+  spec.filter = L"*.lst|*.lst|*.txt|*.txt";
+  spec.mustExist = true;
+  return spec;
+}
+
+void Export(HWND owner, PathList& list, const wchar_t* emptyMessage, const wchar_t* proposed) {
+  if (list.Count() == 0) {
+    TheDialogs().Message(owner, emptyMessage, MB_OK | MB_ICONINFORMATION);
+    return;
+  }
+  auto file = TheDialogs().SaveFile(owner, SaveSpec(proposed));
+  if (!file) return;
+  WriteListFile(list.Items(), *file);
+}
+
+std::optional<std::vector<std::wstring>> ChooseAndRead(HWND owner) {
+  auto files = TheDialogs().OpenFiles(owner, OpenSpec());
+  if (files.empty()) return std::nullopt;
+  return ReadListFile(files.front());
+}
+
+// A line names something only as an absolute path.
+bool NamesFileOrFolder(const std::wstring& line) {
+  return IsAbsolutePath(line) && (fs::IsFile(line) || fs::IsFolder(line));
+}
+
+}  // namespace
+
+void TForm1::BtnSaveFileListClick() { Export(hwnd_, sources_, L"当前文件列表为空！", L"file.lst"); }
+
+void TForm1::BtnSaveDirLstClick() { Export(hwnd_, dests_, L"当前目录列表为空！", L"dir.lst"); }
+
+void TForm1::BtnImpFileListClick() {
+  auto lines = ChooseAndRead(hwnd_);
+  if (!lines) return;
+  for (const auto& line : *lines) {
+    if (!sources_.Contains(line) && NamesFileOrFolder(line)) {
+      sources_.Append(line);
+      sources_.RepaintThrottled();
+    }
+  }
+  sources_.RepaintThrottled(true);
+}
+
+void TForm1::BtnImpDirLstClick() {
+  auto lines = ChooseAndRead(hwnd_);
+  if (!lines) return;
+  bool skipped = false;
+  for (const auto& line : *lines) {
+    if (!dests_.Contains(line) && IsAbsolutePath(line) && fs::IsFolder(line)) {
+      dests_.Append(line);
+      dests_.RepaintThrottled();
+      ShowEmptyButton(true);
+    } else {
+      skipped = true;
+    }
+  }
+  dests_.RepaintThrottled(true);
+  if (skipped)
+    TheDialogs().Message(hwnd_, L"列表文件中所保存某些目录已不存在，未能导入。", MB_OK | MB_ICONINFORMATION);
+}

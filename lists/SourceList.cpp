@@ -1,0 +1,43 @@
+// The source list's commands: file dialog, folder browser, remove, clear
+// and files dropped from the shell.
+#include "app/Unit1.h"
+#include "common/Dialogs.h"
+#include "lists/DropFiles.h"
+
+void TForm1::Button1Click() {
+  FileDialogSpec spec;
+  spec.filter = L"*.*|*.*";
+  spec.multiSelect = true;
+  for (const auto& path : TheDialogs().OpenFiles(hwnd_, spec)) sources_.AppendNew(path);
+}
+
+void TForm1::Button5Click() {
+  auto folder = BrowseForFolder(L"请选择文件夹");
+  if (!folder) return;
+  std::wstring path = WithBackslash(*folder);
+  if (IsDriveRoot(path)) {
+    TheDialogs().Message(AppWindow(), kDriveRootMessage, MB_OK | MB_ICONINFORMATION);
+    return;
+  }
+  sources_.AppendNew(path);
+}
+
+void TForm1::Button2Click() { sources_.RemoveSelected(); }
+
+void TForm1::ListBox1KeyDown(WPARAM key) {
+  if (key == VK_DELETE) Button2Click();
+}
+
+void TForm1::Button6Click() { sources_.Clear(); }
+
+void TForm1::DropOnSourceList(HDROP drop) {
+  DroppedFiles dropped(drop);
+  for (UINT i = 0; i < dropped.Count(); ++i) {
+    std::wstring path = dropped.At(i);
+    if (IsDriveRoot(path)) {
+      TheDialogs().Message(AppWindow(), kDriveRootMessage, MB_OK | MB_ICONINFORMATION);
+      continue;
+    }
+    sources_.Append(path);  // as delivered: no test, no trailing backslash
+  }
+}
