@@ -1,5 +1,8 @@
 #include "tests/support/TestSupport.h"
 
+#include <shlobj.h>
+#include <cstring>
+
 #include <atomic>
 #include <stdexcept>
 
@@ -7,9 +10,10 @@
 
 TempDir::TempDir() {
   static std::atomic<int> counter{0};
-  wchar_t temp[MAX_PATH];
-  GetTempPathW(MAX_PATH, temp);
-  path_ = std::wstring(temp) + L"qmtest_" + std::to_wstring(GetCurrentProcessId()) + L"_" +
+  // Not under the profile's temp folder: its AppData parent is hidden, and
+  // the folder chooser leaves hidden folders out.
+  CreateDirectoryW(L"C:\\qmtests", nullptr);
+  path_ = std::wstring(L"C:\\qmtests\\t") + L"_" + std::to_wstring(GetCurrentProcessId()) + L"_" +
           std::to_wstring(GetTickCount64()) + L"_" + std::to_wstring(counter++) + L"\\";
   CreateDirectoryW(path_.c_str(), nullptr);
 }
@@ -126,3 +130,18 @@ std::vector<std::wstring> ScriptedDialogs::texts() const {
   for (auto& b : boxes) t.push_back(b.text);
   return t;
 }
+
+HDROP MakeDrop(const std::vector<std::wstring>& paths) {
+  std::wstring list;
+  for (auto& p : paths) list += p + L'\0';
+  list += L'\0';
+  HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, sizeof(DROPFILES) + list.size() * sizeof(wchar_t));
+  auto* header = static_cast<DROPFILES*>(GlobalLock(memory));
+  header->pFiles = sizeof(DROPFILES);
+  header->fWide = TRUE;
+  memcpy(reinterpret_cast<char*>(header) + sizeof(DROPFILES), list.data(), list.size() * sizeof(wchar_t));
+  GlobalUnlock(memory);
+  return static_cast<HDROP>(memory);
+}
+
+bool DropReleased(HDROP drop) { return GlobalFlags(drop) == GMEM_INVALID_HANDLE; }

@@ -2,6 +2,7 @@
 // and the scripted Dialogs.
 #pragma once
 #include <windows.h>
+#include <shellapi.h>
 
 #include <deque>
 #include <optional>
@@ -10,7 +11,7 @@
 
 #include "common/Dialogs.h"
 
-// A fresh folder under %TEMP%, removed with everything in it at the end.
+// A fresh folder under C:\qmtests, removed with everything in it at the end.
 class TempDir {
  public:
   TempDir();
@@ -67,3 +68,8 @@ class ScopedScriptedDialogs : public ScriptedDialogs {
   ScopedScriptedDialogs() { UseDialogs(this); }
   ~ScopedScriptedDialogs() override { UseDialogs(nullptr); }
 };
+
+// A real drop handle holding the given paths, as the shell makes one.
+HDROP MakeDrop(const std::vector<std::wstring>& paths);
+// True once DragFinish released the handle.
+bool DropReleased(HDROP drop);

@@ -1,0 +1,246 @@
+#include "tests/support/AppFixture.h"
+
+#include <commctrl.h>
+
+#include <map>
+
+#include "app/HelpTab.h"
+
+namespace {
+
+std::wstring ClassOf(HWND w) {
+  wchar_t name[64];
+  GetClassNameW(w, name, 64);
+  return name;
+}
+
+RECT Rect(HWND w) {
+  RECT r;
+  GetWindowRect(w, &r);
+  return r;
+}
+int Width(HWND w) { return Rect(w).right - Rect(w).left; }
+int Height(HWND w) { return Rect(w).bottom - Rect(w).top; }
+
+using MainWindow = AppTest;
+
+TEST_F(MainWindow, EveryControlWithItsCaptionClassParentAndSize) {
+  Start();
+  struct Expect {
+    const wchar_t *name, *cls, *caption, *parent;
+    int width, height;  // 0: not checked
+  } expected[] = {
+      {L"PageControl1", L"SysTabControl32", L"", nullptr, 0, 0},
+      {L"GroupBox1", L"Button", L"要复制的文件或文件夹", L"TabSheet1", 0, 222},
+      {L"ListBox1", L"ListBox", L"", L"GroupBox1", 632, 0},
+      {L"Button1", L"Button", L"添加文件", L"GroupBox1", 90, 25},
+      {L"BtnSearchAdd", L"Button", L"搜索添加文件", L"GroupBox1", 89, 25},
+      {L"Button5", L"Button", L"添加文件夹", L"GroupBox1", 90, 25},
+      {L"Button2", L"Button", L"移除文件(夹)", L"GroupBox1", 90, 25},
+      {L"Button6", L"Button", L"清空列表", L"GroupBox1", 90, 25},
+      {L"BtnSaveFileList", L"Button", L"导出保存列表", L"GroupBox1", 90, 25},
+      {L"BtnImpFileList", L"Button", L"导入列表", L"GroupBox1", 90, 25},
+      {L"GroupBox2", L"Button", L"复制到的文件夹(目录)", L"TabSheet1", 740, 165},
+      {L"ListBox2", L"ListBox", L"", L"GroupBox2", 632, 0},
+      {L"Button3", L"Button", L"添加文件夹", L"GroupBox2", 90, 25},
+      {L"Button4", L"Button", L"移除文件夹", L"GroupBox2", 90, 25},
+      {L"Button7", L"Button", L"清空列表", L"GroupBox2", 90, 25},
+      {L"BtnSaveDirLst", L"Button", L"导出保存列表", L"GroupBox2", 90, 25},
+      {L"BtnImpDirLst", L"Button", L"导入列表", L"GroupBox2", 90, 25},
+      {L"GroupBox3", L"Button", L"复制选项", L"TabSheet1", 740, 95},
+      {L"Label1", L"Static", L" 目标目录下已有同名文件存在时：", L"GroupBox3", 218, 0},
+      {L"Rb1", L"Button", L"覆盖", L"GroupBox3", 0, 0},
+      {L"Rb2", L"Button", L"跳过", L"GroupBox3", 0, 0},
+      {L"Rb3", L"Button", L"询问", L"GroupBox3", 0, 0},
+      {L"RbRename", L"Button", L"自动编号同名文件", L"GroupBox3", 138, 0},
+      {L"RbEditFileTime", L"Button", L"按文件修改时间只替换旧文件", L"GroupBox3", 223, 0},
+      {L"CheckBox1", L"Button", L"复制时先清空（删除）目标文件夹中的原有内容", L"GroupBox3", 320, 17},
+      {L"BtnEmptyDestFolder", L"Button", L"...", L"GroupBox3", 23, 22},
+      {L"GroupBox4", L"Button", L"进度", L"TabSheet1", 740, 49},
+      {L"ProgressBar1", L"msctls_progress32", L"", L"GroupBox4", 641, 22},
+      {L"Panel1", kPanelClass, L"", L"TabSheet1", 0, 38},
+      {L"BtnCopy", L"Button", L"开始复制", L"Panel1", 100, 25},
+  };
+  for (auto& e : expected) {
+    SCOPED_TRACE(Narrow(e.name));
+    HWND w = Ctl(e.name);
+    ASSERT_TRUE(w);
+    EXPECT_EQ(ClassOf(w), e.cls);
+    EXPECT_EQ(WindowText(w), e.caption);
+    EXPECT_EQ(GetParent(w), e.parent ? Ctl(e.parent) : form().hwnd());
+    if (e.width) {
+      EXPECT_EQ(Width(w), e.width);
+    }
+    if (e.height) {
+      EXPECT_EQ(Height(w), e.height);
+    }
+  }
+  // Fonts: 宋体 9 pt on four buttons, MS Sans Serif 8 pt elsewhere.
+  for (const wchar_t* name : {L"Button2", L"BtnSaveFileList", L"BtnSaveDirLst", L"BtnSearchAdd", L"Button1"}) {
+    LOGFONTW font;
+    GetObjectW(reinterpret_cast<HFONT>(SendMessageW(Ctl(name), WM_GETFONT, 0, 0)), sizeof font, &font);
+    bool song = std::wstring(name) != L"Button1";
+    EXPECT_EQ(std::wstring(font.lfFaceName), song ? L"宋体" : L"MS Sans Serif") << Narrow(name);
+    EXPECT_EQ(font.lfHeight, song ? -12 : -11);
+  }
+  // The tabs and the menu.
+  HWND tabs = Ctl(L"PageControl1");
+  EXPECT_TRUE(GetWindowLongW(tabs, GWL_STYLE) & TCS_BUTTONS);
+  ASSERT_EQ(TabCtrl_GetItemCount(tabs), 2);
+  wchar_t text[64];
+  TCITEMW item = {TCIF_TEXT};
+  item.pszText = text;
+  item.cchTextMax = 64;
+  TabCtrl_GetItem(tabs, 1, &item);
+  EXPECT_EQ(std::wstring(text), L"帮助及使用技巧");
+  ASSERT_EQ(GetMenuItemCount(form().PopupMenu1()), 1);
+  GetMenuStringW(form().PopupMenu1(), 0, text, 64, MF_BYPOSITION);
+  EXPECT_EQ(std::wstring(text), L"立即清空（删除）目标文件夹中的原有内容");
+}
+
+TEST_F(MainWindow, OpensAsTheTextSays) {
+  Application& app = Start();
+  form().Show();
+  HWND w = form().hwnd();
+  EXPECT_EQ(WindowText(w), L"Quillmere");
+  EXPECT_EQ(ClassOf(w), L"TForm1");
+  EXPECT_EQ(GetWindow(w, GW_OWNER), app.appWindow());
+  EXPECT_FALSE(IsWindowVisible(app.appWindow()));
+  EXPECT_EQ(Width(w), 760);
+  EXPECT_EQ(Height(w), 648);
+  LONG style = GetWindowLongW(w, GWL_STYLE);
+  EXPECT_FALSE(style & WS_MAXIMIZEBOX);
+  EXPECT_TRUE(style & WS_MINIMIZEBOX);
+  EXPECT_TRUE(style & WS_THICKFRAME);
+  EXPECT_TRUE(GetWindowLongW(w, GWL_EXSTYLE) & WS_EX_APPWINDOW);
+  EXPECT_EQ(TabCtrl_GetCurSel(Ctl(L"PageControl1")), 0);
+  EXPECT_TRUE(IsWindowVisible(Ctl(L"TabSheet1")));
+  EXPECT_FALSE(IsWindowVisible(Ctl(L"TabSheet2")));
+  EXPECT_TRUE(Items(L"ListBox1").empty());
+  EXPECT_TRUE(Items(L"ListBox2").empty());
+  EXPECT_FALSE(IsChecked(Ctl(L"CheckBox1")));
+  EXPECT_FALSE(IsWindowVisible(Ctl(L"BtnEmptyDestFolder")));
+  EXPECT_TRUE(IsWindowEnabled(Ctl(L"BtnEmptyDestFolder")));
+  EXPECT_FALSE(GetWindowLongW(Ctl(L"BtnEmptyDestFolder"), GWL_STYLE) & WS_TABSTOP);
+  EXPECT_EQ(SendMessageW(Ctl(L"ProgressBar1"), PBM_GETPOS, 0, 0), 0);
+  EXPECT_EQ(SendMessageW(Ctl(L"ProgressBar1"), PBM_GETRANGE, FALSE, 0), 100);
+  EXPECT_TRUE(IsWindowEnabled(Ctl(L"BtnCopy")));
+  // First start: no settings file, so RbRename, not Rb1.
+  EXPECT_TRUE(IsChecked(Ctl(L"RbRename")));
+  EXPECT_EQ(form().SelectedMode(), 4);
+  // Centred on the screen's work area.
+  RECT work, r = Rect(w);
+  SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+  EXPECT_NEAR((r.left + r.right) / 2, (work.left + work.right) / 2, 2);
+  // The dialogs exist, hidden, with their classes.
+  EXPECT_EQ(ClassOf(app.form2().hwnd()), L"TForm2");
+  EXPECT_EQ(ClassOf(app.frmSearch().hwnd()), L"TfrmSearch");
+  EXPECT_FALSE(IsWindowVisible(app.form2().hwnd()));
+  EXPECT_FALSE(IsWindowVisible(app.frmSearch().hwnd()));
+}
+
+TEST_F(MainWindow, RadioButtonsFormOneExclusiveGroup) {
+  Start();
+  form().Show();
+  const wchar_t* names[] = {L"Rb1", L"Rb2", L"Rb3", L"RbRename", L"RbEditFileTime"};
+  for (int chosen = 0; chosen < 5; ++chosen) {
+    Click(names[chosen]);
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(IsChecked(Ctl(names[i])), i == chosen) << chosen << " " << i;
+    EXPECT_EQ(form().SelectedMode(), chosen + 1);
+  }
+}
+
+TEST_F(MainWindow, ResizingMovesOnlyTheStretchingControls) {
+  Start();
+  form().Show();
+  const wchar_t* fixed[] = {L"GroupBox2", L"GroupBox3", L"GroupBox4", L"ListBox1", L"BtnCopy", L"Button1"};
+  std::map<std::wstring, RECT> before;
+  for (auto n : fixed) before[n] = Rect(Ctl(n));
+  int group1 = Width(Ctl(L"GroupBox1")), panel = Width(Ctl(L"Panel1")), tabs = Width(Ctl(L"PageControl1"));
+  int help = Width(form().WebBrowser1()), helpHeight = Height(form().WebBrowser1());
+  RECT panelBefore = Rect(Ctl(L"Panel1"));
+  SetWindowPos(form().hwnd(), nullptr, 0, 0, 900, 750, SWP_NOMOVE | SWP_NOZORDER);
+  RECT moved = Rect(form().hwnd());
+  for (auto n : fixed) {
+    RECT r = Rect(Ctl(n));
+    EXPECT_EQ(r.right - r.left, before[n].right - before[n].left) << Narrow(n);
+    EXPECT_EQ(r.bottom - r.top, before[n].bottom - before[n].top) << Narrow(n);
+  }
+  EXPECT_EQ(Width(Ctl(L"GroupBox1")), group1 + 140);
+  EXPECT_EQ(Width(Ctl(L"Panel1")), panel + 140);
+  EXPECT_EQ(Width(Ctl(L"PageControl1")), tabs + 140);
+  EXPECT_EQ(Width(form().WebBrowser1()), help + 140);
+  EXPECT_EQ(Height(form().WebBrowser1()), helpHeight + 102);
+  EXPECT_EQ(Rect(Ctl(L"Panel1")).top - panelBefore.top, 102);  // stays at the bottom
+  (void)moved;
+}
+
+TEST_F(MainWindow, DropsReachTheirOwnListOnlyAndReleaseTheHandleOnce) {
+  Start();
+  TempDir dir;
+  MakeDir(dir / L"folder");
+  WriteBytes(dir / L"a.txt", "a");
+  HDROP drop = MakeDrop({dir / L"a.txt", dir / L"folder"});
+  EXPECT_EQ(SendMessageW(Ctl(L"ListBox1"), WM_DROPFILES, WPARAM(drop), 0), 0);
+  EXPECT_TRUE(DropReleased(drop));
+  EXPECT_EQ(Items(L"ListBox1"), (std::vector<std::wstring>{dir / L"a.txt", dir / L"folder"}));
+  EXPECT_TRUE(Items(L"ListBox2").empty());
+  EXPECT_TRUE(dialogs.boxes.empty());
+
+  dialogs.answers = {IDNO};
+  drop = MakeDrop({dir / L"folder", dir / L"a.txt"});
+  SendMessageW(Ctl(L"ListBox2"), WM_DROPFILES, WPARAM(drop), 0);
+  EXPECT_TRUE(DropReleased(drop));
+  EXPECT_EQ(Items(L"ListBox2"), (std::vector<std::wstring>{dir / L"folder\\"}));
+  EXPECT_EQ(Items(L"ListBox1").size(), 2u);
+  // Other messages still do the list boxes' own work.
+  SendMessageW(Ctl(L"ListBox2"), LB_ADDSTRING, 0, LPARAM(L"typed"));
+  EXPECT_EQ(SendMessageW(Ctl(L"ListBox2"), LB_GETCOUNT, 0, 0), 2);
+  SendMessageW(Ctl(L"ListBox1"), LB_SETCURSEL, 0, 0);
+  SendMessageW(Ctl(L"ListBox1"), WM_KEYDOWN, VK_DOWN, 0);
+  EXPECT_EQ(SendMessageW(Ctl(L"ListBox1"), LB_GETCURSEL, 0, 0), 1);
+  // The drop hook is not on the buttons: a drop there is not accepted.
+  EXPECT_FALSE(GetWindowLongW(Ctl(L"Button1"), GWL_EXSTYLE) & WS_EX_ACCEPTFILES);
+  EXPECT_TRUE(GetWindowLongW(Ctl(L"ListBox1"), GWL_EXSTYLE) & WS_EX_ACCEPTFILES);
+  EXPECT_TRUE(GetWindowLongW(Ctl(L"ListBox2"), GWL_EXSTYLE) & WS_EX_ACCEPTFILES);
+}
+
+TEST_F(MainWindow, HelpTabShowsTheBuiltInTipsWhenNoPageArrives) {
+  Start();
+  form().Show();
+  TabCtrl_SetCurSel(Ctl(L"PageControl1"), 1);
+  NMHDR change = {Ctl(L"PageControl1"), 0, UINT(TCN_SELCHANGE)};
+  SendMessageW(form().hwnd(), WM_NOTIFY, 0, LPARAM(&change));
+  for (int i = 0; i < 20; ++i) {
+    Pump();
+    Sleep(50);
+  }
+  EXPECT_TRUE(IsWindowVisible(Ctl(L"TabSheet2")));
+  EXPECT_FALSE(IsWindowVisible(Ctl(L"TabSheet1")));
+  HelpView* help = form().Help();
+  ASSERT_TRUE(help);
+  EXPECT_TRUE(help->ShowingTips());
+  EXPECT_TRUE(IsWindowVisible(help->tipsWindow()));
+  std::wstring tips = WindowText(help->tipsWindow());
+  for (const wchar_t* command : {L"添加文件", L"搜索添加文件", L"开始复制", L"导出保存列表", L"导入列表"})
+    EXPECT_NE(tips.find(command), std::wstring::npos) << Narrow(command);
+  EXPECT_EQ(HelpPageAddress().rfind(L"http://", 0), 0u);
+  EXPECT_NE(HelpPageAddress().find(L"/soft/Tandrel.asp?ver=3.35"), std::wstring::npos);
+  // A page that failed never replaces the tips; one that arrived does.
+  help->OnNavigateError();
+  help->OnDocumentComplete();
+  EXPECT_TRUE(help->ShowingTips());
+}
+
+TEST_F(MainWindow, AnErrorInAHandlerIsShownAndTheWindowStaysUsable) {
+  Start();
+  dialogs.openResults = {{L"C:\\qmtests\\no such folder\\list.lst"}};
+  Click(L"BtnImpFileList");
+  ASSERT_EQ(dialogs.boxes.size(), 1u);
+  EXPECT_EQ(dialogs.boxes[0].text.rfind(L"Cannot open file \"C:\\qmtests\\no such folder\\list.lst\". ", 0), 0u);
+  EXPECT_EQ(dialogs.boxes[0].flags & 0xFF, UINT(MB_ICONERROR));
+  EXPECT_TRUE(IsWindowEnabled(form().hwnd()));
+  dialogs.openResults = {{L"C:\\qmtests\\none.lst"}};
+}
+
+}  // namespace

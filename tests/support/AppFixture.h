@@ -1,0 +1,53 @@
+// Creates the real application windows for a window-level test, with the
+// settings file in a temporary folder and scripted dialogs.
+#pragma once
+#include <gtest/gtest.h>
+
+#include "app/Application.h"
+#include "app/Settings.h"
+#include "app/Unit1.h"
+#include "lists/Unit2.h"
+#include "search/UnitSearch.h"
+#include "tests/support/TestSupport.h"
+
+class AppTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    OleInitialize(nullptr);
+    paths_.system = settingsDir_ / L"sys\\Tandrel.ini";
+    paths_.user = settingsDir_ / L"user\\Quillmere\\Tandrel.ini";
+    MakeDir(settingsDir_ / L"sys");
+    OverrideSettingsPaths(&paths_);
+    UseDialogs(&dialogs);
+  }
+  void TearDown() override {
+    app_.reset();
+    UseDialogs(nullptr);
+    OverrideSettingsPaths(nullptr);
+  }
+  // Creates the windows (FormCreate reads the settings now).
+  Application& Start() {
+    app_ = std::make_unique<Application>();
+    app_->Create();
+    return *app_;
+  }
+  TForm1& form() { return app_->form1(); }
+  HWND Ctl(const wchar_t* name) { return form().Control(name); }
+  void Click(HWND button) { SendMessageW(button, BM_CLICK, 0, 0); }
+  void Click(const wchar_t* name) { Click(Ctl(name)); }
+  std::vector<std::wstring> Items(const wchar_t* list) {
+    return (std::wstring(list) == L"ListBox1" ? form().Sources() : form().Dests()).Items();
+  }
+  void Pump() {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    }
+  }
+
+  ScriptedDialogs dialogs;
+  TempDir settingsDir_;
+  SettingsFilePaths paths_;
+  std::unique_ptr<Application> app_;
+};
