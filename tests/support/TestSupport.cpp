@@ -86,6 +86,7 @@ std::string Narrow(const std::wstring& w) {
 
 int ScriptedDialogs::Message(HWND owner, const std::wstring& text, UINT flags) {
   boxes.push_back({owner, text, flags});
+  if (onBox) onBox(boxes.back());
   if (answers.empty()) return IDOK;
   int a = answers.front();
   answers.pop_front();

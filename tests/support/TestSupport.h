@@ -5,6 +5,7 @@
 #include <shellapi.h>
 
 #include <deque>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -53,6 +54,8 @@ class ScriptedDialogs : public Dialogs {
   std::deque<UINT> menuChoices;
   std::vector<POINT> menuPoints;
   std::vector<HWND> browseOwners;
+  // Runs as each box is shown (before it is answered).
+  std::function<void(const Box&)> onBox;
 
   int Message(HWND owner, const std::wstring& text, UINT flags) override;
   std::optional<std::wstring> BrowseFolder(HWND owner, const std::wstring& title) override;
