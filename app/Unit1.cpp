@@ -68,6 +68,7 @@ const wchar_t* const kRadioNames[] = {L"Rb1", L"Rb2", L"Rb3", L"RbRename", L"RbE
 TForm1::TForm1() { Form1 = this; }
 
 TForm1::~TForm1() {
+  help_.reset();  // the browser closes while its window still exists
   if (hwnd_ && IsWindow(hwnd_)) DestroyWindow(hwnd_);
   if (popupMenu1_) DestroyMenu(popupMenu1_);
   if (Form1 == this) Form1 = nullptr;
@@ -246,6 +247,7 @@ bool TForm1::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* resu
       DestroyWindow(hwnd_);
       return true;
     case WM_DESTROY:
+      help_.reset();  // before the children go: closing it later stalls
       PostQuitMessage(0);
       return true;
   }

@@ -7,11 +7,11 @@ EXE="$ROOT/build/Quillmere.exe"
 if [ "$QM_VIRTUAL_DISPLAY" != "1" ]; then
   exec wine "$EXE"
 fi
-# No window manager on a private display: Wine's own desktop draws the frames.
-wine explorer /desktop=Quillmere,1000x720 "$EXE" &
+# The prefix shows every window inside one Wine desktop (scripts/wine-prefix.reg).
+wine "$EXE" &
 PID=$!
 for _ in $(seq 120); do
-  WID=$(xwininfo -root -tree 2>/dev/null | grep -E '"Quillmere( - Wine desktop)?"' | head -1 | awk '{print $1}')
+  WID=$(xwininfo -root -tree 2>/dev/null | grep -E '"Default - Wine desktop"' | head -1 | awk '{print $1}')
   [ -n "$WID" ] && break
   sleep 0.5
 done
@@ -20,7 +20,7 @@ if [ -z "$WID" ]; then
   kill "$PID" 2>/dev/null
   exit 1
 fi
-sleep 2
+sleep 4
 import -window "$WID" "$ROOT/build/screenshot.png"
 echo "Quillmere started; screenshot saved to $ROOT/build/screenshot.png"
 wineserver -k >/dev/null 2>&1

@@ -30,11 +30,12 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   wineboot -i >/dev/null 2>&1
   wineserver -w
 fi
-# Chinese captions need a CJK font behind the fonts the windows ask for.
-FONT_STAMP="$WINEPREFIX/.quillmere-fonts"
-if [ ! -f "$FONT_STAMP" ] || [ "$(dirname "$0")/wine-fonts.reg" -nt "$FONT_STAMP" ]; then
-  iconv -f UTF-8 -t UTF-16 "$(dirname "$0")/wine-fonts.reg" > "$WINEPREFIX/drive_c/quillmere-fonts.reg"
-  wine regedit /S 'C:\quillmere-fonts.reg' >/dev/null 2>&1
+# Chinese captions need a CJK font behind the fonts the windows ask for;
+# one Wine desktop holds every window (no window manager on a private display).
+FONT_STAMP="$WINEPREFIX/.quillmere-prefix"
+if [ ! -f "$FONT_STAMP" ] || [ "$(dirname "$0")/wine-prefix.reg" -nt "$FONT_STAMP" ]; then
+  iconv -f UTF-8 -t UTF-16 "$(dirname "$0")/wine-prefix.reg" > "$WINEPREFIX/drive_c/quillmere-prefix.reg"
+  wine regedit /S 'C:\quillmere-prefix.reg' >/dev/null 2>&1
   wineserver -w
   touch "$FONT_STAMP"
 fi

@@ -1,0 +1,65 @@
+#include <gtest/gtest.h>
+
+#include "common/AppError.h"
+#include "lists/ListFile.h"
+#include "tests/support/TestSupport.h"
+
+namespace {
+
+TEST(ListFile, ExportIsGbkWithCrLfAfterEveryEntry) {
+  EXPECT_EQ(EncodeListFile({L"C:\\A\\", L"D:\\B\\"}), "C:\\A\\\r\nD:\\B\\\r\n");
+  EXPECT_EQ(EncodeListFile({L"C:\\数据\\"}), "C:\\\xca\xfd\xbe\xdd\\\r\n");
+  EXPECT_EQ(EncodeListFile({}), "");
+  // A list GBK cannot hold goes to UTF-8 with a byte-order mark, whole.
+  EXPECT_EQ(EncodeListFile({L"C:\\a\\", L"C:\\한\\"}), "\xEF\xBB\xBF" "C:\\a\\\r\nC:\\\xED\x95\x9C\\\r\n");
+}
+
+TEST(ListFile, ReadingSplitsAtEveryKindOfLineEnd) {
+  struct Case {
+    std::string bytes;
+    std::vector<std::wstring> lines;
+  } cases[] = {
+      {"a\r\nb\r\n", {L"a", L"b"}},
+      {"a\nb\n", {L"a", L"b"}},
+      {"a\rb\r", {L"a", L"b"}},
+      {"a\n\rb", {L"a", L"", L"b"}},
+      {"a\r\n\r\nb", {L"a", L"", L"b"}},
+      {"a\r\nb", {L"a", L"b"}},
+      {"a\r\nb\0c\r\n", {L"a", L"b"}},
+      {"", {}},
+      {"\r\n", {L""}},
+      {"C:\\\xca\xfd\xbe\xdd\\\r\n\x95\x5c\r\n", {L"C:\\数据\\", L"昞"}},
+      {"\xEF\xBB\xBF" "C:\\\xED\x95\x9C\\\r\nx", {L"C:\\한\\", L"x"}},
+  };
+  for (auto& c : cases) EXPECT_EQ(DecodeListFile(c.bytes), c.lines) << c.bytes;
+}
+
+TEST(ListFile, WriteAndReadRoundTripAndTheirErrors) {
+  TempDir dir;
+  std::vector<std::wstring> list = {L"C:\\x\\", L"C:\\한\\y.txt"};
+  WriteListFile(list, dir / L"l.lst");
+  EXPECT_EQ(ReadListFile(dir / L"l.lst"), list);
+  WriteListFile({L"C:\\z"}, dir / L"l.lst");  // replaced without asking
+  EXPECT_EQ(ReadBytes(dir / L"l.lst"), "C:\\z\r\n");
+
+  try {
+    WriteListFile(list, dir / L"missing\\l.lst");
+    FAIL();
+  } catch (const AppError& e) {
+    EXPECT_EQ(e.text.rfind(L"Cannot create file \"" + dir.path() + L"missing\\l.lst\". ", 0), 0u) << Narrow(e.text);
+    EXPECT_GT(e.text.size(), (L"Cannot create file \"" + dir.path() + L"missing\\l.lst\". ").size());
+  }
+  // Reading denies other writers: a file open for writing elsewhere cannot be read.
+  HANDLE writer = CreateFileW((dir / L"l.lst").c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+  try {
+    ReadListFile(dir / L"l.lst");
+    ADD_FAILURE() << "read while another program writes";
+  } catch (const AppError& e) {
+    EXPECT_EQ(e.text.rfind(L"Cannot open file \"" + dir.path() + L"l.lst\". ", 0), 0u);
+  }
+  CloseHandle(writer);
+  EXPECT_EQ(ReadListFile(dir / L"l.lst"), (std::vector<std::wstring>{L"C:\\z"}));
+}
+
+}  // namespace

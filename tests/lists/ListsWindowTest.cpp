@@ -1,0 +1,338 @@
+// The list commands through the real windows, scripted dialogs and real drops.
+#include "tests/support/AppFixture.h"
+
+#include "fs/FileSystem.h"
+
+namespace {
+
+class Lists : public AppTest {
+ protected:
+  void SetUp() override {
+    AppTest::SetUp();
+    Start();
+    form().Show();
+  }
+  void Drop(const wchar_t* list, const std::vector<std::wstring>& paths) {
+    HDROP drop = MakeDrop(paths);
+    SendMessageW(Ctl(list), WM_DROPFILES, WPARAM(drop), 0);
+    EXPECT_TRUE(DropReleased(drop));
+  }
+  bool EmptyButtonVisible() { return IsWindowVisible(Ctl(L"BtnEmptyDestFolder")); }
+  TForm2& chooser() { return app_->form2(); }
+  // Chooses a folder in the real chooser and presses OK (or Cancel).
+  void Choose(const std::wstring& folder, bool ok = true) {
+    chooser().Tree().Refresh();
+    ASSERT_TRUE(chooser().Tree().SelectPath(folder)) << Narrow(folder);
+    PostMessageW(chooser().Control(ok ? L"BitBtn1" : L"BitBtn2"), BM_CLICK, 0, 0);
+    Click(L"Button3");
+  }
+  void Key(const wchar_t* list, WPARAM key, BYTE modifier = 0) {
+    BYTE state[256] = {};
+    if (modifier) {
+      state[modifier] = 0x80;
+      SetKeyboardState(state);
+    }
+    SendMessageW(Ctl(list), WM_KEYDOWN, key, 0);
+    state[modifier] = 0;
+    SetKeyboardState(state);
+  }
+};
+
+TEST_F(Lists, FileDialogAddsInOrderSkippingWhatIsListedInAnyCase) {
+  TempDir dir;
+  form().Sources().Append(L"C:\\Data\\A.TXT");
+  dialogs.openResults = {{L"c:\\data\\a.txt", L"C:\\Data\\b.txt", L"C:\\Data\\c.txt"}};
+  Click(L"Button1");
+  ASSERT_EQ(dialogs.openSpecs.size(), 1u);
+  EXPECT_EQ(dialogs.openSpecs[0].filter, L"*.*|*.*");
+  EXPECT_TRUE(dialogs.openSpecs[0].multiSelect);
+  EXPECT_EQ(Items(L"ListBox1"), (std::vector<std::wstring>{L"C:\\Data\\A.TXT", L"C:\\Data\\b.txt", L"C:\\Data\\c.txt"}));
+  Click(L"Button1");  // cancelled: nothing
+  EXPECT_EQ(Items(L"ListBox1").size(), 3u);
+  EXPECT_TRUE(dialogs.boxes.empty());
+}
+
+TEST_F(Lists, FolderButtonAddsWithBackslashAndRefusesDrives) {
+  dialogs.folders = {L"C:\\Data", L"c:\\data", L"D:\\", std::nullopt};
+  for (int i = 0; i < 4; ++i) Click(L"Button5");
+  EXPECT_EQ(Items(L"ListBox1"), (std::vector<std::wstring>{L"C:\\Data\\"}));
+  EXPECT_EQ(dialogs.browseTitles, (std::vector<std::wstring>(4, L"请选择文件夹")));
+  EXPECT_EQ(dialogs.browseOwners[0], app_->appWindow());
+  ASSERT_EQ(dialogs.boxes.size(), 1u);
+  EXPECT_EQ(dialogs.boxes[0].text, L"不能对整个驱动器（磁盘）进行复制！");
+  EXPECT_EQ(dialogs.boxes[0].flags, UINT(MB_OK | MB_ICONINFORMATION));
+  EXPECT_EQ(dialogs.boxes[0].owner, app_->appWindow());
+  // The same folder dropped keeps its own spelling beside it.
+  Drop(L"ListBox1", {L"C:\\Data"});
+  EXPECT_EQ(Items(L"ListBox1"), (std::vector<std::wstring>{L"C:\\Data\\", L"C:\\Data"}));
+}
+
+TEST_F(Lists, SourceDropsKeepDuplicatesAndRefuseDriveRootsOneBoxEach) {
+  Drop(L"ListBox1", {L"C:\\x.txt", L"D:\\", L"C:\\y", L"E:\\"});
+  Drop(L"ListBox1", {L"C:\\x.txt"});
+  EXPECT_EQ(Items(L"ListBox1"), (std::vector<std::wstring>{L"C:\\x.txt", L"C:\\y", L"C:\\x.txt"}));
+  EXPECT_EQ(dialogs.boxes.size(), 2u);
+  // A path longer than MAX_PATH arrives whole.
+  std::wstring longPath = L"C:\\" + std::wstring(300, L'n') + L"\\file.txt";
+  Drop(L"ListBox1", {longPath});
+  EXPECT_EQ(Items(L"ListBox1").back(), longPath);
+}
+
+TEST_F(Lists, RemoveClearAndTheDeleteKeyWithAnyModifier) {
+  for (auto p : {L"C:\\a", L"C:\\b", L"C:\\c", L"C:\\d"}) form().Sources().Append(p);
+  Click(L"Button2");  // nothing selected: nothing happens
+  EXPECT_EQ(Items(L"ListBox1").size(), 4u);
+  SendMessageW(Ctl(L"ListBox1"), LB_SETCURSEL, 1, 0);
+  Click(L"Button2");
+  EXPECT_EQ(SendMessageW(Ctl(L"ListBox1"), LB_GETCURSEL, 0, 0), LB_ERR);
+  for (BYTE modifier : {BYTE(0), BYTE(VK_SHIFT), BYTE(VK_CONTROL)}) {
+    SendMessageW(Ctl(L"ListBox1"), LB_SETCURSEL, 0, 0);
+    Key(L"ListBox1", VK_DELETE, modifier);
+  }
+  EXPECT_TRUE(Items(L"ListBox1").empty());
+  form().Sources().Append(L"C:\\a");
+  // Removed entries can be added again: the index follows the list.
+  dialogs.folders = {L"C:\\a"};
+  SendMessageW(Ctl(L"ListBox1"), LB_SETCURSEL, 0, 0);
+  Key(L"ListBox1", VK_DELETE);
+  form().Sources().AppendNew(L"C:\\A");
+  EXPECT_EQ(Items(L"ListBox1"), (std::vector<std::wstring>{L"C:\\A"}));
+  Click(L"Button6");
+  Click(L"Button6");
+  EXPECT_TRUE(Items(L"ListBox1").empty());
+  EXPECT_TRUE(dialogs.boxes.empty());
+}
+
+TEST_F(Lists, DestinationDropsAskOnceAndShowTheEmptyButton) {
+  TempDir dir;
+  MakeDir(dir / L"A\\B");
+  MakeDir(dir / L"C");
+  WriteBytes(dir / L"f.txt", "f");
+  // Only files: still asked, nothing added, the button shows over the empty list.
+  dialogs.answers = {IDNO};
+  Drop(L"ListBox2", {dir / L"f.txt"});
+  ASSERT_EQ(dialogs.boxes.size(), 1u);
+  EXPECT_EQ(dialogs.boxes[0].text, L"添加包括选定文件夹下的所有子文件夹吗？");
+  EXPECT_EQ(dialogs.boxes[0].flags, UINT(MB_YESNO | MB_ICONQUESTION));
+  EXPECT_EQ(dialogs.boxes[0].owner, form().hwnd());
+  EXPECT_TRUE(Items(L"ListBox2").empty());
+  EXPECT_TRUE(EmptyButtonVisible());
+  Click(L"Button7");
+  EXPECT_FALSE(EmptyButtonVisible());
+  // No: the folders alone, with backslashes; files ignored; drive roots refused.
+  dialogs.answers = {IDNO};
+  Drop(L"ListBox2", {dir / L"A", dir / L"f.txt", L"C:\\", dir / L"C"});
+  EXPECT_EQ(Items(L"ListBox2"), (std::vector<std::wstring>{dir / L"A\\", dir / L"C\\"}));
+  EXPECT_EQ(dialogs.boxes.back().text, L"不能对整个驱动器（磁盘）进行复制！");
+  EXPECT_EQ(dialogs.boxes.back().owner, app_->appWindow());
+  // Yes: with every subfolder, already listed ones not twice.
+  dialogs.answers = {IDYES};
+  Drop(L"ListBox2", {dir / L"A"});
+  EXPECT_EQ(Items(L"ListBox2"), (std::vector<std::wstring>{dir / L"A\\", dir / L"C\\", dir / L"A\\B\\"}));
+  // Removing the last entry hides the button again, by button or key.
+  SendMessageW(Ctl(L"ListBox2"), LB_SETCURSEL, 0, 0);
+  Click(L"Button4");
+  EXPECT_TRUE(EmptyButtonVisible());
+  SendMessageW(Ctl(L"ListBox2"), LB_SETCURSEL, 0, 0);
+  Key(L"ListBox2", VK_DELETE, VK_SHIFT);
+  SendMessageW(Ctl(L"ListBox2"), LB_SETCURSEL, 0, 0);
+  Key(L"ListBox2", VK_DELETE);
+  EXPECT_TRUE(Items(L"ListBox2").empty());
+  EXPECT_FALSE(EmptyButtonVisible());
+}
+
+TEST_F(Lists, ExpansionIsPreOrderKeepsHiddenAndLeavesOutSystem) {
+  TempDir dir;
+  MakeDir(dir / L"A\\B\\D");
+  MakeDir(dir / L"A\\C");
+  MakeDir(dir / L"A\\H\\deep");
+  MakeDir(dir / L"A\\S\\under");
+  fs::SetAttributes(dir / L"A\\H", FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN);
+  fs::SetAttributes(dir / L"A\\S", FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_SYSTEM);
+  form().IndexDisk(dir / L"A\\");
+  auto items = Items(L"ListBox2");
+  // Listing order decides siblings; each folder comes before its subtree.
+  ASSERT_EQ(items.size(), 6u);
+  EXPECT_EQ(items[0], dir / L"A\\");
+  auto at = [&](const std::wstring& p) { return std::find(items.begin(), items.end(), dir / p) - items.begin(); };
+  EXPECT_EQ(at(L"A\\B\\D\\"), at(L"A\\B\\") + 1);
+  EXPECT_EQ(at(L"A\\H\\deep\\"), at(L"A\\H\\") + 1);
+  EXPECT_LT(at(L"A\\C\\"), 6);
+  EXPECT_EQ(at(L"A\\S\\"), 6);  // system: left out with its subtree
+
+  struct Case {
+    int depth;
+    size_t count;
+  } depths[] = {{-1, 0}, {0, 1}, {1, 4}, {2, 6}};
+  for (auto& c : depths) {
+    Click(L"Button7");
+    form().IndexDisk2(dir / L"A\\", c.depth);
+    EXPECT_EQ(Items(L"ListBox2").size(), c.count) << c.depth;
+  }
+}
+
+TEST_F(Lists, ExpansionDoesNotRunInACircleThroughLinks) {
+  const std::wstring root = L"C:\\qm-links\\loop\\";
+  ASSERT_EQ(GetFileAttributesW((root + L"A\\B\\up").c_str()) & 0x410, 0x410u);
+  form().IndexDisk(root + L"A\\");
+  EXPECT_EQ(Items(L"ListBox2"), (std::vector<std::wstring>{root + L"A\\", root + L"A\\B\\"}));
+}
+
+TEST_F(Lists, ChooserOptionsKeepInStepAndTheDepthBoxTakesDigitsOnly) {
+  TForm2& f = chooser();
+  HWND all = f.Control(L"CheckBox1"), levels = f.Control(L"CheckBox2"), combo = f.Control(L"ComboBox1");
+  EXPECT_EQ(WindowText(f.hwnd()), L"选择要添加的目录（文件夹）");
+  RECT client;
+  GetClientRect(f.hwnd(), &client);
+  EXPECT_EQ(client.right, 409);
+  EXPECT_EQ(client.bottom, 391);
+  EXPECT_EQ(WindowText(combo), L"1");
+  EXPECT_EQ(SendMessageW(combo, CB_GETCOUNT, 0, 0), 3);
+  EXPECT_FALSE(IsWindowEnabled(combo));
+  auto state = [&] { return std::make_tuple(IsChecked(all), IsChecked(levels), bool(IsWindowEnabled(combo))); };
+  EXPECT_EQ(state(), std::make_tuple(false, false, false));          // Alone
+  SendMessageW(all, BM_CLICK, 0, 0);
+  EXPECT_EQ(state(), std::make_tuple(true, false, false));           // All
+  SendMessageW(all, BM_CLICK, 0, 0);
+  EXPECT_EQ(state(), std::make_tuple(false, true, true));            // Levels
+  SendMessageW(levels, BM_CLICK, 0, 0);
+  EXPECT_EQ(state(), std::make_tuple(true, false, false));           // All
+  SendMessageW(levels, BM_CLICK, 0, 0);
+  EXPECT_EQ(state(), std::make_tuple(false, true, true));            // Levels
+  COMBOBOXINFO info = {sizeof info};
+  GetComboBoxInfo(combo, &info);
+  SendMessageW(info.hwndItem, EM_SETSEL, 1, 1);  // caret after the "1"
+  for (wchar_t c : {L'a', L'-', L' ', L'7', L'\x1b'}) SendMessageW(info.hwndItem, WM_CHAR, c, 0);
+  EXPECT_EQ(WindowText(combo), L"17");
+  SendMessageW(info.hwndItem, WM_CHAR, 8, 0);
+  EXPECT_EQ(WindowText(combo), L"1");
+}
+
+TEST_F(Lists, TheChooserAddsAloneAllOrLevels) {
+  TempDir dir;
+  MakeDir(dir / L"A\\B\\D");
+  MakeDir(dir / L"A\\C");
+  TForm2& f = chooser();
+  // Alone; choosing it again adds nothing but shows the button.
+  Choose(dir / L"A");
+  EXPECT_EQ(Items(L"ListBox2"), (std::vector<std::wstring>{dir / L"A\\"}));
+  EXPECT_TRUE(EmptyButtonVisible());
+  Click(L"Button7");
+  Choose(dir / L"A");
+  Choose(dir / L"A");
+  EXPECT_EQ(Items(L"ListBox2").size(), 1u);
+  EXPECT_TRUE(EmptyButtonVisible());
+  // Cancel adds nothing.
+  Click(L"Button7");
+  Choose(dir / L"A", false);
+  EXPECT_TRUE(Items(L"ListBox2").empty());
+  EXPECT_FALSE(EmptyButtonVisible());
+  // All subfolders.
+  f.SetCheckBox(L"CheckBox1", true);
+  Choose(dir / L"A");
+  EXPECT_EQ(Items(L"ListBox2").size(), 4u);
+  // Levels: one level below.
+  Click(L"Button7");
+  f.SetCheckBox(L"CheckBox2", true);
+  SetWindowTextW(f.Control(L"ComboBox1"), L"1");
+  Choose(dir / L"A");
+  EXPECT_EQ(Items(L"ListBox2").size(), 3u);
+  // The state is still there at the next showing.
+  EXPECT_TRUE(f.Levels());
+  EXPECT_EQ(f.DepthText(), L"1");
+  EXPECT_TRUE(dialogs.boxes.empty());
+}
+
+TEST_F(Lists, AnEmptyDepthIsAnIntegerErrorAndAddsNothing) {
+  TempDir dir;
+  MakeDir(dir / L"A");
+  chooser().SetCheckBox(L"CheckBox2", true);
+  for (const wchar_t* text : {L"", L"x", L"99999999999"}) {
+    SetWindowTextW(chooser().Control(L"ComboBox1"), text);
+    Choose(dir / L"A");
+    ASSERT_FALSE(dialogs.boxes.empty());
+    EXPECT_EQ(dialogs.boxes.back().text, L"'" + std::wstring(text) + L"' is not a valid integer value.");
+    EXPECT_EQ(dialogs.boxes.back().flags & 0xFF, UINT(MB_ICONERROR));
+  }
+  EXPECT_TRUE(Items(L"ListBox2").empty());
+  EXPECT_FALSE(EmptyButtonVisible());
+  EXPECT_FALSE(BusyCursor::Active());
+}
+
+TEST_F(Lists, AShellItemThatIsNoFolderAddsNothing) {
+  Choose(L"::{20D04FE0-3AEA-1069-A2D8-08002B30309D}");  // the computer
+  EXPECT_TRUE(Items(L"ListBox2").empty());
+  EXPECT_FALSE(EmptyButtonVisible());
+  // A drive root chosen there is added like any folder.
+  Choose(L"C:\\");
+  EXPECT_EQ(Items(L"ListBox2"), (std::vector<std::wstring>{L"C:\\"}));
+}
+
+TEST_F(Lists, ExportWritesTheListAndRefusesAnEmptyOne) {
+  TempDir dir;
+  Click(L"BtnSaveFileList");
+  Click(L"BtnSaveDirLst");
+  EXPECT_EQ(dialogs.texts(), (std::vector<std::wstring>{L"当前文件列表为空！", L"当前目录列表为空！"}));
+  EXPECT_EQ(dialogs.boxes[0].owner, form().hwnd());
+  EXPECT_TRUE(dialogs.saveSpecs.empty());
+  form().Dests().Append(L"C:\\A\\");
+  form().Dests().Append(L"D:\\B\\");
+  form().Sources().Append(L"C:\\数据\\x.txt");
+  dialogs.saveResults = {dir / L"dirs", dir / L"files.lst"};
+  Click(L"BtnSaveDirLst");
+  Click(L"BtnSaveFileList");
+  ASSERT_EQ(dialogs.saveSpecs.size(), 2u);
+  EXPECT_EQ(dialogs.saveSpecs[0].fileName, L"dir.lst");
+  EXPECT_EQ(dialogs.saveSpecs[1].fileName, L"file.lst");
+  EXPECT_EQ(dialogs.saveSpecs[0].filter, L"列表文件(*.lst)|*.lst");
+  EXPECT_EQ(ReadBytes(dir / L"dirs"), "C:\\A\\\r\nD:\\B\\\r\n");
+  EXPECT_EQ(ReadBytes(dir / L"files.lst"), "C:\\\xca\xfd\xbe\xdd\\x.txt\r\n");
+  // A file that cannot be created: the error box.
+  dialogs.saveResults = {dir / L"no\\such\\dir.lst"};
+  Click(L"BtnSaveDirLst");
+  EXPECT_EQ(dialogs.boxes.back().text.rfind(L"Cannot create file \"" + dir.path() + L"no\\such\\dir.lst\". ", 0), 0u);
+}
+
+TEST_F(Lists, SourceImportTakesExistingAbsolutePathsOnce) {
+  TempDir dir;
+  WriteBytes(dir / L"f.txt", "f");
+  WriteBytes(dir / L"w\\x.txt", "x");
+  MakeDir(dir / L"folder");
+  std::string n = Narrow(dir.path());
+  WriteBytes(dir / L"list.txt", n + "f.txt\n" + n + "folder\r" + n + "gone.txt\r\n\r\nrelative.txt\r\n" + n +
+                                    "w\\*.txt\r\nC:\\\r\n" + n + "F.TXT\r\n" + n + "folder\\");
+  form().Sources().Append(dir / L"w\\*.TXT");
+  dialogs.openResults = {{dir / L"list.txt"}};
+  Click(L"BtnImpFileList");
+  EXPECT_EQ(dialogs.openSpecs[0].filter, L"*.lst|*.lst|*.txt|*.txt");
+  EXPECT_TRUE(dialogs.openSpecs[0].mustExist);
+  EXPECT_EQ(Items(L"ListBox1"), (std::vector<std::wstring>{dir / L"w\\*.TXT", dir / L"f.txt", dir / L"folder",
+                                                           L"C:\\", dir / L"folder\\"}));
+  EXPECT_TRUE(dialogs.boxes.empty());
+}
+
+TEST_F(Lists, DestinationImportReportsSkippedLinesOnce) {
+  TempDir dir;
+  MakeDir(dir / L"keep");
+  std::string n = Narrow(dir.path());
+  WriteBytes(dir / L"d.lst", n + "keep\\\r\n" + n + "deleted\\\r\n" + n + "KEEP\\\r\n");
+  dialogs.openResults = {{dir / L"d.lst"}, {dir / L"d.lst"}};
+  Click(L"BtnImpDirLst");
+  EXPECT_EQ(Items(L"ListBox2"), (std::vector<std::wstring>{dir / L"keep\\"}));
+  EXPECT_TRUE(EmptyButtonVisible());
+  ASSERT_EQ(dialogs.boxes.size(), 1u);
+  EXPECT_EQ(dialogs.boxes[0].text, L"列表文件中所保存某些目录已不存在，未能导入。");
+  EXPECT_EQ(dialogs.boxes[0].owner, form().hwnd());
+  Click(L"BtnImpDirLst");  // everything already listed: the message again, nothing added
+  EXPECT_EQ(dialogs.boxes.size(), 2u);
+  EXPECT_EQ(Items(L"ListBox2").size(), 1u);
+}
+
+TEST_F(Lists, NothingChangesUnderARunningCommand) {
+  TForm1::BusyScope busy(form());
+  Drop(L"ListBox1", {L"C:\\a"});
+  EXPECT_TRUE(Items(L"ListBox1").empty());
+  EXPECT_FALSE(IsWindowEnabled(form().hwnd()));
+}
+
+}  // namespace
