@@ -34,11 +34,6 @@ std::optional<std::string> ToGbk(const std::wstring& text) {
   return out;
 }
 
-std::string ToGbkLossy(const std::wstring& text) {
-  BOOL lossy = FALSE;
-  return Narrow(kGbk, text, &lossy);
-}
-
 std::wstring FromGbk(const std::string& bytes) { return Widen(kGbk, bytes); }
 std::string ToUtf8(const std::wstring& text) { return Narrow(CP_UTF8, text, nullptr); }
 std::wstring FromUtf8(const std::string& bytes) { return Widen(CP_UTF8, bytes); }

@@ -10,8 +10,6 @@ constexpr unsigned kGbk = 936;
 
 // Empty when some character has no GBK form.
 std::optional<std::string> ToGbk(const std::wstring& text);
-// Best effort: characters without a GBK form become "?" (matching only).
-std::string ToGbkLossy(const std::wstring& text);
 std::wstring FromGbk(const std::string& bytes);
 std::string ToUtf8(const std::wstring& text);
 std::wstring FromUtf8(const std::string& bytes);

@@ -129,7 +129,7 @@ void TfrmSearch::BtnSearchClick() {
     if (IsChecked(Control(L"ChkSubFolder")))
       SearchFolderRecursive(WithBackslash(folder), matcher, sources, keepAlive);
     else
-      SearchOneFolder(folder, matcher, sources, keepAlive);
+      SearchOneFolder(WithBackslash(folder), matcher, sources, keepAlive);
   }
   EndModal(IDCANCEL);
 }

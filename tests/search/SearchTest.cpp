@@ -1,0 +1,160 @@
+#include "tests/support/AppFixture.h"
+
+#include "fs/FileSystem.h"
+#include "search/KeywordMatch.h"
+
+namespace {
+
+TEST(Keywords, NameUpToTheFirstDotContainsAKeyword) {
+  struct Case {
+    std::wstring name;
+    std::vector<std::wstring> keywords;
+    bool match;
+  } cases[] = {
+      {L"report.final.doc", {L"port"}, true},
+      {L"report.final.doc", {L"final"}, false},
+      {L"report.doc", {L"rep.d"}, false},       // a dotted keyword never matches
+      {L".profile", {L"profile"}, false},       // the kept name is empty
+      {L"README", {L"adm"}, true},              // no dot: the whole name
+      {L"ABC.txt", {L"abc"}, true},
+      {L"aBc1.txt", {L"ABC"}, true},
+      {L"abc.txt", {L" abc"}, false},           // blanks are part of the keyword
+      {L"my abc.txt", {L" abc"}, true},
+      {L"abc.txt", {L""}, false},               // an empty keyword never matches
+      {L"x.txt", {L"", L"y", L"x"}, true},      // any one of them
+      {L"报告2024.doc", {L"报告"}, true},
+      {L"报告.doc", {L"告"}, true},
+      {L"Ä.txt", {L"ä"}, false},                // only ASCII letters fold
+      {L"Äb.txt", {L"ä"}, false},               // no GBK form: never taken for another
+      {L"Äb.txt", {L"Ä"}, true},
+      // 癮 is GBK B0 61: its trail byte folds like "a", so the byte search finds "A".
+      {L"癮.txt", {L"A"}, true},
+      {L"癮.txt", {L"i"}, false},
+  };
+  for (auto& c : cases)
+    EXPECT_EQ(NameMatchesKeywords(c.name, c.keywords), c.match) << Narrow(c.name) << " " << Narrow(c.keywords[0]);
+}
+
+TEST(Keywords, SplitLinesAtCrLfOnly) {
+  struct Case {
+    std::wstring text;
+    std::vector<std::wstring> lines;
+  } cases[] = {
+      {L"a\r\nb", {L"a", L"b"}},
+      {L"a\r\nb\r\n", {L"a", L"b", L""}},
+      {L"\r\n\r\n", {L"", L"", L""}},
+      {L"a\nb\rc", {L"a\nb\rc"}},
+      {L"", {L""}},
+  };
+  for (auto& c : cases) EXPECT_EQ(SplitLines(c.text), c.lines) << Narrow(c.text);
+}
+
+class Search : public AppTest {
+ protected:
+  void SetUp() override {
+    AppTest::SetUp();
+    Start();
+    form().Show();
+    // a.txt and sub\ in the folder; hidden and system files; a system folder.
+    WriteBytes(dir / L"key1.txt", "");
+    WriteBytes(dir / L"other.txt", "");
+    WriteBytes(dir / L"hidkey.txt", "");
+    WriteBytes(dir / L"syskey.txt", "");
+    WriteBytes(dir / L"sub\\subkey.doc", "");
+    WriteBytes(dir / L"sub\\deeper\\deepkey", "");
+    WriteBytes(dir / L"sysdir\\inkey.txt", "");
+    MakeDir(dir / L"keydir");
+    fs::SetAttributes(dir / L"hidkey.txt", FILE_ATTRIBUTE_HIDDEN);
+    fs::SetAttributes(dir / L"syskey.txt", FILE_ATTRIBUTE_SYSTEM);
+    fs::SetAttributes(dir / L"sysdir", FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_SYSTEM);
+  }
+  TfrmSearch& dialog() { return app_->frmSearch(); }
+  HWND Field(const wchar_t* name) { return dialog().Control(name); }
+  // Opens the dialog from the main window and presses "确定" in it.
+  void RunSearch(const std::wstring& folder, const std::wstring& keys, bool subfolders) {
+    SetWindowTextW(Field(L"EdtSearchFolder"), folder.c_str());
+    SetWindowTextW(Field(L"MmKeys"), keys.c_str());
+    SetChecked(Field(L"ChkSubFolder"), subfolders);
+    PostMessageW(Field(L"BtnSearch"), BM_CLICK, 0, 0);
+    PostMessageW(Field(L"BtnCancel"), BM_CLICK, 0, 0);  // in case the search leaves it open
+    Click(L"BtnSearchAdd");
+  }
+  TempDir dir;
+};
+
+TEST_F(Search, WithSubfoldersHiddenFilesYesSystemNoInTreeOrder) {
+  RunSearch(dir.path(), L"KEY", true);
+  auto items = Items(L"ListBox1");
+  std::sort(items.begin(), items.begin() + 2);  // the folder's own files, in listing order
+  EXPECT_EQ(items, (std::vector<std::wstring>{dir / L"hidkey.txt", dir / L"key1.txt", dir / L"sub\\subkey.doc",
+                                              dir / L"sub\\deeper\\deepkey"}));
+  EXPECT_FALSE(IsWindowVisible(dialog().hwnd()));
+  EXPECT_TRUE(IsWindowEnabled(Field(L"BtnSearch")));
+  EXPECT_TRUE(dialogs.boxes.empty());
+}
+
+TEST_F(Search, OneFolderIncludesSystemFilesAndNeverAddsTwice) {
+  form().Sources().Append(dir / L"KEY1.TXT");
+  RunSearch(dir.path().substr(0, dir.path().size() - 1), L"nothing\r\nkey", false);
+  auto items = Items(L"ListBox1");
+  ASSERT_EQ(items.size(), 3u);
+  std::sort(items.begin() + 1, items.end());
+  EXPECT_EQ(items, (std::vector<std::wstring>{dir / L"KEY1.TXT", dir / L"hidkey.txt", dir / L"syskey.txt"}));
+  // Again: nothing new.
+  RunSearch(dir.path(), L"key", false);
+  EXPECT_EQ(Items(L"ListBox1").size(), 3u);
+}
+
+TEST_F(Search, MissingInputsAskAndKeepTheDialogOpen) {
+  // No folder: the message, then the browser; cancelling leaves the field empty.
+  SetWindowTextW(Field(L"EdtSearchFolder"), L"");
+  dialog().BtnSearchClick();
+  ASSERT_EQ(dialogs.boxes.size(), 1u);
+  EXPECT_EQ(dialogs.boxes[0].text, L"请选择要搜索的目录!");
+  EXPECT_EQ(dialogs.boxes[0].flags, UINT(MB_OK | MB_ICONINFORMATION));
+  EXPECT_EQ(dialogs.boxes[0].owner, dialog().hwnd());
+  EXPECT_EQ(dialogs.browseTitles, (std::vector<std::wstring>{L"请选择文件夹"}));
+  EXPECT_EQ(WindowText(Field(L"EdtSearchFolder")), L"");
+  // The browser's folder gets its backslash.
+  dialogs.folders = {dir.path().substr(0, dir.path().size() - 1)};
+  SendMessageW(Field(L"BtnSetFolder"), BM_CLICK, 0, 0);
+  EXPECT_EQ(WindowText(Field(L"EdtSearchFolder")), dir.path());
+  // No keywords.
+  dialog().BtnSearchClick();
+  EXPECT_EQ(dialogs.boxes.back().text, L"请输入要匹配的关键字!");
+  EXPECT_EQ(GetFocus(), Field(L"MmKeys"));
+  // A folder that is gone: silently nothing.
+  SetWindowTextW(Field(L"EdtSearchFolder"), (dir / L"gone\\").c_str());
+  SetWindowTextW(Field(L"MmKeys"), L"key");
+  dialog().BtnSearchClick();
+  EXPECT_EQ(dialogs.boxes.size(), 2u);
+  EXPECT_TRUE(Items(L"ListBox1").empty());
+  // Typing into the read-only folder field opens the browser.
+  SendMessageW(Field(L"EdtSearchFolder"), WM_CHAR, L'x', 0);
+  EXPECT_EQ(dialogs.browseTitles.size(), 3u);
+}
+
+TEST_F(Search, TheDialogKeepsItsFieldsBetweenShowings) {
+  EXPECT_EQ(WindowText(dialog().hwnd()), L"搜索添加文件");
+  RECT client;
+  GetClientRect(dialog().hwnd(), &client);
+  EXPECT_EQ(client.right, 315);
+  EXPECT_EQ(client.bottom, 319);
+  EXPECT_EQ(WindowText(Field(L"Label3")), L"说明：\r\n可以输入多行关键字，匹配其中之一。");
+  EXPECT_TRUE(IsChecked(Field(L"ChkSubFolder")));
+  EXPECT_TRUE(GetWindowLongW(Field(L"EdtSearchFolder"), GWL_STYLE) & ES_READONLY);
+  RunSearch(dir.path(), L"zzz\r\nyyy", false);
+  EXPECT_EQ(WindowText(Field(L"EdtSearchFolder")), dir.path());
+  EXPECT_EQ(WindowText(Field(L"MmKeys")), L"zzz\r\nyyy");
+  EXPECT_FALSE(IsChecked(Field(L"ChkSubFolder")));
+  EXPECT_TRUE(Items(L"ListBox1").empty());
+}
+
+TEST_F(Search, LinksCannotLeadTheTreeSearchInACircle) {
+  const std::wstring root = L"C:\\qm-links\\loop\\";
+  ASSERT_EQ(GetFileAttributesW((root + L"A\\B\\up").c_str()) & 0x410, 0x410u);
+  RunSearch(root + L"A\\", L"f\r\ng", true);
+  EXPECT_EQ(Items(L"ListBox1"), (std::vector<std::wstring>{root + L"A\\f.txt", root + L"A\\B\\g.txt"}));
+}
+
+}  // namespace
