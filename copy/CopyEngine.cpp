@@ -1,6 +1,9 @@
 #include "copy/CopyEngine.h"
 
 #include <optional>
+#include <thread>
+
+#include "copy/ParallelCopier.h"
 
 #include "common/AppError.h"
 #include "fs/FileSystem.h"
@@ -62,8 +65,15 @@ bool CopyTree(const std::wstring& sourceFolder, const std::wstring& destFolder, 
       std::wstring subDest = destFolder + L"\\" + entry.name;
       if (!fs::IsFolder(subDest)) fs::MakeFolderPath(subDest);
       CopyTree(subSource, subDest, context, excluded, walk);
+    } else if (context.parallel && (context.mode == Overwrite || context.mode == Skip || context.mode == NewerOnly)) {
+      CopyContext quiet;  // a worker neither asks nor pumps
+      quiet.mode = context.mode;
+      context.parallel->Submit([source = base + entry.name, targetFolder, name = entry.name, quiet,
+                                attributes = entry.attributes] {
+        CopyOneFile(source, targetFolder, name, quiet, attributes);
+      });
     } else {
-      CopyOneFile(base + entry.name, targetFolder, entry.name, context);
+      CopyOneFile(base + entry.name, targetFolder, entry.name, context, entry.attributes);
     }
   }
   return true;
@@ -121,22 +131,22 @@ std::wstring FreeNumberedName(const std::wstring& targetFolder, const std::wstri
 }
 
 void CopyOneFile(const std::wstring& source, const std::wstring& targetFolder, const std::wstring& name,
-                 const CopyContext& context) {
+                 const CopyContext& context, DWORD sourceAttributes) {
   const std::wstring target = targetFolder + name;
   switch (context.mode) {
     case Overwrite:
-      fs::CopyOneFileRaw(source, target, false);
+      fs::CopyOneFileRaw(source, target, false, sourceAttributes);
       break;
     case Skip:
-      fs::CopyOneFileRaw(source, target, true);
+      fs::CopyOneFileRaw(source, target, true, sourceAttributes);
       break;
     case Ask: {
       bool replace = !fs::IsFile(target) || context.askOverwrite(target);
-      fs::CopyOneFileRaw(source, target, !replace);
+      fs::CopyOneFileRaw(source, target, !replace, sourceAttributes);
       break;
     }
     case AutoNumber:
-      fs::CopyOneFileRaw(source, targetFolder + FreeNumberedName(targetFolder, name), false);
+      fs::CopyOneFileRaw(source, targetFolder + FreeNumberedName(targetFolder, name), false, sourceAttributes);
       break;
     case NewerOnly: {
       auto sourceTime = WriteTimeOf(source), targetTime = WriteTimeOf(target);
@@ -144,7 +154,7 @@ void CopyOneFile(const std::wstring& source, const std::wstring& targetFolder, c
       if (!targetTime) keep = Exists(target);  // an unreadable existing target stays
       else if (!sourceTime) keep = true;
       else keep = fs::CompareTimes(*sourceTime, *targetTime) < 0;
-      fs::CopyOneFileRaw(source, target, keep);
+      fs::CopyOneFileRaw(source, target, keep, sourceAttributes);
       break;
     }
   }
@@ -179,6 +189,9 @@ int ProgressPosition(int sourceCount, int destCount, int j, int i) {
 }
 
 void RunCopy(CopyRunHost& host) {
+  int workers = int(std::thread::hardware_concurrency()) + 1;
+  ParallelCopier parallel(workers < 2 ? 2 : (workers > 4 ? 4 : workers));
+  auto keepAlive = [&] { host.KeepAlive(); };
   const int destCount = host.DestCount();
   for (int j = 0; j < destCount; ++j) {
     const std::wstring destEntry = host.DestAt(j);
@@ -197,13 +210,20 @@ void RunCopy(CopyRunHost& host) {
       CopyContext context;
       context.mode = host.Mode();
       context.askOverwrite = [&](const std::wstring& target) { return host.AskOverwrite(target); };
-      context.keepAlive = [&] { host.KeepAlive(); };
+      context.keepAlive = keepAlive;
+      context.parallel = &parallel;
       if (fs::IsFolder(src)) {
         const std::wstring t = NoTrailing(src);
         const std::wstring folderName = t.substr(fs::LastSeparator(L"\\", t));
         const std::wstring target = dest + folderName;
         // A folder is never copied onto itself nor into its own output.
-        if (!SamePath(target, src)) CopyFolderTree(src, target, context, target);
+        try {
+          if (!SamePath(target, src)) CopyFolderTree(src, target, context, target);
+        } catch (...) {
+          parallel.Drain(keepAlive);  // the copies before the error stand
+          throw;
+        }
+        parallel.Drain(keepAlive);
       } else {
         CopyOneFile(src, dest, fs::NamePart(src), context);
       }

@@ -17,8 +17,12 @@ enum SameFileMode { Overwrite = 1, Skip = 2, Ask = 3, AutoNumber = 4, NewerOnly 
 
 // What one copy needs from outside: the Ask question and a chance to let
 // the window paint.
+class ParallelCopier;
+
 struct CopyContext {
   int mode = AutoNumber;
+  // When set, files of independent policies are copied on its workers.
+  ParallelCopier* parallel = nullptr;
   std::function<bool(const std::wstring& target)> askOverwrite;  // true = Yes
   std::function<void()> keepAlive;
 };
@@ -27,8 +31,9 @@ struct CopyContext {
 std::wstring OverwriteQuestion(const std::wstring& target);
 
 // Copies one file into targetFolder (ending with "\") under name.
+// sourceAttributes, when a listing gave them, spare a look-up.
 void CopyOneFile(const std::wstring& source, const std::wstring& targetFolder, const std::wstring& name,
-                 const CopyContext& context);
+                 const CopyContext& context, DWORD sourceAttributes = INVALID_FILE_ATTRIBUTES);
 // The name AutoNumber copies under: name itself, or stem_N.ext with the first free N.
 std::wstring FreeNumberedName(const std::wstring& targetFolder, const std::wstring& name);
 

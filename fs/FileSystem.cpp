@@ -8,6 +8,7 @@ namespace fs {
 namespace {
 
 void (*g_heartbeat)() = nullptr;
+DWORD g_heartbeatThread = 0;  // only that thread may pump its windows
 
 // Closes a find handle exactly once.
 class FindHandle {
@@ -115,13 +116,21 @@ int CompareTimes(uint64_t a, uint64_t b) { return a < b ? -1 : (a > b ? 1 : 0); 
 namespace {
 DWORD CALLBACK CopyProgress(LARGE_INTEGER, LARGE_INTEGER, LARGE_INTEGER, LARGE_INTEGER, DWORD, DWORD, HANDLE,
                             HANDLE, LPVOID) {
-  if (g_heartbeat) g_heartbeat();
+  if (g_heartbeat && GetCurrentThreadId() == g_heartbeatThread) g_heartbeat();
   return PROGRESS_CONTINUE;
 }
 }  // namespace
 
-bool CopyOneFileRaw(const std::wstring& source, const std::wstring& target, bool failIfExists) {
-  if (!failIfExists) {
+bool CopyOneFileRaw(const std::wstring& source, const std::wstring& target, bool failIfExists,
+                    DWORD sourceAttributes) {
+  auto copyFile = [&](DWORD flags) {
+    return CopyFileExW(source.c_str(), target.c_str(), g_heartbeat ? CopyProgress : nullptr, nullptr, nullptr, flags);
+  };
+  // Most targets do not exist yet: try that first, so no extra look-up is paid.
+  bool copied = copyFile(COPY_FILE_FAIL_IF_EXISTS);
+  if (!copied) {
+    DWORD error = GetLastError();
+    if (failIfExists || (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)) return false;
     // CopyFileW under Wine replaces such targets; Windows refuses them.
     DWORD existing = GetFileAttributesW(target.c_str());
     if (existing != INVALID_FILE_ATTRIBUTES && !(existing & FILE_ATTRIBUTE_DIRECTORY) &&
@@ -129,16 +138,14 @@ bool CopyOneFileRaw(const std::wstring& source, const std::wstring& target, bool
       SetLastError(ERROR_ACCESS_DENIED);
       return false;
     }
+    if (!copyFile(0)) return false;
   }
-  if (!CopyFileExW(source.c_str(), target.c_str(), g_heartbeat ? CopyProgress : nullptr, nullptr, nullptr,
-                   failIfExists ? COPY_FILE_FAIL_IF_EXISTS : 0))
-    return false;
   // The copy takes over the source's attributes; Wine's CopyFileW drops them.
-  DWORD attributes = GetFileAttributesW(source.c_str());
+  if (sourceAttributes == INVALID_FILE_ATTRIBUTES) sourceAttributes = GetFileAttributesW(source.c_str());
   const DWORD kept = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
-  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & kept) &&
-      (GetFileAttributesW(target.c_str()) & kept) != (attributes & kept))
-    SetFileAttributesW(target.c_str(), attributes);
+  if (sourceAttributes != INVALID_FILE_ATTRIBUTES && (sourceAttributes & kept) &&
+      (GetFileAttributesW(target.c_str()) & kept) != (sourceAttributes & kept))
+    SetFileAttributesW(target.c_str(), sourceAttributes);
   return true;
 }
 
@@ -252,6 +259,9 @@ std::wstring TrimBlank(const std::wstring& text) {
   return text.substr(first, last - first);
 }
 
-void SetCopyHeartbeat(void (*beat)()) { g_heartbeat = beat; }
+void SetCopyHeartbeat(void (*beat)()) {
+  g_heartbeat = beat;
+  g_heartbeatThread = GetCurrentThreadId();
+}
 
 }  // namespace fs

@@ -62,7 +62,9 @@ int CompareTimes(uint64_t a, uint64_t b);
 
 // CopyFileW with the Windows rule, enforced here because Wine lacks it:
 // an existing read-only or hidden target is refused (access denied).
-bool CopyOneFileRaw(const std::wstring& source, const std::wstring& target, bool failIfExists);
+// sourceAttributes, when known from a listing, saves a look-up.
+bool CopyOneFileRaw(const std::wstring& source, const std::wstring& target, bool failIfExists,
+                    DWORD sourceAttributes = INVALID_FILE_ATTRIBUTES);
 bool SetAttributes(const std::wstring& path, DWORD bits);
 bool RemoveFile(const std::wstring& path);
 bool RemoveEmptyFolder(const std::wstring& path);
@@ -104,7 +106,8 @@ std::string Upper(std::string text);            // only a..z change
 size_t Find(const std::string& sub, const std::string& text);  // 1-based, 0 = none
 std::wstring TrimBlank(const std::wstring& text);  // strips chars <= 32 at both ends
 
-// Called during long single-file copies so the window can keep painting.
+// Called during long single-file copies on the calling thread (not on
+// copy workers) so the window can keep painting.
 void SetCopyHeartbeat(void (*beat)());
 
 }  // namespace fs

@@ -347,6 +347,30 @@ TEST(RunCopy, ProgressForTwoDestinationsAndThreeSources) {
   EXPECT_EQ(ProgressPosition(100000, 100000, 99999, 99999), 100);  // no 32-bit overflow
 }
 
+TEST(RunCopy, ManyFilesOnTheWorkersAllArriveIntactUnderEveryIndependentPolicy) {
+  for (int mode : {int(Overwrite), int(Skip), int(NewerOnly)}) {
+    TempDir dir;
+    std::vector<std::wstring> expected;
+    for (int d = 0; d < 6; ++d) {
+      for (int f = 0; f < 40; ++f) {
+        std::wstring rel = L"d" + std::to_wstring(d) + (d % 2 ? L"\\deep\\" : L"\\") + L"f" + std::to_wstring(f);
+        WriteBytes(dir / L"src\\" + rel, Narrow(rel));
+        expected.push_back(rel);
+      }
+    }
+    fs::SetAttributes(dir / L"src\\d0\\f0", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
+    FakeHost host;
+    host.mode = mode;
+    host.sources = {dir / L"src"};
+    host.dests = {dir / L"out\\"};
+    RunCopy(host);
+    for (auto& rel : expected) ASSERT_EQ(ReadBytes(dir / L"out\\src\\" + rel), Narrow(rel)) << mode;
+    EXPECT_EQ(GetFileAttributesW((dir / L"out\\src\\d0\\f0").c_str()) & 3, 3u);
+    fs::SetAttributes(dir / L"src\\d0\\f0", 0);
+    fs::SetAttributes(dir / L"out\\src\\d0\\f0", 0);
+  }
+}
+
 TEST(RunCopy, FolderEntriesLandUnderTheirOwnNameInAnySpelling) {
   TempDir dir;
   WriteBytes(dir / L"photos\\p.jpg", "p");

@@ -1,0 +1,81 @@
+// Shared by the benchmark programs: timing, medians and tree generation.
+#pragma once
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace bench {
+
+inline double Seconds(const std::function<void()>& work) {
+  LARGE_INTEGER f, a, b;
+  QueryPerformanceFrequency(&f);
+  QueryPerformanceCounter(&a);
+  work();
+  QueryPerformanceCounter(&b);
+  return double(b.QuadPart - a.QuadPart) / double(f.QuadPart);
+}
+
+inline double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v.empty() ? 0 : v[v.size() / 2];
+}
+
+inline void WriteFileOfSize(const std::wstring& path, size_t bytes) {
+  HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  std::vector<char> block(1 << 20, 'q');
+  while (bytes > 0) {
+    DWORD n = DWORD(std::min(bytes, block.size())), written = 0;
+    WriteFile(h, block.data(), n, &written, nullptr);
+    bytes -= n;
+  }
+  CloseHandle(h);
+}
+
+inline void RemoveTree(const std::wstring& path) {
+  WIN32_FIND_DATAW d;
+  HANDLE h = FindFirstFileW((path + L"\\*").c_str(), &d);
+  if (h != INVALID_HANDLE_VALUE) {
+    do {
+      std::wstring name = d.cFileName;
+      if (name == L"." || name == L"..") continue;
+      std::wstring full = path + L"\\" + name;
+      if (d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        RemoveTree(full);
+      else
+        DeleteFileW(full.c_str());
+    } while (FindNextFileW(h, &d));
+    FindClose(h);
+  }
+  RemoveDirectoryW(path.c_str());
+}
+
+// A bare recursive listing: the floor under any walk of the tree.
+inline size_t BareWalk(const std::wstring& folder) {
+  size_t entries = 0;
+  WIN32_FIND_DATAW d;
+  std::vector<std::wstring> subfolders;
+  HANDLE h = FindFirstFileExW((folder + L"\\*.*").c_str(), FindExInfoBasic, &d, FindExSearchNameMatch, nullptr,
+                              FIND_FIRST_EX_LARGE_FETCH);
+  if (h == INVALID_HANDLE_VALUE) return 0;
+  do {
+    std::wstring name = d.cFileName;
+    if (name == L"." || name == L"..") continue;
+    ++entries;
+    if (d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) subfolders.push_back(name);
+  } while (FindNextFileW(h, &d));
+  FindClose(h);
+  for (auto& s : subfolders) entries += BareWalk(folder + L"\\" + s);
+  return entries;
+}
+
+inline void Report(const char* what, double ours, const char* peer, double theirs, double budget) {
+  double ratio = theirs > 0 ? ours / theirs : 0;
+  std::printf("%-28s ours %8.3f s   %-10s %8.3f s   ratio %.2f (budget %.2f) %s\n", what, ours, peer, theirs, ratio,
+              budget, ratio <= budget ? "ok" : "OVER");
+}
+
+}  // namespace bench

@@ -1,0 +1,41 @@
+// Copies files on a few worker threads while the walk goes on. Per-file
+// cost under the platform is mostly system-call latency, so a handful of
+// copies in flight finish a tree of small files far sooner than one.
+// Only for policies whose outcome does not depend on other files' copies
+// (Overwrite, Skip, NewerOnly); never for Ask or AutoNumber.
+#pragma once
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace copy {
+
+class ParallelCopier {
+ public:
+  explicit ParallelCopier(int workers);
+  ~ParallelCopier();
+  ParallelCopier(const ParallelCopier&) = delete;
+  ParallelCopier& operator=(const ParallelCopier&) = delete;
+
+  // Queues one copy; runs it at once on the caller's thread when the queue is long.
+  void Submit(std::function<void()> job);
+  // Returns when every submitted copy is done; the caller's thread helps and
+  // calls keepAlive between jobs and while it waits.
+  void Drain(const std::function<void()>& keepAlive);
+
+ private:
+  bool RunOne(std::unique_lock<std::mutex>& lock);
+  void Work();
+
+  std::mutex mutex_;
+  std::condition_variable wake_, done_;
+  std::deque<std::function<void()>> jobs_;
+  size_t running_ = 0;
+  bool stopping_ = false;
+  std::vector<std::thread> threads_;
+};
+
+}  // namespace copy
