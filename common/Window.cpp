@@ -41,7 +41,35 @@ LRESULT CALLBACK PanelProc(HWND window, UINT message, WPARAM wParam, LPARAM lPar
   return DefWindowProcW(window, message, wParam, lParam);
 }
 
-LRESULT CALLBACK ForwardingSubclass(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR) {
+// A control's own window procedure, saved when ours is put in its place.
+// Kept in the control's user data: the window properties that
+// SetWindowSubclass uses cost a server round trip per message under Wine.
+struct SavedProc {
+  WNDPROC previous;
+  Form* form;
+};
+
+SavedProc* SavedOf(HWND window) { return reinterpret_cast<SavedProc*>(GetWindowLongPtrW(window, GWLP_USERDATA)); }
+
+void ReplaceProc(HWND window, WNDPROC proc, Form* form) {
+  auto* saved = new SavedProc{nullptr, form};
+  SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(saved));
+  saved->previous = reinterpret_cast<WNDPROC>(SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(proc)));
+}
+
+// Passes a message on to the saved procedure; forgets it when the window goes.
+LRESULT CallSaved(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  SavedProc* saved = SavedOf(window);
+  WNDPROC previous = saved->previous;
+  if (message == WM_NCDESTROY) {
+    SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(previous));
+    SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+    delete saved;
+  }
+  return CallWindowProcW(previous, window, message, wParam, lParam);
+}
+
+LRESULT CALLBACK ForwardingProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (ForwardsToForm(message)) return SendMessageW(GetAncestor(window, GA_ROOT), message, wParam, lParam);
   if (message == WM_ERASEBKGND) {
     // A group box that holds controls must paint its own inside.
@@ -50,7 +78,7 @@ LRESULT CALLBACK ForwardingSubclass(HWND window, UINT message, WPARAM wParam, LP
     FillRect(reinterpret_cast<HDC>(wParam), &rect, GetSysColorBrush(COLOR_BTNFACE));
     return TRUE;
   }
-  return DefSubclassProc(window, message, wParam, lParam);
+  return CallSaved(window, message, wParam, lParam);
 }
 
 }  // namespace
@@ -132,9 +160,8 @@ void Form::CreateControls(const std::vector<ControlDef>& defs) {
     // Group boxes and tab controls hold children: pass their notifications up.
     wchar_t cls[32];
     GetClassNameW(control, cls, 32);
-    if (lstrcmpiW(cls, L"Button") == 0 && (def.style & 0x0F) == BS_GROUPBOX)
-      SetWindowSubclass(control, ForwardingSubclass, 1, 0);
-    if (lstrcmpiW(cls, WC_TABCONTROLW) == 0) SetWindowSubclass(control, ForwardingSubclass, 1, 0);
+    if ((lstrcmpiW(cls, L"Button") == 0 && (def.style & 0x0F) == BS_GROUPBOX) || lstrcmpiW(cls, WC_TABCONTROLW) == 0)
+      ReplaceProc(control, ForwardingProc, this);
   }
 }
 
@@ -149,9 +176,7 @@ std::wstring Form::NameOf(HWND control) const {
   return L"";
 }
 
-void Form::SubclassControl(HWND control) {
-  SetWindowSubclass(control, ControlProc, 2, reinterpret_cast<DWORD_PTR>(this));
-}
+void Form::SubclassControl(HWND control) { ReplaceProc(control, ControlProc, this); }
 
 void Form::CentreOver(HWND reference) {
   RECT area, self;
@@ -214,15 +239,14 @@ LRESULT CALLBACK Form::FormProc(HWND window, UINT message, WPARAM wParam, LPARAM
   return DefWindowProcW(window, message, wParam, lParam);
 }
 
-LRESULT CALLBACK Form::ControlProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
-                                   DWORD_PTR data) {
-  auto* form = reinterpret_cast<Form*>(data);
-  if (message == WM_NCDESTROY) RemoveWindowSubclass(window, ControlProc, 2);
+LRESULT CALLBACK Form::ControlProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  Form* form = SavedOf(window)->form;
   LRESULT result = 0;
   bool handled = false;
-  Guarded([&] { handled = form->OnControlMessage(window, message, wParam, lParam, &result); });
+  if (message != WM_NCDESTROY)
+    Guarded([&] { handled = form->OnControlMessage(window, message, wParam, lParam, &result); });
   if (handled) return result;
-  return DefSubclassProc(window, message, wParam, lParam);
+  return CallSaved(window, message, wParam, lParam);
 }
 
 std::wstring WindowText(HWND window) {

@@ -53,7 +53,8 @@ class Form {
   void CreateControls(const std::vector<ControlDef>& defs);
   // Called for every message; return true when handled (result in *result).
   virtual bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) = 0;
-  // Window procedure of a control subclassed by SubclassControl.
+  // Messages of a control whose window procedure SubclassControl replaced;
+  // whatever is not handled goes on to the control's own procedure.
   virtual bool OnControlMessage(HWND control, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
     return false;
   }
@@ -64,7 +65,7 @@ class Form {
 
  private:
   static LRESULT CALLBACK FormProc(HWND, UINT, WPARAM, LPARAM);
-  static LRESULT CALLBACK ControlProc(HWND, UINT, WPARAM, LPARAM, UINT_PTR, DWORD_PTR);
+  static LRESULT CALLBACK ControlProc(HWND, UINT, WPARAM, LPARAM);
   std::vector<ControlDef> defs_;
   std::map<std::wstring, HWND> controls_;
   int modalResult_ = 0;

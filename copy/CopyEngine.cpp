@@ -31,19 +31,19 @@ struct WalkState {
   size_t depth = 0;
 };
 
-bool CopyTree(const std::wstring& sourceFolder, const std::wstring& destFolder, const CopyContext& context,
-              const std::wstring& excluded, WalkState& walk) {
+bool CopyTree(const std::wstring& sourceFolder, bool viaLink, const std::wstring& destFolder,
+              const CopyContext& context, const std::wstring& excluded, WalkState& walk) {
   CurrentFolderGuard restore;
   fs::ChangeFolder(sourceFolder);  // the I/O error of a folder that cannot be entered
   std::wstring base = WithBackslash(sourceFolder);
   std::vector<fs::Entry> entries = fs::ListEntries(base + L"*.*", fs::kMaskAll);
   if (entries.empty()) return false;
 
-  if (walk.output && walk.depth > 0) {
+  if (viaLink && walk.output) {
     auto id = fs::IdentifyFolder(base);
-    if (id && *id == *walk.output) return true;  // never feed on our own output
+    if (id && *id == *walk.output) return true;  // a link into our own output
   }
-  if (!walk.path.Enter(base)) return true;  // already on the path: a link back up
+  if (!walk.path.Enter(base, viaLink)) return true;  // a link back up the path
   ++walk.depth;
   struct Pop {
     WalkState& w;
@@ -64,7 +64,7 @@ bool CopyTree(const std::wstring& sourceFolder, const std::wstring& destFolder, 
       if (!excluded.empty() && SamePath(subSource, excluded)) continue;
       std::wstring subDest = destFolder + L"\\" + entry.name;
       if (!fs::IsFolder(subDest)) fs::MakeFolderPath(subDest);
-      CopyTree(subSource, subDest, context, excluded, walk);
+      CopyTree(subSource, fs::WalkPath::IsLink(entry.attributes), subDest, context, excluded, walk);
     } else if (context.parallel && (context.mode == Overwrite || context.mode == Skip || context.mode == NewerOnly)) {
       CopyContext quiet;  // a worker neither asks nor pumps
       quiet.mode = context.mode;
@@ -164,7 +164,7 @@ void CopyOneFile(const std::wstring& source, const std::wstring& targetFolder, c
 bool CopyFolderTree(const std::wstring& sourceFolder, const std::wstring& destFolder, const CopyContext& context,
                     const std::wstring& excluded) {
   WalkState walk;
-  return CopyTree(sourceFolder, destFolder, context, excluded, walk);
+  return CopyTree(sourceFolder, false, destFolder, context, excluded, walk);
 }
 
 std::wstring WithoutTrailingBackslashes(std::wstring path) { return NoTrailing(path); }

@@ -186,17 +186,22 @@ std::optional<FolderId> IdentifyFolder(const std::wstring& path) {
   return FolderId{info.dwVolumeSerialNumber, (uint64_t(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
 }
 
-bool WalkPath::Holds(const FolderId& id) const {
-  for (const FolderId& open : path_)
-    if (open == id) return true;
-  return false;
-}
-
-bool WalkPath::Enter(const std::wstring& folder) {
+bool WalkPath::Enter(const std::wstring& folder, bool viaLink) {
+  if (!viaLink) {
+    path_.push_back({folder, std::nullopt, false});
+    return true;
+  }
   auto id = IdentifyFolder(folder);
-  if (id && Holds(*id)) return false;
-  // A folder without an identity cannot be compared; it gets one of its own.
-  path_.push_back(id.value_or(FolderId{0, ~uint64_t(0) - path_.size()}));
+  if (id) {
+    for (Level& level : path_) {
+      if (!level.identified) {
+        level.id = IdentifyFolder(level.folder);
+        level.identified = true;
+      }
+      if (level.id && *level.id == *id) return false;
+    }
+  }
+  path_.push_back({folder, id, true});
   return true;
 }
 

@@ -83,16 +83,23 @@ struct FolderId {
 };
 std::optional<FolderId> IdentifyFolder(const std::wstring& path);
 
-// The folders on a walk's current path. Enter refuses a folder already on
-// it (a link leading back up), so no walk runs in a circle.
+// The folders on a walk's current path. Enter refuses a folder reached
+// through a link when it is already on the path, so no walk runs in a
+// circle. Without links a tree has no circles, so identities (which cost a
+// file open each) are read only when a link is met.
 class WalkPath {
  public:
-  bool Enter(const std::wstring& folder);
+  bool Enter(const std::wstring& folder, bool viaLink);
   void Leave() { path_.pop_back(); }
-  bool Holds(const FolderId& id) const;
+  static bool IsLink(DWORD attributes) { return attributes & FILE_ATTRIBUTE_REPARSE_POINT; }
 
  private:
-  std::vector<FolderId> path_;
+  struct Level {
+    std::wstring folder;
+    std::optional<FolderId> id;
+    bool identified;
+  };
+  std::vector<Level> path_;
 };
 
 // Whole-file helpers used by the list files.

@@ -11,32 +11,34 @@ namespace {
 
 // Pre-order walk: the folder, then each subfolder's whole tree in listing
 // order. depth < 0 means no limit. One listing is open at a time.
-void AddTree(PathList& dests, const std::wstring& folder, int depth, bool limited, fs::WalkPath& walk) {
+void AddTree(PathList& dests, const std::wstring& folder, bool viaLink, int depth, bool limited,
+             fs::WalkPath& walk) {
   if (limited && depth < 0) return;
-  if (!walk.Enter(folder)) return;
+  if (!walk.Enter(folder, viaLink)) return;
   dests.AppendNew(folder);
   dests.RepaintThrottled();
-  std::vector<std::wstring> subfolders;
+  std::vector<fs::Entry> subfolders;
   if (!limited || depth > 0) {
-    for (const fs::Entry& entry : fs::ListEntries(folder + L"*.*", fs::kMaskNoSystem))
-      if (ClassifyEntry(entry.name, entry.attributes) == 1) subfolders.push_back(entry.name);
+    for (fs::Entry& entry : fs::ListEntries(folder + L"*.*", fs::kMaskNoSystem))
+      if (ClassifyEntry(entry.name, entry.attributes) == 1) subfolders.push_back(std::move(entry));
   }
-  for (const auto& name : subfolders) AddTree(dests, folder + name + L"\\", depth - 1, limited, walk);
+  for (const auto& sub : subfolders)
+    AddTree(dests, folder + sub.name + L"\\", fs::WalkPath::IsLink(sub.attributes), depth - 1, limited, walk);
   walk.Leave();
 }
 
 }  // namespace
 
 void TForm1::IndexDisk(const std::wstring& folder) {
+  PathList::Bulk bulk(dests_);
   fs::WalkPath walk;
-  AddTree(dests_, folder, 0, false, walk);
-  dests_.RepaintThrottled(true);
+  AddTree(dests_, folder, false, 0, false, walk);
 }
 
 void TForm1::IndexDisk2(const std::wstring& folder, int depth) {
+  PathList::Bulk bulk(dests_);
   fs::WalkPath walk;
-  AddTree(dests_, folder, depth, true, walk);
-  dests_.RepaintThrottled(true);
+  AddTree(dests_, folder, false, depth, true, walk);
 }
 
 void TForm1::Button3Click() {

@@ -50,29 +50,33 @@ void TForm1::BtnSaveDirLstClick() { Export(hwnd_, dests_, L"当前目录列表�
 void TForm1::BtnImpFileListClick() {
   auto lines = ChooseAndRead(hwnd_);
   if (!lines) return;
+  PathList::Bulk bulk(sources_);
+  sources_.Reserve(int(lines->size()));
   for (const auto& line : *lines) {
     if (!sources_.Contains(line) && NamesFileOrFolder(line)) {
       sources_.Append(line);
       sources_.RepaintThrottled();
     }
   }
-  sources_.RepaintThrottled(true);
 }
 
 void TForm1::BtnImpDirLstClick() {
   auto lines = ChooseAndRead(hwnd_);
   if (!lines) return;
   bool skipped = false;
-  for (const auto& line : *lines) {
-    if (!dests_.Contains(line) && IsAbsolutePath(line) && fs::IsFolder(line)) {
-      dests_.Append(line);
-      dests_.RepaintThrottled();
-      ShowEmptyButton(true);
-    } else {
-      skipped = true;
+  {
+    PathList::Bulk bulk(dests_);
+    dests_.Reserve(int(lines->size()));
+    for (const auto& line : *lines) {
+      if (!dests_.Contains(line) && IsAbsolutePath(line) && fs::IsFolder(line)) {
+        dests_.Append(line);
+        dests_.RepaintThrottled();
+        ShowEmptyButton(true);
+      } else {
+        skipped = true;
+      }
     }
   }
-  dests_.RepaintThrottled(true);
   if (skipped)
     TheDialogs().Message(hwnd_, L"列表文件中所保存某些目录已不存在，未能导入。", MB_OK | MB_ICONINFORMATION);
 }

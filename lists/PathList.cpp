@@ -50,5 +50,24 @@ void PathList::RepaintThrottled(bool force) {
   DWORD now = GetTickCount();
   if (!force && now - lastPaint_ < 50) return;
   lastPaint_ = now;
-  RedrawWindow(box_, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+  if (bulkDepth_ > 0) SendMessageW(box_, WM_SETREDRAW, TRUE, 0);
+  RedrawWindow(box_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_UPDATENOW);
+  if (bulkDepth_ > 0) SendMessageW(box_, WM_SETREDRAW, FALSE, 0);
+}
+
+PathList::Bulk::Bulk(PathList& list) : list_(list) {
+  if (list_.bulkDepth_++ == 0) SendMessageW(list_.box_, WM_SETREDRAW, FALSE, 0);
+}
+
+PathList::Bulk::~Bulk() {
+  if (--list_.bulkDepth_ == 0) {
+    SendMessageW(list_.box_, WM_SETREDRAW, TRUE, 0);
+    list_.RepaintThrottled(true);
+  }
+}
+
+void PathList::Reserve(int n) {
+  if (n <= 0) return;
+  SendMessageW(box_, LB_INITSTORAGE, n, LPARAM(n) * 64);
+  index_.Reserve(size_t(Count() + n));
 }

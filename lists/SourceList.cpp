@@ -8,7 +8,9 @@ void TForm1::Button1Click() {
   FileDialogSpec spec;
   spec.filter = L"*.*|*.*";
   spec.multiSelect = true;
-  for (const auto& path : TheDialogs().OpenFiles(hwnd_, spec)) sources_.AppendNew(path);
+  auto files = TheDialogs().OpenFiles(hwnd_, spec);
+  PathList::Bulk bulk(sources_);
+  for (const auto& path : files) sources_.AppendNew(path);
 }
 
 void TForm1::Button5Click() {
@@ -32,7 +34,8 @@ void TForm1::Button6Click() { sources_.Clear(); }
 
 void TForm1::DropOnSourceList(HDROP drop) {
   DroppedFiles dropped(drop);
-  for (UINT i = 0; i < dropped.Count(); ++i) {
+  PathList::Bulk bulk(sources_);
+  for (UINT i = 0, n = dropped.Count(); i < n; ++i) {
     std::wstring path = dropped.At(i);
     if (IsDriveRoot(path)) {
       TheDialogs().Message(AppWindow(), kDriveRootMessage, MB_OK | MB_ICONINFORMATION);

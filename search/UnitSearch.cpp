@@ -30,10 +30,10 @@ std::vector<ControlDef> SearchControls() {
   };
 }
 
-void SearchTree(const std::wstring& folder, const KeywordMatcher& matcher, PathList& sources,
+void SearchTree(const std::wstring& folder, bool viaLink, const KeywordMatcher& matcher, PathList& sources,
                 const std::function<void()>& keepAlive, fs::WalkPath& walk) {
-  if (!walk.Enter(folder)) return;
-  std::vector<std::wstring> subfolders;
+  if (!walk.Enter(folder, viaLink)) return;
+  std::vector<fs::Entry> subfolders;
   for (const fs::Entry& entry : fs::ListEntries(folder + L"*.*", fs::kMaskNoSystem)) {
     switch (ClassifyEntry(entry.name, entry.attributes)) {
       case 0:
@@ -43,11 +43,12 @@ void SearchTree(const std::wstring& folder, const KeywordMatcher& matcher, PathL
         }
         break;
       case 1:
-        subfolders.push_back(entry.name);
+        subfolders.push_back(entry);
         break;
     }
   }
-  for (const auto& name : subfolders) SearchTree(folder + name + L"\\", matcher, sources, keepAlive, walk);
+  for (const auto& sub : subfolders)
+    SearchTree(folder + sub.name + L"\\", fs::WalkPath::IsLink(sub.attributes), matcher, sources, keepAlive, walk);
   keepAlive();
   walk.Leave();
 }
@@ -56,9 +57,9 @@ void SearchTree(const std::wstring& folder, const KeywordMatcher& matcher, PathL
 
 void SearchFolderRecursive(const std::wstring& folder, const KeywordMatcher& matcher, PathList& sources,
                            const std::function<void()>& keepAlive) {
+  PathList::Bulk bulk(sources);
   fs::WalkPath walk;
-  SearchTree(folder, matcher, sources, keepAlive, walk);
-  sources.RepaintThrottled(true);
+  SearchTree(folder, false, matcher, sources, keepAlive, walk);
 }
 
 void SearchOneFolder(const std::wstring& folder, const KeywordMatcher& matcher, PathList& sources,
@@ -69,8 +70,8 @@ void SearchOneFolder(const std::wstring& folder, const KeywordMatcher& matcher, 
       found.push_back(folder + entry.name);
     keepAlive();
   }
+  PathList::Bulk bulk(sources);
   for (const auto& path : found) sources.AppendNew(path);
-  sources.RepaintThrottled(true);
 }
 
 TfrmSearch::TfrmSearch() { frmSearch = this; }
