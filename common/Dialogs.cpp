@@ -42,6 +42,23 @@ std::wstring FilterBuffer(const std::wstring& filter) {
   return buffer;
 }
 
+// What both file dialogs share: filter, name buffer and options.
+struct FileDialogCall {
+  FileDialogCall(HWND owner, const FileDialogSpec& spec, size_t bufferSize)
+      : filter(FilterBuffer(spec.filter)), buffer(bufferSize, L'\0') {
+    spec.fileName.copy(buffer.data(), buffer.size() - 1);
+    ofn.hwndOwner = owner;
+    ofn.lpstrFilter = filter.c_str();
+    ofn.nFilterIndex = 1;
+    ofn.lpstrFile = buffer.data();
+    ofn.nMaxFile = DWORD(buffer.size());
+    // No overwrite prompt and no default extension: a typed name is used as typed.
+    ofn.Flags = OFN_HIDEREADONLY | OFN_ENABLESIZING | OFN_EXPLORER | OFN_NOCHANGEDIR;
+  }
+  std::wstring filter, buffer;
+  OPENFILENAMEW ofn = {sizeof(OPENFILENAMEW)};
+};
+
 class WindowsDialogs : public Dialogs {
  public:
   int Message(HWND owner, const std::wstring& text, UINT flags) override {
@@ -69,22 +86,14 @@ class WindowsDialogs : public Dialogs {
   }
 
   std::vector<std::wstring> OpenFiles(HWND owner, const FileDialogSpec& spec) override {
-    std::wstring filter = FilterBuffer(spec.filter);
-    std::wstring buffer(spec.multiSelect ? 65520 : 32768, L'\0');
-    spec.fileName.copy(buffer.data(), buffer.size() - 1);
-    OPENFILENAMEW ofn = {sizeof ofn};
-    ofn.hwndOwner = owner;
-    ofn.lpstrFilter = filter.c_str();
-    ofn.nFilterIndex = 1;
-    ofn.lpstrFile = buffer.data();
-    ofn.nMaxFile = DWORD(buffer.size());
-    ofn.Flags = OFN_HIDEREADONLY | OFN_ENABLESIZING | OFN_EXPLORER | OFN_NOCHANGEDIR;
-    if (spec.multiSelect) ofn.Flags |= OFN_ALLOWMULTISELECT;
-    if (spec.mustExist) ofn.Flags |= OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST;
+    // 65519 characters for the folder and every chosen name; more ends the dialog.
+    FileDialogCall call(owner, spec, spec.multiSelect ? 65520 : 32768);
+    if (spec.multiSelect) call.ofn.Flags |= OFN_ALLOWMULTISELECT;
+    if (spec.mustExist) call.ofn.Flags |= OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST;
     std::vector<std::wstring> result;
-    if (!GetOpenFileNameW(&ofn)) return result;
-    // Multiple selection: folder, then names, each ended by NUL.
-    const wchar_t* p = buffer.c_str();
+    if (!GetOpenFileNameW(&call.ofn)) return result;
+    // Several files: the folder, then each name, each ended by NUL.
+    const wchar_t* p = call.buffer.c_str();
     std::wstring first = p;
     p += first.size() + 1;
     if (*p == L'\0') {
@@ -101,18 +110,9 @@ class WindowsDialogs : public Dialogs {
   }
 
   std::optional<std::wstring> SaveFile(HWND owner, const FileDialogSpec& spec) override {
-    std::wstring filter = FilterBuffer(spec.filter);
-    std::wstring buffer(32768, L'\0');
-    spec.fileName.copy(buffer.data(), buffer.size() - 1);
-    OPENFILENAMEW ofn = {sizeof ofn};
-    ofn.hwndOwner = owner;
-    ofn.lpstrFilter = filter.c_str();
-    ofn.nFilterIndex = 1;
-    ofn.lpstrFile = buffer.data();
-    ofn.nMaxFile = DWORD(buffer.size());
-    ofn.Flags = OFN_HIDEREADONLY | OFN_ENABLESIZING | OFN_EXPLORER | OFN_NOCHANGEDIR;
-    if (!GetSaveFileNameW(&ofn)) return std::nullopt;
-    return std::wstring(buffer.c_str());
+    FileDialogCall call(owner, spec, 32768);
+    if (!GetSaveFileNameW(&call.ofn)) return std::nullopt;
+    return std::wstring(call.buffer.c_str());
   }
 
   UINT PopupMenu(HWND owner, HMENU menu, POINT screen) override {
