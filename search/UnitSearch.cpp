@@ -11,20 +11,22 @@ TfrmSearch* frmSearch = nullptr;
 
 namespace {
 
+// In tab order: the keywords first, then the subfolder option, the folder
+// field and its button, "取消" and "确定".
 std::vector<ControlDef> SearchControls() {
   return {
       {L"Label1", WC_STATICW, L"搜索文件夹（目录）：", WS_VISIBLE | SS_LEFT, nullptr, 8, 8, 120, 13},
-      {L"EdtSearchFolder", WC_EDITW, L"", WS_VISIBLE | WS_TABSTOP | WS_BORDER | ES_AUTOHSCROLL | ES_READONLY, nullptr,
-       16, 24, 241, 21},
-      {L"BtnSetFolder", WC_BUTTONW, L"选择", WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, nullptr, 260, 24, 41, 25},
-      {L"ChkSubFolder", WC_BUTTONW, L"搜索选定目录下的所有子目录", WS_VISIBLE | WS_TABSTOP | BS_AUTOCHECKBOX, nullptr,
-       19, 54, 238, 17, FontKind::Song},
       {L"Label2", WC_STATICW, L"搜素文件名包含：", WS_VISIBLE | SS_LEFT, nullptr, 16, 96, 96, 12, FontKind::Song},
+      {L"Label3", WC_STATICW, L"说明：可以输入多行关键字，匹配其中之一。", WS_VISIBLE | SS_LEFT, nullptr, 16, 128, 97,
+       81},
       {L"MmKeys", WC_EDITW, L"",
        WS_VISIBLE | WS_TABSTOP | WS_BORDER | WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL | ES_WANTRETURN, nullptr, 117,
        94, 140, 155},
-      {L"Label3", WC_STATICW, L"说明：可以输入多行关键字，匹配其中之一。", WS_VISIBLE | SS_LEFT, nullptr, 16, 128, 97,
-       81},
+      {L"ChkSubFolder", WC_BUTTONW, L"搜索选定目录下的所有子目录", WS_VISIBLE | WS_TABSTOP | BS_AUTOCHECKBOX, nullptr,
+       19, 54, 238, 17, FontKind::Song},
+      {L"EdtSearchFolder", WC_EDITW, L"", WS_VISIBLE | WS_TABSTOP | WS_BORDER | ES_AUTOHSCROLL | ES_READONLY, nullptr,
+       16, 24, 241, 21},
+      {L"BtnSetFolder", WC_BUTTONW, L"选择", WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, nullptr, 260, 24, 41, 25},
       {L"BtnCancel", WC_BUTTONW, L"取消", WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, nullptr, 32, 280, 75, 25},
       {L"BtnSearch", WC_BUTTONW, L"确定", WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, nullptr, 192, 280, 75, 25},
   };
@@ -139,6 +141,7 @@ bool TfrmSearch::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* 
   switch (message) {
     case WM_APP + 1:
       CentreOver(GetWindow(hwnd_, GW_OWNER));
+      SetFocus(Control(L"MmKeys"));
       return true;
     case WM_COMMAND: {
       HWND control = reinterpret_cast<HWND>(lParam);

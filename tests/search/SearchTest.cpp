@@ -143,6 +143,15 @@ TEST_F(Search, TheDialogKeepsItsFieldsBetweenShowings) {
   EXPECT_EQ(WindowText(Field(L"Label3")), L"说明：\r\n可以输入多行关键字，匹配其中之一。");
   EXPECT_TRUE(IsChecked(Field(L"ChkSubFolder")));
   EXPECT_TRUE(GetWindowLongW(Field(L"EdtSearchFolder"), GWL_STYLE) & ES_READONLY);
+  // Tab order: keywords, subfolder option, folder field, its button, cancel, OK.
+  std::vector<std::wstring> order;
+  HWND first = GetNextDlgTabItem(dialog().hwnd(), nullptr, FALSE);
+  for (HWND w = first; w && order.size() < 7; w = GetNextDlgTabItem(dialog().hwnd(), w, FALSE)) {
+    if (!order.empty() && w == first) break;
+    order.push_back(dialog().NameOf(w));
+  }
+  EXPECT_EQ(order, (std::vector<std::wstring>{L"MmKeys", L"ChkSubFolder", L"EdtSearchFolder", L"BtnSetFolder",
+                                              L"BtnCancel", L"BtnSearch"}));
   RunSearch(dir.path(), L"zzz\r\nyyy", false);
   EXPECT_EQ(WindowText(Field(L"EdtSearchFolder")), dir.path());
   EXPECT_EQ(WindowText(Field(L"MmKeys")), L"zzz\r\nyyy");
