@@ -59,6 +59,17 @@ struct FileDialogCall {
   OPENFILENAMEW ofn = {sizeof(OPENFILENAMEW)};
 };
 
+int CALLBACK CentreOnInit(HWND dialog, UINT message, LPARAM, LPARAM over) {
+  if (message != BFFM_INITIALIZED || !over) return 0;
+  RECT area, self;
+  GetWindowRect(reinterpret_cast<HWND>(over), &area);
+  GetWindowRect(dialog, &self);
+  int w = self.right - self.left, h = self.bottom - self.top;
+  SetWindowPos(dialog, nullptr, area.left + (area.right - area.left - w) / 2, area.top + (area.bottom - area.top - h) / 2,
+               0, 0, SWP_NOSIZE | SWP_NOZORDER);
+  return 0;
+}
+
 class WindowsDialogs : public Dialogs {
  public:
   int Message(HWND owner, const std::wstring& text, UINT flags) override {
@@ -66,12 +77,16 @@ class WindowsDialogs : public Dialogs {
   }
 
   std::optional<std::wstring> BrowseFolder(HWND owner, const std::wstring& title) override {
+    // Owned by the hidden application window, so placed over the window the user works in.
+    HWND over = GetActiveWindow();
     ThreadWindowsDisabled disabled(owner);
     UINT oldMode = SetErrorMode(SEM_FAILCRITICALERRORS);
     BROWSEINFOW info = {};
     info.hwndOwner = owner;
     info.lpszTitle = title.c_str();
     info.ulFlags = BIF_RETURNONLYFSDIRS;
+    info.lpfn = CentreOnInit;
+    info.lParam = reinterpret_cast<LPARAM>(over);
     PIDLIST_ABSOLUTE chosen = SHBrowseForFolderW(&info);
     SetErrorMode(oldMode);
     if (!chosen) return std::nullopt;
