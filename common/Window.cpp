@@ -150,7 +150,9 @@ void Form::CreateControls(const std::vector<ControlDef>& defs) {
   for (const ControlDef& def : defs) {
     HWND parent = def.parent ? Control(def.parent) : hwnd_;
     // Containers let dialog navigation (Tab, arrows) reach their children.
-    DWORD exStyle = def.exStyle | (def.windowClass == kPanelClass ? WS_EX_CONTROLPARENT : 0);
+    bool container = def.windowClass == kPanelClass || lstrcmpiW(def.windowClass, WC_TABCONTROLW) == 0 ||
+                     (lstrcmpiW(def.windowClass, WC_BUTTONW) == 0 && (def.style & 0x0F) == BS_GROUPBOX);
+    DWORD exStyle = def.exStyle | (container ? WS_EX_CONTROLPARENT : 0);
     HWND control = CreateWindowExW(exStyle, def.windowClass, def.text, def.style | WS_CHILD, def.x, def.y,
                                    def.width, def.height, parent, reinterpret_cast<HMENU>(INT_PTR(defs_.size() + 100)),
                                    GetModuleHandleW(nullptr), nullptr);

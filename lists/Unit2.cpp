@@ -22,6 +22,44 @@ std::vector<ControlDef> ChooserControls() {
   };
 }
 
+// The OK and Cancel glyphs: a green tick and a red cross, drawn once.
+HIMAGELIST Glyph(bool ok) {
+  const int size = 16;
+  HIMAGELIST list = ImageList_Create(size, size, ILC_COLOR32 | ILC_MASK, 1, 0);
+  HDC screen = GetDC(nullptr);
+  HDC dc = CreateCompatibleDC(screen);
+  HBITMAP bitmap = CreateCompatibleBitmap(screen, size, size);
+  HGDIOBJ old = SelectObject(dc, bitmap);
+  RECT all = {0, 0, size, size};
+  HBRUSH magenta = CreateSolidBrush(RGB(255, 0, 255));
+  FillRect(dc, &all, magenta);
+  DeleteObject(magenta);
+  HPEN pen = CreatePen(PS_SOLID, 2, ok ? RGB(0, 128, 0) : RGB(200, 0, 0));
+  HGDIOBJ oldPen = SelectObject(dc, pen);
+  if (ok) {
+    POINT tick[] = {{3, 8}, {6, 12}, {13, 3}};
+    Polyline(dc, tick, 3);
+  } else {
+    MoveToEx(dc, 4, 4, nullptr);
+    LineTo(dc, 12, 12);
+    MoveToEx(dc, 12, 4, nullptr);
+    LineTo(dc, 4, 12);
+  }
+  SelectObject(dc, oldPen);
+  DeleteObject(pen);
+  SelectObject(dc, old);
+  ImageList_AddMasked(list, bitmap, RGB(255, 0, 255));
+  DeleteObject(bitmap);
+  DeleteDC(dc);
+  ReleaseDC(nullptr, screen);
+  return list;
+}
+
+void SetGlyph(HWND button, bool ok) {
+  BUTTON_IMAGELIST images = {Glyph(ok), {2, 0, 2, 0}, BUTTON_IMAGELIST_ALIGN_LEFT};
+  SendMessageW(button, BCM_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(&images));
+}
+
 }  // namespace
 
 TForm2::TForm2() { Form2 = this; }
@@ -44,6 +82,8 @@ void TForm2::Create(HWND owner) {
   COMBOBOXINFO info = {sizeof info};
   if (GetComboBoxInfo(combo, &info) && info.hwndItem) SubclassControl(info.hwndItem);
   tree_.Attach(Control(L"ShellTreeView1"));
+  SetGlyph(Control(L"BitBtn1"), true);
+  SetGlyph(Control(L"BitBtn2"), false);
 }
 
 void TForm2::FormShow() {

@@ -83,6 +83,9 @@ TEST_F(MainWindow, EveryControlWithItsCaptionClassParentAndSize) {
     EXPECT_EQ(std::wstring(font.lfFaceName), song ? L"宋体" : L"MS Sans Serif") << Narrow(name);
     EXPECT_EQ(font.lfHeight, song ? -12 : -11);
   }
+  // Tab reaches the controls inside the bands.
+  EXPECT_EQ(GetNextDlgTabItem(form().hwnd(), Ctl(L"ListBox1"), FALSE), Ctl(L"Button1"));
+  EXPECT_EQ(GetNextDlgTabItem(form().hwnd(), Ctl(L"BtnImpFileList"), FALSE), Ctl(L"ListBox2"));
   // The tabs and the menu.
   HWND tabs = Ctl(L"PageControl1");
   EXPECT_TRUE(GetWindowLongW(tabs, GWL_STYLE) & TCS_BUTTONS);
