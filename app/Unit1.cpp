@@ -202,25 +202,36 @@ void TForm1::KeepAlive() {
 }
 
 void TForm1::OnCommand(HWND control, int code) {
-  std::wstring name = NameOf(control);
-  if (code == BN_CLICKED) {
-    if (name == L"Button1") Button1Click();
-    else if (name == L"BtnSearchAdd") BtnSearchAddClick();
-    else if (name == L"Button5") Button5Click();
-    else if (name == L"Button2") Button2Click();
-    else if (name == L"Button6") Button6Click();
-    else if (name == L"BtnSaveFileList") BtnSaveFileListClick();
-    else if (name == L"BtnImpFileList") BtnImpFileListClick();
-    else if (name == L"Button3") Button3Click();
-    else if (name == L"Button4") Button4Click();
-    else if (name == L"Button7") Button7Click();
-    else if (name == L"BtnSaveDirLst") BtnSaveDirLstClick();
-    else if (name == L"BtnImpDirLst") BtnImpDirLstClick();
-    else if (name == L"BtnCopy") BtnCopyClick();
-    else if (name == L"CheckBox1") {
-      // A click toggles the box; its handler then looks at the new state.
-      SetChecked(control, !IsChecked(control));
-      CheckBox1Click();
+  if (code != BN_CLICKED) return;
+  static const struct {
+    const wchar_t* button;
+    void (TForm1::*click)();
+  } kClicks[] = {
+      {L"Button1", &TForm1::Button1Click},
+      {L"BtnSearchAdd", &TForm1::BtnSearchAddClick},
+      {L"Button5", &TForm1::Button5Click},
+      {L"Button2", &TForm1::Button2Click},
+      {L"Button6", &TForm1::Button6Click},
+      {L"BtnSaveFileList", &TForm1::BtnSaveFileListClick},
+      {L"BtnImpFileList", &TForm1::BtnImpFileListClick},
+      {L"Button3", &TForm1::Button3Click},
+      {L"Button4", &TForm1::Button4Click},
+      {L"Button7", &TForm1::Button7Click},
+      {L"BtnSaveDirLst", &TForm1::BtnSaveDirLstClick},
+      {L"BtnImpDirLst", &TForm1::BtnImpDirLstClick},
+      {L"BtnCopy", &TForm1::BtnCopyClick},
+  };
+  const std::wstring name = NameOf(control);
+  if (name == L"CheckBox1") {
+    // A click toggles the box; its handler then looks at the new state.
+    SetChecked(control, !IsChecked(control));
+    CheckBox1Click();
+    return;
+  }
+  for (const auto& entry : kClicks) {
+    if (name == entry.button) {
+      (this->*entry.click)();
+      return;
     }
   }
 }

@@ -62,4 +62,18 @@ TEST(ListFile, WriteAndReadRoundTripAndTheirErrors) {
   EXPECT_EQ(ReadListFile(dir / L"l.lst"), (std::vector<std::wstring>{L"C:\\z"}));
 }
 
+TEST(ListFile, AWriteThatFailsAfterTheFileWasCreatedIsAnError) {
+  // Linux's /dev/full opens like a file and refuses every write (disk full).
+  const std::wstring full = L"Z:\\dev\\full";
+  HANDLE probe = CreateFileW(full.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  if (probe == INVALID_HANDLE_VALUE) GTEST_SKIP() << "no /dev/full here";
+  CloseHandle(probe);
+  try {
+    WriteListFile({L"C:\\a\\"}, full);
+    FAIL() << "a failed write ended silently";
+  } catch (const AppError& e) {
+    EXPECT_EQ(e.text.rfind(L"Cannot write file \"Z:\\dev\\full\". ", 0), 0u) << Narrow(e.text);
+  }
+}
+
 }  // namespace
