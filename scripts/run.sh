@@ -10,18 +10,13 @@ fi
 # The prefix shows every window inside one Wine desktop (scripts/wine-prefix.reg).
 wine "$EXE" &
 PID=$!
-for _ in $(seq 120); do
-  WID=$(xwininfo -root -tree 2>/dev/null | grep -E '"Default - Wine desktop"' | head -1 | awk '{print $1}')
-  [ -n "$WID" ] && break
-  sleep 0.5
-done
-if [ -z "$WID" ]; then
+if ! wine "$ROOT/build/tests/wait_window.exe" TForm1 Quillmere 120; then
   echo "The main window did not appear." >&2
-  kill "$PID" 2>/dev/null
+  wineserver -k >/dev/null 2>&1
   exit 1
 fi
-sleep 4
-import -window "$WID" "$ROOT/build/screenshot.png"
+WID=$(xwininfo -root -tree 2>/dev/null | grep -E '"Default - Wine desktop"' | head -1 | awk '{print $1}')
+import -window "${WID:-root}" "$ROOT/build/screenshot.png"
 echo "Quillmere started; screenshot saved to $ROOT/build/screenshot.png"
 wineserver -k >/dev/null 2>&1
 wait "$PID" 2>/dev/null
