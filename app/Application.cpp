@@ -25,14 +25,7 @@ Application::~Application() {
 void Application::Create() {
   HINSTANCE instance = GetModuleHandleW(nullptr);
   RegisterCommonClasses(instance);
-  WNDCLASSEXW wc = {sizeof wc};
-  if (!GetClassInfoExW(instance, kAppWindowClass, &wc)) {
-    wc.lpfnWndProc = DefWindowProcW;
-    wc.hInstance = instance;
-    wc.lpszClassName = kAppWindowClass;
-    wc.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(1));
-    RegisterClassExW(&wc);
-  }
+  RegisterWindowClass(instance, kAppWindowClass, DefWindowProcW, LoadIconW(instance, MAKEINTRESOURCEW(1)));
   // Hidden, never shown: owns the main window and the application's boxes.
   appWindow_ = CreateWindowExW(WS_EX_TOOLWINDOW, kAppWindowClass, kAppTitle, WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
                                instance, nullptr);

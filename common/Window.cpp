@@ -97,14 +97,20 @@ void RegisterCommonClasses(HINSTANCE instance) {
   INITCOMMONCONTROLSEX init = {sizeof init, ICC_WIN95_CLASSES | ICC_STANDARD_CLASSES | ICC_TAB_CLASSES |
                                                 ICC_PROGRESS_CLASS | ICC_TREEVIEW_CLASSES | ICC_BAR_CLASSES};
   InitCommonControlsEx(&init);
-  WNDCLASSEXW panel = {sizeof panel};
-  if (GetClassInfoExW(instance, kPanelClass, &panel)) return;
-  panel.lpfnWndProc = PanelProc;
-  panel.hInstance = instance;
-  panel.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-  panel.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
-  panel.lpszClassName = kPanelClass;
-  RegisterClassExW(&panel);
+  RegisterWindowClass(instance, kPanelClass, PanelProc, nullptr);
+}
+
+void RegisterWindowClass(HINSTANCE instance, const wchar_t* className, WNDPROC proc, HICON icon) {
+  WNDCLASSEXW wc = {sizeof wc};
+  if (GetClassInfoExW(instance, className, &wc)) return;
+  wc.lpfnWndProc = proc;
+  wc.hInstance = instance;
+  wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+  wc.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
+  wc.lpszClassName = className;
+  wc.hIcon = icon;
+  wc.hIconSm = icon;
+  RegisterClassExW(&wc);
 }
 
 void ReportException() {
@@ -121,16 +127,7 @@ void ReportException() {
 }
 
 void Form::RegisterFormClass(HINSTANCE instance, const wchar_t* className, HICON icon) {
-  WNDCLASSEXW wc = {sizeof wc};
-  if (GetClassInfoExW(instance, className, &wc)) return;
-  wc.lpfnWndProc = FormProc;
-  wc.hInstance = instance;
-  wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-  wc.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
-  wc.lpszClassName = className;
-  wc.hIcon = icon;
-  wc.hIconSm = icon;
-  RegisterClassExW(&wc);
+  RegisterWindowClass(instance, className, FormProc, icon);
 }
 
 HWND Form::CreateForm(const wchar_t* className, const wchar_t* caption, DWORD style, DWORD exStyle, HWND owner,

@@ -31,6 +31,8 @@ HFONT DefaultFont();  // "MS Sans Serif", 8 pt
 HFONT SongFont();     // "宋体", 9 pt
 
 void RegisterCommonClasses(HINSTANCE instance);
+// Registers a class once (button-face background, arrow cursor).
+void RegisterWindowClass(HINSTANCE instance, const wchar_t* className, WNDPROC proc, HICON icon);
 
 class Form {
  public:
