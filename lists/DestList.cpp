@@ -11,34 +11,39 @@ namespace {
 
 // Pre-order walk: the folder, then each subfolder's whole tree in listing
 // order. depth < 0 means no limit. One listing is open at a time.
-void AddTree(PathList& dests, const std::wstring& folder, bool viaLink, int depth, bool limited,
+void AddTree(TForm1& form, const std::wstring& folder, bool viaLink, int depth, bool limited,
              fs::WalkPath& walk) {
   if (limited && depth < 0) return;
   if (!walk.Enter(folder, viaLink)) return;
+  PathList& dests = form.Dests();
   dests.AppendNew(folder);
   dests.RepaintThrottled();
+  form.KeepAlive();
   std::vector<fs::Entry> subfolders;
   if (!limited || depth > 0) {
     for (fs::Entry& entry : fs::ListEntries(folder + L"*.*", fs::kMaskNoSystem))
       if (ClassifyEntry(entry.name, entry.attributes) == 1) subfolders.push_back(std::move(entry));
   }
   for (const auto& sub : subfolders)
-    AddTree(dests, folder + sub.name + L"\\", fs::WalkPath::IsLink(sub.attributes), depth - 1, limited, walk);
+    AddTree(form, folder + sub.name + L"\\", fs::WalkPath::IsLink(sub.attributes), depth - 1, limited, walk);
   walk.Leave();
 }
 
 }  // namespace
 
+// A walk over a big tree takes a while: the window keeps painting, takes no input.
 void TForm1::IndexDisk(const std::wstring& folder) {
+  BusyScope busy(*this);
   PathList::Bulk bulk(dests_);
   fs::WalkPath walk;
-  AddTree(dests_, folder, false, 0, false, walk);
+  AddTree(*this, folder, false, 0, false, walk);
 }
 
 void TForm1::IndexDisk2(const std::wstring& folder, int depth) {
+  BusyScope busy(*this);
   PathList::Bulk bulk(dests_);
   fs::WalkPath walk;
-  AddTree(dests_, folder, false, depth, true, walk);
+  AddTree(*this, folder, false, depth, true, walk);
 }
 
 void TForm1::Button3Click() {

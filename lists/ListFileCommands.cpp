@@ -50,6 +50,7 @@ void TForm1::BtnSaveDirLstClick() { Export(hwnd_, dests_, L"当前目录列表�
 void TForm1::BtnImpFileListClick() {
   auto lines = ChooseAndRead(hwnd_);
   if (!lines) return;
+  BusyScope busy(*this);
   PathList::Bulk bulk(sources_);
   sources_.Reserve(int(lines->size()));
   for (const auto& line : *lines) {
@@ -57,6 +58,7 @@ void TForm1::BtnImpFileListClick() {
       sources_.Append(line);
       sources_.RepaintThrottled();
     }
+    KeepAlive();
   }
 }
 
@@ -65,6 +67,7 @@ void TForm1::BtnImpDirLstClick() {
   if (!lines) return;
   bool skipped = false;
   {
+    BusyScope busy(*this);
     PathList::Bulk bulk(dests_);
     dests_.Reserve(int(lines->size()));
     for (const auto& line : *lines) {
@@ -75,6 +78,7 @@ void TForm1::BtnImpDirLstClick() {
       } else {
         skipped = true;
       }
+      KeepAlive();
     }
   }
   if (skipped)
