@@ -117,4 +117,24 @@ TEST(EndToEnd, ACopyRunFromTheRealWindow) {
   EXPECT_TRUE(app.Ended(30));
 }
 
+TEST(EndToEnd, RealMessageBoxesCarryTheTitleAndTheirOwner) {
+  Running app;
+  ASSERT_TRUE(app.started());
+  HWND main = WaitForWindow(app.pid(), L"TForm1", L"Quillmere", 60);
+  ASSERT_TRUE(main);
+  auto exportButtons = Children(main, L"Button", L"导出保存列表");
+  ASSERT_EQ(exportButtons.size(), 2u);
+  PostMessageW(exportButtons[1], BM_CLICK, 0, 0);
+  HWND box = WaitForWindow(app.pid(), L"#32770", L"Quillmere", 30);
+  ASSERT_TRUE(box);
+  EXPECT_EQ(Children(box, L"Static", L"当前目录列表为空！").size(), 1u);
+  EXPECT_EQ(GetWindow(box, GW_OWNER), main);
+  EXPECT_FALSE(IsWindowEnabled(main));  // owned by the main window: it waits
+  PostMessageW(box, WM_COMMAND, IDOK, 0);
+  for (int i = 0; i < 50 && !IsWindowEnabled(main); ++i) Sleep(100);
+  EXPECT_TRUE(IsWindowEnabled(main));
+  PostMessageW(main, WM_CLOSE, 0, 0);
+  EXPECT_TRUE(app.Ended(30));
+}
+
 }  // namespace
