@@ -12,6 +12,8 @@ cleanup() {
 }
 trap cleanup EXIT INT TERM
 
+# A display that cannot be reached counts as none.
+if [ -n "$DISPLAY" ] && ! xdpyinfo >/dev/null 2>&1; then unset DISPLAY; fi
 if [ -z "$DISPLAY" ]; then
   for n in $(seq 90 140); do
     [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] && continue
