@@ -23,7 +23,6 @@ class HelpView {
   void OnDocumentComplete();
   void OnNavigateError();
   bool ShowingTips() const { return !pageShown_; }
-  bool HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) { return false; }
 
  private:
   void Layout();

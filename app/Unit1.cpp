@@ -250,8 +250,6 @@ bool TForm1::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* resu
     case WM_SIZE:
       if (wParam != SIZE_MINIMIZED) LayoutOnResize();
       return true;
-    case WM_GETMINMAXINFO:
-      return false;
     case WM_CLOSE:
       if (Busy()) return true;  // a run cannot be abandoned half way
       FormClose();
@@ -262,7 +260,6 @@ bool TForm1::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* resu
       PostQuitMessage(0);
       return true;
   }
-  if (help_ && help_->HandleMessage(message, wParam, lParam)) return true;
   return false;
 }
 

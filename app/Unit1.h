@@ -92,7 +92,6 @@ class TForm1 : public Form {
   std::unique_ptr<HelpView> help_;
   int busyDepth_ = 0;
   DWORD lastPump_ = 0;
-  bool checkBoxInHandler_ = false;
 };
 
 extern TForm1* Form1;
