@@ -16,7 +16,9 @@ const wchar_t kHelpTips[] =
     L"\r\n"
     L"一、准备要复制的文件或文件夹（上方列表）\r\n"
     L"  ・“添加文件”：在文件对话框中选择一个或多个文件。\r\n"
-    L"  ・“搜索添加文件”：选择一个文件夹，输入一行或多行关键字，文件名（第一个点之前的部分）包含任一关键字的文件会被加入列表；可选择是否搜索所有子目录。\r\n"
+    L"  "
+    L"・“搜索添加文件”：选择一个文件夹，输入一行或多行关键字，文件名（第一个点之前的部分）包含任一关键字的文件会被加入"
+    L"列表；可选择是否搜索所有子目录。\r\n"
     L"  ・“添加文件夹”：选择一个文件夹，复制时会连同其中的全部内容一起复制。\r\n"
     L"  ・也可以直接从资源管理器把文件或文件夹拖放到列表中。\r\n"
     L"  ・“移除文件(夹)”或 Delete 键移除选中的一项，“清空列表”移除全部。\r\n"
@@ -26,7 +28,8 @@ const wchar_t kHelpTips[] =
     L"  ・把文件夹拖放到列表中时，会询问是否包括所有子文件夹。\r\n"
     L"\r\n"
     L"三、选择复制选项\r\n"
-    L"  ・目标目录下已有同名文件时：覆盖、跳过、询问、自动编号同名文件（如 报告_1.doc），或按文件修改时间只替换旧文件。所选的方式会在下次启动时保留。\r\n"
+    L"  ・目标目录下已有同名文件时：覆盖、跳过、询问、自动编号同名文件（如 "
+    L"报告_1.doc），或按文件修改时间只替换旧文件。所选的方式会在下次启动时保留。\r\n"
     L"  ・勾选“复制时先清空（删除）目标文件夹中的原有内容”后，每个目标文件夹在复制前会被清空；此操作不可撤消。\r\n"
     L"  ・该复选框旁的“...”按钮可以立即清空所有目标文件夹。\r\n"
     L"\r\n"
@@ -175,8 +178,8 @@ HelpView::HelpView(HWND page) {
   HINSTANCE instance = GetModuleHandleW(nullptr);
   container_ = CreateWindowExW(0, kPanelClass, L"", WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, 4, 4, 100, 100, page,
                                nullptr, instance, nullptr);
-  browserHost_ = CreateWindowExW(0, kPanelClass, L"", WS_CHILD | WS_CLIPCHILDREN, 0, 0, 100, 100, container_,
-                                 nullptr, instance, nullptr);
+  browserHost_ = CreateWindowExW(0, kPanelClass, L"", WS_CHILD | WS_CLIPCHILDREN, 0, 0, 100, 100, container_, nullptr,
+                                 instance, nullptr);
   tips_ = CreateWindowExW(WS_EX_CLIENTEDGE, L"EDIT", kHelpTips,
                           WS_CHILD | WS_VISIBLE | WS_VSCROLL | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL, 0, 0, 100,
                           100, container_, nullptr, instance, nullptr);

@@ -47,8 +47,10 @@ SettingsFilePaths SettingsPaths() {
 }
 
 void OverrideSettingsPaths(const SettingsFilePaths* paths) {
-  if (paths) g_override = *paths;
-  else g_override.reset();
+  if (paths)
+    g_override = *paths;
+  else
+    g_override.reset();
 }
 
 int ParseStoredNumber(const std::wstring& text) { return ParseInteger(text).value_or(0); }

@@ -22,8 +22,7 @@ std::vector<ControlDef> MainWindowControls() {
   return {
       {L"PageControl1", WC_TABCONTROLW, L"", WS_VISIBLE | WS_CLIPCHILDREN | TCS_BUTTONS | TCS_FLATBUTTONS, nullptr, 0,
        0, 744, 610},
-      {L"TabSheet1", kPanelClass, L"开始使用", WS_VISIBLE | WS_CLIPCHILDREN, L"PageControl1", 4, 28,
-       744, 580},
+      {L"TabSheet1", kPanelClass, L"开始使用", WS_VISIBLE | WS_CLIPCHILDREN, L"PageControl1", 4, 28, 744, 580},
       {L"GroupBox1", WC_BUTTONW, L"要复制的文件或文件夹", kGroup, L"TabSheet1", 2, 2, 740, 222},
       {L"ListBox1", WC_LISTBOXW, L"", kList, L"GroupBox1", 8, 16, 632, 198},
       {L"Button1", WC_BUTTONW, L"添加文件", kButton, L"GroupBox1", kColumnX, Row(0), 90, 25},
@@ -39,8 +38,7 @@ std::vector<ControlDef> MainWindowControls() {
       {L"Button3", WC_BUTTONW, L"添加文件夹", kButton, L"GroupBox2", kColumnX, Row(0), 90, 25},
       {L"Button4", WC_BUTTONW, L"移除文件夹", kButton, L"GroupBox2", kColumnX, Row(1), 90, 25},
       {L"Button7", WC_BUTTONW, L"清空列表", kButton, L"GroupBox2", kColumnX, Row(2), 90, 25},
-      {L"BtnSaveDirLst", WC_BUTTONW, L"导出保存列表", kButton, L"GroupBox2", kColumnX, Row(3), 90, 25,
-       FontKind::Song},
+      {L"BtnSaveDirLst", WC_BUTTONW, L"导出保存列表", kButton, L"GroupBox2", kColumnX, Row(3), 90, 25, FontKind::Song},
       {L"BtnImpDirLst", WC_BUTTONW, L"导入列表", kButton, L"GroupBox2", kColumnX, Row(4), 90, 25},
       {L"GroupBox3", WC_BUTTONW, L"复制选项", kGroup, L"TabSheet1", 2, 389, 740, 95},
       {L"Label1", WC_STATICW, L" 目标目录下已有同名文件存在时：", WS_VISIBLE | SS_LEFT, L"GroupBox3", 8, 18, 218, 13},
@@ -56,8 +54,7 @@ std::vector<ControlDef> MainWindowControls() {
       {L"ProgressBar1", PROGRESS_CLASSW, L"", WS_VISIBLE, L"GroupBox4", 16, 18, 641, 22},
       {L"Panel1", kPanelClass, L"", WS_VISIBLE, L"TabSheet1", 2, 540, 740, 38},
       {L"BtnCopy", WC_BUTTONW, L"开始复制", kButton, L"Panel1", 320, 6, 100, 25},
-      {L"TabSheet2", kPanelClass, L"帮助及使用技巧", WS_CLIPCHILDREN, L"PageControl1", 4, 28, 744,
-       580},
+      {L"TabSheet2", kPanelClass, L"帮助及使用技巧", WS_CLIPCHILDREN, L"PageControl1", 4, 28, 744, 580},
   };
 }
 
@@ -78,8 +75,7 @@ void TForm1::Create(HWND appWindow) {
   HINSTANCE instance = GetModuleHandleW(nullptr);
   RegisterFormClass(instance, L"TForm1", LoadIconW(instance, MAKEINTRESOURCEW(1)));
   // Owned by the hidden application window, yet with a taskbar button of its own.
-  CreateForm(L"TForm1", L"", WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_THICKFRAME |
-                                 WS_CLIPCHILDREN,
+  CreateForm(L"TForm1", L"", WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_THICKFRAME | WS_CLIPCHILDREN,
              WS_EX_APPWINDOW | WS_EX_CONTROLPARENT, appWindow, 760, 648, false);
   CreateControls(MainWindowControls());
 
@@ -279,8 +275,10 @@ bool TForm1::OnControlMessage(HWND control, UINT message, WPARAM wParam, LPARAM 
       return true;
     }
     if (message == WM_KEYDOWN) {
-      if (source) ListBox1KeyDown(wParam);
-      else ListBox2KeyDown(wParam);
+      if (source)
+        ListBox1KeyDown(wParam);
+      else
+        ListBox2KeyDown(wParam);
     }
     return false;
   }

@@ -33,7 +33,8 @@ int main(int argc, char** argv) {
   if (!fs::IsFolder(tree)) {
     std::printf("making 20,040 folders...\n");
     for (int a = 0; a < 40; ++a)
-      for (int b = 0; b < 500; ++b) fs::MakeFolderPath(tree + L"\\a" + std::to_wstring(a) + L"\\b" + std::to_wstring(b));
+      for (int b = 0; b < 500; ++b)
+        fs::MakeFolderPath(tree + L"\\a" + std::to_wstring(a) + L"\\b" + std::to_wstring(b));
   }
   const std::wstring listFile = kRoot + L"\\files.lst";
   if (!fs::IsFolder(files)) {
@@ -68,12 +69,13 @@ int main(int argc, char** argv) {
       for (const auto& line : ReadListFile(listFile)) fs::IsFile(line);
     }));
     form.Sources().Clear();
-    import.push_back(bench::Seconds([&] { form.BtnImpFileListClick(); }));
-    imported = form.Sources().Count();
-  }
-  UseDialogs(nullptr);
-  std::printf("IndexDisk: %zu folders listed; import: %zu entries; medians of %d runs\n", folders, imported, runs);
-  bench::Report("expand 20,000 folders", bench::Median(expand), "bare walk", bench::Median(walk), 1.5);
-  bench::Report("import 100,000 lines", bench::Median(import), "read+IsFile", bench::Median(read), 1.5);
-  return 0;
+    import.push_back(bench::Seconds([&] { form.BtnImpFileListClick();
+  }));
+  imported = form.Sources().Count();
+}
+UseDialogs(nullptr);
+std::printf("IndexDisk: %zu folders listed; import: %zu entries; medians of %d runs\n", folders, imported, runs);
+bench::Report("expand 20,000 folders", bench::Median(expand), "bare walk", bench::Median(walk), 1.5);
+bench::Report("import 100,000 lines", bench::Median(import), "read+IsFile", bench::Median(read), 1.5);
+return 0;
 }

@@ -34,9 +34,8 @@ int main(int argc, char** argv) {
   for (int r = 0; r < runs; ++r) {
     walk.push_back(bench::Seconds([&] { bench::BareWalk(tree); }));
     form.Sources().Clear();
-    search.push_back(bench::Seconds([&] {
-      SearchFolderRecursive(tree + L"\\", matcher, form.Sources(), [&] { form.KeepAlive(); });
-    }));
+    search.push_back(bench::Seconds(
+        [&] { SearchFolderRecursive(tree + L"\\", matcher, form.Sources(), [&] { form.KeepAlive(); }); }));
     found = form.Sources().Count();
   }
   std::printf("%zu files found; medians of %d runs\n", found, runs);

@@ -65,8 +65,8 @@ int CALLBACK CentreOnInit(HWND dialog, UINT message, LPARAM, LPARAM over) {
   GetWindowRect(reinterpret_cast<HWND>(over), &area);
   GetWindowRect(dialog, &self);
   int w = self.right - self.left, h = self.bottom - self.top;
-  SetWindowPos(dialog, nullptr, area.left + (area.right - area.left - w) / 2, area.top + (area.bottom - area.top - h) / 2,
-               0, 0, SWP_NOSIZE | SWP_NOZORDER);
+  SetWindowPos(dialog, nullptr, area.left + (area.right - area.left - w) / 2,
+               area.top + (area.bottom - area.top - h) / 2, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
   return 0;
 }
 

@@ -37,9 +37,7 @@ std::wstring WithBackslash(std::wstring path) {
   return path;
 }
 
-bool IsDriveRoot(const std::wstring& path) {
-  return path.size() >= 2 && path.compare(path.size() - 2, 2, L":\\") == 0;
-}
+bool IsDriveRoot(const std::wstring& path) { return path.size() >= 2 && path.compare(path.size() - 2, 2, L":\\") == 0; }
 
 namespace {
 int HexDigit(wchar_t c) {

@@ -54,7 +54,8 @@ SavedProc* SavedOf(HWND window) { return reinterpret_cast<SavedProc*>(GetWindowL
 void ReplaceProc(HWND window, WNDPROC proc, Form* form) {
   auto* saved = new SavedProc{nullptr, form};
   SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(saved));
-  saved->previous = reinterpret_cast<WNDPROC>(SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(proc)));
+  saved->previous =
+      reinterpret_cast<WNDPROC>(SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(proc)));
 }
 
 // Passes a message on to the saved procedure; forgets it when the window goes.
@@ -150,8 +151,8 @@ void Form::CreateControls(const std::vector<ControlDef>& defs) {
     bool container = def.windowClass == kPanelClass || lstrcmpiW(def.windowClass, WC_TABCONTROLW) == 0 ||
                      (lstrcmpiW(def.windowClass, WC_BUTTONW) == 0 && (def.style & 0x0F) == BS_GROUPBOX);
     DWORD exStyle = def.exStyle | (container ? WS_EX_CONTROLPARENT : 0);
-    HWND control = CreateWindowExW(exStyle, def.windowClass, def.text, def.style | WS_CHILD, def.x, def.y,
-                                   def.width, def.height, parent, reinterpret_cast<HMENU>(INT_PTR(defs_.size() + 100)),
+    HWND control = CreateWindowExW(exStyle, def.windowClass, def.text, def.style | WS_CHILD, def.x, def.y, def.width,
+                                   def.height, parent, reinterpret_cast<HMENU>(INT_PTR(defs_.size() + 100)),
                                    GetModuleHandleW(nullptr), nullptr);
     SendMessageW(control, WM_SETFONT, WPARAM(def.font == FontKind::Song ? SongFont() : DefaultFont()), FALSE);
     controls_[def.name] = control;
@@ -185,8 +186,8 @@ void Form::CentreOver(HWND reference) {
     SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
   GetWindowRect(hwnd_, &self);
   int w = self.right - self.left, h = self.bottom - self.top;
-  SetWindowPos(hwnd_, nullptr, area.left + (area.right - area.left - w) / 2, area.top + (area.bottom - area.top - h) / 2,
-               0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  SetWindowPos(hwnd_, nullptr, area.left + (area.right - area.left - w) / 2,
+               area.top + (area.bottom - area.top - h) / 2, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 int Form::ShowModal() {

@@ -50,8 +50,8 @@ class Form {
 
  protected:
   static void RegisterFormClass(HINSTANCE instance, const wchar_t* className, HICON icon);
-  HWND CreateForm(const wchar_t* className, const wchar_t* caption, DWORD style, DWORD exStyle, HWND owner,
-                  int width, int height, bool clientSize);
+  HWND CreateForm(const wchar_t* className, const wchar_t* caption, DWORD style, DWORD exStyle, HWND owner, int width,
+                  int height, bool clientSize);
   void CreateControls(const std::vector<ControlDef>& defs);
   // Called for every message; return true when handled (result in *result).
   virtual bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) = 0;

@@ -68,21 +68,16 @@ bool CopyTree(const std::wstring& sourceFolder, bool viaLink, const std::wstring
     } else if (context.parallel && (context.mode == Overwrite || context.mode == Skip || context.mode == NewerOnly)) {
       CopyContext quiet;  // a worker neither asks nor pumps
       quiet.mode = context.mode;
-      context.parallel->Submit([source = base + entry.name, targetFolder, name = entry.name, quiet,
-                                attributes = entry.attributes] {
-        CopyOneFile(source, targetFolder, name, quiet, attributes);
-      });
+      context.parallel->Submit(
+          [source = base + entry.name, targetFolder, name = entry.name, quiet, attributes = entry.attributes] {
+            CopyOneFile(source, targetFolder, name, quiet, attributes);
+          });
+      if (context.keepAlive) context.keepAlive();
     } else {
       CopyOneFile(base + entry.name, targetFolder, entry.name, context, entry.attributes);
     }
   }
   return true;
-}
-
-std::wstring NoTrailing(const std::wstring& path) {
-  std::wstring p = path;
-  while (!p.empty() && p.back() == L'\\') p.pop_back();
-  return p;
 }
 
 void Empty(const std::wstring& folder, const EmptyRules& rules) {
@@ -151,9 +146,12 @@ void CopyOneFile(const std::wstring& source, const std::wstring& targetFolder, c
     case NewerOnly: {
       auto sourceTime = WriteTimeOf(source), targetTime = WriteTimeOf(target);
       bool keep;
-      if (!targetTime) keep = Exists(target);  // an unreadable existing target stays
-      else if (!sourceTime) keep = true;
-      else keep = fs::CompareTimes(*sourceTime, *targetTime) < 0;
+      if (!targetTime)
+        keep = Exists(target);  // an unreadable existing target stays
+      else if (!sourceTime)
+        keep = true;
+      else
+        keep = fs::CompareTimes(*sourceTime, *targetTime) < 0;
       fs::CopyOneFileRaw(source, target, keep, sourceAttributes);
       break;
     }
@@ -167,14 +165,19 @@ bool CopyFolderTree(const std::wstring& sourceFolder, const std::wstring& destFo
   return CopyTree(sourceFolder, false, destFolder, context, excluded, walk);
 }
 
-std::wstring WithoutTrailingBackslashes(std::wstring path) { return NoTrailing(path); }
+std::wstring WithoutTrailingBackslashes(std::wstring path) {
+  while (!path.empty() && path.back() == L'\\') path.pop_back();
+  return path;
+}
 
-bool SamePath(const std::wstring& a, const std::wstring& b) { return SameTextIgnoreCase(NoTrailing(a), NoTrailing(b)); }
+bool SamePath(const std::wstring& a, const std::wstring& b) {
+  return SameTextIgnoreCase(WithoutTrailingBackslashes(a), WithoutTrailingBackslashes(b));
+}
 
 EmptyRules MakeEmptyRules(const std::vector<std::wstring>& dests, const std::vector<std::wstring>& spared) {
   EmptyRules rules;
   for (const auto& d : dests) rules.listedDests.Add(WithBackslash(d));
-  for (const auto& s : spared) rules.spared.Add(NoTrailing(s));
+  for (const auto& s : spared) rules.spared.Add(WithoutTrailingBackslashes(s));
   return rules;
 }
 
@@ -213,7 +216,7 @@ void RunCopy(CopyRunHost& host) {
       context.keepAlive = keepAlive;
       context.parallel = &parallel;
       if (fs::IsFolder(src)) {
-        const std::wstring t = NoTrailing(src);
+        const std::wstring t = WithoutTrailingBackslashes(src);
         const std::wstring folderName = t.substr(fs::LastSeparator(L"\\", t));
         const std::wstring target = dest + folderName;
         // A folder is never copied onto itself nor into its own output.

@@ -38,8 +38,8 @@ std::wstring ParentPart(const std::wstring& path) {
 std::vector<Entry> ListEntries(const std::wstring& pattern, DWORD mask) {
   std::vector<Entry> result;
   WIN32_FIND_DATAW data;
-  FindHandle find(FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &data, FindExSearchNameMatch,
-                                   nullptr, FIND_FIRST_EX_LARGE_FETCH));
+  FindHandle find(FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &data, FindExSearchNameMatch, nullptr,
+                                   FIND_FIRST_EX_LARGE_FETCH));
   if (!find.valid()) return result;
   const DWORD excluded = ~mask & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | 0x08 | FILE_ATTRIBUTE_DIRECTORY);
   do {
@@ -101,8 +101,8 @@ FileHandle::~FileHandle() {
 }
 
 FileHandle OpenForTimes(const std::wstring& path) {
-  return FileHandle(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  return FileHandle(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
 std::optional<uint64_t> LastWriteTime(const FileHandle& file) {
@@ -114,15 +114,14 @@ std::optional<uint64_t> LastWriteTime(const FileHandle& file) {
 int CompareTimes(uint64_t a, uint64_t b) { return a < b ? -1 : (a > b ? 1 : 0); }
 
 namespace {
-DWORD CALLBACK CopyProgress(LARGE_INTEGER, LARGE_INTEGER, LARGE_INTEGER, LARGE_INTEGER, DWORD, DWORD, HANDLE,
-                            HANDLE, LPVOID) {
+DWORD CALLBACK CopyProgress(LARGE_INTEGER, LARGE_INTEGER, LARGE_INTEGER, LARGE_INTEGER, DWORD, DWORD, HANDLE, HANDLE,
+                            LPVOID) {
   if (g_heartbeat && GetCurrentThreadId() == g_heartbeatThread) g_heartbeat();
   return PROGRESS_CONTINUE;
 }
 }  // namespace
 
-bool CopyOneFileRaw(const std::wstring& source, const std::wstring& target, bool failIfExists,
-                    DWORD sourceAttributes) {
+bool CopyOneFileRaw(const std::wstring& source, const std::wstring& target, bool failIfExists, DWORD sourceAttributes) {
   auto copyFile = [&](DWORD flags) {
     return CopyFileExW(source.c_str(), target.c_str(), g_heartbeat ? CopyProgress : nullptr, nullptr, nullptr, flags);
   };
@@ -163,13 +162,20 @@ std::wstring CurrentFolder() {
 
 std::wstring IoErrorText(DWORD code) {
   switch (code) {
-    case 2: return L"File not found";
-    case 3: return L"Invalid filename";
-    case 4: return L"Too many open files";
-    case 5: return L"File access denied";
-    case 100: return L"Read beyond end of file";
-    case 101: return L"Disk full";
-    case 106: return L"Invalid numeric input";
+    case 2:
+      return L"File not found";
+    case 3:
+      return L"Invalid filename";
+    case 4:
+      return L"Too many open files";
+    case 5:
+      return L"File access denied";
+    case 100:
+      return L"Read beyond end of file";
+    case 101:
+      return L"Disk full";
+    case 106:
+      return L"Invalid numeric input";
   }
   return L"I/O error " + std::to_wstring(code);
 }
@@ -206,8 +212,8 @@ bool WalkPath::Enter(const std::wstring& folder, bool viaLink) {
 }
 
 std::optional<std::string> ReadWholeFileDenyWriters(const std::wstring& path, DWORD* error) {
-  FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr));
+  FileHandle file(
+      CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.valid()) {
     *error = GetLastError();
     return std::nullopt;

@@ -109,9 +109,9 @@ bool WriteWholeFile(const std::wstring& path, const std::string& bytes, DWORD* e
 std::wstring SystemErrorText(DWORD code);
 
 // Byte-wise helpers over GBK text (keyword matching).
-std::string Upper(std::string text);            // only a..z change
+std::string Upper(std::string text);                           // only a..z change
 size_t Find(const std::string& sub, const std::string& text);  // 1-based, 0 = none
-std::wstring TrimBlank(const std::wstring& text);  // strips chars <= 32 at both ends
+std::wstring TrimBlank(const std::wstring& text);              // strips chars <= 32 at both ends
 
 // Called during long single-file copies on the calling thread (not on
 // copy workers) so the window can keep painting.

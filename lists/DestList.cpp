@@ -11,8 +11,7 @@ namespace {
 
 // Pre-order walk: the folder, then each subfolder's whole tree in listing
 // order. depth < 0 means no limit. One listing is open at a time.
-void AddTree(TForm1& form, const std::wstring& folder, bool viaLink, int depth, bool limited,
-             fs::WalkPath& walk) {
+void AddTree(TForm1& form, const std::wstring& folder, bool viaLink, int depth, bool limited, fs::WalkPath& walk) {
   if (limited && depth < 0) return;
   if (!walk.Enter(folder, viaLink)) return;
   PathList& dests = form.Dests();

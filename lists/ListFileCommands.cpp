@@ -81,6 +81,5 @@ void TForm1::BtnImpDirLstClick() {
       KeepAlive();
     }
   }
-  if (skipped)
-    TheDialogs().Message(hwnd_, L"列表文件中所保存某些目录已不存在，未能导入。", MB_OK | MB_ICONINFORMATION);
+  if (skipped) TheDialogs().Message(hwnd_, L"列表文件中所保存某些目录已不存在，未能导入。", MB_OK | MB_ICONINFORMATION);
 }

@@ -160,7 +160,8 @@ void ShellTree::Refresh() {
       if (!item) continue;
       if (TreeView_GetItemState(tree_, item, TVIS_EXPANDED) & TVIS_EXPANDED) expanded.push_back(ILClone(PidlOf(item)));
       std::vector<HTREEITEM> children;
-      for (HTREEITEM c = TreeView_GetChild(tree_, item); c; c = TreeView_GetNextSibling(tree_, c)) children.push_back(c);
+      for (HTREEITEM c = TreeView_GetChild(tree_, item); c; c = TreeView_GetNextSibling(tree_, c))
+        children.push_back(c);
       stack.insert(stack.end(), children.rbegin(), children.rend());
     }
   }

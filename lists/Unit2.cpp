@@ -14,8 +14,8 @@ std::vector<ControlDef> ChooserControls() {
        305},
       {L"CheckBox1", WC_BUTTONW, L"添加包括选定文件夹下的所有子文件夹", check, nullptr, 8, 313, 320, 17},
       {L"CheckBox2", WC_BUTTONW, L"添加包括选定文件夹下", check, nullptr, 8, 337, 150, 17},
-      {L"ComboBox1", WC_COMBOBOXW, L"", WS_VISIBLE | WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWN | WS_DISABLED, nullptr,
-       160, 335, 50, 120},
+      {L"ComboBox1", WC_COMBOBOXW, L"", WS_VISIBLE | WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWN | WS_DISABLED, nullptr, 160,
+       335, 50, 120},
       {L"Label1", WC_STATICW, L"级子目录", WS_VISIBLE | SS_LEFT, nullptr, 216, 339, 80, 13},
       {L"BitBtn1", WC_BUTTONW, L"确定", WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, nullptr, 232, 360, 75, 25},
       {L"BitBtn2", WC_BUTTONW, L"取消", WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, nullptr, 320, 360, 75, 25},
@@ -96,8 +96,10 @@ void TForm2::SetCheckBox(const wchar_t* name, bool checked) {
   HWND box = Control(name);
   if (IsChecked(box) == checked) return;  // no change, no click
   SetChecked(box, checked);
-  if (std::wstring(name) == L"CheckBox1") CheckBox1Click();
-  else CheckBox2Click();
+  if (std::wstring(name) == L"CheckBox1")
+    CheckBox1Click();
+  else
+    CheckBox2Click();
 }
 
 void TForm2::CheckBox1Click() { SetCheckBox(L"CheckBox2", !IsChecked(Control(L"CheckBox1"))); }
@@ -123,7 +125,7 @@ bool TForm2::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* resu
         if (name == L"BitBtn1") EndModal(IDOK);
         if (name == L"BitBtn2") EndModal(IDCANCEL);
       }
-      if (LOWORD(wParam) == IDOK && !control) EndModal(IDOK);        // Enter
+      if (LOWORD(wParam) == IDOK && !control) EndModal(IDOK);          // Enter
       if (LOWORD(wParam) == IDCANCEL && !control) EndModal(IDCANCEL);  // Esc
       return true;
     }

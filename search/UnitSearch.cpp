@@ -152,7 +152,7 @@ bool TfrmSearch::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* 
         if (name == L"BtnSearch") BtnSearchClick();
       }
       if (!control && LOWORD(wParam) == IDOK && IsWindowEnabled(Control(L"BtnSearch"))) BtnSearchClick();  // Enter
-      if (!control && LOWORD(wParam) == IDCANCEL) EndModal(IDCANCEL);  // Esc
+      if (!control && LOWORD(wParam) == IDCANCEL) EndModal(IDCANCEL);                                      // Esc
       return true;
     }
     case WM_CLOSE:

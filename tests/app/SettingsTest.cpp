@@ -16,11 +16,11 @@ TEST(StoredNumber, ParsesLikeTheStoredFormat) {
   struct Case {
     std::wstring text;
     int value;
-  } cases[] = {{L"", 0},        {L"1", 1},        {L" 2", 2},      {L"3", 3},     {L"0x3", 3},
-               {L"0X3", 3},     {L"$2", 2},       {L"x1", 1},      {L"X1", 1},    {L"4", 4},
-               {L"-1", -1},     {L"+2", 2},       {L"abc", 0},     {L"0x", 0},    {L"99999999999", 0},
-               {L"2147483647", 2147483647},       {L"2147483648", 0}, {L"0x100000001", 0},
-               {L"1 ", 0},      {L"1a", 0}};
+  } cases[] = {{L"", 0},           {L"1", 1},           {L" 2", 2},          {L"3", 3},
+               {L"0x3", 3},        {L"0X3", 3},         {L"$2", 2},          {L"x1", 1},
+               {L"X1", 1},         {L"4", 4},           {L"-1", -1},         {L"+2", 2},
+               {L"abc", 0},        {L"0x", 0},          {L"99999999999", 0}, {L"2147483647", 2147483647},
+               {L"2147483648", 0}, {L"0x100000001", 0}, {L"1 ", 0},          {L"1a", 0}};
   for (auto& c : cases) EXPECT_EQ(ParseStoredNumber(c.text), c.value) << Narrow(c.text);
 }
 
@@ -28,9 +28,18 @@ TEST_F(Settings, StoredTextSelectsTheRadioButton) {
   struct Case {
     std::string fileValue;
     const wchar_t* expected;
-  } cases[] = {{"", L"RbRename"},    {"1", L"Rb1"},      {" 2", L"Rb2"},      {"3", L"Rb3"},
-               {"0x3", L"Rb3"},      {"$2", L"Rb2"},     {"x1", L"Rb1"},      {"4", L"RbRename"},
-               {"5", L"RbRename"},   {"0", L"RbRename"}, {"-1", L"RbRename"}, {"abc", L"RbRename"},
+  } cases[] = {{"", L"RbRename"},
+               {"1", L"Rb1"},
+               {" 2", L"Rb2"},
+               {"3", L"Rb3"},
+               {"0x3", L"Rb3"},
+               {"$2", L"Rb2"},
+               {"x1", L"Rb1"},
+               {"4", L"RbRename"},
+               {"5", L"RbRename"},
+               {"0", L"RbRename"},
+               {"-1", L"RbRename"},
+               {"abc", L"RbRename"},
                {"99999999999", L"RbRename"}};
   for (auto& c : cases) {
     WriteBytes(paths_.system, "[Parameter]\r\nSameFile=" + c.fileValue + "\r\n");

@@ -228,7 +228,7 @@ TEST(CopyFolderTree, NeverFeedsOnItsOwnOutput) {
   Asker asker;
   CopyFolderTree(dir / L"s", dir / L"s\\b\\s", asker.Context(Overwrite), dir / L"s\\b\\s");
   EXPECT_EQ(TreeOf(dir / L"s\\"), (std::vector<std::wstring>{L"b\\", L"b\\g.txt", L"b\\s\\", L"b\\s\\b\\",
-                                                              L"b\\s\\b\\g.txt", L"b\\s\\f.txt", L"f.txt"}));
+                                                             L"b\\s\\b\\g.txt", L"b\\s\\f.txt", L"f.txt"}));
 }
 
 TEST(Emptying, ActionForEachKindOfEntry) {
@@ -309,8 +309,7 @@ TEST(CopyFolderTree, LinksBackUpThePathAreNotFollowedInACircle) {
   TempDir dir;
   Asker asker;
   CopyFolderTree(root + L"A", dir / L"A", asker.Context(Overwrite));
-  EXPECT_EQ(TreeOf(dir / L"A\\"),
-            (std::vector<std::wstring>{L"B\\", L"B\\g.txt", L"B\\up\\", L"f.txt"}));
+  EXPECT_EQ(TreeOf(dir / L"A\\"), (std::vector<std::wstring>{L"B\\", L"B\\g.txt", L"B\\up\\", L"f.txt"}));
 }
 
 // A host over plain vectors that logs what the run does.

@@ -157,7 +157,8 @@ TEST(CopyOneFileRaw, RefusesReadOnlyAndHiddenTargetsAndCarriesTimeAndAttributes)
   WriteBytes(dir / L"hs.txt", "hs");
   fs::SetAttributes(dir / L"hs.txt", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
   EXPECT_TRUE(fs::CopyOneFileRaw(dir / L"hs.txt", dir / L"hs-copy.txt", true));
-  EXPECT_EQ(GetFileAttributesW((dir / L"hs-copy.txt").c_str()) & 0x07, DWORD(FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
+  EXPECT_EQ(GetFileAttributesW((dir / L"hs-copy.txt").c_str()) & 0x07,
+            DWORD(FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
   // A file cannot be copied onto itself.
   EXPECT_FALSE(fs::CopyOneFileRaw(dir / L"plain.txt", dir / L"plain.txt", false));
 }

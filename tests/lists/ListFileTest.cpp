@@ -11,7 +11,9 @@ TEST(ListFile, ExportIsGbkWithCrLfAfterEveryEntry) {
   EXPECT_EQ(EncodeListFile({L"C:\\数据\\"}), "C:\\\xca\xfd\xbe\xdd\\\r\n");
   EXPECT_EQ(EncodeListFile({}), "");
   // A list GBK cannot hold goes to UTF-8 with a byte-order mark, whole.
-  EXPECT_EQ(EncodeListFile({L"C:\\a\\", L"C:\\한\\"}), "\xEF\xBB\xBF" "C:\\a\\\r\nC:\\\xED\x95\x9C\\\r\n");
+  EXPECT_EQ(EncodeListFile({L"C:\\a\\", L"C:\\한\\"}),
+            "\xEF\xBB\xBF"
+            "C:\\a\\\r\nC:\\\xED\x95\x9C\\\r\n");
 }
 
 TEST(ListFile, ReadingSplitsAtEveryKindOfLineEnd) {
@@ -29,7 +31,9 @@ TEST(ListFile, ReadingSplitsAtEveryKindOfLineEnd) {
       {"", {}},
       {"\r\n", {L""}},
       {"C:\\\xca\xfd\xbe\xdd\\\r\n\x95\x5c\r\n", {L"C:\\数据\\", L"昞"}},
-      {"\xEF\xBB\xBF" "C:\\\xED\x95\x9C\\\r\nx", {L"C:\\한\\", L"x"}},
+      {"\xEF\xBB\xBF"
+       "C:\\\xED\x95\x9C\\\r\nx",
+       {L"C:\\한\\", L"x"}},
   };
   for (auto& c : cases) EXPECT_EQ(DecodeListFile(c.bytes), c.lines) << c.bytes;
 }

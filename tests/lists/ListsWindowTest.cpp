@@ -46,7 +46,8 @@ TEST_F(Lists, FileDialogAddsInOrderSkippingWhatIsListedInAnyCase) {
   ASSERT_EQ(dialogs.openSpecs.size(), 1u);
   EXPECT_EQ(dialogs.openSpecs[0].filter, L"*.*|*.*");
   EXPECT_TRUE(dialogs.openSpecs[0].multiSelect);
-  EXPECT_EQ(Items(L"ListBox1"), (std::vector<std::wstring>{L"C:\\Data\\A.TXT", L"C:\\Data\\b.txt", L"C:\\Data\\c.txt"}));
+  EXPECT_EQ(Items(L"ListBox1"),
+            (std::vector<std::wstring>{L"C:\\Data\\A.TXT", L"C:\\Data\\b.txt", L"C:\\Data\\c.txt"}));
   Click(L"Button1");  // cancelled: nothing
   EXPECT_EQ(Items(L"ListBox1").size(), 3u);
   EXPECT_TRUE(dialogs.boxes.empty());
@@ -190,15 +191,15 @@ TEST_F(Lists, ChooserOptionsKeepInStepAndTheDepthBoxTakesDigitsOnly) {
   EXPECT_EQ(SendMessageW(combo, CB_GETCOUNT, 0, 0), 3);
   EXPECT_FALSE(IsWindowEnabled(combo));
   auto state = [&] { return std::make_tuple(IsChecked(all), IsChecked(levels), bool(IsWindowEnabled(combo))); };
-  EXPECT_EQ(state(), std::make_tuple(false, false, false));          // Alone
+  EXPECT_EQ(state(), std::make_tuple(false, false, false));  // Alone
   SendMessageW(all, BM_CLICK, 0, 0);
-  EXPECT_EQ(state(), std::make_tuple(true, false, false));           // All
+  EXPECT_EQ(state(), std::make_tuple(true, false, false));  // All
   SendMessageW(all, BM_CLICK, 0, 0);
-  EXPECT_EQ(state(), std::make_tuple(false, true, true));            // Levels
+  EXPECT_EQ(state(), std::make_tuple(false, true, true));  // Levels
   SendMessageW(levels, BM_CLICK, 0, 0);
-  EXPECT_EQ(state(), std::make_tuple(true, false, false));           // All
+  EXPECT_EQ(state(), std::make_tuple(true, false, false));  // All
   SendMessageW(levels, BM_CLICK, 0, 0);
-  EXPECT_EQ(state(), std::make_tuple(false, true, true));            // Levels
+  EXPECT_EQ(state(), std::make_tuple(false, true, true));  // Levels
   COMBOBOXINFO info = {sizeof info};
   GetComboBoxInfo(combo, &info);
   SendMessageW(info.hwndItem, EM_SETSEL, 1, 1);  // caret after the "1"
@@ -306,8 +307,8 @@ TEST_F(Lists, SourceImportTakesExistingAbsolutePathsOnce) {
   Click(L"BtnImpFileList");
   EXPECT_EQ(dialogs.openSpecs[0].filter, L"*.lst|*.lst|*.txt|*.txt");
   EXPECT_TRUE(dialogs.openSpecs[0].mustExist);
-  EXPECT_EQ(Items(L"ListBox1"), (std::vector<std::wstring>{dir / L"w\\*.TXT", dir / L"f.txt", dir / L"folder",
-                                                           L"C:\\", dir / L"folder\\"}));
+  EXPECT_EQ(Items(L"ListBox1"), (std::vector<std::wstring>{dir / L"w\\*.TXT", dir / L"f.txt", dir / L"folder", L"C:\\",
+                                                           dir / L"folder\\"}));
   EXPECT_TRUE(dialogs.boxes.empty());
 }
 

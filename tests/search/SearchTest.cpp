@@ -13,19 +13,19 @@ TEST(Keywords, NameUpToTheFirstDotContainsAKeyword) {
   } cases[] = {
       {L"report.final.doc", {L"port"}, true},
       {L"report.final.doc", {L"final"}, false},
-      {L"report.doc", {L"rep.d"}, false},       // a dotted keyword never matches
-      {L".profile", {L"profile"}, false},       // the kept name is empty
-      {L"README", {L"adm"}, true},              // no dot: the whole name
+      {L"report.doc", {L"rep.d"}, false},  // a dotted keyword never matches
+      {L".profile", {L"profile"}, false},  // the kept name is empty
+      {L"README", {L"adm"}, true},         // no dot: the whole name
       {L"ABC.txt", {L"abc"}, true},
       {L"aBc1.txt", {L"ABC"}, true},
-      {L"abc.txt", {L" abc"}, false},           // blanks are part of the keyword
+      {L"abc.txt", {L" abc"}, false},  // blanks are part of the keyword
       {L"my abc.txt", {L" abc"}, true},
-      {L"abc.txt", {L""}, false},               // an empty keyword never matches
-      {L"x.txt", {L"", L"y", L"x"}, true},      // any one of them
+      {L"abc.txt", {L""}, false},           // an empty keyword never matches
+      {L"x.txt", {L"", L"y", L"x"}, true},  // any one of them
       {L"报告2024.doc", {L"报告"}, true},
       {L"报告.doc", {L"告"}, true},
-      {L"Ä.txt", {L"ä"}, false},                // only ASCII letters fold
-      {L"Äb.txt", {L"ä"}, false},               // no GBK form: never taken for another
+      {L"Ä.txt", {L"ä"}, false},   // only ASCII letters fold
+      {L"Äb.txt", {L"ä"}, false},  // no GBK form: never taken for another
       {L"Äb.txt", {L"Ä"}, true},
       // 癮 is GBK B0 61: its trail byte folds like "a", so the byte search finds "A".
       {L"癮.txt", {L"A"}, true},
