@@ -1,6 +1,8 @@
 // The list commands through the real windows, scripted dialogs and real drops.
 #include "tests/support/AppFixture.h"
 
+#include <shlobj.h>
+
 #include "fs/FileSystem.h"
 
 namespace {
@@ -242,6 +244,14 @@ TEST_F(Lists, TheChooserAddsAloneAllOrLevels) {
   EXPECT_TRUE(f.Levels());
   EXPECT_EQ(f.DepthText(), L"1");
   EXPECT_TRUE(dialogs.boxes.empty());
+}
+
+TEST_F(Lists, OkAtTheFirstShowingChoosesTheDesktop) {
+  PostMessageW(chooser().Control(L"BitBtn1"), BM_CLICK, 0, 0);
+  Click(L"Button3");
+  wchar_t desktop[MAX_PATH];
+  ASSERT_TRUE(SHGetSpecialFolderPathW(nullptr, desktop, CSIDL_DESKTOPDIRECTORY, FALSE));
+  EXPECT_EQ(Items(L"ListBox2"), (std::vector<std::wstring>{std::wstring(desktop) + L"\\"}));
 }
 
 TEST_F(Lists, AnEmptyDepthIsAnIntegerErrorAndAddsNothing) {
