@@ -2,6 +2,7 @@
 #include "tests/support/AppFixture.h"
 
 #include <shlobj.h>
+#include <commctrl.h>
 
 #include "fs/FileSystem.h"
 
@@ -244,6 +245,31 @@ TEST_F(Lists, TheChooserAddsAloneAllOrLevels) {
   EXPECT_TRUE(f.Levels());
   EXPECT_EQ(f.DepthText(), L"1");
   EXPECT_TRUE(dialogs.boxes.empty());
+}
+
+TEST_F(Lists, EachShowingRebuildsTheTreeKeepingSelectionAndExpandedNodes) {
+  TempDir dir;
+  MakeDir(dir / L"A\\B");
+  ShellTree& tree = chooser().Tree();
+  tree.Refresh();
+  ASSERT_TRUE(tree.SelectPath(dir / L"A\\B"));
+  MakeDir(dir / L"A\\New");  // made while the dialog is closed
+  tree.Refresh();
+  EXPECT_EQ(tree.SelectedFolderPath(), dir / L"A\\B");
+  HTREEITEM selected = TreeView_GetSelection(tree.hwnd());
+  HTREEITEM parent = TreeView_GetParent(tree.hwnd(), selected);
+  EXPECT_TRUE(TreeView_GetItemState(tree.hwnd(), parent, TVIS_EXPANDED) & TVIS_EXPANDED);
+  std::vector<std::wstring> siblings;
+  wchar_t text[MAX_PATH];
+  for (HTREEITEM i = TreeView_GetChild(tree.hwnd(), parent); i; i = TreeView_GetNextSibling(tree.hwnd(), i)) {
+    TVITEMW item = {TVIF_TEXT};
+    item.hItem = i;
+    item.pszText = text;
+    item.cchTextMax = MAX_PATH;
+    TreeView_GetItem(tree.hwnd(), &item);
+    siblings.push_back(text);
+  }
+  EXPECT_EQ(siblings, (std::vector<std::wstring>{L"B", L"New"}));
 }
 
 TEST_F(Lists, OkAtTheFirstShowingChoosesTheDesktop) {
