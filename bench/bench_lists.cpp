@@ -19,8 +19,8 @@ struct ListFileDialogs : Dialogs {
   std::wstring file;
   int Message(HWND, const std::wstring&, UINT) override { return IDOK; }
   std::optional<std::wstring> BrowseFolder(HWND, const std::wstring&) override { return std::nullopt; }
-  std::vector<std::wstring> OpenFiles(HWND, const FileDialogSpec&) override { return {file}; }
-  std::optional<std::wstring> SaveFile(HWND, const FileDialogSpec&) override { return std::nullopt; }
+  std::vector<std::wstring> OpenFiles(HWND, const FileDialogOptions&) override { return {file}; }
+  std::optional<std::wstring> SaveFile(HWND, const FileDialogOptions&) override { return std::nullopt; }
   UINT PopupMenu(HWND, HMENU, POINT) override { return 0; }
 };
 

@@ -44,9 +44,9 @@ std::wstring FilterBuffer(const std::wstring& filter) {
 
 // What both file dialogs share: filter, name buffer and options.
 struct FileDialogCall {
-  FileDialogCall(HWND owner, const FileDialogSpec& spec, size_t bufferSize)
-      : filter(FilterBuffer(spec.filter)), buffer(bufferSize, L'\0') {
-    spec.fileName.copy(buffer.data(), buffer.size() - 1);
+  FileDialogCall(HWND owner, const FileDialogOptions& options, size_t bufferSize)
+      : filter(FilterBuffer(options.filter)), buffer(bufferSize, L'\0') {
+    options.fileName.copy(buffer.data(), buffer.size() - 1);
     ofn.hwndOwner = owner;
     ofn.lpstrFilter = filter.c_str();
     ofn.nFilterIndex = 1;
@@ -100,11 +100,11 @@ class WindowsDialogs : public Dialogs {
     return path;
   }
 
-  std::vector<std::wstring> OpenFiles(HWND owner, const FileDialogSpec& spec) override {
+  std::vector<std::wstring> OpenFiles(HWND owner, const FileDialogOptions& options) override {
     // 65519 characters for the folder and every chosen name; more ends the dialog.
-    FileDialogCall call(owner, spec, spec.multiSelect ? 65520 : 32768);
-    if (spec.multiSelect) call.ofn.Flags |= OFN_ALLOWMULTISELECT;
-    if (spec.mustExist) call.ofn.Flags |= OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST;
+    FileDialogCall call(owner, options, options.multiSelect ? 65520 : 32768);
+    if (options.multiSelect) call.ofn.Flags |= OFN_ALLOWMULTISELECT;
+    if (options.mustExist) call.ofn.Flags |= OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST;
     std::vector<std::wstring> result;
     if (!GetOpenFileNameW(&call.ofn)) return result;
     // Several files: the folder, then each name, each ended by NUL.
@@ -124,8 +124,8 @@ class WindowsDialogs : public Dialogs {
     return result;
   }
 
-  std::optional<std::wstring> SaveFile(HWND owner, const FileDialogSpec& spec) override {
-    FileDialogCall call(owner, spec, 32768);
+  std::optional<std::wstring> SaveFile(HWND owner, const FileDialogOptions& options) override {
+    FileDialogCall call(owner, options, 32768);
     if (!GetSaveFileNameW(&call.ofn)) return std::nullopt;
     return std::wstring(call.buffer.c_str());
   }

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-struct FileDialogSpec {
+struct FileDialogOptions {
   std::wstring filter;    // display|pattern|display|pattern...
   std::wstring fileName;  // proposed name
   bool multiSelect = false;
@@ -23,8 +23,8 @@ class Dialogs {
   // The folder path, a drive root with its backslash, others without; empty when cancelled.
   virtual std::optional<std::wstring> BrowseFolder(HWND owner, const std::wstring& title) = 0;
   // Full paths in the dialog's order; empty when cancelled.
-  virtual std::vector<std::wstring> OpenFiles(HWND owner, const FileDialogSpec& spec) = 0;
-  virtual std::optional<std::wstring> SaveFile(HWND owner, const FileDialogSpec& spec) = 0;
+  virtual std::vector<std::wstring> OpenFiles(HWND owner, const FileDialogOptions& options) = 0;
+  virtual std::optional<std::wstring> SaveFile(HWND owner, const FileDialogOptions& options) = 0;
   // The chosen command id, 0 when the menu was dismissed.
   virtual UINT PopupMenu(HWND owner, HMENU menu, POINT screen) = 0;
 };

@@ -6,18 +6,18 @@
 
 namespace {
 
-FileDialogSpec SaveSpec(const wchar_t* proposed) {
-  FileDialogSpec spec;
-  spec.filter = L"列表文件(*.lst)|*.lst";
-  spec.fileName = proposed;
-  return spec;
+FileDialogOptions SaveOptions(const wchar_t* proposed) {
+  FileDialogOptions options;
+  options.filter = L"列表文件(*.lst)|*.lst";
+  options.fileName = proposed;
+  return options;
 }
 
-FileDialogSpec OpenSpec() {
-  FileDialogSpec spec;
-  spec.filter = L"*.lst|*.lst|*.txt|*.txt";
-  spec.mustExist = true;
-  return spec;
+FileDialogOptions OpenOptions() {
+  FileDialogOptions options;
+  options.filter = L"*.lst|*.lst|*.txt|*.txt";
+  options.mustExist = true;
+  return options;
 }
 
 void Export(HWND owner, PathList& list, const wchar_t* emptyMessage, const wchar_t* proposed) {
@@ -25,13 +25,13 @@ void Export(HWND owner, PathList& list, const wchar_t* emptyMessage, const wchar
     TheDialogs().Message(owner, emptyMessage, MB_OK | MB_ICONINFORMATION);
     return;
   }
-  auto file = TheDialogs().SaveFile(owner, SaveSpec(proposed));
+  auto file = TheDialogs().SaveFile(owner, SaveOptions(proposed));
   if (!file) return;
   WriteListFile(list.Items(), *file);
 }
 
 std::optional<std::vector<std::wstring>> ChooseAndRead(HWND owner) {
-  auto files = TheDialogs().OpenFiles(owner, OpenSpec());
+  auto files = TheDialogs().OpenFiles(owner, OpenOptions());
   if (files.empty()) return std::nullopt;
   return ReadListFile(files.front());
 }

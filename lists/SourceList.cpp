@@ -5,10 +5,10 @@
 #include "lists/DropFiles.h"
 
 void TForm1::Button1Click() {
-  FileDialogSpec spec;
-  spec.filter = L"*.*|*.*";
-  spec.multiSelect = true;
-  auto files = TheDialogs().OpenFiles(hwnd_, spec);
+  FileDialogOptions options;
+  options.filter = L"*.*|*.*";
+  options.multiSelect = true;
+  auto files = TheDialogs().OpenFiles(hwnd_, options);
   PathList::Bulk bulk(sources_);
   for (const auto& path : files) sources_.AppendNew(path);
 }

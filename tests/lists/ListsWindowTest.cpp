@@ -46,9 +46,9 @@ TEST_F(Lists, FileDialogAddsInOrderSkippingWhatIsListedInAnyCase) {
   form().Sources().Append(L"C:\\Data\\A.TXT");
   dialogs.openResults = {{L"c:\\data\\a.txt", L"C:\\Data\\b.txt", L"C:\\Data\\c.txt"}};
   Click(L"Button1");
-  ASSERT_EQ(dialogs.openSpecs.size(), 1u);
-  EXPECT_EQ(dialogs.openSpecs[0].filter, L"*.*|*.*");
-  EXPECT_TRUE(dialogs.openSpecs[0].multiSelect);
+  ASSERT_EQ(dialogs.openOptions.size(), 1u);
+  EXPECT_EQ(dialogs.openOptions[0].filter, L"*.*|*.*");
+  EXPECT_TRUE(dialogs.openOptions[0].multiSelect);
   EXPECT_EQ(Items(L"ListBox1"),
             (std::vector<std::wstring>{L"C:\\Data\\A.TXT", L"C:\\Data\\b.txt", L"C:\\Data\\c.txt"}));
   Click(L"Button1");  // cancelled: nothing
@@ -311,17 +311,17 @@ TEST_F(Lists, ExportWritesTheListAndRefusesAnEmptyOne) {
   Click(L"BtnSaveDirLst");
   EXPECT_EQ(dialogs.texts(), (std::vector<std::wstring>{L"当前文件列表为空！", L"当前目录列表为空！"}));
   EXPECT_EQ(dialogs.boxes[0].owner, form().hwnd());
-  EXPECT_TRUE(dialogs.saveSpecs.empty());
+  EXPECT_TRUE(dialogs.saveOptions.empty());
   form().Dests().Append(L"C:\\A\\");
   form().Dests().Append(L"D:\\B\\");
   form().Sources().Append(L"C:\\数据\\x.txt");
   dialogs.saveResults = {dir / L"dirs", dir / L"files.lst"};
   Click(L"BtnSaveDirLst");
   Click(L"BtnSaveFileList");
-  ASSERT_EQ(dialogs.saveSpecs.size(), 2u);
-  EXPECT_EQ(dialogs.saveSpecs[0].fileName, L"dir.lst");
-  EXPECT_EQ(dialogs.saveSpecs[1].fileName, L"file.lst");
-  EXPECT_EQ(dialogs.saveSpecs[0].filter, L"列表文件(*.lst)|*.lst");
+  ASSERT_EQ(dialogs.saveOptions.size(), 2u);
+  EXPECT_EQ(dialogs.saveOptions[0].fileName, L"dir.lst");
+  EXPECT_EQ(dialogs.saveOptions[1].fileName, L"file.lst");
+  EXPECT_EQ(dialogs.saveOptions[0].filter, L"列表文件(*.lst)|*.lst");
   EXPECT_EQ(ReadBytes(dir / L"dirs"), "C:\\A\\\r\nD:\\B\\\r\n");
   EXPECT_EQ(ReadBytes(dir / L"files.lst"), "C:\\\xca\xfd\xbe\xdd\\x.txt\r\n");
   // A file that cannot be created: the error box.
@@ -341,8 +341,8 @@ TEST_F(Lists, SourceImportTakesExistingAbsolutePathsOnce) {
   form().Sources().Append(dir / L"w\\*.TXT");
   dialogs.openResults = {{dir / L"list.txt"}};
   Click(L"BtnImpFileList");
-  EXPECT_EQ(dialogs.openSpecs[0].filter, L"*.lst|*.lst|*.txt|*.txt");
-  EXPECT_TRUE(dialogs.openSpecs[0].mustExist);
+  EXPECT_EQ(dialogs.openOptions[0].filter, L"*.lst|*.lst|*.txt|*.txt");
+  EXPECT_TRUE(dialogs.openOptions[0].mustExist);
   EXPECT_EQ(Items(L"ListBox1"), (std::vector<std::wstring>{dir / L"w\\*.TXT", dir / L"f.txt", dir / L"folder", L"C:\\",
                                                            dir / L"folder\\"}));
   EXPECT_TRUE(dialogs.boxes.empty());

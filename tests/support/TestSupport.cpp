@@ -102,16 +102,16 @@ std::optional<std::wstring> ScriptedDialogs::BrowseFolder(HWND owner, const std:
   return f;
 }
 
-std::vector<std::wstring> ScriptedDialogs::OpenFiles(HWND, const FileDialogSpec& spec) {
-  openSpecs.push_back(spec);
+std::vector<std::wstring> ScriptedDialogs::OpenFiles(HWND, const FileDialogOptions& options) {
+  openOptions.push_back(options);
   if (openResults.empty()) return {};
   auto r = openResults.front();
   openResults.pop_front();
   return r;
 }
 
-std::optional<std::wstring> ScriptedDialogs::SaveFile(HWND, const FileDialogSpec& spec) {
-  saveSpecs.push_back(spec);
+std::optional<std::wstring> ScriptedDialogs::SaveFile(HWND, const FileDialogOptions& options) {
+  saveOptions.push_back(options);
   if (saveResults.empty()) return std::nullopt;
   auto r = saveResults.front();
   saveResults.pop_front();

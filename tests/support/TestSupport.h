@@ -48,7 +48,7 @@ class ScriptedDialogs : public Dialogs {
   std::deque<int> answers;  // for boxes; IDOK when empty
   std::vector<std::wstring> browseTitles;
   std::deque<std::optional<std::wstring>> folders;
-  std::vector<FileDialogSpec> openSpecs, saveSpecs;
+  std::vector<FileDialogOptions> openOptions, saveOptions;
   std::deque<std::vector<std::wstring>> openResults;
   std::deque<std::optional<std::wstring>> saveResults;
   std::deque<UINT> menuChoices;
@@ -59,8 +59,8 @@ class ScriptedDialogs : public Dialogs {
 
   int Message(HWND owner, const std::wstring& text, UINT flags) override;
   std::optional<std::wstring> BrowseFolder(HWND owner, const std::wstring& title) override;
-  std::vector<std::wstring> OpenFiles(HWND owner, const FileDialogSpec& spec) override;
-  std::optional<std::wstring> SaveFile(HWND owner, const FileDialogSpec& spec) override;
+  std::vector<std::wstring> OpenFiles(HWND owner, const FileDialogOptions& options) override;
+  std::optional<std::wstring> SaveFile(HWND owner, const FileDialogOptions& options) override;
   UINT PopupMenu(HWND owner, HMENU menu, POINT screen) override;
   std::vector<std::wstring> texts() const;
 };
