@@ -15,18 +15,15 @@ const wchar_t kSection[] = L"Parameter";
 const wchar_t kKey[] = L"SameFile";
 std::optional<SettingsFilePaths> g_override;
 
-std::wstring ReadKey(const std::wstring& file) {
+// The key's text; empty when the file, section or key is missing (a
+// sentinel default tells a missing key from an empty value).
+std::optional<std::wstring> ReadKey(const std::wstring& file) {
+  if (file.empty()) return std::nullopt;
   std::wstring value(2048, L'\0');
-  DWORD n = GetPrivateProfileStringW(kSection, kKey, L"", value.data(), DWORD(value.size()), file.c_str());
+  DWORD n = GetPrivateProfileStringW(kSection, kKey, L"\x01", value.data(), DWORD(value.size()), file.c_str());
   value.resize(n);
+  if (value == L"\x01") return std::nullopt;
   return value;
-}
-
-bool HoldsKey(const std::wstring& file) {
-  // A sentinel default tells a missing key from an empty value.
-  wchar_t value[8];
-  GetPrivateProfileStringW(kSection, kKey, L"\x01", value, 8, file.c_str());
-  return !(value[0] == L'\x01' && value[1] == 0);
 }
 
 }  // namespace
@@ -57,8 +54,9 @@ int ParseStoredNumber(const std::wstring& text) { return ParseInteger(text).valu
 
 int ReadSameFileSetting() {
   SettingsFilePaths paths = SettingsPaths();
-  const std::wstring& file = (!paths.user.empty() && HoldsKey(paths.user)) ? paths.user : paths.system;
-  int code = ParseStoredNumber(ReadKey(file));
+  auto text = ReadKey(paths.user);  // the per-user copy wins when it holds the key
+  if (!text) text = ReadKey(paths.system);
+  int code = ParseStoredNumber(text.value_or(L""));
   return code >= 1 && code <= 3 ? code : 4;
 }
 
@@ -69,7 +67,7 @@ bool StoreSameFileSetting(int code) {
   if (WritePrivateProfileStringW(kSection, kKey, value.c_str(), paths.system.c_str())) {
     WritePrivateProfileStringW(nullptr, nullptr, nullptr, paths.system.c_str());
     // A per-user copy left from an earlier run would otherwise win on reading.
-    if (!paths.user.empty() && HoldsKey(paths.user)) {
+    if (ReadKey(paths.user)) {
       WritePrivateProfileStringW(kSection, kKey, nullptr, paths.user.c_str());
       WritePrivateProfileStringW(nullptr, nullptr, nullptr, paths.user.c_str());
     }

@@ -260,7 +260,8 @@ bool TForm1::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* resu
 }
 
 bool TForm1::OnControlMessage(HWND control, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
-  bool source = control == Control(L"ListBox1"), dest = control == Control(L"ListBox2");
+  // Runs for every message of the two lists and the "..." button: no look-ups by name here.
+  bool source = control == sources_.box(), dest = control == dests_.box();
   if (source || dest) {
     if (message == WM_DROPFILES) {
       auto drop = reinterpret_cast<HDROP>(wParam);
@@ -282,7 +283,7 @@ bool TForm1::OnControlMessage(HWND control, UINT message, WPARAM wParam, LPARAM 
     }
     return false;
   }
-  if (control == Control(L"BtnEmptyDestFolder")) {
+  {  // BtnEmptyDestFolder, the third control whose procedure was replaced
     if (message == WM_LBUTTONDOWN || message == WM_RBUTTONDOWN || message == WM_MBUTTONDOWN ||
         message == WM_LBUTTONDBLCLK || message == WM_RBUTTONDBLCLK || message == WM_MBUTTONDBLCLK) {
       BtnEmptyDestFolderMouseDown(POINT{short(LOWORD(lParam)), short(HIWORD(lParam))});

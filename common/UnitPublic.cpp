@@ -11,13 +11,16 @@ int ClassifyEntry(const std::wstring& name, DWORD attributes) {
 }
 
 bool SameTextIgnoreCase(const std::wstring& a, const std::wstring& b) {
-  return a.size() == b.size() &&
-         CompareStringOrdinal(a.data(), int(a.size()), b.data(), int(b.size()), TRUE) == CSTR_EQUAL;
+  return a.size() == b.size() && CaseKey(a) == CaseKey(b);
 }
 
+// The invariant upper-case mapping is the table ordinal comparisons that
+// ignore case use, so this key agrees with how the file system compares.
 std::wstring CaseKey(const std::wstring& text) {
   std::wstring key = text;
-  if (!key.empty()) CharUpperBuffW(key.data(), DWORD(key.size()));
+  if (!key.empty())
+    LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, text.data(), int(text.size()), key.data(), int(key.size()),
+                  nullptr, nullptr, 0);
   return key;
 }
 
@@ -30,6 +33,11 @@ int FindListItem(const std::vector<std::wstring>& items, const std::wstring& tex
 void ListIndex::Remove(const std::wstring& text) {
   auto it = counts_.find(CaseKey(text));
   if (it != counts_.end() && --it->second == 0) counts_.erase(it);
+}
+
+std::wstring WithoutTrailingBackslashes(std::wstring path) {
+  while (!path.empty() && path.back() == L'\\') path.pop_back();
+  return path;
 }
 
 std::wstring WithBackslash(std::wstring path) {

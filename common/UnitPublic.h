@@ -34,6 +34,8 @@ class ListIndex {
 
 // Ends with a backslash (appended when the last character is not one).
 std::wstring WithBackslash(std::wstring path);
+// Without any number of trailing backslashes.
+std::wstring WithoutTrailingBackslashes(std::wstring path);
 // A path whose last two characters are ":\" names a whole drive.
 bool IsDriveRoot(const std::wstring& path);
 

@@ -13,18 +13,6 @@ namespace {
 
 std::optional<uint64_t> WriteTimeOf(const std::wstring& path) { return fs::LastWriteTime(fs::OpenForTimes(path)); }
 
-bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
-// Puts the process's current folder back, at full length, on every way out.
-class CurrentFolderGuard {
- public:
-  CurrentFolderGuard() : saved_(fs::CurrentFolder()) {}
-  ~CurrentFolderGuard() { SetCurrentDirectoryW(saved_.c_str()); }
-
- private:
-  std::wstring saved_;
-};
-
 struct WalkState {
   fs::WalkPath path;
   std::optional<fs::FolderId> output;  // the copy's own top destination folder
@@ -33,7 +21,7 @@ struct WalkState {
 
 bool CopyTree(const std::wstring& sourceFolder, bool viaLink, const std::wstring& destFolder,
               const CopyContext& context, const std::wstring& excluded, WalkState& walk) {
-  CurrentFolderGuard restore;
+  fs::CurrentFolderKept restore;
   fs::ChangeFolder(sourceFolder);  // the I/O error of a folder that cannot be entered
   std::wstring base = WithBackslash(sourceFolder);
   std::vector<fs::Entry> entries = fs::ListEntries(base + L"*.*", fs::kMaskAll);
@@ -53,7 +41,7 @@ bool CopyTree(const std::wstring& sourceFolder, bool viaLink, const std::wstring
     }
   } pop{walk};
 
-  if (!fs::IsFolder(destFolder)) fs::MakeFolderPath(destFolder);
+  if (walk.depth == 1) fs::MakeFolderPath(destFolder);  // the caller made the inner ones
   if (walk.depth == 1 && !excluded.empty()) walk.output = fs::IdentifyFolder(destFolder);
 
   const std::wstring targetFolder = destFolder + L"\\";
@@ -63,7 +51,7 @@ bool CopyTree(const std::wstring& sourceFolder, bool viaLink, const std::wstring
       std::wstring subSource = base + entry.name;
       if (!excluded.empty() && SamePath(subSource, excluded)) continue;
       std::wstring subDest = destFolder + L"\\" + entry.name;
-      if (!fs::IsFolder(subDest)) fs::MakeFolderPath(subDest);
+      fs::MakeFolderPath(subDest);  // looks before it makes
       CopyTree(subSource, fs::WalkPath::IsLink(entry.attributes), subDest, context, excluded, walk);
     } else if (context.parallel && (context.mode == Overwrite || context.mode == Skip || context.mode == NewerOnly)) {
       CopyContext quiet;  // a worker neither asks nor pumps
@@ -147,7 +135,7 @@ void CopyOneFile(const std::wstring& source, const std::wstring& targetFolder, c
       auto sourceTime = WriteTimeOf(source), targetTime = WriteTimeOf(target);
       bool keep;
       if (!targetTime)
-        keep = Exists(target);  // an unreadable existing target stays
+        keep = fs::Exists(target);  // an unreadable existing target stays
       else if (!sourceTime)
         keep = true;
       else
@@ -163,11 +151,6 @@ bool CopyFolderTree(const std::wstring& sourceFolder, const std::wstring& destFo
                     const std::wstring& excluded) {
   WalkState walk;
   return CopyTree(sourceFolder, false, destFolder, context, excluded, walk);
-}
-
-std::wstring WithoutTrailingBackslashes(std::wstring path) {
-  while (!path.empty() && path.back() == L'\\') path.pop_back();
-  return path;
 }
 
 bool SamePath(const std::wstring& a, const std::wstring& b) {

@@ -59,7 +59,6 @@ void EmptyFolder(const std::wstring& folder, const EmptyRules& rules);
 
 // Same path, letter case and trailing backslashes ignored.
 bool SamePath(const std::wstring& a, const std::wstring& b);
-std::wstring WithoutTrailingBackslashes(std::wstring path);
 
 class CopyRunHost {
  public:

@@ -54,6 +54,8 @@ bool IsFolder(const std::wstring& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
 bool IsFile(const std::wstring& path) {
   if (path.empty()) return false;
   WIN32_FIND_DATAW data;
@@ -179,6 +181,8 @@ std::wstring IoErrorText(DWORD code) {
   }
   return L"I/O error " + std::to_wstring(code);
 }
+
+CurrentFolderKept::~CurrentFolderKept() { SetCurrentDirectoryW(saved_.c_str()); }
 
 void ChangeFolder(const std::wstring& path) {
   if (!SetCurrentDirectoryW(path.c_str())) throw AppError(IoErrorText(GetLastError()));

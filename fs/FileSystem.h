@@ -26,6 +26,8 @@ constexpr DWORD kMaskNoSystem = 18;  // hidden + directory
 std::vector<Entry> ListEntries(const std::wstring& pattern, DWORD mask);
 
 bool IsFolder(const std::wstring& path);
+// Anything at all (file, folder, device) stands at the path.
+bool Exists(const std::wstring& path);
 // True when a search for the path (wildcards allowed in the last component)
 // finds an entry that is not a folder, whatever its time stamp.
 bool IsFile(const std::wstring& path);
@@ -70,6 +72,17 @@ bool RemoveFile(const std::wstring& path);
 bool RemoveEmptyFolder(const std::wstring& path);
 
 std::wstring CurrentFolder();
+// Puts the current folder back, at full length, on every way out.
+class CurrentFolderKept {
+ public:
+  CurrentFolderKept() : saved_(CurrentFolder()) {}
+  ~CurrentFolderKept();
+  CurrentFolderKept(const CurrentFolderKept&) = delete;
+  CurrentFolderKept& operator=(const CurrentFolderKept&) = delete;
+
+ private:
+  std::wstring saved_;
+};
 // Throws AppError with the text for the system error code.
 void ChangeFolder(const std::wstring& path);
 std::wstring IoErrorText(DWORD code);
