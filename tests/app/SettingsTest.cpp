@@ -58,8 +58,7 @@ TEST_F(Settings, ClosingStoresTheSelectionAndTheNextStartSelectsItAgain) {
     DeleteFileW(paths_.system.c_str());
     Start();
     Click(form().Control(c.radio));
-    SendMessageW(form().hwnd(), WM_CLOSE, 0, 0);
-    Pump();
+    CloseMainWindow();
     EXPECT_FALSE(IsWindow(form().hwnd()));
     EXPECT_EQ(ReadBytes(paths_.system), std::string("[Parameter]\r\nSameFile=") + c.stored + "\r\n");
     app_.reset();
@@ -77,16 +76,14 @@ TEST_F(Settings, NewerOnlyIsNeverStored) {
   Start();
   EXPECT_EQ(Selected(form()), L"Rb3");
   Click(L"RbEditFileTime");
-  SendMessageW(form().hwnd(), WM_CLOSE, 0, 0);
-  Pump();
+  CloseMainWindow();
   EXPECT_EQ(ReadBytes(paths_.system), before);
   app_.reset();
   // Without one: still none afterwards.
   DeleteFileW(paths_.system.c_str());
   Start();
   Click(L"RbEditFileTime");
-  SendMessageW(form().hwnd(), WM_CLOSE, 0, 0);
-  Pump();
+  CloseMainWindow();
   EXPECT_FALSE(Exists(paths_.system));
 }
 
@@ -94,8 +91,7 @@ TEST_F(Settings, OtherSectionsAndKeysSurviveAStore) {
   WriteBytes(paths_.system, "[Other]\r\nKey=Value\r\n[Parameter]\r\nMore=x\r\nSameFile=1\r\n");
   Start();
   Click(L"Rb2");
-  SendMessageW(form().hwnd(), WM_CLOSE, 0, 0);
-  Pump();
+  CloseMainWindow();
   EXPECT_EQ(ReadBytes(paths_.system), "[Other]\r\nKey=Value\r\n[Parameter]\r\nMore=x\r\nSameFile=2\r\n");
 }
 
@@ -104,8 +100,7 @@ TEST_F(Settings, AnUnwritableSystemDirectoryFallsBackToThePerUserCopy) {
   OverrideSettingsPaths(&paths_);
   Start();
   Click(L"Rb2");
-  SendMessageW(form().hwnd(), WM_CLOSE, 0, 0);
-  Pump();
+  CloseMainWindow();
   EXPECT_TRUE(dialogs.boxes.empty());
   EXPECT_FALSE(IsWindow(form().hwnd()));
   EXPECT_EQ(ReadBytes(paths_.user), "[Parameter]\r\nSameFile=2\r\n");
@@ -118,8 +113,7 @@ TEST_F(Settings, AnUnwritableSystemDirectoryFallsBackToThePerUserCopy) {
   OverrideSettingsPaths(&paths_);
   Start();
   Click(L"Rb3");
-  SendMessageW(form().hwnd(), WM_CLOSE, 0, 0);
-  Pump();
+  CloseMainWindow();
   EXPECT_EQ(ReadBytes(paths_.system), "[Parameter]\r\nSameFile=3\r\n");
   app_.reset();
   Start();
@@ -132,8 +126,7 @@ TEST_F(Settings, WhenNothingCanBeWrittenTheErrorBoxShowsAndTheWindowClosesAllThe
   paths_.user = settingsDir_ / L"blocker\\Quillmere\\Tandrel.ini";
   OverrideSettingsPaths(&paths_);
   Start();
-  SendMessageW(form().hwnd(), WM_CLOSE, 0, 0);
-  Pump();
+  CloseMainWindow();
   ASSERT_EQ(dialogs.boxes.size(), 1u);
   EXPECT_EQ(dialogs.boxes[0].text, L"Unable to write to " + paths_.system + L".");
   EXPECT_EQ(dialogs.boxes[0].flags & 0xFF, UINT(MB_ICONERROR));

@@ -38,6 +38,11 @@ class AppTest : public ::testing::Test {
   std::vector<std::wstring> Items(const wchar_t* list) {
     return (std::wstring(list) == L"ListBox1" ? form().Sources() : form().Dests()).Items();
   }
+  // Closes the main window as its close box would, and lets the close finish.
+  void CloseMainWindow() {
+    SendMessageW(form().hwnd(), WM_CLOSE, 0, 0);
+    Pump();
+  }
   void Pump() {
     MSG msg;
     while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
