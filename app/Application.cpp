@@ -4,7 +4,6 @@
 
 #include "app/Unit1.h"
 #include "common/Dialogs.h"
-#include "common/UnitPublic.h"
 #include "lists/Unit2.h"
 #include "search/UnitSearch.h"
 
@@ -36,6 +35,7 @@ void Application::Create() {
   form2_->Create(form1_->hwnd());
   frmSearch_ = std::make_unique<TfrmSearch>();
   frmSearch_->Create(form1_->hwnd());
+  form1_->UseForms(*form2_, *frmSearch_);
 }
 
 int Application::Run() {

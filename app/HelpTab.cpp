@@ -146,30 +146,28 @@ class BrowserSite : public IOleClientSite, public IOleInPlaceSite, public IOleIn
 
 namespace {
 
-IWebBrowser2* CreateBrowser(BrowserSite* site, HWND host, DWORD* cookie) {
-  IOleObject* object = nullptr;
-  if (FAILED(CoCreateInstance(CLSID_WebBrowser, nullptr, CLSCTX_INPROC_SERVER, IID_IOleObject,
-                              reinterpret_cast<void**>(&object))))
-    return nullptr;
+ComPtr<IWebBrowser2> CreateBrowser(BrowserSite* site, HWND host) {
+  ComPtr<IOleObject> object;
+  ComPtr<IWebBrowser2> browser;
+  if (FAILED(CoCreateInstance(CLSID_WebBrowser, nullptr, CLSCTX_INPROC_SERVER, IID_IOleObject, object.PutVoid())))
+    return browser;
   object->SetClientSite(site);
   RECT rect;
   GetClientRect(host, &rect);
   object->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, site, 0, host, &rect);
-  IWebBrowser2* browser = nullptr;
-  object->QueryInterface(IID_IWebBrowser2, reinterpret_cast<void**>(&browser));
-  object->Release();
-  if (!browser) return nullptr;
-  IConnectionPointContainer* container = nullptr;
-  if (SUCCEEDED(browser->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&container)))) {
-    IConnectionPoint* point = nullptr;
-    if (SUCCEEDED(container->FindConnectionPoint(DIID_DWebBrowserEvents2, &point))) {
-      point->Advise(static_cast<IDispatch*>(site), cookie);
-      point->Release();
-    }
-    container->Release();
-  }
-  browser->put_Silent(VARIANT_TRUE);
+  object->QueryInterface(IID_IWebBrowser2, browser.PutVoid());
+  if (browser) browser->put_Silent(VARIANT_TRUE);
   return browser;
+}
+
+// Connects the site to the browser's events; the point and cookie undo it.
+ComPtr<IConnectionPoint> ListenTo(IWebBrowser2* browser, BrowserSite* site, DWORD* cookie) {
+  ComPtr<IConnectionPointContainer> container;
+  ComPtr<IConnectionPoint> point;
+  if (FAILED(browser->QueryInterface(IID_IConnectionPointContainer, container.PutVoid()))) return point;
+  if (FAILED(container->FindConnectionPoint(DIID_DWebBrowserEvents2, point.Put()))) return point;
+  if (FAILED(point->Advise(static_cast<IDispatch*>(site), cookie))) point.Reset();
+  return point;
 }
 
 }  // namespace
@@ -184,34 +182,31 @@ HelpView::HelpView(HWND page) {
                           WS_CHILD | WS_VISIBLE | WS_VSCROLL | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL, 0, 0, 100,
                           100, container_, nullptr, instance, nullptr);
   SendMessageW(tips_, WM_SETFONT, WPARAM(SongFont()), FALSE);
-  site_ = new BrowserSite(browserHost_, this);
-  DWORD cookie = 0;
-  browser_ = CreateBrowser(site_, browserHost_, &cookie);
-  failed_ = browser_ == nullptr;
+  site_.Adopt(new BrowserSite(browserHost_, this));
+  browser_ = CreateBrowser(site_.get(), browserHost_);
+  if (browser_) events_ = ListenTo(browser_.get(), site_.get(), &cookie_);
+  failed_ = !browser_;
 }
 
 HelpView::~HelpView() {
-  if (site_) site_->Detach();
-  if (browser_) {
-    browser_->Stop();
-    IOleObject* object = nullptr;
-    if (SUCCEEDED(browser_->QueryInterface(IID_IOleObject, reinterpret_cast<void**>(&object)))) {
-      object->Close(OLECLOSE_NOSAVE);
-      object->SetClientSite(nullptr);
-      object->Release();
-    }
-    browser_->Release();
+  site_->Detach();
+  if (events_) events_->Unadvise(cookie_);
+  if (!browser_) return;
+  browser_->Stop();
+  ComPtr<IOleObject> object;
+  if (SUCCEEDED(browser_->QueryInterface(IID_IOleObject, object.PutVoid()))) {
+    object->Close(OLECLOSE_NOSAVE);
+    object->SetClientSite(nullptr);
   }
-  if (site_) site_->Release();
 }
 
 void HelpView::Navigate(const std::wstring& address) {
   if (!browser_) return;
   BSTR url = SysAllocString(address.c_str());
+  ScopeGuard freeUrl([url] { SysFreeString(url); });
   VARIANT empty;
   VariantInit(&empty);
   if (FAILED(browser_->Navigate(url, &empty, &empty, &empty, &empty))) failed_ = true;
-  SysFreeString(url);
 }
 
 void HelpView::OnNavigateError() { failed_ = true; }
@@ -235,9 +230,6 @@ void HelpView::Layout() {
   MoveWindow(browserHost_, 0, 0, rect.right, rect.bottom, TRUE);
   MoveWindow(tips_, 0, 0, rect.right, rect.bottom, TRUE);
   if (!browser_) return;
-  IOleInPlaceObject* inPlace = nullptr;
-  if (SUCCEEDED(browser_->QueryInterface(IID_IOleInPlaceObject, reinterpret_cast<void**>(&inPlace)))) {
-    inPlace->SetObjectRects(&rect, &rect);
-    inPlace->Release();
-  }
+  ComPtr<IOleInPlaceObject> inPlace;
+  if (SUCCEEDED(browser_->QueryInterface(IID_IOleInPlaceObject, inPlace.PutVoid()))) inPlace->SetObjectRects(&rect, &rect);
 }

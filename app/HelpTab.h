@@ -3,9 +3,13 @@
 #pragma once
 #include <windows.h>
 
+#include <exdisp.h>
+#include <ocidl.h>
+
 #include <string>
 
-struct IWebBrowser2;
+#include "common/Raii.h"
+
 class BrowserSite;
 
 std::wstring HelpPageAddress();
@@ -29,8 +33,10 @@ class HelpView {
   HWND container_ = nullptr;  // hosts the browser and the tips
   HWND browserHost_ = nullptr;
   HWND tips_ = nullptr;
-  BrowserSite* site_ = nullptr;
-  IWebBrowser2* browser_ = nullptr;
+  ComPtr<BrowserSite> site_;
+  ComPtr<IWebBrowser2> browser_;
+  ComPtr<IConnectionPoint> events_;  // the browser's events, undone with the cookie
+  DWORD cookie_ = 0;
   bool failed_ = false;
   bool pageShown_ = false;
 };

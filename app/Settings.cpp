@@ -3,10 +3,9 @@
 #include <windows.h>
 #include <shlobj.h>
 
-#include <cstdint>
 #include <optional>
 
-#include "common/UnitPublic.h"
+#include "common/Text.h"
 #include "fs/FileSystem.h"
 
 namespace {
@@ -15,16 +14,7 @@ const wchar_t kSection[] = L"Parameter";
 const wchar_t kKey[] = L"SameFile";
 std::optional<SettingsFilePaths> g_override;
 
-// The key's text; empty when the file, section or key is missing (a
-// sentinel default tells a missing key from an empty value).
-std::optional<std::wstring> ReadKey(const std::wstring& file) {
-  if (file.empty()) return std::nullopt;
-  std::wstring value(2048, L'\0');
-  DWORD n = GetPrivateProfileStringW(kSection, kKey, L"\x01", value.data(), DWORD(value.size()), file.c_str());
-  value.resize(n);
-  if (value == L"\x01") return std::nullopt;
-  return value;
-}
+std::optional<std::wstring> ReadKey(const std::wstring& file) { return fs::ReadProfileString(file, kSection, kKey); }
 
 }  // namespace
 
@@ -50,33 +40,41 @@ void OverrideSettingsPaths(const SettingsFilePaths* paths) {
     g_override.reset();
 }
 
-int ParseStoredNumber(const std::wstring& text) { return ParseInteger(text).value_or(0); }
+int ParseStoredNumber(const std::wstring& text) { return text::ParseInteger(text).value_or(0); }
 
-int ReadSameFileSetting() {
+namespace {
+int StoredCode(copy::SameFileMode mode) {
+  for (const SameFilePolicy& policy : kSameFilePolicies)
+    if (policy.mode == mode) return policy.storedCode;
+  return 0;
+}
+}  // namespace
+
+copy::SameFileMode ModeFromStoredCode(int code) {
+  for (const SameFilePolicy& policy : kSameFilePolicies)
+    if (code != 0 && policy.storedCode == code) return policy.mode;
+  return copy::SameFileMode::AutoNumber;
+}
+
+copy::SameFileMode ReadSameFileSetting() {
   SettingsFilePaths paths = SettingsPaths();
   auto text = ReadKey(paths.user);  // the per-user copy wins when it holds the key
   if (!text) text = ReadKey(paths.system);
-  int code = ParseStoredNumber(text.value_or(L""));
-  return code >= 1 && code <= 3 ? code : 4;
+  return ModeFromStoredCode(ParseStoredNumber(text.value_or(L"")));
 }
 
-bool StoreSameFileSetting(int code) {
-  if (code < 1 || code > 4) return true;  // NewerOnly is never stored
+bool StoreSameFileSetting(copy::SameFileMode mode) {
+  const int code = StoredCode(mode);
+  if (code == 0) return true;
   SettingsFilePaths paths = SettingsPaths();
-  std::wstring value = std::to_wstring(code);
-  if (WritePrivateProfileStringW(kSection, kKey, value.c_str(), paths.system.c_str())) {
-    WritePrivateProfileStringW(nullptr, nullptr, nullptr, paths.system.c_str());
+  const std::wstring value = std::to_wstring(code);
+  if (fs::WriteProfileString(paths.system, kSection, kKey, value.c_str())) {
     // A per-user copy left from an earlier run would otherwise win on reading.
-    if (ReadKey(paths.user)) {
-      WritePrivateProfileStringW(kSection, kKey, nullptr, paths.user.c_str());
-      WritePrivateProfileStringW(nullptr, nullptr, nullptr, paths.user.c_str());
-    }
+    if (ReadKey(paths.user)) fs::WriteProfileString(paths.user, kSection, kKey, nullptr);
     return true;
   }
   if (paths.user.empty()) return false;
   size_t slash = paths.user.rfind(L'\\');
   if (slash != std::wstring::npos) fs::MakeFolderPath(paths.user.substr(0, slash));
-  bool written = WritePrivateProfileStringW(kSection, kKey, value.c_str(), paths.user.c_str());
-  WritePrivateProfileStringW(nullptr, nullptr, nullptr, paths.user.c_str());
-  return written;
+  return fs::WriteProfileString(paths.user, kSection, kKey, value.c_str());
 }

@@ -4,6 +4,8 @@
 #pragma once
 #include <string>
 
+#include "copy/SameFileMode.h"
+
 struct SettingsFilePaths {
   std::wstring system;  // <system directory>\Tandrel.ini
   std::wstring user;    // %LOCALAPPDATA%\Quillmere\Tandrel.ini
@@ -17,7 +19,25 @@ void OverrideSettingsPaths(const SettingsFilePaths* paths);
 // anything else, or a value that does not fit 32 bits, gives 0.
 int ParseStoredNumber(const std::wstring& text);
 
-// The code to select: 1, 2 or 3 as stored, 4 for anything else.
-int ReadSameFileSetting();
-// Writes codes 1 to 4 (nothing for 5); false when no file could be written.
-bool StoreSameFileSetting(int code);
+// Each policy with its radio button and the code stored for it (0: never
+// stored), in the order the radio group is read.
+struct SameFilePolicy {
+  copy::SameFileMode mode;
+  const wchar_t* radioButton;
+  int storedCode;
+};
+inline constexpr SameFilePolicy kSameFilePolicies[] = {
+    {copy::SameFileMode::Ask, L"Rb3", 3},
+    {copy::SameFileMode::Skip, L"Rb2", 2},
+    {copy::SameFileMode::Overwrite, L"Rb1", 1},
+    {copy::SameFileMode::AutoNumber, L"RbRename", 4},
+    {copy::SameFileMode::NewerOnly, L"RbEditFileTime", 0},
+};
+
+// The policy a stored code selects; AutoNumber for any code of no policy.
+copy::SameFileMode ModeFromStoredCode(int code);
+
+copy::SameFileMode ReadSameFileSetting();
+// Writes the policy's code (nothing for a policy never stored); false when
+// no file could be written.
+bool StoreSameFileSetting(copy::SameFileMode mode);

@@ -6,8 +6,6 @@
 #include "app/Settings.h"
 #include "common/Dialogs.h"
 
-TForm1* Form1 = nullptr;
-
 namespace {
 
 constexpr DWORD kButton = WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON;
@@ -18,28 +16,35 @@ constexpr int kColumnX = 644, kRowStep = 28, kRowY = 16;
 
 int Row(int n) { return kRowY + n * kRowStep; }
 
-std::vector<ControlDef> MainWindowControls() {
+}  // namespace
+
+std::vector<ControlDef> TForm1::ControlTable() {
   return {
       {L"PageControl1", WC_TABCONTROLW, L"", WS_VISIBLE | WS_CLIPCHILDREN | TCS_BUTTONS | TCS_FLATBUTTONS, nullptr, 0,
        0, 744, 610},
       {L"TabSheet1", kPanelClass, L"开始使用", WS_VISIBLE | WS_CLIPCHILDREN, L"PageControl1", 4, 28, 744, 580},
       {L"GroupBox1", WC_BUTTONW, L"要复制的文件或文件夹", kGroup, L"TabSheet1", 2, 2, 740, 222},
       {L"ListBox1", WC_LISTBOXW, L"", kList, L"GroupBox1", 8, 16, 632, 198},
-      {L"Button1", WC_BUTTONW, L"添加文件", kButton, L"GroupBox1", kColumnX, Row(0), 90, 25},
-      {L"BtnSearchAdd", WC_BUTTONW, L"搜索添加文件", kButton, L"GroupBox1", kColumnX, Row(1), 89, 25, FontKind::Song},
-      {L"Button5", WC_BUTTONW, L"添加文件夹", kButton, L"GroupBox1", kColumnX, Row(2), 90, 25},
-      {L"Button2", WC_BUTTONW, L"移除文件(夹)", kButton, L"GroupBox1", kColumnX, Row(3), 90, 25, FontKind::Song},
-      {L"Button6", WC_BUTTONW, L"清空列表", kButton, L"GroupBox1", kColumnX, Row(4), 90, 25},
+      {L"Button1", WC_BUTTONW, L"添加文件", kButton, L"GroupBox1", kColumnX, Row(0), 90, 25, On(&TForm1::Button1Click)},
+      {L"BtnSearchAdd", WC_BUTTONW, L"搜索添加文件", kButton, L"GroupBox1", kColumnX, Row(1), 89, 25,
+       On(&TForm1::BtnSearchAddClick), FontKind::Song},
+      {L"Button5", WC_BUTTONW, L"添加文件夹", kButton, L"GroupBox1", kColumnX, Row(2), 90, 25, On(&TForm1::Button5Click)},
+      {L"Button2", WC_BUTTONW, L"移除文件(夹)", kButton, L"GroupBox1", kColumnX, Row(3), 90, 25,
+       On(&TForm1::Button2Click), FontKind::Song},
+      {L"Button6", WC_BUTTONW, L"清空列表", kButton, L"GroupBox1", kColumnX, Row(4), 90, 25, On(&TForm1::Button6Click)},
       {L"BtnSaveFileList", WC_BUTTONW, L"导出保存列表", kButton, L"GroupBox1", kColumnX, Row(5), 90, 25,
-       FontKind::Song},
-      {L"BtnImpFileList", WC_BUTTONW, L"导入列表", kButton, L"GroupBox1", kColumnX, Row(6), 90, 25},
+       On(&TForm1::BtnSaveFileListClick), FontKind::Song},
+      {L"BtnImpFileList", WC_BUTTONW, L"导入列表", kButton, L"GroupBox1", kColumnX, Row(6), 90, 25,
+       On(&TForm1::BtnImpFileListClick)},
       {L"GroupBox2", WC_BUTTONW, L"复制到的文件夹(目录)", kGroup, L"TabSheet1", 2, 224, 740, 165},
       {L"ListBox2", WC_LISTBOXW, L"", kList, L"GroupBox2", 8, 16, 632, 141},
-      {L"Button3", WC_BUTTONW, L"添加文件夹", kButton, L"GroupBox2", kColumnX, Row(0), 90, 25},
-      {L"Button4", WC_BUTTONW, L"移除文件夹", kButton, L"GroupBox2", kColumnX, Row(1), 90, 25},
-      {L"Button7", WC_BUTTONW, L"清空列表", kButton, L"GroupBox2", kColumnX, Row(2), 90, 25},
-      {L"BtnSaveDirLst", WC_BUTTONW, L"导出保存列表", kButton, L"GroupBox2", kColumnX, Row(3), 90, 25, FontKind::Song},
-      {L"BtnImpDirLst", WC_BUTTONW, L"导入列表", kButton, L"GroupBox2", kColumnX, Row(4), 90, 25},
+      {L"Button3", WC_BUTTONW, L"添加文件夹", kButton, L"GroupBox2", kColumnX, Row(0), 90, 25, On(&TForm1::Button3Click)},
+      {L"Button4", WC_BUTTONW, L"移除文件夹", kButton, L"GroupBox2", kColumnX, Row(1), 90, 25, On(&TForm1::Button4Click)},
+      {L"Button7", WC_BUTTONW, L"清空列表", kButton, L"GroupBox2", kColumnX, Row(2), 90, 25, On(&TForm1::Button7Click)},
+      {L"BtnSaveDirLst", WC_BUTTONW, L"导出保存列表", kButton, L"GroupBox2", kColumnX, Row(3), 90, 25,
+       On(&TForm1::BtnSaveDirLstClick), FontKind::Song},
+      {L"BtnImpDirLst", WC_BUTTONW, L"导入列表", kButton, L"GroupBox2", kColumnX, Row(4), 90, 25,
+       On(&TForm1::BtnImpDirLstClick)},
       {L"GroupBox3", WC_BUTTONW, L"复制选项", kGroup, L"TabSheet1", 2, 389, 740, 95},
       {L"Label1", WC_STATICW, L" 目标目录下已有同名文件存在时：", WS_VISIBLE | SS_LEFT, L"GroupBox3", 8, 18, 218, 13},
       {L"Rb1", WC_BUTTONW, L"覆盖", kRadio | WS_GROUP, L"GroupBox3", 16, 40, 60, 17},
@@ -48,27 +53,27 @@ std::vector<ControlDef> MainWindowControls() {
       {L"RbRename", WC_BUTTONW, L"自动编号同名文件", kRadio, L"GroupBox3", 232, 40, 138, 17},
       {L"RbEditFileTime", WC_BUTTONW, L"按文件修改时间只替换旧文件", kRadio, L"GroupBox3", 384, 40, 223, 17},
       {L"CheckBox1", WC_BUTTONW, L"复制时先清空（删除）目标文件夹中的原有内容",
-       WS_VISIBLE | WS_TABSTOP | WS_GROUP | BS_CHECKBOX, L"GroupBox3", 11, 68, 320, 17},
+       WS_VISIBLE | WS_TABSTOP | WS_GROUP | BS_CHECKBOX, L"GroupBox3", 11, 68, 320, 17, On(&TForm1::CheckBox1Click)},
       {L"BtnEmptyDestFolder", WC_BUTTONW, L"...", BS_PUSHBUTTON, L"GroupBox3", 340, 67, 23, 22},
       {L"GroupBox4", WC_BUTTONW, L"进度", kGroup, L"TabSheet1", 2, 484, 740, 49},
       {L"ProgressBar1", PROGRESS_CLASSW, L"", WS_VISIBLE, L"GroupBox4", 16, 18, 641, 22},
       {L"Panel1", kPanelClass, L"", WS_VISIBLE, L"TabSheet1", 2, 540, 740, 38},
-      {L"BtnCopy", WC_BUTTONW, L"开始复制", kButton, L"Panel1", 320, 6, 100, 25},
+      {L"BtnCopy", WC_BUTTONW, L"开始复制", kButton, L"Panel1", 320, 6, 100, 25, On(&TForm1::BtnCopyClick)},
       {L"TabSheet2", kPanelClass, L"帮助及使用技巧", WS_CLIPCHILDREN, L"PageControl1", 4, 28, 744, 580},
   };
 }
 
-const wchar_t* const kRadioNames[] = {L"Rb1", L"Rb2", L"Rb3", L"RbRename", L"RbEditFileTime"};
-
-}  // namespace
-
-TForm1::TForm1() { Form1 = this; }
+TForm1::TForm1() = default;
 
 TForm1::~TForm1() {
   help_.reset();  // the browser closes while its window still exists
   if (hwnd_ && IsWindow(hwnd_)) DestroyWindow(hwnd_);
   if (popupMenu1_) DestroyMenu(popupMenu1_);
-  if (Form1 == this) Form1 = nullptr;
+}
+
+void TForm1::UseForms(TForm2& chooser, TfrmSearch& search) {
+  chooser_ = &chooser;
+  search_ = &search;
 }
 
 void TForm1::Create(HWND appWindow) {
@@ -77,21 +82,31 @@ void TForm1::Create(HWND appWindow) {
   // Owned by the hidden application window, yet with a taskbar button of its own.
   CreateForm(L"TForm1", L"", WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_THICKFRAME | WS_CLIPCHILDREN,
              WS_EX_APPWINDOW | WS_EX_CONTROLPARENT, appWindow, 760, 648, false);
-  CreateControls(MainWindowControls());
-
-  HWND tabs = Control(L"PageControl1");
-  TCITEMW item = {TCIF_TEXT};
-  item.pszText = const_cast<wchar_t*>(L"开始使用");
-  TabCtrl_InsertItem(tabs, 0, &item);
-  item.pszText = const_cast<wchar_t*>(L"帮助及使用技巧");
-  TabCtrl_InsertItem(tabs, 1, &item);
-
-  SendMessageW(Control(L"ProgressBar1"), PBM_SETRANGE32, 0, 100);
+  CreateControls(ControlTable());
+  pageControl1_ = Control(L"PageControl1");
+  tabSheet1_ = Control(L"TabSheet1");
+  tabSheet2_ = Control(L"TabSheet2");
+  groupBox1_ = Control(L"GroupBox1");
+  panel1_ = Control(L"Panel1");
+  btnCopy_ = Control(L"BtnCopy");
+  btnEmptyDestFolder_ = Control(L"BtnEmptyDestFolder");
   sources_.Attach(Control(L"ListBox1"));
   dests_.Attach(Control(L"ListBox2"));
-  SubclassControl(Control(L"ListBox1"));
-  SubclassControl(Control(L"ListBox2"));
-  SubclassControl(Control(L"BtnEmptyDestFolder"));
+  progressBar1_.Bind(Control(L"ProgressBar1"), 100);
+  checkBox1_.Bind(Control(L"CheckBox1"));
+  std::vector<HWND> radios;
+  for (const SameFilePolicy& policy : kSameFilePolicies) radios.push_back(Control(policy.radioButton));
+  sameFileGroup_.Bind(radios);
+
+  TCITEMW item = {TCIF_TEXT};
+  item.pszText = const_cast<wchar_t*>(L"开始使用");
+  TabCtrl_InsertItem(pageControl1_, 0, &item);
+  item.pszText = const_cast<wchar_t*>(L"帮助及使用技巧");
+  TabCtrl_InsertItem(pageControl1_, 1, &item);
+
+  SubclassControl(sources_.box());
+  SubclassControl(dests_.box());
+  SubclassControl(btnEmptyDestFolder_);
 
   popupMenu1_ = CreatePopupMenu();
   AppendMenuW(popupMenu1_, MF_STRING, kMenuN1, L"立即清空（删除）目标文件夹中的原有内容");
@@ -101,11 +116,11 @@ void TForm1::Create(HWND appWindow) {
   TTTOOLINFOW tool = {sizeof tool};
   tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
   tool.hwnd = hwnd_;
-  tool.uId = reinterpret_cast<UINT_PTR>(Control(L"BtnEmptyDestFolder"));
+  tool.uId = reinterpret_cast<UINT_PTR>(btnEmptyDestFolder_);
   tool.lpszText = const_cast<wchar_t*>(L"立即清空（删除）目标文件夹中的原有内容");
   SendMessageW(tooltip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
 
-  help_ = std::make_unique<HelpView>(Control(L"TabSheet2"));
+  help_ = std::make_unique<HelpView>(tabSheet2_);
   LayoutOnResize();
   FormCreate();
 }
@@ -114,8 +129,8 @@ void TForm1::FormCreate() {
   SetWindowTextW(hwnd_, kAppTitle);
   SelectMode(ReadSameFileSetting());
   // Drops on either list reach the drop handlers through the list's subclass.
-  DragAcceptFiles(Control(L"ListBox1"), TRUE);
-  DragAcceptFiles(Control(L"ListBox2"), TRUE);
+  DragAcceptFiles(sources_.box(), TRUE);
+  DragAcceptFiles(dests_.box(), TRUE);
   ShowPage(0);
   help_->Navigate(HelpPageAddress());
 }
@@ -128,22 +143,18 @@ void TForm1::Show() {
 
 HWND TForm1::WebBrowser1() const { return help_ ? help_->hwnd() : nullptr; }
 
-int TForm1::SelectedMode() const {
-  // Read in the order Ask, Skip, Overwrite, AutoNumber, NewerOnly.
-  static const int order[] = {2, 1, 0, 3, 4};
-  for (int i : order)
-    if (IsChecked(Control(kRadioNames[i]))) return i + 1;
-  return 4;
+copy::SameFileMode TForm1::SelectedMode() const {
+  for (size_t i = 0; i < sameFileGroup_.Size(); ++i)
+    if (sameFileGroup_.IsSelected(i)) return kSameFilePolicies[i].mode;
+  return copy::SameFileMode::AutoNumber;
 }
 
-void TForm1::SelectMode(int code) {
-  if (code < 1 || code > 5) code = 4;
-  for (int i = 0; i < 5; ++i) SetChecked(Control(kRadioNames[i]), i + 1 == code);
+void TForm1::SelectMode(copy::SameFileMode mode) {
+  for (size_t i = 0; i < sameFileGroup_.Size(); ++i)
+    if (kSameFilePolicies[i].mode == mode) sameFileGroup_.Select(i);
 }
 
-void TForm1::ShowEmptyButton(bool visible) {
-  ShowWindow(Control(L"BtnEmptyDestFolder"), visible ? SW_SHOWNA : SW_HIDE);
-}
+void TForm1::ShowEmptyButton(bool visible) { ShowWindow(btnEmptyDestFolder_, visible ? SW_SHOWNA : SW_HIDE); }
 
 void TForm1::FormClose() {
   if (!StoreSameFileSetting(SelectedMode())) {
@@ -153,23 +164,22 @@ void TForm1::FormClose() {
 }
 
 void TForm1::ShowPage(int index) {
-  TabCtrl_SetCurSel(Control(L"PageControl1"), index);
-  ShowWindow(Control(L"TabSheet1"), index == 0 ? SW_SHOW : SW_HIDE);
-  ShowWindow(Control(L"TabSheet2"), index == 1 ? SW_SHOW : SW_HIDE);
+  TabCtrl_SetCurSel(pageControl1_, index);
+  ShowWindow(tabSheet1_, index == 0 ? SW_SHOW : SW_HIDE);
+  ShowWindow(tabSheet2_, index == 1 ? SW_SHOW : SW_HIDE);
 }
 
 void TForm1::LayoutOnResize() {
   RECT client;
   GetClientRect(hwnd_, &client);
-  HWND tabs = Control(L"PageControl1");
-  MoveWindow(tabs, 0, 0, client.right, client.bottom, TRUE);
+  MoveWindow(pageControl1_, 0, 0, client.right, client.bottom, TRUE);
   RECT page = {0, 0, client.right, client.bottom};
-  TabCtrl_AdjustRect(tabs, FALSE, &page);
+  TabCtrl_AdjustRect(pageControl1_, FALSE, &page);
   int width = page.right - page.left, height = page.bottom - page.top;
-  MoveWindow(Control(L"TabSheet1"), page.left, page.top, width, height, TRUE);
-  MoveWindow(Control(L"TabSheet2"), page.left, page.top, width, height, TRUE);
-  MoveWindow(Control(L"GroupBox1"), 2, 2, width - 4, 222, TRUE);
-  MoveWindow(Control(L"Panel1"), 2, height - 2 - 38, width - 4, 38, TRUE);
+  MoveWindow(tabSheet1_, page.left, page.top, width, height, TRUE);
+  MoveWindow(tabSheet2_, page.left, page.top, width, height, TRUE);
+  MoveWindow(groupBox1_, 2, 2, width - 4, 222, TRUE);
+  MoveWindow(panel1_, 2, height - 2 - 38, width - 4, 38, TRUE);
   if (help_) help_->Resize(4, 4, width - 8, height - 8);
 }
 
@@ -197,49 +207,15 @@ void TForm1::KeepAlive() {
   }
 }
 
-void TForm1::OnCommand(HWND control, int code) {
-  if (code != BN_CLICKED) return;
-  static const struct {
-    const wchar_t* button;
-    void (TForm1::*click)();
-  } kClicks[] = {
-      {L"Button1", &TForm1::Button1Click},
-      {L"BtnSearchAdd", &TForm1::BtnSearchAddClick},
-      {L"Button5", &TForm1::Button5Click},
-      {L"Button2", &TForm1::Button2Click},
-      {L"Button6", &TForm1::Button6Click},
-      {L"BtnSaveFileList", &TForm1::BtnSaveFileListClick},
-      {L"BtnImpFileList", &TForm1::BtnImpFileListClick},
-      {L"Button3", &TForm1::Button3Click},
-      {L"Button4", &TForm1::Button4Click},
-      {L"Button7", &TForm1::Button7Click},
-      {L"BtnSaveDirLst", &TForm1::BtnSaveDirLstClick},
-      {L"BtnImpDirLst", &TForm1::BtnImpDirLstClick},
-      {L"BtnCopy", &TForm1::BtnCopyClick},
-  };
-  const std::wstring name = NameOf(control);
-  if (name == L"CheckBox1") {
-    // A click toggles the box; its handler then looks at the new state.
-    SetChecked(control, !IsChecked(control));
-    CheckBox1Click();
-    return;
-  }
-  for (const auto& entry : kClicks) {
-    if (name == entry.button) {
-      (this->*entry.click)();
-      return;
-    }
-  }
-}
-
 bool TForm1::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
   switch (message) {
     case WM_COMMAND:
-      if (lParam) OnCommand(reinterpret_cast<HWND>(lParam), HIWORD(wParam));
+      // Every click of the window arrives here, by control id.
+      if (lParam && HIWORD(wParam) == BN_CLICKED) DispatchClick(LOWORD(wParam));
       return true;
     case WM_NOTIFY: {
       auto* header = reinterpret_cast<NMHDR*>(lParam);
-      if (header->hwndFrom == Control(L"PageControl1") && header->code == TCN_SELCHANGE)
+      if (header->hwndFrom == pageControl1_ && header->code == TCN_SELCHANGE)
         ShowPage(TabCtrl_GetCurSel(header->hwndFrom));
       return false;
     }

@@ -1,6 +1,7 @@
 // The main window: both lists, the copy options, progress and the help tab.
-// Handlers live beside the subsystem they belong to (lists/, copy/,
-// search/); this unit creates the window and routes its messages.
+// Unit1.cpp creates the window and dispatches its commands; the handlers
+// live beside it, one file per subject (Unit1Sources.cpp, Unit1Dests.cpp,
+// Unit1ListFiles.cpp, Unit1Copy.cpp, Unit1Search.cpp).
 #pragma once
 #include <windows.h>
 #include <shellapi.h>
@@ -8,10 +9,14 @@
 #include <memory>
 #include <string>
 
+#include "common/Controls.h"
+#include "common/PathList.h"
 #include "common/Window.h"
-#include "lists/PathList.h"
+#include "copy/SameFileMode.h"
 
 class HelpView;
+class TForm2;
+class TfrmSearch;
 
 class TForm1 : public Form {
  public:
@@ -19,44 +24,46 @@ class TForm1 : public Form {
   ~TForm1() override;
   // Creates the window and runs FormCreate; the window stays hidden.
   void Create(HWND appWindow);
+  // The dialogs the main window opens (not owned; the application keeps them).
+  void UseForms(TForm2& chooser, TfrmSearch& search);
   void Show();
 
-  // Source list (lists/SourceList.cpp).
-  void Button1Click();
-  void Button5Click();
-  void Button2Click();
-  void Button6Click();
+  // Source list (Unit1Sources.cpp).
+  void Button1Click();  // 添加文件
+  void Button5Click();  // 添加文件夹
+  void Button2Click();  // 移除文件(夹)
+  void Button6Click();  // 清空列表
   void ListBox1KeyDown(WPARAM key);
   void DropOnSourceList(HDROP drop);
-  // Destination list (lists/DestList.cpp).
-  void Button3Click();
-  void Button4Click();
-  void Button7Click();
+  // Destination list (Unit1Dests.cpp).
+  void Button3Click();  // 添加文件夹
+  void Button4Click();  // 移除文件夹
+  void Button7Click();  // 清空列表
   void ListBox2KeyDown(WPARAM key);
   void DropOnDestList(HDROP drop);
   void IndexDisk(const std::wstring& folder);
   void IndexDisk2(const std::wstring& folder, int depth);
-  // List files (lists/ListFileCommands.cpp).
-  void BtnSaveFileListClick();
-  void BtnImpFileListClick();
-  void BtnSaveDirLstClick();
-  void BtnImpDirLstClick();
-  // Copy engine (copy/CopyCommands.cpp).
-  void BtnCopyClick();
-  void CheckBox1Click();
-  void BtnEmptyDestFolderMouseDown(POINT clientPoint);
-  void N1Click();
-  // Search (search/UnitSearch.cpp).
-  void BtnSearchAddClick();
+  // List files (Unit1ListFiles.cpp).
+  void BtnSaveFileListClick();  // 导出保存列表 (sources)
+  void BtnImpFileListClick();   // 导入列表 (sources)
+  void BtnSaveDirLstClick();    // 导出保存列表 (destinations)
+  void BtnImpDirLstClick();     // 导入列表 (destinations)
+  // Copying and emptying (Unit1Copy.cpp).
+  void BtnCopyClick();                                // 开始复制
+  void CheckBox1Click();                              // 复制时先清空（删除）目标文件夹中的原有内容
+  void BtnEmptyDestFolderMouseDown(POINT clientPoint);  // ...
+  void N1Click();                                     // 立即清空（删除）目标文件夹中的原有内容
+  // Search (Unit1Search.cpp).
+  void BtnSearchAddClick();  // 搜索添加文件
 
-  // Closing: stores the policy; false when the window must stay open.
+  // Closing: stores the policy, reporting when it cannot.
   void FormClose();
 
   PathList& Sources() { return sources_; }
   PathList& Dests() { return dests_; }
-  int SelectedMode() const;  // SameFileMode code of the selected radio button
-  void SelectMode(int code);
-  // True while a copy run or an emptying runs: no input changes anything.
+  copy::SameFileMode SelectedMode() const;
+  void SelectMode(copy::SameFileMode mode);
+  // True while long work runs: no input changes anything.
   bool Busy() const { return busyDepth_ > 0; }
   void ShowEmptyButton(bool visible);
   HMENU PopupMenu1() const { return popupMenu1_; }
@@ -68,6 +75,8 @@ class TForm1 : public Form {
    public:
     explicit BusyScope(TForm1& form);
     ~BusyScope();
+    BusyScope(const BusyScope&) = delete;
+    BusyScope& operator=(const BusyScope&) = delete;
 
    private:
     TForm1& form_;
@@ -81,20 +90,28 @@ class TForm1 : public Form {
   bool OnControlMessage(HWND control, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
 
  private:
+  std::vector<ControlDef> ControlTable();
   void FormCreate();
-  void OnCommand(HWND control, int code);
   void LayoutOnResize();
   void ShowPage(int index);
 
+  // Bound once from the control table.
   PathList sources_, dests_;
+  ProgressBar progressBar1_;
+  CheckBox checkBox1_;
+  RadioGroup sameFileGroup_;  // in the order of kSameFilePolicies
+  HWND pageControl1_ = nullptr, tabSheet1_ = nullptr, tabSheet2_ = nullptr;
+  HWND groupBox1_ = nullptr, panel1_ = nullptr;
+  HWND btnCopy_ = nullptr, btnEmptyDestFolder_ = nullptr;
+
+  TForm2* chooser_ = nullptr;      // not owned
+  TfrmSearch* search_ = nullptr;  // not owned
   HMENU popupMenu1_ = nullptr;
   HWND tooltip_ = nullptr;
   std::unique_ptr<HelpView> help_;
   int busyDepth_ = 0;
   DWORD lastPump_ = 0;
 };
-
-extern TForm1* Form1;
 
 // Command id of the menu item N1.
 constexpr UINT kMenuN1 = 1001;

@@ -29,22 +29,8 @@ void BareCopy(const std::wstring& from, const std::wstring& to) {
 
 void OurCopy(const std::wstring& from, const std::wstring& to) {
   // The run copies the folder entry into to\src, as the others do.
-  struct Host : copy::CopyRunHost {
-    std::wstring source, dest;
-    int SourceCount() override { return 1; }
-    std::wstring SourceAt(int) override { return source; }
-    int DestCount() override { return 1; }
-    std::wstring DestAt(int) override { return dest; }
-    bool EmptyFirst() override { return false; }
-    int Mode() override { return copy::Overwrite; }
-    bool AskOverwrite(const std::wstring&) override { return true; }
-    void SetProgress(int) override {}
-    void KeepAlive() override {}
-  } host;
-  host.source = from;
-  host.dest = to + L"\\";
   CreateDirectoryW(to.c_str(), nullptr);
-  copy::RunCopy(host);
+  copy::RunCopy({{from}, {to + L"\\"}, copy::SameFileMode::Overwrite}, {});
 }
 
 void Xcopy(const std::wstring& from, const std::wstring& to) {

@@ -4,7 +4,9 @@
 #include <shlobj.h>
 
 #include "common/AppError.h"
-#include "common/UnitPublic.h"
+#include "common/Paths.h"
+
+const wchar_t kAppTitle[] = L"Quillmere";
 
 namespace {
 
@@ -157,4 +159,8 @@ void ShowErrorBox(const std::wstring& text) {
 
 std::optional<std::wstring> BrowseForFolder(const std::wstring& title) {
   return TheDialogs().BrowseFolder(AppWindow(), title);
+}
+
+void ShowDriveRootMessage() {
+  TheDialogs().Message(AppWindow(), L"不能对整个驱动器（磁盘）进行复制！", MB_OK | MB_ICONINFORMATION);
 }

@@ -43,6 +43,11 @@ void SetAppWindow(HWND window);
 // window of the application takes input while it is open.
 void ShowErrorBox(const std::wstring& text);
 
+// The application title, caption of the main window and every box.
+extern const wchar_t kAppTitle[];
+// "A whole drive is never copied", owned by the application window.
+void ShowDriveRootMessage();
+
 // The platform folder browser, owned by the application window, rooted at
 // the desktop, file-system folders only, nothing preselected.
 std::optional<std::wstring> BrowseForFolder(const std::wstring& title);

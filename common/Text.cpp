@@ -38,4 +38,61 @@ std::wstring FromGbk(const std::string& bytes) { return Widen(kGbk, bytes); }
 std::string ToUtf8(const std::wstring& text) { return Narrow(CP_UTF8, text, nullptr); }
 std::wstring FromUtf8(const std::string& bytes) { return Widen(CP_UTF8, bytes); }
 
+std::string Upper(std::string text) {
+  for (char& c : text)
+    if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
+  return text;
+}
+
+size_t Find(const std::string& sub, const std::string& text) {
+  if (sub.empty() || text.empty()) return 0;
+  size_t pos = text.find(sub);
+  return pos == std::string::npos ? 0 : pos + 1;
+}
+
+std::wstring TrimBlank(const std::wstring& text) {
+  size_t first = 0, last = text.size();
+  while (first < last && text[first] <= 32) ++first;
+  while (last > first && text[last - 1] <= 32) --last;
+  return text.substr(first, last - first);
+}
+
+namespace {
+int HexDigit(wchar_t c) {
+  if (c >= L'0' && c <= L'9') return c - L'0';
+  if (c >= L'a' && c <= L'f') return c - L'a' + 10;
+  if (c >= L'A' && c <= L'F') return c - L'A' + 10;
+  return -1;
+}
+}  // namespace
+
+std::optional<int> ParseInteger(const std::wstring& text) {
+  size_t i = 0;
+  while (i < text.size() && text[i] == L' ') ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == L'+' || text[i] == L'-')) negative = text[i++] == L'-';
+  bool hex = false;
+  if (i < text.size() && (text[i] == L'$' || text[i] == L'x' || text[i] == L'X')) {
+    hex = true;
+    ++i;
+  } else if (i + 1 < text.size() && text[i] == L'0' && (text[i + 1] == L'x' || text[i + 1] == L'X')) {
+    hex = true;
+    i += 2;
+  }
+  if (i >= text.size()) return std::nullopt;
+  unsigned long long value = 0;
+  for (; i < text.size(); ++i) {
+    int digit = hex ? HexDigit(text[i]) : (text[i] >= L'0' && text[i] <= L'9' ? text[i] - L'0' : -1);
+    if (digit < 0) return std::nullopt;
+    value = value * (hex ? 16 : 10) + digit;
+    if (value > 0xFFFFFFFFull) return std::nullopt;
+  }
+  if (hex) {
+    int wrapped = int(unsigned(value));  // hex digits fill all 32 bits
+    return negative ? -wrapped : wrapped;
+  }
+  if (value > (negative ? 2147483648ull : 2147483647ull)) return std::nullopt;
+  return negative ? int(-(long long)value) : int(value);
+}
+
 }  // namespace text

@@ -1,5 +1,5 @@
-// Text conversion at the two GBK boundaries (list files, keyword matching)
-// and UTF-8 for list files that GBK cannot hold.
+// Text conversion at the two GBK boundaries (list files, keyword matching),
+// UTF-8 for list files that GBK cannot hold, and small text rules.
 #pragma once
 #include <optional>
 #include <string>
@@ -13,5 +13,14 @@ std::optional<std::string> ToGbk(const std::wstring& text);
 std::wstring FromGbk(const std::string& bytes);
 std::string ToUtf8(const std::wstring& text);
 std::wstring FromUtf8(const std::string& bytes);
+
+// Byte-wise helpers over GBK text (keyword matching).
+std::string Upper(std::string text);                           // only a..z change
+size_t Find(const std::string& sub, const std::string& text);  // 1-based, 0 = none
+std::wstring TrimBlank(const std::wstring& text);              // strips chars <= 32 at both ends
+
+// A 32-bit whole number: leading spaces, a sign, decimal digits or hex
+// after 0x/0X/x/X/$. Empty for anything else or a value that does not fit.
+std::optional<int> ParseInteger(const std::wstring& text);
 
 }  // namespace text

@@ -2,6 +2,8 @@
 
 #include <commctrl.h>
 
+#include <stdexcept>
+
 #include "common/AppError.h"
 #include "common/Dialogs.h"
 
@@ -10,6 +12,7 @@ const wchar_t kPanelClass[] = L"QuillmerePanel";
 namespace {
 
 int g_busyDepth = 0;
+constexpr UINT kFirstControlId = 100;  // clear of IDOK and IDCANCEL
 
 HFONT MakeFont(const wchar_t* face, int height, BYTE charset) {
   LOGFONTW font = {};
@@ -147,12 +150,13 @@ HWND Form::CreateForm(const wchar_t* className, const wchar_t* caption, DWORD st
 void Form::CreateControls(const std::vector<ControlDef>& defs) {
   for (const ControlDef& def : defs) {
     HWND parent = def.parent ? Control(def.parent) : hwnd_;
+    const UINT id = UINT(kFirstControlId + defs_.size());
     // Containers let dialog navigation (Tab, arrows) reach their children.
     bool container = def.windowClass == kPanelClass || lstrcmpiW(def.windowClass, WC_TABCONTROLW) == 0 ||
                      (lstrcmpiW(def.windowClass, WC_BUTTONW) == 0 && (def.style & 0x0F) == BS_GROUPBOX);
     DWORD exStyle = def.exStyle | (container ? WS_EX_CONTROLPARENT : 0);
     HWND control = CreateWindowExW(exStyle, def.windowClass, def.text, def.style | WS_CHILD, def.x, def.y, def.width,
-                                   def.height, parent, reinterpret_cast<HMENU>(INT_PTR(defs_.size() + 100)),
+                                   def.height, parent, reinterpret_cast<HMENU>(INT_PTR(id)),
                                    GetModuleHandleW(nullptr), nullptr);
     SendMessageW(control, WM_SETFONT, WPARAM(def.font == FontKind::Song ? SongFont() : DefaultFont()), FALSE);
     controls_[def.name] = control;
@@ -167,13 +171,19 @@ void Form::CreateControls(const std::vector<ControlDef>& defs) {
 
 HWND Form::Control(const std::wstring& name) const {
   auto it = controls_.find(name);
-  return it == controls_.end() ? nullptr : it->second;
+  if (it == controls_.end()) throw std::logic_error("no control named " + std::string(name.begin(), name.end()));
+  return it->second;
 }
 
-std::wstring Form::NameOf(HWND control) const {
-  for (auto& [name, window] : controls_)
-    if (window == control) return name;
-  return L"";
+bool Form::DispatchClick(UINT id) {
+  if (id < kFirstControlId || id - kFirstControlId >= defs_.size()) return false;
+  const ControlDef& def = defs_[id - kFirstControlId];
+  if (!def.onClick) return false;
+  HWND control = controls_.at(def.name);
+  if ((def.style & 0x0F) == BS_CHECKBOX && lstrcmpiW(def.windowClass, WC_BUTTONW) == 0)
+    SetChecked(control, !IsChecked(control));
+  def.onClick();
+  return true;
 }
 
 void Form::SubclassControl(HWND control) { ReplaceProc(control, ControlProc, this); }

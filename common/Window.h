@@ -5,6 +5,7 @@
 #pragma once
 #include <windows.h>
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -18,6 +19,7 @@ struct ControlDef {
   DWORD style;
   const wchar_t* parent;  // nullptr: the form itself
   int x, y, width, height;
+  std::function<void()> onClick = nullptr;  // a plain check box toggles first
   FontKind font = FontKind::Default;
   DWORD exStyle = 0;
 };
@@ -38,9 +40,9 @@ class Form {
  public:
   virtual ~Form() = default;
   HWND hwnd() const { return hwnd_; }
-  // A control by its name in the form's table; nullptr when unknown.
+  // A control by its name in the form's table; an unknown name is a
+  // programming error and throws std::logic_error.
   HWND Control(const std::wstring& name) const;
-  std::wstring NameOf(HWND control) const;
   const std::vector<ControlDef>& Definitions() const { return defs_; }
 
   // Shows the form modally over its owner; returns the modal result.
@@ -53,6 +55,13 @@ class Form {
   HWND CreateForm(const wchar_t* className, const wchar_t* caption, DWORD style, DWORD exStyle, HWND owner, int width,
                   int height, bool clientSize);
   void CreateControls(const std::vector<ControlDef>& defs);
+  // A table row's click handler, bound to this form.
+  template <typename F>
+  std::function<void()> On(void (F::*handler)()) {
+    return [this, handler] { (static_cast<F*>(this)->*handler)(); };
+  }
+  // Runs the click handler of the control with this id; false when it has none.
+  bool DispatchClick(UINT id);
   // Called for every message; return true when handled (result in *result).
   virtual bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) = 0;
   // Messages of a control whose window procedure SubclassControl replaced;

@@ -6,6 +6,8 @@
 #include "copy/ParallelCopier.h"
 
 #include "common/AppError.h"
+#include "common/Raii.h"
+#include "common/Text.h"
 #include "fs/FileSystem.h"
 
 namespace copy {
@@ -21,8 +23,9 @@ struct WalkState {
 
 bool CopyTree(const std::wstring& sourceFolder, bool viaLink, const std::wstring& destFolder,
               const CopyContext& context, const std::wstring& excluded, WalkState& walk) {
-  fs::CurrentFolderKept restore;
-  fs::ChangeFolder(sourceFolder);  // the I/O error of a folder that cannot be entered
+  // The I/O error of a folder that cannot be entered. The current folder is
+  // never changed, so a long path copies like any other.
+  if (!fs::CanEnterFolder(sourceFolder)) throw AppError(fs::IoErrorText(GetLastError()));
   std::wstring base = WithBackslash(sourceFolder);
   std::vector<fs::Entry> entries = fs::ListEntries(base + L"*.*", fs::kMaskAll);
   if (entries.empty()) return false;
@@ -33,13 +36,10 @@ bool CopyTree(const std::wstring& sourceFolder, bool viaLink, const std::wstring
   }
   if (!walk.path.Enter(base, viaLink)) return true;  // a link back up the path
   ++walk.depth;
-  struct Pop {
-    WalkState& w;
-    ~Pop() {
-      w.path.Leave();
-      --w.depth;
-    }
-  } pop{walk};
+  ScopeGuard pop([&walk] {
+    walk.path.Leave();
+    --walk.depth;
+  });
 
   if (walk.depth == 1) fs::MakeFolderPath(destFolder);  // the caller made the inner ones
   if (walk.depth == 1 && !excluded.empty()) walk.output = fs::IdentifyFolder(destFolder);
@@ -53,14 +53,13 @@ bool CopyTree(const std::wstring& sourceFolder, bool viaLink, const std::wstring
       std::wstring subDest = destFolder + L"\\" + entry.name;
       fs::MakeFolderPath(subDest);  // looks before it makes
       CopyTree(subSource, fs::WalkPath::IsLink(entry.attributes), subDest, context, excluded, walk);
-    } else if (context.parallel && (context.mode == Overwrite || context.mode == Skip || context.mode == NewerOnly)) {
-      CopyContext quiet;  // a worker neither asks nor pumps
-      quiet.mode = context.mode;
+    } else if (context.parallel && IsIndependent(context.mode)) {
+      CopyContext quiet{context.mode};  // a worker neither asks nor pumps
       context.parallel->Submit(
           [source = base + entry.name, targetFolder, name = entry.name, quiet, attributes = entry.attributes] {
             CopyOneFile(source, targetFolder, name, quiet, attributes);
           });
-      if (context.keepAlive) context.keepAlive();
+      if (context.observer) context.observer->KeepAlive();
     } else {
       CopyOneFile(base + entry.name, targetFolder, entry.name, context, entry.attributes);
     }
@@ -68,7 +67,7 @@ bool CopyTree(const std::wstring& sourceFolder, bool viaLink, const std::wstring
   return true;
 }
 
-void Empty(const std::wstring& folder, const EmptyRules& rules) {
+void Empty(const std::wstring& folder, const EmptyRules& rules, const CopyObserver& observer) {
   const std::wstring base = WithBackslash(folder);
   for (const fs::Entry& entry : fs::ListEntries(base + L"*.*", fs::kMaskAll)) {
     const std::wstring full = base + entry.name;
@@ -77,14 +76,14 @@ void Empty(const std::wstring& folder, const EmptyRules& rules) {
       case EmptyingAction::KeepLink:
         break;
       case EmptyingAction::Descend:
-        if (!rules.spared.Contains(full)) Empty(full, rules);
+        if (!rules.spared.Contains(full)) Empty(full, rules, observer);
         break;
       case EmptyingAction::Remove:
         if (rules.spared.Contains(full)) break;  // a source of the running copy
         if (entry.attributes & FILE_ATTRIBUTE_READONLY)
           fs::SetAttributes(full, entry.attributes & ~DWORD(FILE_ATTRIBUTE_READONLY));
         fs::RemoveFile(full);
-        if (rules.keepAlive) rules.keepAlive();
+        observer.KeepAlive();
         break;
     }
   }
@@ -94,7 +93,7 @@ void Empty(const std::wstring& folder, const EmptyRules& rules) {
 }  // namespace
 
 EmptyingAction EmptyingActionFor(const std::wstring& name, DWORD attributes) {
-  std::wstring trimmed = fs::TrimBlank(name);
+  std::wstring trimmed = text::TrimBlank(name);
   if (trimmed == L"." || trimmed == L"..") return EmptyingAction::Skip;
   if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return EmptyingAction::Remove;  // whatever its other bits
   // A link stays, and nothing it points to is touched.
@@ -116,22 +115,27 @@ std::wstring FreeNumberedName(const std::wstring& targetFolder, const std::wstri
 void CopyOneFile(const std::wstring& source, const std::wstring& targetFolder, const std::wstring& name,
                  const CopyContext& context, DWORD sourceAttributes) {
   const std::wstring target = targetFolder + name;
+  static const fs::KeepAlive kNone;
+  const fs::KeepAlive& keepAlive = context.observer ? context.observer->keepAlive : kNone;
+  auto copy = [&](const std::wstring& to, bool failIfExists) {
+    fs::CopyOneFileRaw(source, to, failIfExists, sourceAttributes, keepAlive);
+  };
   switch (context.mode) {
-    case Overwrite:
-      fs::CopyOneFileRaw(source, target, false, sourceAttributes);
+    case SameFileMode::Overwrite:
+      copy(target, false);
       break;
-    case Skip:
-      fs::CopyOneFileRaw(source, target, true, sourceAttributes);
+    case SameFileMode::Skip:
+      copy(target, true);
       break;
-    case Ask: {
-      bool replace = !fs::IsFile(target) || context.askOverwrite(target);
-      fs::CopyOneFileRaw(source, target, !replace, sourceAttributes);
+    case SameFileMode::Ask: {
+      bool replace = !fs::IsFile(target) || (context.observer && context.observer->AskOverwrite(target));
+      copy(target, !replace);
       break;
     }
-    case AutoNumber:
-      fs::CopyOneFileRaw(source, targetFolder + FreeNumberedName(targetFolder, name), false, sourceAttributes);
+    case SameFileMode::AutoNumber:
+      copy(targetFolder + FreeNumberedName(targetFolder, name), false);
       break;
-    case NewerOnly: {
+    case SameFileMode::NewerOnly: {
       auto sourceTime = WriteTimeOf(source), targetTime = WriteTimeOf(target);
       bool keep;
       if (!targetTime)
@@ -140,11 +144,11 @@ void CopyOneFile(const std::wstring& source, const std::wstring& targetFolder, c
         keep = true;
       else
         keep = fs::CompareTimes(*sourceTime, *targetTime) < 0;
-      fs::CopyOneFileRaw(source, target, keep, sourceAttributes);
+      copy(target, keep);
       break;
     }
   }
-  if (context.keepAlive) context.keepAlive();
+  if (keepAlive) keepAlive();
 }
 
 bool CopyFolderTree(const std::wstring& sourceFolder, const std::wstring& destFolder, const CopyContext& context,
@@ -164,9 +168,11 @@ EmptyRules MakeEmptyRules(const std::vector<std::wstring>& dests, const std::vec
   return rules;
 }
 
-void EmptyFolder(const std::wstring& folder, const EmptyRules& rules) { Empty(folder, rules); }
+void EmptyFolder(const std::wstring& folder, const EmptyRules& rules, const CopyObserver& observer) {
+  Empty(folder, rules, observer);
+}
 
-int ProgressPosition(int sourceCount, int destCount, int j, int i) {
+int ProgressPosition(size_t sourceCount, size_t destCount, size_t j, size_t i) {
   uint64_t total = uint64_t(destCount) * uint64_t(sourceCount);
   if (total == 0) return 0;
   uint64_t done = uint64_t(sourceCount) * uint64_t(j) + uint64_t(i) + 1;
@@ -174,46 +180,37 @@ int ProgressPosition(int sourceCount, int destCount, int j, int i) {
   return int(position > 100 ? 100 : position);
 }
 
-void RunCopy(CopyRunHost& host) {
+namespace {
+
+// One source entry into one destination: a file by its name, a folder as a
+// whole tree under its own name.
+void CopyEntry(const std::wstring& source, const std::wstring& destEntry, const CopyContext& context,
+               ParallelCopier& parallel) {
+  const std::wstring dest = WithBackslash(destEntry);
+  if (!fs::IsFolder(source)) {
+    CopyOneFile(source, dest, fs::NamePart(source), context);
+    return;
+  }
+  const std::wstring t = WithoutTrailingBackslashes(source);
+  const std::wstring target = dest + t.substr(fs::LastSeparator(L"\\", t));
+  // The copies made before an I/O error stand: the workers finish first.
+  ScopeGuard drain([&] { parallel.Drain(context.observer->keepAlive); });
+  // A folder is never copied onto itself nor into its own output.
+  if (!SamePath(target, source)) CopyFolderTree(source, target, context, target);
+}
+
+}  // namespace
+
+void RunCopy(const CopyJob& job, const CopyObserver& observer) {
   int workers = int(std::thread::hardware_concurrency()) + 1;
   ParallelCopier parallel(workers < 2 ? 2 : (workers > 4 ? 4 : workers));
-  auto keepAlive = [&] { host.KeepAlive(); };
-  const int destCount = host.DestCount();
-  for (int j = 0; j < destCount; ++j) {
-    const std::wstring destEntry = host.DestAt(j);
-    if (host.EmptyFirst()) {
-      std::vector<std::wstring> dests, sources;
-      for (int k = 0, n = host.DestCount(); k < n; ++k) dests.push_back(host.DestAt(k));
-      for (int k = 0, n = host.SourceCount(); k < n; ++k) sources.push_back(host.SourceAt(k));
-      EmptyRules rules = MakeEmptyRules(dests, sources);
-      rules.keepAlive = [&] { host.KeepAlive(); };
-      EmptyFolder(destEntry, rules);
-    }
-    const int sourceCount = host.SourceCount();
-    for (int i = 0; i < sourceCount; ++i) {
-      const std::wstring src = host.SourceAt(i);
-      const std::wstring dest = WithBackslash(host.DestAt(j));
-      CopyContext context;
-      context.mode = host.Mode();
-      context.askOverwrite = [&](const std::wstring& target) { return host.AskOverwrite(target); };
-      context.keepAlive = keepAlive;
-      context.parallel = &parallel;
-      if (fs::IsFolder(src)) {
-        const std::wstring t = WithoutTrailingBackslashes(src);
-        const std::wstring folderName = t.substr(fs::LastSeparator(L"\\", t));
-        const std::wstring target = dest + folderName;
-        // A folder is never copied onto itself nor into its own output.
-        try {
-          if (!SamePath(target, src)) CopyFolderTree(src, target, context, target);
-        } catch (...) {
-          parallel.Drain(keepAlive);  // the copies before the error stand
-          throw;
-        }
-        parallel.Drain(keepAlive);
-      } else {
-        CopyOneFile(src, dest, fs::NamePart(src), context);
-      }
-      host.SetProgress(ProgressPosition(host.SourceCount(), host.DestCount(), j, i));
+  const CopyContext context{job.mode, &observer, &parallel};
+  const EmptyRules rules = MakeEmptyRules(job.dests, job.sources);
+  for (size_t j = 0; j < job.dests.size(); ++j) {
+    if (job.emptyFirst) EmptyFolder(job.dests[j], rules, observer);
+    for (size_t i = 0; i < job.sources.size(); ++i) {
+      CopyEntry(job.sources[i], job.dests[j], context, parallel);
+      observer.Progress(ProgressPosition(job.sources.size(), job.dests.size(), j, i));
     }
   }
 }

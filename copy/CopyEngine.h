@@ -1,7 +1,6 @@
 // The copy engine: same-name policies, the folder tree copy, emptying of
-// destination folders and the copy run. Plain code: the window hands it
-// its lists and options through CopyRunHost and gets questions and
-// progress back the same way.
+// destination folders and the copy run. Plain code: the window hands it a
+// job and an observer, and gets questions and progress back through it.
 #pragma once
 #include <windows.h>
 
@@ -9,22 +8,34 @@
 #include <string>
 #include <vector>
 
-#include "common/UnitPublic.h"
+#include "common/Paths.h"
+#include "copy/SameFileMode.h"
 
 namespace copy {
 
-enum SameFileMode { Overwrite = 1, Skip = 2, Ask = 3, AutoNumber = 4, NewerOnly = 5 };
-
-// What one copy needs from outside: the Ask question and a chance to let
-// the window paint.
 class ParallelCopier;
 
+// What the run tells and asks the outside. Every member may be left empty.
+struct CopyObserver {
+  std::function<bool(const std::wstring& target)> askOverwrite;  // Ask's question; true = Yes
+  std::function<void(int position)> progress;                     // after each source entry, 0..100
+  std::function<void()> keepAlive;                                 // often, on the run's own thread
+
+  bool AskOverwrite(const std::wstring& target) const { return askOverwrite && askOverwrite(target); }
+  void Progress(int position) const {
+    if (progress) progress(position);
+  }
+  void KeepAlive() const {
+    if (keepAlive) keepAlive();
+  }
+};
+
+// What one copy needs: its policy, the observer (none on worker threads:
+// they neither ask nor pump), and workers for independent policies.
 struct CopyContext {
-  int mode = AutoNumber;
-  // When set, files of independent policies are copied on its workers.
+  SameFileMode mode = SameFileMode::AutoNumber;
+  const CopyObserver* observer = nullptr;
   ParallelCopier* parallel = nullptr;
-  std::function<bool(const std::wstring& target)> askOverwrite;  // true = Yes
-  std::function<void()> keepAlive;
 };
 
 // The question asked under Ask.
@@ -47,7 +58,6 @@ bool CopyFolderTree(const std::wstring& sourceFolder, const std::wstring& destFo
 struct EmptyRules {
   ListIndex listedDests;  // destination entries, each with a trailing "\"
   ListIndex spared;       // paths (no trailing "\") kept with all below them
-  std::function<void()> keepAlive;
 };
 enum class EmptyingAction { Skip, Descend, Remove, KeepLink };
 // What emptying does with one listed entry.
@@ -55,29 +65,24 @@ EmptyingAction EmptyingActionFor(const std::wstring& name, DWORD attributes);
 EmptyRules MakeEmptyRules(const std::vector<std::wstring>& dests, const std::vector<std::wstring>& spared = {});
 // Removes everything below folder, depth first, except listed destination
 // folders, spared paths and what links point to.
-void EmptyFolder(const std::wstring& folder, const EmptyRules& rules);
+void EmptyFolder(const std::wstring& folder, const EmptyRules& rules, const CopyObserver& observer = {});
 
 // Same path, letter case and trailing backslashes ignored.
 bool SamePath(const std::wstring& a, const std::wstring& b);
 
-class CopyRunHost {
- public:
-  virtual ~CopyRunHost() = default;
-  virtual int SourceCount() = 0;
-  virtual std::wstring SourceAt(int i) = 0;
-  virtual int DestCount() = 0;
-  virtual std::wstring DestAt(int j) = 0;
-  virtual bool EmptyFirst() = 0;  // CheckBox1, read afresh for each destination
-  virtual int Mode() = 0;         // read afresh for each source entry
-  virtual bool AskOverwrite(const std::wstring& target) = 0;
-  virtual void SetProgress(int position) = 0;
-  virtual void KeepAlive() = 0;
+// A copy run's lists and options, taken when it starts. The main window
+// takes no input while the run goes on, so this snapshot holds exactly
+// what reading the window afresh at every step would read.
+struct CopyJob {
+  std::vector<std::wstring> sources, dests;
+  SameFileMode mode = SameFileMode::AutoNumber;
+  bool emptyFirst = false;
 };
 
 // Destinations outer, sources inner; emptying each destination just before
-// its turn. Throws AppError on an I/O error (the bar stays where it was).
-void RunCopy(CopyRunHost& host);
+// its turn. Throws AppError on an I/O error (progress stays where it was).
+void RunCopy(const CopyJob& job, const CopyObserver& observer);
 // (sourceCount * j + i + 1) * 100 / (destCount * sourceCount), 64-bit, 0 for no entries.
-int ProgressPosition(int sourceCount, int destCount, int j, int i);
+int ProgressPosition(size_t sourceCount, size_t destCount, size_t j, size_t i);
 
 }  // namespace copy

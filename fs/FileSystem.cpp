@@ -1,14 +1,13 @@
 #include "fs/FileSystem.h"
 
+#include <algorithm>
 #include <cwchar>
-
-#include "common/AppError.h"
 
 namespace fs {
 namespace {
 
-void (*g_heartbeat)() = nullptr;
-DWORD g_heartbeatThread = 0;  // only that thread may pump its windows
+// CreateDirectoryW's classic limit, the shortest of the system's limits.
+constexpr size_t kClassicLimit = 248;
 
 // Closes a find handle exactly once.
 class FindHandle {
@@ -38,7 +37,7 @@ std::wstring ParentPart(const std::wstring& path) {
 std::vector<Entry> ListEntries(const std::wstring& pattern, DWORD mask) {
   std::vector<Entry> result;
   WIN32_FIND_DATAW data;
-  FindHandle find(FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &data, FindExSearchNameMatch, nullptr,
+  FindHandle find(FindFirstFileExW(SystemPath(pattern).c_str(), FindExInfoBasic, &data, FindExSearchNameMatch, nullptr,
                                    FIND_FIRST_EX_LARGE_FETCH));
   if (!find.valid()) return result;
   const DWORD excluded = ~mask & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | 0x08 | FILE_ATTRIBUTE_DIRECTORY);
@@ -49,17 +48,19 @@ std::vector<Entry> ListEntries(const std::wstring& pattern, DWORD mask) {
   return result;
 }
 
+DWORD AttributesOf(const std::wstring& path) { return GetFileAttributesW(SystemPath(path).c_str()); }
+
 bool IsFolder(const std::wstring& path) {
-  DWORD attributes = GetFileAttributesW(path.c_str());
+  DWORD attributes = AttributesOf(path);
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool Exists(const std::wstring& path) { return AttributesOf(path) != INVALID_FILE_ATTRIBUTES; }
 
 bool IsFile(const std::wstring& path) {
   if (path.empty()) return false;
   WIN32_FIND_DATAW data;
-  FindHandle find(FindFirstFileExW(path.c_str(), FindExInfoBasic, &data, FindExSearchNameMatch, nullptr, 0));
+  FindHandle find(FindFirstFileExW(SystemPath(path).c_str(), FindExInfoBasic, &data, FindExSearchNameMatch, nullptr, 0));
   if (!find.valid()) return false;
   do {
     if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) return true;
@@ -68,11 +69,28 @@ bool IsFile(const std::wstring& path) {
 }
 
 bool MakeFolderPath(const std::wstring& path) {
-  if (path.empty()) throw AppError(L"Unable to create directory");
+  if (path.empty()) {
+    SetLastError(ERROR_PATH_NOT_FOUND);
+    return false;
+  }
   std::wstring dir = path;
   if (dir.back() == L'\\') dir.pop_back();
   if (dir.size() < 3 || IsFolder(dir) || ParentPart(dir) == dir) return true;
-  return MakeFolderPath(ParentPart(dir)) && CreateDirectoryW(dir.c_str(), nullptr);
+  return MakeFolderPath(ParentPart(dir)) && CreateDirectoryW(SystemPath(dir).c_str(), nullptr);
+}
+
+bool CanEnterFolder(const std::wstring& folder) {
+  DWORD attributes = AttributesOf(folder);
+  if (attributes == INVALID_FILE_ATTRIBUTES) return false;
+  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    SetLastError(ERROR_DIRECTORY);
+    return false;
+  }
+  // What entering a folder asks of it: the right to list it.
+  FileHandle handle(CreateFileW(SystemPath(folder).c_str(), FILE_LIST_DIRECTORY | SYNCHRONIZE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  return handle.valid();
 }
 
 std::wstring NamePart(const std::wstring& path) { return path.substr(LastSeparator(L"\\:", path)); }
@@ -89,6 +107,24 @@ size_t LastSeparator(const std::wstring& set, const std::wstring& text) {
   return 0;
 }
 
+std::wstring FullPath(const std::wstring& path) {
+  if (path.empty()) return path;
+  DWORD size = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+  if (size == 0) return path;
+  std::wstring full(size, L'\0');
+  DWORD length = GetFullPathNameW(path.c_str(), size, full.data(), nullptr);
+  if (length == 0 || length >= size) return path;
+  full.resize(length);
+  return full;
+}
+
+std::wstring SystemPath(const std::wstring& path) {
+  if (path.size() < kClassicLimit || path.rfind(L"\\\\?\\", 0) == 0 || path.rfind(L"\\\\.\\", 0) == 0) return path;
+  std::wstring full = FullPath(path);
+  if (full.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + full.substr(2);
+  return L"\\\\?\\" + full;
+}
+
 FileHandle& FileHandle::operator=(FileHandle&& o) noexcept {
   if (this != &o) {
     if (valid()) CloseHandle(h_);
@@ -103,8 +139,8 @@ FileHandle::~FileHandle() {
 }
 
 FileHandle OpenForTimes(const std::wstring& path) {
-  return FileHandle(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
+  return FileHandle(CreateFileW(SystemPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
 std::optional<uint64_t> LastWriteTime(const FileHandle& file) {
@@ -117,15 +153,18 @@ int CompareTimes(uint64_t a, uint64_t b) { return a < b ? -1 : (a > b ? 1 : 0); 
 
 namespace {
 DWORD CALLBACK CopyProgress(LARGE_INTEGER, LARGE_INTEGER, LARGE_INTEGER, LARGE_INTEGER, DWORD, DWORD, HANDLE, HANDLE,
-                            LPVOID) {
-  if (g_heartbeat && GetCurrentThreadId() == g_heartbeatThread) g_heartbeat();
+                            LPVOID keepAlive) {
+  (*static_cast<const KeepAlive*>(keepAlive))();
   return PROGRESS_CONTINUE;
 }
 }  // namespace
 
-bool CopyOneFileRaw(const std::wstring& source, const std::wstring& target, bool failIfExists, DWORD sourceAttributes) {
+bool CopyOneFileRaw(const std::wstring& source, const std::wstring& target, bool failIfExists, DWORD sourceAttributes,
+                    const KeepAlive& keepAlive) {
+  const std::wstring from = SystemPath(source), to = SystemPath(target);
   auto copyFile = [&](DWORD flags) {
-    return CopyFileExW(source.c_str(), target.c_str(), g_heartbeat ? CopyProgress : nullptr, nullptr, nullptr, flags);
+    return CopyFileExW(from.c_str(), to.c_str(), keepAlive ? CopyProgress : nullptr,
+                       const_cast<KeepAlive*>(&keepAlive), nullptr, flags);
   };
   // Most targets do not exist yet: try that first, so no extra look-up is paid.
   bool copied = copyFile(COPY_FILE_FAIL_IF_EXISTS);
@@ -133,7 +172,7 @@ bool CopyOneFileRaw(const std::wstring& source, const std::wstring& target, bool
     DWORD error = GetLastError();
     if (failIfExists || (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)) return false;
     // CopyFileW under Wine replaces such targets; Windows refuses them.
-    DWORD existing = GetFileAttributesW(target.c_str());
+    DWORD existing = GetFileAttributesW(to.c_str());
     if (existing != INVALID_FILE_ATTRIBUTES && !(existing & FILE_ATTRIBUTE_DIRECTORY) &&
         (existing & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN))) {
       SetLastError(ERROR_ACCESS_DENIED);
@@ -142,17 +181,17 @@ bool CopyOneFileRaw(const std::wstring& source, const std::wstring& target, bool
     if (!copyFile(0)) return false;
   }
   // The copy takes over the source's attributes; Wine's CopyFileW drops them.
-  if (sourceAttributes == INVALID_FILE_ATTRIBUTES) sourceAttributes = GetFileAttributesW(source.c_str());
+  if (sourceAttributes == INVALID_FILE_ATTRIBUTES) sourceAttributes = GetFileAttributesW(from.c_str());
   const DWORD kept = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
   if (sourceAttributes != INVALID_FILE_ATTRIBUTES && (sourceAttributes & kept) &&
-      (GetFileAttributesW(target.c_str()) & kept) != (sourceAttributes & kept))
-    SetFileAttributesW(target.c_str(), sourceAttributes);
+      (GetFileAttributesW(to.c_str()) & kept) != (sourceAttributes & kept))
+    SetFileAttributesW(to.c_str(), sourceAttributes);
   return true;
 }
 
-bool SetAttributes(const std::wstring& path, DWORD bits) { return SetFileAttributesW(path.c_str(), bits); }
-bool RemoveFile(const std::wstring& path) { return DeleteFileW(path.c_str()); }
-bool RemoveEmptyFolder(const std::wstring& path) { return RemoveDirectoryW(path.c_str()); }
+bool SetAttributes(const std::wstring& path, DWORD bits) { return SetFileAttributesW(SystemPath(path).c_str(), bits); }
+bool RemoveFile(const std::wstring& path) { return DeleteFileW(SystemPath(path).c_str()); }
+bool RemoveEmptyFolder(const std::wstring& path) { return RemoveDirectoryW(SystemPath(path).c_str()); }
 
 std::wstring CurrentFolder() {
   DWORD size = GetCurrentDirectoryW(0, nullptr);
@@ -164,32 +203,25 @@ std::wstring CurrentFolder() {
 
 std::wstring IoErrorText(DWORD code) {
   switch (code) {
-    case 2:
+    case ERROR_FILE_NOT_FOUND:
       return L"File not found";
-    case 3:
+    case ERROR_PATH_NOT_FOUND:
       return L"Invalid filename";
-    case 4:
+    case ERROR_TOO_MANY_OPEN_FILES:
       return L"Too many open files";
-    case 5:
+    case ERROR_ACCESS_DENIED:
       return L"File access denied";
-    case 100:
+    case ERROR_HANDLE_EOF:
       return L"Read beyond end of file";
-    case 101:
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
       return L"Disk full";
-    case 106:
-      return L"Invalid numeric input";
   }
   return L"I/O error " + std::to_wstring(code);
 }
 
-CurrentFolderKept::~CurrentFolderKept() { SetCurrentDirectoryW(saved_.c_str()); }
-
-void ChangeFolder(const std::wstring& path) {
-  if (!SetCurrentDirectoryW(path.c_str())) throw AppError(IoErrorText(GetLastError()));
-}
-
 std::optional<FolderId> IdentifyFolder(const std::wstring& path) {
-  FileHandle folder(CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+  FileHandle folder(CreateFileW(SystemPath(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   BY_HANDLE_FILE_INFORMATION info;
   if (!folder.valid() || !GetFileInformationByHandle(folder.get(), &info)) return std::nullopt;
@@ -215,13 +247,30 @@ bool WalkPath::Enter(const std::wstring& folder, bool viaLink) {
   return true;
 }
 
-std::optional<std::string> ReadWholeFileDenyWriters(const std::wstring& path, DWORD* error) {
-  FileHandle file(
-      CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file.valid()) {
-    *error = GetLastError();
-    return std::nullopt;
+namespace {
+void Walk(const std::wstring& folder, bool viaLink, DWORD mask, int levelsLeft, const FolderVisitor& visit,
+          WalkPath& path) {
+  if (!path.Enter(folder, viaLink)) return;
+  std::vector<Entry> entries;
+  if (levelsLeft != 0) entries = ListEntries(folder + L"*.*", mask);
+  visit(folder, entries);
+  for (const Entry& entry : entries) {
+    if (!(entry.attributes & FILE_ATTRIBUTE_DIRECTORY) || entry.name == L"." || entry.name == L"..") continue;
+    Walk(folder + entry.name + L"\\", WalkPath::IsLink(entry.attributes), mask, levelsLeft - 1, visit, path);
   }
+  path.Leave();
+}
+}  // namespace
+
+void WalkFolders(const std::wstring& root, DWORD mask, int maxLevels, const FolderVisitor& visit) {
+  WalkPath path;
+  Walk(root, false, mask, maxLevels < 0 ? -1 : maxLevels, visit, path);
+}
+
+std::optional<std::string> ReadWholeFileDenyWriters(const std::wstring& path) {
+  FileHandle file(CreateFileW(SystemPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.valid()) return std::nullopt;
   std::string bytes;
   char buffer[65536];
   DWORD got = 0;
@@ -229,17 +278,21 @@ std::optional<std::string> ReadWholeFileDenyWriters(const std::wstring& path, DW
   return bytes;
 }
 
-bool WriteWholeFile(const std::wstring& path, const std::string& bytes, DWORD* error, bool* created) {
-  FileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-  *created = file.valid();
-  if (!file.valid()) {
-    *error = GetLastError();
-    return false;
-  }
-  DWORD written = 0;
-  if (!WriteFile(file.get(), bytes.data(), DWORD(bytes.size()), &written, nullptr) || written != bytes.size()) {
-    *error = GetLastError();
-    return false;
+FileHandle CreateForWriting(const std::wstring& path) {
+  return FileHandle(CreateFileW(SystemPath(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+bool WriteAll(const FileHandle& file, const std::string& bytes) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    DWORD chunk = DWORD(std::min<size_t>(bytes.size() - done, 1u << 30)), written = 0;
+    if (!WriteFile(file.get(), bytes.data() + done, chunk, &written, nullptr)) return false;
+    if (written == 0) {
+      SetLastError(ERROR_WRITE_FAULT);
+      return false;
+    }
+    done += written;
   }
   return true;
 }
@@ -255,28 +308,20 @@ std::wstring SystemErrorText(DWORD code) {
   return result;
 }
 
-std::string Upper(std::string text) {
-  for (char& c : text)
-    if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
-  return text;
+std::optional<std::wstring> ReadProfileString(const std::wstring& file, const wchar_t* section, const wchar_t* key) {
+  if (file.empty()) return std::nullopt;
+  // A sentinel default tells a missing key from an empty value.
+  std::wstring value(2048, L'\0');
+  DWORD n = GetPrivateProfileStringW(section, key, L"\x01", value.data(), DWORD(value.size()), file.c_str());
+  value.resize(n);
+  if (value == L"\x01") return std::nullopt;
+  return value;
 }
 
-size_t Find(const std::string& sub, const std::string& text) {
-  if (sub.empty() || text.empty()) return 0;
-  size_t pos = text.find(sub);
-  return pos == std::string::npos ? 0 : pos + 1;
-}
-
-std::wstring TrimBlank(const std::wstring& text) {
-  size_t first = 0, last = text.size();
-  while (first < last && text[first] <= 32) ++first;
-  while (last > first && text[last - 1] <= 32) --last;
-  return text.substr(first, last - first);
-}
-
-void SetCopyHeartbeat(void (*beat)()) {
-  g_heartbeat = beat;
-  g_heartbeatThread = GetCurrentThreadId();
+bool WriteProfileString(const std::wstring& file, const wchar_t* section, const wchar_t* key, const wchar_t* value) {
+  if (!WritePrivateProfileStringW(section, key, value, file.c_str())) return false;
+  WritePrivateProfileStringW(nullptr, nullptr, nullptr, file.c_str());  // flush the cached file
+  return true;
 }
 
 }  // namespace fs

@@ -1,10 +1,16 @@
 // The file system layer: the only code that calls file APIs.
-// Paths are UTF-16 and never normalised; case, doubled and trailing
-// backslashes pass through unchanged.
+// Paths are UTF-16 and reach the system as given (case, doubled and trailing
+// backslashes pass through), except that a path too long for the system's
+// classic limit is handed over in its \\?\ form.
+//
+// One error convention: a function that can fail returns bool or
+// std::optional and leaves the system error code in GetLastError(). Only
+// command code turns a failure into an AppError.
 #pragma once
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -31,13 +37,24 @@ bool Exists(const std::wstring& path);
 // True when a search for the path (wildcards allowed in the last component)
 // finds an entry that is not a folder, whatever its time stamp.
 bool IsFile(const std::wstring& path);
-// Creates the folder and its missing parents; throws AppError for "".
+// Creates the folder and its missing parents; false when one could not be
+// made (an empty path included).
 bool MakeFolderPath(const std::wstring& path);
+// True when the folder exists and may be entered (listed); otherwise the
+// code tells why: 2 or 3 when missing, 267 for a file, 5 when refused.
+bool CanEnterFolder(const std::wstring& folder);
 
 std::wstring NamePart(const std::wstring& path);
 std::wstring ExtensionPart(const std::wstring& path);
 // 1-based position of the last character of text that is in set, or 0.
 size_t LastSeparator(const std::wstring& set, const std::wstring& text);
+
+// The absolute path the system makes of a path ("." and ".." resolved,
+// forward slashes turned, trailing dots and spaces of a name dropped).
+std::wstring FullPath(const std::wstring& path);
+// The form handed to the system: the path itself while it is short enough
+// for every Windows, else \\?\C:\... or \\?\UNC\server\share\... of its full path.
+std::wstring SystemPath(const std::wstring& path);
 
 // Owns a kernel handle; closes it exactly once.
 class FileHandle {
@@ -62,30 +79,23 @@ std::optional<uint64_t> LastWriteTime(const FileHandle& file);
 // -1 when a is earlier, 0 when equal, 1 when later (unsigned 64-bit ticks).
 int CompareTimes(uint64_t a, uint64_t b);
 
+// Called now and then during a long single-file copy, on the copying thread.
+using KeepAlive = std::function<void()>;
+
 // CopyFileW with the Windows rule, enforced here because Wine lacks it:
 // an existing read-only or hidden target is refused (access denied).
 // sourceAttributes, when known from a listing, saves a look-up.
 bool CopyOneFileRaw(const std::wstring& source, const std::wstring& target, bool failIfExists,
-                    DWORD sourceAttributes = INVALID_FILE_ATTRIBUTES);
+                    DWORD sourceAttributes = INVALID_FILE_ATTRIBUTES, const KeepAlive& keepAlive = nullptr);
 bool SetAttributes(const std::wstring& path, DWORD bits);
 bool RemoveFile(const std::wstring& path);
 bool RemoveEmptyFolder(const std::wstring& path);
 
 std::wstring CurrentFolder();
-// Puts the current folder back, at full length, on every way out.
-class CurrentFolderKept {
- public:
-  CurrentFolderKept() : saved_(CurrentFolder()) {}
-  ~CurrentFolderKept();
-  CurrentFolderKept(const CurrentFolderKept&) = delete;
-  CurrentFolderKept& operator=(const CurrentFolderKept&) = delete;
-
- private:
-  std::wstring saved_;
-};
-// Throws AppError with the text for the system error code.
-void ChangeFolder(const std::wstring& path);
+// The error text for a system error code, as the error box shows it.
 std::wstring IoErrorText(DWORD code);
+// The system's own description of an error code, without line breaks at the end.
+std::wstring SystemErrorText(DWORD code);
 
 // Identity of a folder (volume serial and file index), for walks that must
 // not run in a circle through links. Empty when it cannot be read.
@@ -115,19 +125,23 @@ class WalkPath {
   std::vector<Level> path_;
 };
 
+// Pre-order walk: the root (ending with "\"), then each subfolder's whole
+// tree in listing order, down to maxLevels below the root (negative: no
+// limit). The visitor sees each folder with its listing under mask; a folder
+// at the last level is not listed (empty entries). Never runs in a circle
+// through links; one listing is open at a time.
+using FolderVisitor = std::function<void(const std::wstring& folder, const std::vector<Entry>& entries)>;
+void WalkFolders(const std::wstring& root, DWORD mask, int maxLevels, const FolderVisitor& visit);
+
 // Whole-file helpers used by the list files.
-std::optional<std::string> ReadWholeFileDenyWriters(const std::wstring& path, DWORD* error);
-// Creates or truncates the file; *created tells whether the create step succeeded.
-bool WriteWholeFile(const std::wstring& path, const std::string& bytes, DWORD* error, bool* created);
-std::wstring SystemErrorText(DWORD code);
+std::optional<std::string> ReadWholeFileDenyWriters(const std::wstring& path);
+// Creates or truncates a file for writing (invalid handle on failure).
+FileHandle CreateForWriting(const std::wstring& path);
+bool WriteAll(const FileHandle& file, const std::string& bytes);
 
-// Byte-wise helpers over GBK text (keyword matching).
-std::string Upper(std::string text);                           // only a..z change
-size_t Find(const std::string& sub, const std::string& text);  // 1-based, 0 = none
-std::wstring TrimBlank(const std::wstring& text);              // strips chars <= 32 at both ends
-
-// Called during long single-file copies on the calling thread (not on
-// copy workers) so the window can keep painting.
-void SetCopyHeartbeat(void (*beat)());
+// Profile (.ini) files: empty when the file, section or key is missing.
+std::optional<std::wstring> ReadProfileString(const std::wstring& file, const wchar_t* section, const wchar_t* key);
+// Writes the value (or deletes the key when value is null) and flushes the file.
+bool WriteProfileString(const std::wstring& file, const wchar_t* section, const wchar_t* key, const wchar_t* value);
 
 }  // namespace fs

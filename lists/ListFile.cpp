@@ -1,6 +1,7 @@
 #include "lists/ListFile.h"
 
 #include "common/AppError.h"
+#include "common/Paths.h"
 #include "common/Text.h"
 #include "fs/FileSystem.h"
 
@@ -43,16 +44,21 @@ std::vector<std::wstring> DecodeListFile(const std::string& bytes) {
 }
 
 void WriteListFile(const std::vector<std::wstring>& entries, const std::wstring& fileName) {
-  DWORD error = 0;
-  bool created = false;
-  if (fs::WriteWholeFile(fileName, EncodeListFile(entries), &error, &created)) return;
-  if (!created) throw AppError(L"Cannot create file \"" + fileName + L"\". " + fs::SystemErrorText(error));
-  throw AppError(L"Cannot write file \"" + fileName + L"\". " + fs::SystemErrorText(error));
+  const std::string bytes = EncodeListFile(entries);
+  fs::FileHandle file = fs::CreateForWriting(fileName);
+  if (!file.valid()) throw AppError(L"Cannot create file \"" + fileName + L"\". " + fs::SystemErrorText(GetLastError()));
+  if (!fs::WriteAll(file, bytes))
+    throw AppError(L"Cannot write file \"" + fileName + L"\". " + fs::SystemErrorText(GetLastError()));
 }
 
 std::vector<std::wstring> ReadListFile(const std::wstring& fileName) {
-  DWORD error = 0;
-  auto bytes = fs::ReadWholeFileDenyWriters(fileName, &error);
-  if (!bytes) throw AppError(L"Cannot open file \"" + fileName + L"\". " + fs::SystemErrorText(error));
+  auto bytes = fs::ReadWholeFileDenyWriters(fileName);
+  if (!bytes) throw AppError(L"Cannot open file \"" + fileName + L"\". " + fs::SystemErrorText(GetLastError()));
   return DecodeListFile(*bytes);
 }
+
+bool NamesImportableSource(const std::wstring& line) {
+  return IsAbsolutePath(line) && (fs::IsFile(line) || fs::IsFolder(line));
+}
+
+bool NamesImportableDest(const std::wstring& line) { return IsAbsolutePath(line) && fs::IsFolder(line); }

@@ -11,3 +11,8 @@ std::vector<std::wstring> DecodeListFile(const std::string& bytes);
 // Both throw AppError ("Cannot create file ..." / "Cannot open file ...").
 void WriteListFile(const std::vector<std::wstring>& entries, const std::wstring& fileName);
 std::vector<std::wstring> ReadListFile(const std::wstring& fileName);
+
+// An imported line becomes an entry only as an absolute path to what exists:
+// a file or folder for the source list, a folder for the destination list.
+bool NamesImportableSource(const std::wstring& line);
+bool NamesImportableDest(const std::wstring& line);

@@ -42,12 +42,11 @@ int CALLBACK CompareNodes(LPARAM a, LPARAM b, LPARAM context) {
 
 ShellTree::~ShellTree() {
   if (tree_ && IsWindow(tree_)) DeleteAll();
-  if (desktop_) desktop_->Release();
 }
 
 void ShellTree::Attach(HWND tree) {
   tree_ = tree;
-  SHGetDesktopFolder(&desktop_);
+  SHGetDesktopFolder(desktop_.Put());
   SHFILEINFOW info = {};
   auto images = reinterpret_cast<HIMAGELIST>(
       SHGetFileInfoW(L"C:\\", 0, &info, sizeof info, SHGFI_SYSICONINDEX | SHGFI_SMALLICON));
@@ -64,12 +63,11 @@ HTREEITEM ShellTree::InsertNode(HTREEITEM parent, PIDLIST_ABSOLUTE pidl) {
   std::wstring name = ParsingName(pidl, SHGDN_NORMAL);
   SFGAOF attributes = SFGAO_HASSUBFOLDER;
   PCUITEMID_CHILD last = nullptr;
-  IShellFolder* parentFolder = nullptr;
+  ComPtr<IShellFolder> parentFolder;
   if (ILIsEmpty(pidl)) {
     attributes = SFGAO_HASSUBFOLDER;
-  } else if (SUCCEEDED(SHBindToParent(pidl, IID_IShellFolder, reinterpret_cast<void**>(&parentFolder), &last))) {
+  } else if (SUCCEEDED(SHBindToParent(pidl, IID_IShellFolder, parentFolder.PutVoid(), &last))) {
     parentFolder->GetAttributesOf(1, &last, &attributes);
-    parentFolder->Release();
   }
   TVINSERTSTRUCTW insert = {};
   insert.hParent = parent;
@@ -87,27 +85,24 @@ void ShellTree::LoadChildren(HTREEITEM item) {
   Node* node = NodeOf(tree_, item);
   if (!node || node->loaded) return;
   node->loaded = true;
-  IShellFolder* folder = nullptr;
+  ComPtr<IShellFolder> folder;
   if (ILIsEmpty(node->pidl)) {
     folder = desktop_;
-    folder->AddRef();
-  } else if (FAILED(desktop_->BindToObject(node->pidl, nullptr, IID_IShellFolder, reinterpret_cast<void**>(&folder)))) {
+  } else if (FAILED(desktop_->BindToObject(node->pidl, nullptr, IID_IShellFolder, folder.PutVoid()))) {
     return;
   }
-  IEnumIDList* items = nullptr;
+  ComPtr<IEnumIDList> items;
   // Folders only; without SHCONTF_INCLUDEHIDDEN hidden folders stay out.
-  if (folder->EnumObjects(GetAncestor(tree_, GA_ROOT), SHCONTF_FOLDERS, &items) == S_OK && items) {
+  if (folder->EnumObjects(GetAncestor(tree_, GA_ROOT), SHCONTF_FOLDERS, items.Put()) == S_OK && items) {
     PITEMID_CHILD child = nullptr;
     while (items->Next(1, &child, nullptr) == S_OK) {
       InsertNode(item, ILCombine(node->pidl, child));
       CoTaskMemFree(child);
     }
-    items->Release();
   }
-  SortContext context{folder};
+  SortContext context{folder.get()};
   TVSORTCB sort = {item, CompareNodes, reinterpret_cast<LPARAM>(&context)};
   TreeView_SortChildrenCB(tree_, &sort, FALSE);
-  folder->Release();
   if (!TreeView_GetChild(tree_, item)) {
     TVITEMW tv = {TVIF_CHILDREN};
     tv.hItem = item;

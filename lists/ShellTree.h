@@ -7,6 +7,8 @@
 
 #include <string>
 
+#include "common/Raii.h"
+
 class ShellTree {
  public:
   ShellTree() = default;
@@ -36,6 +38,6 @@ class ShellTree {
   std::wstring ParsingName(PCIDLIST_ABSOLUTE pidl, SHGDNF flags) const;
 
   HWND tree_ = nullptr;
-  IShellFolder* desktop_ = nullptr;
+  ComPtr<IShellFolder> desktop_;
   bool built_ = false;
 };

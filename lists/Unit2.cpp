@@ -2,23 +2,31 @@
 
 #include <commctrl.h>
 
-TForm2* Form2 = nullptr;
+#include "common/AppError.h"
+#include "common/Paths.h"
+#include "common/Raii.h"
+#include "common/Text.h"
+#include "fs/FileSystem.h"
 
 namespace {
 
-std::vector<ControlDef> ChooserControls() {
+std::vector<ControlDef> ChooserControls(TForm2& form) {
   const DWORD check = WS_VISIBLE | WS_TABSTOP | BS_CHECKBOX;
+  auto on = [&form](void (TForm2::*handler)()) { return [&form, handler] { (form.*handler)(); }; };
   return {
       {L"ShellTreeView1", WC_TREEVIEWW, L"",
        WS_VISIBLE | WS_TABSTOP | WS_BORDER | TVS_HASBUTTONS | TVS_HASLINES | TVS_SHOWSELALWAYS, nullptr, 0, 0, 409,
        305},
-      {L"CheckBox1", WC_BUTTONW, L"添加包括选定文件夹下的所有子文件夹", check, nullptr, 8, 313, 320, 17},
-      {L"CheckBox2", WC_BUTTONW, L"添加包括选定文件夹下", check, nullptr, 8, 337, 150, 17},
+      {L"CheckBox1", WC_BUTTONW, L"添加包括选定文件夹下的所有子文件夹", check, nullptr, 8, 313, 320, 17,
+       on(&TForm2::CheckBox1Click)},
+      {L"CheckBox2", WC_BUTTONW, L"添加包括选定文件夹下", check, nullptr, 8, 337, 150, 17, on(&TForm2::CheckBox2Click)},
       {L"ComboBox1", WC_COMBOBOXW, L"", WS_VISIBLE | WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWN | WS_DISABLED, nullptr, 160,
        335, 50, 120},
       {L"Label1", WC_STATICW, L"级子目录", WS_VISIBLE | SS_LEFT, nullptr, 216, 339, 80, 13},
-      {L"BitBtn1", WC_BUTTONW, L"确定", WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, nullptr, 232, 360, 75, 25},
-      {L"BitBtn2", WC_BUTTONW, L"取消", WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, nullptr, 320, 360, 75, 25},
+      {L"BitBtn1", WC_BUTTONW, L"确定", WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, nullptr, 232, 360, 75, 25,
+       on(&TForm2::BitBtn1Click)},
+      {L"BitBtn2", WC_BUTTONW, L"取消", WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, nullptr, 320, 360, 75, 25,
+       on(&TForm2::BitBtn2Click)},
   };
 }
 
@@ -27,31 +35,28 @@ HIMAGELIST Glyph(bool ok) {
   const int size = 16;
   HIMAGELIST list = ImageList_Create(size, size, ILC_COLOR32 | ILC_MASK, 1, 0);
   HDC screen = GetDC(nullptr);
+  ScopeGuard releaseScreen([screen] { ReleaseDC(nullptr, screen); });
   HDC dc = CreateCompatibleDC(screen);
-  HBITMAP bitmap = CreateCompatibleBitmap(screen, size, size);
-  HGDIOBJ old = SelectObject(dc, bitmap);
-  RECT all = {0, 0, size, size};
-  HBRUSH magenta = CreateSolidBrush(RGB(255, 0, 255));
-  FillRect(dc, &all, magenta);
-  DeleteObject(magenta);
-  HPEN pen = CreatePen(PS_SOLID, 2, ok ? RGB(0, 128, 0) : RGB(200, 0, 0));
-  HGDIOBJ oldPen = SelectObject(dc, pen);
-  if (ok) {
-    POINT tick[] = {{3, 8}, {6, 12}, {13, 3}};
-    Polyline(dc, tick, 3);
-  } else {
-    MoveToEx(dc, 4, 4, nullptr);
-    LineTo(dc, 12, 12);
-    MoveToEx(dc, 12, 4, nullptr);
-    LineTo(dc, 4, 12);
+  ScopeGuard deleteDc([dc] { DeleteDC(dc); });
+  GdiObject bitmap(CreateCompatibleBitmap(screen, size, size));
+  {
+    Selected drawOn(dc, bitmap.get());
+    RECT all = {0, 0, size, size};
+    GdiObject magenta(CreateSolidBrush(RGB(255, 0, 255)));
+    FillRect(dc, &all, static_cast<HBRUSH>(magenta.get()));
+    GdiObject pen(CreatePen(PS_SOLID, 2, ok ? RGB(0, 128, 0) : RGB(200, 0, 0)));
+    Selected drawWith(dc, pen.get());
+    if (ok) {
+      POINT tick[] = {{3, 8}, {6, 12}, {13, 3}};
+      Polyline(dc, tick, 3);
+    } else {
+      MoveToEx(dc, 4, 4, nullptr);
+      LineTo(dc, 12, 12);
+      MoveToEx(dc, 12, 4, nullptr);
+      LineTo(dc, 4, 12);
+    }
   }
-  SelectObject(dc, oldPen);
-  DeleteObject(pen);
-  SelectObject(dc, old);
-  ImageList_AddMasked(list, bitmap, RGB(255, 0, 255));
-  DeleteObject(bitmap);
-  DeleteDC(dc);
-  ReleaseDC(nullptr, screen);
+  ImageList_AddMasked(list, static_cast<HBITMAP>(bitmap.get()), RGB(255, 0, 255));
   return list;
 }
 
@@ -62,11 +67,8 @@ void SetGlyph(HWND button, bool ok) {
 
 }  // namespace
 
-TForm2::TForm2() { Form2 = this; }
-
 TForm2::~TForm2() {
   if (hwnd_ && IsWindow(hwnd_)) DestroyWindow(hwnd_);
-  if (Form2 == this) Form2 = nullptr;
 }
 
 void TForm2::Create(HWND owner) {
@@ -74,9 +76,12 @@ void TForm2::Create(HWND owner) {
   RegisterFormClass(instance, L"TForm2", nullptr);
   CreateForm(L"TForm2", L"", WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | WS_CLIPCHILDREN,
              WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT, owner, 409, 391, true);
-  CreateControls(ChooserControls());
+  CreateControls(ChooserControls(*this));
+  checkBox1_.Bind(Control(L"CheckBox1"));
+  checkBox2_.Bind(Control(L"CheckBox2"));
+  comboBox1_ = Control(L"ComboBox1");
   SetWindowTextW(hwnd_, L"选择要添加的目录（文件夹）");  // FormCreate
-  HWND combo = Control(L"ComboBox1");
+  HWND combo = comboBox1_;
   for (const wchar_t* item : {L"1", L"2", L"3"}) SendMessageW(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item));
   SetWindowTextW(combo, L"1");
   COMBOBOXINFO info = {sizeof info};
@@ -92,23 +97,44 @@ void TForm2::FormShow() {
   SetFocus(tree_.hwnd());
 }
 
-void TForm2::SetCheckBox(const wchar_t* name, bool checked) {
-  HWND box = Control(name);
-  if (IsChecked(box) == checked) return;  // no change, no click
-  SetChecked(box, checked);
-  if (std::wstring(name) == L"CheckBox1")
+std::optional<FolderChoice> TForm2::Choose() {
+  if (ShowModal() != IDOK) return std::nullopt;
+  // A shell item that is no file-system folder adds nothing.
+  if (tree_.SelectedIsVirtual()) return std::nullopt;
+  std::wstring path = tree_.SelectedFolderPath();
+  if (!fs::IsFolder(path)) return std::nullopt;
+  FolderChoice choice{WithBackslash(path)};
+  if (checkBox1_.Checked()) {
+    choice.scope = FolderChoice::Scope::AllSubfolders;
+  } else if (checkBox2_.Checked()) {
+    std::wstring text = WindowText(comboBox1_);
+    auto levels = text::ParseInteger(text);
+    if (!levels) throw AppError(L"'" + text + L"' is not a valid integer value");
+    choice.scope = FolderChoice::Scope::Levels;
+    choice.levels = *levels;
+  }
+  return choice;
+}
+
+void TForm2::SetCheckBox(CheckBox& box, bool checked) {
+  if (box.Checked() == checked) return;  // no change, no click
+  box.SetChecked(checked);
+  if (&box == &checkBox1_)
     CheckBox1Click();
   else
     CheckBox2Click();
 }
 
-void TForm2::CheckBox1Click() { SetCheckBox(L"CheckBox2", !IsChecked(Control(L"CheckBox1"))); }
+void TForm2::CheckBox1Click() { SetCheckBox(checkBox2_, !checkBox1_.Checked()); }
 
 void TForm2::CheckBox2Click() {
-  bool levels = IsChecked(Control(L"CheckBox2"));
-  SetCheckBox(L"CheckBox1", !levels);
-  EnableWindow(Control(L"ComboBox1"), levels);
+  bool levels = checkBox2_.Checked();
+  SetCheckBox(checkBox1_, !levels);
+  EnableWindow(comboBox1_, levels);
 }
+
+void TForm2::BitBtn1Click() { EndModal(IDOK); }
+void TForm2::BitBtn2Click() { EndModal(IDCANCEL); }
 
 bool TForm2::ComboBox1KeyPress(wchar_t key) { return (key >= L'0' && key <= L'9') || key == 8; }
 
@@ -117,18 +143,11 @@ bool TForm2::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* resu
     case WM_APP + 1:
       FormShow();
       return true;
-    case WM_COMMAND: {
-      HWND control = reinterpret_cast<HWND>(lParam);
-      std::wstring name = NameOf(control);
-      if (HIWORD(wParam) == BN_CLICKED) {
-        if (name == L"CheckBox1" || name == L"CheckBox2") SetCheckBox(name.c_str(), !IsChecked(control));
-        if (name == L"BitBtn1") EndModal(IDOK);
-        if (name == L"BitBtn2") EndModal(IDCANCEL);
-      }
-      if (LOWORD(wParam) == IDOK && !control) EndModal(IDOK);          // Enter
-      if (LOWORD(wParam) == IDCANCEL && !control) EndModal(IDCANCEL);  // Esc
+    case WM_COMMAND:
+      if (lParam && HIWORD(wParam) == BN_CLICKED) DispatchClick(LOWORD(wParam));
+      if (!lParam && LOWORD(wParam) == IDOK) EndModal(IDOK);          // Enter
+      if (!lParam && LOWORD(wParam) == IDCANCEL) EndModal(IDCANCEL);  // Esc
       return true;
-    }
     case WM_NOTIFY:
       return tree_.OnNotify(reinterpret_cast<NMHDR*>(lParam), result);
     case WM_CLOSE:

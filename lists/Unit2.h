@@ -3,31 +3,46 @@
 #pragma once
 #include <windows.h>
 
+#include <optional>
 #include <string>
 
+#include "common/Controls.h"
 #include "common/Window.h"
 #include "lists/ShellTree.h"
 
+// What the chooser returns: a file-system folder (ending with "") and how
+// much of the tree below it to add.
+struct FolderChoice {
+  enum class Scope { Alone, AllSubfolders, Levels };
+  std::wstring folder;
+  Scope scope = Scope::Alone;
+  int levels = 0;  // for Scope::Levels, as typed (may be negative)
+};
+
 class TForm2 : public Form {
  public:
-  TForm2();
+  TForm2() = default;
   ~TForm2() override;
   void Create(HWND owner);
 
+  // Shows the chooser modally. Empty when cancelled, or when the chosen item
+  // is no existing file-system folder. Throws AppError when the levels are
+  // asked for and the depth text is no number.
+  std::optional<FolderChoice> Choose();
+
   void FormShow();
-  void CheckBox1Click();
-  void CheckBox2Click();
+  void CheckBox1Click();  // 添加包括选定文件夹下的所有子文件夹
+  void CheckBox2Click();  // 添加包括选定文件夹下 N 级子目录
+  void BitBtn1Click();    // 确定
+  void BitBtn2Click();    // 取消
   // False when the typed character is discarded.
   static bool ComboBox1KeyPress(wchar_t key);
 
-  std::wstring SelectedFolderPath() const { return tree_.SelectedFolderPath(); }
-  bool SelectedIsVirtual() const { return tree_.SelectedIsVirtual(); }
-  bool AllSubfolders() const { return IsChecked(Control(L"CheckBox1")); }
-  bool Levels() const { return IsChecked(Control(L"CheckBox2")); }
-  std::wstring DepthText() const { return WindowText(Control(L"ComboBox1")); }
   ShellTree& Tree() { return tree_; }
   // Sets a check box as a user's click would, running its click handler.
-  void SetCheckBox(const wchar_t* name, bool checked);
+  void SetCheckBox(CheckBox& box, bool checked);
+  CheckBox& AllSubfoldersBox() { return checkBox1_; }
+  CheckBox& LevelsBox() { return checkBox2_; }
 
  protected:
   bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
@@ -35,6 +50,6 @@ class TForm2 : public Form {
 
  private:
   ShellTree tree_;
+  CheckBox checkBox1_, checkBox2_;
+  HWND comboBox1_ = nullptr;
 };
-
-extern TForm2* Form2;

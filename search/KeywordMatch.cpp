@@ -1,7 +1,6 @@
 #include "search/KeywordMatch.h"
 
 #include "common/Text.h"
-#include "fs/FileSystem.h"
 
 namespace {
 
@@ -36,14 +35,14 @@ std::vector<std::wstring> SplitLines(const std::wstring& text) {
 }
 
 KeywordMatcher::KeywordMatcher(const std::vector<std::wstring>& keywords) {
-  for (const auto& keyword : keywords) upperKeywords_.push_back(fs::Upper(MatchBytes(keyword)));
+  for (const auto& keyword : keywords) upperKeywords_.push_back(text::Upper(MatchBytes(keyword)));
 }
 
 bool KeywordMatcher::Matches(const std::wstring& name) const {
   size_t dot = name.find(L'.');
-  std::string kept = fs::Upper(MatchBytes(dot == std::wstring::npos ? name : name.substr(0, dot)));
+  std::string kept = text::Upper(MatchBytes(dot == std::wstring::npos ? name : name.substr(0, dot)));
   for (const auto& keyword : upperKeywords_)
-    if (fs::Find(keyword, kept) > 0) return true;
+    if (text::Find(keyword, kept) > 0) return true;
   return false;
 }
 

@@ -2,57 +2,38 @@
 
 #include <commctrl.h>
 
-#include "app/Unit1.h"
 #include "common/Dialogs.h"
+#include "common/PathList.h"
+#include "common/Paths.h"
+#include "common/Raii.h"
 #include "fs/FileSystem.h"
-#include "lists/PathList.h"
-
-TfrmSearch* frmSearch = nullptr;
 
 namespace {
 
 // In tab order: the keywords first, then the subfolder option, the folder
 // field and its button, "取消" and "确定".
-std::vector<ControlDef> SearchControls() {
+std::vector<ControlDef> SearchControls(TfrmSearch& form) {
+  auto on = [&form](void (TfrmSearch::*handler)()) { return [&form, handler] { (form.*handler)(); }; };
   return {
       {L"Label1", WC_STATICW, L"搜索文件夹（目录）：", WS_VISIBLE | SS_LEFT, nullptr, 8, 8, 120, 13},
-      {L"Label2", WC_STATICW, L"搜素文件名包含：", WS_VISIBLE | SS_LEFT, nullptr, 16, 96, 96, 12, FontKind::Song},
+      {L"Label2", WC_STATICW, L"搜素文件名包含：", WS_VISIBLE | SS_LEFT, nullptr, 16, 96, 96, 12, nullptr,
+       FontKind::Song},
       {L"Label3", WC_STATICW, L"说明：可以输入多行关键字，匹配其中之一。", WS_VISIBLE | SS_LEFT, nullptr, 16, 128, 97,
        81},
       {L"MmKeys", WC_EDITW, L"",
        WS_VISIBLE | WS_TABSTOP | WS_BORDER | WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL | ES_WANTRETURN, nullptr, 117,
        94, 140, 155},
       {L"ChkSubFolder", WC_BUTTONW, L"搜索选定目录下的所有子目录", WS_VISIBLE | WS_TABSTOP | BS_AUTOCHECKBOX, nullptr,
-       19, 54, 238, 17, FontKind::Song},
+       19, 54, 238, 17, nullptr, FontKind::Song},
       {L"EdtSearchFolder", WC_EDITW, L"", WS_VISIBLE | WS_TABSTOP | WS_BORDER | ES_AUTOHSCROLL | ES_READONLY, nullptr,
        16, 24, 241, 21},
-      {L"BtnSetFolder", WC_BUTTONW, L"选择", WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, nullptr, 260, 24, 41, 25},
-      {L"BtnCancel", WC_BUTTONW, L"取消", WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, nullptr, 32, 280, 75, 25},
-      {L"BtnSearch", WC_BUTTONW, L"确定", WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, nullptr, 192, 280, 75, 25},
+      {L"BtnSetFolder", WC_BUTTONW, L"选择", WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, nullptr, 260, 24, 41, 25,
+       on(&TfrmSearch::BtnSetFolderClick)},
+      {L"BtnCancel", WC_BUTTONW, L"取消", WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, nullptr, 32, 280, 75, 25,
+       on(&TfrmSearch::BtnCancelClick)},
+      {L"BtnSearch", WC_BUTTONW, L"确定", WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, nullptr, 192, 280, 75, 25,
+       on(&TfrmSearch::BtnSearchClick)},
   };
-}
-
-void SearchTree(const std::wstring& folder, bool viaLink, const KeywordMatcher& matcher, PathList& sources,
-                const std::function<void()>& keepAlive, fs::WalkPath& walk) {
-  if (!walk.Enter(folder, viaLink)) return;
-  std::vector<fs::Entry> subfolders;
-  for (const fs::Entry& entry : fs::ListEntries(folder + L"*.*", fs::kMaskNoSystem)) {
-    switch (ClassifyEntry(entry.name, entry.attributes)) {
-      case 0:
-        if (matcher.Matches(entry.name)) {
-          sources.AppendNew(folder + entry.name);
-          sources.RepaintThrottled();
-        }
-        break;
-      case 1:
-        subfolders.push_back(entry);
-        break;
-    }
-  }
-  for (const auto& sub : subfolders)
-    SearchTree(folder + sub.name + L"\\", fs::WalkPath::IsLink(sub.attributes), matcher, sources, keepAlive, walk);
-  keepAlive();
-  walk.Leave();
 }
 
 }  // namespace
@@ -60,8 +41,15 @@ void SearchTree(const std::wstring& folder, bool viaLink, const KeywordMatcher& 
 void SearchFolderRecursive(const std::wstring& folder, const KeywordMatcher& matcher, PathList& sources,
                            const std::function<void()>& keepAlive) {
   PathList::Bulk bulk(sources);
-  fs::WalkPath walk;
-  SearchTree(folder, false, matcher, sources, keepAlive, walk);
+  fs::WalkFolders(folder, fs::kMaskNoSystem, -1, [&](const std::wstring& each, const std::vector<fs::Entry>& entries) {
+    for (const fs::Entry& entry : entries) {
+      if (ClassifyEntry(entry.name, entry.attributes) == 0 && matcher.Matches(entry.name)) {
+        sources.AppendNew(each + entry.name);
+        sources.RepaintThrottled();
+      }
+    }
+    keepAlive();
+  });
 }
 
 void SearchOneFolder(const std::wstring& folder, const KeywordMatcher& matcher, PathList& sources,
@@ -76,11 +64,18 @@ void SearchOneFolder(const std::wstring& folder, const KeywordMatcher& matcher, 
   for (const auto& path : found) sources.AppendNew(path);
 }
 
-TfrmSearch::TfrmSearch() { frmSearch = this; }
-
 TfrmSearch::~TfrmSearch() {
   if (hwnd_ && IsWindow(hwnd_)) DestroyWindow(hwnd_);
-  if (frmSearch == this) frmSearch = nullptr;
+}
+
+void TfrmSearch::Run(PathList& sources, std::function<void()> keepAlive) {
+  sources_ = &sources;
+  keepAlive_ = std::move(keepAlive);
+  ScopeGuard forget([this] {
+    sources_ = nullptr;
+    keepAlive_ = nullptr;
+  });
+  ShowModal();
 }
 
 void TfrmSearch::Create(HWND owner) {
@@ -88,51 +83,54 @@ void TfrmSearch::Create(HWND owner) {
   RegisterFormClass(instance, L"TfrmSearch", nullptr);
   CreateForm(L"TfrmSearch", L"搜索添加文件", WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME,
              WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT, owner, 315, 319, true);
-  CreateControls(SearchControls());
-  SetChecked(Control(L"ChkSubFolder"), true);
-  SubclassControl(Control(L"EdtSearchFolder"));
+  CreateControls(SearchControls(*this));
+  folderField_ = Control(L"EdtSearchFolder");
+  keys_ = Control(L"MmKeys");
+  searchButton_ = Control(L"BtnSearch");
+  subfolders_.Bind(Control(L"ChkSubFolder"));
+  subfolders_.SetChecked(true);
+  SubclassControl(folderField_);
   FormCreate();
 }
 
 void TfrmSearch::FormCreate() { SetWindowTextW(Control(L"Label3"), L"说明：\r\n可以输入多行关键字，匹配其中之一。"); }
 
+void TfrmSearch::BtnCancelClick() { EndModal(IDCANCEL); }
+
 void TfrmSearch::BtnSetFolderClick() {
   auto folder = BrowseForFolder(L"请选择文件夹");
   if (!folder) return;
-  SetWindowTextW(Control(L"EdtSearchFolder"), WithBackslash(*folder).c_str());
+  SetWindowTextW(folderField_, WithBackslash(*folder).c_str());
 }
 
 void TfrmSearch::EdtSearchFolderKeyPress(wchar_t key) { BtnSetFolderClick(); }
 
 void TfrmSearch::BtnSearchClick() {
-  std::wstring folder = WindowText(Control(L"EdtSearchFolder"));
+  std::wstring folder = WindowText(folderField_);
   if (folder.empty()) {
     TheDialogs().Message(hwnd_, L"请选择要搜索的目录!", MB_OK | MB_ICONINFORMATION);
     BtnSetFolderClick();
     return;
   }
-  std::wstring keys = WindowText(Control(L"MmKeys"));
+  std::wstring keys = WindowText(keys_);
   if (keys.empty()) {
     TheDialogs().Message(hwnd_, L"请输入要匹配的关键字!", MB_OK | MB_ICONINFORMATION);
-    SetFocus(Control(L"MmKeys"));
+    SetFocus(keys_);
     return;
   }
-  if (!fs::IsFolder(folder)) return;
+  if (!fs::IsFolder(folder) || !sources_) return;
   {
     BusyCursor busy;
-    HWND button = Control(L"BtnSearch");
-    EnableWindow(button, FALSE);
-    struct Reenable {
-      HWND b;
-      ~Reenable() { EnableWindow(b, TRUE); }
-    } reenable{button};
+    EnableWindow(searchButton_, FALSE);
+    ScopeGuard reenable([this] { EnableWindow(searchButton_, TRUE); });
     KeywordMatcher matcher(SplitLines(keys));
-    PathList& sources = Form1->Sources();
-    auto keepAlive = [] { Form1->KeepAlive(); };
-    if (IsChecked(Control(L"ChkSubFolder")))
-      SearchFolderRecursive(WithBackslash(folder), matcher, sources, keepAlive);
+    auto keepAlive = [this] {
+      if (keepAlive_) keepAlive_();
+    };
+    if (subfolders_.Checked())
+      SearchFolderRecursive(WithBackslash(folder), matcher, *sources_, keepAlive);
     else
-      SearchOneFolder(WithBackslash(folder), matcher, sources, keepAlive);
+      SearchOneFolder(WithBackslash(folder), matcher, *sources_, keepAlive);
   }
   EndModal(IDCANCEL);
 }
@@ -141,20 +139,13 @@ bool TfrmSearch::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* 
   switch (message) {
     case WM_APP + 1:
       CentreOver(GetWindow(hwnd_, GW_OWNER));
-      SetFocus(Control(L"MmKeys"));
+      SetFocus(keys_);
       return true;
-    case WM_COMMAND: {
-      HWND control = reinterpret_cast<HWND>(lParam);
-      std::wstring name = NameOf(control);
-      if (HIWORD(wParam) == BN_CLICKED && control) {
-        if (name == L"BtnSetFolder") BtnSetFolderClick();
-        if (name == L"BtnCancel") EndModal(IDCANCEL);
-        if (name == L"BtnSearch") BtnSearchClick();
-      }
-      if (!control && LOWORD(wParam) == IDOK && IsWindowEnabled(Control(L"BtnSearch"))) BtnSearchClick();  // Enter
-      if (!control && LOWORD(wParam) == IDCANCEL) EndModal(IDCANCEL);                                      // Esc
+    case WM_COMMAND:
+      if (lParam && HIWORD(wParam) == BN_CLICKED) DispatchClick(LOWORD(wParam));
+      if (!lParam && LOWORD(wParam) == IDOK && IsWindowEnabled(searchButton_)) BtnSearchClick();  // Enter
+      if (!lParam && LOWORD(wParam) == IDCANCEL) EndModal(IDCANCEL);                             // Esc
       return true;
-    }
     case WM_CLOSE:
       EndModal(IDCANCEL);
       return true;

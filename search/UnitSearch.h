@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "common/Controls.h"
 #include "common/Window.h"
 #include "search/KeywordMatch.h"
 
@@ -14,18 +15,29 @@ class PathList;
 
 class TfrmSearch : public Form {
  public:
-  TfrmSearch();
+  TfrmSearch() = default;
   ~TfrmSearch() override;
   void Create(HWND owner);
 
+  // Shows the dialog modally; a search appends what it finds to sources.
+  // keepAlive lets the windows paint during a long search.
+  void Run(PathList& sources, std::function<void()> keepAlive);
+
   void FormCreate();
-  void BtnSetFolderClick();
-  void BtnSearchClick();
+  void BtnSetFolderClick();  // 选择
+  void BtnSearchClick();     // 确定
+  void BtnCancelClick();     // 取消
   void EdtSearchFolderKeyPress(wchar_t key);
 
  protected:
   bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
   bool OnControlMessage(HWND control, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
+
+ private:
+  PathList* sources_ = nullptr;  // not owned; set while Run shows the dialog
+  std::function<void()> keepAlive_;
+  HWND folderField_ = nullptr, keys_ = nullptr, searchButton_ = nullptr;
+  CheckBox subfolders_;
 };
 
 // The two searches, plain code over a source list; keepAlive is called
@@ -35,4 +47,3 @@ void SearchFolderRecursive(const std::wstring& folder, const KeywordMatcher& mat
 void SearchOneFolder(const std::wstring& folder, const KeywordMatcher& matcher, PathList& sources,
                      const std::function<void()>& keepAlive);
 
-extern TfrmSearch* frmSearch;

@@ -130,7 +130,7 @@ TEST_F(MainWindow, OpensAsTheTextSays) {
   EXPECT_TRUE(IsWindowEnabled(Ctl(L"BtnCopy")));
   // First start: no settings file, so RbRename, not Rb1.
   EXPECT_TRUE(IsChecked(Ctl(L"RbRename")));
-  EXPECT_EQ(form().SelectedMode(), 4);
+  EXPECT_EQ(form().SelectedMode(), copy::SameFileMode::AutoNumber);
   // Centred on the screen's work area.
   RECT work, r = Rect(w);
   SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
@@ -149,7 +149,7 @@ TEST_F(MainWindow, RadioButtonsFormOneExclusiveGroup) {
   for (int chosen = 0; chosen < 5; ++chosen) {
     Click(names[chosen]);
     for (int i = 0; i < 5; ++i) EXPECT_EQ(IsChecked(Ctl(names[i])), i == chosen) << chosen << " " << i;
-    EXPECT_EQ(form().SelectedMode(), chosen + 1);
+    EXPECT_EQ(int(form().SelectedMode()), chosen + 1);
   }
 }
 

@@ -3,7 +3,7 @@
 #include "common/AppError.h"
 #include "common/Dialogs.h"
 #include "common/Text.h"
-#include "common/UnitPublic.h"
+#include "common/Paths.h"
 #include "tests/support/TestSupport.h"
 
 namespace {

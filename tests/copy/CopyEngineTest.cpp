@@ -9,6 +9,7 @@
 #include "tests/support/TestSupport.h"
 
 using namespace copy;
+using enum copy::SameFileMode;
 
 namespace {
 
@@ -16,17 +17,13 @@ namespace {
 struct Asker {
   std::vector<std::wstring> asked;
   std::deque<bool> answers;
-  copy::CopyContext Context(int mode) {
-    copy::CopyContext c;
-    c.mode = mode;
-    c.askOverwrite = [this](const std::wstring& target) {
-      asked.push_back(OverwriteQuestion(target));
-      bool a = answers.empty() ? false : answers.front();
-      if (!answers.empty()) answers.pop_front();
-      return a;
-    };
-    return c;
-  }
+  CopyObserver observer{[this](const std::wstring& target) {
+    asked.push_back(OverwriteQuestion(target));
+    bool a = answers.empty() ? false : answers.front();
+    if (!answers.empty()) answers.pop_front();
+    return a;
+  }};
+  copy::CopyContext Context(SameFileMode mode) { return {mode, &observer}; }
 };
 
 std::vector<std::wstring> TreeOf(const std::wstring& root, const std::wstring& rel = L"") {
@@ -47,7 +44,7 @@ std::vector<std::wstring> TreeOf(const std::wstring& root, const std::wstring& r
 
 TEST(CopyOneFile, EveryPolicyWithTargetAbsentAndPresent) {
   struct Case {
-    int mode;
+    SameFileMode mode;
     bool targetPresent;
     std::deque<bool> answers;
     std::string expectTarget;    // contents of dst\a.txt afterwards
@@ -68,7 +65,7 @@ TEST(CopyOneFile, EveryPolicyWithTargetAbsentAndPresent) {
     Asker asker;
     asker.answers = c.answers;
     CopyOneFile(dir / L"src\\a.txt", dir / L"dst\\", L"a.txt", asker.Context(c.mode));
-    SCOPED_TRACE("mode " + std::to_string(c.mode) + (c.targetPresent ? " present" : " absent"));
+    SCOPED_TRACE("mode " + std::to_string(int(c.mode)) + (c.targetPresent ? " present" : " absent"));
     EXPECT_EQ(ReadBytes(dir / L"dst\\a.txt"), c.expectTarget);
     EXPECT_EQ(ReadBytes(dir / L"dst\\a_1.txt"), c.expectNumbered);
     ASSERT_EQ(asker.asked.size(), c.questions);
@@ -312,21 +309,13 @@ TEST(CopyFolderTree, LinksBackUpThePathAreNotFollowedInACircle) {
   EXPECT_EQ(TreeOf(dir / L"A\\"), (std::vector<std::wstring>{L"B\\", L"B\\g.txt", L"B\\up\\", L"f.txt"}));
 }
 
-// A host over plain vectors that logs what the run does.
-struct FakeHost : CopyRunHost {
-  std::vector<std::wstring> sources, dests;
-  bool emptyFirst = false;
-  int mode = Overwrite;
+// A run over a job, logging its progress; Ask is always answered Yes.
+struct FakeHost : CopyJob {
+  FakeHost() { mode = Overwrite; }
   std::vector<int> progress;
-  int SourceCount() override { return int(sources.size()); }
-  std::wstring SourceAt(int i) override { return sources.at(i); }
-  int DestCount() override { return int(dests.size()); }
-  std::wstring DestAt(int j) override { return dests.at(j); }
-  bool EmptyFirst() override { return emptyFirst; }
-  int Mode() override { return mode; }
-  bool AskOverwrite(const std::wstring&) override { return true; }
-  void SetProgress(int p) override { progress.push_back(p); }
-  void KeepAlive() override {}
+  void Run() {
+    RunCopy(*this, {[](const std::wstring&) { return true; }, [this](int p) { progress.push_back(p); }});
+  }
 };
 
 TEST(RunCopy, ProgressForTwoDestinationsAndThreeSources) {
@@ -339,7 +328,7 @@ TEST(RunCopy, ProgressForTwoDestinationsAndThreeSources) {
   host.dests = {dir / L"d1\\", dir / L"d2"};
   MakeDir(dir / L"d1");
   MakeDir(dir / L"d2");
-  RunCopy(host);
+  host.Run();
   EXPECT_EQ(host.progress, (std::vector<int>{16, 33, 50, 66, 83, 100}));
   EXPECT_EQ(ReadBytes(dir / L"d2\\c"), "x");
   EXPECT_EQ(ProgressPosition(0, 0, 0, 0), 0);
@@ -347,7 +336,7 @@ TEST(RunCopy, ProgressForTwoDestinationsAndThreeSources) {
 }
 
 TEST(RunCopy, ManyFilesOnTheWorkersAllArriveIntactUnderEveryIndependentPolicy) {
-  for (int mode : {int(Overwrite), int(Skip), int(NewerOnly)}) {
+  for (SameFileMode mode : {Overwrite, Skip, NewerOnly}) {
     TempDir dir;
     std::vector<std::wstring> expected;
     for (int d = 0; d < 6; ++d) {
@@ -362,8 +351,8 @@ TEST(RunCopy, ManyFilesOnTheWorkersAllArriveIntactUnderEveryIndependentPolicy) {
     host.mode = mode;
     host.sources = {dir / L"src"};
     host.dests = {dir / L"out\\"};
-    RunCopy(host);
-    for (auto& rel : expected) ASSERT_EQ(ReadBytes(dir / L"out\\src\\" + rel), Narrow(rel)) << mode;
+    host.Run();
+    for (auto& rel : expected) ASSERT_EQ(ReadBytes(dir / L"out\\src\\" + rel), Narrow(rel)) << int(mode);
     EXPECT_EQ(GetFileAttributesW((dir / L"out\\src\\d0\\f0").c_str()) & 3, 3u);
     fs::SetAttributes(dir / L"src\\d0\\f0", 0);
     fs::SetAttributes(dir / L"out\\src\\d0\\f0", 0);
@@ -377,7 +366,7 @@ TEST(RunCopy, FolderEntriesLandUnderTheirOwnNameInAnySpelling) {
   FakeHost host;
   host.sources = {dir / L"doc.txt", dir / L"photos\\\\\\", dir / L"deleted.txt"};
   host.dests = {dir / L"backup"};  // no trailing backslash, does not exist yet
-  RunCopy(host);
+  host.Run();
   EXPECT_EQ(ReadBytes(dir / L"backup\\photos\\p.jpg"), "p");
   EXPECT_EQ(ReadBytes(dir / L"backup\\doc.txt"), "<missing>");  // file entries do not create it
   EXPECT_EQ(host.progress.size(), 3u);
@@ -394,7 +383,7 @@ TEST(RunCopy, EmptyingInterleavesWithTheDestinationsInListOrder) {
     host.dests = outerFirst ? std::vector<std::wstring>{dir / L"A\\", dir / L"A\\B\\"}
                             : std::vector<std::wstring>{dir / L"A\\B\\", dir / L"A\\"};
     host.emptyFirst = true;
-    RunCopy(host);
+    host.Run();
     SCOPED_TRACE(outerFirst ? "A first" : "B first");
     std::vector<std::wstring> expected = outerFirst ? std::vector<std::wstring>{L"B\\", L"B\\new.txt", L"new.txt"}
                                                     : std::vector<std::wstring>{L"B\\", L"new.txt"};
@@ -411,7 +400,7 @@ TEST(RunCopy, EmptyingSparesTheRunsOwnSources) {
   host.dests = {dir / L"D\\"};
   host.emptyFirst = true;
   host.mode = AutoNumber;
-  RunCopy(host);
+  host.Run();
   EXPECT_EQ(TreeOf(dir / L"D\\"), (std::vector<std::wstring>{L"inbox\\", L"inbox\\keep.txt", L"keep.txt"}));
 }
 
@@ -421,7 +410,7 @@ TEST(RunCopy, AFolderIntoItselfIsSkippedAndTheRunEndsNormally) {
   FakeHost host;
   host.sources = {dir / L"P\\data\\"};
   host.dests = {dir / L"P\\", dir / L"P\\DATA\\"};
-  RunCopy(host);
+  host.Run();
   EXPECT_EQ(TreeOf(dir / L"P\\"),
             (std::vector<std::wstring>{L"data\\", L"data\\data\\", L"data\\data\\f.txt", L"data\\f.txt"}));
   EXPECT_EQ(host.progress, (std::vector<int>{50, 100}));
@@ -436,7 +425,7 @@ TEST(RunCopy, AnIoErrorEndsTheRunWhereItStands) {
   host.sources = {dir / L"a.txt", dir / L"s", dir / L"a.txt"};
   host.dests = {dir / L"d1\\", dir / L"d2\\"};
   MakeDir(dir / L"d1");
-  EXPECT_THROW(RunCopy(host), AppError);
+  EXPECT_THROW(host.Run(), AppError);
   EXPECT_EQ(host.progress, (std::vector<int>{16}));
   EXPECT_FALSE(Exists(dir / L"d2"));
   RemoveDirectoryW((L"\\\\?\\" + dir.path() + L"s\\bad.").c_str());

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "common/AppError.h"
+#include "common/Text.h"
 #include "fs/FileSystem.h"
 #include "tests/support/TestSupport.h"
 
@@ -76,12 +76,7 @@ TEST(MakeFolderPath, CreatesNestedFoldersAndRefusesEmptyPath) {
   EXPECT_TRUE(fs::MakeFolderPath(dir / L"a\\b"));  // already there
   WriteBytes(dir / L"file", "f");
   EXPECT_FALSE(fs::MakeFolderPath(dir / L"file\\sub"));
-  try {
-    fs::MakeFolderPath(L"");
-    FAIL() << "no error";
-  } catch (const AppError& e) {
-    EXPECT_EQ(e.text, L"Unable to create directory");
-  }
+  EXPECT_FALSE(fs::MakeFolderPath(L""));
 }
 
 TEST(PathParts, NameExtensionAndLastSeparator) {
@@ -106,30 +101,43 @@ TEST(PathParts, NameExtensionAndLastSeparator) {
   EXPECT_EQ(fs::LastSeparator(L"\\", L"abc"), 0u);
 }
 
-TEST(ChangeFolder, ErrorTextsByCode) {
+TEST(CanEnterFolder, ErrorTextsByCode) {
   TempDir dir;
   WriteBytes(dir / L"file", "f");
   std::wstring saved = fs::CurrentFolder();
   auto textOf = [](const std::wstring& path) -> std::wstring {
-    try {
-      fs::ChangeFolder(path);
-      return L"<no error>";
-    } catch (const AppError& e) {
-      return e.text;
-    }
+    return fs::CanEnterFolder(path) ? L"<no error>" : fs::IoErrorText(GetLastError());
   };
   EXPECT_EQ(textOf(dir / L"missing"), L"File not found");
   EXPECT_EQ(textOf(dir / L"file"), L"I/O error 267");
   EXPECT_EQ(textOf(dir.path()), L"<no error>");
-  EXPECT_EQ(fs::CurrentFolder() + L"\\", dir.path());
-  fs::ChangeFolder(saved);
-  EXPECT_EQ(fs::IoErrorText(3), L"Invalid filename");
-  EXPECT_EQ(fs::IoErrorText(4), L"Too many open files");
-  EXPECT_EQ(fs::IoErrorText(5), L"File access denied");
-  EXPECT_EQ(fs::IoErrorText(100), L"Read beyond end of file");
-  EXPECT_EQ(fs::IoErrorText(101), L"Disk full");
-  EXPECT_EQ(fs::IoErrorText(106), L"Invalid numeric input");
-  EXPECT_EQ(fs::IoErrorText(206), L"I/O error 206");
+  EXPECT_EQ(fs::CurrentFolder(), saved);  // entering is only tested, never done
+  struct Case {
+    DWORD code;
+    const wchar_t* text;
+  } cases[] = {
+      {ERROR_PATH_NOT_FOUND, L"Invalid filename"}, {ERROR_TOO_MANY_OPEN_FILES, L"Too many open files"},
+      {ERROR_ACCESS_DENIED, L"File access denied"}, {ERROR_HANDLE_EOF, L"Read beyond end of file"},
+      {ERROR_DISK_FULL, L"Disk full"},             {ERROR_HANDLE_DISK_FULL, L"Disk full"},
+      {101, L"I/O error 101"},                     {206, L"I/O error 206"},
+  };
+  for (auto& c : cases) EXPECT_EQ(fs::IoErrorText(c.code), c.text) << c.code;
+}
+
+TEST(SystemPath, LongPathsGetTheirExtendedForm) {
+  const std::wstring deep = L"C:\\" + std::wstring(250, L'a') + L"\\f.txt";
+  const std::wstring share = L"\\\\server\\share\\" + std::wstring(250, L'b');
+  struct Case {
+    std::wstring in, out;
+  } cases[] = {
+      {L"C:\\short\\f.txt", L"C:\\short\\f.txt"},               // short: as given
+      {L"C:\\short\\.\\x\\..", L"C:\\short\\.\\x\\.."},     // short: never resolved
+      {deep, L"\\\\?\\" + deep},                           // long: extended form
+      {L"\\\\?\\" + deep, L"\\\\?\\" + deep},              // already extended
+      {share, L"\\\\?\\UNC\\server\\share\\" + std::wstring(250, L'b')},
+      {L"C:/" + std::wstring(250, L'a') + L"/x/../f.txt", L"\\\\?\\" + deep},  // resolved before the prefix
+  };
+  for (auto& c : cases) EXPECT_EQ(fs::SystemPath(c.in), c.out) << Narrow(c.in);
 }
 
 TEST(CopyOneFileRaw, RefusesReadOnlyAndHiddenTargetsAndCarriesTimeAndAttributes) {
@@ -179,15 +187,15 @@ TEST(Times, OpenForTimesAndCompare) {
 }
 
 TEST(ByteHelpers, UpperFindTrimBlank) {
-  EXPECT_EQ(fs::Upper("abz{`AZ"), "ABZ{`AZ");
-  EXPECT_EQ(fs::Upper("\xb1\x61"), "\xb1\x41");  // a trail byte in a..z changes too
-  EXPECT_EQ(fs::Find("", "abc"), 0u);
-  EXPECT_EQ(fs::Find("a", ""), 0u);
-  EXPECT_EQ(fs::Find("bc", "abcbc"), 2u);
-  EXPECT_EQ(fs::Find("x", "abc"), 0u);
-  EXPECT_EQ(fs::TrimBlank(L" \t. \x01"), L".");
-  EXPECT_EQ(fs::TrimBlank(L"  "), L"");
-  EXPECT_EQ(fs::TrimBlank(L"a b"), L"a b");
+  EXPECT_EQ(text::Upper("abz{`AZ"), "ABZ{`AZ");
+  EXPECT_EQ(text::Upper("\xb1\x61"), "\xb1\x41");  // a trail byte in a..z changes too
+  EXPECT_EQ(text::Find("", "abc"), 0u);
+  EXPECT_EQ(text::Find("a", ""), 0u);
+  EXPECT_EQ(text::Find("bc", "abcbc"), 2u);
+  EXPECT_EQ(text::Find("x", "abc"), 0u);
+  EXPECT_EQ(text::TrimBlank(L" \t. \x01"), L".");
+  EXPECT_EQ(text::TrimBlank(L"  "), L"");
+  EXPECT_EQ(text::TrimBlank(L"a b"), L"a b");
 }
 
 TEST(RemoveFile, ReadOnlyFileIsRefusedUntilTheBitGoes) {

@@ -232,18 +232,18 @@ TEST_F(Lists, TheChooserAddsAloneAllOrLevels) {
   EXPECT_TRUE(Items(L"ListBox2").empty());
   EXPECT_FALSE(EmptyButtonVisible());
   // All subfolders.
-  f.SetCheckBox(L"CheckBox1", true);
+  f.SetCheckBox(f.AllSubfoldersBox(), true);
   Choose(dir / L"A");
   EXPECT_EQ(Items(L"ListBox2").size(), 4u);
   // Levels: one level below.
   Click(L"Button7");
-  f.SetCheckBox(L"CheckBox2", true);
+  f.SetCheckBox(f.LevelsBox(), true);
   SetWindowTextW(f.Control(L"ComboBox1"), L"1");
   Choose(dir / L"A");
   EXPECT_EQ(Items(L"ListBox2").size(), 3u);
   // The state is still there at the next showing.
-  EXPECT_TRUE(f.Levels());
-  EXPECT_EQ(f.DepthText(), L"1");
+  EXPECT_TRUE(f.LevelsBox().Checked());
+  EXPECT_EQ(WindowText(f.Control(L"ComboBox1")), L"1");
   EXPECT_TRUE(dialogs.boxes.empty());
 }
 
@@ -283,7 +283,7 @@ TEST_F(Lists, OkAtTheFirstShowingChoosesTheDesktop) {
 TEST_F(Lists, AnEmptyDepthIsAnIntegerErrorAndAddsNothing) {
   TempDir dir;
   MakeDir(dir / L"A");
-  chooser().SetCheckBox(L"CheckBox2", true);
+  chooser().SetCheckBox(chooser().LevelsBox(), true);
   for (const wchar_t* text : {L"", L"x", L"99999999999"}) {
     SetWindowTextW(chooser().Control(L"ComboBox1"), text);
     Choose(dir / L"A");

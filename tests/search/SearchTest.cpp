@@ -148,7 +148,8 @@ TEST_F(Search, TheDialogKeepsItsFieldsBetweenShowings) {
   HWND first = GetNextDlgTabItem(dialog().hwnd(), nullptr, FALSE);
   for (HWND w = first; w && order.size() < 7; w = GetNextDlgTabItem(dialog().hwnd(), w, FALSE)) {
     if (!order.empty() && w == first) break;
-    order.push_back(dialog().NameOf(w));
+    for (const ControlDef& def : dialog().Definitions())
+      if (dialog().Control(def.name) == w) order.push_back(def.name);
   }
   EXPECT_EQ(order, (std::vector<std::wstring>{L"MmKeys", L"ChkSubFolder", L"EdtSearchFolder", L"BtnSetFolder",
                                               L"BtnCancel", L"BtnSearch"}));

@@ -57,8 +57,7 @@ void WriteBytes(const std::wstring& path, const std::string& bytes) {
 }
 
 std::string ReadBytes(const std::wstring& path) {
-  DWORD error = 0;
-  auto bytes = fs::ReadWholeFileDenyWriters(path, &error);
+  auto bytes = fs::ReadWholeFileDenyWriters(path);
   return bytes ? *bytes : std::string("<missing>");
 }
 

@@ -1,9 +1,6 @@
-#include "common/UnitPublic.h"
+#include "common/Paths.h"
 
 #include <cwctype>
-
-const wchar_t kAppTitle[] = L"Quillmere";
-const wchar_t kDriveRootMessage[] = L"不能对整个驱动器（磁盘）进行复制！";
 
 int ClassifyEntry(const std::wstring& name, DWORD attributes) {
   if (name == L"." || name == L"..") return 2;
@@ -46,44 +43,6 @@ std::wstring WithBackslash(std::wstring path) {
 }
 
 bool IsDriveRoot(const std::wstring& path) { return path.size() >= 2 && path.compare(path.size() - 2, 2, L":\\") == 0; }
-
-namespace {
-int HexDigit(wchar_t c) {
-  if (c >= L'0' && c <= L'9') return c - L'0';
-  if (c >= L'a' && c <= L'f') return c - L'a' + 10;
-  if (c >= L'A' && c <= L'F') return c - L'A' + 10;
-  return -1;
-}
-}  // namespace
-
-std::optional<int> ParseInteger(const std::wstring& text) {
-  size_t i = 0;
-  while (i < text.size() && text[i] == L' ') ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == L'+' || text[i] == L'-')) negative = text[i++] == L'-';
-  bool hex = false;
-  if (i < text.size() && (text[i] == L'$' || text[i] == L'x' || text[i] == L'X')) {
-    hex = true;
-    ++i;
-  } else if (i + 1 < text.size() && text[i] == L'0' && (text[i + 1] == L'x' || text[i + 1] == L'X')) {
-    hex = true;
-    i += 2;
-  }
-  if (i >= text.size()) return std::nullopt;
-  unsigned long long value = 0;
-  for (; i < text.size(); ++i) {
-    int digit = hex ? HexDigit(text[i]) : (text[i] >= L'0' && text[i] <= L'9' ? text[i] - L'0' : -1);
-    if (digit < 0) return std::nullopt;
-    value = value * (hex ? 16 : 10) + digit;
-    if (value > 0xFFFFFFFFull) return std::nullopt;
-  }
-  if (hex) {
-    int wrapped = int(unsigned(value));  // hex digits fill all 32 bits
-    return negative ? -wrapped : wrapped;
-  }
-  if (value > (negative ? 2147483648ull : 2147483647ull)) return std::nullopt;
-  return negative ? int(-(long long)value) : int(value);
-}
 
 bool IsAbsolutePath(const std::wstring& path) {
   if (path.size() >= 3 && iswalpha(path[0]) && path[1] == L':' && path[2] == L'\\') return true;

@@ -18,7 +18,7 @@ void TForm1::Button5Click() {
   if (!folder) return;
   std::wstring path = WithBackslash(*folder);
   if (IsDriveRoot(path)) {
-    TheDialogs().Message(AppWindow(), kDriveRootMessage, MB_OK | MB_ICONINFORMATION);
+    ShowDriveRootMessage();
     return;
   }
   sources_.AppendNew(path);
@@ -38,7 +38,7 @@ void TForm1::DropOnSourceList(HDROP drop) {
   for (UINT i = 0, n = dropped.Count(); i < n; ++i) {
     std::wstring path = dropped.At(i);
     if (IsDriveRoot(path)) {
-      TheDialogs().Message(AppWindow(), kDriveRootMessage, MB_OK | MB_ICONINFORMATION);
+      ShowDriveRootMessage();
       continue;
     }
     sources_.Append(path);  // as delivered: no test, no trailing backslash

@@ -1,4 +1,4 @@
-#include "lists/PathList.h"
+#include "common/PathList.h"
 
 #include "common/AppError.h"
 

@@ -1,8 +1,8 @@
-// Helpers shared by every subsystem.
+// Path rules shared by every subsystem: entry kinds, "letter case ignored",
+// trailing backslashes, drive roots, absolute paths, and the list index.
 #pragma once
 #include <windows.h>
 
-#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -39,13 +39,6 @@ std::wstring WithoutTrailingBackslashes(std::wstring path);
 // A path whose last two characters are ":\" names a whole drive.
 bool IsDriveRoot(const std::wstring& path);
 
-// A 32-bit whole number: leading spaces, a sign, decimal digits or hex
-// after 0x/0X/x/X/$. Empty for anything else or a value that does not fit.
-std::optional<int> ParseInteger(const std::wstring& text);
-
 // An absolute path: a drive letter, colon and backslash, or \\server\share.
 bool IsAbsolutePath(const std::wstring& path);
 
-// The application title, caption of the main window and every box.
-extern const wchar_t kAppTitle[];
-extern const wchar_t kDriveRootMessage[];

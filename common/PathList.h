@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "common/UnitPublic.h"
+#include "common/Paths.h"
 
 class PathList {
  public:

@@ -1,7 +1,6 @@
 // Export and import of both lists as list files.
 #include "app/Unit1.h"
 #include "common/Dialogs.h"
-#include "fs/FileSystem.h"
 #include "lists/ListFile.h"
 
 namespace {
@@ -36,9 +35,24 @@ std::optional<std::vector<std::wstring>> ChooseAndRead(HWND owner) {
   return ReadListFile(files.front());
 }
 
-// A line names something only as an absolute path.
-bool NamesFileOrFolder(const std::wstring& line) {
-  return IsAbsolutePath(line) && (fs::IsFile(line) || fs::IsFolder(line));
+// Appends each line the rule accepts and that is not listed yet; true when
+// some line was left out. The window paints meanwhile and takes no input.
+bool Import(TForm1& form, PathList& list, const std::vector<std::wstring>& lines,
+            bool (*accepts)(const std::wstring&)) {
+  TForm1::BusyScope busy(form);
+  PathList::Bulk bulk(list);
+  list.Reserve(int(lines.size()));
+  bool skipped = false;
+  for (const auto& line : lines) {
+    if (!list.Contains(line) && accepts(line)) {
+      list.Append(line);
+      list.RepaintThrottled();
+    } else {
+      skipped = true;
+    }
+    form.KeepAlive();
+  }
+  return skipped;
 }
 
 }  // namespace
@@ -49,37 +63,14 @@ void TForm1::BtnSaveDirLstClick() { Export(hwnd_, dests_, L"当前目录列表�
 
 void TForm1::BtnImpFileListClick() {
   auto lines = ChooseAndRead(hwnd_);
-  if (!lines) return;
-  BusyScope busy(*this);
-  PathList::Bulk bulk(sources_);
-  sources_.Reserve(int(lines->size()));
-  for (const auto& line : *lines) {
-    if (!sources_.Contains(line) && NamesFileOrFolder(line)) {
-      sources_.Append(line);
-      sources_.RepaintThrottled();
-    }
-    KeepAlive();
-  }
+  if (lines) Import(*this, sources_, *lines, &NamesImportableSource);
 }
 
 void TForm1::BtnImpDirLstClick() {
   auto lines = ChooseAndRead(hwnd_);
   if (!lines) return;
-  bool skipped = false;
-  {
-    BusyScope busy(*this);
-    PathList::Bulk bulk(dests_);
-    dests_.Reserve(int(lines->size()));
-    for (const auto& line : *lines) {
-      if (!dests_.Contains(line) && IsAbsolutePath(line) && fs::IsFolder(line)) {
-        dests_.Append(line);
-        dests_.RepaintThrottled();
-        ShowEmptyButton(true);
-      } else {
-        skipped = true;
-      }
-      KeepAlive();
-    }
-  }
+  const int before = dests_.Count();
+  bool skipped = Import(*this, dests_, *lines, &NamesImportableDest);
+  if (dests_.Count() > before) ShowEmptyButton(true);
   if (skipped) TheDialogs().Message(hwnd_, L"列表文件中所保存某些目录已不存在，未能导入。", MB_OK | MB_ICONINFORMATION);
 }
