@@ -432,3 +432,32 @@ TEST(RunCopy, AnIoErrorEndsTheRunWhereItStands) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(RunCopy, TreesDeeperThanTheClassicPathLimitCopyAndEmpty) {
+  TempDir dir;
+  std::wstring rel;
+  for (int level = 0; level < 12; ++level) rel += L"level_" + std::to_wstring(level) + L"_" + std::wstring(20, L'x') + L"\\";
+  const std::wstring deepFile = dir / L"src\\" + rel + L"deep.txt";
+  ASSERT_GT(deepFile.size(), 300u);
+  ASSERT_TRUE(fs::MakeFolderPath(dir / L"src\\" + rel));
+  fs::FileHandle file = fs::CreateForWriting(deepFile);
+  ASSERT_TRUE(file.valid());
+  ASSERT_TRUE(fs::WriteAll(file, "deep"));
+  file = fs::FileHandle();
+  for (SameFileMode mode : {Overwrite, AutoNumber}) {
+    FakeHost host;
+    host.mode = mode;
+    host.sources = {dir / L"src"};
+    host.dests = {dir / L"out\\"};
+    host.Run();
+    EXPECT_EQ(fs::ReadWholeFileDenyWriters(dir / L"out\\src\\" + rel + L"deep.txt"), std::string("deep"));
+  }
+  EXPECT_TRUE(fs::IsFile(dir / L"out\\src\\" + rel + L"deep_1.txt"));
+  // Emptying reaches the bottom of such a tree too.
+  EmptyFolder(dir / L"out\\", MakeEmptyRules({dir / L"out\\"}));
+  EXPECT_EQ(TreeOf(dir / L"out\\"), std::vector<std::wstring>{});
+}
+
+}  // namespace

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <stdexcept>
 
+#include "common/Paths.h"
 #include "fs/FileSystem.h"
 
 TempDir::TempDir() {
@@ -21,27 +22,20 @@ TempDir::TempDir() {
 TempDir::~TempDir() { RemoveTree(path_); }
 
 void RemoveTree(const std::wstring& path) {
-  std::wstring base = path;
-  if (base.empty()) return;
-  if (base.back() != L'\\') base += L'\\';
-  WIN32_FIND_DATAW d;
-  HANDLE h = FindFirstFileW((base + L"*").c_str(), &d);
-  if (h != INVALID_HANDLE_VALUE) {
-    do {
-      std::wstring name = d.cFileName;
-      if (name == L"." || name == L"..") continue;
-      std::wstring full = base + name;
-      SetFileAttributesW(full.c_str(), FILE_ATTRIBUTE_NORMAL);
-      if ((d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !(d.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
-        RemoveTree(full);
-      else if (d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-        RemoveDirectoryW(full.c_str());
-      else
-        DeleteFileW(full.c_str());
-    } while (FindNextFileW(h, &d));
-    FindClose(h);
+  if (path.empty()) return;
+  const std::wstring base = WithBackslash(path);
+  for (const fs::Entry& entry : fs::ListEntries(base + L"*", fs::kMaskAll)) {
+    if (entry.name == L"." || entry.name == L"..") continue;
+    const std::wstring full = base + entry.name;
+    fs::SetAttributes(full, FILE_ATTRIBUTE_NORMAL);
+    if ((entry.attributes & FILE_ATTRIBUTE_DIRECTORY) && !fs::WalkPath::IsLink(entry.attributes))
+      RemoveTree(full);
+    else if (entry.attributes & FILE_ATTRIBUTE_DIRECTORY)
+      fs::RemoveEmptyFolder(full);  // a link: never what it points to
+    else
+      fs::RemoveFile(full);
   }
-  RemoveDirectoryW(base.c_str());
+  fs::RemoveEmptyFolder(base);
 }
 
 void MakeDir(const std::wstring& path) { fs::MakeFolderPath(path); }
@@ -49,11 +43,8 @@ void MakeDir(const std::wstring& path) { fs::MakeFolderPath(path); }
 void WriteBytes(const std::wstring& path, const std::string& bytes) {
   size_t slash = path.rfind(L'\\');
   if (slash != std::wstring::npos) fs::MakeFolderPath(path.substr(0, slash));
-  HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  if (h == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot write " + Narrow(path));
-  DWORD written;
-  WriteFile(h, bytes.data(), DWORD(bytes.size()), &written, nullptr);
-  CloseHandle(h);
+  fs::FileHandle file = fs::CreateForWriting(path);
+  if (!file.valid() || !fs::WriteAll(file, bytes)) throw std::runtime_error("cannot write " + Narrow(path));
 }
 
 std::string ReadBytes(const std::wstring& path) {
@@ -61,7 +52,6 @@ std::string ReadBytes(const std::wstring& path) {
   return bytes ? *bytes : std::string("<missing>");
 }
 
-bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 void SetWriteTime(const std::wstring& path, uint64_t ticks) {
   HANDLE h = CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "common/Dialogs.h"
+#include "fs/FileSystem.h"
 
 // A fresh folder under C:\qmtests, removed with everything in it at the end.
 class TempDir {
@@ -30,7 +31,7 @@ void RemoveTree(const std::wstring& path);
 // Writes bytes, creating missing folders.
 void WriteBytes(const std::wstring& path, const std::string& bytes);
 std::string ReadBytes(const std::wstring& path);
-bool Exists(const std::wstring& path);
+using fs::Exists;
 void MakeDir(const std::wstring& path);
 void SetWriteTime(const std::wstring& path, uint64_t ticks);
 uint64_t GetWriteTime(const std::wstring& path);
