@@ -65,7 +65,6 @@ copy::SameFileMode ReadSameFileSetting() {
 
 bool StoreSameFileSetting(copy::SameFileMode mode) {
   const int code = StoredCode(mode);
-  if (code == 0) return true;
   SettingsFilePaths paths = SettingsPaths();
   const std::wstring value = std::to_wstring(code);
   if (fs::WriteProfileString(paths.system, kSection, kKey, value.c_str())) {

@@ -19,8 +19,9 @@ void OverrideSettingsPaths(const SettingsFilePaths* paths);
 // anything else, or a value that does not fit 32 bits, gives 0.
 int ParseStoredNumber(const std::wstring& text);
 
-// Each policy with its radio button and the code stored for it (0: never
-// stored), in the order the radio group is read.
+// Each policy with its radio button and the code stored for it, in the
+// order the radio group is read. A reader that knows only 1 to 4 takes 5
+// as AutoNumber, the policy that never replaces a file.
 struct SameFilePolicy {
   copy::SameFileMode mode;
   const wchar_t* radioButton;
@@ -31,13 +32,12 @@ inline constexpr SameFilePolicy kSameFilePolicies[] = {
     {copy::SameFileMode::Skip, L"Rb2", 2},
     {copy::SameFileMode::Overwrite, L"Rb1", 1},
     {copy::SameFileMode::AutoNumber, L"RbRename", 4},
-    {copy::SameFileMode::NewerOnly, L"RbEditFileTime", 0},
+    {copy::SameFileMode::NewerOnly, L"RbEditFileTime", 5},
 };
 
 // The policy a stored code selects; AutoNumber for any code of no policy.
 copy::SameFileMode ModeFromStoredCode(int code);
 
 copy::SameFileMode ReadSameFileSetting();
-// Writes the policy's code (nothing for a policy never stored); false when
-// no file could be written.
+// Writes the policy's code; false when no file could be written.
 bool StoreSameFileSetting(copy::SameFileMode mode);

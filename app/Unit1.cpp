@@ -5,6 +5,7 @@
 #include "app/HelpTab.h"
 #include "app/Settings.h"
 #include "common/Dialogs.h"
+#include "common/Raii.h"
 
 namespace {
 
@@ -207,11 +208,24 @@ void TForm1::KeepAlive() {
   }
 }
 
+bool TForm1::RunCommand(const std::function<void()>& command) {
+  if (commandRunning_ || Busy()) return false;
+  commandRunning_ = true;
+  modeAtCommandStart_ = SelectedMode();
+  ScopeGuard done([this] { commandRunning_ = false; });
+  command();
+  return true;
+}
+
 bool TForm1::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
   switch (message) {
     case WM_COMMAND:
-      // Every click of the window arrives here, by control id.
-      if (lParam && HIWORD(wParam) == BN_CLICKED) DispatchClick(LOWORD(wParam));
+      // Every click of the window arrives here, by control id. A click posted
+      // to a radio button during a command still checks it: put it back.
+      if (lParam && HIWORD(wParam) == BN_CLICKED) {
+        const UINT id = LOWORD(wParam);
+        if (!RunCommand([&] { DispatchClick(id); })) SelectMode(modeAtCommandStart_);
+      }
       return true;
     case WM_NOTIFY: {
       auto* header = reinterpret_cast<NMHDR*>(lParam);
@@ -223,9 +237,14 @@ bool TForm1::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* resu
       if (wParam != SIZE_MINIMIZED) LayoutOnResize();
       return true;
     case WM_CLOSE:
-      if (Busy()) return true;  // a run cannot be abandoned half way
+      if (commandRunning_) return true;  // a command cannot be abandoned half way
       FormClose();
       DestroyWindow(hwnd_);
+      return true;
+    case WM_ENDSESSION:
+      // Windows ends without WM_CLOSE: keep the chosen policy all the same.
+      if (wParam) StoreSameFileSetting(SelectedMode());
+      *result = 0;
       return true;
     case WM_DESTROY:
       help_.reset();  // before the children go: closing it later stalls
@@ -241,28 +260,23 @@ bool TForm1::OnControlMessage(HWND control, UINT message, WPARAM wParam, LPARAM 
   if (source || dest) {
     if (message == WM_DROPFILES) {
       auto drop = reinterpret_cast<HDROP>(wParam);
-      if (Busy()) {
+      if (!RunCommand([&] { source ? DropOnSourceList(drop) : DropOnDestList(drop); }))
         DragFinish(drop);  // nothing changes under a running command
-      } else if (source) {
-        DropOnSourceList(drop);
-      } else {
-        DropOnDestList(drop);
-      }
       *result = 0;
       return true;
     }
     if (message == WM_KEYDOWN) {
-      if (source)
-        ListBox1KeyDown(wParam);
-      else
-        ListBox2KeyDown(wParam);
+      if (!RunCommand([&] { source ? ListBox1KeyDown(wParam) : ListBox2KeyDown(wParam); })) {
+        *result = 0;
+        return true;
+      }
     }
     return false;
   }
   {  // BtnEmptyDestFolder, the third control whose procedure was replaced
     if (message == WM_LBUTTONDOWN || message == WM_RBUTTONDOWN || message == WM_MBUTTONDOWN ||
         message == WM_LBUTTONDBLCLK || message == WM_RBUTTONDBLCLK || message == WM_MBUTTONDBLCLK) {
-      BtnEmptyDestFolderMouseDown(POINT{short(LOWORD(lParam)), short(HIWORD(lParam))});
+      RunCommand([&] { BtnEmptyDestFolderMouseDown(POINT{short(LOWORD(lParam)), short(HIWORD(lParam))}); });
       *result = 0;
       return true;  // the button never takes the focus
     }

@@ -63,8 +63,10 @@ class TForm1 : public Form {
   PathList& Dests() { return dests_; }
   copy::SameFileMode SelectedMode() const;
   void SelectMode(copy::SameFileMode mode);
-  // True while long work runs: no input changes anything.
+  // True while long work runs: the window is disabled and paints only.
   bool Busy() const { return busyDepth_ > 0; }
+  // True while a command runs, its questions and dialogs included.
+  bool CommandRunning() const { return commandRunning_; }
   void ShowEmptyButton(bool visible);
   HMENU PopupMenu1() const { return popupMenu1_; }
   HWND WebBrowser1() const;
@@ -91,6 +93,10 @@ class TForm1 : public Form {
 
  private:
   std::vector<ControlDef> ControlTable();
+  // The one gate of the window's commands (clicks, keys, the "..." menu,
+  // drops): while one command runs every other is refused, whatever the
+  // enabled state of its control says. False when refused.
+  bool RunCommand(const std::function<void()>& command);
   void FormCreate();
   void LayoutOnResize();
   void ShowPage(int index);
@@ -110,6 +116,8 @@ class TForm1 : public Form {
   HWND tooltip_ = nullptr;
   std::unique_ptr<HelpView> help_;
   int busyDepth_ = 0;
+  bool commandRunning_ = false;
+  copy::SameFileMode modeAtCommandStart_ = copy::SameFileMode::AutoNumber;
   DWORD lastPump_ = 0;
 };
 

@@ -4,6 +4,7 @@
 #include "common/Dialogs.h"
 #include "common/Raii.h"
 #include "copy/CopyEngine.h"
+#include "fs/FileSystem.h"
 
 namespace {
 
@@ -17,9 +18,9 @@ void TForm1::BtnCopyClick() {
     TheDialogs().Message(hwnd_, L"没有需要复制的文件或文件夹!", MB_OK | MB_ICONINFORMATION);
     return;
   }
-  // A whole drive is never copied, however it reached the list.
+  // A whole drive is never copied, however it reached the list and however it is spelled.
   for (const auto& source : sources_.Items()) {
-    if (IsDriveRoot(source)) {
+    if (fs::IsWholeDrive(source)) {
       ShowDriveRootMessage();
       return;
     }

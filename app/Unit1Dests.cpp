@@ -65,7 +65,8 @@ void TForm1::DropOnDestList(HDROP drop) {
                                                             MB_YESNO | MB_ICONQUESTION) == IDYES;
     for (UINT i = 0; i < count; ++i) {
       std::wstring path = dropped.At(i);
-      if (IsDriveRoot(path)) {
+      if (HasWildcard(path)) continue;
+      if (fs::IsWholeDrive(path)) {
         ShowDriveRootMessage();
       } else if (fs::IsFolder(path) && withSubfolders) {
         BusyCursor hourglass;

@@ -2,6 +2,7 @@
 // and files dropped from the shell.
 #include "app/Unit1.h"
 #include "common/Dialogs.h"
+#include "fs/FileSystem.h"
 #include "lists/DropFiles.h"
 
 void TForm1::Button1Click() {
@@ -10,14 +11,16 @@ void TForm1::Button1Click() {
   options.multiSelect = true;
   auto files = TheDialogs().OpenFiles(hwnd_, options);
   PathList::Bulk bulk(sources_);
-  for (const auto& path : files) sources_.AppendNew(path);
+  for (const auto& path : files)
+    if (!HasWildcard(path)) sources_.AppendNew(path);
 }
 
 void TForm1::Button5Click() {
   auto folder = BrowseForFolder(L"请选择文件夹");
   if (!folder) return;
   std::wstring path = WithBackslash(*folder);
-  if (IsDriveRoot(path)) {
+  if (HasWildcard(path)) return;
+  if (fs::IsWholeDrive(path)) {
     ShowDriveRootMessage();
     return;
   }
@@ -37,7 +40,8 @@ void TForm1::DropOnSourceList(HDROP drop) {
   PathList::Bulk bulk(sources_);
   for (UINT i = 0, n = dropped.Count(); i < n; ++i) {
     std::wstring path = dropped.At(i);
-    if (IsDriveRoot(path)) {
+    if (HasWildcard(path)) continue;
+    if (fs::IsWholeDrive(path)) {
       ShowDriveRootMessage();
       continue;
     }

@@ -42,7 +42,7 @@ std::wstring WithBackslash(std::wstring path) {
   return path;
 }
 
-bool IsDriveRoot(const std::wstring& path) { return path.size() >= 2 && path.compare(path.size() - 2, 2, L":\\") == 0; }
+bool HasWildcard(const std::wstring& path) { return path.find_first_of(L"*?") != std::wstring::npos; }
 
 bool IsAbsolutePath(const std::wstring& path) {
   if (path.size() >= 3 && iswalpha(path[0]) && path[1] == L':' && path[2] == L'\\') return true;

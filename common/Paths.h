@@ -36,8 +36,8 @@ class ListIndex {
 std::wstring WithBackslash(std::wstring path);
 // Without any number of trailing backslashes.
 std::wstring WithoutTrailingBackslashes(std::wstring path);
-// A path whose last two characters are ":\" names a whole drive.
-bool IsDriveRoot(const std::wstring& path);
+// Holds "*" or "?": a pattern, never the name of one file or folder.
+bool HasWildcard(const std::wstring& path);
 
 // An absolute path: a drive letter, colon and backslash, or \\server\share.
 bool IsAbsolutePath(const std::wstring& path);

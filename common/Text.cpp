@@ -38,16 +38,16 @@ std::wstring FromGbk(const std::string& bytes) { return Widen(kGbk, bytes); }
 std::string ToUtf8(const std::wstring& text) { return Narrow(CP_UTF8, text, nullptr); }
 std::wstring FromUtf8(const std::string& bytes) { return Widen(CP_UTF8, bytes); }
 
-std::string Upper(std::string text) {
-  for (char& c : text)
-    if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
+std::wstring Upper(std::wstring text) {
+  for (wchar_t& c : text)
+    if (c >= L'a' && c <= L'z') c = wchar_t(c - L'a' + L'A');
   return text;
 }
 
-size_t Find(const std::string& sub, const std::string& text) {
+size_t Find(const std::wstring& sub, const std::wstring& text) {
   if (sub.empty() || text.empty()) return 0;
   size_t pos = text.find(sub);
-  return pos == std::string::npos ? 0 : pos + 1;
+  return pos == std::wstring::npos ? 0 : pos + 1;
 }
 
 std::wstring TrimBlank(const std::wstring& text) {

@@ -14,10 +14,11 @@ std::wstring FromGbk(const std::string& bytes);
 std::string ToUtf8(const std::wstring& text);
 std::wstring FromUtf8(const std::string& bytes);
 
-// Byte-wise helpers over GBK text (keyword matching).
-std::string Upper(std::string text);                           // only a..z change
-size_t Find(const std::string& sub, const std::string& text);  // 1-based, 0 = none
-std::wstring TrimBlank(const std::wstring& text);              // strips chars <= 32 at both ends
+// Keyword matching works on whole characters, so a letter never matches
+// half of a Chinese character.
+std::wstring Upper(std::wstring text);                           // only a..z change
+size_t Find(const std::wstring& sub, const std::wstring& text);  // 1-based, 0 = none
+std::wstring TrimBlank(const std::wstring& text);                // strips chars <= 32 at both ends
 
 // A 32-bit whole number: leading spaces, a sign, decimal digits or hex
 // after 0x/0X/x/X/$. Empty for anything else or a value that does not fit.

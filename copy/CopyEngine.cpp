@@ -49,7 +49,7 @@ bool CopyTree(const std::wstring& sourceFolder, bool viaLink, const std::wstring
     if (entry.name == L"." || entry.name == L"..") continue;
     if (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) {
       std::wstring subSource = base + entry.name;
-      if (!excluded.empty() && SamePath(subSource, excluded)) continue;
+      if (!excluded.empty() && fs::SamePlace(subSource, excluded)) continue;
       std::wstring subDest = destFolder + L"\\" + entry.name;
       fs::MakeFolderPath(subDest);  // looks before it makes
       CopyTree(subSource, fs::WalkPath::IsLink(entry.attributes), subDest, context, excluded, walk);
@@ -157,19 +157,18 @@ bool CopyFolderTree(const std::wstring& sourceFolder, const std::wstring& destFo
   return CopyTree(sourceFolder, false, destFolder, context, excluded, walk);
 }
 
-bool SamePath(const std::wstring& a, const std::wstring& b) {
-  return SameTextIgnoreCase(WithoutTrailingBackslashes(a), WithoutTrailingBackslashes(b));
-}
+// Rules hold places, so that no spelling of a path slips past them.
+void EmptyRules::Spare(const std::wstring& path) { spared.Add(fs::ResolvePath(path)); }
 
 EmptyRules MakeEmptyRules(const std::vector<std::wstring>& dests, const std::vector<std::wstring>& spared) {
   EmptyRules rules;
-  for (const auto& d : dests) rules.listedDests.Add(WithBackslash(d));
-  for (const auto& s : spared) rules.spared.Add(WithoutTrailingBackslashes(s));
+  for (const auto& d : dests) rules.listedDests.Add(WithBackslash(fs::ResolvePath(d)));
+  for (const auto& s : spared) rules.Spare(s);
   return rules;
 }
 
 void EmptyFolder(const std::wstring& folder, const EmptyRules& rules, const CopyObserver& observer) {
-  Empty(folder, rules, observer);
+  Empty(fs::ResolvePath(folder), rules, observer);
 }
 
 int ProgressPosition(size_t sourceCount, size_t destCount, size_t j, size_t i) {
@@ -184,19 +183,26 @@ namespace {
 
 // One source entry into one destination: a file by its name, a folder as a
 // whole tree under its own name.
-void CopyEntry(const std::wstring& source, const std::wstring& destEntry, const CopyContext& context,
+// Both paths are taken as the places they name, and a folder is copied under
+// the name of the folder it resolves to, so nothing lands outside the
+// destination ("C:\a\.." is copied as "C:\", which the run refuses).
+void CopyEntry(const std::wstring& sourceEntry, const std::wstring& destEntry, const CopyContext& context,
                ParallelCopier& parallel) {
-  const std::wstring dest = WithBackslash(destEntry);
+  const std::wstring source = fs::ResolvePath(sourceEntry);
+  const std::wstring dest = WithBackslash(fs::ResolvePath(destEntry));
+  if (fs::IsWholeDrive(source)) return;
   if (!fs::IsFolder(source)) {
     CopyOneFile(source, dest, fs::NamePart(source), context);
     return;
   }
-  const std::wstring t = WithoutTrailingBackslashes(source);
-  const std::wstring target = dest + t.substr(fs::LastSeparator(L"\\", t));
+  const std::wstring target = dest + fs::NamePart(source);
   // The copies made before an I/O error stand: the workers finish first.
   ScopeGuard drain([&] { parallel.Drain(context.observer->keepAlive); });
-  // A folder is never copied onto itself nor into its own output.
-  if (!SamePath(target, source)) CopyFolderTree(source, target, context, target);
+  // A folder is never copied onto itself (by any spelling or link) nor into its own output.
+  if (fs::SamePlace(target, source)) return;
+  auto targetId = fs::IdentifyFolder(target);
+  if (targetId && targetId == fs::IdentifyFolder(source)) return;
+  CopyFolderTree(source, target, context, target);
 }
 
 }  // namespace
@@ -205,13 +211,16 @@ void RunCopy(const CopyJob& job, const CopyObserver& observer) {
   int workers = int(std::thread::hardware_concurrency()) + 1;
   ParallelCopier parallel(workers < 2 ? 2 : (workers > 4 ? 4 : workers));
   const CopyContext context{job.mode, &observer, &parallel};
-  const EmptyRules rules = MakeEmptyRules(job.dests, job.sources);
+  EmptyRules rules = MakeEmptyRules(job.dests, job.sources);
   for (size_t j = 0; j < job.dests.size(); ++j) {
     if (job.emptyFirst) EmptyFolder(job.dests[j], rules, observer);
     for (size_t i = 0; i < job.sources.size(); ++i) {
       CopyEntry(job.sources[i], job.dests[j], context, parallel);
       observer.Progress(ProgressPosition(job.sources.size(), job.dests.size(), j, i));
     }
+    // A run never destroys its own output: a destination that has had its
+    // turn is spared when an outer one is emptied later.
+    rules.Spare(job.dests[j]);
   }
 }
 

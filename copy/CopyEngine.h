@@ -56,8 +56,9 @@ bool CopyFolderTree(const std::wstring& sourceFolder, const std::wstring& destFo
 
 // Which paths emptying must keep.
 struct EmptyRules {
-  ListIndex listedDests;  // destination entries, each with a trailing "\"
-  ListIndex spared;       // paths (no trailing "\") kept with all below them
+  ListIndex listedDests;  // places of the destination entries, each with a trailing "\"
+  ListIndex spared;       // places (no trailing "\") kept with all below them
+  void Spare(const std::wstring& path);
 };
 enum class EmptyingAction { Skip, Descend, Remove, KeepLink };
 // What emptying does with one listed entry.
@@ -66,9 +67,6 @@ EmptyRules MakeEmptyRules(const std::vector<std::wstring>& dests, const std::vec
 // Removes everything below folder, depth first, except listed destination
 // folders, spared paths and what links point to.
 void EmptyFolder(const std::wstring& folder, const EmptyRules& rules, const CopyObserver& observer = {});
-
-// Same path, letter case and trailing backslashes ignored.
-bool SamePath(const std::wstring& a, const std::wstring& b);
 
 // A copy run's lists and options, taken when it starts. The main window
 // takes no input while the run goes on, so this snapshot holds exactly

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cwchar>
 
+#include "common/Paths.h"
+
 namespace fs {
 namespace {
 
@@ -116,6 +118,26 @@ std::wstring FullPath(const std::wstring& path) {
   if (length == 0 || length >= size) return path;
   full.resize(length);
   return full;
+}
+
+std::wstring ResolvePath(const std::wstring& path) {
+  std::wstring place = FullPath(path);
+  while (place.size() > 1 && place.back() == L'\\' && !(place.size() == 3 && place[1] == L':')) place.pop_back();
+  return place;
+}
+
+bool SamePlace(const std::wstring& a, const std::wstring& b) {
+  return SameTextIgnoreCase(ResolvePath(a), ResolvePath(b));
+}
+
+bool IsInside(const std::wstring& inner, const std::wstring& outer) {
+  const std::wstring in = CaseKey(ResolvePath(inner)), out = CaseKey(WithBackslash(ResolvePath(outer)));
+  return in.size() > out.size() && in.compare(0, out.size(), out) == 0;
+}
+
+bool IsWholeDrive(const std::wstring& path) {
+  const std::wstring place = ResolvePath(path);
+  return place.size() == 3 && place[1] == L':' && place[2] == L'\\';
 }
 
 std::wstring SystemPath(const std::wstring& path) {

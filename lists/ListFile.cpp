@@ -58,7 +58,9 @@ std::vector<std::wstring> ReadListFile(const std::wstring& fileName) {
 }
 
 bool NamesImportableSource(const std::wstring& line) {
-  return IsAbsolutePath(line) && (fs::IsFile(line) || fs::IsFolder(line));
+  return IsAbsolutePath(line) && !HasWildcard(line) && (fs::IsFile(line) || fs::IsFolder(line));
 }
 
-bool NamesImportableDest(const std::wstring& line) { return IsAbsolutePath(line) && fs::IsFolder(line); }
+bool NamesImportableDest(const std::wstring& line) {
+  return IsAbsolutePath(line) && !HasWildcard(line) && fs::IsFolder(line);
+}

@@ -1,4 +1,4 @@
-// Keyword matching of file names, over the GBK bytes of name and keywords.
+// Keyword matching of file names, character by character.
 #pragma once
 #include <string>
 #include <vector>
@@ -8,7 +8,8 @@
 std::vector<std::wstring> SplitLines(const std::wstring& text);
 
 // True when the name, cut at its first ".", contains one of the keywords
-// (bytes a..z upper-cased on both sides; an empty keyword never matches).
+// (letters a..z upper-cased on both sides, no other folding; an empty
+// keyword never matches).
 bool NameMatchesKeywords(const std::wstring& name, const std::vector<std::wstring>& keywords);
 
 // The same test with the keywords converted once, for long searches.
@@ -18,5 +19,5 @@ class KeywordMatcher {
   bool Matches(const std::wstring& name) const;
 
  private:
-  std::vector<std::string> upperKeywords_;
+  std::vector<std::wstring> upperKeywords_;
 };

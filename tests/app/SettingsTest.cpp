@@ -36,7 +36,7 @@ TEST_F(Settings, StoredTextSelectsTheRadioButton) {
                {"$2", L"Rb2"},
                {"x1", L"Rb1"},
                {"4", L"RbRename"},
-               {"5", L"RbRename"},
+               {"5", L"RbEditFileTime"},
                {"0", L"RbRename"},
                {"-1", L"RbRename"},
                {"abc", L"RbRename"},
@@ -53,7 +53,7 @@ TEST_F(Settings, ClosingStoresTheSelectionAndTheNextStartSelectsItAgain) {
   struct Case {
     const wchar_t* radio;
     const char* stored;
-  } cases[] = {{L"Rb1", "1"}, {L"Rb2", "2"}, {L"Rb3", "3"}, {L"RbRename", "4"}};
+  } cases[] = {{L"Rb1", "1"}, {L"Rb2", "2"}, {L"Rb3", "3"}, {L"RbRename", "4"}, {L"RbEditFileTime", "5"}};
   for (auto& c : cases) {
     DeleteFileW(paths_.system.c_str());
     Start();
@@ -69,22 +69,14 @@ TEST_F(Settings, ClosingStoresTheSelectionAndTheNextStartSelectsItAgain) {
   EXPECT_TRUE(dialogs.boxes.empty());
 }
 
-TEST_F(Settings, NewerOnlyIsNeverStored) {
-  // With a file from an earlier close: left byte for byte as it was.
-  const std::string before = "[Other]\r\nKey=Value\r\n\r\n[Parameter]\r\nSameFile=3\r\nMore=x\r\n";
-  WriteBytes(paths_.system, before);
-  Start();
-  EXPECT_EQ(Selected(form()), L"Rb3");
-  Click(L"RbEditFileTime");
-  CloseMainWindow();
-  EXPECT_EQ(ReadBytes(paths_.system), before);
-  app_.reset();
-  // Without one: still none afterwards.
-  DeleteFileW(paths_.system.c_str());
+TEST_F(Settings, TheEndOfTheSessionStoresThePolicyToo) {
   Start();
   Click(L"RbEditFileTime");
-  CloseMainWindow();
+  SendMessageW(form().hwnd(), WM_ENDSESSION, FALSE, 0);  // the end was cancelled: nothing stored
   EXPECT_FALSE(Exists(paths_.system));
+  SendMessageW(form().hwnd(), WM_ENDSESSION, TRUE, 0);
+  EXPECT_EQ(ReadBytes(paths_.system), "[Parameter]\r\nSameFile=5\r\n");
+  EXPECT_TRUE(dialogs.boxes.empty());
 }
 
 TEST_F(Settings, OtherSectionsAndKeysSurviveAStore) {

@@ -63,14 +63,27 @@ TEST(FindListItem, WholeStringIgnoringCase) {
   EXPECT_FALSE(index.Contains(L"c:\\a.txt"));
 }
 
+TEST(TextHelpers, UpperFindTrimBlank) {
+  EXPECT_EQ(text::Upper(L"abz{`AZ"), L"ABZ{`AZ");
+  EXPECT_EQ(text::Upper(L"äß學w"), L"äß學W");  // only a..z change
+  EXPECT_EQ(text::Find(L"", L"abc"), 0u);
+  EXPECT_EQ(text::Find(L"a", L""), 0u);
+  EXPECT_EQ(text::Find(L"bc", L"abcbc"), 2u);
+  EXPECT_EQ(text::Find(L"x", L"abc"), 0u);
+  EXPECT_EQ(text::TrimBlank(L" \t. \x01"), L".");
+  EXPECT_EQ(text::TrimBlank(L"  "), L"");
+  EXPECT_EQ(text::TrimBlank(L"a b"), L"a b");
+}
+
 TEST(ClassifyEntry, DotsFoldersFiles) {
   EXPECT_EQ(ClassifyEntry(L".", FILE_ATTRIBUTE_ARCHIVE), 2);
   EXPECT_EQ(ClassifyEntry(L"..", FILE_ATTRIBUTE_DIRECTORY), 2);
   EXPECT_EQ(ClassifyEntry(L"...", FILE_ATTRIBUTE_DIRECTORY), 1);
   EXPECT_EQ(ClassifyEntry(L"sub", FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN), 1);
   EXPECT_EQ(ClassifyEntry(L"a.txt", FILE_ATTRIBUTE_ARCHIVE), 0);
-  EXPECT_TRUE(IsDriveRoot(L"D:\\"));
-  EXPECT_FALSE(IsDriveRoot(L"D:\\x"));
+  EXPECT_TRUE(HasWildcard(L"C:\\nm\\*.txt"));
+  EXPECT_TRUE(HasWildcard(L"C:\\nm\\n?rmal.txt"));
+  EXPECT_FALSE(HasWildcard(L"C:\\nm\\normal.txt"));
   EXPECT_EQ(WithBackslash(L"C:\\a"), L"C:\\a\\");
   EXPECT_EQ(WithBackslash(L"C:\\a\\"), L"C:\\a\\");
 }

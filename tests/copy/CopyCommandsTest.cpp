@@ -176,3 +176,106 @@ TEST_F(CopyCommands, EmptyingBeforeCopyingInterleavesAndSparesSources) {
 }
 
 }  // namespace
+
+namespace {
+
+// Sources and destinations are compared as the places they name.
+TEST_F(CopyCommands, NoSpellingOfASourceInsideTheDestinationLetsEmptyingDeleteIt) {
+  struct Case {
+    const wchar_t *source, *dest;  // relative to the test folder, "e" being the destination
+  } cases[] = {
+      {L"e\\.\\src", L"e\\"},  {L"e\\\\src", L"e\\"},     {L"e/src", L"e\\"},  {L"E\\SRC\\", L"e\\"},
+      {L"e\\src.", L"e\\"},   {L"e\\x\\..\\src", L"e"},  {L"e\\src", L"e\\."}, {L"e\\src", L"e\\sub\\.."},
+  };
+  Click(L"Rb1");
+  for (auto& c : cases) {
+    SCOPED_TRACE(Narrow(c.source) + " into " + Narrow(c.dest));
+    TempDir dir;
+    WriteBytes(dir / L"e\\src\\keep.txt", "k");
+    WriteBytes(dir / L"e\\junk.txt", "j");
+    form().Sources().Clear();
+    form().Dests().Clear();
+    AddSource(dir / c.source);
+    AddDest(dir / c.dest);
+    form().CheckBox1Click();  // ticked by hand below, without the warning
+    SendMessageW(Ctl(L"CheckBox1"), BM_SETCHECK, BST_CHECKED, 0);
+    dialogs.boxes.clear();
+    Click(L"BtnCopy");
+    EXPECT_EQ(ReadBytes(dir / L"e\\src\\keep.txt"), "k");
+    EXPECT_FALSE(Exists(dir / L"e\\junk.txt"));
+    EXPECT_FALSE(Exists(dir / L"e\\src\\src"));  // never copied into itself
+    ASSERT_EQ(dialogs.texts(), std::vector<std::wstring>{L"复制工作完成！"});
+  }
+}
+
+TEST_F(CopyCommands, DotsNeverCopyAWholeDriveNorWriteOutsideTheDestination) {
+  TempDir dir;
+  WriteBytes(dir / L"top\\sub\\s.txt", "s");
+  WriteBytes(dir / L"top\\rootfile.txt", "r");
+  struct Case {
+    std::wstring source;
+    bool refused;
+  } cases[] = {{L"C:\\.", true}, {L"C:\\qmtests\\..", true}, {L"C:/", true}, {dir / L"top\\sub\\..", false}};
+  for (auto& c : cases) {
+    SCOPED_TRACE(Narrow(c.source));
+    RemoveTree(dir / L"out");
+    form().Sources().Clear();
+    form().Dests().Clear();
+    AddSource(c.source);
+    AddDest(dir / L"out\\");
+    dialogs.boxes.clear();
+    Click(L"BtnCopy");
+    ASSERT_EQ(dialogs.boxes.size(), 1u);
+    EXPECT_EQ(dialogs.boxes[0].text, c.refused ? L"不能对整个驱动器（磁盘）进行复制！" : L"复制工作完成！");
+    // The entry is copied under the name of the folder it names, inside the destination.
+    EXPECT_EQ(ReadBytes(dir / L"out\\top\\rootfile.txt"), c.refused ? "<missing>" : "r");
+    EXPECT_FALSE(Exists(dir / L"rootfile.txt"));
+    EXPECT_FALSE(Exists(dir / L"sub"));
+  }
+}
+
+// Clicks, keys and drops posted to the window during a command reach it
+// (Wine delivers them to disabled controls too) and must change nothing.
+TEST_F(CopyCommands, CommandsPostedDuringARunOrAnEmptyingAreRefused) {
+  TempDir dir;
+  for (int i = 0; i < 20; ++i) WriteBytes(dir / L"src\\f" + std::to_wstring(i), "x");
+  const std::vector<std::wstring> dests = {dir / L"d1\\", dir / L"d2\\", dir / L"d3\\", dir / L"d4\\"};
+  AddSource(dir / L"src");
+  for (auto& d : dests) AddDest(d);
+  SendMessageW(form().Sources().box(), LB_SETCURSEL, 0, 0);
+  SendMessageW(form().Dests().box(), LB_SETCURSEL, 0, 0);
+  Click(L"RbRename");
+  auto postEverything = [&] {
+    for (const wchar_t* button : {L"BtnCopy", L"Button6", L"Button7", L"Button2", L"Button4", L"Rb1"})
+      PostMessageW(Ctl(button), BM_CLICK, 0, 0);
+    PostMessageW(form().Sources().box(), WM_KEYDOWN, VK_DELETE, 0);
+    PostMessageW(form().Dests().box(), WM_KEYDOWN, VK_DELETE, 0);
+    PostMessageW(form().Sources().box(), WM_DROPFILES, WPARAM(MakeDrop({dir / L"src\\f1"})), 0);
+  };
+  postEverything();
+  Click(L"BtnCopy");
+  EXPECT_EQ(dialogs.texts(), std::vector<std::wstring>{L"复制工作完成！"});  // one run, one message
+  EXPECT_EQ(form().Sources().Items(), std::vector<std::wstring>{dir / L"src"});
+  EXPECT_EQ(form().Dests().Items(), dests);
+  for (auto& d : dests) {
+    EXPECT_EQ(ReadBytes(d + L"src\\f19"), "x") << Narrow(d);
+    EXPECT_FALSE(Exists(d + L"src\\f19_1")) << Narrow(d);  // no second run inside the first
+  }
+  EXPECT_TRUE(IsChecked(Ctl(L"RbRename")));
+  EXPECT_FALSE(IsChecked(Ctl(L"Rb1")));
+  Pump();
+
+  // The same during the empty-now command.
+  dialogs.boxes.clear();
+  dialogs.menuChoices = {kMenuN1};
+  dialogs.answers = {IDYES};
+  postEverything();
+  SendMessageW(Ctl(L"BtnEmptyDestFolder"), WM_LBUTTONDOWN, 0, 0);
+  EXPECT_EQ(dialogs.texts(), (std::vector<std::wstring>{L"清空（删除）操作是不可撤消（恢复）的，您确这要继续吗？",
+                                                        L"目标文件夹下的内容已完全删除！"}));
+  EXPECT_EQ(form().Sources().Items(), std::vector<std::wstring>{dir / L"src"});
+  EXPECT_EQ(form().Dests().Items(), dests);
+  EXPECT_FALSE(Exists(dir / L"d4\\src"));
+}
+
+}  // namespace

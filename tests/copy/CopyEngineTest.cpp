@@ -372,6 +372,7 @@ TEST(RunCopy, FolderEntriesLandUnderTheirOwnNameInAnySpelling) {
   EXPECT_EQ(host.progress.size(), 3u);
 }
 
+// Emptying an outer destination spares an inner one that already had its turn.
 TEST(RunCopy, EmptyingInterleavesWithTheDestinationsInListOrder) {
   for (bool outerFirst : {true, false}) {
     TempDir dir;
@@ -385,9 +386,7 @@ TEST(RunCopy, EmptyingInterleavesWithTheDestinationsInListOrder) {
     host.emptyFirst = true;
     host.Run();
     SCOPED_TRACE(outerFirst ? "A first" : "B first");
-    std::vector<std::wstring> expected = outerFirst ? std::vector<std::wstring>{L"B\\", L"B\\new.txt", L"new.txt"}
-                                                    : std::vector<std::wstring>{L"B\\", L"new.txt"};
-    EXPECT_EQ(TreeOf(dir / L"A\\"), expected);
+    EXPECT_EQ(TreeOf(dir / L"A\\"), (std::vector<std::wstring>{L"B\\", L"B\\new.txt", L"new.txt"}));
   }
 }
 

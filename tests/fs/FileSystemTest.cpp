@@ -186,16 +186,29 @@ TEST(Times, OpenForTimesAndCompare) {
   EXPECT_EQ(fs::CompareTimes(7, 7), 0);
 }
 
-TEST(ByteHelpers, UpperFindTrimBlank) {
-  EXPECT_EQ(text::Upper("abz{`AZ"), "ABZ{`AZ");
-  EXPECT_EQ(text::Upper("\xb1\x61"), "\xb1\x41");  // a trail byte in a..z changes too
-  EXPECT_EQ(text::Find("", "abc"), 0u);
-  EXPECT_EQ(text::Find("a", ""), 0u);
-  EXPECT_EQ(text::Find("bc", "abcbc"), 2u);
-  EXPECT_EQ(text::Find("x", "abc"), 0u);
-  EXPECT_EQ(text::TrimBlank(L" \t. \x01"), L".");
-  EXPECT_EQ(text::TrimBlank(L"  "), L"");
-  EXPECT_EQ(text::TrimBlank(L"a b"), L"a b");
+TEST(ResolvePath, EverySpellingNamesItsPlace) {
+  struct Case {
+    std::wstring path, place;
+    bool wholeDrive;
+  } cases[] = {
+      {L"C:\\e\\src", L"C:\\e\\src", false},      {L"C:\\e\\src\\", L"C:\\e\\src", false},
+      {L"C:\\e\\.\\src", L"C:\\e\\src", false},  {L"C:\\e\\\\src", L"C:\\e\\src", false},
+      {L"C:\\e/src", L"C:\\e\\src", false},      {L"C:\\e\\src.", L"C:\\e\\src", false},
+      {L"C:\\e\\src . ", L"C:\\e\\src", false},   {L"C:\\e\\x\\..\\src\\\\", L"C:\\e\\src", false},
+      {L"Q:\\", L"Q:\\", true},                  {L"Q:\\.", L"Q:\\", true},
+      {L"Q:\\sub\\..", L"Q:\\", true},           {L"Q:\\a\\..\\..\\..", L"Q:\\", true},
+      {L"Q:/", L"Q:\\", true},
+  };
+  for (auto& c : cases) {
+    EXPECT_EQ(fs::ResolvePath(c.path), c.place) << Narrow(c.path);
+    EXPECT_EQ(fs::IsWholeDrive(c.path), c.wholeDrive) << Narrow(c.path);
+  }
+  EXPECT_TRUE(fs::SamePlace(L"C:\\E\\SRC\\", L"c:\\e\\.\\src"));
+  EXPECT_FALSE(fs::SamePlace(L"C:\\e\\src", L"C:\\e\\src2"));
+  EXPECT_TRUE(fs::IsInside(L"C:\\e\\.\\src\\a", L"c:\\E\\"));
+  EXPECT_TRUE(fs::IsInside(L"Q:\\x", L"Q:\\sub\\.."));
+  EXPECT_FALSE(fs::IsInside(L"C:\\e", L"C:\\e\\"));     // the same place is not inside
+  EXPECT_FALSE(fs::IsInside(L"C:\\ex\\a", L"C:\\e"));  // a longer name is no parent
 }
 
 TEST(RemoveFile, ReadOnlyFileIsRefusedUntilTheBitGoes) {

@@ -337,7 +337,8 @@ TEST_F(Lists, SourceImportTakesExistingAbsolutePathsOnce) {
   MakeDir(dir / L"folder");
   std::string n = Narrow(dir.path());
   WriteBytes(dir / L"list.txt", n + "f.txt\n" + n + "folder\r" + n + "gone.txt\r\n\r\nrelative.txt\r\n" + n +
-                                    "w\\*.txt\r\nC:\\\r\n" + n + "F.TXT\r\n" + n + "folder\\");
+                                    "w\\*.txt\r\nC:\\\r\n" + n + "F.TXT\r\n" + n + "folder\\\r\n" + n + "w\\?.txt\r\n" + n +
+                                    "w\\*");
   form().Sources().Append(dir / L"w\\*.TXT");
   dialogs.openResults = {{dir / L"list.txt"}};
   Click(L"BtnImpFileList");
@@ -363,6 +364,27 @@ TEST_F(Lists, DestinationImportReportsSkippedLinesOnce) {
   Click(L"BtnImpDirLst");  // everything already listed: the message again, nothing added
   EXPECT_EQ(dialogs.boxes.size(), 2u);
   EXPECT_EQ(Items(L"ListBox2").size(), 1u);
+}
+
+TEST_F(Lists, WildcardsNeverBecomeEntries) {
+  TempDir dir;
+  WriteBytes(dir / L"nm\\normal.txt", "n");
+  const std::vector<std::wstring> patterns = {dir / L"nm\\*.txt", dir / L"nm\\n?rmal.txt", dir / L"nm\\*"};
+  Drop(L"ListBox1", patterns);
+  dialogs.answers = {IDNO};
+  Drop(L"ListBox2", patterns);
+  dialogs.openResults = {patterns};
+  Click(L"Button1");
+  dialogs.folders = {dir / L"nm\\*"};
+  Click(L"Button5");
+  std::string lines;
+  for (auto& p : patterns) lines += Narrow(p) + "\r\n";
+  WriteBytes(dir / L"d.lst", lines);
+  dialogs.openResults = {{dir / L"d.lst"}};
+  Click(L"BtnImpDirLst");
+  EXPECT_TRUE(Items(L"ListBox1").empty());
+  EXPECT_TRUE(Items(L"ListBox2").empty());
+  EXPECT_EQ(dialogs.texts().back(), L"列表文件中所保存某些目录已不存在，未能导入。");  // counted as missing
 }
 
 TEST_F(Lists, NothingChangesUnderARunningCommand) {

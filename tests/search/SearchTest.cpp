@@ -27,9 +27,15 @@ TEST(Keywords, NameUpToTheFirstDotContainsAKeyword) {
       {L"Ä.txt", {L"ä"}, false},   // only ASCII letters fold
       {L"Äb.txt", {L"ä"}, false},  // no GBK form: never taken for another
       {L"Äb.txt", {L"Ä"}, true},
-      // 癮 is GBK B0 61: its trail byte folds like "a", so the byte search finds "A".
-      {L"癮.txt", {L"A"}, true},
-      {L"癮.txt", {L"i"}, false},
+      // A letter never matches half of a Chinese character whose GBK trail byte it equals.
+      {L"癮.txt", {L"A"}, false},
+      {L"學習.txt", {L"w"}, false},
+      {L"說明.txt", {L"f"}, false},
+      {L"現金.txt", {L"p"}, false},
+      {L"關於.txt", {L"p"}, false},
+      {L"學習.txt", {L"習"}, true},
+      {L"REPORT_W.TXT", {L"w"}, true},
+      {L"report_w.txt", {L"W"}, true},
   };
   for (auto& c : cases)
     EXPECT_EQ(NameMatchesKeywords(c.name, c.keywords), c.match) << Narrow(c.name) << " " << Narrow(c.keywords[0]);
