@@ -2,8 +2,11 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
+
 #include "app/HelpTab.h"
 #include "app/Settings.h"
+#include "app/TaskbarProgress.h"
 #include "common/Dialogs.h"
 #include "common/Raii.h"
 
@@ -60,6 +63,10 @@ std::vector<ControlDef> TForm1::ControlTable() {
       {L"ProgressBar1", PROGRESS_CLASSW, L"", WS_VISIBLE, L"GroupBox4", 16, 18, 641, 22},
       {L"Panel1", kPanelClass, L"", WS_VISIBLE, L"TabSheet1", 2, 540, 740, 38},
       {L"BtnCopy", WC_BUTTONW, L"开始复制", kButton, L"Panel1", 320, 6, 100, 25, On(&TForm1::BtnCopyClick)},
+      // The status line of a run: counts and speed left of the button, the file in progress right of it.
+      {L"LblStatus", WC_STATICW, L"", WS_VISIBLE | SS_LEFT | SS_NOPREFIX | SS_ENDELLIPSIS, L"Panel1", 8, 12, 304, 14},
+      {L"LblStatusFile", WC_STATICW, L"", WS_VISIBLE | SS_LEFT | SS_NOPREFIX | SS_PATHELLIPSIS, L"Panel1", 428, 12,
+       304, 14},
       {L"TabSheet2", kPanelClass, L"帮助及使用技巧", WS_CLIPCHILDREN, L"PageControl1", 4, 28, 744, 580},
   };
 }
@@ -91,6 +98,8 @@ void TForm1::Create(HWND appWindow) {
   panel1_ = Control(L"Panel1");
   btnCopy_ = Control(L"BtnCopy");
   btnEmptyDestFolder_ = Control(L"BtnEmptyDestFolder");
+  lblStatus_ = Control(L"LblStatus");
+  lblStatusFile_ = Control(L"LblStatusFile");
   sources_.Attach(Control(L"ListBox1"));
   dests_.Attach(Control(L"ListBox2"));
   progressBar1_.Bind(Control(L"ProgressBar1"), 100);
@@ -122,6 +131,7 @@ void TForm1::Create(HWND appWindow) {
   SendMessageW(tooltip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
 
   help_ = std::make_unique<HelpView>(tabSheet2_);
+  taskbar_ = std::make_unique<TaskbarProgress>(hwnd_);
   LayoutOnResize();
   FormCreate();
 }
@@ -181,6 +191,7 @@ void TForm1::LayoutOnResize() {
   MoveWindow(tabSheet2_, page.left, page.top, width, height, TRUE);
   MoveWindow(groupBox1_, 2, 2, width - 4, 222, TRUE);
   MoveWindow(panel1_, 2, height - 2 - 38, width - 4, 38, TRUE);
+  MoveWindow(lblStatusFile_, 428, 12, std::max(0, width - 4 - 436), 14, TRUE);
   if (help_) help_->Resize(4, 4, width - 8, height - 8);
 }
 
@@ -203,15 +214,21 @@ void TForm1::KeepAlive() {
       PostQuitMessage(int(msg.wParam));
       break;
     }
+    if (msg.message == WM_KEYDOWN && msg.wParam == VK_ESCAPE) {
+      stop_.Request();
+      continue;
+    }
     TranslateMessage(&msg);
     DispatchMessageW(&msg);
   }
+  if (runReport_ && now - lastStatus_ >= 100) ShowRunStatus();
 }
 
 bool TForm1::RunCommand(const std::function<void()>& command) {
   if (commandRunning_ || Busy()) return false;
   commandRunning_ = true;
   modeAtCommandStart_ = SelectedMode();
+  stop_.Reset();
   ScopeGuard done([this] { commandRunning_ = false; });
   command();
   return true;
@@ -220,6 +237,11 @@ bool TForm1::RunCommand(const std::function<void()>& command) {
 bool TForm1::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
   switch (message) {
     case WM_COMMAND:
+      // During a run "停止" is the one control that takes input.
+      if (runReport_ && reinterpret_cast<HWND>(lParam) == btnCopy_) {
+        if (HIWORD(wParam) == BN_CLICKED) stop_.Request();
+        return true;
+      }
       // Every click of the window arrives here, by control id. A click posted
       // to a radio button during a command still checks it: put it back.
       if (lParam && HIWORD(wParam) == BN_CLICKED) {
@@ -241,9 +263,16 @@ bool TForm1::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* resu
       FormClose();
       DestroyWindow(hwnd_);
       return true;
+    case WM_QUERYENDSESSION:
+      // A run or an emptying cut off half way would leave the destinations incomplete.
+      *result = runReport_ ? FALSE : TRUE;
+      return true;
     case WM_ENDSESSION:
-      // Windows ends without WM_CLOSE: keep the chosen policy all the same.
-      if (wParam) StoreSameFileSetting(SelectedMode());
+      if (wParam && runReport_) {
+        stop_.Abandon();  // ended all the same: no copy is left half-written
+      } else if (wParam) {
+        StoreSameFileSetting(SelectedMode());  // Windows ends without WM_CLOSE: keep the policy
+      }
       *result = 0;
       return true;
     case WM_DESTROY:

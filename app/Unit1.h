@@ -11,10 +11,15 @@
 
 #include "common/Controls.h"
 #include "common/PathList.h"
+#include "common/StopSignal.h"
 #include "common/Window.h"
 #include "copy/SameFileMode.h"
 
+namespace copy {
+class RunReport;
+}
 class HelpView;
+class TaskbarProgress;
 class TForm2;
 class TfrmSearch;
 
@@ -84,8 +89,25 @@ class TForm1 : public Form {
     TForm1& form_;
     bool wasEnabled_;
   };
-  // Lets the window paint during long work; cheap when called often.
+  // A copy run or an emptying for the life of the object: "停止" is the one
+  // control that takes input, the status line and the taskbar button show
+  // the progress, and the session may not end.
+  class RunScope {
+   public:
+    RunScope(TForm1& form, copy::RunReport& report, const wchar_t* work);
+    ~RunScope();
+    RunScope(const RunScope&) = delete;
+    RunScope& operator=(const RunScope&) = delete;
+
+   private:
+    TForm1& form_;
+    std::vector<HWND> disabled_;
+  };
+  // Lets the window paint during long work; cheap when called often. Esc
+  // pressed meanwhile asks the work to stop.
   void KeepAlive();
+  // Long work asks this between its steps: Esc, "停止" or the session's end.
+  bool StopRequested() const { return stop_.Requested(); }
 
  protected:
   bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
@@ -99,6 +121,7 @@ class TForm1 : public Form {
   bool RunCommand(const std::function<void()>& command);
   void FormCreate();
   void LayoutOnResize();
+  void ShowRunStatus();
   void ShowPage(int index);
 
   // Bound once from the control table.
@@ -109,6 +132,7 @@ class TForm1 : public Form {
   HWND pageControl1_ = nullptr, tabSheet1_ = nullptr, tabSheet2_ = nullptr;
   HWND groupBox1_ = nullptr, panel1_ = nullptr;
   HWND btnCopy_ = nullptr, btnEmptyDestFolder_ = nullptr;
+  HWND lblStatus_ = nullptr, lblStatusFile_ = nullptr;
 
   TForm2* chooser_ = nullptr;      // not owned
   TfrmSearch* search_ = nullptr;  // not owned
@@ -117,6 +141,10 @@ class TForm1 : public Form {
   std::unique_ptr<HelpView> help_;
   int busyDepth_ = 0;
   bool commandRunning_ = false;
+  StopSignal stop_;
+  copy::RunReport* runReport_ = nullptr;  // the run under way, if any (not owned)
+  DWORD runStart_ = 0, lastStatus_ = 0;
+  std::unique_ptr<TaskbarProgress> taskbar_;
   copy::SameFileMode modeAtCommandStart_ = copy::SameFileMode::AutoNumber;
   DWORD lastPump_ = 0;
 };

@@ -1,5 +1,6 @@
 // The main window's copy commands: the copy run, the emptying check box
-// and the empty-now menu.
+// and the empty-now menu, with the status line, the stop and the report.
+#include "app/TaskbarProgress.h"
 #include "app/Unit1.h"
 #include "common/Dialogs.h"
 #include "common/Raii.h"
@@ -11,7 +12,45 @@ namespace {
 const wchar_t kEmptyWarning[] = L"清空（删除）操作是不可撤消（恢复）的，您确这要继续吗？";
 constexpr UINT kWarningFlags = MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2;  // 0x134
 
+// The final box: information when everything went, a warning when the report names failures.
+void ShowOutcome(HWND owner, const std::wstring& headline, const copy::RunReport& report) {
+  const UINT icon = report.FailureCount() ? MB_ICONWARNING : MB_ICONINFORMATION;
+  TheDialogs().Message(owner, copy::ReportText(headline, report), MB_OK | icon);
+}
+
 }  // namespace
+
+TForm1::RunScope::RunScope(TForm1& form, copy::RunReport& report, const wchar_t* work) : form_(form) {
+  form_.runReport_ = &report;
+  form_.runStart_ = form_.lastStatus_ = GetTickCount();
+  // Everything but "停止" and the containers it sits in shows as disabled.
+  for (const ControlDef& def : form_.Definitions()) {
+    HWND control = form_.Control(def.name);
+    if (control == form_.btnCopy_ || IsChild(control, form_.btnCopy_) || !IsWindowEnabled(control)) continue;
+    EnableWindow(control, FALSE);
+    disabled_.push_back(control);
+  }
+  SetWindowTextW(form_.btnCopy_, L"停止");
+  SetFocus(form_.btnCopy_);
+  ShutdownBlockReasonCreate(form_.hwnd_, work);
+  form_.taskbar_->Set(TaskbarProgress::State::Normal);
+}
+
+TForm1::RunScope::~RunScope() {
+  ShutdownBlockReasonDestroy(form_.hwnd_);
+  for (HWND control : disabled_) EnableWindow(control, TRUE);
+  SetWindowTextW(form_.btnCopy_, L"开始复制");
+  SetWindowTextW(form_.lblStatus_, L"");
+  SetWindowTextW(form_.lblStatusFile_, L"");
+  form_.runReport_ = nullptr;
+}
+
+void TForm1::ShowRunStatus() {
+  lastStatus_ = GetTickCount();
+  const copy::RunReport::Progress progress = runReport_->Read();
+  SetWindowTextW(lblStatus_, copy::StatusText(progress.files, progress.bytes, (lastStatus_ - runStart_) / 1000.0).c_str());
+  SetWindowTextW(lblStatusFile_, progress.current.c_str());
+}
 
 void TForm1::BtnCopyClick() {
   if (sources_.Count() == 0 || dests_.Count() == 0) {
@@ -25,23 +64,39 @@ void TForm1::BtnCopyClick() {
       return;
     }
   }
+  copy::RunReport report;
   {
-    BusyScope busy(*this);
-    EnableWindow(btnCopy_, FALSE);
-    ScopeGuard reenable([this] { EnableWindow(btnCopy_, TRUE); });
+    RunScope run(*this, report, L"正在复制文件…");
     BusyCursor hourglass;
     const copy::CopyJob job{sources_.Items(), dests_.Items(), SelectedMode(), checkBox1_.Checked()};
     const copy::CopyObserver observer{
-        [](const std::wstring& target) {
-          return TheDialogs().Message(AppWindow(), copy::OverwriteQuestion(target), MB_YESNO | MB_ICONQUESTION) ==
-                 IDYES;
+        [this](const std::wstring& target) {
+          BusyScope question(*this);  // nothing but the question takes input while it is open
+          ShowRunStatus();            // the status line names the file asked about
+          taskbar_->Set(TaskbarProgress::State::Paused);
+          ScopeGuard resume([this] { taskbar_->Set(TaskbarProgress::State::Normal); });
+          switch (TheDialogs().Message(AppWindow(), copy::OverwriteQuestion(target), MB_YESNOCANCEL | MB_ICONQUESTION)) {
+            case IDYES:
+              return copy::Answer::Yes;
+            case IDNO:
+              return copy::Answer::No;
+            default:
+              return copy::Answer::Cancel;
+          }
         },
-        [this](int position) { progressBar1_.SetPosition(position); },
+        [this](int position) {
+          progressBar1_.SetPosition(position);
+          taskbar_->SetValue(position);
+        },
         [this] { KeepAlive(); },
+        &report,
+        &stop_,
     };
     copy::RunCopy(job, observer);
+    if (report.FailureCount()) taskbar_->Set(TaskbarProgress::State::Error);
   }
-  TheDialogs().Message(hwnd_, L"复制工作完成！", MB_OK | MB_ICONINFORMATION);
+  ShowOutcome(hwnd_, stop_.Requested() ? L"复制已停止。" : L"复制工作完成！", report);
+  taskbar_->Set(TaskbarProgress::State::None);
   progressBar1_.SetPosition(0);
 }
 
@@ -65,12 +120,22 @@ void TForm1::N1Click() {
   {
     BusyScope busy(*this);
     if (TheDialogs().Message(AppWindow(), kEmptyWarning, kWarningFlags) != IDYES) return;
-    checkBox1_.SetChecked(false);
+  }
+  checkBox1_.SetChecked(false);
+  copy::RunReport report;
+  {
+    RunScope run(*this, report, L"正在清空目标文件夹…");
+    BusyCursor hourglass;
     const std::vector<std::wstring> dests = dests_.Items();
     const copy::EmptyRules rules = copy::MakeEmptyRules(dests);
-    const copy::CopyObserver observer{nullptr, nullptr, [this] { KeepAlive(); }};
+    const copy::CopyObserver observer{nullptr, nullptr, [this] { KeepAlive(); }, &report, &stop_};
     for (const std::wstring& dest : dests) copy::EmptyFolder(dest, rules, observer);
   }
-  TheDialogs().Message(hwnd_, L"目标文件夹下的内容已完全删除！", MB_OK | MB_ICONINFORMATION);
+  // Said only when it is true: otherwise the box tells what stayed.
+  const wchar_t* headline = stop_.Requested()    ? L"清空已停止。"
+                            : report.FailureCount() ? L"目标文件夹下的内容未能完全删除。"
+                                                    : L"目标文件夹下的内容已完全删除！";
+  ShowOutcome(hwnd_, headline, report);
+  taskbar_->Set(TaskbarProgress::State::None);
   EnableWindow(btnEmptyDestFolder_, FALSE);
 }

@@ -13,7 +13,10 @@ namespace {
 void Expand(TForm1& form, const std::wstring& folder, int maxLevels) {
   TForm1::BusyScope busy(form);
   PathList::Bulk bulk(form.Dests());
-  lists::AddFolderTree(form.Dests(), folder, maxLevels, [&form] { form.KeepAlive(); });
+  lists::AddFolderTree(form.Dests(), folder, maxLevels, [&form] {
+    form.KeepAlive();
+    return !form.StopRequested();  // Esc ends it, keeping what it added
+  });
 }
 
 }  // namespace

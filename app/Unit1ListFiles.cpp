@@ -35,24 +35,33 @@ std::optional<std::vector<std::wstring>> ChooseAndRead(HWND owner) {
   return ReadListFile(files.front());
 }
 
-// Appends each line the rule accepts and that is not listed yet; true when
-// some line was left out. The window paints meanwhile and takes no input.
-bool Import(TForm1& form, PathList& list, const std::vector<std::wstring>& lines,
-            bool (*accepts)(const std::wstring&)) {
+struct Imported {
+  size_t listed = 0;   // lines already in the list
+  size_t refused = 0;  // lines naming nothing the list may hold
+  size_t blank = 0;
+};
+
+// Appends each line the rule accepts and that is not listed yet. The window
+// paints meanwhile and takes no input; Esc ends it, keeping what it added.
+Imported Import(TForm1& form, PathList& list, const std::vector<std::wstring>& lines,
+                bool (*accepts)(const std::wstring&)) {
   TForm1::BusyScope busy(form);
   PathList::Bulk bulk(list);
   list.Reserve(int(lines.size()));
-  bool skipped = false;
+  Imported result;
   for (const auto& line : lines) {
-    if (!list.Contains(line) && accepts(line)) {
+    if (list.Contains(line)) {
+      ++result.listed;
+    } else if (accepts(line)) {
       list.Append(line);
       list.RepaintThrottled();
     } else {
-      skipped = true;
+      ++(line.empty() ? result.blank : result.refused);
     }
     form.KeepAlive();
+    if (form.StopRequested()) break;
   }
-  return skipped;
+  return result;
 }
 
 }  // namespace
@@ -63,14 +72,20 @@ void TForm1::BtnSaveDirLstClick() { Export(hwnd_, dests_, L"当前目录列表�
 
 void TForm1::BtnImpFileListClick() {
   auto lines = ChooseAndRead(hwnd_);
-  if (lines) Import(*this, sources_, *lines, &NamesImportableSource);
+  if (!lines) return;
+  const Imported result = Import(*this, sources_, *lines, &NamesImportableSource);
+  if (result.refused)
+    TheDialogs().Message(hwnd_,
+                         L"列表文件中有 " + std::to_wstring(result.refused) +
+                             L" 行未能导入：所指的文件或文件夹不存在，或不是完整的路径。",
+                         MB_OK | MB_ICONINFORMATION);
 }
 
 void TForm1::BtnImpDirLstClick() {
   auto lines = ChooseAndRead(hwnd_);
   if (!lines) return;
   const int before = dests_.Count();
-  bool skipped = Import(*this, dests_, *lines, &NamesImportableDest);
+  const Imported result = Import(*this, dests_, *lines, &NamesImportableDest);
   if (dests_.Count() > before) ShowEmptyButton(true);
-  if (skipped) TheDialogs().Message(hwnd_, L"列表文件中所保存某些目录已不存在，未能导入。", MB_OK | MB_ICONINFORMATION);
+  if (result.listed + result.refused + result.blank) TheDialogs().Message(hwnd_, L"列表文件中所保存某些目录已不存在，未能导入。", MB_OK | MB_ICONINFORMATION);
 }

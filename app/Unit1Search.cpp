@@ -4,5 +4,8 @@
 #include "search/UnitSearch.h"
 
 void TForm1::BtnSearchAddClick() {
-  search_->Run(sources_, [this] { KeepAlive(); });
+  search_->Run(sources_, [this] {
+    KeepAlive();
+    return !StopRequested();  // Esc ends it, keeping what it found
+  });
 }

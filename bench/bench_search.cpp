@@ -35,7 +35,12 @@ int main(int argc, char** argv) {
     walk.push_back(bench::Seconds([&] { bench::BareWalk(tree); }));
     form.Sources().Clear();
     search.push_back(bench::Seconds(
-        [&] { SearchFolderRecursive(tree + L"\\", matcher, form.Sources(), [&] { form.KeepAlive(); }); }));
+        [&] {
+          SearchFolderRecursive(tree + L"\\", matcher, form.Sources(), [&] {
+            form.KeepAlive();
+            return true;
+          });
+        }));
     found = form.Sources().Count();
   }
   std::printf("%zu files found; medians of %d runs\n", found, runs);

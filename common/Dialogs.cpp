@@ -153,8 +153,9 @@ std::wstring ErrorBoxText(const std::wstring& text) {
   return text;
 }
 
-void ShowErrorBox(const std::wstring& text) {
-  TheDialogs().Message(nullptr, ErrorBoxText(text), MB_OK | MB_ICONERROR | MB_TASKMODAL);
+void ShowErrorBox(const std::wstring& text, const std::wstring& detail) {
+  const std::wstring shown = ErrorBoxText(text) + (detail.empty() ? L"" : L"\r\n" + detail);
+  TheDialogs().Message(nullptr, shown, MB_OK | MB_ICONERROR | MB_TASKMODAL);
 }
 
 std::optional<std::wstring> BrowseForFolder(const std::wstring& title) {

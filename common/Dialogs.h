@@ -41,7 +41,8 @@ void SetAppWindow(HWND window);
 
 // The one error box: stop icon, OK, the full-stop rule; task-modal, so no
 // window of the application takes input while it is open.
-void ShowErrorBox(const std::wstring& text);
+// A detail, when given, goes on a second line after the full stop.
+void ShowErrorBox(const std::wstring& text, const std::wstring& detail = L"");
 
 // The application title, caption of the main window and every box.
 extern const wchar_t kAppTitle[];

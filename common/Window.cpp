@@ -121,7 +121,7 @@ void ReportException() {
   try {
     throw;
   } catch (const AppError& e) {
-    ShowErrorBox(e.text);
+    ShowErrorBox(e.text, e.detail);
   } catch (const std::bad_alloc&) {
     ShowErrorBox(L"Out of memory");
   } catch (const std::exception& e) {

@@ -25,7 +25,7 @@ bool CopyTree(const std::wstring& sourceFolder, bool viaLink, const std::wstring
               const CopyContext& context, const std::wstring& excluded, WalkState& walk) {
   // The I/O error of a folder that cannot be entered. The current folder is
   // never changed, so a long path copies like any other.
-  if (!fs::CanEnterFolder(sourceFolder)) throw AppError(fs::IoErrorText(GetLastError()));
+  if (!fs::CanEnterFolder(sourceFolder)) throw AppError(fs::IoErrorText(GetLastError()), sourceFolder);
   std::wstring base = WithBackslash(sourceFolder);
   std::vector<fs::Entry> entries = fs::ListEntries(base + L"*.*", fs::kMaskAll);
   if (entries.empty()) return false;
@@ -41,27 +41,32 @@ bool CopyTree(const std::wstring& sourceFolder, bool viaLink, const std::wstring
     --walk.depth;
   });
 
-  if (walk.depth == 1) fs::MakeFolderPath(destFolder);  // the caller made the inner ones
+  const CopyObserver* observer = context.observer;
+  auto makeFolder = [observer](const std::wstring& folder) {
+    if (!fs::MakeFolderPath(folder) && observer) observer->Failed(folder, GetLastError());
+  };
+  if (walk.depth == 1) makeFolder(destFolder);  // the caller made the inner ones
   if (walk.depth == 1 && !excluded.empty()) walk.output = fs::IdentifyFolder(destFolder);
 
   const std::wstring targetFolder = destFolder + L"\\";
   for (const fs::Entry& entry : entries) {
+    if (observer && observer->StopRequested()) break;
     if (entry.name == L"." || entry.name == L"..") continue;
     if (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) {
       std::wstring subSource = base + entry.name;
       if (!excluded.empty() && fs::SamePlace(subSource, excluded)) continue;
       std::wstring subDest = destFolder + L"\\" + entry.name;
-      fs::MakeFolderPath(subDest);  // looks before it makes
+      makeFolder(subDest);  // looks before it makes
       CopyTree(subSource, fs::WalkPath::IsLink(entry.attributes), subDest, context, excluded, walk);
     } else if (context.parallel && IsIndependent(context.mode)) {
-      CopyContext quiet{context.mode};  // a worker neither asks nor pumps
-      context.parallel->Submit(
-          [source = base + entry.name, targetFolder, name = entry.name, quiet, attributes = entry.attributes] {
-            CopyOneFile(source, targetFolder, name, quiet, attributes);
-          });
-      if (context.observer) context.observer->KeepAlive();
+      const CopyContext worker{context.mode, observer, nullptr, true};
+      context.parallel->Submit([source = base + entry.name, targetFolder, entry, worker] {
+        if (worker.observer && worker.observer->StopRequested()) return;  // queued, not begun: left out
+        CopyOneFile(source, targetFolder, entry.name, worker, entry.attributes, entry.size);
+      });
+      if (observer) observer->KeepAlive();
     } else {
-      CopyOneFile(base + entry.name, targetFolder, entry.name, context, entry.attributes);
+      CopyOneFile(base + entry.name, targetFolder, entry.name, context, entry.attributes, entry.size);
     }
   }
   return true;
@@ -70,6 +75,7 @@ bool CopyTree(const std::wstring& sourceFolder, bool viaLink, const std::wstring
 void Empty(const std::wstring& folder, const EmptyRules& rules, const CopyObserver& observer) {
   const std::wstring base = WithBackslash(folder);
   for (const fs::Entry& entry : fs::ListEntries(base + L"*.*", fs::kMaskAll)) {
+    if (observer.StopRequested()) return;
     const std::wstring full = base + entry.name;
     switch (EmptyingActionFor(entry.name, entry.attributes)) {
       case EmptyingAction::Skip:
@@ -82,12 +88,16 @@ void Empty(const std::wstring& folder, const EmptyRules& rules, const CopyObserv
         if (rules.spared.Contains(full)) break;  // a source of the running copy
         if (entry.attributes & FILE_ATTRIBUTE_READONLY)
           fs::SetAttributes(full, entry.attributes & ~DWORD(FILE_ATTRIBUTE_READONLY));
-        fs::RemoveFile(full);
+        if (!fs::RemoveFile(full)) observer.Failed(full, GetLastError());
         observer.KeepAlive();
         break;
     }
   }
-  if (!rules.listedDests.Contains(base)) fs::RemoveEmptyFolder(base);
+  // A folder that still holds what is kept on purpose (or what could not be
+  // removed, already counted) stays without being a failure of its own.
+  if (!rules.listedDests.Contains(base) && !fs::RemoveEmptyFolder(base) && GetLastError() != ERROR_DIR_NOT_EMPTY &&
+      fs::Exists(base))
+    observer.Failed(folder, GetLastError());
 }
 
 }  // namespace
@@ -113,12 +123,26 @@ std::wstring FreeNumberedName(const std::wstring& targetFolder, const std::wstri
 }
 
 void CopyOneFile(const std::wstring& source, const std::wstring& targetFolder, const std::wstring& name,
-                 const CopyContext& context, DWORD sourceAttributes) {
+                 const CopyContext& context, DWORD sourceAttributes, uint64_t size) {
   const std::wstring target = targetFolder + name;
   static const fs::KeepAlive kNone;
-  const fs::KeepAlive& keepAlive = context.observer ? context.observer->keepAlive : kNone;
+  const CopyObserver* observer = context.observer;
+  const fs::KeepAlive& keepAlive = observer && !context.onWorker ? observer->keepAlive : kNone;
+  const std::atomic<bool>* abandon = observer && observer->stop ? &observer->stop->Abandoned() : nullptr;
+  RunReport* report = observer ? observer->report : nullptr;
+  if (report) report->FileStarted(source);
   auto copy = [&](const std::wstring& to, bool failIfExists) {
-    fs::CopyOneFileRaw(source, to, failIfExists, sourceAttributes, keepAlive);
+    switch (fs::CopyOneFileRaw(source, to, failIfExists, sourceAttributes, keepAlive, abandon)) {
+      case fs::CopyOutcome::Copied:
+        if (report) report->FileDone(size);
+        break;
+      case fs::CopyOutcome::Kept:
+        break;
+      case fs::CopyOutcome::Failed:
+        // A copy abandoned as the session ends is no failure of the file.
+        if (!(abandon && abandon->load())) observer->Failed(source, GetLastError(), to);
+        break;
+    }
   };
   switch (context.mode) {
     case SameFileMode::Overwrite:
@@ -128,8 +152,12 @@ void CopyOneFile(const std::wstring& source, const std::wstring& targetFolder, c
       copy(target, true);
       break;
     case SameFileMode::Ask: {
-      bool replace = !fs::IsFile(target) || (context.observer && context.observer->AskOverwrite(target));
-      copy(target, !replace);
+      Answer answer = fs::IsFile(target) ? observer->AskOverwrite(target) : Answer::Yes;
+      if (answer == Answer::Cancel) {
+        if (observer->stop) observer->stop->Request();
+        break;  // this file stays as it is, and the run ends
+      }
+      copy(target, answer == Answer::No);
       break;
     }
     case SameFileMode::AutoNumber:
@@ -192,7 +220,8 @@ void CopyEntry(const std::wstring& sourceEntry, const std::wstring& destEntry, c
   const std::wstring dest = WithBackslash(fs::ResolvePath(destEntry));
   if (fs::IsWholeDrive(source)) return;
   if (!fs::IsFolder(source)) {
-    CopyOneFile(source, dest, fs::NamePart(source), context);
+    CopyOneFile(source, dest, fs::NamePart(source), context, INVALID_FILE_ATTRIBUTES,
+                fs::FileSize(source).value_or(0));
     return;
   }
   const std::wstring target = dest + fs::NamePart(source);
@@ -212,9 +241,9 @@ void RunCopy(const CopyJob& job, const CopyObserver& observer) {
   ParallelCopier parallel(workers < 2 ? 2 : (workers > 4 ? 4 : workers));
   const CopyContext context{job.mode, &observer, &parallel};
   EmptyRules rules = MakeEmptyRules(job.dests, job.sources);
-  for (size_t j = 0; j < job.dests.size(); ++j) {
+  for (size_t j = 0; j < job.dests.size() && !observer.StopRequested(); ++j) {
     if (job.emptyFirst) EmptyFolder(job.dests[j], rules, observer);
-    for (size_t i = 0; i < job.sources.size(); ++i) {
+    for (size_t i = 0; i < job.sources.size() && !observer.StopRequested(); ++i) {
       CopyEntry(job.sources[i], job.dests[j], context, parallel);
       observer.Progress(ProgressPosition(job.sources.size(), job.dests.size(), j, i));
     }

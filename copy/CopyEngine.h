@@ -4,38 +4,52 @@
 #pragma once
 #include <windows.h>
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "common/Paths.h"
+#include "common/StopSignal.h"
+#include "copy/RunReport.h"
 #include "copy/SameFileMode.h"
 
 namespace copy {
 
 class ParallelCopier;
 
-// What the run tells and asks the outside. Every member may be left empty.
-struct CopyObserver {
-  std::function<bool(const std::wstring& target)> askOverwrite;  // Ask's question; true = Yes
-  std::function<void(int position)> progress;                     // after each source entry, 0..100
-  std::function<void()> keepAlive;                                 // often, on the run's own thread
+enum class Answer { Yes, No, Cancel };
 
-  bool AskOverwrite(const std::wstring& target) const { return askOverwrite && askOverwrite(target); }
+// What the run tells and asks the outside. Every member may be left empty.
+// The functions run on the run's own thread; the report and the stop signal
+// are shared with the worker threads.
+struct CopyObserver {
+  std::function<Answer(const std::wstring& target)> askOverwrite;  // Ask's question; Cancel stops the run
+  std::function<void(int position)> progress;                       // after each source entry, 0..100
+  std::function<void()> keepAlive;                                   // often
+  RunReport* report = nullptr;                                       // what was done and what failed
+  StopSignal* stop = nullptr;                                        // checked before every step
+
+  Answer AskOverwrite(const std::wstring& target) const { return askOverwrite ? askOverwrite(target) : Answer::No; }
   void Progress(int position) const {
     if (progress) progress(position);
   }
   void KeepAlive() const {
     if (keepAlive) keepAlive();
   }
+  bool StopRequested() const { return stop && stop->Requested(); }
+  void Failed(const std::wstring& path, DWORD code, const std::wstring& target = L"") const {
+    if (report) report->Failed(path, code, target);
+  }
 };
 
-// What one copy needs: its policy, the observer (none on worker threads:
-// they neither ask nor pump), and workers for independent policies.
+// What one copy needs: its policy, the observer, and workers for
+// independent policies. On a worker (onWorker) nothing asks or pumps.
 struct CopyContext {
   SameFileMode mode = SameFileMode::AutoNumber;
   const CopyObserver* observer = nullptr;
   ParallelCopier* parallel = nullptr;
+  bool onWorker = false;
 };
 
 // The question asked under Ask.
@@ -44,7 +58,7 @@ std::wstring OverwriteQuestion(const std::wstring& target);
 // Copies one file into targetFolder (ending with "\") under name.
 // sourceAttributes, when a listing gave them, spare a look-up.
 void CopyOneFile(const std::wstring& source, const std::wstring& targetFolder, const std::wstring& name,
-                 const CopyContext& context, DWORD sourceAttributes = INVALID_FILE_ATTRIBUTES);
+                 const CopyContext& context, DWORD sourceAttributes = INVALID_FILE_ATTRIBUTES, uint64_t size = 0);
 // The name AutoNumber copies under: name itself, or stem_N.ext with the first free N.
 std::wstring FreeNumberedName(const std::wstring& targetFolder, const std::wstring& name);
 
@@ -79,6 +93,7 @@ struct CopyJob {
 
 // Destinations outer, sources inner; emptying each destination just before
 // its turn. Throws AppError on an I/O error (progress stays where it was).
+// Ends early, after the step in progress, when the observer's stop is requested.
 void RunCopy(const CopyJob& job, const CopyObserver& observer);
 // (sourceCount * j + i + 1) * 100 / (destCount * sourceCount), 64-bit, 0 for no entries.
 int ProgressPosition(size_t sourceCount, size_t destCount, size_t j, size_t i);

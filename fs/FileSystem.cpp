@@ -45,7 +45,7 @@ std::vector<Entry> ListEntries(const std::wstring& pattern, DWORD mask) {
   const DWORD excluded = ~mask & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | 0x08 | FILE_ATTRIBUTE_DIRECTORY);
   do {
     if (data.dwFileAttributes & excluded) continue;
-    result.push_back({data.cFileName, data.dwFileAttributes});
+    result.push_back({data.cFileName, data.dwFileAttributes, (uint64_t(data.nFileSizeHigh) << 32) | data.nFileSizeLow});
   } while (FindNextFileW(find.get(), &data));
   return result;
 }
@@ -174,33 +174,63 @@ std::optional<uint64_t> LastWriteTime(const FileHandle& file) {
 int CompareTimes(uint64_t a, uint64_t b) { return a < b ? -1 : (a > b ? 1 : 0); }
 
 namespace {
+
+struct CopyHooks {
+  const KeepAlive& keepAlive;
+  const std::atomic<bool>* cancel;
+};
+
 DWORD CALLBACK CopyProgress(LARGE_INTEGER, LARGE_INTEGER, LARGE_INTEGER, LARGE_INTEGER, DWORD, DWORD, HANDLE, HANDLE,
-                            LPVOID keepAlive) {
-  (*static_cast<const KeepAlive*>(keepAlive))();
-  return PROGRESS_CONTINUE;
+                            LPVOID data) {
+  const auto* hooks = static_cast<const CopyHooks*>(data);
+  if (hooks->keepAlive) hooks->keepAlive();
+  return hooks->cancel && hooks->cancel->load() ? PROGRESS_CANCEL : PROGRESS_CONTINUE;
 }
+
+// Removes what a failed copy left, keeping the copy's own error code.
+void RemoveLeftover(const std::wstring& systemPath) {
+  DWORD error = GetLastError();
+  DeleteFileW(systemPath.c_str());
+  SetLastError(error);
+}
+
 }  // namespace
 
-bool CopyOneFileRaw(const std::wstring& source, const std::wstring& target, bool failIfExists, DWORD sourceAttributes,
-                    const KeepAlive& keepAlive) {
+std::wstring PartialName(const std::wstring& target) { return target + L".quillmere-part"; }
+
+CopyOutcome CopyOneFileRaw(const std::wstring& source, const std::wstring& target, bool failIfExists,
+                           DWORD sourceAttributes, const KeepAlive& keepAlive, const std::atomic<bool>* cancel) {
   const std::wstring from = SystemPath(source), to = SystemPath(target);
-  auto copyFile = [&](DWORD flags) {
-    return CopyFileExW(from.c_str(), to.c_str(), keepAlive ? CopyProgress : nullptr,
-                       const_cast<KeepAlive*>(&keepAlive), nullptr, flags);
+  CopyHooks hooks{keepAlive, cancel};
+  const bool hooked = keepAlive || cancel;
+  auto copyFile = [&](const std::wstring& into, DWORD flags) {
+    return CopyFileExW(from.c_str(), into.c_str(), hooked ? CopyProgress : nullptr, &hooks, nullptr, flags);
   };
-  // Most targets do not exist yet: try that first, so no extra look-up is paid.
-  bool copied = copyFile(COPY_FILE_FAIL_IF_EXISTS);
-  if (!copied) {
-    DWORD error = GetLastError();
-    if (failIfExists || (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)) return false;
-    // CopyFileW under Wine replaces such targets; Windows refuses them.
-    DWORD existing = GetFileAttributesW(to.c_str());
-    if (existing != INVALID_FILE_ATTRIBUTES && !(existing & FILE_ATTRIBUTE_DIRECTORY) &&
-        (existing & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN))) {
-      SetLastError(ERROR_ACCESS_DENIED);
-      return false;
+  // Known absent first, so that a failed copy may remove what it left: a
+  // failure never tells whether the source or the target refused.
+  const DWORD existing = GetFileAttributesW(to.c_str());
+  if (existing == INVALID_FILE_ATTRIBUTES) {
+    if (!copyFile(to, COPY_FILE_FAIL_IF_EXISTS)) {
+      DWORD error = GetLastError();
+      if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) return failIfExists ? CopyOutcome::Kept : CopyOutcome::Failed;
+      RemoveLeftover(to);
+      return CopyOutcome::Failed;
     }
-    if (!copyFile(0)) return false;
+  } else {
+    // A file copied onto itself is already where it should be.
+    if (failIfExists || SamePlace(source, target)) return CopyOutcome::Kept;
+    // A folder in the target's place, or a read-only or hidden target: Windows
+    // refuses to replace them, and CopyFileW under Wine does not.
+    if (existing & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN)) {
+      SetLastError(ERROR_ACCESS_DENIED);
+      return CopyOutcome::Failed;
+    }
+    // The old file stays whole until a complete copy replaces it.
+    const std::wstring partial = SystemPath(PartialName(target));
+    if (!copyFile(partial, 0) || !MoveFileExW(partial.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+      RemoveLeftover(partial);
+      return CopyOutcome::Failed;
+    }
   }
   // The copy takes over the source's attributes; Wine's CopyFileW drops them.
   if (sourceAttributes == INVALID_FILE_ATTRIBUTES) sourceAttributes = GetFileAttributesW(from.c_str());
@@ -208,7 +238,13 @@ bool CopyOneFileRaw(const std::wstring& source, const std::wstring& target, bool
   if (sourceAttributes != INVALID_FILE_ATTRIBUTES && (sourceAttributes & kept) &&
       (GetFileAttributesW(to.c_str()) & kept) != (sourceAttributes & kept))
     SetFileAttributesW(to.c_str(), sourceAttributes);
-  return true;
+  return CopyOutcome::Copied;
+}
+
+std::optional<uint64_t> FileSize(const std::wstring& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExW(SystemPath(path).c_str(), GetFileExInfoStandard, &data)) return std::nullopt;
+  return (uint64_t(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
 bool SetAttributes(const std::wstring& path, DWORD bits) { return SetFileAttributesW(SystemPath(path).c_str(), bits); }
@@ -270,17 +306,20 @@ bool WalkPath::Enter(const std::wstring& folder, bool viaLink) {
 }
 
 namespace {
-void Walk(const std::wstring& folder, bool viaLink, DWORD mask, int levelsLeft, const FolderVisitor& visit,
+// False when the visitor ended the walk.
+bool Walk(const std::wstring& folder, bool viaLink, DWORD mask, int levelsLeft, const FolderVisitor& visit,
           WalkPath& path) {
-  if (!path.Enter(folder, viaLink)) return;
+  if (!path.Enter(folder, viaLink)) return true;
   std::vector<Entry> entries;
   if (levelsLeft != 0) entries = ListEntries(folder + L"*.*", mask);
-  visit(folder, entries);
+  bool going = visit(folder, entries);
   for (const Entry& entry : entries) {
+    if (!going) break;
     if (!(entry.attributes & FILE_ATTRIBUTE_DIRECTORY) || entry.name == L"." || entry.name == L"..") continue;
-    Walk(folder + entry.name + L"\\", WalkPath::IsLink(entry.attributes), mask, levelsLeft - 1, visit, path);
+    going = Walk(folder + entry.name + L"\\", WalkPath::IsLink(entry.attributes), mask, levelsLeft - 1, visit, path);
   }
   path.Leave();
+  return going;
 }
 }  // namespace
 

@@ -9,6 +9,7 @@
 #pragma once
 #include <windows.h>
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -20,6 +21,7 @@ namespace fs {
 struct Entry {
   std::wstring name;  // no folder part
   DWORD attributes;
+  uint64_t size = 0;
 };
 
 // Listing masks: an entry is left out when it carries one of hidden, system,
@@ -94,11 +96,26 @@ int CompareTimes(uint64_t a, uint64_t b);
 // Called now and then during a long single-file copy, on the copying thread.
 using KeepAlive = std::function<void()>;
 
-// CopyFileW with the Windows rule, enforced here because Wine lacks it:
-// an existing read-only or hidden target is refused (access denied).
-// sourceAttributes, when known from a listing, saves a look-up.
-bool CopyOneFileRaw(const std::wstring& source, const std::wstring& target, bool failIfExists,
-                    DWORD sourceAttributes = INVALID_FILE_ATTRIBUTES, const KeepAlive& keepAlive = nullptr);
+enum class CopyOutcome {
+  Copied,
+  Kept,    // failIfExists and the target exists: nothing done, nothing failed
+  Failed,  // the code is in GetLastError()
+};
+
+// Copies a file, taking over its attributes and last-write time, with the
+// Windows rule enforced here because Wine lacks it: an existing read-only or
+// hidden target is refused (access denied). No truncated file is ever left
+// under the target's name: a new target that fails is removed, and an
+// existing one is replaced only by a complete copy (written beside it under
+// a temporary name, then renamed over it). sourceAttributes, when known from
+// a listing, saves a look-up. cancel, when set, abandons the copy in progress.
+CopyOutcome CopyOneFileRaw(const std::wstring& source, const std::wstring& target, bool failIfExists,
+                           DWORD sourceAttributes = INVALID_FILE_ATTRIBUTES, const KeepAlive& keepAlive = nullptr,
+                           const std::atomic<bool>* cancel = nullptr);
+// The temporary name a replacing copy is written under.
+std::wstring PartialName(const std::wstring& target);
+// The size of a file; empty when it cannot be read.
+std::optional<uint64_t> FileSize(const std::wstring& path);
 bool SetAttributes(const std::wstring& path, DWORD bits);
 bool RemoveFile(const std::wstring& path);
 bool RemoveEmptyFolder(const std::wstring& path);
@@ -141,8 +158,9 @@ class WalkPath {
 // tree in listing order, down to maxLevels below the root (negative: no
 // limit). The visitor sees each folder with its listing under mask; a folder
 // at the last level is not listed (empty entries). Never runs in a circle
-// through links; one listing is open at a time.
-using FolderVisitor = std::function<void(const std::wstring& folder, const std::vector<Entry>& entries)>;
+// through links; one listing is open at a time. The walk ends early when the
+// visitor returns false.
+using FolderVisitor = std::function<bool(const std::wstring& folder, const std::vector<Entry>& entries)>;
 void WalkFolders(const std::wstring& root, DWORD mask, int maxLevels, const FolderVisitor& visit);
 
 // Whole-file helpers used by the list files.

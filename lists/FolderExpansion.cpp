@@ -5,11 +5,11 @@
 
 namespace lists {
 
-void AddFolderTree(PathList& dests, const std::wstring& folder, int maxLevels, const std::function<void()>& keepAlive) {
+void AddFolderTree(PathList& dests, const std::wstring& folder, int maxLevels, const std::function<bool()>& keepGoing) {
   fs::WalkFolders(folder, fs::kMaskNoSystem, maxLevels, [&](const std::wstring& each, const std::vector<fs::Entry>&) {
     dests.AppendNew(each);
     dests.RepaintThrottled();
-    keepAlive();
+    return keepGoing();
   });
 }
 

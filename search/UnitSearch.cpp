@@ -39,7 +39,7 @@ std::vector<ControlDef> SearchControls(TfrmSearch& form) {
 }  // namespace
 
 void SearchFolderRecursive(const std::wstring& folder, const KeywordMatcher& matcher, PathList& sources,
-                           const std::function<void()>& keepAlive) {
+                           const std::function<bool()>& keepGoing) {
   PathList::Bulk bulk(sources);
   fs::WalkFolders(folder, fs::kMaskNoSystem, -1, [&](const std::wstring& each, const std::vector<fs::Entry>& entries) {
     for (const fs::Entry& entry : entries) {
@@ -48,17 +48,17 @@ void SearchFolderRecursive(const std::wstring& folder, const KeywordMatcher& mat
         sources.RepaintThrottled();
       }
     }
-    keepAlive();
+    return keepGoing();
   });
 }
 
 void SearchOneFolder(const std::wstring& folder, const KeywordMatcher& matcher, PathList& sources,
-                     const std::function<void()>& keepAlive) {
+                     const std::function<bool()>& keepGoing) {
   std::vector<std::wstring> found;
   for (const fs::Entry& entry : fs::ListEntries(folder + L"*.*", fs::kMaskAll)) {
     if (ClassifyEntry(entry.name, entry.attributes) == 0 && matcher.Matches(entry.name))
       found.push_back(folder + entry.name);
-    keepAlive();
+    if (!keepGoing()) break;
   }
   PathList::Bulk bulk(sources);
   for (const auto& path : found) sources.AppendNew(path);
@@ -68,12 +68,12 @@ TfrmSearch::~TfrmSearch() {
   if (hwnd_ && IsWindow(hwnd_)) DestroyWindow(hwnd_);
 }
 
-void TfrmSearch::Run(PathList& sources, std::function<void()> keepAlive) {
+void TfrmSearch::Run(PathList& sources, std::function<bool()> keepGoing) {
   sources_ = &sources;
-  keepAlive_ = std::move(keepAlive);
+  keepGoing_ = std::move(keepGoing);
   ScopeGuard forget([this] {
     sources_ = nullptr;
-    keepAlive_ = nullptr;
+    keepGoing_ = nullptr;
   });
   ShowModal();
 }
@@ -122,15 +122,18 @@ void TfrmSearch::BtnSearchClick() {
   {
     BusyCursor busy;
     EnableWindow(searchButton_, FALSE);
-    ScopeGuard reenable([this] { EnableWindow(searchButton_, TRUE); });
+    searching_ = true;
+    closed_ = false;
+    ScopeGuard reenable([this] {
+      EnableWindow(searchButton_, TRUE);
+      searching_ = false;
+    });
     KeywordMatcher matcher(SplitLines(keys));
-    auto keepAlive = [this] {
-      if (keepAlive_) keepAlive_();
-    };
+    auto keepGoing = [this] { return (!keepGoing_ || keepGoing_()) && !closed_; };
     if (subfolders_.Checked())
-      SearchFolderRecursive(WithBackslash(folder), matcher, *sources_, keepAlive);
+      SearchFolderRecursive(WithBackslash(folder), matcher, *sources_, keepGoing);
     else
-      SearchOneFolder(WithBackslash(folder), matcher, *sources_, keepAlive);
+      SearchOneFolder(WithBackslash(folder), matcher, *sources_, keepGoing);
   }
   EndModal(IDCANCEL);
 }
@@ -147,6 +150,7 @@ bool TfrmSearch::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* 
       if (!lParam && LOWORD(wParam) == IDCANCEL) EndModal(IDCANCEL);                             // Esc
       return true;
     case WM_CLOSE:
+      closed_ = searching_;  // closing the dialog stops a search under way
       EndModal(IDCANCEL);
       return true;
   }

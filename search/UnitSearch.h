@@ -20,8 +20,9 @@ class TfrmSearch : public Form {
   void Create(HWND owner);
 
   // Shows the dialog modally; a search appends what it finds to sources.
-  // keepAlive lets the windows paint during a long search.
-  void Run(PathList& sources, std::function<void()> keepAlive);
+  // keepGoing lets the windows paint during a long search and says whether
+  // to go on; closing the dialog stops the search too.
+  void Run(PathList& sources, std::function<bool()> keepGoing);
 
   void FormCreate();
   void BtnSetFolderClick();  // 选择
@@ -35,15 +36,17 @@ class TfrmSearch : public Form {
 
  private:
   PathList* sources_ = nullptr;  // not owned; set while Run shows the dialog
-  std::function<void()> keepAlive_;
+  std::function<bool()> keepGoing_;
+  bool searching_ = false, closed_ = false;
   HWND folderField_ = nullptr, keys_ = nullptr, searchButton_ = nullptr;
   CheckBox subfolders_;
 };
 
-// The two searches, plain code over a source list; keepAlive is called
-// often so the windows can keep painting.
+// The two searches, plain code over a source list; keepGoing is called
+// often so the windows can keep painting, and ends the search (keeping what
+// it added) when it returns false.
 void SearchFolderRecursive(const std::wstring& folder, const KeywordMatcher& matcher, PathList& sources,
-                           const std::function<void()>& keepAlive);
+                           const std::function<bool()>& keepGoing);
 void SearchOneFolder(const std::wstring& folder, const KeywordMatcher& matcher, PathList& sources,
-                     const std::function<void()>& keepAlive);
+                     const std::function<bool()>& keepGoing);
 

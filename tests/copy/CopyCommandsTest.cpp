@@ -69,7 +69,7 @@ TEST_F(CopyCommands, ARunAsksOwnedByTheApplicationWindowAndEndsWithTheMessage) {
   Click(L"BtnCopy");
   ASSERT_EQ(dialogs.boxes.size(), 2u);
   EXPECT_EQ(dialogs.boxes[0].text, L"文件" + dir.path() + L"d\\a.txt已存在，是否覆盖？");
-  EXPECT_EQ(dialogs.boxes[0].flags, UINT(MB_YESNO | MB_ICONQUESTION));
+  EXPECT_EQ(dialogs.boxes[0].flags, UINT(MB_YESNOCANCEL | MB_ICONQUESTION));
   EXPECT_EQ(dialogs.boxes[0].owner, app_->appWindow());
   EXPECT_EQ(dialogs.boxes[1].text, L"复制工作完成！");
   EXPECT_EQ(dialogs.boxes[1].flags, UINT(MB_OK | MB_ICONINFORMATION));
@@ -96,7 +96,7 @@ TEST_F(CopyCommands, AnIoErrorEndsTheRunWithTheErrorBoxAndEverythingEnabledAgain
   AddDest(dir / L"d\\");
   Click(L"BtnCopy");
   ASSERT_EQ(dialogs.boxes.size(), 1u);
-  EXPECT_EQ(dialogs.boxes[0].text, L"File not found.");
+  EXPECT_EQ(dialogs.boxes[0].text, L"File not found.\r\n" + dir.path() + L"s\\bad.");
   EXPECT_EQ(dialogs.boxes[0].flags & 0xFF, UINT(MB_ICONERROR));
   EXPECT_EQ(Progress(), 50);  // where the run stopped
   EXPECT_TRUE(IsWindowEnabled(form().hwnd()));
@@ -235,7 +235,8 @@ TEST_F(CopyCommands, DotsNeverCopyAWholeDriveNorWriteOutsideTheDestination) {
 }
 
 // Clicks, keys and drops posted to the window during a command reach it
-// (Wine delivers them to disabled controls too) and must change nothing.
+// (Wine delivers them to disabled controls too) and must change nothing;
+// only "停止" takes input then.
 TEST_F(CopyCommands, CommandsPostedDuringARunOrAnEmptyingAreRefused) {
   TempDir dir;
   for (int i = 0; i < 20; ++i) WriteBytes(dir / L"src\\f" + std::to_wstring(i), "x");
@@ -246,7 +247,7 @@ TEST_F(CopyCommands, CommandsPostedDuringARunOrAnEmptyingAreRefused) {
   SendMessageW(form().Dests().box(), LB_SETCURSEL, 0, 0);
   Click(L"RbRename");
   auto postEverything = [&] {
-    for (const wchar_t* button : {L"BtnCopy", L"Button6", L"Button7", L"Button2", L"Button4", L"Rb1"})
+    for (const wchar_t* button : {L"Button6", L"Button7", L"Button2", L"Button4", L"Rb1", L"BtnSearchAdd"})
       PostMessageW(Ctl(button), BM_CLICK, 0, 0);
     PostMessageW(form().Sources().box(), WM_KEYDOWN, VK_DELETE, 0);
     PostMessageW(form().Dests().box(), WM_KEYDOWN, VK_DELETE, 0);
@@ -276,6 +277,129 @@ TEST_F(CopyCommands, CommandsPostedDuringARunOrAnEmptyingAreRefused) {
   EXPECT_EQ(form().Sources().Items(), std::vector<std::wstring>{dir / L"src"});
   EXPECT_EQ(form().Dests().Items(), dests);
   EXPECT_FALSE(Exists(dir / L"d4\\src"));
+}
+
+}  // namespace
+
+namespace {
+
+// A long run stops after the file in progress: by a posted click on "停止",
+// by Esc, or by Cancel on the Ask question.
+TEST_F(CopyCommands, ARunStopsOnStopEscOrCancelKeepingWhatItCopied) {
+  enum Way { StopButton, Escape, Cancel };
+  for (Way way : {StopButton, Escape, Cancel}) {
+    SCOPED_TRACE(int(way));
+    TempDir dir;
+    for (int i = 0; i < 30; ++i) WriteBytes(dir / L"src\\f" + std::to_wstring(i), "x");
+    WriteBytes(dir / L"d1\\src\\f0", "old");
+    form().Sources().Clear();
+    form().Dests().Clear();
+    AddSource(dir / L"src");
+    AddDest(dir / L"d1\\");
+    AddDest(dir / L"d2\\");
+    Click(way == Cancel ? L"Rb3" : L"RbRename");
+    std::vector<std::wstring> captions;
+    std::vector<bool> othersEnabled;
+    dialogs.boxes.clear();
+    dialogs.answers = {IDCANCEL, IDOK};
+    dialogs.onBox = [&](const ScriptedDialogs::Box&) {
+      captions.push_back(WindowText(Ctl(L"BtnCopy")));
+      othersEnabled.push_back(IsWindowEnabled(Ctl(L"Button1")));
+    };
+    Sleep(50);  // the first pump of the run takes what is queued
+    if (way == StopButton) PostMessageW(Ctl(L"BtnCopy"), BM_CLICK, 0, 0);
+    if (way == Escape) PostMessageW(Ctl(L"BtnCopy"), WM_KEYDOWN, VK_ESCAPE, 0);
+    Click(L"BtnCopy");
+    ASSERT_FALSE(dialogs.boxes.empty());
+    EXPECT_EQ(dialogs.boxes.back().text, L"复制已停止。");
+    EXPECT_EQ(dialogs.boxes.back().flags, UINT(MB_OK | MB_ICONINFORMATION));
+    EXPECT_EQ(captions.back(), L"开始复制");  // the run is over when its box shows
+    EXPECT_EQ(WindowText(Ctl(L"BtnCopy")), L"开始复制");
+    EXPECT_TRUE(IsWindowEnabled(Ctl(L"Button1")));
+    EXPECT_EQ(Progress(), 0);
+    EXPECT_FALSE(Exists(dir / L"d2\\src"));  // nothing after the stop starts
+    if (way == Cancel) {
+      EXPECT_EQ(dialogs.boxes.size(), 2u);  // one question, then the end
+      EXPECT_EQ(ReadBytes(dir / L"d1\\src\\f0"), "old");
+      EXPECT_EQ(captions[0], L"停止");  // during the run "停止" is the one control that takes input
+      EXPECT_FALSE(othersEnabled[0]);
+    }
+  }
+  dialogs.onBox = nullptr;
+}
+
+// Everything the system refused is counted and named; the first line stays.
+TEST_F(CopyCommands, TheFinalBoxTellsWhatFailedAndNothingIsLeftHalfWritten) {
+  TempDir dir;
+  WriteBytes(dir / L"s\\good.txt", "good");
+  WriteBytes(dir / L"s\\locked.txt", "locked");
+  WriteBytes(dir / L"s\\ro.txt", "new");
+  WriteBytes(dir / L"s\\folder.txt", "new");
+  WriteBytes(dir / L"d\\ro.txt", "old");
+  WriteBytes(dir / L"d\\locked.txt", "old");
+  SetFileAttributesW((dir / L"d\\ro.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+  MakeDir(dir / L"d\\folder.txt");
+  fs::FileHandle held(
+      CreateFileW((dir / L"s\\locked.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+  for (auto name : {L"good.txt", L"locked.txt", L"ro.txt", L"folder.txt"}) AddSource(dir / L"s\\" + name);
+  AddDest(dir / L"d\\");
+  Click(L"Rb1");
+  Click(L"BtnCopy");
+  ASSERT_EQ(dialogs.boxes.size(), 1u);
+  const std::wstring& text = dialogs.boxes[0].text;
+  EXPECT_EQ(text.substr(0, text.find(L"\r\n")), L"复制工作完成！");
+  EXPECT_NE(text.find(L"有 3 项未能完成："), std::wstring::npos) << Narrow(text);
+  for (auto name : {L"locked.txt", L"ro.txt", L"folder.txt"})
+    EXPECT_NE(text.find(dir / L"s\\" + std::wstring(name) + L" → " + dir.path() + L"d\\" + name), std::wstring::npos)
+        << Narrow(name);
+  EXPECT_EQ(text.find(L"good.txt"), std::wstring::npos);
+  EXPECT_EQ(dialogs.boxes[0].flags, UINT(MB_OK | MB_ICONWARNING));
+  EXPECT_EQ(ReadBytes(dir / L"d\\good.txt"), "good");
+  EXPECT_EQ(ReadBytes(dir / L"d\\locked.txt"), "old");  // the old file stays whole
+  SetFileAttributesW((dir / L"d\\ro.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
+  EXPECT_EQ(ReadBytes(dir / L"d\\ro.txt"), "old");
+
+  // The empty-now command says everything went only when it did.
+  held = fs::FileHandle(
+      CreateFileW((dir / L"d\\good.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+  dialogs.boxes.clear();
+  dialogs.menuChoices = {kMenuN1};
+  dialogs.answers = {IDYES};
+  SendMessageW(Ctl(L"BtnEmptyDestFolder"), WM_LBUTTONDOWN, 0, 0);
+  ASSERT_EQ(dialogs.boxes.size(), 2u);
+  EXPECT_EQ(dialogs.boxes[1].text.substr(0, dialogs.boxes[1].text.find(L"\r\n")), L"目标文件夹下的内容未能完全删除。");
+  EXPECT_NE(dialogs.boxes[1].text.find(L"有 1 项未能完成：\r\n" + dir.path() + L"d\\good.txt："), std::wstring::npos)
+      << Narrow(dialogs.boxes[1].text);
+  EXPECT_EQ(dialogs.boxes[1].flags, UINT(MB_OK | MB_ICONWARNING));
+}
+
+// During a run the session may not end; when idle it may. The status line
+// names the file the run is at.
+TEST_F(CopyCommands, TheSessionWaitsForARunAndTheStatusLineNamesItsFile) {
+  TempDir dir;
+  for (int i = 0; i < 5; ++i) WriteBytes(dir / L"src\\f" + std::to_wstring(i), "12345");
+  WriteBytes(dir / L"last.txt", "new");
+  WriteBytes(dir / L"d\\last.txt", "old");
+  AddSource(dir / L"src");
+  AddSource(dir / L"last.txt");
+  AddDest(dir / L"d\\");
+  Click(L"Rb3");
+  LRESULT duringRun = -1;
+  std::wstring status, file;
+  dialogs.answers = {IDNO, IDOK};
+  dialogs.onBox = [&](const ScriptedDialogs::Box&) {
+    if (duringRun != -1) return;
+    duringRun = SendMessageW(form().hwnd(), WM_QUERYENDSESSION, 0, 0);
+    status = WindowText(Ctl(L"LblStatus"));
+    file = WindowText(Ctl(L"LblStatusFile"));
+  };
+  Click(L"BtnCopy");
+  dialogs.onBox = nullptr;
+  EXPECT_EQ(duringRun, 0);
+  EXPECT_EQ(status.substr(0, status.find(L"，")), L"5 个文件");
+  EXPECT_EQ(file, dir / L"last.txt");
+  EXPECT_EQ(WindowText(Ctl(L"LblStatus")), L"");  // cleared after the run
+  EXPECT_NE(SendMessageW(form().hwnd(), WM_QUERYENDSESSION, 0, 0), 0);
 }
 
 }  // namespace

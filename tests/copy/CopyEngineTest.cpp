@@ -21,7 +21,7 @@ struct Asker {
     asked.push_back(OverwriteQuestion(target));
     bool a = answers.empty() ? false : answers.front();
     if (!answers.empty()) answers.pop_front();
-    return a;
+    return a ? Answer::Yes : Answer::No;
   }};
   copy::CopyContext Context(SameFileMode mode) { return {mode, &observer}; }
 };
@@ -212,6 +212,7 @@ TEST(CopyFolderTree, AFolderThatCannotBeEnteredEndsWithTheIoErrorAndRestoresTheC
     FAIL() << "no error";
   } catch (const AppError& e) {
     EXPECT_EQ(e.text, L"File not found");
+    EXPECT_EQ(e.detail, dir / L"src\\bad.");  // the folder, for the box's second line
   }
   EXPECT_EQ(fs::CurrentFolder(), saved);
   RemoveDirectoryW((L"\\\\?\\" + dir.path() + L"src\\bad.").c_str());
@@ -314,7 +315,7 @@ struct FakeHost : CopyJob {
   FakeHost() { mode = Overwrite; }
   std::vector<int> progress;
   void Run() {
-    RunCopy(*this, {[](const std::wstring&) { return true; }, [this](int p) { progress.push_back(p); }});
+    RunCopy(*this, {[](const std::wstring&) { return Answer::Yes; }, [this](int p) { progress.push_back(p); }});
   }
 };
 

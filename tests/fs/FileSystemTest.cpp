@@ -140,6 +140,8 @@ TEST(SystemPath, LongPathsGetTheirExtendedForm) {
   for (auto& c : cases) EXPECT_EQ(fs::SystemPath(c.in), c.out) << Narrow(c.in);
 }
 
+using fs::CopyOutcome;
+
 TEST(CopyOneFileRaw, RefusesReadOnlyAndHiddenTargetsAndCarriesTimeAndAttributes) {
   TempDir dir;
   WriteBytes(dir / L"src.txt", "new");
@@ -149,26 +151,56 @@ TEST(CopyOneFileRaw, RefusesReadOnlyAndHiddenTargetsAndCarriesTimeAndAttributes)
   for (DWORD targetBits : {DWORD(FILE_ATTRIBUTE_READONLY), DWORD(FILE_ATTRIBUTE_HIDDEN)}) {
     WriteBytes(dir / L"t.txt", "old");
     fs::SetAttributes(dir / L"t.txt", targetBits);
-    EXPECT_FALSE(fs::CopyOneFileRaw(dir / L"src.txt", dir / L"t.txt", false));
+    EXPECT_EQ(fs::CopyOneFileRaw(dir / L"src.txt", dir / L"t.txt", false), CopyOutcome::Failed);
     EXPECT_EQ(GetLastError(), DWORD(ERROR_ACCESS_DENIED));
     fs::SetAttributes(dir / L"t.txt", FILE_ATTRIBUTE_NORMAL);
     EXPECT_EQ(ReadBytes(dir / L"t.txt"), "old");
   }
   WriteBytes(dir / L"plain.txt", "old");
-  EXPECT_FALSE(fs::CopyOneFileRaw(dir / L"src.txt", dir / L"plain.txt", true));
+  EXPECT_EQ(fs::CopyOneFileRaw(dir / L"src.txt", dir / L"plain.txt", true), CopyOutcome::Kept);
   EXPECT_EQ(ReadBytes(dir / L"plain.txt"), "old");
-  EXPECT_TRUE(fs::CopyOneFileRaw(dir / L"src.txt", dir / L"plain.txt", false));
+  EXPECT_EQ(fs::CopyOneFileRaw(dir / L"src.txt", dir / L"plain.txt", false), CopyOutcome::Copied);
   EXPECT_EQ(ReadBytes(dir / L"plain.txt"), "new");
+  EXPECT_FALSE(Exists(fs::PartialName(dir / L"plain.txt")));
   EXPECT_EQ(GetWriteTime(dir / L"plain.txt"), 130000000000000000ull);
   EXPECT_TRUE(GetFileAttributesW((dir / L"plain.txt").c_str()) & FILE_ATTRIBUTE_READONLY);
   // Hidden and system bits travel too.
   WriteBytes(dir / L"hs.txt", "hs");
   fs::SetAttributes(dir / L"hs.txt", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
-  EXPECT_TRUE(fs::CopyOneFileRaw(dir / L"hs.txt", dir / L"hs-copy.txt", true));
+  EXPECT_EQ(fs::CopyOneFileRaw(dir / L"hs.txt", dir / L"hs-copy.txt", true), CopyOutcome::Copied);
   EXPECT_EQ(GetFileAttributesW((dir / L"hs-copy.txt").c_str()) & 0x07,
             DWORD(FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
-  // A file cannot be copied onto itself.
-  EXPECT_FALSE(fs::CopyOneFileRaw(dir / L"plain.txt", dir / L"plain.txt", false));
+  // A file copied onto itself is already there.
+  fs::SetAttributes(dir / L"plain.txt", FILE_ATTRIBUTE_NORMAL);
+  EXPECT_EQ(fs::CopyOneFileRaw(dir / L"plain.txt", dir / L"plain.txt", false), CopyOutcome::Kept);
+  EXPECT_EQ(ReadBytes(dir / L"plain.txt"), "new");
+}
+
+// What a refused copy leaves: the old target whole, and nothing new.
+TEST(CopyOneFileRaw, AFailedCopyLeavesNoPartOfItself) {
+  TempDir dir;
+  WriteBytes(dir / L"locked.txt", "source held open without sharing");
+  WriteBytes(dir / L"old.txt", "old contents");
+  MakeDir(dir / L"folder.txt");
+  fs::FileHandle held(CreateFileW((dir / L"locked.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(held.valid());
+  struct Case {
+    std::wstring source, target;
+    std::string targetAfter;
+  } cases[] = {
+      {dir / L"locked.txt", dir / L"new.txt", "<missing>"},     // nothing new under the name
+      {dir / L"locked.txt", dir / L"old.txt", "old contents"},  // the old file stays as it was
+      {dir / L"missing.txt", dir / L"old.txt", "old contents"},
+      {dir / L"old.txt", dir / L"folder.txt", "<missing>"},       // a folder in the target's place
+      {dir / L"old.txt", dir / L"no folder\\x.txt", "<missing>"},
+  };
+  for (auto& c : cases) {
+    SCOPED_TRACE(Narrow(c.source) + " -> " + Narrow(c.target));
+    EXPECT_EQ(fs::CopyOneFileRaw(c.source, c.target, false), CopyOutcome::Failed);
+    EXPECT_NE(GetLastError(), DWORD(ERROR_SUCCESS));
+    if (c.targetAfter != "<missing>" || !fs::IsFolder(c.target)) EXPECT_EQ(ReadBytes(c.target), c.targetAfter);
+    EXPECT_FALSE(Exists(fs::PartialName(c.target)));
+  }
 }
 
 TEST(Times, OpenForTimesAndCompare) {
@@ -224,3 +256,4 @@ TEST(RemoveFile, ReadOnlyFileIsRefusedUntilTheBitGoes) {
 }
 
 }  // namespace
+

@@ -346,7 +346,9 @@ TEST_F(Lists, SourceImportTakesExistingAbsolutePathsOnce) {
   EXPECT_TRUE(dialogs.openOptions[0].mustExist);
   EXPECT_EQ(Items(L"ListBox1"), (std::vector<std::wstring>{dir / L"w\\*.TXT", dir / L"f.txt", dir / L"folder", L"C:\\",
                                                            dir / L"folder\\"}));
-  EXPECT_TRUE(dialogs.boxes.empty());
+  // It says how many lines named nothing it could take (blank and listed lines aside).
+  EXPECT_EQ(dialogs.texts(),
+            std::vector<std::wstring>{L"列表文件中有 4 行未能导入：所指的文件或文件夹不存在，或不是完整的路径。"});
 }
 
 TEST_F(Lists, DestinationImportReportsSkippedLinesOnce) {
@@ -392,6 +394,29 @@ TEST_F(Lists, NothingChangesUnderARunningCommand) {
   Drop(L"ListBox1", {L"C:\\a"});
   EXPECT_TRUE(Items(L"ListBox1").empty());
   EXPECT_FALSE(IsWindowEnabled(form().hwnd()));
+}
+
+}  // namespace
+
+namespace {
+
+// Esc stops an import or an expansion; what they added stays.
+TEST_F(Lists, EscStopsImportsAndExpansionsKeepingWhatTheyAdded) {
+  TempDir dir;
+  MakeDir(dir / L"A\\B\\C");
+  std::string lines;
+  for (auto name : {L"A", L"A\\B", L"A\\B\\C"}) lines += Narrow(dir / name) + "\r\n";
+  WriteBytes(dir / L"d.lst", lines);
+  dialogs.openResults = {{dir / L"d.lst"}};
+  Sleep(50);  // the first pump takes what is queued
+  PostMessageW(form().hwnd(), WM_KEYDOWN, VK_ESCAPE, 0);
+  Click(L"BtnImpDirLst");
+  EXPECT_EQ(Items(L"ListBox2"), std::vector<std::wstring>{dir / L"A"});
+  Click(L"Button7");
+  Sleep(50);
+  PostMessageW(form().hwnd(), WM_KEYDOWN, VK_ESCAPE, 0);
+  form().IndexDisk(dir / L"A\\");
+  EXPECT_EQ(Items(L"ListBox2"), std::vector<std::wstring>{dir / L"A\\"});
 }
 
 }  // namespace

@@ -174,3 +174,28 @@ TEST_F(Search, LinksCannotLeadTheTreeSearchInACircle) {
 }
 
 }  // namespace
+
+namespace {
+
+// Esc, or closing the dialog, stops a search under way; what it found stays.
+TEST_F(Search, EscOrClosingTheDialogStopsTheSearch) {
+  for (UINT message : {UINT(WM_KEYDOWN), UINT(WM_CLOSE)}) {
+    form().Sources().Clear();
+    SetWindowTextW(Field(L"EdtSearchFolder"), dir.path().c_str());
+    SetWindowTextW(Field(L"MmKeys"), L"key");
+    SetChecked(Field(L"ChkSubFolder"), true);
+    PostMessageW(Field(L"BtnSearch"), BM_CLICK, 0, 0);
+    if (message == WM_KEYDOWN)
+      PostMessageW(Field(L"MmKeys"), WM_KEYDOWN, VK_ESCAPE, 0);
+    else
+      PostMessageW(dialog().hwnd(), WM_CLOSE, 0, 0);
+    Sleep(50);  // the search's first pump takes what is queued
+    Click(L"BtnSearchAdd");
+    auto items = Items(L"ListBox1");
+    std::sort(items.begin(), items.end());
+    EXPECT_EQ(items, (std::vector<std::wstring>{dir / L"hidkey.txt", dir / L"key1.txt"})) << message;
+    EXPECT_FALSE(IsWindowVisible(dialog().hwnd()));
+  }
+}
+
+}  // namespace
