@@ -15,8 +15,9 @@ $(BUILD)/build.ninja:
 build: deps $(BUILD)/build.ninja
 	@cmake --build $(BUILD)
 
+# DPI=144 runs it on a screen of 144 dpi (150 %), in a Wine prefix of its own.
 run: build
-	@scripts/with-wine.sh scripts/run.sh
+	@QM_DPI=$(or $(DPI),96) scripts/with-wine.sh scripts/run.sh
 
 test: build
 	@scripts/with-wine.sh ctest --test-dir $(BUILD) --output-on-failure

@@ -172,7 +172,7 @@ ComPtr<IConnectionPoint> ListenTo(IWebBrowser2* browser, BrowserSite* site, DWOR
 
 }  // namespace
 
-HelpView::HelpView(HWND page) {
+HelpView::HelpView(HWND page, UINT dpi) {
   HINSTANCE instance = GetModuleHandleW(nullptr);
   container_ = CreateWindowExW(0, kPanelClass, L"", WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, 4, 4, 100, 100, page,
                                nullptr, instance, nullptr);
@@ -181,7 +181,7 @@ HelpView::HelpView(HWND page) {
   tips_ = CreateWindowExW(WS_EX_CLIENTEDGE, L"EDIT", kHelpTips,
                           WS_CHILD | WS_VISIBLE | WS_VSCROLL | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL, 0, 0, 100,
                           100, container_, nullptr, instance, nullptr);
-  SendMessageW(tips_, WM_SETFONT, WPARAM(SongFont()), FALSE);
+  SendMessageW(tips_, WM_SETFONT, WPARAM(SongFont(dpi)), FALSE);
   site_.Adopt(new BrowserSite(browserHost_, this));
   browser_ = CreateBrowser(site_.get(), browserHost_);
   if (browser_) events_ = ListenTo(browser_.get(), site_.get(), &cookie_);
@@ -223,6 +223,8 @@ void HelpView::Resize(int x, int y, int width, int height) {
   MoveWindow(container_, x, y, width, height, TRUE);
   Layout();
 }
+
+void HelpView::SetDpi(UINT dpi) { SendMessageW(tips_, WM_SETFONT, WPARAM(SongFont(dpi)), TRUE); }
 
 void HelpView::Layout() {
   RECT rect;

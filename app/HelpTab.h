@@ -17,11 +17,12 @@ extern const wchar_t kHelpTips[];
 
 class HelpView {
  public:
-  explicit HelpView(HWND page);
+  HelpView(HWND page, UINT dpi);
   ~HelpView();
   HWND hwnd() const { return container_; }  // WebBrowser1
   HWND tipsWindow() const { return tips_; }
   void Resize(int x, int y, int width, int height);
+  void SetDpi(UINT dpi);  // the tips' font
   void Navigate(const std::wstring& address);
   // The page arrived (or failed); called from the browser's events.
   void OnDocumentComplete();

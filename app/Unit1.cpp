@@ -3,6 +3,7 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <map>
 
 #include "app/HelpTab.h"
 #include "app/Settings.h"
@@ -17,8 +18,21 @@ constexpr DWORD kRadio = WS_VISIBLE | WS_TABSTOP | BS_AUTORADIOBUTTON;
 constexpr DWORD kGroup = WS_VISIBLE | BS_GROUPBOX | WS_CLIPSIBLINGS;
 constexpr DWORD kList = WS_VISIBLE | WS_TABSTOP | WS_VSCROLL | WS_BORDER | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT;
 constexpr int kColumnX = 644, kRowStep = 28, kRowY = 16;
+// Shared by the table and the layout that stretches these with the window.
+constexpr int kMargin = 2, kSourcesHeight = 222, kPanelHeight = 38, kHelpMargin = 4;
+constexpr int kStatusY = 12, kStatusHeight = 14, kStatusFileX = 428;  // the status line, in Panel1
 
 int Row(int n) { return kRowY + n * kRowStep; }
+
+// The program's icon with the frame for that size (made once for each size).
+HICON AppIcon(int size) {
+  static std::map<int, HICON> icons;
+  HICON& icon = icons[size];
+  if (!icon)
+    icon = static_cast<HICON>(
+        LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(1), IMAGE_ICON, size, size, LR_DEFAULTCOLOR));
+  return icon;
+}
 
 }  // namespace
 
@@ -27,7 +41,7 @@ std::vector<ControlDef> TForm1::ControlTable() {
       {L"PageControl1", WC_TABCONTROLW, L"", WS_VISIBLE | WS_CLIPCHILDREN | TCS_BUTTONS | TCS_FLATBUTTONS, nullptr, 0,
        0, 744, 610},
       {L"TabSheet1", kPanelClass, L"开始使用", WS_VISIBLE | WS_CLIPCHILDREN, L"PageControl1", 4, 28, 744, 580},
-      {L"GroupBox1", WC_BUTTONW, L"要复制的文件或文件夹", kGroup, L"TabSheet1", 2, 2, 740, 222},
+      {L"GroupBox1", WC_BUTTONW, L"要复制的文件或文件夹", kGroup, L"TabSheet1", kMargin, kMargin, 740, kSourcesHeight},
       {L"ListBox1", WC_LISTBOXW, L"", kList, L"GroupBox1", 8, 16, 632, 198},
       {L"Button1", WC_BUTTONW, L"添加文件", kButton, L"GroupBox1", kColumnX, Row(0), 90, 25, On(&TForm1::Button1Click)},
       {L"BtnSearchAdd", WC_BUTTONW, L"搜索添加文件", kButton, L"GroupBox1", kColumnX, Row(1), 89, 25,
@@ -61,12 +75,13 @@ std::vector<ControlDef> TForm1::ControlTable() {
       {L"BtnEmptyDestFolder", WC_BUTTONW, L"...", BS_PUSHBUTTON, L"GroupBox3", 340, 67, 23, 22},
       {L"GroupBox4", WC_BUTTONW, L"进度", kGroup, L"TabSheet1", 2, 484, 740, 49},
       {L"ProgressBar1", PROGRESS_CLASSW, L"", WS_VISIBLE, L"GroupBox4", 16, 18, 641, 22},
-      {L"Panel1", kPanelClass, L"", WS_VISIBLE, L"TabSheet1", 2, 540, 740, 38},
+      {L"Panel1", kPanelClass, L"", WS_VISIBLE, L"TabSheet1", kMargin, 540, 740, kPanelHeight},
       {L"BtnCopy", WC_BUTTONW, L"开始复制", kButton, L"Panel1", 320, 6, 100, 25, On(&TForm1::BtnCopyClick)},
       // The status line of a run: counts and speed left of the button, the file in progress right of it.
-      {L"LblStatus", WC_STATICW, L"", WS_VISIBLE | SS_LEFT | SS_NOPREFIX | SS_ENDELLIPSIS, L"Panel1", 8, 12, 304, 14},
-      {L"LblStatusFile", WC_STATICW, L"", WS_VISIBLE | SS_LEFT | SS_NOPREFIX | SS_PATHELLIPSIS, L"Panel1", 428, 12,
-       304, 14},
+      {L"LblStatus", WC_STATICW, L"", WS_VISIBLE | SS_LEFT | SS_NOPREFIX | SS_ENDELLIPSIS, L"Panel1", 8, kStatusY, 304,
+       kStatusHeight},
+      {L"LblStatusFile", WC_STATICW, L"", WS_VISIBLE | SS_LEFT | SS_NOPREFIX | SS_PATHELLIPSIS, L"Panel1", kStatusFileX,
+       kStatusY, 304, kStatusHeight},
       {L"TabSheet2", kPanelClass, L"帮助及使用技巧", WS_CLIPCHILDREN, L"PageControl1", 4, 28, 744, 580},
   };
 }
@@ -130,8 +145,9 @@ void TForm1::Create(HWND appWindow) {
   tool.lpszText = const_cast<wchar_t*>(L"立即清空（删除）目标文件夹中的原有内容");
   SendMessageW(tooltip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
 
-  help_ = std::make_unique<HelpView>(tabSheet2_);
+  help_ = std::make_unique<HelpView>(tabSheet2_, Dpi());
   taskbar_ = std::make_unique<TaskbarProgress>(hwnd_);
+  PickIcons();
   LayoutOnResize();
   FormCreate();
 }
@@ -148,6 +164,7 @@ void TForm1::FormCreate() {
 
 void TForm1::Show() {
   CentreOver(nullptr);
+  FollowMonitorDpi();
   ShowWindow(hwnd_, SW_SHOW);
   UpdateWindow(hwnd_);
 }
@@ -181,18 +198,36 @@ void TForm1::ShowPage(int index) {
 }
 
 void TForm1::LayoutOnResize() {
+  if (!pageControl1_) return;  // sized while the window is being made
   RECT client;
   GetClientRect(hwnd_, &client);
   MoveWindow(pageControl1_, 0, 0, client.right, client.bottom, TRUE);
+  // The pages take what the tab strip leaves; the strip's height follows its font.
   RECT page = {0, 0, client.right, client.bottom};
   TabCtrl_AdjustRect(pageControl1_, FALSE, &page);
   int width = page.right - page.left, height = page.bottom - page.top;
   MoveWindow(tabSheet1_, page.left, page.top, width, height, TRUE);
   MoveWindow(tabSheet2_, page.left, page.top, width, height, TRUE);
-  MoveWindow(groupBox1_, 2, 2, width - 4, 222, TRUE);
-  MoveWindow(panel1_, 2, height - 2 - 38, width - 4, 38, TRUE);
-  MoveWindow(lblStatusFile_, 428, 12, std::max(0, width - 4 - 436), 14, TRUE);
-  if (help_) help_->Resize(4, 4, width - 8, height - 8);
+  const int margin = Scaled(kMargin), panel = Scaled(kPanelHeight), help = Scaled(kHelpMargin);
+  MoveWindow(groupBox1_, margin, margin, width - 2 * margin, Scaled(kSourcesHeight), TRUE);
+  MoveWindow(panel1_, margin, height - margin - panel, width - 2 * margin, panel, TRUE);
+  // The file in progress takes the panel's width right of "停止".
+  MoveWindow(lblStatusFile_, Scaled(kStatusFileX), Scaled(kStatusY),
+             std::max(0, width - 2 * margin - Scaled(kStatusFileX + 8)), Scaled(kStatusHeight), TRUE);
+  if (help_) help_->Resize(help, help, width - 2 * help, height - 2 * help);
+}
+
+void TForm1::OnDpiChanged() {
+  if (help_) help_->SetDpi(Dpi());
+  PickIcons();
+  LayoutOnResize();
+}
+
+void TForm1::PickIcons() {
+  if (HICON small = AppIcon(display::SystemMetric(SM_CXSMICON, Dpi())))
+    SendMessageW(hwnd_, WM_SETICON, ICON_SMALL, LPARAM(small));
+  if (HICON big = AppIcon(display::SystemMetric(SM_CXICON, Dpi())))
+    SendMessageW(hwnd_, WM_SETICON, ICON_BIG, LPARAM(big));
 }
 
 TForm1::BusyScope::BusyScope(TForm1& form) : form_(form), wasEnabled_(IsWindowEnabled(form.hwnd_)) {

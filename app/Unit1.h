@@ -112,6 +112,7 @@ class TForm1 : public Form {
  protected:
   bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
   bool OnControlMessage(HWND control, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
+  void OnDpiChanged() override;
 
  private:
   std::vector<ControlDef> ControlTable();
@@ -122,6 +123,8 @@ class TForm1 : public Form {
   void FormCreate();
   void LayoutOnResize();
   void ShowRunStatus();
+  // The icon frames for the window's DPI, title bar and taskbar.
+  void PickIcons();
   void ShowPage(int index);
 
   // Bound once from the control table.

@@ -1,6 +1,8 @@
 // A request to stop long work, set on the window's thread (a click on
 // "停止", Esc, the end of the session) and read by the work on any thread.
 #pragma once
+#include <windows.h>
+
 #include <atomic>
 
 class StopSignal {
@@ -8,17 +10,20 @@ class StopSignal {
   // Stop after the step in progress (a file copy finishes first).
   void Request() { stop_.store(true, std::memory_order_relaxed); }
   bool Requested() const { return stop_.load(std::memory_order_relaxed); }
-  // Stop at once, abandoning a copy in progress (the session is ending).
+  // Stop at once, abandoning the copies in progress (the session is ending).
   void Abandon() {
-    abandon_.store(true);
+    InterlockedExchange(reinterpret_cast<volatile LONG*>(&abandon_), TRUE);
     Request();
   }
-  const std::atomic<bool>& Abandoned() const { return abandon_; }
+  bool Abandoned() const { return abandon_ != FALSE; }
+  // The flag the system's file copy watches to abandon a copy.
+  BOOL* AbandonFlag() { return &abandon_; }
   void Reset() {
     stop_.store(false);
-    abandon_.store(false);
+    abandon_ = FALSE;
   }
 
  private:
-  std::atomic<bool> stop_{false}, abandon_{false};
+  std::atomic<bool> stop_{false};
+  BOOL abandon_ = FALSE;
 };

@@ -2,7 +2,9 @@
 
 #include <commctrl.h>
 
+#include <map>
 #include <stdexcept>
+#include <utility>
 
 #include "common/AppError.h"
 #include "common/Dialogs.h"
@@ -87,15 +89,26 @@ LRESULT CALLBACK ForwardingProc(HWND window, UINT message, WPARAM wParam, LPARAM
 
 }  // namespace
 
-HFONT DefaultFont() {
-  static HFONT font = MakeFont(L"MS Sans Serif", -11, DEFAULT_CHARSET);
+HFONT FontOf(FontKind kind, UINT dpi) {
+  // A form shows at a handful of DPIs in a session: the fonts are never freed.
+  static std::map<std::pair<FontKind, UINT>, HFONT> fonts;
+  HFONT& font = fonts[{kind, dpi}];
+  if (font) return font;
+  if (kind == FontKind::Song) {
+    // An even height, never a pixel taller than the scaled one: the Ming font
+    // that stands in for 宋体 under Wine advances full-width glyphs by even
+    // pixels, so at an odd height a caption outgrows its scaled control
+    // (搜素文件名包含： fills its label exactly).
+    int height = display::Scale(12, dpi) & ~1;
+    font = MakeFont(L"宋体", -height, ANSI_CHARSET);
+  } else {
+    font = MakeFont(L"MS Sans Serif", -display::Scale(11, dpi), DEFAULT_CHARSET);
+  }
   return font;
 }
 
-HFONT SongFont() {
-  static HFONT font = MakeFont(L"宋体", -12, ANSI_CHARSET);
-  return font;
-}
+HFONT DefaultFont(UINT dpi) { return FontOf(FontKind::Default, dpi); }
+HFONT SongFont(UINT dpi) { return FontOf(FontKind::Song, dpi); }
 
 void RegisterCommonClasses(HINSTANCE instance) {
   INITCOMMONCONTROLSEX init = {sizeof init, ICC_WIN95_CLASSES | ICC_STANDARD_CLASSES | ICC_TAB_CLASSES |
@@ -136,15 +149,60 @@ void Form::RegisterFormClass(HINSTANCE instance, const wchar_t* className, HICON
 
 HWND Form::CreateForm(const wchar_t* className, const wchar_t* caption, DWORD style, DWORD exStyle, HWND owner,
                       int width, int height, bool clientSize) {
-  if (clientSize) {
-    RECT rect = {0, 0, width, height};
-    AdjustWindowRectEx(&rect, style, FALSE, exStyle);
-    width = rect.right - rect.left;
-    height = rect.bottom - rect.top;
-  }
-  CreateWindowExW(exStyle, className, caption, style, CW_USEDEFAULT, CW_USEDEFAULT, width, height, owner, nullptr,
+  baseWidth_ = width;
+  baseHeight_ = height;
+  baseIsClient_ = clientSize;
+  style_ = style;
+  exStyle_ = exStyle;
+  SIZE size = WindowSize(display::kBaseDpi);
+  CreateWindowExW(exStyle, className, caption, style, CW_USEDEFAULT, CW_USEDEFAULT, size.cx, size.cy, owner, nullptr,
                   GetModuleHandleW(nullptr), this);
+  // Only the window knows the monitor it landed on.
+  dpi_ = display::DpiOfWindow(hwnd_);
+  if (dpi_ != display::kBaseDpi) {
+    size = WindowSize(dpi_);
+    SetWindowPos(hwnd_, nullptr, 0, 0, size.cx, size.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  }
   return hwnd_;
+}
+
+SIZE Form::WindowSize(UINT dpi) const {
+  RECT client = {0, 0, baseWidth_, baseHeight_};
+  if (!baseIsClient_) {
+    // A whole-window size: only its client part scales with the layout.
+    RECT frame = display::WindowRectForClient({0, 0, 0, 0}, style_, exStyle_, display::kBaseDpi);
+    client.right -= frame.right - frame.left;
+    client.bottom -= frame.bottom - frame.top;
+  }
+  client.right = display::Scale(client.right, dpi);
+  client.bottom = display::Scale(client.bottom, dpi);
+  RECT window = display::WindowRectForClient(client, style_, exStyle_, dpi);
+  return {window.right - window.left, window.bottom - window.top};
+}
+
+void Form::PlaceControl(const ControlDef& def, HWND control) const {
+  SendMessageW(control, WM_SETFONT, WPARAM(FontOf(def.font, dpi_)), FALSE);
+  SetWindowPos(control, nullptr, Scaled(def.x), Scaled(def.y), Scaled(def.width), Scaled(def.height),
+               SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void Form::ChangeDpi(UINT dpi, const RECT& window) {
+  dpi_ = dpi;
+  for (const ControlDef& def : defs_) PlaceControl(def, controls_.at(def.name));
+  SetWindowPos(hwnd_, nullptr, window.left, window.top, window.right - window.left, window.bottom - window.top,
+               SWP_NOZORDER | SWP_NOACTIVATE);
+  OnDpiChanged();
+  RedrawWindow(hwnd_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+}
+
+void Form::FollowMonitorDpi() {
+  UINT now = display::DpiOfWindow(hwnd_);
+  if (now == dpi_) return;
+  RECT old;
+  GetWindowRect(hwnd_, &old);
+  SIZE size = WindowSize(now);
+  int x = (old.left + old.right - size.cx) / 2, y = (old.top + old.bottom - size.cy) / 2;
+  ChangeDpi(now, RECT{x, y, x + size.cx, y + size.cy});
 }
 
 void Form::CreateControls(const std::vector<ControlDef>& defs) {
@@ -155,10 +213,10 @@ void Form::CreateControls(const std::vector<ControlDef>& defs) {
     bool container = def.windowClass == kPanelClass || lstrcmpiW(def.windowClass, WC_TABCONTROLW) == 0 ||
                      (lstrcmpiW(def.windowClass, WC_BUTTONW) == 0 && (def.style & 0x0F) == BS_GROUPBOX);
     DWORD exStyle = def.exStyle | (container ? WS_EX_CONTROLPARENT : 0);
-    HWND control = CreateWindowExW(exStyle, def.windowClass, def.text, def.style | WS_CHILD, def.x, def.y, def.width,
-                                   def.height, parent, reinterpret_cast<HMENU>(INT_PTR(id)),
-                                   GetModuleHandleW(nullptr), nullptr);
-    SendMessageW(control, WM_SETFONT, WPARAM(def.font == FontKind::Song ? SongFont() : DefaultFont()), FALSE);
+    HWND control = CreateWindowExW(exStyle, def.windowClass, def.text, def.style | WS_CHILD, Scaled(def.x),
+                                   Scaled(def.y), Scaled(def.width), Scaled(def.height), parent,
+                                   reinterpret_cast<HMENU>(INT_PTR(id)), GetModuleHandleW(nullptr), nullptr);
+    SendMessageW(control, WM_SETFONT, WPARAM(FontOf(def.font, dpi_)), FALSE);
     controls_[def.name] = control;
     defs_.push_back(def);
     // Group boxes and tab controls hold children: pass their notifications up.
@@ -207,6 +265,7 @@ int Form::ShowModal() {
   modalResult_ = 0;
   inModal_ = true;
   SendMessageW(hwnd_, WM_APP + 1, 0, 0);  // FormShow
+  FollowMonitorDpi();
   ShowWindow(hwnd_, SW_SHOW);
   MSG msg;
   while (modalResult_ == 0) {
@@ -240,6 +299,11 @@ LRESULT CALLBACK Form::FormProc(HWND window, UINT message, WPARAM wParam, LPARAM
     if (message == WM_SETCURSOR && BusyCursor::Active()) {
       SetCursor(LoadCursorW(nullptr, IDC_WAIT));
       return TRUE;
+    }
+    if (message == WM_DPICHANGED) {
+      // The new DPI and the rectangle Windows suggests for it.
+      Guarded([&] { form->ChangeDpi(LOWORD(wParam), *reinterpret_cast<const RECT*>(lParam)); });
+      return 0;
     }
     LRESULT result = 0;
     bool handled = false;

@@ -1,7 +1,8 @@
 // Thin, non-owning window plumbing shared by the three forms: a window
 // procedure that forwards to members and turns errors into the error box,
-// controls created from tables, fonts, and the container class that panels,
-// tab pages and group boxes use to pass notifications up to their form.
+// controls created from tables and laid out for the window's DPI, fonts, and
+// the container class that panels, tab pages and group boxes use to pass
+// notifications up to their form.
 #pragma once
 #include <windows.h>
 
@@ -10,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "common/Display.h"
+
 enum class FontKind { Default, Song };
 
 struct ControlDef {
@@ -17,8 +20,8 @@ struct ControlDef {
   const wchar_t* windowClass;
   const wchar_t* text;
   DWORD style;
-  const wchar_t* parent;  // nullptr: the form itself
-  int x, y, width, height;
+  const wchar_t* parent;                    // nullptr: the form itself
+  int x, y, width, height;                  // 96-dpi pixels, scaled to the form's DPI
   std::function<void()> onClick = nullptr;  // a plain check box toggles first
   FontKind font = FontKind::Default;
   DWORD exStyle = 0;
@@ -29,8 +32,11 @@ struct ControlDef {
 extern const wchar_t kPanelClass[];
 constexpr LONG_PTR kBevelPanel = 1;
 
-HFONT DefaultFont();  // "MS Sans Serif", 8 pt
-HFONT SongFont();     // "宋体", 9 pt
+// The fonts at a DPI, their 96-dpi heights scaled like the layout (made once
+// for each DPI, kept for the process).
+HFONT DefaultFont(UINT dpi = display::kBaseDpi);  // "MS Sans Serif", 8 pt
+HFONT SongFont(UINT dpi = display::kBaseDpi);     // "宋体", 9 pt
+HFONT FontOf(FontKind kind, UINT dpi);
 
 void RegisterCommonClasses(HINSTANCE instance);
 // Registers a class once (button-face background, arrow cursor).
@@ -44,6 +50,8 @@ class Form {
   // programming error and throws std::logic_error.
   HWND Control(const std::wstring& name) const;
   const std::vector<ControlDef>& Definitions() const { return defs_; }
+  // The DPI the form is laid out for.
+  UINT Dpi() const { return dpi_; }
 
   // Shows the form modally over its owner; returns the modal result.
   int ShowModal();
@@ -52,9 +60,22 @@ class Form {
 
  protected:
   static void RegisterFormClass(HINSTANCE instance, const wchar_t* className, HICON icon);
+  // A length in 96-dpi pixels at the form's DPI.
+  int Scaled(int value) const { return display::Scale(value, dpi_); }
+  // Creates the window at the DPI of the screen it lands on; width and height
+  // are 96-dpi pixels of the client area or, without clientSize, of the window.
   HWND CreateForm(const wchar_t* className, const wchar_t* caption, DWORD style, DWORD exStyle, HWND owner, int width,
                   int height, bool clientSize);
   void CreateControls(const std::vector<ControlDef>& defs);
+  // Lays the form out again for another DPI in the given window rectangle:
+  // every table row and its font, then OnDpiChanged. WM_DPICHANGED comes here.
+  void ChangeDpi(UINT dpi, const RECT& window);
+  // Follows the DPI of the monitor the window now sits on, keeping its centre
+  // (a hidden window moved there may not have been told).
+  void FollowMonitorDpi();
+  // The form's own layout beyond its table (stretched controls, glyphs, icons),
+  // after every change of DPI.
+  virtual void OnDpiChanged() {}
   // A table row's click handler, bound to this form.
   template <typename F>
   std::function<void()> On(void (F::*handler)()) {
@@ -77,10 +98,17 @@ class Form {
  private:
   static LRESULT CALLBACK FormProc(HWND, UINT, WPARAM, LPARAM);
   static LRESULT CALLBACK ControlProc(HWND, UINT, WPARAM, LPARAM);
+  SIZE WindowSize(UINT dpi) const;
+  void PlaceControl(const ControlDef& def, HWND control) const;
   std::vector<ControlDef> defs_;
   std::map<std::wstring, HWND> controls_;
   int modalResult_ = 0;
   bool inModal_ = false;
+  UINT dpi_ = display::kBaseDpi;
+  // The window's size at 96 dpi, as CreateForm was given it.
+  int baseWidth_ = 0, baseHeight_ = 0;
+  bool baseIsClient_ = false;
+  DWORD style_ = 0, exStyle_ = 0;
 };
 
 // Runs a handler body, turning AppError (and any other exception) into the

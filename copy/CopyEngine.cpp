@@ -128,7 +128,7 @@ void CopyOneFile(const std::wstring& source, const std::wstring& targetFolder, c
   static const fs::KeepAlive kNone;
   const CopyObserver* observer = context.observer;
   const fs::KeepAlive& keepAlive = observer && !context.onWorker ? observer->keepAlive : kNone;
-  const std::atomic<bool>* abandon = observer && observer->stop ? &observer->stop->Abandoned() : nullptr;
+  BOOL* abandon = observer && observer->stop ? observer->stop->AbandonFlag() : nullptr;
   RunReport* report = observer ? observer->report : nullptr;
   if (report) report->FileStarted(source);
   auto copy = [&](const std::wstring& to, bool failIfExists) {
@@ -140,7 +140,7 @@ void CopyOneFile(const std::wstring& source, const std::wstring& targetFolder, c
         break;
       case fs::CopyOutcome::Failed:
         // A copy abandoned as the session ends is no failure of the file.
-        if (!(abandon && abandon->load())) observer->Failed(source, GetLastError(), to);
+        if (!(abandon && *abandon)) observer->Failed(source, GetLastError(), to);
         break;
     }
   };

@@ -175,16 +175,10 @@ int CompareTimes(uint64_t a, uint64_t b) { return a < b ? -1 : (a > b ? 1 : 0); 
 
 namespace {
 
-struct CopyHooks {
-  const KeepAlive& keepAlive;
-  const std::atomic<bool>* cancel;
-};
-
 DWORD CALLBACK CopyProgress(LARGE_INTEGER, LARGE_INTEGER, LARGE_INTEGER, LARGE_INTEGER, DWORD, DWORD, HANDLE, HANDLE,
-                            LPVOID data) {
-  const auto* hooks = static_cast<const CopyHooks*>(data);
-  if (hooks->keepAlive) hooks->keepAlive();
-  return hooks->cancel && hooks->cancel->load() ? PROGRESS_CANCEL : PROGRESS_CONTINUE;
+                            LPVOID keepAlive) {
+  (*static_cast<const KeepAlive*>(keepAlive))();
+  return PROGRESS_CONTINUE;
 }
 
 // Removes what a failed copy left, keeping the copy's own error code.
@@ -199,12 +193,11 @@ void RemoveLeftover(const std::wstring& systemPath) {
 std::wstring PartialName(const std::wstring& target) { return target + L".quillmere-part"; }
 
 CopyOutcome CopyOneFileRaw(const std::wstring& source, const std::wstring& target, bool failIfExists,
-                           DWORD sourceAttributes, const KeepAlive& keepAlive, const std::atomic<bool>* cancel) {
+                           DWORD sourceAttributes, const KeepAlive& keepAlive, BOOL* cancel) {
   const std::wstring from = SystemPath(source), to = SystemPath(target);
-  CopyHooks hooks{keepAlive, cancel};
-  const bool hooked = keepAlive || cancel;
   auto copyFile = [&](const std::wstring& into, DWORD flags) {
-    return CopyFileExW(from.c_str(), into.c_str(), hooked ? CopyProgress : nullptr, &hooks, nullptr, flags);
+    return CopyFileExW(from.c_str(), into.c_str(), keepAlive ? CopyProgress : nullptr,
+                       const_cast<KeepAlive*>(&keepAlive), cancel, flags);
   };
   // Known absent first, so that a failed copy may remove what it left: a
   // failure never tells whether the source or the target refused.

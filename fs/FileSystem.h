@@ -9,7 +9,6 @@
 #pragma once
 #include <windows.h>
 
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -108,10 +107,11 @@ enum class CopyOutcome {
 // under the target's name: a new target that fails is removed, and an
 // existing one is replaced only by a complete copy (written beside it under
 // a temporary name, then renamed over it). sourceAttributes, when known from
-// a listing, saves a look-up. cancel, when set, abandons the copy in progress.
+// a listing, saves a look-up. cancel, when it turns TRUE, abandons the copy
+// in progress (the system's own flag: no progress routine slows the copy).
 CopyOutcome CopyOneFileRaw(const std::wstring& source, const std::wstring& target, bool failIfExists,
                            DWORD sourceAttributes = INVALID_FILE_ATTRIBUTES, const KeepAlive& keepAlive = nullptr,
-                           const std::atomic<bool>* cancel = nullptr);
+                           BOOL* cancel = nullptr);
 // The temporary name a replacing copy is written under.
 std::wstring PartialName(const std::wstring& target);
 // The size of a file; empty when it cannot be read.

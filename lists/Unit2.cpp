@@ -30,9 +30,11 @@ std::vector<ControlDef> ChooserControls(TForm2& form) {
   };
 }
 
-// The OK and Cancel glyphs: a green tick and a red cross, drawn once.
-HIMAGELIST Glyph(bool ok) {
-  const int size = 16;
+// The OK and Cancel glyphs: a green tick and a red cross, drawn for the
+// DPI on a 16-pixel grid at 96 dpi.
+HIMAGELIST Glyph(bool ok, UINT dpi) {
+  const int size = display::Scale(16, dpi);
+  auto at = [dpi](int x, int y) { return POINT{display::Scale(x, dpi), display::Scale(y, dpi)}; };
   HIMAGELIST list = ImageList_Create(size, size, ILC_COLOR32 | ILC_MASK, 1, 0);
   HDC screen = GetDC(nullptr);
   ScopeGuard releaseScreen([screen] { ReleaseDC(nullptr, screen); });
@@ -44,31 +46,36 @@ HIMAGELIST Glyph(bool ok) {
     RECT all = {0, 0, size, size};
     GdiObject magenta(CreateSolidBrush(RGB(255, 0, 255)));
     FillRect(dc, &all, static_cast<HBRUSH>(magenta.get()));
-    GdiObject pen(CreatePen(PS_SOLID, 2, ok ? RGB(0, 128, 0) : RGB(200, 0, 0)));
+    GdiObject pen(CreatePen(PS_SOLID, display::Scale(2, dpi), ok ? RGB(0, 128, 0) : RGB(200, 0, 0)));
     Selected drawWith(dc, pen.get());
     if (ok) {
-      POINT tick[] = {{3, 8}, {6, 12}, {13, 3}};
+      POINT tick[] = {at(3, 8), at(6, 12), at(13, 3)};
       Polyline(dc, tick, 3);
     } else {
-      MoveToEx(dc, 4, 4, nullptr);
-      LineTo(dc, 12, 12);
-      MoveToEx(dc, 12, 4, nullptr);
-      LineTo(dc, 4, 12);
+      POINT down[] = {at(4, 4), at(12, 12)}, up[] = {at(12, 4), at(4, 12)};
+      Polyline(dc, down, 2);
+      Polyline(dc, up, 2);
     }
   }
   ImageList_AddMasked(list, static_cast<HBITMAP>(bitmap.get()), RGB(255, 0, 255));
   return list;
 }
 
-void SetGlyph(HWND button, bool ok) {
-  BUTTON_IMAGELIST images = {Glyph(ok), {2, 0, 2, 0}, BUTTON_IMAGELIST_ALIGN_LEFT};
+// Gives the button its glyph for the DPI; returns the image list, which the
+// button does not own.
+HIMAGELIST SetGlyph(HWND button, bool ok, UINT dpi) {
+  const int margin = display::Scale(2, dpi);
+  BUTTON_IMAGELIST images = {Glyph(ok, dpi), {margin, 0, margin, 0}, BUTTON_IMAGELIST_ALIGN_LEFT};
   SendMessageW(button, BCM_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(&images));
+  return images.himl;
 }
 
 }  // namespace
 
 TForm2::~TForm2() {
   if (hwnd_ && IsWindow(hwnd_)) DestroyWindow(hwnd_);
+  for (HIMAGELIST glyph : glyphs_)
+    if (glyph) ImageList_Destroy(glyph);
 }
 
 void TForm2::Create(HWND owner) {
@@ -87,8 +94,17 @@ void TForm2::Create(HWND owner) {
   COMBOBOXINFO info = {sizeof info};
   if (GetComboBoxInfo(combo, &info) && info.hwndItem) SubclassControl(info.hwndItem);
   tree_.Attach(Control(L"ShellTreeView1"));
-  SetGlyph(Control(L"BitBtn1"), true);
-  SetGlyph(Control(L"BitBtn2"), false);
+  okButton_ = Control(L"BitBtn1");
+  cancelButton_ = Control(L"BitBtn2");
+  DrawGlyphs();
+}
+
+void TForm2::DrawGlyphs() {
+  HIMAGELIST old[] = {glyphs_[0], glyphs_[1]};
+  glyphs_[0] = SetGlyph(okButton_, true, Dpi());
+  glyphs_[1] = SetGlyph(cancelButton_, false, Dpi());
+  for (HIMAGELIST glyph : old)
+    if (glyph) ImageList_Destroy(glyph);
 }
 
 void TForm2::FormShow() {

@@ -47,9 +47,13 @@ class TForm2 : public Form {
  protected:
   bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
   bool OnControlMessage(HWND control, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
+  void OnDpiChanged() override { DrawGlyphs(); }
 
  private:
+  void DrawGlyphs();  // the OK and Cancel glyphs for the window's DPI
+
   ShellTree tree_;
   CheckBox checkBox1_, checkBox2_;
-  HWND comboBox1_ = nullptr;
+  HWND comboBox1_ = nullptr, okButton_ = nullptr, cancelButton_ = nullptr;
+  HIMAGELIST glyphs_[2] = {};  // the buttons show them but do not own them
 };

@@ -1,6 +1,6 @@
 #!/bin/bash
-# Runs a command with the project's Wine prefix ready and an X display
-# (a private Xvfb when $DISPLAY is unset). Everything started here is
+# Runs a command with the project's Wine prefix ready (the one for $QM_DPI,
+# see wine-env.sh) and an X display (a private Xvfb when $DISPLAY is unset). Everything started here is
 # stopped again when the command ends: the prefix's wineserver and our Xvfb.
 . "$(dirname "$0")/wine-env.sh"
 
@@ -17,7 +17,8 @@ if [ -n "$DISPLAY" ] && ! xdpyinfo >/dev/null 2>&1; then unset DISPLAY; fi
 if [ -z "$DISPLAY" ]; then
   for n in $(seq 90 140); do
     [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] && continue
-    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+    # Room for the Wine desktop of every prefix, up to 200 % (2560x2048).
+    Xvfb ":$n" -screen 0 2560x2048x24 -nolisten tcp >/dev/null 2>&1 &
     XVFB_PID=$!
     export DISPLAY=":$n"
     export QM_VIRTUAL_DISPLAY=1
@@ -26,20 +27,6 @@ if [ -z "$DISPLAY" ]; then
   for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
 fi
 
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  echo "Creating the Wine prefix in $WINEPREFIX (first use only)..."
-  mkdir -p "$WINEPREFIX"
-  wineboot -i >/dev/null 2>&1
-  wineserver -w
-fi
-# Chinese captions need a CJK font behind the fonts the windows ask for;
-# one Wine desktop holds every window (no window manager on a private display).
-FONT_STAMP="$WINEPREFIX/.quillmere-prefix"
-if [ ! -f "$FONT_STAMP" ] || [ "$(dirname "$0")/wine-prefix.reg" -nt "$FONT_STAMP" ]; then
-  iconv -f UTF-8 -t UTF-16 "$(dirname "$0")/wine-prefix.reg" > "$WINEPREFIX/drive_c/quillmere-prefix.reg"
-  wine regedit /S 'C:\quillmere-prefix.reg' >/dev/null 2>&1
-  wineserver -w
-  touch "$FONT_STAMP"
-fi
+. "$(dirname "$0")/wine-prefix.sh"
 
 "$@"

@@ -28,7 +28,8 @@ using MainWindow = AppTest;
 TEST_F(MainWindow, EveryControlIsMadeAsItsTableRowSays) {
   Start();
   // The layout stretches these with the window; every other control keeps its table size.
-  const std::vector<std::wstring> stretched = {L"PageControl1", L"TabSheet1", L"TabSheet2", L"GroupBox1", L"Panel1"};
+  const std::vector<std::wstring> stretched = {L"PageControl1", L"TabSheet1", L"TabSheet2", L"GroupBox1", L"Panel1",
+                                              L"LblStatusFile"};
   for (const ControlDef& def : form().Definitions()) {
     SCOPED_TRACE(Narrow(def.name));
     HWND w = Ctl(def.name);

@@ -137,4 +137,18 @@ TEST(EndToEnd, RealMessageBoxesCarryTheTitleAndTheirOwner) {
   EXPECT_TRUE(app.Ended(30));
 }
 
+// Windows reads the awareness from the exe's manifest (Wine treats every
+// program as aware): per monitor, v2 where known, with the older spelling.
+TEST(EndToEnd, TheExeDeclaresPerMonitorDpiAwareness) {
+  HMODULE exe = LoadLibraryExW(ExePath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+  ASSERT_TRUE(exe);
+  HRSRC resource = FindResourceW(exe, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));  // RT_MANIFEST
+  ASSERT_TRUE(resource);
+  const char* bytes = static_cast<const char*>(LockResource(LoadResource(exe, resource)));
+  std::string manifest(bytes, SizeofResource(exe, resource));
+  FreeLibrary(exe);
+  EXPECT_NE(manifest.find(">PerMonitorV2, PerMonitor</dpiAwareness>"), std::string::npos);
+  EXPECT_NE(manifest.find(">true/pm</dpiAware>"), std::string::npos);
+}
+
 }  // namespace
