@@ -1,6 +1,7 @@
 #include "fs/FileSystem.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cwchar>
 
 #include "common/Paths.h"
@@ -188,28 +189,17 @@ void RemoveLeftover(const std::wstring& systemPath) {
   SetLastError(error);
 }
 
+std::atomic<unsigned> g_partialCounter{0};
+
 }  // namespace
 
-std::wstring PartialName(const std::wstring& target) { return target + L".quillmere-part"; }
+bool IsPartialName(const std::wstring& name) { return name.rfind(L"~quillmere-", 0) == 0; }
 
 CopyOutcome CopyOneFileRaw(const std::wstring& source, const std::wstring& target, bool failIfExists,
                            DWORD sourceAttributes, const KeepAlive& keepAlive, BOOL* cancel) {
   const std::wstring from = SystemPath(source), to = SystemPath(target);
-  auto copyFile = [&](const std::wstring& into, DWORD flags) {
-    return CopyFileExW(from.c_str(), into.c_str(), keepAlive ? CopyProgress : nullptr,
-                       const_cast<KeepAlive*>(&keepAlive), cancel, flags);
-  };
-  // Known absent first, so that a failed copy may remove what it left: a
-  // failure never tells whether the source or the target refused.
   const DWORD existing = GetFileAttributesW(to.c_str());
-  if (existing == INVALID_FILE_ATTRIBUTES) {
-    if (!copyFile(to, COPY_FILE_FAIL_IF_EXISTS)) {
-      DWORD error = GetLastError();
-      if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) return failIfExists ? CopyOutcome::Kept : CopyOutcome::Failed;
-      RemoveLeftover(to);
-      return CopyOutcome::Failed;
-    }
-  } else {
+  if (existing != INVALID_FILE_ATTRIBUTES) {
     // A file copied onto itself is already where it should be.
     if (failIfExists || SamePlace(source, target)) return CopyOutcome::Kept;
     // A folder in the target's place, or a read-only or hidden target: Windows
@@ -218,12 +208,32 @@ CopyOutcome CopyOneFileRaw(const std::wstring& source, const std::wstring& targe
       SetLastError(ERROR_ACCESS_DENIED);
       return CopyOutcome::Failed;
     }
-    // The old file stays whole until a complete copy replaces it.
-    const std::wstring partial = SystemPath(PartialName(target));
-    if (!copyFile(partial, 0) || !MoveFileExW(partial.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-      RemoveLeftover(partial);
-      return CopyOutcome::Failed;
-    }
+  }
+  // The copy is written beside the target under a name of its own, made new
+  // (never an existing file), and takes the target's name only when whole: a
+  // failure, a stop or a killed process never leaves part of a file under the
+  // target's name, and an old file stays as it was until then.
+  const size_t slash = to.find_last_of(L'\\');
+  const std::wstring folder = slash == std::wstring::npos ? L"" : to.substr(0, slash + 1);
+  std::wstring partial;
+  for (int attempt = 0;; ++attempt) {
+    partial = folder + L"~quillmere-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+              std::to_wstring(g_partialCounter.fetch_add(1)) + L".part";
+    if (CopyFileExW(from.c_str(), partial.c_str(), keepAlive ? CopyProgress : nullptr,
+                    const_cast<KeepAlive*>(&keepAlive), cancel, COPY_FILE_FAIL_IF_EXISTS))
+      break;
+    const DWORD error = GetLastError();
+    if ((error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) && attempt < 8) continue;  // not ours
+    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) RemoveLeftover(partial);
+    return CopyOutcome::Failed;
+  }
+  const DWORD replace = existing != INVALID_FILE_ATTRIBUTES ? MOVEFILE_REPLACE_EXISTING : 0;
+  if (!MoveFileExW(partial.c_str(), to.c_str(), replace)) {
+    const DWORD error = GetLastError();
+    RemoveLeftover(partial);
+    // The target appeared meanwhile: a policy that keeps targets keeps it.
+    if (failIfExists && (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS)) return CopyOutcome::Kept;
+    return CopyOutcome::Failed;
   }
   // The copy takes over the source's attributes; Wine's CopyFileW drops them.
   if (sourceAttributes == INVALID_FILE_ATTRIBUTES) sourceAttributes = GetFileAttributesW(from.c_str());

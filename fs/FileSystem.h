@@ -103,17 +103,17 @@ enum class CopyOutcome {
 
 // Copies a file, taking over its attributes and last-write time, with the
 // Windows rule enforced here because Wine lacks it: an existing read-only or
-// hidden target is refused (access denied). No truncated file is ever left
-// under the target's name: a new target that fails is removed, and an
-// existing one is replaced only by a complete copy (written beside it under
-// a temporary name, then renamed over it). sourceAttributes, when known from
-// a listing, saves a look-up. cancel, when it turns TRUE, abandons the copy
-// in progress (the system's own flag: no progress routine slows the copy).
+// hidden target is refused (access denied). No part of a file is ever left
+// under the target's name: the copy is written beside it under a temporary
+// name and renamed onto it when whole. sourceAttributes, when known from a
+// listing, saves a look-up. keepAlive, when set, is called during a long copy
+// (where the system reports progress); cancel, when it turns TRUE, abandons
+// the copy in progress.
 CopyOutcome CopyOneFileRaw(const std::wstring& source, const std::wstring& target, bool failIfExists,
                            DWORD sourceAttributes = INVALID_FILE_ATTRIBUTES, const KeepAlive& keepAlive = nullptr,
                            BOOL* cancel = nullptr);
-// The temporary name a replacing copy is written under.
-std::wstring PartialName(const std::wstring& target);
+// The temporary names copies are written under ("~quillmere-....part").
+bool IsPartialName(const std::wstring& name);
 // The size of a file; empty when it cannot be read.
 std::optional<uint64_t> FileSize(const std::wstring& path);
 bool SetAttributes(const std::wstring& path, DWORD bits);
