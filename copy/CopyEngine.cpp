@@ -1,5 +1,6 @@
 #include "copy/CopyEngine.h"
 
+#include <algorithm>
 #include <optional>
 #include <thread>
 
@@ -82,7 +83,7 @@ void Empty(const std::wstring& folder, const EmptyRules& rules, const CopyObserv
       case EmptyingAction::KeepLink:
         break;
       case EmptyingAction::Descend:
-        if (!rules.spared.Contains(full)) Empty(full, rules, observer);
+        if (!rules.Spares(full)) Empty(full, rules, observer);
         break;
       case EmptyingAction::Remove:
         if (rules.spared.Contains(full)) break;  // a source of the running copy
@@ -186,7 +187,17 @@ bool CopyFolderTree(const std::wstring& sourceFolder, const std::wstring& destFo
 }
 
 // Rules hold places, so that no spelling of a path slips past them.
-void EmptyRules::Spare(const std::wstring& path) { spared.Add(fs::ResolvePath(path)); }
+void EmptyRules::Spare(const std::wstring& path) {
+  spared.Add(fs::ResolvePath(path));
+  if (auto id = fs::IsFolder(path) ? fs::IdentifyFolder(path) : std::nullopt) sparedFolders.push_back(*id);
+}
+
+bool EmptyRules::Spares(const std::wstring& folder) const {
+  if (spared.Contains(fs::ResolvePath(folder))) return true;
+  if (sparedFolders.empty()) return false;
+  auto id = fs::IdentifyFolder(folder);
+  return id && std::find(sparedFolders.begin(), sparedFolders.end(), *id) != sparedFolders.end();
+}
 
 EmptyRules MakeEmptyRules(const std::vector<std::wstring>& dests, const std::vector<std::wstring>& spared) {
   EmptyRules rules;
@@ -196,6 +207,7 @@ EmptyRules MakeEmptyRules(const std::vector<std::wstring>& dests, const std::vec
 }
 
 void EmptyFolder(const std::wstring& folder, const EmptyRules& rules, const CopyObserver& observer) {
+  if (rules.Spares(folder)) return;  // the destination is itself a source of the run
   Empty(fs::ResolvePath(folder), rules, observer);
 }
 

@@ -11,6 +11,7 @@
 
 #include "common/Paths.h"
 #include "common/StopSignal.h"
+#include "fs/FileSystem.h"
 #include "copy/RunReport.h"
 #include "copy/SameFileMode.h"
 
@@ -72,14 +73,19 @@ bool CopyFolderTree(const std::wstring& sourceFolder, const std::wstring& destFo
 struct EmptyRules {
   ListIndex listedDests;  // places of the destination entries, each with a trailing "\"
   ListIndex spared;       // places (no trailing "\") kept with all below them
+  // The spared folders' identities: no other spelling (a link, a short name,
+  // a mapped drive) of one of them is emptied either.
+  std::vector<fs::FolderId> sparedFolders;
   void Spare(const std::wstring& path);
+  bool Spares(const std::wstring& folder) const;
 };
 enum class EmptyingAction { Skip, Descend, Remove, KeepLink };
 // What emptying does with one listed entry.
 EmptyingAction EmptyingActionFor(const std::wstring& name, DWORD attributes);
 EmptyRules MakeEmptyRules(const std::vector<std::wstring>& dests, const std::vector<std::wstring>& spared = {});
 // Removes everything below folder, depth first, except listed destination
-// folders, spared paths and what links point to.
+// folders, spared paths and what links point to. A folder that is spared
+// itself is left as it is.
 void EmptyFolder(const std::wstring& folder, const EmptyRules& rules, const CopyObserver& observer = {});
 
 // A copy run's lists and options, taken when it starts. The main window

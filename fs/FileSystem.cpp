@@ -121,8 +121,18 @@ std::wstring FullPath(const std::wstring& path) {
   return full;
 }
 
+namespace {
+// "\\?\C:\x" and "\\.\C:\x" name C:\x, "\\?\UNC\srv\share" names \\srv\share.
+std::wstring WithoutDevicePrefix(const std::wstring& path) {
+  if (path.rfind(L"\\\\?\\UNC\\", 0) == 0) return L"\\\\" + path.substr(8);
+  if ((path.rfind(L"\\\\?\\", 0) == 0 || path.rfind(L"\\\\.\\", 0) == 0) && path.size() >= 6 && path[5] == L':')
+    return path.substr(4);
+  return path;
+}
+}  // namespace
+
 std::wstring ResolvePath(const std::wstring& path) {
-  std::wstring place = FullPath(path);
+  std::wstring place = FullPath(WithoutDevicePrefix(path));
   while (place.size() > 1 && place.back() == L'\\' && !(place.size() == 3 && place[1] == L':')) place.pop_back();
   return place;
 }
@@ -131,14 +141,20 @@ bool SamePlace(const std::wstring& a, const std::wstring& b) {
   return SameTextIgnoreCase(ResolvePath(a), ResolvePath(b));
 }
 
-bool IsInside(const std::wstring& inner, const std::wstring& outer) {
-  const std::wstring in = CaseKey(ResolvePath(inner)), out = CaseKey(WithBackslash(ResolvePath(outer)));
-  return in.size() > out.size() && in.compare(0, out.size(), out) == 0;
-}
-
 bool IsWholeDrive(const std::wstring& path) {
   const std::wstring place = ResolvePath(path);
-  return place.size() == 3 && place[1] == L':' && place[2] == L'\\';
+  if (place.size() == 3 && place[1] == L':' && place[2] == L'\\') return true;
+  // A link, a mapped drive or a share that leads to the root of a volume.
+  if (!IsFolder(place)) return false;
+  std::wstring volume(place.size() + 2, L'\0');
+  if (GetVolumePathNameW(SystemPath(place).c_str(), volume.data(), DWORD(volume.size())))
+    volume.resize(wcslen(volume.c_str()));
+  else if (place.size() > 2 && place[1] == L':')
+    volume = place.substr(0, 2) + L"\\";  // Wine finds no volume path through a link
+  else
+    return false;
+  auto id = IdentifyFolder(place);
+  return id && id == IdentifyFolder(volume);
 }
 
 std::wstring SystemPath(const std::wstring& path) {

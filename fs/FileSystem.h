@@ -56,13 +56,13 @@ std::wstring FullPath(const std::wstring& path);
 // The place a path names, as the system resolves it: the full path with "."
 // and ".." resolved, doubled and forward slashes made one backslash, trailing
 // dots and spaces of names dropped; no trailing backslash but on a drive
-// root ("C:\"). Every protection compares places, never spellings.
+// root ("C:\"); the \\?\ and \\.\ prefixes dropped. Every protection compares
+// places, never spellings.
 std::wstring ResolvePath(const std::wstring& path);
 // The two paths name the same place (letter case ignored).
 bool SamePlace(const std::wstring& a, const std::wstring& b);
-// inner lies strictly below outer (letter case ignored).
-bool IsInside(const std::wstring& inner, const std::wstring& outer);
-// The path names a whole drive ("Q:\", "Q:\.", "Q:\sub\..", ...).
+// The path names a whole drive ("Q:\", "Q:\.", "Q:\sub\..", "\\.\Q:\", or a
+// link, mapped drive or share that leads to a volume's root).
 bool IsWholeDrive(const std::wstring& path);
 
 // The form handed to the system: the path itself while it is short enough

@@ -3,6 +3,7 @@
 # link trees are made here, on the Linux side, in the prefix's C: drive:
 #   C:\qm-links\empty\D   with a.txt and link -> ..\outside (holding precious.txt)
 #   C:\qm-links\loop\A    with f.txt, B\g.txt and B\up -> .. (a circle back to A)
+#   C:\qm-links\toroot    -> C:\ (a link to the drive's root)
 . "$(dirname "$0")/../scripts/wine-env.sh"
 ROOT="$WINEPREFIX/drive_c/qm-links"
 rm -rf "$ROOT"
@@ -13,3 +14,4 @@ ln -s ../outside "$ROOT/empty/D/link"
 echo -n f > "$ROOT/loop/A/f.txt"
 echo -n g > "$ROOT/loop/A/B/g.txt"
 ln -s .. "$ROOT/loop/A/B/up"
+ln -s .. "$ROOT/toroot"

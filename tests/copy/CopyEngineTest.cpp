@@ -461,3 +461,28 @@ TEST(RunCopy, TreesDeeperThanTheClassicPathLimitCopyAndEmpty) {
 }
 
 }  // namespace
+
+namespace {
+
+// Emptying never takes a source of the run, however the source is spelled:
+// through a link to the drive's root, or as the destination itself.
+TEST(RunCopy, EmptyingSparesASourceWhateverItsSpellingOrLink) {
+  const std::wstring viaLink = L"C:\\qm-links\\toroot\\";
+  ASSERT_EQ(GetFileAttributesW(L"C:\\qm-links\\toroot") & 0x410, 0x410u) << "link fixture missing";
+  struct Case {
+    const wchar_t* source;  // relative to the test folder, reached directly or through the link
+    bool throughLink;
+  } cases[] = {{L"D\\src", true}, {L"D", false}, {L"D\\", true}};
+  for (auto& c : cases) {
+    TempDir dir;
+    WriteBytes(dir / L"D\\src\\keep.txt", "k");
+    FakeHost host;
+    host.sources = {(c.throughLink ? viaLink + dir.path().substr(3) : dir.path()) + c.source};
+    host.dests = {dir / L"D\\"};
+    host.emptyFirst = true;
+    host.Run();
+    EXPECT_EQ(ReadBytes(dir / L"D\\src\\keep.txt"), "k") << Narrow(host.sources[0]);
+  }
+}
+
+}  // namespace

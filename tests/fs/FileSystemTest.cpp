@@ -243,10 +243,12 @@ TEST(ResolvePath, EverySpellingNamesItsPlace) {
   }
   EXPECT_TRUE(fs::SamePlace(L"C:\\E\\SRC\\", L"c:\\e\\.\\src"));
   EXPECT_FALSE(fs::SamePlace(L"C:\\e\\src", L"C:\\e\\src2"));
-  EXPECT_TRUE(fs::IsInside(L"C:\\e\\.\\src\\a", L"c:\\E\\"));
-  EXPECT_TRUE(fs::IsInside(L"Q:\\x", L"Q:\\sub\\.."));
-  EXPECT_FALSE(fs::IsInside(L"C:\\e", L"C:\\e\\"));     // the same place is not inside
-  EXPECT_FALSE(fs::IsInside(L"C:\\ex\\a", L"C:\\e"));  // a longer name is no parent
+  EXPECT_TRUE(fs::SamePlace(L"\\\\?\\C:\\e\\src", L"C:\\e\\src"));
+  EXPECT_TRUE(fs::IsWholeDrive(L"\\\\.\\C:\\"));
+  EXPECT_TRUE(fs::IsWholeDrive(L"\\\\?\\C:\\"));
+  EXPECT_FALSE(fs::IsWholeDrive(L"C:\\windows"));
+  ASSERT_EQ(GetFileAttributesW(L"C:\\qm-links\\toroot") & 0x410, 0x410u) << "link fixture missing";
+  EXPECT_TRUE(fs::IsWholeDrive(L"C:\\qm-links\\toroot"));
 }
 
 TEST(RemoveFile, ReadOnlyFileIsRefusedUntilTheBitGoes) {
