@@ -242,7 +242,8 @@ void TForm1::KeepAlive() {
   DWORD now = GetTickCount();
   if (now - lastPump_ < 40) return;
   lastPump_ = now;
-  // The window is disabled: only painting and timers get through.
+  // The window takes no input but "停止" and Esc meanwhile (the controls, or
+  // the whole window, are disabled, and the command gate refuses the rest).
   MSG msg;
   while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
     if (msg.message == WM_QUIT) {
@@ -265,7 +266,8 @@ bool TForm1::RunCommand(const std::function<void()>& command) {
   modeAtCommandStart_ = SelectedMode();
   stop_.Reset();
   ScopeGuard done([this] { commandRunning_ = false; });
-  command();
+  // The error box is part of the command: nothing else starts while it is open.
+  Guarded(command);
   return true;
 }
 
@@ -286,6 +288,11 @@ bool TForm1::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* resu
       return true;
     case WM_NOTIFY: {
       auto* header = reinterpret_cast<NMHDR*>(lParam);
+      // During a run the page with "停止" stays in front.
+      if (header->hwndFrom == pageControl1_ && header->code == TCN_SELCHANGING && runReport_) {
+        *result = TRUE;
+        return true;
+      }
       if (header->hwndFrom == pageControl1_ && header->code == TCN_SELCHANGE)
         ShowPage(TabCtrl_GetCurSel(header->hwndFrom));
       return false;

@@ -2,6 +2,7 @@
 // and the empty-now menu, with the status line, the stop and the report.
 #include "app/TaskbarProgress.h"
 #include "app/Unit1.h"
+#include "common/AppError.h"
 #include "common/Dialogs.h"
 #include "common/Raii.h"
 #include "copy/CopyEngine.h"
@@ -23,10 +24,12 @@ void ShowOutcome(HWND owner, const std::wstring& headline, const copy::RunReport
 TForm1::RunScope::RunScope(TForm1& form, copy::RunReport& report, const wchar_t* work) : form_(form) {
   form_.runReport_ = &report;
   form_.runStart_ = form_.lastStatus_ = GetTickCount();
-  // Everything but "停止" and the containers it sits in shows as disabled.
+  // Everything but "停止", the containers it sits in and the status line shows as disabled.
   for (const ControlDef& def : form_.Definitions()) {
     HWND control = form_.Control(def.name);
-    if (control == form_.btnCopy_ || IsChild(control, form_.btnCopy_) || !IsWindowEnabled(control)) continue;
+    if (control == form_.btnCopy_ || IsChild(control, form_.btnCopy_) || !IsWindowEnabled(control) ||
+        control == form_.lblStatus_ || control == form_.lblStatusFile_)
+      continue;
     EnableWindow(control, FALSE);
     disabled_.push_back(control);
   }
@@ -92,7 +95,14 @@ void TForm1::BtnCopyClick() {
         &report,
         &stop_,
     };
-    copy::RunCopy(job, observer);
+    try {
+      copy::RunCopy(job, observer);
+    } catch (AppError& error) {
+      // An I/O error ends the run: its box also tells what failed before it.
+      taskbar_->Set(TaskbarProgress::State::None);
+      if (report.FailureCount()) error.detail = copy::ReportText(error.detail, report);
+      throw;
+    }
     if (report.FailureCount()) taskbar_->Set(TaskbarProgress::State::Error);
   }
   ShowOutcome(hwnd_, stop_.Requested() ? L"复制已停止。" : L"复制工作完成！", report);

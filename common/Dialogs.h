@@ -18,7 +18,7 @@ struct FileDialogOptions {
 class Dialogs {
  public:
   virtual ~Dialogs() = default;
-  // A standard box captioned with the application title; returns IDOK/IDYES/IDNO.
+  // A standard box captioned with the application title; returns IDOK/IDYES/IDNO/IDCANCEL.
   virtual int Message(HWND owner, const std::wstring& text, UINT flags) = 0;
   // The folder path, a drive root with its backslash, others without; empty when cancelled.
   virtual std::optional<std::wstring> BrowseFolder(HWND owner, const std::wstring& title) = 0;

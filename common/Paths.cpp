@@ -32,11 +32,6 @@ void ListIndex::Remove(const std::wstring& text) {
   if (it != counts_.end() && --it->second == 0) counts_.erase(it);
 }
 
-std::wstring WithoutTrailingBackslashes(std::wstring path) {
-  while (!path.empty() && path.back() == L'\\') path.pop_back();
-  return path;
-}
-
 std::wstring WithBackslash(std::wstring path) {
   if (path.empty() || path.back() != L'\\') path += L'\\';
   return path;

@@ -34,8 +34,6 @@ class ListIndex {
 
 // Ends with a backslash (appended when the last character is not one).
 std::wstring WithBackslash(std::wstring path);
-// Without any number of trailing backslashes.
-std::wstring WithoutTrailingBackslashes(std::wstring path);
 // Holds "*" or "?": a pattern, never the name of one file or folder.
 bool HasWildcard(const std::wstring& path);
 

@@ -12,18 +12,20 @@ class StopSignal {
   bool Requested() const { return stop_.load(std::memory_order_relaxed); }
   // Stop at once, abandoning the copies in progress (the session is ending).
   void Abandon() {
-    InterlockedExchange(reinterpret_cast<volatile LONG*>(&abandon_), TRUE);
+    abandon_.store(TRUE);
     Request();
   }
-  bool Abandoned() const { return abandon_ != FALSE; }
-  // The flag the system's file copy watches to abandon a copy.
-  BOOL* AbandonFlag() { return &abandon_; }
+  bool Abandoned() const { return abandon_.load() != FALSE; }
+  // The flag the system's file copy watches to abandon a copy (a lock-free
+  // atomic BOOL is laid out as a BOOL).
+  BOOL* AbandonFlag() { return reinterpret_cast<BOOL*>(&abandon_); }
   void Reset() {
     stop_.store(false);
-    abandon_ = FALSE;
+    abandon_.store(FALSE);
   }
 
  private:
   std::atomic<bool> stop_{false};
-  BOOL abandon_ = FALSE;
+  std::atomic<BOOL> abandon_{FALSE};
+  static_assert(sizeof(std::atomic<BOOL>) == sizeof(BOOL) && std::atomic<BOOL>::is_always_lock_free);
 };

@@ -1,5 +1,5 @@
-// Text conversion at the two GBK boundaries (list files, keyword matching),
-// UTF-8 for list files that GBK cannot hold, and small text rules.
+// Text conversion for list files (GBK, or UTF-8 when GBK cannot hold the
+// list) and small text rules.
 #pragma once
 #include <optional>
 #include <string>

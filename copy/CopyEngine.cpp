@@ -61,10 +61,13 @@ bool CopyTree(const std::wstring& sourceFolder, bool viaLink, const std::wstring
       CopyTree(subSource, fs::WalkPath::IsLink(entry.attributes), subDest, context, excluded, walk);
     } else if (context.parallel && IsIndependent(context.mode)) {
       const CopyContext worker{context.mode, observer, nullptr, true};
-      context.parallel->Submit([source = base + entry.name, targetFolder, entry, worker] {
-        if (worker.observer && worker.observer->StopRequested()) return;  // queued, not begun: left out
-        CopyOneFile(source, targetFolder, entry.name, worker, entry.attributes, entry.size);
-      });
+      static const std::function<void()> kNone;
+      context.parallel->Submit(
+          [source = base + entry.name, targetFolder, entry, worker] {
+            if (worker.observer && worker.observer->StopRequested()) return;  // queued, not begun: left out
+            CopyOneFile(source, targetFolder, entry.name, worker, entry.attributes, entry.size);
+          },
+          observer ? observer->keepAlive : kNone);
       if (observer) observer->KeepAlive();
     } else {
       CopyOneFile(base + entry.name, targetFolder, entry.name, context, entry.attributes, entry.size);
@@ -141,7 +144,7 @@ void CopyOneFile(const std::wstring& source, const std::wstring& targetFolder, c
         break;
       case fs::CopyOutcome::Failed:
         // A copy abandoned as the session ends is no failure of the file.
-        if (!(abandon && *abandon)) observer->Failed(source, GetLastError(), to);
+        if (observer && !(observer->stop && observer->stop->Abandoned())) observer->Failed(source, GetLastError(), to);
         break;
     }
   };
@@ -153,7 +156,7 @@ void CopyOneFile(const std::wstring& source, const std::wstring& targetFolder, c
       copy(target, true);
       break;
     case SameFileMode::Ask: {
-      Answer answer = fs::IsFile(target) ? observer->AskOverwrite(target) : Answer::Yes;
+      Answer answer = !fs::IsFile(target) ? Answer::Yes : observer ? observer->AskOverwrite(target) : Answer::No;
       if (answer == Answer::Cancel) {
         if (observer->stop) observer->stop->Request();
         break;  // this file stays as it is, and the run ends
@@ -249,7 +252,8 @@ void CopyEntry(const std::wstring& sourceEntry, const std::wstring& destEntry, c
 }  // namespace
 
 void RunCopy(const CopyJob& job, const CopyObserver& observer) {
-  int workers = int(std::thread::hardware_concurrency()) + 1;
+  // Per-file cost is mostly waiting on the system: a few more copies in flight than cores.
+  int workers = int(std::thread::hardware_concurrency()) + 2;
   ParallelCopier parallel(workers < 2 ? 2 : (workers > 4 ? 4 : workers));
   const CopyContext context{job.mode, &observer, &parallel};
   EmptyRules rules = MakeEmptyRules(job.dests, job.sources);

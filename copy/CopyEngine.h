@@ -63,9 +63,10 @@ void CopyOneFile(const std::wstring& source, const std::wstring& targetFolder, c
 // The name AutoNumber copies under: name itself, or stem_N.ext with the first free N.
 std::wstring FreeNumberedName(const std::wstring& targetFolder, const std::wstring& name);
 
-// Copies the tree below sourceFolder into destFolder (made as needed).
-// Throws AppError when a folder cannot be entered. A subfolder whose path is
-// `excluded` (the copy's own output) is left out.
+// Copies the tree below sourceFolder into destFolder (made as needed); false
+// when sourceFolder lists nothing at all. Throws AppError when a folder cannot
+// be entered. A subfolder whose path is `excluded` (the copy's own output) is
+// left out.
 bool CopyFolderTree(const std::wstring& sourceFolder, const std::wstring& destFolder, const CopyContext& context,
                     const std::wstring& excluded = L"");
 

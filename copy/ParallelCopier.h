@@ -20,18 +20,18 @@ class ParallelCopier {
   ParallelCopier(const ParallelCopier&) = delete;
   ParallelCopier& operator=(const ParallelCopier&) = delete;
 
-  // Queues one copy; runs it at once on the caller's thread when the queue is long.
-  void Submit(std::function<void()> job);
-  // Returns when every submitted copy is done; the caller's thread helps and
-  // calls keepAlive between jobs and while it waits.
+  // Queues one copy; while the queue is full, waits, calling keepAlive. The
+  // caller's thread never copies itself, so its window never stops painting.
+  void Submit(std::function<void()> job, const std::function<void()>& keepAlive);
+  // Returns when every submitted copy is done, calling keepAlive while it waits.
   void Drain(const std::function<void()>& keepAlive);
 
  private:
-  bool RunOne(std::unique_lock<std::mutex>& lock);
+  void WaitPumping(std::unique_lock<std::mutex>& lock, const std::function<void()>& keepAlive);
   void Work();
 
   std::mutex mutex_;
-  std::condition_variable wake_, done_;
+  std::condition_variable wake_, changed_;
   std::deque<std::function<void()>> jobs_;
   size_t running_ = 0;
   bool stopping_ = false;

@@ -10,7 +10,7 @@
 #include "common/Window.h"
 #include "lists/ShellTree.h"
 
-// What the chooser returns: a file-system folder (ending with "") and how
+// What the chooser returns: a file-system folder (ending with "\") and how
 // much of the tree below it to add.
 struct FolderChoice {
   enum class Scope { Alone, AllSubfolders, Levels };

@@ -95,9 +95,13 @@ void TfrmSearch::Create(HWND owner) {
 
 void TfrmSearch::FormCreate() { SetWindowTextW(Control(L"Label3"), L"说明：\r\n可以输入多行关键字，匹配其中之一。"); }
 
-void TfrmSearch::BtnCancelClick() { EndModal(IDCANCEL); }
+void TfrmSearch::BtnCancelClick() {
+  closed_ = searching_;  // cancelling stops a search under way
+  EndModal(IDCANCEL);
+}
 
 void TfrmSearch::BtnSetFolderClick() {
+  if (searching_) return;  // the folder of a search under way stays as it is
   auto folder = BrowseForFolder(L"请选择文件夹");
   if (!folder) return;
   SetWindowTextW(folderField_, WithBackslash(*folder).c_str());
@@ -147,7 +151,7 @@ bool TfrmSearch::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* 
     case WM_COMMAND:
       if (lParam && HIWORD(wParam) == BN_CLICKED) DispatchClick(LOWORD(wParam));
       if (!lParam && LOWORD(wParam) == IDOK && IsWindowEnabled(searchButton_)) BtnSearchClick();  // Enter
-      if (!lParam && LOWORD(wParam) == IDCANCEL) EndModal(IDCANCEL);                             // Esc
+      if (!lParam && LOWORD(wParam) == IDCANCEL) BtnCancelClick();                               // Esc
       return true;
     case WM_CLOSE:
       closed_ = searching_;  // closing the dialog stops a search under way

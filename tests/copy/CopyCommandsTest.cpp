@@ -96,7 +96,10 @@ TEST_F(CopyCommands, AnIoErrorEndsTheRunWithTheErrorBoxAndEverythingEnabledAgain
   AddDest(dir / L"d\\");
   Click(L"BtnCopy");
   ASSERT_EQ(dialogs.boxes.size(), 1u);
-  EXPECT_EQ(dialogs.boxes[0].text, L"File not found.\r\n" + dir.path() + L"s\\bad.");
+  // The folder on the second line, then what failed before (d\ does not exist for the file entry).
+  EXPECT_EQ(dialogs.boxes[0].text, L"File not found.\r\n" + dir.path() + L"s\\bad.\r\n\r\n有 1 项未能完成：\r\n" +
+                                       dir.path() + L"a.txt → " + dir.path() + L"d\\a.txt：" +
+                                       fs::SystemErrorText(ERROR_PATH_NOT_FOUND));
   EXPECT_EQ(dialogs.boxes[0].flags & 0xFF, UINT(MB_ICONERROR));
   EXPECT_EQ(Progress(), 50);  // where the run stopped
   EXPECT_TRUE(IsWindowEnabled(form().hwnd()));
@@ -197,8 +200,7 @@ TEST_F(CopyCommands, NoSpellingOfASourceInsideTheDestinationLetsEmptyingDeleteIt
     form().Dests().Clear();
     AddSource(dir / c.source);
     AddDest(dir / c.dest);
-    form().CheckBox1Click();  // ticked by hand below, without the warning
-    SendMessageW(Ctl(L"CheckBox1"), BM_SETCHECK, BST_CHECKED, 0);
+    SendMessageW(Ctl(L"CheckBox1"), BM_SETCHECK, BST_CHECKED, 0);  // ticked without the warning
     dialogs.boxes.clear();
     Click(L"BtnCopy");
     EXPECT_EQ(ReadBytes(dir / L"e\\src\\keep.txt"), "k");
@@ -318,6 +320,12 @@ TEST_F(CopyCommands, ARunStopsOnStopEscOrCancelKeepingWhatItCopied) {
     EXPECT_TRUE(IsWindowEnabled(Ctl(L"Button1")));
     EXPECT_EQ(Progress(), 0);
     EXPECT_FALSE(Exists(dir / L"d2\\src"));  // nothing after the stop starts
+    // What was copied before the stop is whole, and nothing half-made is left.
+    for (const fs::Entry& e : fs::ListEntries(dir / L"d1\\src\\*", fs::kMaskAll)) {
+      if (e.attributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+      EXPECT_FALSE(fs::IsPartialName(e.name)) << Narrow(e.name);
+      if (e.name != L"f0") EXPECT_EQ(ReadBytes(dir / L"d1\\src\\" + e.name), "x") << Narrow(e.name);
+    }
     if (way == Cancel) {
       EXPECT_EQ(dialogs.boxes.size(), 2u);  // one question, then the end
       EXPECT_EQ(ReadBytes(dir / L"d1\\src\\f0"), "old");
