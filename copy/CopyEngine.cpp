@@ -62,12 +62,13 @@ bool CopyTree(const std::wstring& sourceFolder, bool viaLink, const std::wstring
     } else if (context.parallel && IsIndependent(context.mode)) {
       const CopyContext worker{context.mode, observer, nullptr, true};
       static const std::function<void()> kNone;
+      constexpr uint64_t kLightFile = 1 << 20;  // copied in a few milliseconds
       context.parallel->Submit(
           [source = base + entry.name, targetFolder, entry, worker] {
             if (worker.observer && worker.observer->StopRequested()) return;  // queued, not begun: left out
             CopyOneFile(source, targetFolder, entry.name, worker, entry.attributes, entry.size);
           },
-          observer ? observer->keepAlive : kNone);
+          entry.size <= kLightFile, observer ? observer->keepAlive : kNone);
       if (observer) observer->KeepAlive();
     } else {
       CopyOneFile(base + entry.name, targetFolder, entry.name, context, entry.attributes, entry.size);
@@ -252,8 +253,8 @@ void CopyEntry(const std::wstring& sourceEntry, const std::wstring& destEntry, c
 }  // namespace
 
 void RunCopy(const CopyJob& job, const CopyObserver& observer) {
-  // Per-file cost is mostly waiting on the system: a few more copies in flight than cores.
-  int workers = int(std::thread::hardware_concurrency()) + 2;
+  // Per-file cost is mostly waiting on the system: a copy more in flight than cores.
+  int workers = int(std::thread::hardware_concurrency()) + 1;
   ParallelCopier parallel(workers < 2 ? 2 : (workers > 4 ? 4 : workers));
   const CopyContext context{job.mode, &observer, &parallel};
   EmptyRules rules = MakeEmptyRules(job.dests, job.sources);
