@@ -18,7 +18,7 @@ std::optional<uint64_t> WriteTimeOf(const std::wstring& path) { return fs::LastW
 
 struct WalkState {
   fs::WalkPath path;
-  std::optional<fs::FolderId> output;  // the copy's own top destination folder
+  std::optional<fs::PlaceId> output;  // the copy's own top destination folder
   size_t depth = 0;
 };
 
@@ -32,7 +32,7 @@ bool CopyTree(const std::wstring& sourceFolder, bool viaLink, const std::wstring
   if (entries.empty()) return false;
 
   if (viaLink && walk.output) {
-    auto id = fs::IdentifyFolder(base);
+    auto id = fs::Identify(base);
     if (id && *id == *walk.output) return true;  // a link into our own output
   }
   if (!walk.path.Enter(base, viaLink)) return true;  // a link back up the path
@@ -47,7 +47,7 @@ bool CopyTree(const std::wstring& sourceFolder, bool viaLink, const std::wstring
     if (!fs::MakeFolderPath(folder) && observer) observer->Failed(folder, GetLastError());
   };
   if (walk.depth == 1) makeFolder(destFolder);  // the caller made the inner ones
-  if (walk.depth == 1 && !excluded.empty()) walk.output = fs::IdentifyFolder(destFolder);
+  if (walk.depth == 1 && !excluded.empty()) walk.output = fs::Identify(destFolder);
 
   const std::wstring targetFolder = destFolder + L"\\";
   for (const fs::Entry& entry : entries) {
@@ -90,7 +90,7 @@ void Empty(const std::wstring& folder, const EmptyRules& rules, const CopyObserv
         if (!rules.Spares(full)) Empty(full, rules, observer);
         break;
       case EmptyingAction::Remove:
-        if (rules.spared.Contains(full)) break;  // a source of the running copy
+        if (rules.SparesFile(full)) break;  // a source of the running copy
         if (entry.attributes & FILE_ATTRIBUTE_READONLY)
           fs::SetAttributes(full, entry.attributes & ~DWORD(FILE_ATTRIBUTE_READONLY));
         if (!fs::RemoveFile(full)) observer.Failed(full, GetLastError());
@@ -193,15 +193,20 @@ bool CopyFolderTree(const std::wstring& sourceFolder, const std::wstring& destFo
 // Rules hold places, so that no spelling of a path slips past them.
 void EmptyRules::Spare(const std::wstring& path) {
   spared.Add(fs::ResolvePath(path));
-  if (auto id = fs::IsFolder(path) ? fs::IdentifyFolder(path) : std::nullopt) sparedFolders.push_back(*id);
+  if (auto id = fs::Identify(path)) (fs::IsFolder(path) ? sparedFolders : sparedFiles).push_back(*id);
 }
 
-bool EmptyRules::Spares(const std::wstring& folder) const {
-  if (spared.Contains(fs::ResolvePath(folder))) return true;
-  if (sparedFolders.empty()) return false;
-  auto id = fs::IdentifyFolder(folder);
-  return id && std::find(sparedFolders.begin(), sparedFolders.end(), *id) != sparedFolders.end();
+namespace {
+bool SparedAs(const std::wstring& place, const ListIndex& spared, const std::vector<fs::PlaceId>& ids) {
+  if (spared.Contains(fs::ResolvePath(place))) return true;
+  if (ids.empty()) return false;  // no identity to read
+  auto id = fs::Identify(place);
+  return id && std::find(ids.begin(), ids.end(), *id) != ids.end();
 }
+}  // namespace
+
+bool EmptyRules::Spares(const std::wstring& folder) const { return SparedAs(folder, spared, sparedFolders); }
+bool EmptyRules::SparesFile(const std::wstring& file) const { return SparedAs(file, spared, sparedFiles); }
 
 EmptyRules MakeEmptyRules(const std::vector<std::wstring>& dests, const std::vector<std::wstring>& spared) {
   EmptyRules rules;
@@ -245,8 +250,8 @@ void CopyEntry(const std::wstring& sourceEntry, const std::wstring& destEntry, c
   ScopeGuard drain([&] { parallel.Drain(context.observer->keepAlive); });
   // A folder is never copied onto itself (by any spelling or link) nor into its own output.
   if (fs::SamePlace(target, source)) return;
-  auto targetId = fs::IdentifyFolder(target);
-  if (targetId && targetId == fs::IdentifyFolder(source)) return;
+  auto targetId = fs::Identify(target);
+  if (targetId && targetId == fs::Identify(source)) return;
   CopyFolderTree(source, target, context, target);
 }
 

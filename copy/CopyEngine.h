@@ -74,11 +74,12 @@ bool CopyFolderTree(const std::wstring& sourceFolder, const std::wstring& destFo
 struct EmptyRules {
   ListIndex listedDests;  // places of the destination entries, each with a trailing "\"
   ListIndex spared;       // places (no trailing "\") kept with all below them
-  // The spared folders' identities: no other spelling (a link, a short name,
+  // The spared places' identities: no other spelling (a link, a short name,
   // a mapped drive) of one of them is emptied either.
-  std::vector<fs::FolderId> sparedFolders;
+  std::vector<fs::PlaceId> sparedFolders, sparedFiles;
   void Spare(const std::wstring& path);
   bool Spares(const std::wstring& folder) const;
+  bool SparesFile(const std::wstring& file) const;
 };
 enum class EmptyingAction { Skip, Descend, Remove, KeepLink };
 // What emptying does with one listed entry.

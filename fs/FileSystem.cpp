@@ -153,8 +153,8 @@ bool IsWholeDrive(const std::wstring& path) {
     volume = place.substr(0, 2) + L"\\";  // Wine finds no volume path through a link
   else
     return false;
-  auto id = IdentifyFolder(place);
-  return id && id == IdentifyFolder(volume);
+  auto id = Identify(place);
+  return id && id == Identify(volume);
 }
 
 std::wstring SystemPath(const std::wstring& path) {
@@ -235,12 +235,16 @@ CopyOutcome CopyOneFileRaw(const std::wstring& source, const std::wstring& targe
   for (int attempt = 0;; ++attempt) {
     partial = folder + L"~quillmere-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
               std::to_wstring(g_partialCounter.fetch_add(1)) + L".part";
-    if (CopyFileExW(from.c_str(), partial.c_str(), keepAlive ? CopyProgress : nullptr,
-                    const_cast<KeepAlive*>(&keepAlive), cancel, COPY_FILE_FAIL_IF_EXISTS))
+    // A name something already holds is not ours: a failure that comes
+    // before the copy creates its file (a locked source) must not remove it.
+    const bool taken = GetFileAttributesW(partial.c_str()) != INVALID_FILE_ATTRIBUTES;
+    if (!taken && CopyFileExW(from.c_str(), partial.c_str(), keepAlive ? CopyProgress : nullptr,
+                              const_cast<KeepAlive*>(&keepAlive), cancel, COPY_FILE_FAIL_IF_EXISTS))
       break;
-    const DWORD error = GetLastError();
+    const DWORD error = taken ? ERROR_FILE_EXISTS : GetLastError();
     if ((error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) && attempt < 8) continue;  // not ours
     if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) RemoveLeftover(partial);
+    SetLastError(error);
     return CopyOutcome::Failed;
   }
   const DWORD replace = existing != INVALID_FILE_ATTRIBUTES ? MOVEFILE_REPLACE_EXISTING : 0;
@@ -297,12 +301,12 @@ std::wstring IoErrorText(DWORD code) {
   return L"I/O error " + std::to_wstring(code);
 }
 
-std::optional<FolderId> IdentifyFolder(const std::wstring& path) {
+std::optional<PlaceId> Identify(const std::wstring& path) {
   FileHandle folder(CreateFileW(SystemPath(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   BY_HANDLE_FILE_INFORMATION info;
   if (!folder.valid() || !GetFileInformationByHandle(folder.get(), &info)) return std::nullopt;
-  return FolderId{info.dwVolumeSerialNumber, (uint64_t(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
+  return PlaceId{info.dwVolumeSerialNumber, (uint64_t(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
 }
 
 bool WalkPath::Enter(const std::wstring& folder, bool viaLink) {
@@ -310,11 +314,11 @@ bool WalkPath::Enter(const std::wstring& folder, bool viaLink) {
     path_.push_back({folder, std::nullopt, false});
     return true;
   }
-  auto id = IdentifyFolder(folder);
+  auto id = Identify(folder);
   if (id) {
     for (Level& level : path_) {
       if (!level.identified) {
-        level.id = IdentifyFolder(level.folder);
+        level.id = Identify(level.folder);
         level.identified = true;
       }
       if (level.id && *level.id == *id) return false;

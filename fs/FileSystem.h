@@ -126,14 +126,14 @@ std::wstring IoErrorText(DWORD code);
 // The system's own description of an error code, without line breaks at the end.
 std::wstring SystemErrorText(DWORD code);
 
-// Identity of a folder (volume serial and file index), for walks that must
-// not run in a circle through links. Empty when it cannot be read.
-struct FolderId {
+// Identity of a file or folder (volume serial and file index): the same for
+// every spelling, link or short name of it. Empty when it cannot be read.
+struct PlaceId {
   DWORD volume;
   uint64_t index;
-  bool operator==(const FolderId& o) const { return volume == o.volume && index == o.index; }
+  bool operator==(const PlaceId& o) const { return volume == o.volume && index == o.index; }
 };
-std::optional<FolderId> IdentifyFolder(const std::wstring& path);
+std::optional<PlaceId> Identify(const std::wstring& path);
 
 // The folders on a walk's current path. Enter refuses a folder reached
 // through a link when it is already on the path, so no walk runs in a
@@ -148,7 +148,7 @@ class WalkPath {
  private:
   struct Level {
     std::wstring folder;
-    std::optional<FolderId> id;
+    std::optional<PlaceId> id;
     bool identified;
   };
   std::vector<Level> path_;

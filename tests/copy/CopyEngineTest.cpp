@@ -465,23 +465,35 @@ TEST(RunCopy, TreesDeeperThanTheClassicPathLimitCopyAndEmpty) {
 namespace {
 
 // Emptying never takes a source of the run, however the source is spelled:
-// through a link to the drive's root, or as the destination itself.
+// through a link to the drive's root, by its short name, or as the
+// destination itself; a folder or a single file.
 TEST(RunCopy, EmptyingSparesASourceWhateverItsSpellingOrLink) {
   const std::wstring viaLink = L"C:\\qm-links\\toroot\\";
   ASSERT_EQ(GetFileAttributesW(L"C:\\qm-links\\toroot") & 0x410, 0x410u) << "link fixture missing";
+  enum Spelling { Direct, ThroughLink, ShortName };
   struct Case {
-    const wchar_t* source;  // relative to the test folder, reached directly or through the link
-    bool throughLink;
-  } cases[] = {{L"D\\src", true}, {L"D", false}, {L"D\\", true}};
+    const wchar_t* source;  // relative to the test folder
+    Spelling spelling;
+  } cases[] = {{L"D\\src", ThroughLink},   {L"D", Direct},
+               {L"D\\", ThroughLink},      {L"D\\src\\keep-this-long-name.txt", ThroughLink},
+               {L"D\\src\\keep-this-long-name.txt", ShortName}};
   for (auto& c : cases) {
     TempDir dir;
-    WriteBytes(dir / L"D\\src\\keep.txt", "k");
+    WriteBytes(dir / L"D\\src\\keep-this-long-name.txt", "k");
+    std::wstring source = dir / c.source;
+    if (c.spelling == ThroughLink) source = viaLink + source.substr(3);
+    if (c.spelling == ShortName) {
+      wchar_t shortName[MAX_PATH];
+      ASSERT_NE(GetShortPathNameW(source.c_str(), shortName, MAX_PATH), 0u);
+      source = shortName;
+      ASSERT_NE(source, dir / c.source) << "no short name to test with";
+    }
     FakeHost host;
-    host.sources = {(c.throughLink ? viaLink + dir.path().substr(3) : dir.path()) + c.source};
+    host.sources = {source};
     host.dests = {dir / L"D\\"};
     host.emptyFirst = true;
     host.Run();
-    EXPECT_EQ(ReadBytes(dir / L"D\\src\\keep.txt"), "k") << Narrow(host.sources[0]);
+    EXPECT_EQ(ReadBytes(dir / L"D\\src\\keep-this-long-name.txt"), "k") << Narrow(source);
   }
 }
 

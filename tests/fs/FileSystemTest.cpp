@@ -203,10 +203,15 @@ TEST(CopyOneFileRaw, AFailedCopyLeavesNoPartOfItself) {
     if (c.targetAfter != "<missing>" || !fs::IsFolder(c.target)) EXPECT_EQ(ReadBytes(c.target), c.targetAfter);
   }
   EXPECT_FALSE(HoldsPartials(dir.path()));
-  // An existing file that happens to have a temporary name's shape is never touched.
-  WriteBytes(dir / L"~quillmere-1-0.part", "user data");
-  EXPECT_EQ(fs::CopyOneFileRaw(dir / L"old.txt", dir / L"copy.txt", false), CopyOutcome::Copied);
-  EXPECT_EQ(ReadBytes(dir / L"~quillmere-1-0.part"), "user data");
+  // Existing files that have the very names this process would pick for its
+  // temporary copies are never touched, not even by a copy that fails before
+  // it writes anything.
+  std::vector<std::wstring> lookalikes;
+  for (int n = 0; n < 256; ++n)
+    lookalikes.push_back(dir / (L"~quillmere-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(n) + L".part"));
+  for (auto& name : lookalikes) WriteBytes(name, "user data");
+  EXPECT_EQ(fs::CopyOneFileRaw(dir / L"locked.txt", dir / L"copy.txt", false), CopyOutcome::Failed);
+  for (auto& name : lookalikes) EXPECT_EQ(ReadBytes(name), "user data") << Narrow(name);
 }
 
 TEST(Times, OpenForTimesAndCompare) {
