@@ -31,10 +31,6 @@ bool CopyTree(const std::wstring& sourceFolder, bool viaLink, const std::wstring
   std::vector<fs::Entry> entries = fs::ListEntries(base + L"*.*", fs::kMaskAll);
   if (entries.empty()) return false;
 
-  if (viaLink && walk.output) {
-    auto id = fs::Identify(base);
-    if (id && *id == *walk.output) return true;  // a link into our own output
-  }
   if (!walk.path.Enter(base, viaLink)) return true;  // a link back up the path
   ++walk.depth;
   ScopeGuard pop([&walk] {
@@ -56,6 +52,8 @@ bool CopyTree(const std::wstring& sourceFolder, bool viaLink, const std::wstring
     if (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) {
       std::wstring subSource = base + entry.name;
       if (!excluded.empty() && fs::SamePlace(subSource, excluded)) continue;
+      // Our own output reached by another spelling (a link, a short name).
+      if (walk.output && fs::Identify(subSource) == walk.output) continue;
       std::wstring subDest = destFolder + L"\\" + entry.name;
       makeFolder(subDest);  // looks before it makes
       CopyTree(subSource, fs::WalkPath::IsLink(entry.attributes), subDest, context, excluded, walk);
@@ -93,14 +91,18 @@ void Empty(const std::wstring& folder, const EmptyRules& rules, const CopyObserv
         if (rules.SparesFile(full)) break;  // a source of the running copy
         if (entry.attributes & FILE_ATTRIBUTE_READONLY)
           fs::SetAttributes(full, entry.attributes & ~DWORD(FILE_ATTRIBUTE_READONLY));
-        if (!fs::RemoveFile(full)) observer.Failed(full, GetLastError());
+        if (!fs::RemoveFile(full)) {
+          const DWORD error = GetLastError();
+          if (entry.attributes & FILE_ATTRIBUTE_READONLY) fs::SetAttributes(full, entry.attributes);  // it stays as it was
+          observer.Failed(full, error);
+        }
         observer.KeepAlive();
         break;
     }
   }
   // A folder that still holds what is kept on purpose (or what could not be
   // removed, already counted) stays without being a failure of its own.
-  if (!rules.listedDests.Contains(base) && !fs::RemoveEmptyFolder(base) && GetLastError() != ERROR_DIR_NOT_EMPTY &&
+  if (!rules.IsListedDest(base) && !fs::RemoveEmptyFolder(base) && GetLastError() != ERROR_DIR_NOT_EMPTY &&
       fs::Exists(base))
     observer.Failed(folder, GetLastError());
 }
@@ -197,7 +199,7 @@ void EmptyRules::Spare(const std::wstring& path) {
 }
 
 namespace {
-bool SparedAs(const std::wstring& place, const ListIndex& spared, const std::vector<fs::PlaceId>& ids) {
+bool IsAmong(const std::wstring& place, const ListIndex& spared, const std::vector<fs::PlaceId>& ids) {
   if (spared.Contains(fs::ResolvePath(place))) return true;
   if (ids.empty()) return false;  // no identity to read
   auto id = fs::Identify(place);
@@ -205,12 +207,18 @@ bool SparedAs(const std::wstring& place, const ListIndex& spared, const std::vec
 }
 }  // namespace
 
-bool EmptyRules::Spares(const std::wstring& folder) const { return SparedAs(folder, spared, sparedFolders); }
-bool EmptyRules::SparesFile(const std::wstring& file) const { return SparedAs(file, spared, sparedFiles); }
+bool EmptyRules::Spares(const std::wstring& folder) const { return IsAmong(folder, spared, sparedFolders); }
+bool EmptyRules::SparesFile(const std::wstring& file) const { return IsAmong(file, spared, sparedFiles); }
+bool EmptyRules::IsListedDest(const std::wstring& folder) const {
+  return IsAmong(folder, listedDests, listedDestIds);
+}
 
 EmptyRules MakeEmptyRules(const std::vector<std::wstring>& dests, const std::vector<std::wstring>& spared) {
   EmptyRules rules;
-  for (const auto& d : dests) rules.listedDests.Add(WithBackslash(fs::ResolvePath(d)));
+  for (const auto& d : dests) {
+    rules.listedDests.Add(fs::ResolvePath(d));
+    if (auto id = fs::Identify(d)) rules.listedDestIds.push_back(*id);
+  }
   for (const auto& s : spared) rules.Spare(s);
   return rules;
 }

@@ -72,14 +72,15 @@ bool CopyFolderTree(const std::wstring& sourceFolder, const std::wstring& destFo
 
 // Which paths emptying must keep.
 struct EmptyRules {
-  ListIndex listedDests;  // places of the destination entries, each with a trailing "\"
-  ListIndex spared;       // places (no trailing "\") kept with all below them
-  // The spared places' identities: no other spelling (a link, a short name,
-  // a mapped drive) of one of them is emptied either.
-  std::vector<fs::PlaceId> sparedFolders, sparedFiles;
+  ListIndex listedDests;  // places (no trailing "\") of the destination entries: never removed
+  ListIndex spared;       // places kept with all below them
+  // Their identities: no other spelling (a link, a short name, a mapped
+  // drive) of one of them slips past either.
+  std::vector<fs::PlaceId> listedDestIds, sparedFolders, sparedFiles;
   void Spare(const std::wstring& path);
   bool Spares(const std::wstring& folder) const;
   bool SparesFile(const std::wstring& file) const;
+  bool IsListedDest(const std::wstring& folder) const;
 };
 enum class EmptyingAction { Skip, Descend, Remove, KeepLink };
 // What emptying does with one listed entry.

@@ -133,6 +133,16 @@ std::wstring WithoutDevicePrefix(const std::wstring& path) {
 
 std::wstring ResolvePath(const std::wstring& path) {
   std::wstring place = FullPath(WithoutDevicePrefix(path));
+  // A short (8.3) name spells the place of a long one; the long name is its
+  // own. Only a name with a "~" can be short, so other paths cost nothing.
+  if (place.find(L'~') != std::wstring::npos) {
+    const std::wstring system = SystemPath(place);
+    std::wstring full(GetLongPathNameW(system.c_str(), nullptr, 0), L'\0');
+    if (!full.empty() && GetLongPathNameW(system.c_str(), full.data(), DWORD(full.size())) < full.size()) {
+      full.resize(wcslen(full.c_str()));
+      place = WithoutDevicePrefix(full);
+    }
+  }
   while (place.size() > 1 && place.back() == L'\\' && !(place.size() == 3 && place[1] == L':')) place.pop_back();
   return place;
 }
@@ -178,7 +188,8 @@ FileHandle::~FileHandle() {
 }
 
 FileHandle OpenForTimes(const std::wstring& path) {
-  return FileHandle(CreateFileW(SystemPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+  return FileHandle(CreateFileW(SystemPath(path).c_str(), FILE_READ_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 

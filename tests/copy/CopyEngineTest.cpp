@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <map>
 
 #include "common/AppError.h"
+#include "common/Text.h"
 #include "copy/CopyEngine.h"
 #include "fs/FileSystem.h"
 #include "tests/support/TestSupport.h"
@@ -125,15 +127,20 @@ TEST(CopyOneFile, NewerOnlyComparesLastWriteTimes) {
     CopyOneFile(dir / L"s\\f", dir / L"d\\", L"f", asker.Context(NewerOnly));
     EXPECT_EQ(ReadBytes(dir / L"d\\f"), c.expected);
   }
-  // A target whose time cannot be read (locked without sharing) stays.
+  // An older target held open without sharing: its time is read, and the
+  // refused replace is reported, never kept in silence.
   TempDir dir;
   WriteBytes(dir / L"s\\f", "new");
   WriteBytes(dir / L"d\\f", "old");
+  SetWriteTime(dir / L"d\\f", t);
   HANDLE lock = CreateFileW((dir / L"d\\f").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   Asker asker;
+  RunReport report;
+  asker.observer.report = &report;
   CopyOneFile(dir / L"s\\f", dir / L"d\\", L"f", asker.Context(NewerOnly));
   CloseHandle(lock);
   EXPECT_EQ(ReadBytes(dir / L"d\\f"), "old");
+  EXPECT_EQ(report.FailureCount(), 1u);
 }
 
 TEST(CopyOneFile, AskAndAutoNumberSeeAFileWhateverItsTimeStamp) {
@@ -251,20 +258,33 @@ TEST(Emptying, ActionForEachKindOfEntry) {
 }
 
 TEST(Emptying, RemovesEverythingButListedDestinationsInAnySpelling) {
-  for (const wchar_t* nestedEntry : {L"D\\Keep\\", L"d\\keep", L"D\\KEEP\\"}) {
+  // The nested destination as listed: by case, trailing backslash, through a
+  // link to the drive's root, by its short name.
+  std::function<std::wstring(const std::wstring&)> spellings[] = {
+      [](auto& p) { return p + L"\\"; },
+      [](auto& p) { return text::Upper(p); },
+      [](auto& p) { return L"C:\\qm-links\\toroot\\" + p.substr(3); },
+      [](auto& p) {
+        wchar_t name[MAX_PATH];
+        return std::wstring(name, GetShortPathNameW(p.c_str(), name, MAX_PATH));
+      },
+  };
+  for (auto& spell : spellings) {
     TempDir dir;
     WriteBytes(dir / L"D\\ro.txt", "r");
     WriteBytes(dir / L"D\\hs.txt", "h");
     WriteBytes(dir / L"D\\sys\\deep\\x.txt", "x");
-    WriteBytes(dir / L"D\\Keep\\inner\\y.txt", "y");
+    WriteBytes(dir / L"D\\Keep listed\\inner\\y.txt", "y");
     fs::SetAttributes(dir / L"D\\ro.txt", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE);
     fs::SetAttributes(dir / L"D\\hs.txt", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
     fs::SetAttributes(dir / L"D\\sys", FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_HIDDEN);
-    EmptyRules rules = MakeEmptyRules({dir / L"D", dir / nestedEntry});
+    const std::wstring nested = spell(dir / L"D\\Keep listed");
+    ASSERT_FALSE(nested.empty());
+    EmptyRules rules = MakeEmptyRules({dir / L"D", nested});
     EmptyFolder(dir / L"D", rules);
-    SCOPED_TRACE(Narrow(nestedEntry));
+    SCOPED_TRACE(Narrow(nested));
     EXPECT_TRUE(fs::IsFolder(dir / L"D"));  // listed without its trailing backslash
-    EXPECT_EQ(TreeOf(dir / L"D\\"), (std::vector<std::wstring>{L"Keep\\"}));
+    EXPECT_EQ(TreeOf(dir / L"D\\"), (std::vector<std::wstring>{L"Keep listed\\"}));
   }
 }
 
@@ -276,10 +296,12 @@ TEST(Emptying, AnUnlistedDestinationGoesWhenEmptyAndMissingFoldersAreHarmless) {
   EmptyFolder(dir / L"missing", MakeEmptyRules({dir / L"missing"}));
   // A file in use stays, and so does every folder above it.
   WriteBytes(dir / L"E\\sub\\busy.txt", "b");
+  fs::SetAttributes(dir / L"E\\sub\\busy.txt", FILE_ATTRIBUTE_READONLY);
   HANDLE busy = CreateFileW((dir / L"E\\sub\\busy.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   EmptyFolder(dir / L"E", MakeEmptyRules({dir / L"E"}));
   CloseHandle(busy);
   EXPECT_EQ(TreeOf(dir / L"E\\"), (std::vector<std::wstring>{L"sub\\", L"sub\\busy.txt"}));
+  EXPECT_TRUE(GetFileAttributesW((dir / L"E\\sub\\busy.txt").c_str()) & FILE_ATTRIBUTE_READONLY);  // as it was
 }
 
 TEST(Emptying, SparesSourcesInsideTheDestination) {
@@ -463,6 +485,37 @@ TEST(RunCopy, TreesDeeperThanTheClassicPathLimitCopyAndEmpty) {
 }  // namespace
 
 namespace {
+
+// A folder copy never feeds on its own output, however the destination names
+// the source's subfolder (through a link, by a short name) or the source is
+// spelled.
+TEST(RunCopy, NeverFeedsOnItsOwnOutputWhateverTheSpelling) {
+  ASSERT_EQ(GetFileAttributesW(L"C:\\qm-links\\toroot") & 0x410, 0x410u) << "link fixture missing";
+  auto throughLink = [](const std::wstring& path) { return L"C:\\qm-links\\toroot\\" + path.substr(3); };
+  auto shortName = [](const std::wstring& path) {
+    wchar_t name[MAX_PATH];
+    return std::wstring(name, GetShortPathNameW(path.c_str(), name, MAX_PATH));
+  };
+  for (int spelling = 0; spelling < 4; ++spelling) {
+    TempDir dir;
+    const std::wstring source = dir / L"source folder", inner = dir / L"source folder\\inner folder";
+    WriteBytes(source + L"\\f.txt", "f");
+    MakeDir(inner);
+    FakeHost host;
+    host.sources = {spelling == 2 ? throughLink(source) : spelling == 3 ? shortName(source) : source};
+    host.dests = {spelling == 0 ? throughLink(inner) : spelling == 1 ? shortName(inner) : inner};
+    ASSERT_NE(shortName(inner), inner) << "no short names to test with";
+    // Should the copy feed on itself, a stop ends it after a few levels.
+    StopSignal stop;
+    int filesBegun = 0;
+    RunCopy(host, {nullptr, nullptr, [&] { if (++filesBegun > 20) stop.Request(); }, nullptr, &stop});
+    EXPECT_EQ(TreeOf(source + L"\\"),
+              (std::vector<std::wstring>{L"f.txt", L"inner folder\\", L"inner folder\\source folder\\",
+                                         L"inner folder\\source folder\\f.txt",
+                                         L"inner folder\\source folder\\inner folder\\"}))
+        << Narrow(host.sources[0]) << " into " << Narrow(host.dests[0]);
+  }
+}
 
 // Emptying never takes a source of the run, however the source is spelled:
 // through a link to the drive's root, by its short name, or as the

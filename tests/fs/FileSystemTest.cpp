@@ -200,7 +200,9 @@ TEST(CopyOneFileRaw, AFailedCopyLeavesNoPartOfItself) {
     SCOPED_TRACE(Narrow(c.source) + " -> " + Narrow(c.target));
     EXPECT_EQ(fs::CopyOneFileRaw(c.source, c.target, false), CopyOutcome::Failed);
     EXPECT_NE(GetLastError(), DWORD(ERROR_SUCCESS));
-    if (c.targetAfter != "<missing>" || !fs::IsFolder(c.target)) EXPECT_EQ(ReadBytes(c.target), c.targetAfter);
+    if (c.targetAfter != "<missing>" || !fs::IsFolder(c.target)) {
+      EXPECT_EQ(ReadBytes(c.target), c.targetAfter);
+    }
   }
   EXPECT_FALSE(HoldsPartials(dir.path()));
   // Existing files that have the very names this process would pick for its
@@ -218,6 +220,9 @@ TEST(Times, OpenForTimesAndCompare) {
   TempDir dir;
   WriteBytes(dir / L"a", "a");
   SetWriteTime(dir / L"a", 140000000000000000ull);
+  // Read even while another program holds the file without sharing.
+  fs::FileHandle held(CreateFileW((dir / L"a").c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(held.valid());
   auto handle = fs::OpenForTimes(dir / L"a");
   ASSERT_TRUE(handle.valid());
   EXPECT_EQ(fs::LastWriteTime(handle), 140000000000000000ull);
