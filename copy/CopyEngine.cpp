@@ -50,11 +50,14 @@ bool CopyTree(const std::wstring& sourceFolder, bool viaLink, const std::wstring
     if (observer && observer->StopRequested()) break;
     if (entry.name == L"." || entry.name == L"..") continue;
     if (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) {
+      // A folder is entered by its plain path: one whose name ends in a dot
+      // or a space cannot be, and ends the run with the I/O error that names
+      // it, like every folder that cannot be entered.
       std::wstring subSource = base + entry.name;
       if (!excluded.empty() && fs::SamePlace(subSource, excluded)) continue;
       // Our own output reached by another spelling (a link, a short name).
       if (walk.output && fs::Identify(subSource) == walk.output) continue;
-      std::wstring subDest = destFolder + L"\\" + entry.name;
+      std::wstring subDest = targetFolder + entry.name;
       makeFolder(subDest);  // looks before it makes
       CopyTree(subSource, fs::WalkPath::IsLink(entry.attributes), subDest, context, excluded, walk);
     } else if (context.parallel && IsIndependent(context.mode)) {
@@ -62,14 +65,14 @@ bool CopyTree(const std::wstring& sourceFolder, bool viaLink, const std::wstring
       static const std::function<void()> kNone;
       constexpr uint64_t kLightFile = 1 << 20;  // copied in a few milliseconds
       context.parallel->Submit(
-          [source = base + entry.name, targetFolder, entry, worker] {
+          [source = fs::ChildPath(base, entry.name), targetFolder, entry, worker] {
             if (worker.observer && worker.observer->StopRequested()) return;  // queued, not begun: left out
             CopyOneFile(source, targetFolder, entry.name, worker, entry.attributes, entry.size);
           },
           entry.size <= kLightFile, observer ? observer->keepAlive : kNone);
       if (observer) observer->KeepAlive();
     } else {
-      CopyOneFile(base + entry.name, targetFolder, entry.name, context, entry.attributes, entry.size);
+      CopyOneFile(fs::ChildPath(base, entry.name), targetFolder, entry.name, context, entry.attributes, entry.size);
     }
   }
   return true;
@@ -79,7 +82,7 @@ void Empty(const std::wstring& folder, const EmptyRules& rules, const CopyObserv
   const std::wstring base = WithBackslash(folder);
   for (const fs::Entry& entry : fs::ListEntries(base + L"*.*", fs::kMaskAll)) {
     if (observer.StopRequested()) return;
-    const std::wstring full = base + entry.name;
+    const std::wstring full = fs::ChildPath(base, entry.name);
     switch (EmptyingActionFor(entry.name, entry.attributes)) {
       case EmptyingAction::Skip:
       case EmptyingAction::KeepLink:
@@ -102,8 +105,8 @@ void Empty(const std::wstring& folder, const EmptyRules& rules, const CopyObserv
   }
   // A folder that still holds what is kept on purpose (or what could not be
   // removed, already counted) stays without being a failure of its own.
-  if (!rules.IsListedDest(base) && !fs::RemoveEmptyFolder(base) && GetLastError() != ERROR_DIR_NOT_EMPTY &&
-      fs::Exists(base))
+  if (!rules.IsListedDest(folder) && !fs::RemoveEmptyFolder(folder) && GetLastError() != ERROR_DIR_NOT_EMPTY &&
+      fs::Exists(folder))
     observer.Failed(folder, GetLastError());
 }
 
@@ -124,14 +127,14 @@ std::wstring FreeNumberedName(const std::wstring& targetFolder, const std::wstri
   const std::wstring extension = fs::ExtensionPart(name);
   const std::wstring stem = name.substr(0, name.size() - extension.size());
   std::wstring candidate = name;
-  for (unsigned long long counter = 1; fs::IsFile(targetFolder + candidate); ++counter)
+  for (unsigned long long counter = 1; fs::IsFile(fs::ChildPath(targetFolder, candidate)); ++counter)
     candidate = stem + L"_" + std::to_wstring(counter) + extension;
   return candidate;
 }
 
 void CopyOneFile(const std::wstring& source, const std::wstring& targetFolder, const std::wstring& name,
                  const CopyContext& context, DWORD sourceAttributes, uint64_t size) {
-  const std::wstring target = targetFolder + name;
+  const std::wstring target = fs::ChildPath(targetFolder, name);
   static const fs::KeepAlive kNone;
   const CopyObserver* observer = context.observer;
   const fs::KeepAlive& keepAlive = observer && !context.onWorker ? observer->keepAlive : kNone;
@@ -168,7 +171,7 @@ void CopyOneFile(const std::wstring& source, const std::wstring& targetFolder, c
       break;
     }
     case SameFileMode::AutoNumber:
-      copy(targetFolder + FreeNumberedName(targetFolder, name), false);
+      copy(fs::ChildPath(targetFolder, FreeNumberedName(targetFolder, name)), false);
       break;
     case SameFileMode::NewerOnly: {
       auto sourceTime = WriteTimeOf(source), targetTime = WriteTimeOf(target);

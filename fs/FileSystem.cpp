@@ -62,6 +62,11 @@ bool Exists(const std::wstring& path) { return AttributesOf(path) != INVALID_FIL
 
 bool IsFile(const std::wstring& path) {
   if (path.empty()) return false;
+  // A search would read "a." as "a without an extension"; a \\?\ path means its one name.
+  if (path.rfind(L"\\\\?\\", 0) == 0) {
+    const DWORD attributes = AttributesOf(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+  }
   WIN32_FIND_DATAW data;
   FindHandle find(FindFirstFileExW(SystemPath(path).c_str(), FindExInfoBasic, &data, FindExSearchNameMatch, nullptr, 0));
   if (!find.valid()) return false;
@@ -97,6 +102,14 @@ bool CanEnterFolder(const std::wstring& folder) {
 }
 
 std::wstring NamePart(const std::wstring& path) { return path.substr(LastSeparator(L"\\:", path)); }
+
+std::wstring ChildPath(const std::wstring& folder, const std::wstring& name) {
+  std::wstring path = folder + name;
+  const bool altered = !name.empty() && (name.back() == L'.' || name.back() == L' ') && name != L"." && name != L"..";
+  if (!altered || path.rfind(L"\\\\?\\", 0) == 0) return path;
+  if (path.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + path.substr(2);
+  return L"\\\\?\\" + path;
+}
 
 std::wstring ExtensionPart(const std::wstring& path) {
   size_t dot = LastSeparator(L".\\:", path);

@@ -46,6 +46,11 @@ bool MakeFolderPath(const std::wstring& path);
 bool CanEnterFolder(const std::wstring& folder);
 
 std::wstring NamePart(const std::wstring& path);
+// The path of an entry that a listing of folder (an absolute path ending
+// with "\\") returned. A name the system would change in a plain path (a
+// trailing dot or space, as disks written by other systems hold) keeps its
+// own spelling in the \\?\ form, so "a." is never taken for "a".
+std::wstring ChildPath(const std::wstring& folder, const std::wstring& name);
 std::wstring ExtensionPart(const std::wstring& path);
 // 1-based position of the last character of text that is in set, or 0.
 size_t LastSeparator(const std::wstring& set, const std::wstring& text);

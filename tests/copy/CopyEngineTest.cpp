@@ -517,6 +517,33 @@ TEST(RunCopy, NeverFeedsOnItsOwnOutputWhateverTheSpelling) {
   }
 }
 
+// Files whose names a plain path would alter (a trailing dot or space, as
+// disks written by other systems hold) are copied and emptied as themselves:
+// "a." is never taken for "a". Emptying removes such folders too.
+TEST(RunCopy, NamesEndingInADotOrSpaceAreCopiedAndEmptiedAsThemselves) {
+  auto raw = [](const std::wstring& path) { return L"\\\\?\\" + path; };
+  for (SameFileMode mode : {Overwrite, AutoNumber}) {
+    TempDir dir;
+    WriteBytes(dir / L"S\\a", "plain");
+    WriteBytes(raw(dir / L"S\\a."), "dotted");
+    WriteBytes(raw(dir / L"S\\y "), "spaced");
+    RunReport report;
+    FakeHost host;
+    host.mode = mode;
+    host.sources = {dir / L"S"};
+    host.dests = {dir / L"out\\"};
+    RunCopy(host, {nullptr, nullptr, nullptr, &report});
+    EXPECT_EQ(report.FailureCount(), 0u);
+    EXPECT_EQ(TreeOf(raw(dir / L"out\\")), (std::vector<std::wstring>{L"S\\", L"S\\a", L"S\\a.", L"S\\y "}));
+    EXPECT_EQ(ReadBytes(dir / L"out\\S\\a"), "plain");
+    EXPECT_EQ(ReadBytes(raw(dir / L"out\\S\\a.")), "dotted");
+    WriteBytes(raw(dir / L"out\\x.\\inner."), "inner");
+    EmptyFolder(dir / L"out", MakeEmptyRules({dir / L"out"}), {nullptr, nullptr, nullptr, &report});
+    EXPECT_EQ(report.FailureCount(), 0u);
+    EXPECT_EQ(TreeOf(raw(dir / L"out\\")), std::vector<std::wstring>{});
+  }
+}
+
 // Emptying never takes a source of the run, however the source is spelled:
 // through a link to the drive's root, by its short name, or as the
 // destination itself; a folder or a single file.

@@ -26,7 +26,7 @@ void RemoveTree(const std::wstring& path) {
   const std::wstring base = WithBackslash(path);
   for (const fs::Entry& entry : fs::ListEntries(base + L"*", fs::kMaskAll)) {
     if (entry.name == L"." || entry.name == L"..") continue;
-    const std::wstring full = base + entry.name;
+    const std::wstring full = fs::ChildPath(base, entry.name);
     fs::SetAttributes(full, FILE_ATTRIBUTE_NORMAL);
     if ((entry.attributes & FILE_ATTRIBUTE_DIRECTORY) && !fs::WalkPath::IsLink(entry.attributes))
       RemoveTree(full);
