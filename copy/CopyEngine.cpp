@@ -14,6 +14,8 @@
 namespace copy {
 namespace {
 
+constexpr uint64_t kLightFile = 1 << 20;  // copied in a few milliseconds
+
 std::optional<uint64_t> WriteTimeOf(const std::wstring& path) { return fs::LastWriteTime(fs::OpenForTimes(path)); }
 
 struct WalkState {
@@ -63,7 +65,6 @@ bool CopyTree(const std::wstring& sourceFolder, bool viaLink, const std::wstring
     } else if (context.parallel && IsIndependent(context.mode)) {
       const CopyContext worker{context.mode, observer, nullptr, true};
       static const std::function<void()> kNone;
-      constexpr uint64_t kLightFile = 1 << 20;  // copied in a few milliseconds
       context.parallel->Submit(
           [source = fs::ChildPath(base, entry.name), targetFolder, entry, worker] {
             if (worker.observer && worker.observer->StopRequested()) return;  // queued, not begun: left out
@@ -141,8 +142,27 @@ void CopyOneFile(const std::wstring& source, const std::wstring& targetFolder, c
   BOOL* abandon = observer && observer->stop ? observer->stop->AbandonFlag() : nullptr;
   RunReport* report = observer ? observer->report : nullptr;
   if (report) report->FileStarted(source);
+  auto copyRaw = [&](const std::wstring& to, bool failIfExists) {
+    if (!context.parallel || context.onWorker || size <= kLightFile)
+      return fs::CopyOneFileRaw(source, to, failIfExists, sourceAttributes, keepAlive, abandon);
+    // A large file in order (a question asked, a number chosen, a single
+    // file entry) is copied on a worker while this thread keeps the window
+    // alive: the system's progress calls that would do it are not made
+    // everywhere (Wine makes none).
+    fs::CopyOutcome outcome = fs::CopyOutcome::Failed;
+    DWORD error = ERROR_SUCCESS;
+    context.parallel->Submit(
+        [&] {
+          outcome = fs::CopyOneFileRaw(source, to, failIfExists, sourceAttributes, kNone, abandon);
+          error = GetLastError();
+        },
+        false, keepAlive);
+    context.parallel->Drain(keepAlive);
+    SetLastError(error);
+    return outcome;
+  };
   auto copy = [&](const std::wstring& to, bool failIfExists) {
-    switch (fs::CopyOneFileRaw(source, to, failIfExists, sourceAttributes, keepAlive, abandon)) {
+    switch (copyRaw(to, failIfExists)) {
       case fs::CopyOutcome::Copied:
         if (report) report->FileDone(size);
         break;
