@@ -52,10 +52,12 @@ bool CopyTree(const std::wstring& sourceFolder, bool viaLink, const std::wstring
     if (observer && observer->StopRequested()) break;
     if (entry.name == L"." || entry.name == L"..") continue;
     if (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) {
-      // A folder is entered by its plain path: one whose name ends in a dot
-      // or a space cannot be, and ends the run with the I/O error that names
-      // it, like every folder that cannot be entered.
+      // A folder is entered by its plain path. One whose name that path would
+      // read otherwise (a trailing dot or space, a device name) cannot be, and
+      // ends the run with the I/O error that names it, like every folder that
+      // cannot be entered; never is another folder copied in its place.
       std::wstring subSource = base + entry.name;
+      if (fs::ChildPath(base, entry.name) != subSource) throw AppError(fs::IoErrorText(ERROR_FILE_NOT_FOUND), subSource);
       if (!excluded.empty() && fs::SamePlace(subSource, excluded)) continue;
       // Our own output reached by another spelling (a link, a short name).
       if (walk.output && fs::Identify(subSource) == walk.output) continue;

@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <atomic>
 #include <cwchar>
+#include <random>
 
 #include "common/Paths.h"
+#include "common/Text.h"
 
 namespace fs {
 namespace {
@@ -103,9 +105,21 @@ bool CanEnterFolder(const std::wstring& folder) {
 
 std::wstring NamePart(const std::wstring& path) { return path.substr(LastSeparator(L"\\:", path)); }
 
+namespace {
+// "con", "NUL.txt", "com1 .h": a plain path with such a last name names a device.
+bool IsDeviceName(const std::wstring& name) {
+  std::wstring stem = text::Upper(name.substr(0, name.find(L'.')));
+  while (!stem.empty() && stem.back() == L' ') stem.pop_back();
+  if (stem == L"CON" || stem == L"PRN" || stem == L"AUX" || stem == L"NUL" || stem == L"CONIN$" || stem == L"CONOUT$")
+    return true;
+  return stem.size() == 4 && (stem.rfind(L"COM", 0) == 0 || stem.rfind(L"LPT", 0) == 0) && iswdigit(stem[3]);
+}
+}  // namespace
+
 std::wstring ChildPath(const std::wstring& folder, const std::wstring& name) {
   std::wstring path = folder + name;
-  const bool altered = !name.empty() && (name.back() == L'.' || name.back() == L' ') && name != L"." && name != L"..";
+  if (name == L"." || name == L"..") return path;
+  const bool altered = !name.empty() && (name.back() == L'.' || name.back() == L' ' || IsDeviceName(name));
   if (!altered || path.rfind(L"\\\\?\\", 0) == 0) return path;
   if (path.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + path.substr(2);
   return L"\\\\?\\" + path;
@@ -231,6 +245,19 @@ void RemoveLeftover(const std::wstring& systemPath) {
 
 std::atomic<unsigned> g_partialCounter{0};
 
+// 64 random bits of this process in every temporary name: no existing file
+// (a stale one, another program's) can hold a name before we make it, so a
+// copy that fails may remove what stands under its temporary name.
+const std::wstring& PartialSalt() {
+  static const std::wstring salt = [] {
+    std::random_device random;
+    wchar_t text[17];
+    swprintf(text, 17, L"%08x%08x", unsigned(random()), unsigned(random()));
+    return std::wstring(text);
+  }();
+  return salt;
+}
+
 }  // namespace
 
 bool IsPartialName(const std::wstring& name) { return name.rfind(L"~quillmere-", 0) == 0; }
@@ -257,18 +284,14 @@ CopyOutcome CopyOneFileRaw(const std::wstring& source, const std::wstring& targe
   const std::wstring folder = slash == std::wstring::npos ? L"" : to.substr(0, slash + 1);
   std::wstring partial;
   for (int attempt = 0;; ++attempt) {
-    partial = folder + L"~quillmere-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+    partial = folder + L"~quillmere-" + std::to_wstring(GetCurrentProcessId()) + L"-" + PartialSalt() + L"-" +
               std::to_wstring(g_partialCounter.fetch_add(1)) + L".part";
-    // A name something already holds is not ours: a failure that comes
-    // before the copy creates its file (a locked source) must not remove it.
-    const bool taken = GetFileAttributesW(partial.c_str()) != INVALID_FILE_ATTRIBUTES;
-    if (!taken && CopyFileExW(from.c_str(), partial.c_str(), keepAlive ? CopyProgress : nullptr,
-                              const_cast<KeepAlive*>(&keepAlive), cancel, COPY_FILE_FAIL_IF_EXISTS))
+    if (CopyFileExW(from.c_str(), partial.c_str(), keepAlive ? CopyProgress : nullptr,
+                    const_cast<KeepAlive*>(&keepAlive), cancel, COPY_FILE_FAIL_IF_EXISTS))
       break;
-    const DWORD error = taken ? ERROR_FILE_EXISTS : GetLastError();
+    const DWORD error = GetLastError();
     if ((error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) && attempt < 8) continue;  // not ours
     if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) RemoveLeftover(partial);
-    SetLastError(error);
     return CopyOutcome::Failed;
   }
   const DWORD replace = existing != INVALID_FILE_ATTRIBUTES ? MOVEFILE_REPLACE_EXISTING : 0;

@@ -35,8 +35,9 @@ std::vector<Entry> ListEntries(const std::wstring& pattern, DWORD mask);
 bool IsFolder(const std::wstring& path);
 // Anything at all (file, folder, device) stands at the path.
 bool Exists(const std::wstring& path);
-// True when a search for the path (wildcards allowed in the last component)
-// finds an entry that is not a folder, whatever its time stamp.
+// True when a search for the path (wildcards allowed in the last component;
+// a \\?\ path names its one entry) finds an entry that is not a folder,
+// whatever its time stamp.
 bool IsFile(const std::wstring& path);
 // Creates the folder and its missing parents; false when one could not be
 // made (an empty path included).
@@ -47,9 +48,10 @@ bool CanEnterFolder(const std::wstring& folder);
 
 std::wstring NamePart(const std::wstring& path);
 // The path of an entry that a listing of folder (an absolute path ending
-// with "\\") returned. A name the system would change in a plain path (a
-// trailing dot or space, as disks written by other systems hold) keeps its
-// own spelling in the \\?\ form, so "a." is never taken for "a".
+// with "\\") returned. A name the system would read otherwise in a plain
+// path (a trailing dot or space, as disks written by other systems hold; a
+// device name such as "nul" or "aux.h") keeps its own meaning in the \\?\
+// form, so "a." is never taken for "a" nor "aux.h" for a device.
 std::wstring ChildPath(const std::wstring& folder, const std::wstring& name);
 std::wstring ExtensionPart(const std::wstring& path);
 // 1-based position of the last character of text that is in set, or 0.

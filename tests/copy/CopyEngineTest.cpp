@@ -527,6 +527,7 @@ TEST(RunCopy, NamesEndingInADotOrSpaceAreCopiedAndEmptiedAsThemselves) {
     WriteBytes(dir / L"S\\a", "plain");
     WriteBytes(raw(dir / L"S\\a."), "dotted");
     WriteBytes(raw(dir / L"S\\y "), "spaced");
+    WriteBytes(raw(dir / L"S\\aux.h"), "not a device");
     RunReport report;
     FakeHost host;
     host.mode = mode;
@@ -534,13 +535,29 @@ TEST(RunCopy, NamesEndingInADotOrSpaceAreCopiedAndEmptiedAsThemselves) {
     host.dests = {dir / L"out\\"};
     RunCopy(host, {nullptr, nullptr, nullptr, &report});
     EXPECT_EQ(report.FailureCount(), 0u);
-    EXPECT_EQ(TreeOf(raw(dir / L"out\\")), (std::vector<std::wstring>{L"S\\", L"S\\a", L"S\\a.", L"S\\y "}));
+    EXPECT_EQ(TreeOf(raw(dir / L"out\\")), (std::vector<std::wstring>{L"S\\", L"S\\a", L"S\\a.", L"S\\aux.h", L"S\\y "}));
+    EXPECT_EQ(ReadBytes(raw(dir / L"out\\S\\aux.h")), "not a device");
     EXPECT_EQ(ReadBytes(dir / L"out\\S\\a"), "plain");
     EXPECT_EQ(ReadBytes(raw(dir / L"out\\S\\a.")), "dotted");
     WriteBytes(raw(dir / L"out\\x.\\inner."), "inner");
     EmptyFolder(dir / L"out", MakeEmptyRules({dir / L"out"}), {nullptr, nullptr, nullptr, &report});
     EXPECT_EQ(report.FailureCount(), 0u);
     EXPECT_EQ(TreeOf(raw(dir / L"out\\")), std::vector<std::wstring>{});
+    // Such a folder cannot be entered by its plain path, which names its
+    // sibling "x": the run ends with the I/O error naming it, and never
+    // copies "x" in its place.
+    WriteBytes(dir / L"S\\x\\f", "x");
+    WriteBytes(raw(dir / L"S\\x.\\f"), "x.");
+    try {
+      RunCopy(host, {});
+      ADD_FAILURE() << "no I/O error";
+    } catch (const AppError& e) {
+      EXPECT_EQ(e.detail, dir / L"S\\x.");
+    }
+    EXPECT_FALSE(Exists(dir / L"out\\S\\x\\f_1"));
+    if (Exists(dir / L"out\\S\\x\\f")) {
+      EXPECT_EQ(ReadBytes(dir / L"out\\S\\x\\f"), "x");
+    }
   }
 }
 

@@ -205,14 +205,14 @@ TEST(CopyOneFileRaw, AFailedCopyLeavesNoPartOfItself) {
     }
   }
   EXPECT_FALSE(HoldsPartials(dir.path()));
-  // Existing files that have the very names this process would pick for its
-  // temporary copies are never touched, not even by a copy that fails before
-  // it writes anything.
+  // Existing files shaped like this process's temporary names are never
+  // touched, not even by a copy that fails before it writes anything.
   std::vector<std::wstring> lookalikes;
   for (int n = 0; n < 256; ++n)
     lookalikes.push_back(dir / (L"~quillmere-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(n) + L".part"));
   for (auto& name : lookalikes) WriteBytes(name, "user data");
   EXPECT_EQ(fs::CopyOneFileRaw(dir / L"locked.txt", dir / L"copy.txt", false), CopyOutcome::Failed);
+  EXPECT_EQ(GetLastError(), DWORD(ERROR_SHARING_VIOLATION));  // the source's reason, no name taken
   for (auto& name : lookalikes) EXPECT_EQ(ReadBytes(name), "user data") << Narrow(name);
 }
 
@@ -232,6 +232,21 @@ TEST(Times, OpenForTimesAndCompare) {
   EXPECT_EQ(fs::CompareTimes(0x8000000000000001ull, 1), 1);
   EXPECT_EQ(fs::CompareTimes(1, 2), -1);
   EXPECT_EQ(fs::CompareTimes(7, 7), 0);
+}
+
+// A listed name that a plain path would read otherwise keeps its meaning.
+TEST(ChildPath, NamesAPlainPathWouldAlterTakeTheLiteralForm) {
+  struct Case {
+    std::wstring folder, name, path;
+  } cases[] = {
+      {L"C:\\d\\", L"a.txt", L"C:\\d\\a.txt"},          {L"C:\\d\\", L"..", L"C:\\d\\.."},
+      {L"C:\\d\\", L"a.", L"\\\\?\\C:\\d\\a."},          {L"C:\\d\\", L"a ", L"\\\\?\\C:\\d\\a "},
+      {L"C:\\d\\", L"Aux.h", L"\\\\?\\C:\\d\\Aux.h"},    {L"C:\\d\\", L"com7", L"\\\\?\\C:\\d\\com7"},
+      {L"C:\\d\\", L"console", L"C:\\d\\console"},      {L"C:\\d\\", L"com10", L"C:\\d\\com10"},
+      {L"\\\\srv\\share\\", L"x.", L"\\\\?\\UNC\\srv\\share\\x."},
+      {L"\\\\?\\C:\\d.\\", L"x.", L"\\\\?\\C:\\d.\\x."},
+  };
+  for (auto& c : cases) EXPECT_EQ(fs::ChildPath(c.folder, c.name), c.path) << Narrow(c.name);
 }
 
 TEST(ResolvePath, EverySpellingNamesItsPlace) {
