@@ -1,6 +1,7 @@
 #include "copy/CopyEngine.h"
 
 #include <algorithm>
+#include <memory>
 #include <optional>
 #include <thread>
 
@@ -94,7 +95,7 @@ void Empty(const std::wstring& folder, const EmptyRules& rules, const CopyObserv
         if (!rules.Spares(full)) Empty(full, rules, observer);
         break;
       case EmptyingAction::Remove:
-        if (rules.SparesFile(full)) break;  // a source of the running copy
+        if (rules.SparesFile(full, entry.size)) break;  // a source of the running copy
         if (entry.attributes & FILE_ATTRIBUTE_READONLY)
           fs::SetAttributes(full, entry.attributes & ~DWORD(FILE_ATTRIBUTE_READONLY));
         if (!fs::RemoveFile(full)) {
@@ -151,17 +152,21 @@ void CopyOneFile(const std::wstring& source, const std::wstring& targetFolder, c
     // file entry) is copied on a worker while this thread keeps the window
     // alive: the system's progress calls that would do it are not made
     // everywhere (Wine makes none).
-    fs::CopyOutcome outcome = fs::CopyOutcome::Failed;
-    DWORD error = ERROR_SUCCESS;
+    struct Result {
+      fs::CopyOutcome outcome = fs::CopyOutcome::Failed;
+      DWORD error = ERROR_SUCCESS;
+    };
+    // Owned by the job too: it outlives this frame should the pump throw.
+    auto result = std::make_shared<Result>();
     context.parallel->Submit(
-        [&] {
-          outcome = fs::CopyOneFileRaw(source, to, failIfExists, sourceAttributes, kNone, abandon);
-          error = GetLastError();
+        [result, source, to, failIfExists, sourceAttributes, abandon] {
+          result->outcome = fs::CopyOneFileRaw(source, to, failIfExists, sourceAttributes, kNone, abandon);
+          result->error = GetLastError();
         },
         false, keepAlive);
     context.parallel->Drain(keepAlive);
-    SetLastError(error);
-    return outcome;
+    SetLastError(result->error);
+    return result->outcome;
   };
   auto copy = [&](const std::wstring& to, bool failIfExists) {
     switch (copyRaw(to, failIfExists)) {
@@ -220,7 +225,12 @@ bool CopyFolderTree(const std::wstring& sourceFolder, const std::wstring& destFo
 // Rules hold places, so that no spelling of a path slips past them.
 void EmptyRules::Spare(const std::wstring& path) {
   spared.Add(fs::ResolvePath(path));
-  if (auto id = fs::Identify(path)) (fs::IsFolder(path) ? sparedFolders : sparedFiles).push_back(*id);
+  auto id = fs::Identify(path);
+  if (!id) return;
+  if (fs::IsFolder(path))
+    sparedFolders.push_back(*id);
+  else
+    sparedFiles.push_back({*id, fs::FileSize(path).value_or(0)});
 }
 
 namespace {
@@ -233,7 +243,15 @@ bool IsAmong(const std::wstring& place, const ListIndex& spared, const std::vect
 }  // namespace
 
 bool EmptyRules::Spares(const std::wstring& folder) const { return IsAmong(folder, spared, sparedFolders); }
-bool EmptyRules::SparesFile(const std::wstring& file) const { return IsAmong(file, spared, sparedFiles); }
+bool EmptyRules::SparesFile(const std::wstring& file, uint64_t size) const {
+  if (spared.Contains(fs::ResolvePath(file))) return true;
+  // Only a file of a spared file's size can be one by another name.
+  auto sameSize = [size](const auto& spared) { return spared.second == size; };
+  if (std::none_of(sparedFiles.begin(), sparedFiles.end(), sameSize)) return false;
+  auto id = fs::Identify(file);
+  return id && std::any_of(sparedFiles.begin(), sparedFiles.end(),
+                           [&](const auto& spared) { return spared.first == *id; });
+}
 bool EmptyRules::IsListedDest(const std::wstring& folder) const {
   return IsAmong(folder, listedDests, listedDestIds);
 }

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/Paths.h"
@@ -44,8 +45,9 @@ struct CopyObserver {
   }
 };
 
-// What one copy needs: its policy, the observer, and workers for
-// independent policies. On a worker (onWorker) nothing asks or pumps.
+// What one copy needs: its policy, the observer, and the workers (which
+// take the files of independent policies, and any large file while the
+// window thread pumps). On a worker (onWorker) nothing asks or pumps.
 struct CopyContext {
   SameFileMode mode = SameFileMode::AutoNumber;
   const CopyObserver* observer = nullptr;
@@ -76,10 +78,11 @@ struct EmptyRules {
   ListIndex spared;       // places kept with all below them
   // Their identities: no other spelling (a link, a short name, a mapped
   // drive) of one of them slips past either.
-  std::vector<fs::PlaceId> listedDestIds, sparedFolders, sparedFiles;
+  std::vector<fs::PlaceId> listedDestIds, sparedFolders;
+  std::vector<std::pair<fs::PlaceId, uint64_t>> sparedFiles;  // with their sizes
   void Spare(const std::wstring& path);
   bool Spares(const std::wstring& folder) const;
-  bool SparesFile(const std::wstring& file) const;
+  bool SparesFile(const std::wstring& file, uint64_t size) const;
   bool IsListedDest(const std::wstring& folder) const;
 };
 enum class EmptyingAction { Skip, Descend, Remove, KeepLink };

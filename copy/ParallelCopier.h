@@ -1,8 +1,9 @@
 // Copies files on a few worker threads while the walk goes on. Per-file
 // cost under the platform is mostly system-call latency, so a handful of
 // copies in flight finish a tree of small files far sooner than one.
-// Only for policies whose outcome does not depend on other files' copies
-// (Overwrite, Skip, NewerOnly); never for Ask or AutoNumber.
+// A walk hands it files only under policies whose outcome does not depend
+// on other files' copies (Overwrite, Skip, NewerOnly); Ask and AutoNumber
+// hand it one large file at a time and wait for it.
 #pragma once
 #include <condition_variable>
 #include <deque>

@@ -158,11 +158,25 @@ std::wstring WithoutDevicePrefix(const std::wstring& path) {
 }
 }  // namespace
 
+namespace {
+// Some name of at most 8 + 1 + 3 characters holds a "~", as every short
+// name the system makes for a long one does.
+bool HasShortNameShape(const std::wstring& path) {
+  size_t start = 0;
+  for (size_t end; start < path.size(); start = end + 1) {
+    end = path.find(L'\\', start);
+    if (end == std::wstring::npos) end = path.size();
+    if (end - start <= 12 && path.find(L'~', start) < end) return true;
+  }
+  return false;
+}
+}  // namespace
+
 std::wstring ResolvePath(const std::wstring& path) {
   std::wstring place = FullPath(WithoutDevicePrefix(path));
   // A short (8.3) name spells the place of a long one; the long name is its
-  // own. Only a name with a "~" can be short, so other paths cost nothing.
-  if (place.find(L'~') != std::wstring::npos) {
+  // own. Only a path with a short name's shape pays for the look-up.
+  if (HasShortNameShape(place)) {
     const std::wstring system = SystemPath(place);
     std::wstring full(GetLongPathNameW(system.c_str(), nullptr, 0), L'\0');
     if (!full.empty() && GetLongPathNameW(system.c_str(), full.data(), DWORD(full.size())) < full.size()) {

@@ -486,6 +486,44 @@ TEST(RunCopy, TreesDeeperThanTheClassicPathLimitCopyAndEmpty) {
 
 namespace {
 
+// A large file copied in order (a single file entry; Ask; AutoNumber) goes to
+// a worker: it arrives whole, and a refusal is reported all the same.
+TEST(RunCopy, ALargeFileInOrderArrivesWholeOrIsReported) {
+  const std::string big(3 << 20, 'n');
+  struct Case {
+    SameFileMode mode;
+    bool lockTarget;
+    const wchar_t* copyName;
+    std::string targetAfter;
+    size_t failures;
+  } cases[] = {
+      {Ask, false, L"big.bin", big, 0},
+      {AutoNumber, false, L"big_1.bin", "old", 0},
+      {Overwrite, true, L"big.bin", "old", 1},
+  };
+  for (auto& c : cases) {
+    TempDir dir;
+    WriteBytes(dir / L"big.bin", big);
+    WriteBytes(dir / L"out\\big.bin", "old");
+    HANDLE lock = c.lockTarget ? CreateFileW((dir / L"out\\big.bin").c_str(), GENERIC_READ, 0, nullptr,
+                                             OPEN_EXISTING, 0, nullptr)
+                               : INVALID_HANDLE_VALUE;
+    FakeHost host;
+    host.mode = c.mode;
+    host.sources = {dir / L"big.bin"};
+    host.dests = {dir / L"out\\"};
+    RunReport report;
+    RunCopy(host, {[](const std::wstring&) { return Answer::Yes; }, nullptr, nullptr, &report});
+    if (lock != INVALID_HANDLE_VALUE) CloseHandle(lock);
+    SCOPED_TRACE(Narrow(c.copyName));
+    EXPECT_EQ(ReadBytes(dir / L"out\\big.bin"), c.targetAfter);
+    if (!c.lockTarget) {
+      EXPECT_EQ(ReadBytes(dir / L"out\\" + std::wstring(c.copyName)), big);
+    }
+    EXPECT_EQ(report.FailureCount(), c.failures);
+  }
+}
+
 // A folder copy never feeds on its own output, however the destination names
 // the source's subfolder (through a link, by a short name) or the source is
 // spelled.
