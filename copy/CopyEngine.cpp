@@ -22,8 +22,15 @@ std::optional<uint64_t> WriteTimeOf(const std::wstring& path) { return fs::LastW
 struct WalkState {
   fs::WalkPath path;
   std::optional<fs::PlaceId> output;  // the copy's own top destination folder
+  std::optional<std::wstring> outputFinal;  // where it is once links are followed
   size_t depth = 0;
 };
+
+// The place is the folder or lies below it.
+bool LiesIn(const std::optional<std::wstring>& place, const std::wstring& folder) {
+  return place && SameTextIgnoreCase(place->substr(0, folder.size()), folder) &&
+         (place->size() == folder.size() || (*place)[folder.size()] == L'\\');
+}
 
 bool CopyTree(const std::wstring& sourceFolder, bool viaLink, const std::wstring& destFolder,
               const CopyContext& context, const std::wstring& excluded, WalkState& walk) {
@@ -34,6 +41,7 @@ bool CopyTree(const std::wstring& sourceFolder, bool viaLink, const std::wstring
   std::vector<fs::Entry> entries = fs::ListEntries(base + L"*.*", fs::kMaskAll);
   if (entries.empty()) return false;
 
+  if (viaLink && walk.outputFinal && LiesIn(fs::FinalPath(base), *walk.outputFinal)) return true;  // a link into our output
   if (!walk.path.Enter(base, viaLink)) return true;  // a link back up the path
   ++walk.depth;
   ScopeGuard pop([&walk] {
@@ -46,7 +54,10 @@ bool CopyTree(const std::wstring& sourceFolder, bool viaLink, const std::wstring
     if (!fs::MakeFolderPath(folder) && observer) observer->Failed(folder, GetLastError());
   };
   if (walk.depth == 1) makeFolder(destFolder);  // the caller made the inner ones
-  if (walk.depth == 1 && !excluded.empty()) walk.output = fs::Identify(destFolder);
+  if (walk.depth == 1 && !excluded.empty()) {
+    walk.output = fs::Identify(destFolder);
+    walk.outputFinal = fs::FinalPath(destFolder);
+  }
 
   const std::wstring targetFolder = destFolder + L"\\";
   for (const fs::Entry& entry : entries) {

@@ -370,6 +370,18 @@ std::optional<PlaceId> Identify(const std::wstring& path) {
   return PlaceId{info.dwVolumeSerialNumber, (uint64_t(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
 }
 
+std::optional<std::wstring> FinalPath(const std::wstring& path) {
+  FileHandle file(CreateFileW(SystemPath(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!file.valid()) return std::nullopt;
+  std::wstring final(GetFinalPathNameByHandleW(file.get(), nullptr, 0, FILE_NAME_NORMALIZED), L'\0');
+  if (final.empty()) return std::nullopt;
+  DWORD length = GetFinalPathNameByHandleW(file.get(), final.data(), DWORD(final.size()), FILE_NAME_NORMALIZED);
+  if (length == 0 || length >= final.size()) return std::nullopt;
+  final.resize(length);
+  return WithoutDevicePrefix(final);
+}
+
 bool WalkPath::Enter(const std::wstring& folder, bool viaLink) {
   if (!viaLink) {
     path_.push_back({folder, std::nullopt, false});

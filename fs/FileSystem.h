@@ -141,6 +141,8 @@ struct PlaceId {
   bool operator==(const PlaceId& o) const { return volume == o.volume && index == o.index; }
 };
 std::optional<PlaceId> Identify(const std::wstring& path);
+// Where a path leads once every link on it is followed (no \\?\ prefix).
+std::optional<std::wstring> FinalPath(const std::wstring& path);
 
 // The folders on a walk's current path. Enter refuses a folder reached
 // through a link when it is already on the path, so no walk runs in a

@@ -599,6 +599,23 @@ TEST(RunCopy, NamesEndingInADotOrSpaceAreCopiedAndEmptiedAsThemselves) {
   }
 }
 
+// Nor through a link inside the source that leads into the output.
+TEST(RunCopy, NeverFeedsOnItsOwnOutputThroughALinkIntoIt) {
+  const std::wstring source = L"C:\\qm-links\\feed\\S";
+  ASSERT_TRUE(fs::IsFile(source + L"\\x\\f.txt")) << "link fixture missing";
+  RemoveTree(source + L"\\out");
+  MakeDir(source + L"\\out");
+  FakeHost host;
+  host.sources = {source};
+  host.dests = {source + L"\\out\\"};
+  StopSignal stop;  // should the copy feed on itself, a stop ends it after a few levels
+  int filesBegun = 0;
+  RunCopy(host, {nullptr, nullptr, [&] { if (++filesBegun > 20) stop.Request(); }, nullptr, &stop});
+  EXPECT_EQ(TreeOf(source + L"\\out\\"),
+            (std::vector<std::wstring>{L"S\\", L"S\\out\\", L"S\\x\\", L"S\\x\\f.txt", L"S\\x\\lnk\\"}));
+  RemoveTree(source + L"\\out");
+}
+
 // Emptying never takes a source of the run, however the source is spelled:
 // through a link to the drive's root, by its short name, or as the
 // destination itself; a folder or a single file.
