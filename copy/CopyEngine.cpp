@@ -106,7 +106,7 @@ void Empty(const std::wstring& folder, const EmptyRules& rules, const CopyObserv
         if (!rules.Spares(full)) Empty(full, rules, observer);
         break;
       case EmptyingAction::Remove:
-        if (rules.SparesFile(full, entry.size)) break;  // a source of the running copy
+        if (rules.SparesFile(full)) break;  // a source of the running copy
         if (entry.attributes & FILE_ATTRIBUTE_READONLY)
           fs::SetAttributes(full, entry.attributes & ~DWORD(FILE_ATTRIBUTE_READONLY));
         if (!fs::RemoveFile(full)) {
@@ -235,13 +235,14 @@ bool CopyFolderTree(const std::wstring& sourceFolder, const std::wstring& destFo
 
 // Rules hold places, so that no spelling of a path slips past them.
 void EmptyRules::Spare(const std::wstring& path) {
-  spared.Add(fs::ResolvePath(path));
-  auto id = fs::Identify(path);
-  if (!id) return;
-  if (fs::IsFolder(path))
-    sparedFolders.push_back(*id);
-  else
-    sparedFiles.push_back({*id, fs::FileSize(path).value_or(0)});
+  const std::wstring place = fs::ResolvePath(path);
+  spared.Add(place);
+  const bool folder = fs::IsFolder(path);
+  if (!folder) {
+    sparedFileNames.Add(fs::NamePart(place));
+    if (auto final = fs::FinalPath(path)) sparedFileNames.Add(fs::NamePart(*final));  // a link's file
+  }
+  if (auto id = fs::Identify(path)) (folder ? sparedFolders : sparedFiles).push_back(*id);
 }
 
 namespace {
@@ -254,14 +255,13 @@ bool IsAmong(const std::wstring& place, const ListIndex& spared, const std::vect
 }  // namespace
 
 bool EmptyRules::Spares(const std::wstring& folder) const { return IsAmong(folder, spared, sparedFolders); }
-bool EmptyRules::SparesFile(const std::wstring& file, uint64_t size) const {
-  if (spared.Contains(fs::ResolvePath(file))) return true;
-  // Only a file of a spared file's size can be one by another name.
-  auto sameSize = [size](const auto& spared) { return spared.second == size; };
-  if (std::none_of(sparedFiles.begin(), sparedFiles.end(), sameSize)) return false;
-  auto id = fs::Identify(file);
-  return id && std::any_of(sparedFiles.begin(), sparedFiles.end(),
-                           [&](const auto& spared) { return spared.first == *id; });
+bool EmptyRules::SparesFile(const std::wstring& file) const {
+  // Another spelling of a spared file (a link or a short name on its way, a
+  // mapped drive) ends in its own long name or in that of the file a link
+  // leads to; any other name with its identity is a hard link, whose removal
+  // loses nothing.
+  if (!sparedFileNames.Contains(fs::NamePart(file))) return false;
+  return IsAmong(file, spared, sparedFiles);
 }
 bool EmptyRules::IsListedDest(const std::wstring& folder) const {
   return IsAmong(folder, listedDests, listedDestIds);

@@ -7,7 +7,6 @@
 #include <cstdint>
 #include <functional>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "common/Paths.h"
@@ -79,10 +78,11 @@ struct EmptyRules {
   // Their identities: no other spelling (a link, a short name, a mapped
   // drive) of one of them slips past either.
   std::vector<fs::PlaceId> listedDestIds, sparedFolders;
-  std::vector<std::pair<fs::PlaceId, uint64_t>> sparedFiles;  // with their sizes
+  std::vector<fs::PlaceId> sparedFiles;
+  ListIndex sparedFileNames;  // the spared files' own names
   void Spare(const std::wstring& path);
   bool Spares(const std::wstring& folder) const;
-  bool SparesFile(const std::wstring& file, uint64_t size) const;
+  bool SparesFile(const std::wstring& file) const;
   bool IsListedDest(const std::wstring& folder) const;
 };
 enum class EmptyingAction { Skip, Descend, Remove, KeepLink };

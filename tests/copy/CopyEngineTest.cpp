@@ -647,6 +647,14 @@ TEST(RunCopy, EmptyingSparesASourceWhateverItsSpellingOrLink) {
     host.Run();
     EXPECT_EQ(ReadBytes(dir / L"D\\src\\keep-this-long-name.txt"), "k") << Narrow(source);
   }
+  // A source that is a link to a file of another name in the destination.
+  FakeHost host;
+  host.sources = {L"C:\\qm-links\\alias.txt"};
+  host.dests = {L"C:\\qm-links\\filed\\"};
+  host.emptyFirst = true;
+  host.Run();
+  EXPECT_EQ(ReadBytes(L"C:\\qm-links\\filed\\real.txt"), "r");
+  fs::RemoveFile(L"C:\\qm-links\\filed\\alias.txt");
 }
 
 }  // namespace
