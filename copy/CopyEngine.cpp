@@ -240,6 +240,7 @@ void EmptyRules::Spare(const std::wstring& path) {
   const bool folder = fs::IsFolder(path);
   if (!folder) {
     sparedFileNames.Add(fs::NamePart(place));
+    if (auto literal = fs::LiteralPath(path)) sparedFileNames.Add(fs::NamePart(*literal));  // "keep.", "aux.h"
     if (auto final = fs::FinalPath(path)) sparedFileNames.Add(fs::NamePart(*final));  // a link's file
   }
   if (auto id = fs::Identify(path)) (folder ? sparedFolders : sparedFiles).push_back(*id);
@@ -299,8 +300,14 @@ namespace {
 // destination ("C:\a\.." is copied as "C:\", which the run refuses).
 void CopyEntry(const std::wstring& sourceEntry, const std::wstring& destEntry, const CopyContext& context,
                ParallelCopier& parallel) {
-  const std::wstring source = fs::ResolvePath(sourceEntry);
+  std::wstring source = fs::ResolvePath(sourceEntry);
   const std::wstring dest = WithBackslash(fs::ResolvePath(destEntry));
+  // A file with a device's name ("aux.h", "nul.txt") is no device: the
+  // entry names that file, and it is copied under its own name.
+  if (source.rfind(L"\\\\.\\", 0) == 0) {
+    auto literal = fs::LiteralPath(sourceEntry);
+    if (literal && fs::IsFile(*literal)) source = *literal;
+  }
   if (fs::IsWholeDrive(source)) return;
   if (!fs::IsFolder(source)) {
     CopyOneFile(source, dest, fs::NamePart(source), context, INVALID_FILE_ATTRIBUTES,

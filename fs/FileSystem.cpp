@@ -116,6 +116,31 @@ bool IsDeviceName(const std::wstring& name) {
 }
 }  // namespace
 
+std::optional<std::wstring> LiteralPath(const std::wstring& path) {
+  if (path.rfind(L"\\\\?\\", 0) == 0) return path;
+  size_t rest;
+  std::wstring prefix;
+  if (path.size() > 3 && path[1] == L':' && path[2] == L'\\') {
+    rest = 3;
+    prefix = L"\\\\?\\";
+  } else if (path.rfind(L"\\\\", 0) == 0 && path.rfind(L"\\\\.\\", 0) != 0) {
+    rest = 2;
+    prefix = L"\\\\?\\UNC\\";
+  } else {
+    return std::nullopt;
+  }
+  std::wstring body = path.substr(rest);
+  if (!body.empty() && body.back() == L'\\') body.pop_back();
+  if (body.find(L'/') != std::wstring::npos) return std::nullopt;
+  for (size_t start = 0, end; start <= body.size(); start = end + 1) {
+    end = body.find(L'\\', start);
+    if (end == std::wstring::npos) end = body.size();
+    const std::wstring name = body.substr(start, end - start);
+    if (name.empty() || name == L"." || name == L"..") return std::nullopt;
+  }
+  return prefix + (rest == 3 ? path.substr(0, 3) : std::wstring()) + body;
+}
+
 std::wstring ChildPath(const std::wstring& folder, const std::wstring& name) {
   std::wstring path = folder + name;
   if (name == L"." || name == L"..") return path;
@@ -294,12 +319,13 @@ CopyOutcome CopyOneFileRaw(const std::wstring& source, const std::wstring& targe
   // (never an existing file), and takes the target's name only when whole: a
   // failure, a stop or a killed process never leaves part of a file under the
   // target's name, and an old file stays as it was until then.
-  const size_t slash = to.find_last_of(L'\\');
-  const std::wstring folder = slash == std::wstring::npos ? L"" : to.substr(0, slash + 1);
+  // Its path is longer than the target's: it may need the long form alone.
+  const size_t slash = target.find_last_of(L'\\');
+  const std::wstring folder = slash == std::wstring::npos ? L"" : target.substr(0, slash + 1);
   std::wstring partial;
   for (int attempt = 0;; ++attempt) {
-    partial = folder + L"~quillmere-" + std::to_wstring(GetCurrentProcessId()) + L"-" + PartialSalt() + L"-" +
-              std::to_wstring(g_partialCounter.fetch_add(1)) + L".part";
+    partial = SystemPath(folder + L"~quillmere-" + std::to_wstring(GetCurrentProcessId()) + L"-" + PartialSalt() +
+                         L"-" + std::to_wstring(g_partialCounter.fetch_add(1)) + L".part");
     if (CopyFileExW(from.c_str(), partial.c_str(), keepAlive ? CopyProgress : nullptr,
                     const_cast<KeepAlive*>(&keepAlive), cancel, COPY_FILE_FAIL_IF_EXISTS))
       break;

@@ -53,6 +53,10 @@ std::wstring NamePart(const std::wstring& path);
 // device name such as "nul" or "aux.h") keeps its own meaning in the \\?\
 // form, so "a." is never taken for "a" nor "aux.h" for a device.
 std::wstring ChildPath(const std::wstring& folder, const std::wstring& name);
+// The \\?\ form of an absolute path taken exactly as written ("aux.h" a
+// file, "keep." with its dot), when nothing in it needs resolving ("." or
+// ".." names, forward or doubled slashes); empty otherwise.
+std::optional<std::wstring> LiteralPath(const std::wstring& path);
 std::wstring ExtensionPart(const std::wstring& path);
 // 1-based position of the last character of text that is in set, or 0.
 size_t LastSeparator(const std::wstring& set, const std::wstring& text);

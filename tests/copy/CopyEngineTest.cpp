@@ -647,8 +647,28 @@ TEST(RunCopy, EmptyingSparesASourceWhateverItsSpellingOrLink) {
     host.Run();
     EXPECT_EQ(ReadBytes(dir / L"D\\src\\keep-this-long-name.txt"), "k") << Narrow(source);
   }
-  // A source that is a link to a file of another name in the destination.
+  // A source file whose name the system reads otherwise ("keep." as "keep",
+  // "aux.h" as a device) is spared as written too; "aux.h" is copied as itself.
+  for (const wchar_t* name : {L"keep.", L"aux.h"}) {
+    TempDir dir;
+    WriteBytes(L"\\\\?\\" + dir / L"D\\src\\" + name, "k");
+    FakeHost host;
+    host.sources = {dir / L"D\\src\\" + name};
+    host.dests = {dir / L"D\\", dir / L"out\\"};
+    host.emptyFirst = true;
+    host.Run();
+    EXPECT_EQ(ReadBytes(L"\\\\?\\" + dir / L"D\\src\\" + name), "k") << Narrow(name);
+  }
+  TempDir dir;
+  WriteBytes(L"\\\\?\\" + dir / L"aux.h", "a");
+  MakeDir(dir / L"out");
   FakeHost host;
+  host.sources = {dir / L"aux.h"};
+  host.dests = {dir / L"out\\"};
+  host.Run();
+  EXPECT_EQ(ReadBytes(L"\\\\?\\" + dir / L"out\\aux.h"), "a");
+  // A source that is a link to a file of another name in the destination.
+  host = FakeHost();
   host.sources = {L"C:\\qm-links\\alias.txt"};
   host.dests = {L"C:\\qm-links\\filed\\"};
   host.emptyFirst = true;

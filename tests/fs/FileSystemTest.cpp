@@ -247,6 +247,18 @@ TEST(ChildPath, NamesAPlainPathWouldAlterTakeTheLiteralForm) {
       {L"\\\\?\\C:\\d.\\", L"x.", L"\\\\?\\C:\\d.\\x."},
   };
   for (auto& c : cases) EXPECT_EQ(fs::ChildPath(c.folder, c.name), c.path) << Narrow(c.name);
+  // A whole path as written, when nothing in it needs resolving.
+  struct Literal {
+    std::wstring path;
+    std::optional<std::wstring> literal;
+  } literals[] = {
+      {L"C:\\d\\aux.h", L"\\\\?\\C:\\d\\aux.h"},  {L"C:\\d\\keep.\\", L"\\\\?\\C:\\d\\keep."},
+      {L"\\\\srv\\s\\x ", L"\\\\?\\UNC\\srv\\s\\x "}, {L"\\\\?\\C:\\x.", L"\\\\?\\C:\\x."},
+      {L"C:\\d\\..\\x", std::nullopt},              {L"C:\\d\\\\x", std::nullopt},
+      {L"C:\\d/x", std::nullopt},                      {L"d\\x", std::nullopt},
+      {L"\\\\.\\aux", std::nullopt},
+  };
+  for (auto& c : literals) EXPECT_EQ(fs::LiteralPath(c.path), c.literal) << Narrow(c.path);
 }
 
 TEST(ResolvePath, EverySpellingNamesItsPlace) {
