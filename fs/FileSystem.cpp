@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cwchar>
 #include <random>
+#include <string_view>
 
 #include "common/Paths.h"
 #include "common/Text.h"
@@ -13,6 +14,25 @@ namespace {
 
 // CreateDirectoryW's classic limit, the shortest of the system's limits.
 constexpr size_t kClassicLimit = 248;
+
+// The \\?\ (or \\?\UNC\) form of an absolute path, which the system takes
+// as written, at any length.
+std::wstring LongForm(const std::wstring& absolute) {
+  if (absolute.rfind(L"\\\\?\\", 0) == 0) return absolute;
+  if (absolute.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + absolute.substr(2);
+  return L"\\\\?\\" + absolute;
+}
+
+// True when some backslash-separated name of path, from `from` on, meets test.
+template <typename Test>
+bool AnyName(const std::wstring& path, size_t from, Test test) {
+  for (size_t start = from, end; start <= path.size(); start = end + 1) {
+    end = path.find(L'\\', start);
+    if (end == std::wstring::npos) end = path.size();
+    if (test(std::wstring_view(path).substr(start, end - start))) return true;
+  }
+  return false;
+}
 
 // Closes a find handle exactly once.
 class FindHandle {
@@ -118,36 +138,21 @@ bool IsDeviceName(const std::wstring& name) {
 
 std::optional<std::wstring> LiteralPath(const std::wstring& path) {
   if (path.rfind(L"\\\\?\\", 0) == 0) return path;
-  size_t rest;
-  std::wstring prefix;
-  if (path.size() > 3 && path[1] == L':' && path[2] == L'\\') {
-    rest = 3;
-    prefix = L"\\\\?\\";
-  } else if (path.rfind(L"\\\\", 0) == 0 && path.rfind(L"\\\\.\\", 0) != 0) {
-    rest = 2;
-    prefix = L"\\\\?\\UNC\\";
-  } else {
-    return std::nullopt;
-  }
-  std::wstring body = path.substr(rest);
-  if (!body.empty() && body.back() == L'\\') body.pop_back();
-  if (body.find(L'/') != std::wstring::npos) return std::nullopt;
-  for (size_t start = 0, end; start <= body.size(); start = end + 1) {
-    end = body.find(L'\\', start);
-    if (end == std::wstring::npos) end = body.size();
-    const std::wstring name = body.substr(start, end - start);
-    if (name.empty() || name == L"." || name == L"..") return std::nullopt;
-  }
-  return prefix + (rest == 3 ? path.substr(0, 3) : std::wstring()) + body;
+  const bool drive = path.size() > 3 && path[1] == L':' && path[2] == L'\\';
+  const bool share = path.rfind(L"\\\\", 0) == 0 && path.rfind(L"\\\\.\\", 0) != 0;
+  if (!drive && !share) return std::nullopt;
+  std::wstring literal = path;
+  if (literal.back() == L'\\') literal.pop_back();
+  auto needsResolving = [](std::wstring_view name) { return name.empty() || name == L"." || name == L".."; };
+  if (literal.find(L'/') != std::wstring::npos || AnyName(literal, drive ? 3 : 2, needsResolving)) return std::nullopt;
+  return LongForm(literal);
 }
 
 std::wstring ChildPath(const std::wstring& folder, const std::wstring& name) {
   std::wstring path = folder + name;
   if (name == L"." || name == L"..") return path;
   const bool altered = !name.empty() && (name.back() == L'.' || name.back() == L' ' || IsDeviceName(name));
-  if (!altered || path.rfind(L"\\\\?\\", 0) == 0) return path;
-  if (path.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + path.substr(2);
-  return L"\\\\?\\" + path;
+  return altered ? LongForm(path) : path;
 }
 
 std::wstring ExtensionPart(const std::wstring& path) {
@@ -181,19 +186,11 @@ std::wstring WithoutDevicePrefix(const std::wstring& path) {
     return path.substr(4);
   return path;
 }
-}  // namespace
 
-namespace {
 // Some name of at most 8 + 1 + 3 characters holds a "~", as every short
 // name the system makes for a long one does.
 bool HasShortNameShape(const std::wstring& path) {
-  size_t start = 0;
-  for (size_t end; start < path.size(); start = end + 1) {
-    end = path.find(L'\\', start);
-    if (end == std::wstring::npos) end = path.size();
-    if (end - start <= 12 && path.find(L'~', start) < end) return true;
-  }
-  return false;
+  return AnyName(path, 0, [](std::wstring_view name) { return name.size() <= 12 && name.find(L'~') != name.npos; });
 }
 }  // namespace
 
@@ -235,9 +232,7 @@ bool IsWholeDrive(const std::wstring& path) {
 
 std::wstring SystemPath(const std::wstring& path) {
   if (path.size() < kClassicLimit || path.rfind(L"\\\\?\\", 0) == 0 || path.rfind(L"\\\\.\\", 0) == 0) return path;
-  std::wstring full = FullPath(path);
-  if (full.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + full.substr(2);
-  return L"\\\\?\\" + full;
+  return LongForm(FullPath(path));
 }
 
 FileHandle& FileHandle::operator=(FileHandle&& o) noexcept {
@@ -388,17 +383,24 @@ std::wstring IoErrorText(DWORD code) {
   return L"I/O error " + std::to_wstring(code);
 }
 
+namespace {
+// A handle to a file or folder that asks for no access: it conflicts with no
+// other program's use.
+FileHandle OpenPlace(const std::wstring& path) {
+  return FileHandle(CreateFileW(SystemPath(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+}
+}  // namespace
+
 std::optional<PlaceId> Identify(const std::wstring& path) {
-  FileHandle folder(CreateFileW(SystemPath(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  FileHandle place = OpenPlace(path);
   BY_HANDLE_FILE_INFORMATION info;
-  if (!folder.valid() || !GetFileInformationByHandle(folder.get(), &info)) return std::nullopt;
+  if (!place.valid() || !GetFileInformationByHandle(place.get(), &info)) return std::nullopt;
   return PlaceId{info.dwVolumeSerialNumber, (uint64_t(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
 }
 
 std::optional<std::wstring> FinalPath(const std::wstring& path) {
-  FileHandle file(CreateFileW(SystemPath(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  FileHandle file = OpenPlace(path);
   if (!file.valid()) return std::nullopt;
   std::wstring final(GetFinalPathNameByHandleW(file.get(), nullptr, 0, FILE_NAME_NORMALIZED), L'\0');
   if (final.empty()) return std::nullopt;

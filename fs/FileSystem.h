@@ -50,8 +50,8 @@ std::wstring NamePart(const std::wstring& path);
 // The path of an entry that a listing of folder (an absolute path ending
 // with "\\") returned. A name the system would read otherwise in a plain
 // path (a trailing dot or space, as disks written by other systems hold; a
-// device name such as "nul" or "aux.h") keeps its own meaning in the \\?\
-// form, so "a." is never taken for "a" nor "aux.h" for a device.
+// device name such as "nul" or "aux.h") keeps its own meaning in the long
+// (\\?\) form, so "a." is never taken for "a" nor "aux.h" for a device.
 std::wstring ChildPath(const std::wstring& folder, const std::wstring& name);
 // The \\?\ form of an absolute path taken exactly as written ("aux.h" a
 // file, "keep." with its dot), when nothing in it needs resolving ("." or
