@@ -93,7 +93,8 @@ bool CopyTree(const std::wstring& sourceFolder, bool viaLink, const std::wstring
   return true;
 }
 
-void Empty(const std::wstring& folder, const EmptyRules& rules, const CopyObserver& observer) {
+void Empty(const std::wstring& folder, const std::optional<fs::PlaceId>& id, const EmptyRules& rules,
+           const CopyObserver& observer) {
   const std::wstring base = WithBackslash(folder);
   for (const fs::Entry& entry : fs::ListEntries(base + L"*.*", fs::kMaskAll)) {
     if (observer.StopRequested()) return;
@@ -102,9 +103,11 @@ void Empty(const std::wstring& folder, const EmptyRules& rules, const CopyObserv
       case EmptyingAction::Skip:
       case EmptyingAction::KeepLink:
         break;
-      case EmptyingAction::Descend:
-        if (!rules.Spares(full)) Empty(full, rules, observer);
+      case EmptyingAction::Descend: {
+        const auto subId = fs::Identify(full);
+        if (!rules.Spares(full, subId)) Empty(full, subId, rules, observer);
         break;
+      }
       case EmptyingAction::Remove:
         if (rules.SparesFile(full)) break;  // a source of the running copy
         if (entry.attributes & FILE_ATTRIBUTE_READONLY)
@@ -120,7 +123,7 @@ void Empty(const std::wstring& folder, const EmptyRules& rules, const CopyObserv
   }
   // A folder that still holds what is kept on purpose (or what could not be
   // removed, already counted) stays without being a failure of its own.
-  if (!rules.IsListedDest(folder) && !fs::RemoveEmptyFolder(folder) && GetLastError() != ERROR_DIR_NOT_EMPTY &&
+  if (!rules.IsListedDest(folder, id) && !fs::RemoveEmptyFolder(folder) && GetLastError() != ERROR_DIR_NOT_EMPTY &&
       fs::Exists(folder))
     observer.Failed(folder, GetLastError());
 }
@@ -247,25 +250,24 @@ void EmptyRules::Spare(const std::wstring& path) {
 }
 
 namespace {
-bool IsAmong(const std::wstring& place, const ListIndex& spared, const std::vector<fs::PlaceId>& ids) {
-  if (spared.Contains(fs::ResolvePath(place))) return true;
-  if (ids.empty()) return false;  // no identity to read
-  auto id = fs::Identify(place);
-  return id && std::find(ids.begin(), ids.end(), *id) != ids.end();
+bool IsAmong(const std::wstring& place, const std::optional<fs::PlaceId>& id, const ListIndex& places,
+             const std::vector<fs::PlaceId>& ids) {
+  return places.Contains(fs::ResolvePath(place)) || (id && std::find(ids.begin(), ids.end(), *id) != ids.end());
 }
 }  // namespace
 
-bool EmptyRules::Spares(const std::wstring& folder) const { return IsAmong(folder, spared, sparedFolders); }
+bool EmptyRules::Spares(const std::wstring& folder, const std::optional<fs::PlaceId>& id) const {
+  return IsAmong(folder, id, spared, sparedFolders);
+}
+bool EmptyRules::IsListedDest(const std::wstring& folder, const std::optional<fs::PlaceId>& id) const {
+  return IsAmong(folder, id, listedDests, listedDestIds);
+}
 bool EmptyRules::SparesFile(const std::wstring& file) const {
   // Another spelling of a spared file (a link or a short name on its way, a
   // mapped drive) ends in its own long name or in that of the file a link
   // leads to; any other name with its identity is a hard link, whose removal
   // loses nothing.
-  if (!sparedFileNames.Contains(fs::NamePart(file))) return false;
-  return IsAmong(file, spared, sparedFiles);
-}
-bool EmptyRules::IsListedDest(const std::wstring& folder) const {
-  return IsAmong(folder, listedDests, listedDestIds);
+  return sparedFileNames.Contains(fs::NamePart(file)) && IsAmong(file, fs::Identify(file), spared, sparedFiles);
 }
 
 EmptyRules MakeEmptyRules(const std::vector<std::wstring>& dests, const std::vector<std::wstring>& spared) {
@@ -279,8 +281,9 @@ EmptyRules MakeEmptyRules(const std::vector<std::wstring>& dests, const std::vec
 }
 
 void EmptyFolder(const std::wstring& folder, const EmptyRules& rules, const CopyObserver& observer) {
-  if (rules.Spares(folder)) return;  // the destination is itself a source of the run
-  Empty(fs::ResolvePath(folder), rules, observer);
+  const auto id = fs::Identify(folder);
+  if (rules.Spares(folder, id)) return;  // the destination is itself a source of the run
+  Empty(fs::ResolvePath(folder), id, rules, observer);
 }
 
 int ProgressPosition(size_t sourceCount, size_t destCount, size_t j, size_t i) {

@@ -77,13 +77,13 @@ struct EmptyRules {
   ListIndex spared;       // places kept with all below them
   // Their identities: no other spelling (a link, a short name, a mapped
   // drive) of one of them slips past either.
-  std::vector<fs::PlaceId> listedDestIds, sparedFolders;
-  std::vector<fs::PlaceId> sparedFiles;
+  std::vector<fs::PlaceId> listedDestIds, sparedFolders, sparedFiles;
   ListIndex sparedFileNames;  // the spared files' own names
   void Spare(const std::wstring& path);
-  bool Spares(const std::wstring& folder) const;
+  // The folder's identity is read once by the caller and asked of both.
+  bool Spares(const std::wstring& folder, const std::optional<fs::PlaceId>& id) const;
+  bool IsListedDest(const std::wstring& folder, const std::optional<fs::PlaceId>& id) const;
   bool SparesFile(const std::wstring& file) const;
-  bool IsListedDest(const std::wstring& folder) const;
 };
 enum class EmptyingAction { Skip, Descend, Remove, KeepLink };
 // What emptying does with one listed entry.
