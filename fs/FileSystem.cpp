@@ -396,7 +396,10 @@ std::optional<PlaceId> Identify(const std::wstring& path) {
   FileHandle place = OpenPlace(path);
   BY_HANDLE_FILE_INFORMATION info;
   if (!place.valid() || !GetFileInformationByHandle(place.get(), &info)) return std::nullopt;
-  return PlaceId{info.dwVolumeSerialNumber, (uint64_t(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
+  const uint64_t index = (uint64_t(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+  // Some network file systems give every entry the index 0: that names no one place.
+  if (index == 0) return std::nullopt;
+  return PlaceId{info.dwVolumeSerialNumber, index};
 }
 
 std::optional<std::wstring> FinalPath(const std::wstring& path) {
