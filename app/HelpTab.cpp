@@ -233,5 +233,6 @@ void HelpView::Layout() {
   MoveWindow(tips_, 0, 0, rect.right, rect.bottom, TRUE);
   if (!browser_) return;
   ComPtr<IOleInPlaceObject> inPlace;
-  if (SUCCEEDED(browser_->QueryInterface(IID_IOleInPlaceObject, inPlace.PutVoid()))) inPlace->SetObjectRects(&rect, &rect);
+  if (SUCCEEDED(browser_->QueryInterface(IID_IOleInPlaceObject, inPlace.PutVoid())))
+    inPlace->SetObjectRects(&rect, &rect);
 }

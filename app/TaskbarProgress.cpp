@@ -1,7 +1,8 @@
 #include "app/TaskbarProgress.h"
 
 TaskbarProgress::TaskbarProgress(HWND window) : window_(window) {
-  if (SUCCEEDED(CoCreateInstance(CLSID_TaskbarList, nullptr, CLSCTX_INPROC_SERVER, IID_ITaskbarList3, list_.PutVoid())) &&
+  if (SUCCEEDED(
+          CoCreateInstance(CLSID_TaskbarList, nullptr, CLSCTX_INPROC_SERVER, IID_ITaskbarList3, list_.PutVoid())) &&
       FAILED(list_->HrInit()))
     list_.Reset();
 }

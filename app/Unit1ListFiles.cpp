@@ -36,8 +36,10 @@ std::optional<std::vector<std::wstring>> ChooseAndRead(HWND owner) {
 }
 
 struct Imported {
-  size_t listed = 0;   // lines already in the list
-  size_t refused = 0;  // lines naming nothing the list may hold
+  size_t added = 0;
+  bool stopped = false;  // by Esc: the lines after are unread, not missing
+  size_t listed = 0;     // lines already in the list
+  size_t refused = 0;    // lines naming nothing the list may hold
   size_t blank = 0;
 };
 
@@ -55,13 +57,22 @@ Imported Import(TForm1& form, PathList& list, const std::vector<std::wstring>& l
     } else if (accepts(line)) {
       list.Append(line);
       list.RepaintThrottled();
+      ++result.added;
     } else {
       ++(line.empty() ? result.blank : result.refused);
     }
     form.KeepAlive();
-    if (form.StopRequested()) break;
+    if (form.StopRequested()) {
+      result.stopped = true;
+      break;
+    }
   }
   return result;
+}
+
+void ShowStopped(HWND owner, const Imported& result) {
+  TheDialogs().Message(owner, L"导入已停止：已添加 " + std::to_wstring(result.added) + L" 行，其余各行未读。",
+                       MB_OK | MB_ICONINFORMATION);
 }
 
 }  // namespace
@@ -74,7 +85,9 @@ void TForm1::BtnImpFileListClick() {
   auto lines = ChooseAndRead(hwnd_);
   if (!lines) return;
   const Imported result = Import(*this, sources_, *lines, &NamesImportableSource);
-  if (result.refused)
+  if (result.stopped)
+    ShowStopped(hwnd_, result);
+  else if (result.refused)
     TheDialogs().Message(hwnd_,
                          L"列表文件中有 " + std::to_wstring(result.refused) +
                              L" 行未能导入：所指的文件或文件夹不存在，或不是完整的路径。",
@@ -87,5 +100,8 @@ void TForm1::BtnImpDirLstClick() {
   const int before = dests_.Count();
   const Imported result = Import(*this, dests_, *lines, &NamesImportableDest);
   if (dests_.Count() > before) ShowEmptyButton(true);
-  if (result.listed + result.refused + result.blank) TheDialogs().Message(hwnd_, L"列表文件中所保存某些目录已不存在，未能导入。", MB_OK | MB_ICONINFORMATION);
+  if (result.stopped)
+    ShowStopped(hwnd_, result);
+  else if (result.listed + result.refused + result.blank)
+    TheDialogs().Message(hwnd_, L"列表文件中所保存某些目录已不存在，未能导入。", MB_OK | MB_ICONINFORMATION);
 }

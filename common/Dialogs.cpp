@@ -3,8 +3,12 @@
 #include <commdlg.h>
 #include <shlobj.h>
 
+#include <algorithm>
+#include <string_view>
+
 #include "common/AppError.h"
 #include "common/Paths.h"
+#include "common/Raii.h"
 
 const wchar_t kAppTitle[] = L"Quillmere";
 
@@ -164,4 +168,27 @@ std::optional<std::wstring> BrowseForFolder(const std::wstring& title) {
 
 void ShowDriveRootMessage() {
   TheDialogs().Message(AppWindow(), L"不能对整个驱动器（磁盘）进行复制！", MB_OK | MB_ICONINFORMATION);
+}
+
+size_t MessageLineUnits(HWND owner) {
+  MONITORINFO monitor{sizeof monitor};
+  GetMonitorInfoW(MonitorFromWindow(owner, MONITOR_DEFAULTTOPRIMARY), &monitor);
+  NONCLIENTMETRICSW metrics{sizeof metrics};
+  SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
+  GdiObject font(CreateFontIndirectW(&metrics.lfMessageFont));
+  // A path's characters, the wide ones over-represented.
+  static constexpr std::wstring_view kSample = L"WMwmABCDEFGHabcdefgh0123456789\\_-.";
+  SIZE wide{}, sample{};
+  HDC screen = GetDC(nullptr);
+  {
+    Selected selected(screen, font.get());
+    GetTextExtentPoint32W(screen, L"中", 1, &wide);
+    GetTextExtentPoint32W(screen, kSample.data(), int(kSample.size()), &sample);
+  }
+  ReleaseDC(nullptr, screen);
+  const long count = long(kSample.size());
+  const long unit = std::max<long>({1, (wide.cx + 1) / 2, (sample.cx + count - 1) / count});
+  // The icon, the margins and the frame take the rest.
+  const long room = (monitor.rcWork.right - monitor.rcWork.left) * 4 / 5;
+  return size_t(std::max<long>(40, room / unit));
 }

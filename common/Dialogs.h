@@ -39,6 +39,11 @@ void UseDialogs(Dialogs* dialogs);
 HWND AppWindow();
 void SetAppWindow(HWND window);
 
+// How many half-width characters a line of a message box may hold on the
+// monitor of owner (or the primary one) without the box outgrowing its
+// work area, in the font message boxes use.
+size_t MessageLineUnits(HWND owner);
+
 // The one error box: stop icon, OK, the full-stop rule; task-modal, so no
 // window of the application takes input while it is open.
 // A detail, when given, goes on a second line after the full stop.

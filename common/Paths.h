@@ -39,4 +39,3 @@ bool HasWildcard(const std::wstring& path);
 
 // An absolute path: a drive letter, colon and backslash, or \\server\share.
 bool IsAbsolutePath(const std::wstring& path);
-

@@ -66,6 +66,36 @@ int HexDigit(wchar_t c) {
 }
 }  // namespace
 
+namespace {
+size_t UnitsOf(wchar_t c) {
+  return (c >= 0x1100 && c <= 0x115F) || (c >= 0x2E80 && c <= 0xA4CF) || (c >= 0xAC00 && c <= 0xD7A3) ||
+                 (c >= 0xF900 && c <= 0xFAFF) || (c >= 0xFE30 && c <= 0xFE4F) || (c >= 0xFF00 && c <= 0xFF60) ||
+                 (c >= 0xFFE0 && c <= 0xFFE6)
+             ? 2
+             : 1;
+}
+}  // namespace
+
+size_t Units(const std::wstring& text) {
+  size_t units = 0;
+  for (wchar_t c : text) units += UnitsOf(c);
+  return units;
+}
+
+std::wstring ShortenMiddle(const std::wstring& text, size_t maxUnits) {
+  if (Units(text) <= maxUnits) return text;
+  // Both ends in turn, the end a little favoured (it holds the name).
+  const size_t room = maxUnits > 2 ? maxUnits - 2 : 0;  // "…" takes up to two
+  size_t head = 0, tail = text.size(), used = 0;
+  for (bool fromEnd = true; head < tail; fromEnd = !fromEnd) {
+    const wchar_t c = fromEnd ? text[tail - 1] : text[head];
+    if (used + UnitsOf(c) > room) break;
+    used += UnitsOf(c);
+    fromEnd ? --tail : ++head;
+  }
+  return text.substr(0, head) + L"…" + text.substr(tail);
+}
+
 std::optional<int> ParseInteger(const std::wstring& text) {
   size_t i = 0;
   while (i < text.size() && text[i] == L' ') ++i;

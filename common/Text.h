@@ -20,6 +20,13 @@ std::wstring Upper(std::wstring text);                           // only a..z ch
 size_t Find(const std::wstring& sub, const std::wstring& text);  // 1-based, 0 = none
 std::wstring TrimBlank(const std::wstring& text);                // strips chars <= 32 at both ends
 
+// A character's width in half-width units: 2 for the wide forms of East
+// Asian scripts, 1 for the rest.
+size_t Units(const std::wstring& text);
+// The text as it is when it takes at most maxUnits, else its beginning and
+// end around "…" (paths keep their drive and their file name).
+std::wstring ShortenMiddle(const std::wstring& text, size_t maxUnits);
+
 // A 32-bit whole number: leading spaces, a sign, decimal digits or hex
 // after 0x/0X/x/X/$. Empty for anything else or a value that does not fit.
 std::optional<int> ParseInteger(const std::wstring& text);

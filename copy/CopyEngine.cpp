@@ -5,6 +5,7 @@
 #include <optional>
 #include <thread>
 
+#include "copy/Emptying.h"
 #include "copy/ParallelCopier.h"
 
 #include "common/AppError.h"
@@ -21,7 +22,7 @@ std::optional<uint64_t> WriteTimeOf(const std::wstring& path) { return fs::LastW
 
 struct WalkState {
   fs::WalkPath path;
-  std::optional<fs::PlaceId> output;  // the copy's own top destination folder
+  std::optional<fs::PlaceId> output;        // the copy's own top destination folder
   std::optional<std::wstring> outputFinal;  // where it is once links are followed
   size_t depth = 0;
 };
@@ -41,7 +42,8 @@ bool CopyTree(const std::wstring& sourceFolder, bool viaLink, const std::wstring
   std::vector<fs::Entry> entries = fs::ListEntries(base + L"*.*", fs::kMaskAll);
   if (entries.empty()) return false;
 
-  if (viaLink && walk.outputFinal && LiesIn(fs::FinalPath(base), *walk.outputFinal)) return true;  // a link into our output
+  if (viaLink && walk.outputFinal && LiesIn(fs::FinalPath(base), *walk.outputFinal))
+    return true;                                     // a link into our output
   if (!walk.path.Enter(base, viaLink)) return true;  // a link back up the path
   ++walk.depth;
   ScopeGuard pop([&walk] {
@@ -69,7 +71,8 @@ bool CopyTree(const std::wstring& sourceFolder, bool viaLink, const std::wstring
       // ends the run with the I/O error that names it, like every folder that
       // cannot be entered; never is another folder copied in its place.
       std::wstring subSource = base + entry.name;
-      if (fs::ChildPath(base, entry.name) != subSource) throw AppError(fs::IoErrorText(ERROR_FILE_NOT_FOUND), subSource);
+      if (fs::ChildPath(base, entry.name) != subSource)
+        throw AppError(fs::IoErrorText(ERROR_FILE_NOT_FOUND), subSource);
       if (!excluded.empty() && fs::SamePlace(subSource, excluded)) continue;
       // Our own output reached by another spelling (a link, a short name).
       if (walk.output && fs::Identify(subSource) == walk.output) continue;
@@ -93,51 +96,7 @@ bool CopyTree(const std::wstring& sourceFolder, bool viaLink, const std::wstring
   return true;
 }
 
-void Empty(const std::wstring& folder, const std::optional<fs::PlaceId>& id, const EmptyRules& rules,
-           const CopyObserver& observer) {
-  const std::wstring base = WithBackslash(folder);
-  for (const fs::Entry& entry : fs::ListEntries(base + L"*.*", fs::kMaskAll)) {
-    if (observer.StopRequested()) return;
-    const std::wstring full = fs::ChildPath(base, entry.name);
-    switch (EmptyingActionFor(entry.name, entry.attributes)) {
-      case EmptyingAction::Skip:
-      case EmptyingAction::KeepLink:
-        break;
-      case EmptyingAction::Descend: {
-        const auto subId = fs::Identify(full);
-        if (!rules.Spares(full, subId)) Empty(full, subId, rules, observer);
-        break;
-      }
-      case EmptyingAction::Remove:
-        if (rules.SparesFile(full)) break;  // a source of the running copy
-        if (entry.attributes & FILE_ATTRIBUTE_READONLY)
-          fs::SetAttributes(full, entry.attributes & ~DWORD(FILE_ATTRIBUTE_READONLY));
-        if (!fs::RemoveFile(full)) {
-          const DWORD error = GetLastError();
-          if (entry.attributes & FILE_ATTRIBUTE_READONLY) fs::SetAttributes(full, entry.attributes);  // it stays as it was
-          observer.Failed(full, error);
-        }
-        observer.KeepAlive();
-        break;
-    }
-  }
-  // A folder that still holds what is kept on purpose (or what could not be
-  // removed, already counted) stays without being a failure of its own.
-  if (!rules.IsListedDest(folder, id) && !fs::RemoveEmptyFolder(folder) && GetLastError() != ERROR_DIR_NOT_EMPTY &&
-      fs::Exists(folder))
-    observer.Failed(folder, GetLastError());
-}
-
 }  // namespace
-
-EmptyingAction EmptyingActionFor(const std::wstring& name, DWORD attributes) {
-  std::wstring trimmed = text::TrimBlank(name);
-  if (trimmed == L"." || trimmed == L"..") return EmptyingAction::Skip;
-  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return EmptyingAction::Remove;  // whatever its other bits
-  // A link stays, and nothing it points to is touched.
-  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return EmptyingAction::KeepLink;
-  return EmptyingAction::Descend;
-}
 
 std::wstring OverwriteQuestion(const std::wstring& target) { return L"文件" + target + L"已存在，是否覆盖？"; }
 
@@ -145,7 +104,7 @@ std::wstring FreeNumberedName(const std::wstring& targetFolder, const std::wstri
   const std::wstring extension = fs::ExtensionPart(name);
   const std::wstring stem = name.substr(0, name.size() - extension.size());
   std::wstring candidate = name;
-  for (unsigned long long counter = 1; fs::IsFile(fs::ChildPath(targetFolder, candidate)); ++counter)
+  for (unsigned long long counter = 1; fs::Exists(fs::ChildPath(targetFolder, candidate)); ++counter)
     candidate = stem + L"_" + std::to_wstring(counter) + extension;
   return candidate;
 }
@@ -236,56 +195,6 @@ bool CopyFolderTree(const std::wstring& sourceFolder, const std::wstring& destFo
   return CopyTree(sourceFolder, false, destFolder, context, excluded, walk);
 }
 
-// Rules hold places, so that no spelling of a path slips past them.
-void EmptyRules::Spare(const std::wstring& path) {
-  const std::wstring place = fs::ResolvePath(path);
-  spared.Add(place);
-  const bool folder = fs::IsFolder(path);
-  if (!folder) {
-    sparedFileNames.Add(fs::NamePart(place));
-    if (auto literal = fs::LiteralPath(path)) sparedFileNames.Add(fs::NamePart(*literal));  // "keep.", "aux.h"
-    if (auto final = fs::FinalPath(path)) sparedFileNames.Add(fs::NamePart(*final));  // a link's file
-  }
-  if (auto id = fs::Identify(path)) (folder ? sparedFolders : sparedFiles).push_back(*id);
-}
-
-namespace {
-bool IsAmong(const std::wstring& place, const std::optional<fs::PlaceId>& id, const ListIndex& places,
-             const std::vector<fs::PlaceId>& ids) {
-  return places.Contains(fs::ResolvePath(place)) || (id && std::find(ids.begin(), ids.end(), *id) != ids.end());
-}
-}  // namespace
-
-bool EmptyRules::Spares(const std::wstring& folder, const std::optional<fs::PlaceId>& id) const {
-  return IsAmong(folder, id, spared, sparedFolders);
-}
-bool EmptyRules::IsListedDest(const std::wstring& folder, const std::optional<fs::PlaceId>& id) const {
-  return IsAmong(folder, id, listedDests, listedDestIds);
-}
-bool EmptyRules::SparesFile(const std::wstring& file) const {
-  // Another spelling of a spared file (a link or a short name on its way, a
-  // mapped drive) ends in its own long name or in that of the file a link
-  // leads to; any other name with its identity is a hard link, whose removal
-  // loses nothing.
-  return sparedFileNames.Contains(fs::NamePart(file)) && IsAmong(file, fs::Identify(file), spared, sparedFiles);
-}
-
-EmptyRules MakeEmptyRules(const std::vector<std::wstring>& dests, const std::vector<std::wstring>& spared) {
-  EmptyRules rules;
-  for (const auto& d : dests) {
-    rules.listedDests.Add(fs::ResolvePath(d));
-    if (auto id = fs::Identify(d)) rules.listedDestIds.push_back(*id);
-  }
-  for (const auto& s : spared) rules.Spare(s);
-  return rules;
-}
-
-void EmptyFolder(const std::wstring& folder, const EmptyRules& rules, const CopyObserver& observer) {
-  const auto id = fs::Identify(folder);
-  if (rules.Spares(folder, id)) return;  // the destination is itself a source of the run
-  Empty(fs::ResolvePath(folder), id, rules, observer);
-}
-
 int ProgressPosition(size_t sourceCount, size_t destCount, size_t j, size_t i) {
   uint64_t total = uint64_t(destCount) * uint64_t(sourceCount);
   if (total == 0) return 0;
@@ -313,8 +222,7 @@ void CopyEntry(const std::wstring& sourceEntry, const std::wstring& destEntry, c
   }
   if (fs::IsWholeDrive(source)) return;
   if (!fs::IsFolder(source)) {
-    CopyOneFile(source, dest, fs::NamePart(source), context, INVALID_FILE_ATTRIBUTES,
-                fs::FileSize(source).value_or(0));
+    CopyOneFile(source, dest, fs::NamePart(source), context, INVALID_FILE_ATTRIBUTES, fs::FileSize(source).value_or(0));
     return;
   }
   const std::wstring target = dest + fs::NamePart(source);
@@ -329,21 +237,28 @@ void CopyEntry(const std::wstring& sourceEntry, const std::wstring& destEntry, c
 
 }  // namespace
 
+Refusal RefusalOf(const CopyJob& job) {
+  if (FindWholeDrive(job.sources)) return Refusal::WholeDriveSource;
+  if (job.emptyFirst && FindWholeDrive(job.dests)) return Refusal::WholeDriveEmptied;
+  return Refusal::None;
+}
+
 void RunCopy(const CopyJob& job, const CopyObserver& observer) {
   // Per-file cost is mostly waiting on the system: a copy more in flight than cores.
   int workers = int(std::thread::hardware_concurrency()) + 1;
   ParallelCopier parallel(workers < 2 ? 2 : (workers > 4 ? 4 : workers));
   const CopyContext context{job.mode, &observer, &parallel};
-  EmptyRules rules = MakeEmptyRules(job.dests, job.sources);
+  std::optional<EmptyRules> rules;
+  if (job.emptyFirst) rules.emplace(job.dests, job.sources);
   for (size_t j = 0; j < job.dests.size() && !observer.StopRequested(); ++j) {
-    if (job.emptyFirst) EmptyFolder(job.dests[j], rules, observer);
+    if (rules) EmptyFolder(job.dests[j], *rules, observer);
     for (size_t i = 0; i < job.sources.size() && !observer.StopRequested(); ++i) {
       CopyEntry(job.sources[i], job.dests[j], context, parallel);
       observer.Progress(ProgressPosition(job.sources.size(), job.dests.size(), j, i));
     }
     // A run never destroys its own output: a destination that has had its
     // turn is spared when an outer one is emptied later.
-    rules.Spare(job.dests[j]);
+    if (rules) rules->Spare(job.dests[j]);
   }
 }
 

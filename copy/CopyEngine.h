@@ -5,44 +5,15 @@
 #include <windows.h>
 
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <vector>
 
-#include "common/Paths.h"
-#include "common/StopSignal.h"
-#include "fs/FileSystem.h"
-#include "copy/RunReport.h"
+#include "copy/CopyObserver.h"
 #include "copy/SameFileMode.h"
 
 namespace copy {
 
 class ParallelCopier;
-
-enum class Answer { Yes, No, Cancel };
-
-// What the run tells and asks the outside. Every member may be left empty.
-// The functions run on the run's own thread; the report and the stop signal
-// are shared with the worker threads.
-struct CopyObserver {
-  std::function<Answer(const std::wstring& target)> askOverwrite;  // Ask's question; Cancel stops the run
-  std::function<void(int position)> progress;                       // after each source entry, 0..100
-  std::function<void()> keepAlive;                                   // often
-  RunReport* report = nullptr;                                       // what was done and what failed
-  StopSignal* stop = nullptr;                                        // checked before every step
-
-  Answer AskOverwrite(const std::wstring& target) const { return askOverwrite ? askOverwrite(target) : Answer::No; }
-  void Progress(int position) const {
-    if (progress) progress(position);
-  }
-  void KeepAlive() const {
-    if (keepAlive) keepAlive();
-  }
-  bool StopRequested() const { return stop && stop->Requested(); }
-  void Failed(const std::wstring& path, DWORD code, const std::wstring& target = L"") const {
-    if (report) report->Failed(path, code, target);
-  }
-};
 
 // What one copy needs: its policy, the observer, and the workers (which
 // take the files of independent policies, and any large file while the
@@ -61,7 +32,8 @@ std::wstring OverwriteQuestion(const std::wstring& target);
 // sourceAttributes, when a listing gave them, spare a look-up.
 void CopyOneFile(const std::wstring& source, const std::wstring& targetFolder, const std::wstring& name,
                  const CopyContext& context, DWORD sourceAttributes = INVALID_FILE_ATTRIBUTES, uint64_t size = 0);
-// The name AutoNumber copies under: name itself, or stem_N.ext with the first free N.
+// The name AutoNumber copies under: name itself, or stem_N.ext with the
+// first N that no entry holds (a folder included).
 std::wstring FreeNumberedName(const std::wstring& targetFolder, const std::wstring& name);
 
 // Copies the tree below sourceFolder into destFolder (made as needed); false
@@ -70,29 +42,6 @@ std::wstring FreeNumberedName(const std::wstring& targetFolder, const std::wstri
 // left out.
 bool CopyFolderTree(const std::wstring& sourceFolder, const std::wstring& destFolder, const CopyContext& context,
                     const std::wstring& excluded = L"");
-
-// Which paths emptying must keep.
-struct EmptyRules {
-  ListIndex listedDests;  // places (no trailing "\") of the destination entries: never removed
-  ListIndex spared;       // places kept with all below them
-  // Their identities: no other spelling (a link, a short name, a mapped
-  // drive) of one of them slips past either.
-  std::vector<fs::PlaceId> listedDestIds, sparedFolders, sparedFiles;
-  ListIndex sparedFileNames;  // the spared files' own names
-  void Spare(const std::wstring& path);
-  // The folder's identity is read once by the caller and asked of both.
-  bool Spares(const std::wstring& folder, const std::optional<fs::PlaceId>& id) const;
-  bool IsListedDest(const std::wstring& folder, const std::optional<fs::PlaceId>& id) const;
-  bool SparesFile(const std::wstring& file) const;
-};
-enum class EmptyingAction { Skip, Descend, Remove, KeepLink };
-// What emptying does with one listed entry.
-EmptyingAction EmptyingActionFor(const std::wstring& name, DWORD attributes);
-EmptyRules MakeEmptyRules(const std::vector<std::wstring>& dests, const std::vector<std::wstring>& spared = {});
-// Removes everything below folder, depth first, except listed destination
-// folders, spared paths and what links point to. A folder that is spared
-// itself is left as it is.
-void EmptyFolder(const std::wstring& folder, const EmptyRules& rules, const CopyObserver& observer = {});
 
 // A copy run's lists and options, taken when it starts. The main window
 // takes no input while the run goes on, so this snapshot holds exactly
@@ -103,9 +52,18 @@ struct CopyJob {
   bool emptyFirst = false;
 };
 
+// Why a run does not start.
+enum class Refusal {
+  None,
+  WholeDriveSource,   // a source names a whole drive
+  WholeDriveEmptied,  // emptying is asked and a destination names a whole drive
+};
+Refusal RefusalOf(const CopyJob& job);
+
 // Destinations outer, sources inner; emptying each destination just before
 // its turn. Throws AppError on an I/O error (progress stays where it was).
 // Ends early, after the step in progress, when the observer's stop is requested.
+// The caller asks RefusalOf first; a whole drive is never copied nor emptied all the same.
 void RunCopy(const CopyJob& job, const CopyObserver& observer);
 // (sourceCount * j + i + 1) * 100 / (destCount * sourceCount), 64-bit, 0 for no entries.
 int ProgressPosition(size_t sourceCount, size_t destCount, size_t j, size_t i);

@@ -1,7 +1,10 @@
 #include "copy/RunReport.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 
+#include "common/Text.h"
 #include "fs/FileSystem.h"
 
 namespace copy {
@@ -24,7 +27,7 @@ void RunReport::Failed(const std::wstring& path, DWORD code, const std::wstring&
 
 RunReport::Progress RunReport::Read() const {
   std::lock_guard<std::mutex> lock(mutex_);
-  return {files_.load(), bytes_.load(), current_};
+  return {files_.load(), bytes_.load(), removed_.load(), current_};
 }
 
 std::vector<Failure> RunReport::FirstFailures() const {
@@ -32,7 +35,7 @@ std::vector<Failure> RunReport::FirstFailures() const {
   return failures_;
 }
 
-std::wstring ReportText(const std::wstring& headline, const RunReport& report) {
+std::wstring ReportText(const std::wstring& headline, const RunReport& report, size_t lineUnits) {
   const size_t count = report.FailureCount();
   if (count == 0) return headline;
   std::wstring text = headline + L"\r\n\r\n有 " + std::to_wstring(count) + L" 项未能完成：";
@@ -40,7 +43,12 @@ std::wstring ReportText(const std::wstring& headline, const RunReport& report) {
   for (const Failure& failure : first) {
     std::wstring reason = fs::SystemErrorText(failure.code);
     if (reason.empty()) reason = L"错误 " + std::to_wstring(failure.code);
-    text += L"\r\n" + failure.path + (failure.target.empty() ? L"" : L" → " + failure.target) + L"：" + reason;
+    // The reason keeps its room; the paths share what is left, 40 units at least each.
+    const size_t paths = failure.target.empty() ? 1 : 2, fixed = text::Units(reason) + 2 + (paths - 1) * 3;
+    const size_t room =
+        lineUnits == 0 ? SIZE_MAX : std::max<size_t>(40, (lineUnits > fixed ? lineUnits - fixed : 0) / paths);
+    text += L"\r\n" + text::ShortenMiddle(failure.path, room) +
+            (failure.target.empty() ? L"" : L" → " + text::ShortenMiddle(failure.target, room)) + L"：" + reason;
   }
   if (count > first.size()) text += L"\r\n……另有 " + std::to_wstring(count - first.size()) + L" 项";
   return text;

@@ -24,10 +24,11 @@ class RunReport {
 
   void FileStarted(const std::wstring& path);
   void FileDone(uint64_t bytes);
+  void EntryRemoved() { removed_.fetch_add(1, std::memory_order_relaxed); }
   void Failed(const std::wstring& path, DWORD code, const std::wstring& target = L"");
 
   struct Progress {
-    uint64_t files, bytes;
+    uint64_t files, bytes, removed;
     std::wstring current;
   };
   Progress Read() const;
@@ -35,7 +36,7 @@ class RunReport {
   std::vector<Failure> FirstFailures() const;
 
  private:
-  std::atomic<uint64_t> files_{0}, bytes_{0};
+  std::atomic<uint64_t> files_{0}, bytes_{0}, removed_{0};
   std::atomic<size_t> failureCount_{0};
   mutable std::mutex mutex_;
   std::wstring current_;
@@ -43,8 +44,10 @@ class RunReport {
 };
 
 // The final box's text: the headline, then, when something failed, how many,
-// the first ones by path with the system's reason, and how many more.
-std::wstring ReportText(const std::wstring& headline, const RunReport& report);
+// the first ones by path with the system's reason, and how many more. Paths
+// are shortened in the middle so that each line takes at most lineUnits
+// half-width characters (0: no limit).
+std::wstring ReportText(const std::wstring& headline, const RunReport& report, size_t lineUnits = 0);
 
 // "12 个文件，3.4 MB，1.2 MB/s" for a status line, after seconds of work.
 std::wstring StatusText(uint64_t files, uint64_t bytes, double seconds);

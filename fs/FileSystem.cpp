@@ -1,5 +1,7 @@
 #include "fs/FileSystem.h"
 
+#include <winternl.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cwchar>
@@ -14,6 +16,8 @@ namespace {
 
 // CreateDirectoryW's classic limit, the shortest of the system's limits.
 constexpr size_t kClassicLimit = 248;
+// The longest name of one file or folder that NTFS, FAT and ext4 hold.
+constexpr size_t kLongestName = 255;
 
 // The \\?\ (or \\?\UNC\) form of an absolute path, which the system takes
 // as written, at any length.
@@ -90,7 +94,8 @@ bool IsFile(const std::wstring& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
   }
   WIN32_FIND_DATAW data;
-  FindHandle find(FindFirstFileExW(SystemPath(path).c_str(), FindExInfoBasic, &data, FindExSearchNameMatch, nullptr, 0));
+  FindHandle find(
+      FindFirstFileExW(SystemPath(path).c_str(), FindExInfoBasic, &data, FindExSearchNameMatch, nullptr, 0));
   if (!find.valid()) return false;
   do {
     if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) return true;
@@ -250,8 +255,8 @@ FileHandle::~FileHandle() {
 
 FileHandle OpenForTimes(const std::wstring& path) {
   return FileHandle(CreateFileW(SystemPath(path).c_str(), FILE_READ_ATTRIBUTES,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
 std::optional<uint64_t> LastWriteTime(const FileHandle& file) {
@@ -298,6 +303,12 @@ bool IsPartialName(const std::wstring& name) { return name.rfind(L"~quillmere-",
 
 CopyOutcome CopyOneFileRaw(const std::wstring& source, const std::wstring& target, bool failIfExists,
                            DWORD sourceAttributes, const KeepAlive& keepAlive, BOOL* cancel) {
+  // A name longer than file systems hold: said as such, not as the "file not
+  // found" that some systems give.
+  if (NamePart(target).size() > kLongestName) {
+    SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    return CopyOutcome::Failed;
+  }
   const std::wstring from = SystemPath(source), to = SystemPath(target);
   const DWORD existing = GetFileAttributesW(to.c_str());
   if (existing != INVALID_FILE_ATTRIBUTES) {
@@ -353,8 +364,6 @@ std::optional<uint64_t> FileSize(const std::wstring& path) {
 }
 
 bool SetAttributes(const std::wstring& path, DWORD bits) { return SetFileAttributesW(SystemPath(path).c_str(), bits); }
-bool RemoveFile(const std::wstring& path) { return DeleteFileW(SystemPath(path).c_str()); }
-bool RemoveEmptyFolder(const std::wstring& path) { return RemoveDirectoryW(SystemPath(path).c_str()); }
 
 std::wstring CurrentFolder() {
   DWORD size = GetCurrentDirectoryW(0, nullptr);
@@ -383,34 +392,79 @@ std::wstring IoErrorText(DWORD code) {
   return L"I/O error " + std::to_wstring(code);
 }
 
-namespace {
-// A handle to a file or folder that asks for no access: it conflicts with no
-// other program's use.
-FileHandle OpenPlace(const std::wstring& path) {
+FileHandle OpenToLook(const std::wstring& path) {
   return FileHandle(CreateFileW(SystemPath(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                 nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
 }
-}  // namespace
 
-std::optional<PlaceId> Identify(const std::wstring& path) {
-  FileHandle place = OpenPlace(path);
+std::optional<PlaceId> IdentityOf(const FileHandle& entry) {
   BY_HANDLE_FILE_INFORMATION info;
-  if (!place.valid() || !GetFileInformationByHandle(place.get(), &info)) return std::nullopt;
+  if (!entry.valid() || !GetFileInformationByHandle(entry.get(), &info)) return std::nullopt;
   const uint64_t index = (uint64_t(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
   // Some network file systems give every entry the index 0: that names no one place.
   if (index == 0) return std::nullopt;
   return PlaceId{info.dwVolumeSerialNumber, index};
 }
 
-std::optional<std::wstring> FinalPath(const std::wstring& path) {
-  FileHandle file = OpenPlace(path);
-  if (!file.valid()) return std::nullopt;
-  std::wstring final(GetFinalPathNameByHandleW(file.get(), nullptr, 0, FILE_NAME_NORMALIZED), L'\0');
-  if (final.empty()) return std::nullopt;
-  DWORD length = GetFinalPathNameByHandleW(file.get(), final.data(), DWORD(final.size()), FILE_NAME_NORMALIZED);
+namespace {
+// Wine's GetFinalPathNameByHandleW fails (234) for a path longer than
+// MAX_PATH; its object name holds the same path as \??\C:\... at any
+// length. Windows names a device there, which no caller takes for a path.
+std::optional<std::wstring> ObjectPath(HANDLE handle) {
+  std::vector<char> buffer(sizeof(UNICODE_STRING) + 65536 * sizeof(wchar_t));
+  ULONG length = 0;
+  if (NtQueryObject(handle, ObjectNameInformation, buffer.data(), ULONG(buffer.size()), &length) != 0)
+    return std::nullopt;
+  const auto* name = reinterpret_cast<const UNICODE_STRING*>(buffer.data());
+  const std::wstring path(name->Buffer, name->Length / sizeof(wchar_t));
+  if (path.rfind(L"\\??\\", 0) != 0) return std::nullopt;
+  return WithoutDevicePrefix(L"\\\\?\\" + path.substr(4));
+}
+}  // namespace
+
+std::optional<std::wstring> FinalPathOf(const FileHandle& entry) {
+  if (!entry.valid()) return std::nullopt;
+  std::wstring final(GetFinalPathNameByHandleW(entry.get(), nullptr, 0, FILE_NAME_NORMALIZED), L'\0');
+  if (final.empty()) return GetLastError() == ERROR_MORE_DATA ? ObjectPath(entry.get()) : std::nullopt;
+  DWORD length = GetFinalPathNameByHandleW(entry.get(), final.data(), DWORD(final.size()), FILE_NAME_NORMALIZED);
   if (length == 0 || length >= final.size()) return std::nullopt;
   final.resize(length);
   return WithoutDevicePrefix(final);
+}
+
+std::optional<PlaceId> Identify(const std::wstring& path) { return IdentityOf(OpenToLook(path)); }
+std::optional<std::wstring> FinalPath(const std::wstring& path) { return FinalPathOf(OpenToLook(path)); }
+
+FileHandle OpenForRemoval(const std::wstring& path) {
+  return FileHandle(CreateFileW(SystemPath(path).c_str(), DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+}
+
+bool IsHeldLink(const FileHandle& entry) {
+  FILE_ATTRIBUTE_TAG_INFO tag{};
+  return GetFileInformationByHandleEx(entry.get(), FileAttributeTagInfo, &tag, sizeof tag) &&
+         (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && IsReparseTagNameSurrogate(tag.ReparseTag);
+}
+
+namespace {
+bool SetHeldAttributes(const FileHandle& entry, DWORD attributes) {
+  FILE_BASIC_INFO basic{};  // zero times stay as they are
+  basic.FileAttributes = attributes ? attributes : FILE_ATTRIBUTE_NORMAL;
+  return SetFileInformationByHandle(entry.get(), FileBasicInfo, &basic, sizeof basic);
+}
+}  // namespace
+
+bool RemoveHeld(const FileHandle& entry, DWORD attributes) {
+  const DWORD kept = attributes & ~DWORD(FILE_ATTRIBUTE_DIRECTORY);
+  const bool readOnly = attributes & FILE_ATTRIBUTE_READONLY;
+  if (readOnly) SetHeldAttributes(entry, kept & ~DWORD(FILE_ATTRIBUTE_READONLY));
+  FILE_DISPOSITION_INFO disposition{TRUE};
+  if (SetFileInformationByHandle(entry.get(), FileDispositionInfo, &disposition, sizeof disposition)) return true;
+  const DWORD error = GetLastError();
+  if (readOnly) SetHeldAttributes(entry, kept);  // it stays as it was
+  SetLastError(error);
+  return false;
 }
 
 bool WalkPath::Enter(const std::wstring& folder, bool viaLink) {
@@ -467,8 +521,8 @@ std::optional<std::string> ReadWholeFileDenyWriters(const std::wstring& path) {
 }
 
 FileHandle CreateForWriting(const std::wstring& path) {
-  return FileHandle(CreateFileW(SystemPath(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
+  return FileHandle(
+      CreateFileW(SystemPath(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
 bool WriteAll(const FileHandle& file, const std::string& bytes) {

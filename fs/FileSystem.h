@@ -128,8 +128,6 @@ bool IsPartialName(const std::wstring& name);
 // The size of a file; empty when it cannot be read.
 std::optional<uint64_t> FileSize(const std::wstring& path);
 bool SetAttributes(const std::wstring& path, DWORD bits);
-bool RemoveFile(const std::wstring& path);
-bool RemoveEmptyFolder(const std::wstring& path);
 
 std::wstring CurrentFolder();
 // The error text for a system error code, as the error box shows it.
@@ -144,9 +142,33 @@ struct PlaceId {
   uint64_t index;
   bool operator==(const PlaceId& o) const { return volume == o.volume && index == o.index; }
 };
+struct PlaceIdHash {
+  size_t operator()(const PlaceId& id) const { return std::hash<uint64_t>()(id.index ^ (uint64_t(id.volume) << 40)); }
+};
 std::optional<PlaceId> Identify(const std::wstring& path);
 // Where a path leads once every link on it is followed (no \\?\ prefix).
 std::optional<std::wstring> FinalPath(const std::wstring& path);
+
+// An entry held open for its removal. What it is (where it leads, its
+// identity) is read from the very handle that removes it, so nothing can be
+// put in its place between the look and the removal. A link the system
+// follows on opening (as Wine does with every Unix link) is opened as what it
+// leads to: its final path tells it apart.
+FileHandle OpenForRemoval(const std::wstring& path);
+// An entry held to look at it, links followed: it asks for no access, so it
+// conflicts with no one's use (the right to delete would bar listing a
+// folder while it is held).
+FileHandle OpenToLook(const std::wstring& path);
+std::optional<std::wstring> FinalPathOf(const FileHandle& entry);
+std::optional<PlaceId> IdentityOf(const FileHandle& entry);
+// The held entry is a link of Windows' own making: a symbolic link, a
+// junction or a mount point (a reparse point whose tag stands for another
+// name; a cloud placeholder is none).
+bool IsHeldLink(const FileHandle& entry);
+// Removes the held entry (a folder must be empty: 145 otherwise). The
+// read-only bit of its listed attributes is taken off first, and put back
+// when the removal fails.
+bool RemoveHeld(const FileHandle& entry, DWORD attributes);
 
 // The folders on a walk's current path. Enter refuses a folder reached
 // through a link when it is already on the path, so no walk runs in a

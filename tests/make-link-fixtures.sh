@@ -7,6 +7,10 @@
 #   C:\qm-links\alias.txt -> filed\real.txt (a link to a file of another name)
 #   C:\qm-links\feed\S    with x\f.txt and x\lnk -> ..\out\S\x (into the output
 #                          of S copied into S\out\, once that is made)
+#   C:\qm-links\rule\d    links leading out of the folder being emptied: flink.txt
+#                          -> ..\precious\file.txt, dlink -> ..\precious, srclink.txt
+#                          -> ..\src\top.txt, d2link -> ..\d2, d2file.txt -> ..\d2\top.txt
+#   Q:                     a drive mapped to C:\qm-links\qdrive (keep1.txt, sub\keep2.txt)
 . "$(dirname "$0")/../scripts/wine-env.sh"
 ROOT="$WINEPREFIX/drive_c/qm-links"
 rm -rf "$ROOT"
@@ -24,3 +28,17 @@ ln -s filed/real.txt "$ROOT/alias.txt"
 mkdir -p "$ROOT/feed/S/x"
 echo -n f > "$ROOT/feed/S/x/f.txt"
 ln -s ../out/S/x "$ROOT/feed/S/x/lnk"
+mkdir -p "$ROOT/rule/d" "$ROOT/rule/precious" "$ROOT/rule/src" "$ROOT/rule/d2"
+echo -n p > "$ROOT/rule/precious/file.txt"
+echo -n t > "$ROOT/rule/src/top.txt"
+echo -n t2 > "$ROOT/rule/d2/top.txt"
+ln -s ../precious/file.txt "$ROOT/rule/d/flink.txt"
+ln -s ../precious "$ROOT/rule/d/dlink"
+ln -s ../src/top.txt "$ROOT/rule/d/srclink.txt"
+ln -s ../d2 "$ROOT/rule/d/d2link"
+ln -s ../d2/top.txt "$ROOT/rule/d/d2file.txt"
+mkdir -p "$ROOT/qdrive/sub"
+echo -n 1 > "$ROOT/qdrive/keep1.txt"
+echo -n 2 > "$ROOT/qdrive/sub/keep2.txt"
+rm -f "$WINEPREFIX/dosdevices/q:"
+ln -s ../drive_c/qm-links/qdrive "$WINEPREFIX/dosdevices/q:"

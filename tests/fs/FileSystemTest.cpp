@@ -116,10 +116,14 @@ TEST(CanEnterFolder, ErrorTextsByCode) {
     DWORD code;
     const wchar_t* text;
   } cases[] = {
-      {ERROR_PATH_NOT_FOUND, L"Invalid filename"}, {ERROR_TOO_MANY_OPEN_FILES, L"Too many open files"},
-      {ERROR_ACCESS_DENIED, L"File access denied"}, {ERROR_HANDLE_EOF, L"Read beyond end of file"},
-      {ERROR_DISK_FULL, L"Disk full"},             {ERROR_HANDLE_DISK_FULL, L"Disk full"},
-      {101, L"I/O error 101"},                     {206, L"I/O error 206"},
+      {ERROR_PATH_NOT_FOUND, L"Invalid filename"},
+      {ERROR_TOO_MANY_OPEN_FILES, L"Too many open files"},
+      {ERROR_ACCESS_DENIED, L"File access denied"},
+      {ERROR_HANDLE_EOF, L"Read beyond end of file"},
+      {ERROR_DISK_FULL, L"Disk full"},
+      {ERROR_HANDLE_DISK_FULL, L"Disk full"},
+      {101, L"I/O error 101"},
+      {206, L"I/O error 206"},
   };
   for (auto& c : cases) EXPECT_EQ(fs::IoErrorText(c.code), c.text) << c.code;
 }
@@ -130,10 +134,10 @@ TEST(SystemPath, LongPathsGetTheirExtendedForm) {
   struct Case {
     std::wstring in, out;
   } cases[] = {
-      {L"C:\\short\\f.txt", L"C:\\short\\f.txt"},               // short: as given
-      {L"C:\\short\\.\\x\\..", L"C:\\short\\.\\x\\.."},     // short: never resolved
-      {deep, L"\\\\?\\" + deep},                           // long: extended form
-      {L"\\\\?\\" + deep, L"\\\\?\\" + deep},              // already extended
+      {L"C:\\short\\f.txt", L"C:\\short\\f.txt"},        // short: as given
+      {L"C:\\short\\.\\x\\..", L"C:\\short\\.\\x\\.."},  // short: never resolved
+      {deep, L"\\\\?\\" + deep},                         // long: extended form
+      {L"\\\\?\\" + deep, L"\\\\?\\" + deep},            // already extended
       {share, L"\\\\?\\UNC\\server\\share\\" + std::wstring(250, L'b')},
       {L"C:/" + std::wstring(250, L'a') + L"/x/../f.txt", L"\\\\?\\" + deep},  // resolved before the prefix
   };
@@ -142,7 +146,9 @@ TEST(SystemPath, LongPathsGetTheirExtendedForm) {
 
 using fs::CopyOutcome;
 
-bool HoldsPartials(const std::wstring& folder) { return !fs::ListEntries(folder + L"~quillmere-*", fs::kMaskAll).empty(); }
+bool HoldsPartials(const std::wstring& folder) {
+  return !fs::ListEntries(folder + L"~quillmere-*", fs::kMaskAll).empty();
+}
 
 TEST(CopyOneFileRaw, RefusesReadOnlyAndHiddenTargetsAndCarriesTimeAndAttributes) {
   TempDir dir;
@@ -193,7 +199,7 @@ TEST(CopyOneFileRaw, AFailedCopyLeavesNoPartOfItself) {
       {dir / L"locked.txt", dir / L"new.txt", "<missing>"},     // nothing new under the name
       {dir / L"locked.txt", dir / L"old.txt", "old contents"},  // the old file stays as it was
       {dir / L"missing.txt", dir / L"old.txt", "old contents"},
-      {dir / L"old.txt", dir / L"folder.txt", "<missing>"},       // a folder in the target's place
+      {dir / L"old.txt", dir / L"folder.txt", "<missing>"},  // a folder in the target's place
       {dir / L"old.txt", dir / L"no folder\\x.txt", "<missing>"},
   };
   for (auto& c : cases) {
@@ -209,7 +215,8 @@ TEST(CopyOneFileRaw, AFailedCopyLeavesNoPartOfItself) {
   // touched, not even by a copy that fails before it writes anything.
   std::vector<std::wstring> lookalikes;
   for (int n = 0; n < 256; ++n)
-    lookalikes.push_back(dir / (L"~quillmere-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(n) + L".part"));
+    lookalikes.push_back(
+        dir / (L"~quillmere-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(n) + L".part"));
   for (auto& name : lookalikes) WriteBytes(name, "user data");
   EXPECT_EQ(fs::CopyOneFileRaw(dir / L"locked.txt", dir / L"copy.txt", false), CopyOutcome::Failed);
   EXPECT_EQ(GetLastError(), DWORD(ERROR_SHARING_VIOLATION));  // the source's reason, no name taken
@@ -221,7 +228,8 @@ TEST(Times, OpenForTimesAndCompare) {
   WriteBytes(dir / L"a", "a");
   SetWriteTime(dir / L"a", 140000000000000000ull);
   // Read even while another program holds the file without sharing.
-  fs::FileHandle held(CreateFileW((dir / L"a").c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+  fs::FileHandle held(
+      CreateFileW((dir / L"a").c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
   ASSERT_TRUE(held.valid());
   auto handle = fs::OpenForTimes(dir / L"a");
   ASSERT_TRUE(handle.valid());
@@ -239,10 +247,14 @@ TEST(ChildPath, NamesAPlainPathWouldAlterTakeTheLiteralForm) {
   struct Case {
     std::wstring folder, name, path;
   } cases[] = {
-      {L"C:\\d\\", L"a.txt", L"C:\\d\\a.txt"},          {L"C:\\d\\", L"..", L"C:\\d\\.."},
-      {L"C:\\d\\", L"a.", L"\\\\?\\C:\\d\\a."},          {L"C:\\d\\", L"a ", L"\\\\?\\C:\\d\\a "},
-      {L"C:\\d\\", L"Aux.h", L"\\\\?\\C:\\d\\Aux.h"},    {L"C:\\d\\", L"com7", L"\\\\?\\C:\\d\\com7"},
-      {L"C:\\d\\", L"console", L"C:\\d\\console"},      {L"C:\\d\\", L"com10", L"C:\\d\\com10"},
+      {L"C:\\d\\", L"a.txt", L"C:\\d\\a.txt"},
+      {L"C:\\d\\", L"..", L"C:\\d\\.."},
+      {L"C:\\d\\", L"a.", L"\\\\?\\C:\\d\\a."},
+      {L"C:\\d\\", L"a ", L"\\\\?\\C:\\d\\a "},
+      {L"C:\\d\\", L"Aux.h", L"\\\\?\\C:\\d\\Aux.h"},
+      {L"C:\\d\\", L"com7", L"\\\\?\\C:\\d\\com7"},
+      {L"C:\\d\\", L"console", L"C:\\d\\console"},
+      {L"C:\\d\\", L"com10", L"C:\\d\\com10"},
       {L"\\\\srv\\share\\", L"x.", L"\\\\?\\UNC\\srv\\share\\x."},
       {L"\\\\?\\C:\\d.\\", L"x.", L"\\\\?\\C:\\d.\\x."},
   };
@@ -252,10 +264,14 @@ TEST(ChildPath, NamesAPlainPathWouldAlterTakeTheLiteralForm) {
     std::wstring path;
     std::optional<std::wstring> literal;
   } literals[] = {
-      {L"C:\\d\\aux.h", L"\\\\?\\C:\\d\\aux.h"},  {L"C:\\d\\keep.\\", L"\\\\?\\C:\\d\\keep."},
-      {L"\\\\srv\\s\\x ", L"\\\\?\\UNC\\srv\\s\\x "}, {L"\\\\?\\C:\\x.", L"\\\\?\\C:\\x."},
-      {L"C:\\d\\..\\x", std::nullopt},              {L"C:\\d\\\\x", std::nullopt},
-      {L"C:\\d/x", std::nullopt},                      {L"d\\x", std::nullopt},
+      {L"C:\\d\\aux.h", L"\\\\?\\C:\\d\\aux.h"},
+      {L"C:\\d\\keep.\\", L"\\\\?\\C:\\d\\keep."},
+      {L"\\\\srv\\s\\x ", L"\\\\?\\UNC\\srv\\s\\x "},
+      {L"\\\\?\\C:\\x.", L"\\\\?\\C:\\x."},
+      {L"C:\\d\\..\\x", std::nullopt},
+      {L"C:\\d\\\\x", std::nullopt},
+      {L"C:\\d/x", std::nullopt},
+      {L"d\\x", std::nullopt},
       {L"\\\\.\\aux", std::nullopt},
   };
   for (auto& c : literals) EXPECT_EQ(fs::LiteralPath(c.path), c.literal) << Narrow(c.path);
@@ -266,12 +282,18 @@ TEST(ResolvePath, EverySpellingNamesItsPlace) {
     std::wstring path, place;
     bool wholeDrive;
   } cases[] = {
-      {L"C:\\e\\src", L"C:\\e\\src", false},      {L"C:\\e\\src\\", L"C:\\e\\src", false},
-      {L"C:\\e\\.\\src", L"C:\\e\\src", false},  {L"C:\\e\\\\src", L"C:\\e\\src", false},
-      {L"C:\\e/src", L"C:\\e\\src", false},      {L"C:\\e\\src.", L"C:\\e\\src", false},
-      {L"C:\\e\\src . ", L"C:\\e\\src", false},   {L"C:\\e\\x\\..\\src\\\\", L"C:\\e\\src", false},
-      {L"Q:\\", L"Q:\\", true},                  {L"Q:\\.", L"Q:\\", true},
-      {L"Q:\\sub\\..", L"Q:\\", true},           {L"Q:\\a\\..\\..\\..", L"Q:\\", true},
+      {L"C:\\e\\src", L"C:\\e\\src", false},
+      {L"C:\\e\\src\\", L"C:\\e\\src", false},
+      {L"C:\\e\\.\\src", L"C:\\e\\src", false},
+      {L"C:\\e\\\\src", L"C:\\e\\src", false},
+      {L"C:\\e/src", L"C:\\e\\src", false},
+      {L"C:\\e\\src.", L"C:\\e\\src", false},
+      {L"C:\\e\\src . ", L"C:\\e\\src", false},
+      {L"C:\\e\\x\\..\\src\\\\", L"C:\\e\\src", false},
+      {L"Q:\\", L"Q:\\", true},
+      {L"Q:\\.", L"Q:\\", true},
+      {L"Q:\\sub\\..", L"Q:\\", true},
+      {L"Q:\\a\\..\\..\\..", L"Q:\\", true},
       {L"Q:/", L"Q:\\", true},
   };
   for (auto& c : cases) {
@@ -288,17 +310,27 @@ TEST(ResolvePath, EverySpellingNamesItsPlace) {
   EXPECT_TRUE(fs::IsWholeDrive(L"C:\\qm-links\\toroot"));
 }
 
-TEST(RemoveFile, ReadOnlyFileIsRefusedUntilTheBitGoes) {
+TEST(RemoveHeld, RemovesWhatItHoldsReadOnlyIncludedButNoFolderThatHoldsSomething) {
   TempDir dir;
   WriteBytes(dir / L"ro", "x");
   fs::SetAttributes(dir / L"ro", FILE_ATTRIBUTE_READONLY);
-  EXPECT_FALSE(fs::RemoveFile(dir / L"ro"));
-  fs::SetAttributes(dir / L"ro", 0);
-  EXPECT_TRUE(fs::RemoveFile(dir / L"ro"));
   MakeDir(dir / L"d\\e");
-  EXPECT_FALSE(fs::RemoveEmptyFolder(dir / L"d"));
-  EXPECT_TRUE(fs::RemoveEmptyFolder(dir / L"d\\e"));
+  {
+    fs::FileHandle file = fs::OpenForRemoval(dir / L"ro"), full = fs::OpenForRemoval(dir / L"d");
+    EXPECT_TRUE(fs::RemoveHeld(file, FILE_ATTRIBUTE_READONLY));
+    EXPECT_FALSE(fs::RemoveHeld(full, FILE_ATTRIBUTE_DIRECTORY));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_DIR_NOT_EMPTY));
+    EXPECT_TRUE(fs::RemoveHeld(fs::OpenForRemoval(dir / L"d\\e"), FILE_ATTRIBUTE_DIRECTORY));
+  }
+  EXPECT_FALSE(Exists(dir / L"ro"));
+  EXPECT_FALSE(Exists(dir / L"d\\e"));
+  EXPECT_TRUE(fs::IsFolder(dir / L"d"));
+  // A file another program holds without sharing cannot be taken.
+  WriteBytes(dir / L"busy", "b");
+  HANDLE busy = CreateFileW((dir / L"busy").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  EXPECT_FALSE(fs::OpenForRemoval(dir / L"busy").valid());
+  EXPECT_EQ(GetLastError(), DWORD(ERROR_SHARING_VIOLATION));
+  CloseHandle(busy);
 }
 
 }  // namespace
-

@@ -31,11 +31,11 @@ void RemoveTree(const std::wstring& path) {
     if ((entry.attributes & FILE_ATTRIBUTE_DIRECTORY) && !fs::WalkPath::IsLink(entry.attributes))
       RemoveTree(full);
     else if (entry.attributes & FILE_ATTRIBUTE_DIRECTORY)
-      fs::RemoveEmptyFolder(full);  // a link: never what it points to
+      RemoveDirectoryW(fs::SystemPath(full).c_str());  // a link
     else
-      fs::RemoveFile(full);
+      DeleteFileW(fs::SystemPath(full).c_str());
   }
-  fs::RemoveEmptyFolder(base);
+  RemoveDirectoryW(fs::SystemPath(base).c_str());
 }
 
 void MakeDir(const std::wstring& path) { fs::MakeFolderPath(path); }

@@ -1,0 +1,131 @@
+// The one removal rule of emptying, on real files and real links.
+#include <gtest/gtest.h>
+
+#include "copy/CopyEngine.h"
+#include "copy/Emptying.h"
+#include "tests/support/TestSupport.h"
+
+using namespace copy;
+
+namespace {
+
+const std::wstring kRule = L"C:\\qm-links\\rule\\";
+
+std::wstring At(const std::wstring& path) { return path.size() > 1 && path[1] == L':' ? path : kRule + path; }
+std::vector<std::wstring> AllAt(const std::vector<std::wstring>& paths) {
+  std::vector<std::wstring> out;
+  for (const auto& p : paths) out.push_back(At(p));
+  return out;
+}
+
+// The plain files of the fixture, written afresh; its links are made on the Linux side.
+void WriteRuleFiles() {
+  for (const wchar_t* name : {L"d\\plain.txt", L"d\\sub\\x.txt", L"d\\keep.txt", L"d\\srcdir\\k.txt"})
+    WriteBytes(kRule + name, "x");
+  WriteBytes(kRule + L"src\\top.txt", "t");
+  WriteBytes(kRule + L"precious\\file.txt", "p");
+  WriteBytes(kRule + L"d2\\top.txt", "t2");
+  WriteBytes(L"Q:\\keep1.txt", "1");
+  WriteBytes(L"Q:\\sub\\keep2.txt", "2");
+}
+
+TEST(Emptying, OneRuleKeepsEverythingOutsideTheFolderBeingEmptied) {
+  ASSERT_TRUE(fs::IsFile(kRule + L"d\\flink.txt") && fs::IsFolder(L"Q:\\")) << "link fixture missing";
+  const std::vector<std::wstring> links = {L"d\\flink.txt", L"d\\dlink", L"d\\srclink.txt", L"d\\d2link"};
+  struct Case {
+    const char* what;
+    bool run;  // a copy run with emptying ticked, else the empty-now command
+    std::vector<std::wstring> sources, dests;
+    std::vector<std::pair<std::wstring, std::string>> kept;  // path, bytes ("" for a folder)
+    std::vector<std::wstring> gone;
+    bool refused = false;
+  } cases[] = {
+      {"links leading outside, to a source and to another folder",
+       false,
+       {L"src\\top.txt"},
+       {L"d"},
+       {{L"precious\\file.txt", "p"}, {L"src\\top.txt", "t"}, {L"d2\\top.txt", "t2"}},
+       {L"d\\plain.txt", L"d\\sub", L"d\\keep.txt", L"d\\srcdir"}},
+      {"a run: the source a link leads to is copied, not deleted",
+       true,
+       {L"src\\top.txt"},
+       {L"d\\"},
+       {{L"src\\top.txt", "t"}, {L"d\\top.txt", "t"}, {L"precious\\file.txt", "p"}},
+       {L"d\\plain.txt"}},
+      {"a destination that had its turn, reached through links",
+       true,
+       {L"src\\top.txt"},
+       {L"d2", L"d"},
+       {{L"d2\\top.txt", "t"}, {L"d\\top.txt", "t"}, {L"precious\\file.txt", "p"}},
+       {L"d\\sub"}},
+      {"empty-now spares the sources inside a destination",
+       false,
+       {L"d\\keep.txt", L"d\\SRCDIR\\"},
+       {L"d\\"},
+       {{L"d\\keep.txt", "x"}, {L"d\\srcdir\\k.txt", "x"}},
+       {L"d\\plain.txt", L"d\\sub\\x.txt"}},
+      {"nested destinations", false, {}, {L"d", L"d\\sub\\"}, {{L"d\\sub", ""}}, {L"d\\sub\\x.txt", L"d\\plain.txt"}},
+      {"a mapped drive's root",
+       false,
+       {},
+       {L"Q:\\"},
+       {{L"Q:\\keep1.txt", "1"}, {L"Q:\\sub\\keep2.txt", "2"}},
+       {},
+       true},
+      {"the root spelled with ..",
+       true,
+       {L"src\\top.txt"},
+       {L"Q:\\sub\\.."},
+       {{L"Q:\\keep1.txt", "1"}, {L"Q:\\sub\\keep2.txt", "2"}},
+       {L"Q:\\top.txt"},
+       true},
+      {"a link to a volume's root", false, {}, {L"C:\\qm-links\\toroot"}, {{L"precious\\file.txt", "p"}}, {}, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    WriteRuleFiles();
+    RunReport report;
+    const CopyObserver observer{nullptr, nullptr, nullptr, &report};
+    if (c.run) {
+      const CopyJob job{AllAt(c.sources), AllAt(c.dests), SameFileMode::Overwrite, true};
+      EXPECT_EQ(RefusalOf(job), c.refused ? Refusal::WholeDriveEmptied : Refusal::None);
+      if (!c.refused) RunCopy(job, observer);
+    } else {
+      EXPECT_EQ(EmptyDestinations(AllAt(c.dests), AllAt(c.sources), observer), !c.refused);
+    }
+    // The rule itself refuses a whole drive, whoever asks.
+    if (c.refused) EXPECT_FALSE(EmptyFolder(At(c.dests[0]), EmptyRules(AllAt(c.dests))));
+    for (const auto& [path, bytes] : c.kept)
+      EXPECT_TRUE(bytes.empty() ? fs::IsFolder(At(path)) : ReadBytes(At(path)) == bytes) << Narrow(path);
+    for (const auto& path : c.gone) EXPECT_FALSE(Exists(At(path))) << Narrow(path);
+    for (const auto& link : links) EXPECT_TRUE(Exists(At(link))) << Narrow(link);
+    EXPECT_EQ(report.FailureCount(), 0u);  // what is kept on purpose is no failure
+  }
+  DeleteFileW((kRule + L"d\\top.txt").c_str());
+}
+
+TEST(Emptying, TheEmptiedFolderStaysAndWhatCannotGoIsReported) {
+  TempDir dir;
+  WriteBytes(dir / L"D\\a.txt", "a");
+  RunReport report;
+  const CopyObserver observer{nullptr, nullptr, nullptr, &report};
+  EXPECT_TRUE(EmptyFolder(dir / L"D\\", EmptyRules(), observer));
+  EXPECT_TRUE(fs::IsFolder(dir / L"D"));
+  EXPECT_FALSE(Exists(dir / L"D\\a.txt"));
+  EXPECT_TRUE(EmptyFolder(dir / L"missing", EmptyRules({dir / L"missing"})));
+  // A file in use stays, read-only as it was, and so does every folder above it.
+  WriteBytes(dir / L"E\\sub\\busy.txt", "b");
+  WriteBytes(dir / L"E\\sub\\free.txt", "f");
+  fs::SetAttributes(dir / L"E\\sub\\busy.txt", FILE_ATTRIBUTE_READONLY);
+  HANDLE busy = CreateFileW((dir / L"E\\sub\\busy.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  EmptyFolder(dir / L"E", EmptyRules({dir / L"E"}), observer);
+  CloseHandle(busy);
+  EXPECT_TRUE(Exists(dir / L"E\\sub\\busy.txt"));
+  EXPECT_FALSE(Exists(dir / L"E\\sub\\free.txt"));
+  EXPECT_TRUE(GetFileAttributesW((dir / L"E\\sub\\busy.txt").c_str()) & FILE_ATTRIBUTE_READONLY);
+  ASSERT_EQ(report.FailureCount(), 1u);
+  EXPECT_EQ(report.FirstFailures()[0].code, DWORD(ERROR_SHARING_VIOLATION));
+  EXPECT_EQ(report.Read().removed, 2u);  // a.txt and free.txt
+}
+
+}  // namespace
