@@ -4,6 +4,8 @@
 // (QM_EXPECT_DPI names the DPI the screen must have).
 #include "tests/support/AppFixture.h"
 
+#include "copy/RunReport.h"
+
 #include <commctrl.h>
 
 #include <cstdlib>
@@ -267,6 +269,41 @@ TEST_F(Dpi, AMessageBoxShowsItsWholeText) {
   ASSERT_TRUE(label);
   EXPECT_LE(text.cx, room.cx);
   EXPECT_LE(text.cy, room.cy);
+}
+
+// A failure report naming long paths: the real box stays inside the work
+// area of its monitor, however long the paths.
+TEST_F(Dpi, AFailureReportWithLongPathsFitsTheScreen) {
+  Start();
+  UseDialogs(nullptr);
+  MSG quit;
+  while (PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
+  }
+  copy::RunReport report;
+  for (int i = 0; i < 3; ++i) {
+    const std::wstring deep = L"C:\\" + std::wstring(300, L'x') + L"\\数据" + std::wstring(300, L'y');
+    report.Failed(deep + std::to_wstring(i) + L".txt", ERROR_ACCESS_DENIED, deep + L"\\target.txt");
+  }
+  static RECT box, work;
+  box = work = {};
+  SetTimer(nullptr, 0, 100, [](HWND, UINT, UINT_PTR id, DWORD) {
+    HWND shown = FindWindowW(L"#32770", kAppTitle);
+    if (!shown) return;
+    KillTimer(nullptr, id);
+    GetWindowRect(shown, &box);
+    MONITORINFO monitor{sizeof monitor};
+    GetMonitorInfoW(MonitorFromWindow(shown, MONITOR_DEFAULTTONEAREST), &monitor);
+    work = monitor.rcWork;
+    PostMessageW(shown, WM_COMMAND, IDOK, 0);
+  });
+  const std::wstring text = copy::ReportText(L"复制工作完成！", report, MessageLineUnits(form().hwnd()));
+  TheDialogs().Message(form().hwnd(), text, MB_OK | MB_ICONWARNING);
+  ASSERT_GT(Width(box), 0);
+  EXPECT_GE(box.left, work.left);
+  EXPECT_LE(box.right, work.right);
+  EXPECT_LE(Height(box), Height(work));
+  EXPECT_NE(text.find(L"…"), std::wstring::npos);
+  EXPECT_NE(text.find(L"0.txt → C:\\"), std::wstring::npos);  // each path keeps its end and its drive
 }
 
 }  // namespace

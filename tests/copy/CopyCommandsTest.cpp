@@ -57,6 +57,35 @@ TEST_F(CopyCommands, ADriveRootInTheSourcesRefusesTheRun) {
   EXPECT_FALSE(Exists(dir / L"d"));
 }
 
+// A destination that is a whole drive, however spelled, may receive copies
+// but is never emptied: neither the run nor the empty-now command starts.
+TEST_F(CopyCommands, AWholeDriveIsNeverEmptied) {
+  ASSERT_TRUE(fs::IsFile(L"Q:\\sub\\keep2.txt")) << "link fixture missing";
+  TempDir dir;
+  WriteBytes(dir / L"a.txt", "a");
+  AddSource(dir / L"a.txt");
+  AddDest(dir / L"d\\");
+  AddDest(L"Q:\\sub\\..");
+  form().ShowEmptyButton(true);
+  dialogs.answers = {IDYES};
+  Click(L"CheckBox1");
+  dialogs.boxes.clear();
+  Click(L"BtnCopy");
+  dialogs.menuChoices = {kMenuN1};
+  SendMessageW(Ctl(L"BtnEmptyDestFolder"), WM_LBUTTONDOWN, 0, MAKELPARAM(1, 1));
+  ASSERT_EQ(dialogs.boxes.size(), 2u);  // no warning before the refusal
+  for (const auto& box : dialogs.boxes) {
+    EXPECT_EQ(box.text, L"不能清空整个驱动器（磁盘）！");
+    EXPECT_EQ(box.flags, UINT(MB_OK | MB_ICONINFORMATION));
+    EXPECT_EQ(box.owner, form().hwnd());
+  }
+  EXPECT_TRUE(Exists(L"Q:\\keep1.txt"));
+  EXPECT_TRUE(Exists(L"Q:\\sub\\keep2.txt"));
+  EXPECT_FALSE(Exists(dir / L"d"));
+  EXPECT_TRUE(IsChecked(Ctl(L"CheckBox1")));  // nothing changed
+  EXPECT_TRUE(IsWindowEnabled(Ctl(L"BtnEmptyDestFolder")));
+}
+
 TEST_F(CopyCommands, ARunAsksOwnedByTheApplicationWindowAndEndsWithTheMessage) {
   TempDir dir;
   WriteBytes(dir / L"s\\a.txt", "new");

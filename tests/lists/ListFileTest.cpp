@@ -31,11 +31,23 @@ TEST(ListFile, ReadingSplitsAtEveryKindOfLineEnd) {
       {"", {}},
       {"\r\n", {L""}},
       {"C:\\\xca\xfd\xbe\xdd\\\r\n\x95\x5c\r\n", {L"C:\\数据\\", L"昞"}},
+      // What a byte-order mark says: UTF-8, UTF-16 LE or BE; an odd last byte is no character.
       {"\xEF\xBB\xBF"
        "C:\\\xED\x95\x9C\\\r\nx",
        {L"C:\\한\\", L"x"}},
+      {std::string("\xFF\xFE"
+                   "C\0:\0\\\0\x70\x65\r\0\n\0x\0\0\0y\0",
+                   20),
+       {L"C:\\数", L"x"}},
+      {std::string("\xFE\xFF"
+                   "\0C\0:\0\\\x65\x70\0\n\0x\0",
+                   15),
+       {L"C:\\数", L"x"}},
+      {"\xFF\xFE", {}},
+      {"\xEF\xBB\xBF", {}},
   };
   for (auto& c : cases) EXPECT_EQ(DecodeListFile(c.bytes), c.lines) << c.bytes;
+  EXPECT_EQ(DecodeListFile("\xFE\r\n\x81").size(), 2u);  // damaged GBK: a line each all the same
 }
 
 TEST(ListFile, WriteAndReadRoundTripAndTheirErrors) {

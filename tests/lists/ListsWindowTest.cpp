@@ -337,8 +337,8 @@ TEST_F(Lists, SourceImportTakesExistingAbsolutePathsOnce) {
   MakeDir(dir / L"folder");
   std::string n = Narrow(dir.path());
   WriteBytes(dir / L"list.txt", n + "f.txt\n" + n + "folder\r" + n + "gone.txt\r\n\r\nrelative.txt\r\n" + n +
-                                    "w\\*.txt\r\nC:\\\r\n" + n + "F.TXT\r\n" + n + "folder\\\r\n" + n + "w\\?.txt\r\n" + n +
-                                    "w\\*");
+                                    "w\\*.txt\r\nC:\\\r\n" + n + "F.TXT\r\n" + n + "folder\\\r\n" + n + "w\\?.txt\r\n" +
+                                    n + "w\\*");
   form().Sources().Append(dir / L"w\\*.TXT");
   dialogs.openResults = {{dir / L"list.txt"}};
   Click(L"BtnImpFileList");
@@ -412,6 +412,8 @@ TEST_F(Lists, EscStopsImportsAndExpansionsKeepingWhatTheyAdded) {
   PostMessageW(form().hwnd(), WM_KEYDOWN, VK_ESCAPE, 0);
   Click(L"BtnImpDirLst");
   EXPECT_EQ(Items(L"ListBox2"), std::vector<std::wstring>{dir / L"A"});
+  // Unread lines are not called missing.
+  EXPECT_EQ(dialogs.texts().back(), L"导入已停止：已添加 1 行，其余各行未读。");
   Click(L"Button7");
   Sleep(50);
   PostMessageW(form().hwnd(), WM_KEYDOWN, VK_ESCAPE, 0);
