@@ -62,7 +62,7 @@ Imported Import(TForm1& form, PathList& list, const std::vector<std::wstring>& l
       ++(line.empty() ? result.blank : result.refused);
     }
     form.KeepAlive();
-    if (form.StopRequested()) {
+    if (form.StopRequested() && &line != &lines.back()) {
       result.stopped = true;
       break;
     }

@@ -93,6 +93,9 @@ std::wstring ShortenMiddle(const std::wstring& text, size_t maxUnits) {
     used += UnitsOf(c);
     fromEnd ? --tail : ++head;
   }
+  // Never half of a character that takes two UTF-16 units.
+  if (head > 0 && IS_HIGH_SURROGATE(text[head - 1])) --head;
+  if (tail < text.size() && IS_LOW_SURROGATE(text[tail])) ++tail;
   return text.substr(0, head) + L"…" + text.substr(tail);
 }
 

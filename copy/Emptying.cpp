@@ -6,11 +6,15 @@ namespace copy {
 
 void EmptyRules::Places::Add(const std::wstring& path) {
   paths.Add(fs::ResolvePath(path));
-  if (auto final = fs::FinalPath(path)) paths.Add(*final);
-  if (auto id = fs::Identify(path)) ids.insert(*id);
+  auto add = [this](const std::wstring& spelling) {
+    if (auto held = fs::Inspect(fs::OpenToLook(spelling))) {
+      paths.Add(held->finalPath);
+      if (held->id) ids.insert(*held->id);
+    }
+  };
+  add(path);
   // A name the system reads otherwise ("keep.", "aux.h") is kept as written too.
-  if (auto literal = fs::LiteralPath(path); literal && *literal != fs::SystemPath(path))
-    if (auto id = fs::Identify(*literal)) ids.insert(*id);
+  if (auto literal = fs::LiteralPath(path); literal && *literal != fs::SystemPath(path)) add(*literal);
 }
 
 bool EmptyRules::Places::Holds(const Place& place) const {
@@ -27,98 +31,128 @@ void EmptyRules::Spare(const std::wstring& path) { spared_.Add(path); }
 EmptyingAction EmptyingActionFor(const std::wstring& name, DWORD attributes) {
   std::wstring trimmed = text::TrimBlank(name);
   if (trimmed == L"." || trimmed == L"..") return EmptyingAction::Skip;
-  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return EmptyingAction::Remove;  // whatever its other bits
-  // A link stays, and nothing it points to is touched.
-  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return EmptyingAction::KeepLink;
-  return EmptyingAction::Descend;
+  // Whatever its other bits; whether it is a link is told on the handle.
+  return attributes & FILE_ATTRIBUTE_DIRECTORY ? EmptyingAction::Descend : EmptyingAction::Remove;
 }
 
 namespace {
 
 enum class Verdict {
-  Keep,             // a link, or what the rules keep
+  Gone,             // nothing there any more
+  Keep,             // a link, what the rules keep, or what cannot be judged (reported)
   Remove,           // a file
   EmptyThenRemove,  // a folder
   EmptyOnly,        // a listed destination
 };
 
 // Where an entry listed in a folder lies when it is no link: that folder's
-// final path, then its name.
+// final path, then its name, exactly as the file system spells them (a
+// case-sensitive disk may hold "Dest" and "dest" side by side).
 struct Expected {
   const std::wstring& folder;
   const std::wstring& name;
-  std::wstring Path() const { return folder + L"\\" + name; }
   bool Is(const std::wstring& final) const {
-    if (SameTextIgnoreCase(final, Path())) return true;
+    if (final == folder + L"\\" + name) return true;
     // Wine's final paths drop a name's trailing dots and spaces.
     const size_t kept = name.find_last_not_of(L". ");
-    return kept != std::wstring::npos && kept + 1 < name.size() &&
-           SameTextIgnoreCase(final, folder + L"\\" + name.substr(0, kept + 1));
+    return kept != std::wstring::npos && kept + 1 < name.size() && final == folder + L"\\" + name.substr(0, kept + 1);
   }
+};
+
+struct Judgement {
+  Verdict verdict;
+  fs::HeldEntry entry;
 };
 
 class Emptier {
  public:
   Emptier(const EmptyRules& rules, const CopyObserver& observer) : rules_(rules), observer_(observer) {}
 
-  // The folder whose final path is `final`, reached as `path`.
-  void Empty(const std::wstring& path, const std::wstring& final) {
+  // Empties the folder whose final path is `final`, reached as `path`, whose
+  // identity ends `onPath`. True when something stays in it (kept on purpose,
+  // or reported).
+  bool Empty(const std::wstring& path, const std::wstring& final, std::vector<fs::PlaceId>& onPath) {
     const std::wstring base = WithBackslash(path);
-    for (const fs::Entry& entry : fs::ListEntries(base + L"*.*", fs::kMaskAll)) {
-      if (observer_.StopRequested()) return;
+    const auto entries = fs::ListMatches(base + L"*", fs::kMaskAll);
+    if (!entries) {
+      observer_.Failed(path, GetLastError());
+      return true;
+    }
+    bool left = false;
+    for (const fs::Entry& entry : *entries) {
+      observer_.KeepAlive();
+      if (observer_.StopRequested()) return true;
       const EmptyingAction action = EmptyingActionFor(entry.name, entry.attributes);
-      if (action == EmptyingAction::Skip || action == EmptyingAction::KeepLink) continue;
+      if (action == EmptyingAction::Skip) continue;
       const std::wstring full = fs::ChildPath(base, entry.name);
       const Expected expected{final, entry.name};
+      bool innerLeft = false;
       if (action == EmptyingAction::Descend) {
         // Looked at without the right to delete it, which would bar its listing.
-        std::wstring inner;
-        const Verdict verdict = Decide(fs::OpenToLook(full), entry.attributes, expected, inner);
-        if (verdict == Verdict::Keep) continue;
-        Empty(full, inner);
-        if (verdict == Verdict::EmptyOnly || observer_.StopRequested()) continue;
+        const Judgement look = Judge(fs::OpenLinkToLook(full), full, expected);
+        if (look.verdict == Verdict::Gone) continue;
+        if (look.verdict == Verdict::Keep) {
+          left = true;
+          continue;
+        }
+        if (look.verdict != Verdict::Remove) {
+          const auto id = look.entry.id;
+          // A folder met again further down (a mount on Linux that leads back up) stays.
+          if (id && std::find(onPath.begin(), onPath.end(), *id) != onPath.end()) {
+            left = true;
+            continue;
+          }
+          if (id) onPath.push_back(*id);
+          innerLeft = Empty(full, look.entry.finalPath, onPath);
+          if (id) onPath.pop_back();
+          if (look.verdict == Verdict::EmptyOnly || observer_.StopRequested()) {
+            left = true;
+            continue;
+          }
+        }
       }
-      Remove(full, entry.attributes, expected);
+      left |= !Remove(full, expected, innerLeft);
     }
+    return left;
   }
 
  private:
-  // The entry is judged again on the handle that removes it.
-  void Remove(const std::wstring& full, DWORD attributes, const Expected& expected) {
+  // The entry is judged again on the handle that removes it. False when it stays.
+  bool Remove(const std::wstring& full, const Expected& expected, bool innerLeft) {
     const fs::FileHandle held = fs::OpenForRemoval(full);
-    std::wstring final;
-    const Verdict verdict = Decide(held, attributes, expected, final);
-    if (verdict != Verdict::Remove && verdict != Verdict::EmptyThenRemove) return;
-    if (fs::RemoveHeld(held, attributes)) {
+    const Judgement judged = Judge(held, full, expected);
+    if (judged.verdict == Verdict::Gone) return true;
+    if (judged.verdict != Verdict::Remove && judged.verdict != Verdict::EmptyThenRemove) return false;
+    if (fs::RemoveHeld(held, judged.entry.attributes)) {
       observer_.Removed();
-    } else if (GetLastError() != ERROR_DIR_NOT_EMPTY) {
-      // A folder that still holds what is kept on purpose (or what could
-      // not be removed, already counted) stays without a failure of its own.
-      observer_.Failed(full, GetLastError());
+      return true;
     }
+    // A folder that still holds what is kept on purpose (or what was reported
+    // already) stays without a failure of its own.
+    if (GetLastError() != ERROR_DIR_NOT_EMPTY || !innerLeft) observer_.Failed(full, GetLastError());
+    return false;
   }
 
   // The one rule of every removal emptying makes, asked of the entry held
-  // open: it lies at `expected` (inside the folder being emptied, under its
-  // own name) once links are followed, or it is a link, which is neither
-  // followed nor removed; and the rules do not keep it.
-  Verdict Decide(const fs::FileHandle& held, DWORD attributes, const Expected& expected, std::wstring& final) {
-    if (!held.valid()) {
+  // open: it lies where the listing says (inside the folder being emptied,
+  // under its own name) once links are followed, or it is a link, which is
+  // neither followed nor removed; and the rules do not keep it.
+  Judgement Judge(const fs::FileHandle& held, const std::wstring& full, const Expected& expected) {
+    auto entry = fs::Inspect(held);
+    if (!entry) {
       const DWORD error = GetLastError();
-      if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) observer_.Failed(expected.Path(), error);
-      return Verdict::Keep;  // else gone meanwhile
+      if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return {Verdict::Gone, {}};
+      observer_.Failed(full, error);
+      return {Verdict::Keep, {}};
     }
-    auto path = fs::FinalPathOf(held);
-    if (!path) {
-      observer_.Failed(expected.Path(), GetLastError());  // where it leads cannot be told: it stays
-      return Verdict::Keep;
-    }
-    if (!expected.Is(*path) || fs::IsHeldLink(held)) return Verdict::Keep;
-    final = *path;
-    const Place place{final, fs::IdentityOf(held)};
-    if (rules_.Spares(place)) return Verdict::Keep;
-    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return Verdict::Remove;
-    return rules_.IsListedDest(place) ? Verdict::EmptyOnly : Verdict::EmptyThenRemove;
+    Verdict verdict;
+    if (entry->link || !expected.Is(entry->finalPath) || rules_.Spares({entry->finalPath, entry->id}))
+      verdict = Verdict::Keep;
+    else if (!(entry->attributes & FILE_ATTRIBUTE_DIRECTORY))
+      verdict = Verdict::Remove;
+    else
+      verdict = rules_.IsListedDest({entry->finalPath, entry->id}) ? Verdict::EmptyOnly : Verdict::EmptyThenRemove;
+    return {verdict, std::move(*entry)};
   }
 
   const EmptyRules& rules_;
@@ -127,15 +161,23 @@ class Emptier {
 
 }  // namespace
 
-bool EmptyFolder(const std::wstring& folder, const EmptyRules& rules, const CopyObserver& observer) {
-  if (fs::IsWholeDrive(folder)) return false;
+void EmptyFolder(const std::wstring& folder, const EmptyRules& rules, const CopyObserver& observer) {
+  // Never a whole drive, whoever asks (the commands refuse it before they start).
+  if (fs::IsWholeDrive(folder)) {
+    observer.Failed(folder, ERROR_ACCESS_DENIED);
+    return;
+  }
   const std::wstring place = fs::ResolvePath(folder);
-  const auto final = fs::FinalPath(place);
-  if (!final) return true;  // nothing there to empty
-  if (fs::IsWholeDrive(*final)) return false;
-  if (rules.Spares({*final, fs::Identify(place)})) return true;  // the destination is itself a source of the run
-  Emptier(rules, observer).Empty(place, *final);
-  return true;
+  const auto root = fs::Inspect(fs::OpenToLook(place));
+  if (!root) {
+    const DWORD error = GetLastError();
+    if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) observer.Failed(place, error);
+    return;  // else nothing there to empty
+  }
+  if (rules.Spares({root->finalPath, root->id})) return;  // the destination is itself a source of the run
+  std::vector<fs::PlaceId> onPath;
+  if (root->id) onPath.push_back(*root->id);
+  Emptier(rules, observer).Empty(place, root->finalPath, onPath);
 }
 
 std::optional<std::wstring> FindWholeDrive(const std::vector<std::wstring>& folders) {
@@ -144,15 +186,13 @@ std::optional<std::wstring> FindWholeDrive(const std::vector<std::wstring>& fold
   return std::nullopt;
 }
 
-bool EmptyDestinations(const std::vector<std::wstring>& dests, const std::vector<std::wstring>& sources,
+void EmptyDestinations(const std::vector<std::wstring>& dests, const std::vector<std::wstring>& sources,
                        const CopyObserver& observer) {
-  if (FindWholeDrive(dests)) return false;
   const EmptyRules rules(dests, sources);
   for (const std::wstring& dest : dests) {
     if (observer.StopRequested()) break;
     EmptyFolder(dest, rules, observer);
   }
-  return true;
 }
 
 }  // namespace copy

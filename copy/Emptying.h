@@ -3,6 +3,7 @@
 #pragma once
 #include <windows.h>
 
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <unordered_set>
@@ -22,8 +23,8 @@ struct Place {
 };
 
 // What emptying keeps: the listed destinations (emptied, never removed) and
-// the spared paths, kept with everything below them (the sources, and the
-// destinations that have had their turn in a run). Each is known by every
+// the spared paths, kept with everything below them when emptying meets them
+// (the sources, and the destinations that have had their turn in a run). Each is known by every
 // spelling the system resolves, where links lead and its identity, so no
 // spelling, link or short name of one slips past.
 class EmptyRules {
@@ -43,25 +44,25 @@ class EmptyRules {
   Places listed_, spared_;
 };
 
-enum class EmptyingAction { Skip, Descend, Remove, KeepLink };
+enum class EmptyingAction { Skip, Descend, Remove };
 // What emptying does with one entry by its listing alone ("." and "..", a
-// folder link the listing marks, a folder, anything else).
+// folder, anything else).
 EmptyingAction EmptyingActionFor(const std::wstring& name, DWORD attributes);
 
 // Removes everything inside folder, depth first, by the one removal rule:
 // an entry goes only when it lies inside the folder being emptied as the
 // system resolves it with links followed (a link is neither followed nor
 // removed), and it neither is nor holds what the rules keep. The folder
-// itself stays. False, with nothing removed, when folder is a whole drive.
-bool EmptyFolder(const std::wstring& folder, const EmptyRules& rules, const CopyObserver& observer = {});
+// itself stays. A whole drive is never emptied (a failure of the report);
+// what cannot be read or removed is reported, what is kept on purpose is not.
+void EmptyFolder(const std::wstring& folder, const EmptyRules& rules, const CopyObserver& observer = {});
 
 // The first of the folders that names a whole drive, which emptying never takes.
 std::optional<std::wstring> FindWholeDrive(const std::vector<std::wstring>& folders);
 
 // The empty-now command: every destination in list order, sparing the
-// sources as a run does. False, with nothing removed, when one of the
-// destinations is a whole drive.
-bool EmptyDestinations(const std::vector<std::wstring>& dests, const std::vector<std::wstring>& sources,
+// sources as a run does. The caller refuses a whole drive first (FindWholeDrive).
+void EmptyDestinations(const std::vector<std::wstring>& dests, const std::vector<std::wstring>& sources,
                        const CopyObserver& observer);
 
 }  // namespace copy

@@ -16,7 +16,8 @@ namespace {
 
 // CreateDirectoryW's classic limit, the shortest of the system's limits.
 constexpr size_t kClassicLimit = 248;
-// The longest name of one file or folder that NTFS, FAT and ext4 hold.
+// The longest name of one file or folder that NTFS and FAT hold (ext4 counts
+// 255 bytes, so a shorter name of wide characters may still be refused there).
 constexpr size_t kLongestName = 255;
 
 // The \\?\ (or \\?\UNC\) form of an absolute path, which the system takes
@@ -63,18 +64,26 @@ std::wstring ParentPart(const std::wstring& path) {
 
 }  // namespace
 
-std::vector<Entry> ListEntries(const std::wstring& pattern, DWORD mask) {
+std::optional<std::vector<Entry>> ListMatches(const std::wstring& pattern, DWORD mask) {
   std::vector<Entry> result;
   WIN32_FIND_DATAW data;
   FindHandle find(FindFirstFileExW(SystemPath(pattern).c_str(), FindExInfoBasic, &data, FindExSearchNameMatch, nullptr,
                                    FIND_FIRST_EX_LARGE_FETCH));
-  if (!find.valid()) return result;
+  if (!find.valid()) {
+    if (GetLastError() == ERROR_FILE_NOT_FOUND) return result;  // nothing matches
+    return std::nullopt;
+  }
   const DWORD excluded = ~mask & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | 0x08 | FILE_ATTRIBUTE_DIRECTORY);
   do {
     if (data.dwFileAttributes & excluded) continue;
     result.push_back({data.cFileName, data.dwFileAttributes, (uint64_t(data.nFileSizeHigh) << 32) | data.nFileSizeLow});
   } while (FindNextFileW(find.get(), &data));
+  if (GetLastError() != ERROR_NO_MORE_FILES) return std::nullopt;  // a listing cut short
   return result;
+}
+
+std::vector<Entry> ListEntries(const std::wstring& pattern, DWORD mask) {
+  return ListMatches(pattern, mask).value_or(std::vector<Entry>{});
 }
 
 DWORD AttributesOf(const std::wstring& path) { return GetFileAttributesW(SystemPath(path).c_str()); }
@@ -188,7 +197,7 @@ namespace {
 std::wstring WithoutDevicePrefix(const std::wstring& path) {
   if (path.rfind(L"\\\\?\\UNC\\", 0) == 0) return L"\\\\" + path.substr(8);
   if ((path.rfind(L"\\\\?\\", 0) == 0 || path.rfind(L"\\\\.\\", 0) == 0) && path.size() >= 6 && path[5] == L':')
-    return path.substr(4);
+    return path.size() == 6 ? path.substr(4) + L"\\" : path.substr(4);  // "\\.\C:" is the drive, not its current folder
   return path;
 }
 
@@ -219,18 +228,33 @@ bool SamePlace(const std::wstring& a, const std::wstring& b) {
   return SameTextIgnoreCase(ResolvePath(a), ResolvePath(b));
 }
 
+namespace {
+bool IsDriveRoot(const std::wstring& place) { return place.size() == 3 && place[1] == L':' && place[2] == L'\\'; }
+// \\server\share, with nothing after the share (\\.\aux is a device).
+bool IsShareRoot(const std::wstring& place) {
+  if (place.rfind(L"\\\\", 0) != 0) return false;
+  const size_t server = place.find(L'\\', 2);
+  if (server == 3 && (place[2] == L'.' || place[2] == L'?')) return false;
+  return server != std::wstring::npos && server > 2 && server + 1 < place.size() &&
+         place.find(L'\\', server + 1) == std::wstring::npos;
+}
+}  // namespace
+
 bool IsWholeDrive(const std::wstring& path) {
   const std::wstring place = ResolvePath(path);
-  if (place.size() == 3 && place[1] == L':' && place[2] == L'\\') return true;
+  if (IsDriveRoot(place) || IsShareRoot(place)) return true;
   // A link, a mapped drive or a share that leads to the root of a volume.
   if (!IsFolder(place)) return false;
+  if (auto final = FinalPath(place); final && (IsDriveRoot(*final) || IsShareRoot(*final))) return true;
   std::wstring volume(place.size() + 2, L'\0');
-  if (GetVolumePathNameW(SystemPath(place).c_str(), volume.data(), DWORD(volume.size())))
+  if (GetVolumePathNameW(SystemPath(place).c_str(), volume.data(), DWORD(volume.size()))) {
     volume.resize(wcslen(volume.c_str()));
-  else if (place.size() > 2 && place[1] == L':')
+    if (SameTextIgnoreCase(WithBackslash(place), volume)) return true;
+  } else if (place.size() > 2 && place[1] == L':') {
     volume = place.substr(0, 2) + L"\\";  // Wine finds no volume path through a link
-  else
+  } else {
     return false;
+  }
   auto id = Identify(place);
   return id && id == Identify(volume);
 }
@@ -436,33 +460,63 @@ std::optional<PlaceId> Identify(const std::wstring& path) { return IdentityOf(Op
 std::optional<std::wstring> FinalPath(const std::wstring& path) { return FinalPathOf(OpenToLook(path)); }
 
 FileHandle OpenForRemoval(const std::wstring& path) {
-  return FileHandle(CreateFileW(SystemPath(path).c_str(), DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+  return FileHandle(CreateFileW(SystemPath(path).c_str(), DELETE | FILE_READ_ATTRIBUTES,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                 FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
 }
 
-bool IsHeldLink(const FileHandle& entry) {
+FileHandle OpenLinkToLook(const std::wstring& path) {
+  return FileHandle(CreateFileW(SystemPath(path).c_str(), FILE_READ_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+}
+
+std::optional<HeldEntry> Inspect(const FileHandle& entry) {
   FILE_ATTRIBUTE_TAG_INFO tag{};
-  return GetFileInformationByHandleEx(entry.get(), FileAttributeTagInfo, &tag, sizeof tag) &&
-         (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && IsReparseTagNameSurrogate(tag.ReparseTag);
+  if (!entry.valid() || !GetFileInformationByHandleEx(entry.get(), FileAttributeTagInfo, &tag, sizeof tag))
+    return std::nullopt;
+  auto final = FinalPathOf(entry);
+  if (!final) {
+    if (GetLastError() == ERROR_SUCCESS) SetLastError(ERROR_CANT_RESOLVE_FILENAME);
+    return std::nullopt;
+  }
+  const bool link = (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && IsReparseTagNameSurrogate(tag.ReparseTag);
+  return HeldEntry{std::move(*final), IdentityOf(entry), tag.FileAttributes, link};
 }
 
 namespace {
-bool SetHeldAttributes(const FileHandle& entry, DWORD attributes) {
+// FileDispositionInfoEx and its flags, which this SDK level does not name.
+constexpr auto kDispositionInfoEx = FILE_INFO_BY_HANDLE_CLASS(21);
+constexpr DWORD kDelete = 0x1, kPosixSemantics = 0x2, kIgnoreReadOnly = 0x10;
+
+bool SetReadOnly(const FileHandle& entry, DWORD attributes, bool readOnly) {
+  // A handle of its own asks for the right to write attributes, which the
+  // removal itself does not need.
+  FileHandle writer(ReOpenFile(entry.get(), FILE_WRITE_ATTRIBUTES,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                               FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT));
   FILE_BASIC_INFO basic{};  // zero times stay as they are
-  basic.FileAttributes = attributes ? attributes : FILE_ATTRIBUTE_NORMAL;
-  return SetFileInformationByHandle(entry.get(), FileBasicInfo, &basic, sizeof basic);
+  basic.FileAttributes = readOnly ? attributes | FILE_ATTRIBUTE_READONLY : attributes & ~DWORD(FILE_ATTRIBUTE_READONLY);
+  basic.FileAttributes &= ~DWORD(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT);
+  if (!basic.FileAttributes) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+  return writer.valid() && SetFileInformationByHandle(writer.get(), FileBasicInfo, &basic, sizeof basic);
 }
 }  // namespace
 
 bool RemoveHeld(const FileHandle& entry, DWORD attributes) {
-  const DWORD kept = attributes & ~DWORD(FILE_ATTRIBUTE_DIRECTORY);
+  // Where the system can, the name goes at once (a file another program
+  // still holds open no longer keeps its folder from going), read-only or not.
+  DWORD flags = kDelete | kPosixSemantics | kIgnoreReadOnly;
+  if (SetFileInformationByHandle(entry.get(), kDispositionInfoEx, &flags, sizeof flags)) return true;
+  const DWORD exError = GetLastError();
+  if (exError != ERROR_INVALID_PARAMETER && exError != ERROR_NOT_SUPPORTED && exError != ERROR_INVALID_FUNCTION)
+    return false;
   const bool readOnly = attributes & FILE_ATTRIBUTE_READONLY;
-  if (readOnly) SetHeldAttributes(entry, kept & ~DWORD(FILE_ATTRIBUTE_READONLY));
+  if (readOnly) SetReadOnly(entry, attributes, false);
   FILE_DISPOSITION_INFO disposition{TRUE};
   if (SetFileInformationByHandle(entry.get(), FileDispositionInfo, &disposition, sizeof disposition)) return true;
   const DWORD error = GetLastError();
-  if (readOnly) SetHeldAttributes(entry, kept);  // it stays as it was
+  if (readOnly) SetReadOnly(entry, attributes, true);  // it stays as it was
   SetLastError(error);
   return false;
 }

@@ -31,6 +31,9 @@ constexpr DWORD kMaskNoSystem = 18;  // hidden + directory
 // Entries matching a wildcard pattern, in file-system order, "." and ".."
 // included. Anything that cannot be read gives an empty listing.
 std::vector<Entry> ListEntries(const std::wstring& pattern, DWORD mask);
+// The same, empty (the code in GetLastError()) when the folder cannot be read
+// or its listing breaks off; a pattern that matches nothing gives no entries.
+std::optional<std::vector<Entry>> ListMatches(const std::wstring& pattern, DWORD mask);
 
 bool IsFolder(const std::wstring& path);
 // Anything at all (file, folder, device) stands at the path.
@@ -150,24 +153,34 @@ std::optional<PlaceId> Identify(const std::wstring& path);
 std::optional<std::wstring> FinalPath(const std::wstring& path);
 
 // An entry held open for its removal. What it is (where it leads, its
-// identity) is read from the very handle that removes it, so nothing can be
-// put in its place between the look and the removal. A link the system
-// follows on opening (as Wine does with every Unix link) is opened as what it
-// leads to: its final path tells it apart.
+// identity, its attributes) is read from the very handle that removes it, so
+// nothing can be put in its place between the look and the removal. The
+// handle holds a link itself where the system allows; Wine opens what a Unix
+// link leads to, and the final path tells it apart.
 FileHandle OpenForRemoval(const std::wstring& path);
+// The same without the right to delete, which would bar listing a folder
+// while it is held.
+FileHandle OpenLinkToLook(const std::wstring& path);
 // An entry held to look at it, links followed: it asks for no access, so it
-// conflicts with no one's use (the right to delete would bar listing a
-// folder while it is held).
+// conflicts with no one's use.
 FileHandle OpenToLook(const std::wstring& path);
 std::optional<std::wstring> FinalPathOf(const FileHandle& entry);
 std::optional<PlaceId> IdentityOf(const FileHandle& entry);
-// The held entry is a link of Windows' own making: a symbolic link, a
-// junction or a mount point (a reparse point whose tag stands for another
-// name; a cloud placeholder is none).
-bool IsHeldLink(const FileHandle& entry);
-// Removes the held entry (a folder must be empty: 145 otherwise). The
-// read-only bit of its listed attributes is taken off first, and put back
-// when the removal fails.
+
+struct HeldEntry {
+  std::wstring finalPath;  // where it is once links are followed
+  std::optional<PlaceId> id;
+  DWORD attributes;  // as the handle reads them
+  // A link of Windows' own making: a symbolic link, a junction or a mount
+  // point (a reparse point whose tag stands for another name; a cloud
+  // placeholder is none).
+  bool link;
+};
+// Empty when it cannot be read or where it leads cannot be told (the code
+// in GetLastError()).
+std::optional<HeldEntry> Inspect(const FileHandle& entry);
+// Removes the held entry (a folder must be empty: 145 otherwise), read-only
+// or not; a read-only entry that stays keeps its bit.
 bool RemoveHeld(const FileHandle& entry, DWORD attributes);
 
 // The folders on a walk's current path. Enter refuses a folder reached

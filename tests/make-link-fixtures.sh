@@ -10,6 +10,7 @@
 #   C:\qm-links\rule\d    links leading out of the folder being emptied: flink.txt
 #                          -> ..\precious\file.txt, dlink -> ..\precious, srclink.txt
 #                          -> ..\src\top.txt, d2link -> ..\d2, d2file.txt -> ..\d2\top.txt
+#   C:\qm-links\rule\case  Dest\f -> ..\dest\f, twins whose names differ in case only
 #   Q:                     a drive mapped to C:\qm-links\qdrive (keep1.txt, sub\keep2.txt)
 . "$(dirname "$0")/../scripts/wine-env.sh"
 ROOT="$WINEPREFIX/drive_c/qm-links"
@@ -37,6 +38,9 @@ ln -s ../precious "$ROOT/rule/d/dlink"
 ln -s ../src/top.txt "$ROOT/rule/d/srclink.txt"
 ln -s ../d2 "$ROOT/rule/d/d2link"
 ln -s ../d2/top.txt "$ROOT/rule/d/d2file.txt"
+mkdir -p "$ROOT/rule/case/Dest" "$ROOT/rule/case/dest"
+echo -n f > "$ROOT/rule/case/dest/f"
+ln -s ../dest/f "$ROOT/rule/case/Dest/f"
 mkdir -p "$ROOT/qdrive/sub"
 echo -n 1 > "$ROOT/qdrive/keep1.txt"
 echo -n 2 > "$ROOT/qdrive/sub/keep2.txt"

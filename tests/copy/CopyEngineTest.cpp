@@ -256,7 +256,7 @@ TEST(Emptying, ActionForEachKindOfEntry) {
       {L". ", 0x20, EmptyingAction::Skip},
       {L"...", 0x10, EmptyingAction::Descend},
       {L"sub", 0x16, EmptyingAction::Descend},
-      {L"link", 0x410, EmptyingAction::KeepLink},
+      {L"link", 0x410, EmptyingAction::Descend},  // told on the handle
       {L"a", 0x27, EmptyingAction::Remove},
       {L"normal", 0x80, EmptyingAction::Remove},
       {L"compressed", 0x820, EmptyingAction::Remove},

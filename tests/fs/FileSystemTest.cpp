@@ -295,6 +295,10 @@ TEST(ResolvePath, EverySpellingNamesItsPlace) {
       {L"Q:\\sub\\..", L"Q:\\", true},
       {L"Q:\\a\\..\\..\\..", L"Q:\\", true},
       {L"Q:/", L"Q:\\", true},
+      {L"\\\\.\\Q:", L"Q:\\", true},  // the drive, not its current folder
+      {L"\\\\srv\\share\\", L"\\\\srv\\share", true},
+      {L"\\\\srv\\share\\x", L"\\\\srv\\share\\x", false},
+      {L"C:\\e\\aux", L"\\\\.\\aux", false},  // a device
   };
   for (auto& c : cases) {
     EXPECT_EQ(fs::ResolvePath(c.path), c.place) << Narrow(c.path);
