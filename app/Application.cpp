@@ -2,10 +2,10 @@
 
 #include <ole2.h>
 
-#include "app/Unit1.h"
-#include "common/Dialogs.h"
-#include "lists/Unit2.h"
-#include "search/UnitSearch.h"
+#include "app/MainWindow.h"
+#include "wingui/Dialogs.h"
+#include "app/FolderChooser.h"
+#include "app/SearchDialog.h"
 
 namespace {
 const wchar_t kAppWindowClass[] = L"QuillmereApplication";
@@ -14,9 +14,9 @@ const wchar_t kAppWindowClass[] = L"QuillmereApplication";
 Application::Application() = default;
 
 Application::~Application() {
-  frmSearch_.reset();
-  form2_.reset();
-  form1_.reset();
+  searchDialog_.reset();
+  folderChooser_.reset();
+  mainWindow_.reset();
   if (appWindow_) DestroyWindow(appWindow_);
   SetAppWindow(nullptr);
 }
@@ -29,17 +29,17 @@ void Application::Create() {
   appWindow_ = CreateWindowExW(WS_EX_TOOLWINDOW, kAppWindowClass, kAppTitle, WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
                                instance, nullptr);
   SetAppWindow(appWindow_);
-  form1_ = std::make_unique<TForm1>();
-  form1_->Create(appWindow_);
-  form2_ = std::make_unique<TForm2>();
-  form2_->Create(form1_->hwnd());
-  frmSearch_ = std::make_unique<TfrmSearch>();
-  frmSearch_->Create(form1_->hwnd());
-  form1_->UseForms(*form2_, *frmSearch_);
+  mainWindow_ = std::make_unique<MainWindow>();
+  mainWindow_->Create(appWindow_);
+  folderChooser_ = std::make_unique<FolderChooser>();
+  folderChooser_->Create(mainWindow_->hwnd());
+  searchDialog_ = std::make_unique<SearchDialog>();
+  searchDialog_->Create(mainWindow_->hwnd());
+  mainWindow_->UseForms(*folderChooser_, *searchDialog_);
 }
 
 int Application::Run() {
-  form1_->Show();
+  mainWindow_->Show();
   MSG msg;
   while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
     HWND root = GetAncestor(msg.hwnd, GA_ROOT);

@@ -5,28 +5,28 @@
 
 #include <memory>
 
-class TForm1;
-class TForm2;
-class TfrmSearch;
+class MainWindow;
+class FolderChooser;
+class SearchDialog;
 
 class Application {
  public:
   Application();
   ~Application();
-  // Creates the application window, Form1 (FormCreate runs), Form2, frmSearch.
+  // Creates the application window, Form1 (OnCreate runs), Form2, searchDialog.
   void Create();
   // Shows Form1 and runs the message loop until it closes.
   int Run();
   HWND appWindow() const { return appWindow_; }
-  TForm1& form1() { return *form1_; }
-  TForm2& form2() { return *form2_; }
-  TfrmSearch& frmSearch() { return *frmSearch_; }
+  MainWindow& mainWindow() { return *mainWindow_; }
+  FolderChooser& folderChooser() { return *folderChooser_; }
+  SearchDialog& searchDialog() { return *searchDialog_; }
 
  private:
   HWND appWindow_ = nullptr;
-  std::unique_ptr<TForm1> form1_;
-  std::unique_ptr<TForm2> form2_;
-  std::unique_ptr<TfrmSearch> frmSearch_;
+  std::unique_ptr<MainWindow> mainWindow_;
+  std::unique_ptr<FolderChooser> folderChooser_;
+  std::unique_ptr<SearchDialog> searchDialog_;
 };
 
 int RunApplication(HINSTANCE instance);

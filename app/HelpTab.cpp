@@ -4,7 +4,7 @@
 #include <exdispid.h>
 #include <ole2.h>
 
-#include "common/Window.h"
+#include "wingui/Window.h"
 
 // The publisher's help host; the path and query are fixed.
 static const wchar_t kHelpHost[] = L"www.quillmere.example";

@@ -28,11 +28,11 @@ struct SameFilePolicy {
   int storedCode;
 };
 inline constexpr SameFilePolicy kSameFilePolicies[] = {
-    {copy::SameFileMode::Ask, L"Rb3", 3},
-    {copy::SameFileMode::Skip, L"Rb2", 2},
-    {copy::SameFileMode::Overwrite, L"Rb1", 1},
-    {copy::SameFileMode::AutoNumber, L"RbRename", 4},
-    {copy::SameFileMode::NewerOnly, L"RbEditFileTime", 5},
+    {copy::SameFileMode::Ask, L"Ask", 3},
+    {copy::SameFileMode::Skip, L"Skip", 2},
+    {copy::SameFileMode::Overwrite, L"Overwrite", 1},
+    {copy::SameFileMode::AutoNumber, L"AutoNumber", 4},
+    {copy::SameFileMode::NewerOnly, L"NewerOnly", 5},
 };
 
 // The policy a stored code selects; AutoNumber for any code of no policy.

@@ -4,9 +4,9 @@
 #include <ole2.h>
 
 #include "app/Application.h"
-#include "app/Unit1.h"
+#include "app/MainWindow.h"
 #include "bench/BenchSupport.h"
-#include "common/Dialogs.h"
+#include "wingui/Dialogs.h"
 #include "fs/FileSystem.h"
 #include "lists/ListFile.h"
 
@@ -53,7 +53,7 @@ int main(int argc, char** argv) {
   }
   Application app;
   app.Create();
-  TForm1& form = app.form1();
+  MainWindow& form = app.mainWindow();
   ListFileDialogs dialogs;
   dialogs.file = listFile;
   UseDialogs(&dialogs);
@@ -63,18 +63,19 @@ int main(int argc, char** argv) {
   for (int r = 0; r < runs; ++r) {
     walk.push_back(bench::Seconds([&] { bench::BareWalk(tree); }));
     form.Dests().Clear();
-    expand.push_back(bench::Seconds([&] { form.IndexDisk(tree + L"\\"); }));
+    expand.push_back(bench::Seconds([&] { form.ExpandDestination(tree + L"\\"); }));
     folders = form.Dests().Count();
     read.push_back(bench::Seconds([&] {
       for (const auto& line : ReadListFile(listFile)) fs::IsFile(line);
     }));
     form.Sources().Clear();
-    import.push_back(bench::Seconds([&] { form.BtnImpFileListClick();
+    import.push_back(bench::Seconds([&] { form.OnImportSources();
   }));
   imported = form.Sources().Count();
 }
 UseDialogs(nullptr);
-std::printf("IndexDisk: %zu folders listed; import: %zu entries; medians of %d runs\n", folders, imported, runs);
+std::printf("ExpandDestination: %zu folders listed; import: %zu entries; medians of %d runs\n", folders, imported,
+            runs);
 bench::Report("expand 20,000 folders", bench::Median(expand), "bare walk", bench::Median(walk), 1.5);
 bench::Report("import 100,000 lines", bench::Median(import), "read+IsFile", bench::Median(read), 1.5);
 return 0;

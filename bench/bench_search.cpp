@@ -4,10 +4,10 @@
 #include <ole2.h>
 
 #include "app/Application.h"
-#include "app/Unit1.h"
+#include "app/MainWindow.h"
 #include "bench/BenchSupport.h"
 #include "fs/FileSystem.h"
-#include "search/UnitSearch.h"
+#include "app/SearchDialog.h"
 
 int main(int argc, char** argv) {
   int runs = argc > 1 ? std::atoi(argv[1]) : 3;
@@ -27,20 +27,19 @@ int main(int argc, char** argv) {
   }
   Application app;
   app.Create();
-  TForm1& form = app.form1();
+  MainWindow& form = app.mainWindow();
   KeywordMatcher matcher(SplitLines(L"report\r\nzzz"));
   std::vector<double> walk, search;
   size_t found = 0;
   for (int r = 0; r < runs; ++r) {
     walk.push_back(bench::Seconds([&] { bench::BareWalk(tree); }));
     form.Sources().Clear();
-    search.push_back(bench::Seconds(
-        [&] {
-          SearchFolderRecursive(tree + L"\\", matcher, form.Sources(), [&] {
-            form.KeepAlive();
-            return true;
-          });
-        }));
+    search.push_back(bench::Seconds([&] {
+      SearchFolderRecursive(tree + L"\\", matcher, form.Sources(), [&] {
+        form.KeepAlive();
+        return true;
+      });
+    }));
     found = form.Sources().Count();
   }
   std::printf("%zu files found; medians of %d runs\n", found, runs);

@@ -13,7 +13,7 @@ fi
 # The prefix shows every window inside one Wine desktop (scripts/wine-prefix.reg).
 wine "$EXE" &
 PID=$!
-if ! wine "$ROOT/build/tests/wait_window.exe" TForm1 Quillmere 120; then
+if ! wine "$ROOT/build/tests/wait_window.exe" MainWindow Quillmere 120; then
   echo "The main window did not appear." >&2
   wineserver -k >/dev/null 2>&1
   exit 1

@@ -35,8 +35,8 @@ struct Stretched {
   bool keepsHeight;
 };
 const Stretched kStretched[] = {
-    {L"PageControl1", false}, {L"TabSheet1", false}, {L"TabSheet2", false},
-    {L"GroupBox1", true},     {L"Panel1", true},     {L"LblStatusFile", true},
+    {L"Tabs", false},       {L"StartPage", false}, {L"HelpPage", false},
+    {L"SourceGroup", true}, {L"CopyPanel", true},  {L"StatusFile", true},
 };
 const Stretched* StretchOf(const std::wstring& name) {
   for (const Stretched& s : kStretched)
@@ -135,7 +135,7 @@ UINT NextDpi(UINT start) { return start == display::kBaseDpi ? 120 : 192; }
 
 class Dpi : public AppTest {
  protected:
-  std::vector<Form*> Forms() { return {&app_->form1(), &app_->form2(), &app_->frmSearch()}; }
+  std::vector<Form*> Forms() { return {&app_->mainWindow(), &app_->folderChooser(), &app_->searchDialog()}; }
   // The DPI the screen must have in this run.
   static UINT ExpectedDpi() {
     const char* dpi = std::getenv("QM_EXPECT_DPI");
@@ -154,10 +154,10 @@ TEST_F(Dpi, EveryFormIsItsTableScaledToTheScreen) {
   }
   // The dialogs' client areas, given in the code at 96 dpi.
   RECT client;
-  GetClientRect(app_->form2().hwnd(), &client);
+  GetClientRect(app_->folderChooser().hwnd(), &client);
   EXPECT_NEAR(client.right, display::Scale(409, dpi), 1);
   EXPECT_NEAR(client.bottom, display::Scale(391, dpi), 1);
-  GetClientRect(app_->frmSearch().hwnd(), &client);
+  GetClientRect(app_->searchDialog().hwnd(), &client);
   EXPECT_NEAR(client.right, display::Scale(315, dpi), 1);
   EXPECT_NEAR(client.bottom, display::Scale(319, dpi), 1);
 }
@@ -198,20 +198,20 @@ TEST_F(Dpi, ListsTabsIconsAndTheLayoutFollowTheDpi) {
               was.top + MulDiv(Height(was), dpi, form().Dpi())};
     SendMessageW(form().hwnd(), WM_DPICHANGED, MAKEWPARAM(dpi, dpi), LPARAM(&r));
     // List entries and tabs are as tall as their font's text.
-    for (const wchar_t* list : {L"ListBox1", L"ListBox2"}) {
+    for (const wchar_t* list : {L"SourceList", L"DestList"}) {
       HFONT font = reinterpret_cast<HFONT>(SendMessageW(Ctl(list), WM_GETFONT, 0, 0));
       EXPECT_EQ(SendMessageW(Ctl(list), LB_GETITEMHEIGHT, 0, 0), TextHeight(font));
     }
     RECT tab;
-    TabCtrl_GetItemRect(Ctl(L"PageControl1"), 0, &tab);
+    TabCtrl_GetItemRect(Ctl(L"Tabs"), 0, &tab);
     EXPECT_GE(Height(tab), TextHeight(DefaultFont(dpi)));
     EXPECT_LE(Height(tab), TextHeight(DefaultFont(dpi)) + display::Scale(12, dpi));
     // The pages start below the tabs; the button panel keeps to the bottom.
-    RECT page = Rect(Ctl(L"TabSheet1")), panel = Rect(Ctl(L"Panel1"));
-    MapWindowPoints(HWND_DESKTOP, Ctl(L"PageControl1"), reinterpret_cast<POINT*>(&page), 2);
+    RECT page = Rect(Ctl(L"StartPage")), panel = Rect(Ctl(L"CopyPanel"));
+    MapWindowPoints(HWND_DESKTOP, Ctl(L"Tabs"), reinterpret_cast<POINT*>(&page), 2);
     EXPECT_GE(page.top, tab.bottom);
-    EXPECT_EQ(Rect(Ctl(L"TabSheet1")).bottom - panel.bottom, display::Scale(2, dpi));
-    EXPECT_GE(panel.top, Rect(Ctl(L"GroupBox4")).bottom);
+    EXPECT_EQ(Rect(Ctl(L"StartPage")).bottom - panel.bottom, display::Scale(2, dpi));
+    EXPECT_GE(panel.top, Rect(Ctl(L"ProgressGroup")).bottom);
     // The title bar's and the taskbar's icons are the frames for the DPI.
     for (auto [which, metric] : {std::pair{ICON_SMALL, SM_CXSMICON}, std::pair{ICON_BIG, SM_CXICON}}) {
       HICON icon = reinterpret_cast<HICON>(SendMessageW(form().hwnd(), WM_GETICON, which, 0));
@@ -225,11 +225,11 @@ TEST_F(Dpi, ListsTabsIconsAndTheLayoutFollowTheDpi) {
       DeleteObject(info.hbmMask);
     }
     // Resizing still stretches the lists' band and moves the panel down.
-    int group = Width(Rect(Ctl(L"GroupBox1"))), top = Rect(Ctl(L"Panel1")).top;
+    int group = Width(Rect(Ctl(L"SourceGroup"))), top = Rect(Ctl(L"CopyPanel")).top;
     RECT now = Rect(form().hwnd());
     SetWindowPos(form().hwnd(), nullptr, 0, 0, Width(now) + 140, Height(now) + 102, SWP_NOMOVE | SWP_NOZORDER);
-    EXPECT_EQ(Width(Rect(Ctl(L"GroupBox1"))), group + 140);
-    EXPECT_EQ(Rect(Ctl(L"Panel1")).top, top + 102);
+    EXPECT_EQ(Width(Rect(Ctl(L"SourceGroup"))), group + 140);
+    EXPECT_EQ(Rect(Ctl(L"CopyPanel")).top, top + 102);
     SetWindowPos(form().hwnd(), nullptr, 0, 0, Width(now), Height(now), SWP_NOMOVE | SWP_NOZORDER);
   }
 }

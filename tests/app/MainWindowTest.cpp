@@ -28,8 +28,8 @@ using MainWindow = AppTest;
 TEST_F(MainWindow, EveryControlIsMadeAsItsTableRowSays) {
   Start();
   // The layout stretches these with the window; every other control keeps its table size.
-  const std::vector<std::wstring> stretched = {L"PageControl1", L"TabSheet1", L"TabSheet2", L"GroupBox1", L"Panel1",
-                                              L"LblStatusFile"};
+  const std::vector<std::wstring> stretched = {L"Tabs",        L"StartPage", L"HelpPage",
+                                               L"SourceGroup", L"CopyPanel", L"StatusFile"};
   for (const ControlDef& def : form().Definitions()) {
     SCOPED_TRACE(Narrow(def.name));
     HWND w = Ctl(def.name);
@@ -44,18 +44,18 @@ TEST_F(MainWindow, EveryControlIsMadeAsItsTableRowSays) {
   // An unknown name is a programming error, in the program and in these tests.
   EXPECT_THROW(form().Control(L"ProgressBar2"), std::logic_error);
   // Fonts: 宋体 9 pt on four buttons, MS Sans Serif 8 pt elsewhere.
-  for (const wchar_t* name : {L"Button2", L"BtnSaveFileList", L"BtnSaveDirLst", L"BtnSearchAdd", L"Button1"}) {
+  for (const wchar_t* name : {L"RemoveSource", L"ExportSources", L"ExportDests", L"SearchAddFiles", L"AddFiles"}) {
     LOGFONTW font;
     GetObjectW(reinterpret_cast<HFONT>(SendMessageW(Ctl(name), WM_GETFONT, 0, 0)), sizeof font, &font);
-    bool song = std::wstring(name) != L"Button1";
+    bool song = std::wstring(name) != L"AddFiles";
     EXPECT_EQ(std::wstring(font.lfFaceName), song ? L"宋体" : L"MS Sans Serif") << Narrow(name);
     EXPECT_EQ(font.lfHeight, song ? -12 : -11);
   }
   // Tab reaches the controls inside the bands.
-  EXPECT_EQ(GetNextDlgTabItem(form().hwnd(), Ctl(L"ListBox1"), FALSE), Ctl(L"Button1"));
-  EXPECT_EQ(GetNextDlgTabItem(form().hwnd(), Ctl(L"BtnImpFileList"), FALSE), Ctl(L"ListBox2"));
+  EXPECT_EQ(GetNextDlgTabItem(form().hwnd(), Ctl(L"SourceList"), FALSE), Ctl(L"AddFiles"));
+  EXPECT_EQ(GetNextDlgTabItem(form().hwnd(), Ctl(L"ImportSources"), FALSE), Ctl(L"DestList"));
   // The tabs and the menu.
-  HWND tabs = Ctl(L"PageControl1");
+  HWND tabs = Ctl(L"Tabs");
   EXPECT_TRUE(GetWindowLongW(tabs, GWL_STYLE) & TCS_BUTTONS);
   ASSERT_EQ(TabCtrl_GetItemCount(tabs), 2);
   wchar_t text[64];
@@ -64,8 +64,8 @@ TEST_F(MainWindow, EveryControlIsMadeAsItsTableRowSays) {
   item.cchTextMax = 64;
   TabCtrl_GetItem(tabs, 1, &item);
   EXPECT_EQ(std::wstring(text), L"帮助及使用技巧");
-  ASSERT_EQ(GetMenuItemCount(form().PopupMenu1()), 1);
-  GetMenuStringW(form().PopupMenu1(), 0, text, 64, MF_BYPOSITION);
+  ASSERT_EQ(GetMenuItemCount(form().EmptyNowMenu()), 1);
+  GetMenuStringW(form().EmptyNowMenu(), 0, text, 64, MF_BYPOSITION);
   EXPECT_EQ(std::wstring(text), L"立即清空（删除）目标文件夹中的原有内容");
 }
 
@@ -74,7 +74,7 @@ TEST_F(MainWindow, OpensAsTheTextSays) {
   form().Show();
   HWND w = form().hwnd();
   EXPECT_EQ(WindowText(w), L"Quillmere");
-  EXPECT_EQ(ClassOf(w), L"TForm1");
+  EXPECT_EQ(ClassOf(w), L"MainWindow");
   EXPECT_EQ(GetWindow(w, GW_OWNER), app.appWindow());
   EXPECT_FALSE(IsWindowVisible(app.appWindow()));
   EXPECT_EQ(Width(w), 760);
@@ -84,36 +84,36 @@ TEST_F(MainWindow, OpensAsTheTextSays) {
   EXPECT_TRUE(style & WS_MINIMIZEBOX);
   EXPECT_TRUE(style & WS_THICKFRAME);
   EXPECT_TRUE(GetWindowLongW(w, GWL_EXSTYLE) & WS_EX_APPWINDOW);
-  EXPECT_EQ(TabCtrl_GetCurSel(Ctl(L"PageControl1")), 0);
-  EXPECT_TRUE(IsWindowVisible(Ctl(L"TabSheet1")));
-  EXPECT_FALSE(IsWindowVisible(Ctl(L"TabSheet2")));
-  EXPECT_TRUE(Items(L"ListBox1").empty());
-  EXPECT_TRUE(Items(L"ListBox2").empty());
-  EXPECT_FALSE(IsChecked(Ctl(L"CheckBox1")));
-  EXPECT_FALSE(IsWindowVisible(Ctl(L"BtnEmptyDestFolder")));
-  EXPECT_TRUE(IsWindowEnabled(Ctl(L"BtnEmptyDestFolder")));
-  EXPECT_FALSE(GetWindowLongW(Ctl(L"BtnEmptyDestFolder"), GWL_STYLE) & WS_TABSTOP);
-  EXPECT_EQ(SendMessageW(Ctl(L"ProgressBar1"), PBM_GETPOS, 0, 0), 0);
-  EXPECT_EQ(SendMessageW(Ctl(L"ProgressBar1"), PBM_GETRANGE, FALSE, 0), 100);
-  EXPECT_TRUE(IsWindowEnabled(Ctl(L"BtnCopy")));
+  EXPECT_EQ(TabCtrl_GetCurSel(Ctl(L"Tabs")), 0);
+  EXPECT_TRUE(IsWindowVisible(Ctl(L"StartPage")));
+  EXPECT_FALSE(IsWindowVisible(Ctl(L"HelpPage")));
+  EXPECT_TRUE(Items(L"SourceList").empty());
+  EXPECT_TRUE(Items(L"DestList").empty());
+  EXPECT_FALSE(IsChecked(Ctl(L"EmptyFirst")));
+  EXPECT_FALSE(IsWindowVisible(Ctl(L"EmptyNowButton")));
+  EXPECT_TRUE(IsWindowEnabled(Ctl(L"EmptyNowButton")));
+  EXPECT_FALSE(GetWindowLongW(Ctl(L"EmptyNowButton"), GWL_STYLE) & WS_TABSTOP);
+  EXPECT_EQ(SendMessageW(Ctl(L"Progress"), PBM_GETPOS, 0, 0), 0);
+  EXPECT_EQ(SendMessageW(Ctl(L"Progress"), PBM_GETRANGE, FALSE, 0), 100);
+  EXPECT_TRUE(IsWindowEnabled(Ctl(L"Copy")));
   // First start: no settings file, so RbRename, not Rb1.
-  EXPECT_TRUE(IsChecked(Ctl(L"RbRename")));
+  EXPECT_TRUE(IsChecked(Ctl(L"AutoNumber")));
   EXPECT_EQ(form().SelectedMode(), copy::SameFileMode::AutoNumber);
   // Centred on the screen's work area.
   RECT work, r = Rect(w);
   SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
   EXPECT_NEAR((r.left + r.right) / 2, (work.left + work.right) / 2, 2);
   // The dialogs exist, hidden, with their classes.
-  EXPECT_EQ(ClassOf(app.form2().hwnd()), L"TForm2");
-  EXPECT_EQ(ClassOf(app.frmSearch().hwnd()), L"TfrmSearch");
-  EXPECT_FALSE(IsWindowVisible(app.form2().hwnd()));
-  EXPECT_FALSE(IsWindowVisible(app.frmSearch().hwnd()));
+  EXPECT_EQ(ClassOf(app.folderChooser().hwnd()), L"FolderChooser");
+  EXPECT_EQ(ClassOf(app.searchDialog().hwnd()), L"SearchDialog");
+  EXPECT_FALSE(IsWindowVisible(app.folderChooser().hwnd()));
+  EXPECT_FALSE(IsWindowVisible(app.searchDialog().hwnd()));
 }
 
 TEST_F(MainWindow, RadioButtonsFormOneExclusiveGroup) {
   Start();
   form().Show();
-  const wchar_t* names[] = {L"Rb1", L"Rb2", L"Rb3", L"RbRename", L"RbEditFileTime"};
+  const wchar_t* names[] = {L"Overwrite", L"Skip", L"Ask", L"AutoNumber", L"NewerOnly"};
   for (int chosen = 0; chosen < 5; ++chosen) {
     Click(names[chosen]);
     for (int i = 0; i < 5; ++i) EXPECT_EQ(IsChecked(Ctl(names[i])), i == chosen) << chosen << " " << i;
@@ -124,12 +124,12 @@ TEST_F(MainWindow, RadioButtonsFormOneExclusiveGroup) {
 TEST_F(MainWindow, ResizingMovesOnlyTheStretchingControls) {
   Start();
   form().Show();
-  const wchar_t* fixed[] = {L"GroupBox2", L"GroupBox3", L"GroupBox4", L"ListBox1", L"BtnCopy", L"Button1"};
+  const wchar_t* fixed[] = {L"DestGroup", L"OptionsGroup", L"ProgressGroup", L"SourceList", L"Copy", L"AddFiles"};
   std::map<std::wstring, RECT> before;
   for (auto n : fixed) before[n] = Rect(Ctl(n));
-  int group1 = Width(Ctl(L"GroupBox1")), panel = Width(Ctl(L"Panel1")), tabs = Width(Ctl(L"PageControl1"));
-  int help = Width(form().WebBrowser1()), helpHeight = Height(form().WebBrowser1());
-  RECT panelBefore = Rect(Ctl(L"Panel1"));
+  int group1 = Width(Ctl(L"SourceGroup")), panel = Width(Ctl(L"CopyPanel")), tabs = Width(Ctl(L"Tabs"));
+  int help = Width(form().HelpBrowser()), helpHeight = Height(form().HelpBrowser());
+  RECT panelBefore = Rect(Ctl(L"CopyPanel"));
   SetWindowPos(form().hwnd(), nullptr, 0, 0, 900, 750, SWP_NOMOVE | SWP_NOZORDER);
   RECT moved = Rect(form().hwnd());
   for (auto n : fixed) {
@@ -137,12 +137,12 @@ TEST_F(MainWindow, ResizingMovesOnlyTheStretchingControls) {
     EXPECT_EQ(r.right - r.left, before[n].right - before[n].left) << Narrow(n);
     EXPECT_EQ(r.bottom - r.top, before[n].bottom - before[n].top) << Narrow(n);
   }
-  EXPECT_EQ(Width(Ctl(L"GroupBox1")), group1 + 140);
-  EXPECT_EQ(Width(Ctl(L"Panel1")), panel + 140);
-  EXPECT_EQ(Width(Ctl(L"PageControl1")), tabs + 140);
-  EXPECT_EQ(Width(form().WebBrowser1()), help + 140);
-  EXPECT_EQ(Height(form().WebBrowser1()), helpHeight + 102);
-  EXPECT_EQ(Rect(Ctl(L"Panel1")).top - panelBefore.top, 102);  // stays at the bottom
+  EXPECT_EQ(Width(Ctl(L"SourceGroup")), group1 + 140);
+  EXPECT_EQ(Width(Ctl(L"CopyPanel")), panel + 140);
+  EXPECT_EQ(Width(Ctl(L"Tabs")), tabs + 140);
+  EXPECT_EQ(Width(form().HelpBrowser()), help + 140);
+  EXPECT_EQ(Height(form().HelpBrowser()), helpHeight + 102);
+  EXPECT_EQ(Rect(Ctl(L"CopyPanel")).top - panelBefore.top, 102);  // stays at the bottom
   (void)moved;
 }
 
@@ -152,42 +152,42 @@ TEST_F(MainWindow, DropsReachTheirOwnListOnlyAndReleaseTheHandleOnce) {
   MakeDir(dir / L"folder");
   WriteBytes(dir / L"a.txt", "a");
   HDROP drop = MakeDrop({dir / L"a.txt", dir / L"folder"});
-  EXPECT_EQ(SendMessageW(Ctl(L"ListBox1"), WM_DROPFILES, WPARAM(drop), 0), 0);
+  EXPECT_EQ(SendMessageW(Ctl(L"SourceList"), WM_DROPFILES, WPARAM(drop), 0), 0);
   EXPECT_TRUE(DropReleased(drop));
-  EXPECT_EQ(Items(L"ListBox1"), (std::vector<std::wstring>{dir / L"a.txt", dir / L"folder"}));
-  EXPECT_TRUE(Items(L"ListBox2").empty());
+  EXPECT_EQ(Items(L"SourceList"), (std::vector<std::wstring>{dir / L"a.txt", dir / L"folder"}));
+  EXPECT_TRUE(Items(L"DestList").empty());
   EXPECT_TRUE(dialogs.boxes.empty());
 
   dialogs.answers = {IDNO};
   drop = MakeDrop({dir / L"folder", dir / L"a.txt"});
-  SendMessageW(Ctl(L"ListBox2"), WM_DROPFILES, WPARAM(drop), 0);
+  SendMessageW(Ctl(L"DestList"), WM_DROPFILES, WPARAM(drop), 0);
   EXPECT_TRUE(DropReleased(drop));
-  EXPECT_EQ(Items(L"ListBox2"), (std::vector<std::wstring>{dir / L"folder\\"}));
-  EXPECT_EQ(Items(L"ListBox1").size(), 2u);
+  EXPECT_EQ(Items(L"DestList"), (std::vector<std::wstring>{dir / L"folder\\"}));
+  EXPECT_EQ(Items(L"SourceList").size(), 2u);
   // Other messages still do the list boxes' own work.
-  SendMessageW(Ctl(L"ListBox2"), LB_ADDSTRING, 0, LPARAM(L"typed"));
-  EXPECT_EQ(SendMessageW(Ctl(L"ListBox2"), LB_GETCOUNT, 0, 0), 2);
-  SendMessageW(Ctl(L"ListBox1"), LB_SETCURSEL, 0, 0);
-  SendMessageW(Ctl(L"ListBox1"), WM_KEYDOWN, VK_DOWN, 0);
-  EXPECT_EQ(SendMessageW(Ctl(L"ListBox1"), LB_GETCURSEL, 0, 0), 1);
+  SendMessageW(Ctl(L"DestList"), LB_ADDSTRING, 0, LPARAM(L"typed"));
+  EXPECT_EQ(SendMessageW(Ctl(L"DestList"), LB_GETCOUNT, 0, 0), 2);
+  SendMessageW(Ctl(L"SourceList"), LB_SETCURSEL, 0, 0);
+  SendMessageW(Ctl(L"SourceList"), WM_KEYDOWN, VK_DOWN, 0);
+  EXPECT_EQ(SendMessageW(Ctl(L"SourceList"), LB_GETCURSEL, 0, 0), 1);
   // The drop hook is not on the buttons: a drop there is not accepted.
-  EXPECT_FALSE(GetWindowLongW(Ctl(L"Button1"), GWL_EXSTYLE) & WS_EX_ACCEPTFILES);
-  EXPECT_TRUE(GetWindowLongW(Ctl(L"ListBox1"), GWL_EXSTYLE) & WS_EX_ACCEPTFILES);
-  EXPECT_TRUE(GetWindowLongW(Ctl(L"ListBox2"), GWL_EXSTYLE) & WS_EX_ACCEPTFILES);
+  EXPECT_FALSE(GetWindowLongW(Ctl(L"AddFiles"), GWL_EXSTYLE) & WS_EX_ACCEPTFILES);
+  EXPECT_TRUE(GetWindowLongW(Ctl(L"SourceList"), GWL_EXSTYLE) & WS_EX_ACCEPTFILES);
+  EXPECT_TRUE(GetWindowLongW(Ctl(L"DestList"), GWL_EXSTYLE) & WS_EX_ACCEPTFILES);
 }
 
 TEST_F(MainWindow, HelpTabShowsTheBuiltInTipsWhenNoPageArrives) {
   Start();
   form().Show();
-  TabCtrl_SetCurSel(Ctl(L"PageControl1"), 1);
-  NMHDR change = {Ctl(L"PageControl1"), 0, UINT(TCN_SELCHANGE)};
+  TabCtrl_SetCurSel(Ctl(L"Tabs"), 1);
+  NMHDR change = {Ctl(L"Tabs"), 0, UINT(TCN_SELCHANGE)};
   SendMessageW(form().hwnd(), WM_NOTIFY, 0, LPARAM(&change));
   for (int i = 0; i < 20; ++i) {
     Pump();
     Sleep(50);
   }
-  EXPECT_TRUE(IsWindowVisible(Ctl(L"TabSheet2")));
-  EXPECT_FALSE(IsWindowVisible(Ctl(L"TabSheet1")));
+  EXPECT_TRUE(IsWindowVisible(Ctl(L"HelpPage")));
+  EXPECT_FALSE(IsWindowVisible(Ctl(L"StartPage")));
   HelpView* help = form().Help();
   ASSERT_TRUE(help);
   EXPECT_TRUE(help->ShowingTips());
@@ -206,7 +206,7 @@ TEST_F(MainWindow, HelpTabShowsTheBuiltInTipsWhenNoPageArrives) {
 TEST_F(MainWindow, AnErrorInAHandlerIsShownAndTheWindowStaysUsable) {
   Start();
   dialogs.openResults = {{L"C:\\qmtests\\no such folder\\list.lst"}};
-  Click(L"BtnImpFileList");
+  Click(L"ImportSources");
   ASSERT_EQ(dialogs.boxes.size(), 1u);
   EXPECT_EQ(dialogs.boxes[0].text.rfind(L"Cannot open file \"C:\\qmtests\\no such folder\\list.lst\". ", 0), 0u);
   EXPECT_EQ(dialogs.boxes[0].flags & 0xFF, UINT(MB_ICONERROR));

@@ -4,9 +4,9 @@ namespace {
 
 using Settings = AppTest;
 
-const wchar_t* const kRadios[] = {L"Rb1", L"Rb2", L"Rb3", L"RbRename", L"RbEditFileTime"};
+const wchar_t* const kRadios[] = {L"Overwrite", L"Skip", L"Ask", L"AutoNumber", L"NewerOnly"};
 
-std::wstring Selected(TForm1& form) {
+std::wstring Selected(MainWindow& form) {
   for (auto name : kRadios)
     if (IsChecked(form.Control(name))) return name;
   return L"";
@@ -28,19 +28,19 @@ TEST_F(Settings, StoredTextSelectsTheRadioButton) {
   struct Case {
     std::string fileValue;
     const wchar_t* expected;
-  } cases[] = {{"", L"RbRename"},
-               {"1", L"Rb1"},
-               {" 2", L"Rb2"},
-               {"3", L"Rb3"},
-               {"0x3", L"Rb3"},
-               {"$2", L"Rb2"},
-               {"x1", L"Rb1"},
-               {"4", L"RbRename"},
-               {"5", L"RbEditFileTime"},
-               {"0", L"RbRename"},
-               {"-1", L"RbRename"},
-               {"abc", L"RbRename"},
-               {"99999999999", L"RbRename"}};
+  } cases[] = {{"", L"AutoNumber"},
+               {"1", L"Overwrite"},
+               {" 2", L"Skip"},
+               {"3", L"Ask"},
+               {"0x3", L"Ask"},
+               {"$2", L"Skip"},
+               {"x1", L"Overwrite"},
+               {"4", L"AutoNumber"},
+               {"5", L"NewerOnly"},
+               {"0", L"AutoNumber"},
+               {"-1", L"AutoNumber"},
+               {"abc", L"AutoNumber"},
+               {"99999999999", L"AutoNumber"}};
   for (auto& c : cases) {
     WriteBytes(paths_.system, "[Parameter]\r\nSameFile=" + c.fileValue + "\r\n");
     Start();
@@ -53,7 +53,7 @@ TEST_F(Settings, ClosingStoresTheSelectionAndTheNextStartSelectsItAgain) {
   struct Case {
     const wchar_t* radio;
     const char* stored;
-  } cases[] = {{L"Rb1", "1"}, {L"Rb2", "2"}, {L"Rb3", "3"}, {L"RbRename", "4"}, {L"RbEditFileTime", "5"}};
+  } cases[] = {{L"Overwrite", "1"}, {L"Skip", "2"}, {L"Ask", "3"}, {L"AutoNumber", "4"}, {L"NewerOnly", "5"}};
   for (auto& c : cases) {
     DeleteFileW(paths_.system.c_str());
     Start();
@@ -71,7 +71,7 @@ TEST_F(Settings, ClosingStoresTheSelectionAndTheNextStartSelectsItAgain) {
 
 TEST_F(Settings, TheEndOfTheSessionStoresThePolicyToo) {
   Start();
-  Click(L"RbEditFileTime");
+  Click(L"NewerOnly");
   SendMessageW(form().hwnd(), WM_ENDSESSION, FALSE, 0);  // the end was cancelled: nothing stored
   EXPECT_FALSE(Exists(paths_.system));
   SendMessageW(form().hwnd(), WM_ENDSESSION, TRUE, 0);
@@ -82,7 +82,7 @@ TEST_F(Settings, TheEndOfTheSessionStoresThePolicyToo) {
 TEST_F(Settings, OtherSectionsAndKeysSurviveAStore) {
   WriteBytes(paths_.system, "[Other]\r\nKey=Value\r\n[Parameter]\r\nMore=x\r\nSameFile=1\r\n");
   Start();
-  Click(L"Rb2");
+  Click(L"Skip");
   CloseMainWindow();
   EXPECT_EQ(ReadBytes(paths_.system), "[Other]\r\nKey=Value\r\n[Parameter]\r\nMore=x\r\nSameFile=2\r\n");
 }
@@ -91,25 +91,25 @@ TEST_F(Settings, AnUnwritableSystemDirectoryFallsBackToThePerUserCopy) {
   paths_.system = settingsDir_ / L"missing folder\\Tandrel.ini";
   OverrideSettingsPaths(&paths_);
   Start();
-  Click(L"Rb2");
+  Click(L"Skip");
   CloseMainWindow();
   EXPECT_TRUE(dialogs.boxes.empty());
   EXPECT_FALSE(IsWindow(form().hwnd()));
   EXPECT_EQ(ReadBytes(paths_.user), "[Parameter]\r\nSameFile=2\r\n");
   app_.reset();
   Start();
-  EXPECT_EQ(Selected(form()), L"Rb2");
+  EXPECT_EQ(Selected(form()), L"Skip");
   app_.reset();
   // Once the system file can be written again, it wins and the copy's key goes.
   paths_.system = settingsDir_ / L"sys\\Tandrel.ini";
   OverrideSettingsPaths(&paths_);
   Start();
-  Click(L"Rb3");
+  Click(L"Ask");
   CloseMainWindow();
   EXPECT_EQ(ReadBytes(paths_.system), "[Parameter]\r\nSameFile=3\r\n");
   app_.reset();
   Start();
-  EXPECT_EQ(Selected(form()), L"Rb3");
+  EXPECT_EQ(Selected(form()), L"Ask");
 }
 
 TEST_F(Settings, WhenNothingCanBeWrittenTheErrorBoxShowsAndTheWindowClosesAllTheSame) {

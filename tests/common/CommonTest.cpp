@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "common/AppError.h"
-#include "common/Dialogs.h"
+#include "wingui/Dialogs.h"
 #include "common/Text.h"
 #include "common/Paths.h"
 #include "tests/support/TestSupport.h"

@@ -16,7 +16,7 @@ class CopyCommands : public AppTest {
   }
   void AddSource(const std::wstring& p) { form().Sources().Append(p); }
   void AddDest(const std::wstring& p) { form().Dests().Append(p); }
-  int Progress() { return int(SendMessageW(Ctl(L"ProgressBar1"), PBM_GETPOS, 0, 0)); }
+  int Progress() { return int(SendMessageW(Ctl(L"Progress"), PBM_GETPOS, 0, 0)); }
   // Records, for each box, whether the main window took input and where the bar stood.
   void WatchBoxes() {
     dialogs.onBox = [this](const ScriptedDialogs::Box&) {
@@ -31,10 +31,10 @@ class CopyCommands : public AppTest {
 TEST_F(CopyCommands, EmptyListsOnlyShowTheMessage) {
   TempDir dir;
   AddSource(dir / L"a.txt");
-  Click(L"BtnCopy");
+  Click(L"Copy");
   AddDest(dir / L"d\\");
   form().Sources().Clear();
-  Click(L"BtnCopy");
+  Click(L"Copy");
   ASSERT_EQ(dialogs.boxes.size(), 2u);
   for (auto& box : dialogs.boxes) {
     EXPECT_EQ(box.text, L"没有需要复制的文件或文件夹!");
@@ -50,7 +50,7 @@ TEST_F(CopyCommands, ADriveRootInTheSourcesRefusesTheRun) {
   AddSource(dir / L"a.txt");
   AddSource(L"C:\\");
   AddDest(dir / L"d\\");
-  Click(L"BtnCopy");
+  Click(L"Copy");
   ASSERT_EQ(dialogs.boxes.size(), 1u);
   EXPECT_EQ(dialogs.boxes[0].text, L"不能对整个驱动器（磁盘）进行复制！");
   EXPECT_EQ(dialogs.boxes[0].owner, app_->appWindow());
@@ -68,11 +68,11 @@ TEST_F(CopyCommands, AWholeDriveIsNeverEmptied) {
   AddDest(L"Q:\\sub\\..");
   form().ShowEmptyButton(true);
   dialogs.answers = {IDYES};
-  Click(L"CheckBox1");
+  Click(L"EmptyFirst");
   dialogs.boxes.clear();
-  Click(L"BtnCopy");
-  dialogs.menuChoices = {kMenuN1};
-  SendMessageW(Ctl(L"BtnEmptyDestFolder"), WM_LBUTTONDOWN, 0, MAKELPARAM(1, 1));
+  Click(L"Copy");
+  dialogs.menuChoices = {kMenuEmptyNow};
+  SendMessageW(Ctl(L"EmptyNowButton"), WM_LBUTTONDOWN, 0, MAKELPARAM(1, 1));
   ASSERT_EQ(dialogs.boxes.size(), 2u);  // no warning before the refusal
   for (const auto& box : dialogs.boxes) {
     EXPECT_EQ(box.text, L"不能清空整个驱动器（磁盘）！");
@@ -82,8 +82,8 @@ TEST_F(CopyCommands, AWholeDriveIsNeverEmptied) {
   EXPECT_TRUE(Exists(L"Q:\\keep1.txt"));
   EXPECT_TRUE(Exists(L"Q:\\sub\\keep2.txt"));
   EXPECT_FALSE(Exists(dir / L"d"));
-  EXPECT_TRUE(IsChecked(Ctl(L"CheckBox1")));  // nothing changed
-  EXPECT_TRUE(IsWindowEnabled(Ctl(L"BtnEmptyDestFolder")));
+  EXPECT_TRUE(IsChecked(Ctl(L"EmptyFirst")));  // nothing changed
+  EXPECT_TRUE(IsWindowEnabled(Ctl(L"EmptyNowButton")));
 }
 
 TEST_F(CopyCommands, ARunAsksOwnedByTheApplicationWindowAndEndsWithTheMessage) {
@@ -92,10 +92,10 @@ TEST_F(CopyCommands, ARunAsksOwnedByTheApplicationWindowAndEndsWithTheMessage) {
   WriteBytes(dir / L"d\\a.txt", "old");
   AddSource(dir / L"s\\a.txt");
   AddDest(dir / L"d\\");
-  Click(L"Rb3");
+  Click(L"Ask");
   dialogs.answers = {IDYES, IDOK};
   WatchBoxes();
-  Click(L"BtnCopy");
+  Click(L"Copy");
   ASSERT_EQ(dialogs.boxes.size(), 2u);
   EXPECT_EQ(dialogs.boxes[0].text, L"文件" + dir.path() + L"d\\a.txt已存在，是否覆盖？");
   EXPECT_EQ(dialogs.boxes[0].flags, UINT(MB_YESNOCANCEL | MB_ICONQUESTION));
@@ -107,11 +107,11 @@ TEST_F(CopyCommands, ARunAsksOwnedByTheApplicationWindowAndEndsWithTheMessage) {
   EXPECT_EQ(mainEnabledAtBox, (std::vector<bool>{false, true}));
   EXPECT_EQ(progressAtBox[1], 100);
   EXPECT_EQ(Progress(), 0);
-  EXPECT_TRUE(IsWindowEnabled(Ctl(L"BtnCopy")));
+  EXPECT_TRUE(IsWindowEnabled(Ctl(L"Copy")));
   EXPECT_EQ(ReadBytes(dir / L"d\\a.txt"), "new");
   // The run reads the selected policy: AutoNumber now numbers.
-  Click(L"RbRename");
-  Click(L"BtnCopy");
+  Click(L"AutoNumber");
+  Click(L"Copy");
   EXPECT_EQ(ReadBytes(dir / L"d\\a_1.txt"), "new");
 }
 
@@ -123,7 +123,7 @@ TEST_F(CopyCommands, AnIoErrorEndsTheRunWithTheErrorBoxAndEverythingEnabledAgain
   AddSource(dir / L"a.txt");
   AddSource(dir / L"s");
   AddDest(dir / L"d\\");
-  Click(L"BtnCopy");
+  Click(L"Copy");
   ASSERT_EQ(dialogs.boxes.size(), 1u);
   // The folder on the second line, then what failed before (d\ does not exist for the file entry).
   EXPECT_EQ(dialogs.boxes[0].text, L"File not found.\r\n" + dir.path() + L"s\\bad.\r\n\r\n有 1 项未能完成：\r\n" +
@@ -132,20 +132,20 @@ TEST_F(CopyCommands, AnIoErrorEndsTheRunWithTheErrorBoxAndEverythingEnabledAgain
   EXPECT_EQ(dialogs.boxes[0].flags & 0xFF, UINT(MB_ICONERROR));
   EXPECT_EQ(Progress(), 50);  // where the run stopped
   EXPECT_TRUE(IsWindowEnabled(form().hwnd()));
-  EXPECT_TRUE(IsWindowEnabled(Ctl(L"BtnCopy")));
+  EXPECT_TRUE(IsWindowEnabled(Ctl(L"Copy")));
   RemoveDirectoryW((L"\\\\?\\" + dir.path() + L"s\\bad.").c_str());
 }
 
 TEST_F(CopyCommands, TickingTheEmptyingBoxWarnsAndNoUnticksIt) {
   WatchBoxes();
   dialogs.answers = {IDNO};
-  Click(L"CheckBox1");
-  EXPECT_FALSE(IsChecked(Ctl(L"CheckBox1")));
+  Click(L"EmptyFirst");
+  EXPECT_FALSE(IsChecked(Ctl(L"EmptyFirst")));
   dialogs.answers = {IDYES};
-  Click(L"CheckBox1");
-  EXPECT_TRUE(IsChecked(Ctl(L"CheckBox1")));
-  Click(L"CheckBox1");  // unticking never asks
-  EXPECT_FALSE(IsChecked(Ctl(L"CheckBox1")));
+  Click(L"EmptyFirst");
+  EXPECT_TRUE(IsChecked(Ctl(L"EmptyFirst")));
+  Click(L"EmptyFirst");  // unticking never asks
+  EXPECT_FALSE(IsChecked(Ctl(L"EmptyFirst")));
   ASSERT_EQ(dialogs.boxes.size(), 2u);
   for (auto& box : dialogs.boxes) {
     EXPECT_EQ(box.text, L"清空（删除）操作是不可撤消（恢复）的，您确这要继续吗？");
@@ -164,11 +164,11 @@ TEST_F(CopyCommands, TheEmptyNowMenuEmptiesEveryDestinationOnYesOnly) {
   AddDest(dir / L"B");
   form().ShowEmptyButton(true);
   dialogs.answers = {IDYES};
-  Click(L"CheckBox1");
+  Click(L"EmptyFirst");
 
   // Any mouse button pops the menu at the press point; No changes nothing.
-  HWND button = Ctl(L"BtnEmptyDestFolder");
-  dialogs.menuChoices = {kMenuN1, kMenuN1};
+  HWND button = Ctl(L"EmptyNowButton");
+  dialogs.menuChoices = {kMenuEmptyNow, kMenuEmptyNow};
   dialogs.answers = {IDNO};
   SendMessageW(button, WM_RBUTTONDOWN, 0, MAKELPARAM(5, 7));
   POINT expected = {5, 7};
@@ -176,12 +176,12 @@ TEST_F(CopyCommands, TheEmptyNowMenuEmptiesEveryDestinationOnYesOnly) {
   ASSERT_EQ(dialogs.menuPoints.size(), 1u);
   EXPECT_EQ(dialogs.menuPoints[0].x, expected.x);
   EXPECT_EQ(dialogs.menuPoints[0].y, expected.y);
-  EXPECT_TRUE(IsChecked(Ctl(L"CheckBox1")));
+  EXPECT_TRUE(IsChecked(Ctl(L"EmptyFirst")));
   EXPECT_TRUE(Exists(dir / L"A\\a.txt"));
 
   dialogs.answers = {IDYES, IDOK};
   SendMessageW(button, WM_LBUTTONDOWN, 0, MAKELPARAM(1, 1));
-  EXPECT_FALSE(IsChecked(Ctl(L"CheckBox1")));
+  EXPECT_FALSE(IsChecked(Ctl(L"EmptyFirst")));
   EXPECT_FALSE(Exists(dir / L"A\\a.txt"));
   EXPECT_TRUE(fs::IsFolder(dir / L"A"));
   EXPECT_TRUE(fs::IsFolder(dir / L"B"));  // listed without its backslash: kept all the same
@@ -199,12 +199,12 @@ TEST_F(CopyCommands, EmptyingBeforeCopyingInterleavesAndSparesSources) {
   AddSource(dir / L"D\\in\\src.txt");
   AddDest(dir / L"D\\");
   dialogs.answers = {IDYES};
-  Click(L"CheckBox1");
-  Click(L"BtnCopy");
+  Click(L"EmptyFirst");
+  Click(L"Copy");
   EXPECT_FALSE(Exists(dir / L"D\\old.txt"));
   EXPECT_EQ(ReadBytes(dir / L"D\\in\\src.txt"), "s");
   EXPECT_EQ(ReadBytes(dir / L"D\\src.txt"), "s");
-  EXPECT_TRUE(IsChecked(Ctl(L"CheckBox1")));  // the run leaves it ticked
+  EXPECT_TRUE(IsChecked(Ctl(L"EmptyFirst")));  // the run leaves it ticked
 }
 
 }  // namespace
@@ -219,7 +219,7 @@ TEST_F(CopyCommands, NoSpellingOfASourceInsideTheDestinationLetsEmptyingDeleteIt
       {L"e\\.\\src", L"e\\"}, {L"e\\\\src", L"e\\"},    {L"e/src", L"e\\"},   {L"E\\SRC\\", L"e\\"},
       {L"e\\src.", L"e\\"},   {L"e\\x\\..\\src", L"e"}, {L"e\\src", L"e\\."}, {L"e\\src", L"e\\sub\\.."},
   };
-  Click(L"Rb1");
+  Click(L"Overwrite");
   for (auto& c : cases) {
     SCOPED_TRACE(Narrow(c.source) + " into " + Narrow(c.dest));
     TempDir dir;
@@ -229,9 +229,9 @@ TEST_F(CopyCommands, NoSpellingOfASourceInsideTheDestinationLetsEmptyingDeleteIt
     form().Dests().Clear();
     AddSource(dir / c.source);
     AddDest(dir / c.dest);
-    SendMessageW(Ctl(L"CheckBox1"), BM_SETCHECK, BST_CHECKED, 0);  // ticked without the warning
+    SendMessageW(Ctl(L"EmptyFirst"), BM_SETCHECK, BST_CHECKED, 0);  // ticked without the warning
     dialogs.boxes.clear();
-    Click(L"BtnCopy");
+    Click(L"Copy");
     EXPECT_EQ(ReadBytes(dir / L"e\\src\\keep.txt"), "k");
     EXPECT_FALSE(Exists(dir / L"e\\junk.txt"));
     EXPECT_FALSE(Exists(dir / L"e\\src\\src"));  // never copied into itself
@@ -255,7 +255,7 @@ TEST_F(CopyCommands, DotsNeverCopyAWholeDriveNorWriteOutsideTheDestination) {
     AddSource(c.source);
     AddDest(dir / L"out\\");
     dialogs.boxes.clear();
-    Click(L"BtnCopy");
+    Click(L"Copy");
     ASSERT_EQ(dialogs.boxes.size(), 1u);
     EXPECT_EQ(dialogs.boxes[0].text, c.refused ? L"不能对整个驱动器（磁盘）进行复制！" : L"复制工作完成！");
     // The entry is copied under the name of the folder it names, inside the destination.
@@ -276,16 +276,17 @@ TEST_F(CopyCommands, CommandsPostedDuringARunOrAnEmptyingAreRefused) {
   for (auto& d : dests) AddDest(d);
   SendMessageW(form().Sources().box(), LB_SETCURSEL, 0, 0);
   SendMessageW(form().Dests().box(), LB_SETCURSEL, 0, 0);
-  Click(L"RbRename");
+  Click(L"AutoNumber");
   auto postEverything = [&] {
-    for (const wchar_t* button : {L"Button6", L"Button7", L"Button2", L"Button4", L"Rb1", L"BtnSearchAdd"})
+    for (const wchar_t* button :
+         {L"ClearSources", L"ClearDests", L"RemoveSource", L"RemoveDest", L"Overwrite", L"SearchAddFiles"})
       PostMessageW(Ctl(button), BM_CLICK, 0, 0);
     PostMessageW(form().Sources().box(), WM_KEYDOWN, VK_DELETE, 0);
     PostMessageW(form().Dests().box(), WM_KEYDOWN, VK_DELETE, 0);
     PostMessageW(form().Sources().box(), WM_DROPFILES, WPARAM(MakeDrop({dir / L"src\\f1"})), 0);
   };
   postEverything();
-  Click(L"BtnCopy");
+  Click(L"Copy");
   EXPECT_EQ(dialogs.texts(), std::vector<std::wstring>{L"复制工作完成！"});  // one run, one message
   EXPECT_EQ(form().Sources().Items(), std::vector<std::wstring>{dir / L"src"});
   EXPECT_EQ(form().Dests().Items(), dests);
@@ -293,16 +294,16 @@ TEST_F(CopyCommands, CommandsPostedDuringARunOrAnEmptyingAreRefused) {
     EXPECT_EQ(ReadBytes(d + L"src\\f19"), "x") << Narrow(d);
     EXPECT_FALSE(Exists(d + L"src\\f19_1")) << Narrow(d);  // no second run inside the first
   }
-  EXPECT_TRUE(IsChecked(Ctl(L"RbRename")));
-  EXPECT_FALSE(IsChecked(Ctl(L"Rb1")));
+  EXPECT_TRUE(IsChecked(Ctl(L"AutoNumber")));
+  EXPECT_FALSE(IsChecked(Ctl(L"Overwrite")));
   Pump();
 
   // The same during the empty-now command.
   dialogs.boxes.clear();
-  dialogs.menuChoices = {kMenuN1};
+  dialogs.menuChoices = {kMenuEmptyNow};
   dialogs.answers = {IDYES};
   postEverything();
-  SendMessageW(Ctl(L"BtnEmptyDestFolder"), WM_LBUTTONDOWN, 0, 0);
+  SendMessageW(Ctl(L"EmptyNowButton"), WM_LBUTTONDOWN, 0, 0);
   EXPECT_EQ(dialogs.texts(), (std::vector<std::wstring>{L"清空（删除）操作是不可撤消（恢复）的，您确这要继续吗？",
                                                         L"目标文件夹下的内容已完全删除！"}));
   EXPECT_EQ(form().Sources().Items(), std::vector<std::wstring>{dir / L"src"});
@@ -328,27 +329,27 @@ TEST_F(CopyCommands, ARunStopsOnStopEscOrCancelKeepingWhatItCopied) {
     AddSource(dir / L"src");
     AddDest(dir / L"d1\\");
     AddDest(dir / L"d2\\");
-    Click(way == Cancel ? L"Rb3" : L"RbRename");
+    Click(way == Cancel ? L"Ask" : L"AutoNumber");
     std::vector<std::wstring> captions;
     std::vector<bool> othersEnabled;
     dialogs.boxes.clear();
     dialogs.answers = {IDCANCEL, IDOK};
     dialogs.onBox = [&](const ScriptedDialogs::Box&) {
-      captions.push_back(WindowText(Ctl(L"BtnCopy")));
-      othersEnabled.push_back(IsWindowEnabled(Ctl(L"Button1")));
+      captions.push_back(WindowText(Ctl(L"Copy")));
+      othersEnabled.push_back(IsWindowEnabled(Ctl(L"AddFiles")));
     };
     Sleep(50);  // the first pump of the run takes what is queued
-    if (way == StopButton) PostMessageW(Ctl(L"BtnCopy"), BM_CLICK, 0, 0);
-    if (way == Escape) PostMessageW(Ctl(L"BtnCopy"), WM_KEYDOWN, VK_ESCAPE, 0);
-    Click(L"BtnCopy");
+    if (way == StopButton) PostMessageW(Ctl(L"Copy"), BM_CLICK, 0, 0);
+    if (way == Escape) PostMessageW(Ctl(L"Copy"), WM_KEYDOWN, VK_ESCAPE, 0);
+    Click(L"Copy");
     ASSERT_FALSE(dialogs.boxes.empty());
     // The box says how far the run got: every file in d1 but the old f0 is a copy.
     const size_t copied = fs::ListEntries(dir / L"d1\\src\\*", fs::kMaskAll).size() - 3;
     EXPECT_EQ(dialogs.boxes.back().text, L"复制已停止。\r\n已复制 " + std::to_wstring(copied) + L" 个文件。");
     EXPECT_EQ(dialogs.boxes.back().flags, UINT(MB_OK | MB_ICONINFORMATION));
     EXPECT_EQ(captions.back(), L"开始复制");  // the run is over when its box shows
-    EXPECT_EQ(WindowText(Ctl(L"BtnCopy")), L"开始复制");
-    EXPECT_TRUE(IsWindowEnabled(Ctl(L"Button1")));
+    EXPECT_EQ(WindowText(Ctl(L"Copy")), L"开始复制");
+    EXPECT_TRUE(IsWindowEnabled(Ctl(L"AddFiles")));
     EXPECT_EQ(Progress(), 0);
     EXPECT_FALSE(Exists(dir / L"d2\\src"));  // nothing after the stop starts
     // What was copied before the stop is whole, and nothing half-made is left.
@@ -382,8 +383,8 @@ TEST_F(CopyCommands, TheFinalBoxTellsWhatFailedAndNothingIsLeftHalfWritten) {
       CreateFileW((dir / L"s\\locked.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
   for (auto name : {L"good.txt", L"locked.txt", L"ro.txt", L"folder.txt"}) AddSource(dir / L"s\\" + name);
   AddDest(dir / L"d\\");
-  Click(L"Rb1");
-  Click(L"BtnCopy");
+  Click(L"Overwrite");
+  Click(L"Copy");
   ASSERT_EQ(dialogs.boxes.size(), 1u);
   const std::wstring& text = dialogs.boxes[0].text;
   EXPECT_EQ(text.substr(0, text.find(L"\r\n")), L"复制工作完成！");
@@ -402,9 +403,9 @@ TEST_F(CopyCommands, TheFinalBoxTellsWhatFailedAndNothingIsLeftHalfWritten) {
   held =
       fs::FileHandle(CreateFileW((dir / L"d\\good.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
   dialogs.boxes.clear();
-  dialogs.menuChoices = {kMenuN1};
+  dialogs.menuChoices = {kMenuEmptyNow};
   dialogs.answers = {IDYES};
-  SendMessageW(Ctl(L"BtnEmptyDestFolder"), WM_LBUTTONDOWN, 0, 0);
+  SendMessageW(Ctl(L"EmptyNowButton"), WM_LBUTTONDOWN, 0, 0);
   ASSERT_EQ(dialogs.boxes.size(), 2u);
   EXPECT_EQ(dialogs.boxes[1].text.substr(0, dialogs.boxes[1].text.find(L"\r\n")), L"目标文件夹下的内容未能完全删除。");
   EXPECT_NE(dialogs.boxes[1].text.find(L"有 1 项未能完成：\r\n" + dir.path() + L"d\\good.txt："), std::wstring::npos)
@@ -422,22 +423,22 @@ TEST_F(CopyCommands, TheSessionWaitsForARunAndTheStatusLineNamesItsFile) {
   AddSource(dir / L"src");
   AddSource(dir / L"last.txt");
   AddDest(dir / L"d\\");
-  Click(L"Rb3");
+  Click(L"Ask");
   LRESULT duringRun = -1;
   std::wstring status, file;
   dialogs.answers = {IDNO, IDOK};
   dialogs.onBox = [&](const ScriptedDialogs::Box&) {
     if (duringRun != -1) return;
     duringRun = SendMessageW(form().hwnd(), WM_QUERYENDSESSION, 0, 0);
-    status = WindowText(Ctl(L"LblStatus"));
-    file = WindowText(Ctl(L"LblStatusFile"));
+    status = WindowText(Ctl(L"Status"));
+    file = WindowText(Ctl(L"StatusFile"));
   };
-  Click(L"BtnCopy");
+  Click(L"Copy");
   dialogs.onBox = nullptr;
   EXPECT_EQ(duringRun, 0);
   EXPECT_EQ(status.substr(0, status.find(L"，")), L"5 个文件");
   EXPECT_EQ(file, dir / L"last.txt");
-  EXPECT_EQ(WindowText(Ctl(L"LblStatus")), L"");  // cleared after the run
+  EXPECT_EQ(WindowText(Ctl(L"Status")), L"");  // cleared after the run
   EXPECT_NE(SendMessageW(form().hwnd(), WM_QUERYENDSESSION, 0, 0), 0);
 }
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "common/Window.h"
+#include "wingui/Window.h"
 #include "tests/support/TestSupport.h"
 
 namespace {
@@ -74,7 +74,7 @@ class Running {
 TEST(EndToEnd, StartsShowsTheMainWindowAndEndsOnClose) {
   Running app;
   ASSERT_TRUE(app.started()) << Narrow(ExePath());
-  HWND main = WaitForWindow(app.pid(), L"TForm1", L"Quillmere", 60);
+  HWND main = WaitForWindow(app.pid(), L"MainWindow", L"Quillmere", 60);
   ASSERT_TRUE(main);
   EXPECT_EQ(Children(main, L"Button", L"开始复制").size(), 1u);
   EXPECT_EQ(Children(main, L"ListBox").size(), 2u);
@@ -89,7 +89,7 @@ TEST(EndToEnd, ACopyRunFromTheRealWindow) {
   MakeDir(dir / L"d1");
   Running app;
   ASSERT_TRUE(app.started());
-  HWND main = WaitForWindow(app.pid(), L"TForm1", L"Quillmere", 60);
+  HWND main = WaitForWindow(app.pid(), L"MainWindow", L"Quillmere", 60);
   ASSERT_TRUE(main);
   auto lists = Children(main, L"ListBox");
   ASSERT_EQ(lists.size(), 2u);
@@ -120,7 +120,7 @@ TEST(EndToEnd, ACopyRunFromTheRealWindow) {
 TEST(EndToEnd, RealMessageBoxesCarryTheTitleAndTheirOwner) {
   Running app;
   ASSERT_TRUE(app.started());
-  HWND main = WaitForWindow(app.pid(), L"TForm1", L"Quillmere", 60);
+  HWND main = WaitForWindow(app.pid(), L"MainWindow", L"Quillmere", 60);
   ASSERT_TRUE(main);
   auto exportButtons = Children(main, L"Button", L"导出保存列表");
   ASSERT_EQ(exportButtons.size(), 2u);

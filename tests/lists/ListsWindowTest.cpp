@@ -20,14 +20,14 @@ class Lists : public AppTest {
     SendMessageW(Ctl(list), WM_DROPFILES, WPARAM(drop), 0);
     EXPECT_TRUE(DropReleased(drop));
   }
-  bool EmptyButtonVisible() { return IsWindowVisible(Ctl(L"BtnEmptyDestFolder")); }
-  TForm2& chooser() { return app_->form2(); }
+  bool EmptyButtonVisible() { return IsWindowVisible(Ctl(L"EmptyNowButton")); }
+  FolderChooser& chooser() { return app_->folderChooser(); }
   // Chooses a folder in the real chooser and presses OK (or Cancel).
   void Choose(const std::wstring& folder, bool ok = true) {
     chooser().Tree().Refresh();
     ASSERT_TRUE(chooser().Tree().SelectPath(folder)) << Narrow(folder);
-    PostMessageW(chooser().Control(ok ? L"BitBtn1" : L"BitBtn2"), BM_CLICK, 0, 0);
-    Click(L"Button3");
+    PostMessageW(chooser().Control(ok ? L"Ok" : L"Cancel"), BM_CLICK, 0, 0);
+    Click(L"AddDestFolder");
   }
   void Key(const wchar_t* list, WPARAM key, BYTE modifier = 0) {
     BYTE state[256] = {};
@@ -45,21 +45,21 @@ TEST_F(Lists, FileDialogAddsInOrderSkippingWhatIsListedInAnyCase) {
   TempDir dir;
   form().Sources().Append(L"C:\\Data\\A.TXT");
   dialogs.openResults = {{L"c:\\data\\a.txt", L"C:\\Data\\b.txt", L"C:\\Data\\c.txt"}};
-  Click(L"Button1");
+  Click(L"AddFiles");
   ASSERT_EQ(dialogs.openOptions.size(), 1u);
   EXPECT_EQ(dialogs.openOptions[0].filter, L"*.*|*.*");
   EXPECT_TRUE(dialogs.openOptions[0].multiSelect);
-  EXPECT_EQ(Items(L"ListBox1"),
+  EXPECT_EQ(Items(L"SourceList"),
             (std::vector<std::wstring>{L"C:\\Data\\A.TXT", L"C:\\Data\\b.txt", L"C:\\Data\\c.txt"}));
-  Click(L"Button1");  // cancelled: nothing
-  EXPECT_EQ(Items(L"ListBox1").size(), 3u);
+  Click(L"AddFiles");  // cancelled: nothing
+  EXPECT_EQ(Items(L"SourceList").size(), 3u);
   EXPECT_TRUE(dialogs.boxes.empty());
 }
 
 TEST_F(Lists, FolderButtonAddsWithBackslashAndRefusesDrives) {
   dialogs.folders = {L"C:\\Data", L"c:\\data", L"D:\\", std::nullopt};
-  for (int i = 0; i < 4; ++i) Click(L"Button5");
-  EXPECT_EQ(Items(L"ListBox1"), (std::vector<std::wstring>{L"C:\\Data\\"}));
+  for (int i = 0; i < 4; ++i) Click(L"AddSourceFolder");
+  EXPECT_EQ(Items(L"SourceList"), (std::vector<std::wstring>{L"C:\\Data\\"}));
   EXPECT_EQ(dialogs.browseTitles, (std::vector<std::wstring>(4, L"请选择文件夹")));
   EXPECT_EQ(dialogs.browseOwners[0], app_->appWindow());
   ASSERT_EQ(dialogs.boxes.size(), 1u);
@@ -67,43 +67,43 @@ TEST_F(Lists, FolderButtonAddsWithBackslashAndRefusesDrives) {
   EXPECT_EQ(dialogs.boxes[0].flags, UINT(MB_OK | MB_ICONINFORMATION));
   EXPECT_EQ(dialogs.boxes[0].owner, app_->appWindow());
   // The same folder dropped keeps its own spelling beside it.
-  Drop(L"ListBox1", {L"C:\\Data"});
-  EXPECT_EQ(Items(L"ListBox1"), (std::vector<std::wstring>{L"C:\\Data\\", L"C:\\Data"}));
+  Drop(L"SourceList", {L"C:\\Data"});
+  EXPECT_EQ(Items(L"SourceList"), (std::vector<std::wstring>{L"C:\\Data\\", L"C:\\Data"}));
 }
 
 TEST_F(Lists, SourceDropsKeepDuplicatesAndRefuseDriveRootsOneBoxEach) {
-  Drop(L"ListBox1", {L"C:\\x.txt", L"D:\\", L"C:\\y", L"E:\\"});
-  Drop(L"ListBox1", {L"C:\\x.txt"});
-  EXPECT_EQ(Items(L"ListBox1"), (std::vector<std::wstring>{L"C:\\x.txt", L"C:\\y", L"C:\\x.txt"}));
+  Drop(L"SourceList", {L"C:\\x.txt", L"D:\\", L"C:\\y", L"E:\\"});
+  Drop(L"SourceList", {L"C:\\x.txt"});
+  EXPECT_EQ(Items(L"SourceList"), (std::vector<std::wstring>{L"C:\\x.txt", L"C:\\y", L"C:\\x.txt"}));
   EXPECT_EQ(dialogs.boxes.size(), 2u);
   // A path longer than MAX_PATH arrives whole.
   std::wstring longPath = L"C:\\" + std::wstring(300, L'n') + L"\\file.txt";
-  Drop(L"ListBox1", {longPath});
-  EXPECT_EQ(Items(L"ListBox1").back(), longPath);
+  Drop(L"SourceList", {longPath});
+  EXPECT_EQ(Items(L"SourceList").back(), longPath);
 }
 
 TEST_F(Lists, RemoveClearAndTheDeleteKeyWithAnyModifier) {
   for (auto p : {L"C:\\a", L"C:\\b", L"C:\\c", L"C:\\d"}) form().Sources().Append(p);
-  Click(L"Button2");  // nothing selected: nothing happens
-  EXPECT_EQ(Items(L"ListBox1").size(), 4u);
-  SendMessageW(Ctl(L"ListBox1"), LB_SETCURSEL, 1, 0);
-  Click(L"Button2");
-  EXPECT_EQ(SendMessageW(Ctl(L"ListBox1"), LB_GETCURSEL, 0, 0), LB_ERR);
+  Click(L"RemoveSource");  // nothing selected: nothing happens
+  EXPECT_EQ(Items(L"SourceList").size(), 4u);
+  SendMessageW(Ctl(L"SourceList"), LB_SETCURSEL, 1, 0);
+  Click(L"RemoveSource");
+  EXPECT_EQ(SendMessageW(Ctl(L"SourceList"), LB_GETCURSEL, 0, 0), LB_ERR);
   for (BYTE modifier : {BYTE(0), BYTE(VK_SHIFT), BYTE(VK_CONTROL)}) {
-    SendMessageW(Ctl(L"ListBox1"), LB_SETCURSEL, 0, 0);
-    Key(L"ListBox1", VK_DELETE, modifier);
+    SendMessageW(Ctl(L"SourceList"), LB_SETCURSEL, 0, 0);
+    Key(L"SourceList", VK_DELETE, modifier);
   }
-  EXPECT_TRUE(Items(L"ListBox1").empty());
+  EXPECT_TRUE(Items(L"SourceList").empty());
   form().Sources().Append(L"C:\\a");
   // Removed entries can be added again: the index follows the list.
   dialogs.folders = {L"C:\\a"};
-  SendMessageW(Ctl(L"ListBox1"), LB_SETCURSEL, 0, 0);
-  Key(L"ListBox1", VK_DELETE);
+  SendMessageW(Ctl(L"SourceList"), LB_SETCURSEL, 0, 0);
+  Key(L"SourceList", VK_DELETE);
   form().Sources().AppendNew(L"C:\\A");
-  EXPECT_EQ(Items(L"ListBox1"), (std::vector<std::wstring>{L"C:\\A"}));
-  Click(L"Button6");
-  Click(L"Button6");
-  EXPECT_TRUE(Items(L"ListBox1").empty());
+  EXPECT_EQ(Items(L"SourceList"), (std::vector<std::wstring>{L"C:\\A"}));
+  Click(L"ClearSources");
+  Click(L"ClearSources");
+  EXPECT_TRUE(Items(L"SourceList").empty());
   EXPECT_TRUE(dialogs.boxes.empty());
 }
 
@@ -114,34 +114,34 @@ TEST_F(Lists, DestinationDropsAskOnceAndShowTheEmptyButton) {
   WriteBytes(dir / L"f.txt", "f");
   // Only files: still asked, nothing added, the button shows over the empty list.
   dialogs.answers = {IDNO};
-  Drop(L"ListBox2", {dir / L"f.txt"});
+  Drop(L"DestList", {dir / L"f.txt"});
   ASSERT_EQ(dialogs.boxes.size(), 1u);
   EXPECT_EQ(dialogs.boxes[0].text, L"添加包括选定文件夹下的所有子文件夹吗？");
   EXPECT_EQ(dialogs.boxes[0].flags, UINT(MB_YESNO | MB_ICONQUESTION));
   EXPECT_EQ(dialogs.boxes[0].owner, form().hwnd());
-  EXPECT_TRUE(Items(L"ListBox2").empty());
+  EXPECT_TRUE(Items(L"DestList").empty());
   EXPECT_TRUE(EmptyButtonVisible());
-  Click(L"Button7");
+  Click(L"ClearDests");
   EXPECT_FALSE(EmptyButtonVisible());
   // No: the folders alone, with backslashes; files ignored; drive roots refused.
   dialogs.answers = {IDNO};
-  Drop(L"ListBox2", {dir / L"A", dir / L"f.txt", L"C:\\", dir / L"C"});
-  EXPECT_EQ(Items(L"ListBox2"), (std::vector<std::wstring>{dir / L"A\\", dir / L"C\\"}));
+  Drop(L"DestList", {dir / L"A", dir / L"f.txt", L"C:\\", dir / L"C"});
+  EXPECT_EQ(Items(L"DestList"), (std::vector<std::wstring>{dir / L"A\\", dir / L"C\\"}));
   EXPECT_EQ(dialogs.boxes.back().text, L"不能对整个驱动器（磁盘）进行复制！");
   EXPECT_EQ(dialogs.boxes.back().owner, app_->appWindow());
   // Yes: with every subfolder, already listed ones not twice.
   dialogs.answers = {IDYES};
-  Drop(L"ListBox2", {dir / L"A"});
-  EXPECT_EQ(Items(L"ListBox2"), (std::vector<std::wstring>{dir / L"A\\", dir / L"C\\", dir / L"A\\B\\"}));
+  Drop(L"DestList", {dir / L"A"});
+  EXPECT_EQ(Items(L"DestList"), (std::vector<std::wstring>{dir / L"A\\", dir / L"C\\", dir / L"A\\B\\"}));
   // Removing the last entry hides the button again, by button or key.
-  SendMessageW(Ctl(L"ListBox2"), LB_SETCURSEL, 0, 0);
-  Click(L"Button4");
+  SendMessageW(Ctl(L"DestList"), LB_SETCURSEL, 0, 0);
+  Click(L"RemoveDest");
   EXPECT_TRUE(EmptyButtonVisible());
-  SendMessageW(Ctl(L"ListBox2"), LB_SETCURSEL, 0, 0);
-  Key(L"ListBox2", VK_DELETE, VK_SHIFT);
-  SendMessageW(Ctl(L"ListBox2"), LB_SETCURSEL, 0, 0);
-  Key(L"ListBox2", VK_DELETE);
-  EXPECT_TRUE(Items(L"ListBox2").empty());
+  SendMessageW(Ctl(L"DestList"), LB_SETCURSEL, 0, 0);
+  Key(L"DestList", VK_DELETE, VK_SHIFT);
+  SendMessageW(Ctl(L"DestList"), LB_SETCURSEL, 0, 0);
+  Key(L"DestList", VK_DELETE);
+  EXPECT_TRUE(Items(L"DestList").empty());
   EXPECT_FALSE(EmptyButtonVisible());
 }
 
@@ -153,8 +153,8 @@ TEST_F(Lists, ExpansionIsPreOrderKeepsHiddenAndLeavesOutSystem) {
   MakeDir(dir / L"A\\S\\under");
   fs::SetAttributes(dir / L"A\\H", FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN);
   fs::SetAttributes(dir / L"A\\S", FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_SYSTEM);
-  form().IndexDisk(dir / L"A\\");
-  auto items = Items(L"ListBox2");
+  form().ExpandDestination(dir / L"A\\");
+  auto items = Items(L"DestList");
   // Listing order decides siblings; each folder comes before its subtree.
   ASSERT_EQ(items.size(), 6u);
   EXPECT_EQ(items[0], dir / L"A\\");
@@ -169,22 +169,22 @@ TEST_F(Lists, ExpansionIsPreOrderKeepsHiddenAndLeavesOutSystem) {
     size_t count;
   } depths[] = {{-1, 0}, {0, 1}, {1, 4}, {2, 6}};
   for (auto& c : depths) {
-    Click(L"Button7");
-    form().IndexDisk2(dir / L"A\\", c.depth);
-    EXPECT_EQ(Items(L"ListBox2").size(), c.count) << c.depth;
+    Click(L"ClearDests");
+    form().ExpandDestinationLevels(dir / L"A\\", c.depth);
+    EXPECT_EQ(Items(L"DestList").size(), c.count) << c.depth;
   }
 }
 
 TEST_F(Lists, ExpansionDoesNotRunInACircleThroughLinks) {
   const std::wstring root = L"C:\\qm-links\\loop\\";
   ASSERT_EQ(GetFileAttributesW((root + L"A\\B\\up").c_str()) & 0x410, 0x410u);
-  form().IndexDisk(root + L"A\\");
-  EXPECT_EQ(Items(L"ListBox2"), (std::vector<std::wstring>{root + L"A\\", root + L"A\\B\\"}));
+  form().ExpandDestination(root + L"A\\");
+  EXPECT_EQ(Items(L"DestList"), (std::vector<std::wstring>{root + L"A\\", root + L"A\\B\\"}));
 }
 
 TEST_F(Lists, ChooserOptionsKeepInStepAndTheDepthBoxTakesDigitsOnly) {
-  TForm2& f = chooser();
-  HWND all = f.Control(L"CheckBox1"), levels = f.Control(L"CheckBox2"), combo = f.Control(L"ComboBox1");
+  FolderChooser& f = chooser();
+  HWND all = f.Control(L"AllSubfolders"), levels = f.Control(L"Levels"), combo = f.Control(L"Depth");
   EXPECT_EQ(WindowText(f.hwnd()), L"选择要添加的目录（文件夹）");
   RECT client;
   GetClientRect(f.hwnd(), &client);
@@ -216,34 +216,34 @@ TEST_F(Lists, TheChooserAddsAloneAllOrLevels) {
   TempDir dir;
   MakeDir(dir / L"A\\B\\D");
   MakeDir(dir / L"A\\C");
-  TForm2& f = chooser();
+  FolderChooser& f = chooser();
   // Alone; choosing it again adds nothing but shows the button.
   Choose(dir / L"A");
-  EXPECT_EQ(Items(L"ListBox2"), (std::vector<std::wstring>{dir / L"A\\"}));
+  EXPECT_EQ(Items(L"DestList"), (std::vector<std::wstring>{dir / L"A\\"}));
   EXPECT_TRUE(EmptyButtonVisible());
-  Click(L"Button7");
+  Click(L"ClearDests");
   Choose(dir / L"A");
   Choose(dir / L"A");
-  EXPECT_EQ(Items(L"ListBox2").size(), 1u);
+  EXPECT_EQ(Items(L"DestList").size(), 1u);
   EXPECT_TRUE(EmptyButtonVisible());
   // Cancel adds nothing.
-  Click(L"Button7");
+  Click(L"ClearDests");
   Choose(dir / L"A", false);
-  EXPECT_TRUE(Items(L"ListBox2").empty());
+  EXPECT_TRUE(Items(L"DestList").empty());
   EXPECT_FALSE(EmptyButtonVisible());
   // All subfolders.
   f.SetCheckBox(f.AllSubfoldersBox(), true);
   Choose(dir / L"A");
-  EXPECT_EQ(Items(L"ListBox2").size(), 4u);
+  EXPECT_EQ(Items(L"DestList").size(), 4u);
   // Levels: one level below.
-  Click(L"Button7");
+  Click(L"ClearDests");
   f.SetCheckBox(f.LevelsBox(), true);
-  SetWindowTextW(f.Control(L"ComboBox1"), L"1");
+  SetWindowTextW(f.Control(L"Depth"), L"1");
   Choose(dir / L"A");
-  EXPECT_EQ(Items(L"ListBox2").size(), 3u);
+  EXPECT_EQ(Items(L"DestList").size(), 3u);
   // The state is still there at the next showing.
   EXPECT_TRUE(f.LevelsBox().Checked());
-  EXPECT_EQ(WindowText(f.Control(L"ComboBox1")), L"1");
+  EXPECT_EQ(WindowText(f.Control(L"Depth")), L"1");
   EXPECT_TRUE(dialogs.boxes.empty());
 }
 
@@ -273,11 +273,11 @@ TEST_F(Lists, EachShowingRebuildsTheTreeKeepingSelectionAndExpandedNodes) {
 }
 
 TEST_F(Lists, OkAtTheFirstShowingChoosesTheDesktop) {
-  PostMessageW(chooser().Control(L"BitBtn1"), BM_CLICK, 0, 0);
-  Click(L"Button3");
+  PostMessageW(chooser().Control(L"Ok"), BM_CLICK, 0, 0);
+  Click(L"AddDestFolder");
   wchar_t desktop[MAX_PATH];
   ASSERT_TRUE(SHGetSpecialFolderPathW(nullptr, desktop, CSIDL_DESKTOPDIRECTORY, FALSE));
-  EXPECT_EQ(Items(L"ListBox2"), (std::vector<std::wstring>{std::wstring(desktop) + L"\\"}));
+  EXPECT_EQ(Items(L"DestList"), (std::vector<std::wstring>{std::wstring(desktop) + L"\\"}));
 }
 
 TEST_F(Lists, AnEmptyDepthIsAnIntegerErrorAndAddsNothing) {
@@ -285,30 +285,30 @@ TEST_F(Lists, AnEmptyDepthIsAnIntegerErrorAndAddsNothing) {
   MakeDir(dir / L"A");
   chooser().SetCheckBox(chooser().LevelsBox(), true);
   for (const wchar_t* text : {L"", L"x", L"99999999999"}) {
-    SetWindowTextW(chooser().Control(L"ComboBox1"), text);
+    SetWindowTextW(chooser().Control(L"Depth"), text);
     Choose(dir / L"A");
     ASSERT_FALSE(dialogs.boxes.empty());
     EXPECT_EQ(dialogs.boxes.back().text, L"'" + std::wstring(text) + L"' is not a valid integer value.");
     EXPECT_EQ(dialogs.boxes.back().flags & 0xFF, UINT(MB_ICONERROR));
   }
-  EXPECT_TRUE(Items(L"ListBox2").empty());
+  EXPECT_TRUE(Items(L"DestList").empty());
   EXPECT_FALSE(EmptyButtonVisible());
   EXPECT_FALSE(BusyCursor::Active());
 }
 
 TEST_F(Lists, AShellItemThatIsNoFolderAddsNothing) {
   Choose(L"::{20D04FE0-3AEA-1069-A2D8-08002B30309D}");  // the computer
-  EXPECT_TRUE(Items(L"ListBox2").empty());
+  EXPECT_TRUE(Items(L"DestList").empty());
   EXPECT_FALSE(EmptyButtonVisible());
   // A drive root chosen there is added like any folder.
   Choose(L"C:\\");
-  EXPECT_EQ(Items(L"ListBox2"), (std::vector<std::wstring>{L"C:\\"}));
+  EXPECT_EQ(Items(L"DestList"), (std::vector<std::wstring>{L"C:\\"}));
 }
 
 TEST_F(Lists, ExportWritesTheListAndRefusesAnEmptyOne) {
   TempDir dir;
-  Click(L"BtnSaveFileList");
-  Click(L"BtnSaveDirLst");
+  Click(L"ExportSources");
+  Click(L"ExportDests");
   EXPECT_EQ(dialogs.texts(), (std::vector<std::wstring>{L"当前文件列表为空！", L"当前目录列表为空！"}));
   EXPECT_EQ(dialogs.boxes[0].owner, form().hwnd());
   EXPECT_TRUE(dialogs.saveOptions.empty());
@@ -316,8 +316,8 @@ TEST_F(Lists, ExportWritesTheListAndRefusesAnEmptyOne) {
   form().Dests().Append(L"D:\\B\\");
   form().Sources().Append(L"C:\\数据\\x.txt");
   dialogs.saveResults = {dir / L"dirs", dir / L"files.lst"};
-  Click(L"BtnSaveDirLst");
-  Click(L"BtnSaveFileList");
+  Click(L"ExportDests");
+  Click(L"ExportSources");
   ASSERT_EQ(dialogs.saveOptions.size(), 2u);
   EXPECT_EQ(dialogs.saveOptions[0].fileName, L"dir.lst");
   EXPECT_EQ(dialogs.saveOptions[1].fileName, L"file.lst");
@@ -326,7 +326,7 @@ TEST_F(Lists, ExportWritesTheListAndRefusesAnEmptyOne) {
   EXPECT_EQ(ReadBytes(dir / L"files.lst"), "C:\\\xca\xfd\xbe\xdd\\x.txt\r\n");
   // A file that cannot be created: the error box.
   dialogs.saveResults = {dir / L"no\\such\\dir.lst"};
-  Click(L"BtnSaveDirLst");
+  Click(L"ExportDests");
   EXPECT_EQ(dialogs.boxes.back().text.rfind(L"Cannot create file \"" + dir.path() + L"no\\such\\dir.lst\". ", 0), 0u);
 }
 
@@ -341,11 +341,11 @@ TEST_F(Lists, SourceImportTakesExistingAbsolutePathsOnce) {
                                     n + "w\\*");
   form().Sources().Append(dir / L"w\\*.TXT");
   dialogs.openResults = {{dir / L"list.txt"}};
-  Click(L"BtnImpFileList");
+  Click(L"ImportSources");
   EXPECT_EQ(dialogs.openOptions[0].filter, L"*.lst|*.lst|*.txt|*.txt");
   EXPECT_TRUE(dialogs.openOptions[0].mustExist);
-  EXPECT_EQ(Items(L"ListBox1"), (std::vector<std::wstring>{dir / L"w\\*.TXT", dir / L"f.txt", dir / L"folder", L"C:\\",
-                                                           dir / L"folder\\"}));
+  EXPECT_EQ(Items(L"SourceList"), (std::vector<std::wstring>{dir / L"w\\*.TXT", dir / L"f.txt", dir / L"folder",
+                                                             L"C:\\", dir / L"folder\\"}));
   // It says how many lines named nothing it could take (blank and listed lines aside).
   EXPECT_EQ(dialogs.texts(),
             std::vector<std::wstring>{L"列表文件中有 4 行未能导入：所指的文件或文件夹不存在，或不是完整的路径。"});
@@ -357,42 +357,42 @@ TEST_F(Lists, DestinationImportReportsSkippedLinesOnce) {
   std::string n = Narrow(dir.path());
   WriteBytes(dir / L"d.lst", n + "keep\\\r\n" + n + "deleted\\\r\n" + n + "KEEP\\\r\n");
   dialogs.openResults = {{dir / L"d.lst"}, {dir / L"d.lst"}};
-  Click(L"BtnImpDirLst");
-  EXPECT_EQ(Items(L"ListBox2"), (std::vector<std::wstring>{dir / L"keep\\"}));
+  Click(L"ImportDests");
+  EXPECT_EQ(Items(L"DestList"), (std::vector<std::wstring>{dir / L"keep\\"}));
   EXPECT_TRUE(EmptyButtonVisible());
   ASSERT_EQ(dialogs.boxes.size(), 1u);
   EXPECT_EQ(dialogs.boxes[0].text, L"列表文件中所保存某些目录已不存在，未能导入。");
   EXPECT_EQ(dialogs.boxes[0].owner, form().hwnd());
-  Click(L"BtnImpDirLst");  // everything already listed: the message again, nothing added
+  Click(L"ImportDests");  // everything already listed: the message again, nothing added
   EXPECT_EQ(dialogs.boxes.size(), 2u);
-  EXPECT_EQ(Items(L"ListBox2").size(), 1u);
+  EXPECT_EQ(Items(L"DestList").size(), 1u);
 }
 
 TEST_F(Lists, WildcardsNeverBecomeEntries) {
   TempDir dir;
   WriteBytes(dir / L"nm\\normal.txt", "n");
   const std::vector<std::wstring> patterns = {dir / L"nm\\*.txt", dir / L"nm\\n?rmal.txt", dir / L"nm\\*"};
-  Drop(L"ListBox1", patterns);
+  Drop(L"SourceList", patterns);
   dialogs.answers = {IDNO};
-  Drop(L"ListBox2", patterns);
+  Drop(L"DestList", patterns);
   dialogs.openResults = {patterns};
-  Click(L"Button1");
+  Click(L"AddFiles");
   dialogs.folders = {dir / L"nm\\*"};
-  Click(L"Button5");
+  Click(L"AddSourceFolder");
   std::string lines;
   for (auto& p : patterns) lines += Narrow(p) + "\r\n";
   WriteBytes(dir / L"d.lst", lines);
   dialogs.openResults = {{dir / L"d.lst"}};
-  Click(L"BtnImpDirLst");
-  EXPECT_TRUE(Items(L"ListBox1").empty());
-  EXPECT_TRUE(Items(L"ListBox2").empty());
+  Click(L"ImportDests");
+  EXPECT_TRUE(Items(L"SourceList").empty());
+  EXPECT_TRUE(Items(L"DestList").empty());
   EXPECT_EQ(dialogs.texts().back(), L"列表文件中所保存某些目录已不存在，未能导入。");  // counted as missing
 }
 
 TEST_F(Lists, NothingChangesUnderARunningCommand) {
-  TForm1::BusyScope busy(form());
-  Drop(L"ListBox1", {L"C:\\a"});
-  EXPECT_TRUE(Items(L"ListBox1").empty());
+  MainWindow::BusyScope busy(form());
+  Drop(L"SourceList", {L"C:\\a"});
+  EXPECT_TRUE(Items(L"SourceList").empty());
   EXPECT_FALSE(IsWindowEnabled(form().hwnd()));
 }
 
@@ -410,15 +410,15 @@ TEST_F(Lists, EscStopsImportsAndExpansionsKeepingWhatTheyAdded) {
   dialogs.openResults = {{dir / L"d.lst"}};
   Sleep(50);  // the first pump takes what is queued
   PostMessageW(form().hwnd(), WM_KEYDOWN, VK_ESCAPE, 0);
-  Click(L"BtnImpDirLst");
-  EXPECT_EQ(Items(L"ListBox2"), std::vector<std::wstring>{dir / L"A"});
+  Click(L"ImportDests");
+  EXPECT_EQ(Items(L"DestList"), std::vector<std::wstring>{dir / L"A"});
   // Unread lines are not called missing.
   EXPECT_EQ(dialogs.texts().back(), L"导入已停止：已添加 1 行，其余各行未读。");
-  Click(L"Button7");
+  Click(L"ClearDests");
   Sleep(50);
   PostMessageW(form().hwnd(), WM_KEYDOWN, VK_ESCAPE, 0);
-  form().IndexDisk(dir / L"A\\");
-  EXPECT_EQ(Items(L"ListBox2"), std::vector<std::wstring>{dir / L"A\\"});
+  form().ExpandDestination(dir / L"A\\");
+  EXPECT_EQ(Items(L"DestList"), std::vector<std::wstring>{dir / L"A\\"});
 }
 
 }  // namespace

@@ -74,19 +74,20 @@ class Search : public AppTest {
     fs::SetAttributes(dir / L"syskey.txt", FILE_ATTRIBUTE_SYSTEM);
     fs::SetAttributes(dir / L"sysdir", FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_SYSTEM);
   }
-  TfrmSearch& dialog() { return app_->frmSearch(); }
+  SearchDialog& dialog() { return app_->searchDialog(); }
   HWND Field(const wchar_t* name) { return dialog().Control(name); }
   // Opens the dialog from the main window and presses "确定" in it.
   void RunSearch(const std::wstring& folder, const std::wstring& keys, bool subfolders) {
-    SetWindowTextW(Field(L"EdtSearchFolder"), folder.c_str());
-    SetWindowTextW(Field(L"MmKeys"), keys.c_str());
-    SetChecked(Field(L"ChkSubFolder"), subfolders);
-    PostMessageW(Field(L"BtnSearch"), BM_CLICK, 0, 0);
+    SetWindowTextW(Field(L"Folder"), folder.c_str());
+    SetWindowTextW(Field(L"Keys"), keys.c_str());
+    SetChecked(Field(L"Subfolders"), subfolders);
+    PostMessageW(Field(L"Search"), BM_CLICK, 0, 0);
     // The search closes the dialog; should it not, a late "取消" does, so no test hangs.
     static HWND cancel;
-    cancel = Field(L"BtnCancel");
-    UINT_PTR timer = SetTimer(nullptr, 0, 5000, [](HWND, UINT, UINT_PTR, DWORD) { PostMessageW(cancel, BM_CLICK, 0, 0); });
-    Click(L"BtnSearchAdd");
+    cancel = Field(L"Cancel");
+    UINT_PTR timer =
+        SetTimer(nullptr, 0, 5000, [](HWND, UINT, UINT_PTR, DWORD) { PostMessageW(cancel, BM_CLICK, 0, 0); });
+    Click(L"SearchAddFiles");
     KillTimer(nullptr, timer);
   }
   TempDir dir;
@@ -94,53 +95,53 @@ class Search : public AppTest {
 
 TEST_F(Search, WithSubfoldersHiddenFilesYesSystemNoInTreeOrder) {
   RunSearch(dir.path(), L"KEY", true);
-  auto items = Items(L"ListBox1");
+  auto items = Items(L"SourceList");
   std::sort(items.begin(), items.begin() + 2);  // the folder's own files, in listing order
   EXPECT_EQ(items, (std::vector<std::wstring>{dir / L"hidkey.txt", dir / L"key1.txt", dir / L"sub\\subkey.doc",
                                               dir / L"sub\\deeper\\deepkey"}));
   EXPECT_FALSE(IsWindowVisible(dialog().hwnd()));
-  EXPECT_TRUE(IsWindowEnabled(Field(L"BtnSearch")));
+  EXPECT_TRUE(IsWindowEnabled(Field(L"Search")));
   EXPECT_TRUE(dialogs.boxes.empty());
 }
 
 TEST_F(Search, OneFolderIncludesSystemFilesAndNeverAddsTwice) {
   form().Sources().Append(dir / L"KEY1.TXT");
   RunSearch(dir.path().substr(0, dir.path().size() - 1), L"nothing\r\nkey", false);
-  auto items = Items(L"ListBox1");
+  auto items = Items(L"SourceList");
   ASSERT_EQ(items.size(), 3u);
   std::sort(items.begin() + 1, items.end());
   EXPECT_EQ(items, (std::vector<std::wstring>{dir / L"KEY1.TXT", dir / L"hidkey.txt", dir / L"syskey.txt"}));
   // Again: nothing new.
   RunSearch(dir.path(), L"key", false);
-  EXPECT_EQ(Items(L"ListBox1").size(), 3u);
+  EXPECT_EQ(Items(L"SourceList").size(), 3u);
 }
 
 TEST_F(Search, MissingInputsAskAndKeepTheDialogOpen) {
   // No folder: the message, then the browser; cancelling leaves the field empty.
-  SetWindowTextW(Field(L"EdtSearchFolder"), L"");
-  dialog().BtnSearchClick();
+  SetWindowTextW(Field(L"Folder"), L"");
+  dialog().OnSearch();
   ASSERT_EQ(dialogs.boxes.size(), 1u);
   EXPECT_EQ(dialogs.boxes[0].text, L"请选择要搜索的目录!");
   EXPECT_EQ(dialogs.boxes[0].flags, UINT(MB_OK | MB_ICONINFORMATION));
   EXPECT_EQ(dialogs.boxes[0].owner, dialog().hwnd());
   EXPECT_EQ(dialogs.browseTitles, (std::vector<std::wstring>{L"请选择文件夹"}));
-  EXPECT_EQ(WindowText(Field(L"EdtSearchFolder")), L"");
+  EXPECT_EQ(WindowText(Field(L"Folder")), L"");
   // The browser's folder gets its backslash.
   dialogs.folders = {dir.path().substr(0, dir.path().size() - 1)};
-  SendMessageW(Field(L"BtnSetFolder"), BM_CLICK, 0, 0);
-  EXPECT_EQ(WindowText(Field(L"EdtSearchFolder")), dir.path());
+  SendMessageW(Field(L"ChooseFolder"), BM_CLICK, 0, 0);
+  EXPECT_EQ(WindowText(Field(L"Folder")), dir.path());
   // No keywords.
-  dialog().BtnSearchClick();
+  dialog().OnSearch();
   EXPECT_EQ(dialogs.boxes.back().text, L"请输入要匹配的关键字!");
-  EXPECT_EQ(GetFocus(), Field(L"MmKeys"));
+  EXPECT_EQ(GetFocus(), Field(L"Keys"));
   // A folder that is gone: silently nothing.
-  SetWindowTextW(Field(L"EdtSearchFolder"), (dir / L"gone\\").c_str());
-  SetWindowTextW(Field(L"MmKeys"), L"key");
-  dialog().BtnSearchClick();
+  SetWindowTextW(Field(L"Folder"), (dir / L"gone\\").c_str());
+  SetWindowTextW(Field(L"Keys"), L"key");
+  dialog().OnSearch();
   EXPECT_EQ(dialogs.boxes.size(), 2u);
-  EXPECT_TRUE(Items(L"ListBox1").empty());
+  EXPECT_TRUE(Items(L"SourceList").empty());
   // Typing into the read-only folder field opens the browser.
-  SendMessageW(Field(L"EdtSearchFolder"), WM_CHAR, L'x', 0);
+  SendMessageW(Field(L"Folder"), WM_CHAR, L'x', 0);
   EXPECT_EQ(dialogs.browseTitles.size(), 3u);
 }
 
@@ -150,9 +151,9 @@ TEST_F(Search, TheDialogKeepsItsFieldsBetweenShowings) {
   GetClientRect(dialog().hwnd(), &client);
   EXPECT_EQ(client.right, 315);
   EXPECT_EQ(client.bottom, 319);
-  EXPECT_EQ(WindowText(Field(L"Label3")), L"说明：\r\n可以输入多行关键字，匹配其中之一。");
-  EXPECT_TRUE(IsChecked(Field(L"ChkSubFolder")));
-  EXPECT_TRUE(GetWindowLongW(Field(L"EdtSearchFolder"), GWL_STYLE) & ES_READONLY);
+  EXPECT_EQ(WindowText(Field(L"KeysHint")), L"说明：\r\n可以输入多行关键字，匹配其中之一。");
+  EXPECT_TRUE(IsChecked(Field(L"Subfolders")));
+  EXPECT_TRUE(GetWindowLongW(Field(L"Folder"), GWL_STYLE) & ES_READONLY);
   // Tab order: keywords, subfolder option, folder field, its button, cancel, OK.
   std::vector<std::wstring> order;
   HWND first = GetNextDlgTabItem(dialog().hwnd(), nullptr, FALSE);
@@ -161,20 +162,20 @@ TEST_F(Search, TheDialogKeepsItsFieldsBetweenShowings) {
     for (const ControlDef& def : dialog().Definitions())
       if (dialog().Control(def.name) == w) order.push_back(def.name);
   }
-  EXPECT_EQ(order, (std::vector<std::wstring>{L"MmKeys", L"ChkSubFolder", L"EdtSearchFolder", L"BtnSetFolder",
-                                              L"BtnCancel", L"BtnSearch"}));
+  EXPECT_EQ(order,
+            (std::vector<std::wstring>{L"Keys", L"Subfolders", L"Folder", L"ChooseFolder", L"Cancel", L"Search"}));
   RunSearch(dir.path(), L"zzz\r\nyyy", false);
-  EXPECT_EQ(WindowText(Field(L"EdtSearchFolder")), dir.path());
-  EXPECT_EQ(WindowText(Field(L"MmKeys")), L"zzz\r\nyyy");
-  EXPECT_FALSE(IsChecked(Field(L"ChkSubFolder")));
-  EXPECT_TRUE(Items(L"ListBox1").empty());
+  EXPECT_EQ(WindowText(Field(L"Folder")), dir.path());
+  EXPECT_EQ(WindowText(Field(L"Keys")), L"zzz\r\nyyy");
+  EXPECT_FALSE(IsChecked(Field(L"Subfolders")));
+  EXPECT_TRUE(Items(L"SourceList").empty());
 }
 
 TEST_F(Search, LinksCannotLeadTheTreeSearchInACircle) {
   const std::wstring root = L"C:\\qm-links\\loop\\";
   ASSERT_EQ(GetFileAttributesW((root + L"A\\B\\up").c_str()) & 0x410, 0x410u);
   RunSearch(root + L"A\\", L"f\r\ng", true);
-  EXPECT_EQ(Items(L"ListBox1"), (std::vector<std::wstring>{root + L"A\\f.txt", root + L"A\\B\\g.txt"}));
+  EXPECT_EQ(Items(L"SourceList"), (std::vector<std::wstring>{root + L"A\\f.txt", root + L"A\\B\\g.txt"}));
 }
 
 }  // namespace
@@ -185,17 +186,17 @@ namespace {
 TEST_F(Search, EscOrClosingTheDialogStopsTheSearch) {
   for (UINT message : {UINT(WM_KEYDOWN), UINT(WM_CLOSE)}) {
     form().Sources().Clear();
-    SetWindowTextW(Field(L"EdtSearchFolder"), dir.path().c_str());
-    SetWindowTextW(Field(L"MmKeys"), L"key");
-    SetChecked(Field(L"ChkSubFolder"), true);
-    PostMessageW(Field(L"BtnSearch"), BM_CLICK, 0, 0);
+    SetWindowTextW(Field(L"Folder"), dir.path().c_str());
+    SetWindowTextW(Field(L"Keys"), L"key");
+    SetChecked(Field(L"Subfolders"), true);
+    PostMessageW(Field(L"Search"), BM_CLICK, 0, 0);
     if (message == WM_KEYDOWN)
-      PostMessageW(Field(L"MmKeys"), WM_KEYDOWN, VK_ESCAPE, 0);
+      PostMessageW(Field(L"Keys"), WM_KEYDOWN, VK_ESCAPE, 0);
     else
       PostMessageW(dialog().hwnd(), WM_CLOSE, 0, 0);
     Sleep(50);  // the search's first pump takes what is queued
-    Click(L"BtnSearchAdd");
-    auto items = Items(L"ListBox1");
+    Click(L"SearchAddFiles");
+    auto items = Items(L"SourceList");
     std::sort(items.begin(), items.end());
     EXPECT_EQ(items, (std::vector<std::wstring>{dir / L"hidkey.txt", dir / L"key1.txt"})) << message;
     EXPECT_FALSE(IsWindowVisible(dialog().hwnd()));

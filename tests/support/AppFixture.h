@@ -5,9 +5,9 @@
 
 #include "app/Application.h"
 #include "app/Settings.h"
-#include "app/Unit1.h"
-#include "lists/Unit2.h"
-#include "search/UnitSearch.h"
+#include "app/MainWindow.h"
+#include "app/FolderChooser.h"
+#include "app/SearchDialog.h"
 #include "tests/support/TestSupport.h"
 
 class AppTest : public ::testing::Test {
@@ -25,18 +25,18 @@ class AppTest : public ::testing::Test {
     UseDialogs(nullptr);
     OverrideSettingsPaths(nullptr);
   }
-  // Creates the windows (FormCreate reads the settings now).
+  // Creates the windows (OnCreate reads the settings now).
   Application& Start() {
     app_ = std::make_unique<Application>();
     app_->Create();
     return *app_;
   }
-  TForm1& form() { return app_->form1(); }
+  MainWindow& form() { return app_->mainWindow(); }
   HWND Ctl(const wchar_t* name) { return form().Control(name); }
   void Click(HWND button) { SendMessageW(button, BM_CLICK, 0, 0); }
   void Click(const wchar_t* name) { Click(Ctl(name)); }
   std::vector<std::wstring> Items(const wchar_t* list) {
-    return (std::wstring(list) == L"ListBox1" ? form().Sources() : form().Dests()).Items();
+    return (std::wstring(list) == L"SourceList" ? form().Sources() : form().Dests()).Items();
   }
   // Closes the main window as its close box would, and lets the close finish.
   void CloseMainWindow() {

@@ -52,7 +52,6 @@ std::string ReadBytes(const std::wstring& path) {
   return bytes ? *bytes : std::string("<missing>");
 }
 
-
 void SetWriteTime(const std::wstring& path, uint64_t ticks) {
   HANDLE h = CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                          OPEN_EXISTING, 0, nullptr);

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "common/Dialogs.h"
+#include "wingui/Dialogs.h"
 #include "fs/FileSystem.h"
 
 // A fresh folder under C:\qmtests, removed with everything in it at the end.

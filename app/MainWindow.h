@@ -1,7 +1,7 @@
 // The main window: both lists, the copy options, progress and the help tab.
-// Unit1.cpp creates the window and dispatches its commands; the handlers
-// live beside it, one file per subject (Unit1Sources.cpp, Unit1Dests.cpp,
-// Unit1ListFiles.cpp, Unit1Copy.cpp, Unit1Search.cpp).
+// MainWindow.cpp creates the window and dispatches its commands; the handlers
+// live beside it, one file per subject (MainWindowSources.cpp, MainWindowDests.cpp,
+// MainWindowListFiles.cpp, MainWindowCopy.cpp, MainWindowSearch.cpp).
 #pragma once
 #include <windows.h>
 #include <shellapi.h>
@@ -9,10 +9,10 @@
 #include <memory>
 #include <string>
 
-#include "common/Controls.h"
-#include "common/PathList.h"
+#include "wingui/Controls.h"
+#include "wingui/PathList.h"
 #include "common/StopSignal.h"
-#include "common/Window.h"
+#include "wingui/Window.h"
 #include "copy/SameFileMode.h"
 
 namespace copy {
@@ -20,52 +20,52 @@ class RunReport;
 }
 class HelpView;
 class TaskbarProgress;
-class TForm2;
-class TfrmSearch;
+class FolderChooser;
+class SearchDialog;
 
-class TForm1 : public Form {
+class MainWindow : public Form {
  public:
-  TForm1();
-  ~TForm1() override;
-  // Creates the window and runs FormCreate; the window stays hidden.
+  MainWindow();
+  ~MainWindow() override;
+  // Creates the window and runs OnCreate; the window stays hidden.
   void Create(HWND appWindow);
   // The dialogs the main window opens (not owned; the application keeps them).
-  void UseForms(TForm2& chooser, TfrmSearch& search);
+  void UseForms(FolderChooser& chooser, SearchDialog& search);
   void Show();
 
-  // Source list (Unit1Sources.cpp).
-  void Button1Click();  // 添加文件
-  void Button5Click();  // 添加文件夹
-  void Button2Click();  // 移除文件(夹)
-  void Button6Click();  // 清空列表
-  void ListBox1KeyDown(WPARAM key);
-  void DropOnSourceList(HDROP drop);
-  // Destination list (Unit1Dests.cpp).
-  void Button3Click();  // 添加文件夹
-  void Button4Click();  // 移除文件夹
-  void Button7Click();  // 清空列表
-  void ListBox2KeyDown(WPARAM key);
-  void DropOnDestList(HDROP drop);
-  void IndexDisk(const std::wstring& folder);
-  void IndexDisk2(const std::wstring& folder, int depth);
-  // List files (Unit1ListFiles.cpp).
-  void BtnSaveFileListClick();  // 导出保存列表 (sources)
-  void BtnImpFileListClick();   // 导入列表 (sources)
-  void BtnSaveDirLstClick();    // 导出保存列表 (destinations)
-  void BtnImpDirLstClick();     // 导入列表 (destinations)
-  // Copying and emptying (Unit1Copy.cpp).
-  void BtnCopyClick();                                // 开始复制
-  void CheckBox1Click();                              // 复制时先清空（删除）目标文件夹中的原有内容
-  void BtnEmptyDestFolderMouseDown(POINT clientPoint);  // ...
-  void N1Click();                                     // 立即清空（删除）目标文件夹中的原有内容
-  // Search (Unit1Search.cpp).
-  void BtnSearchAddClick();  // 搜索添加文件
+  // Source list (MainWindowSources.cpp).
+  void OnAddFiles();         // 添加文件
+  void OnAddSourceFolder();  // 添加文件夹
+  void OnRemoveSource();     // 移除文件(夹)
+  void OnClearSources();     // 清空列表
+  void OnSourceListKey(WPARAM key);
+  void OnDropOnSources(HDROP drop);
+  // Destination list (MainWindowDests.cpp).
+  void OnAddDestFolder();  // 添加文件夹
+  void OnRemoveDest();     // 移除文件夹
+  void OnClearDests();     // 清空列表
+  void OnDestListKey(WPARAM key);
+  void OnDropOnDests(HDROP drop);
+  void ExpandDestination(const std::wstring& folder);
+  void ExpandDestinationLevels(const std::wstring& folder, int depth);
+  // List files (MainWindowListFiles.cpp).
+  void OnExportSources();  // 导出保存列表 (sources)
+  void OnImportSources();  // 导入列表 (sources)
+  void OnExportDests();    // 导出保存列表 (destinations)
+  void OnImportDests();    // 导入列表 (destinations)
+  // Copying and emptying (MainWindowCopy.cpp).
+  void OnCopy();                             // 开始复制
+  void OnEmptyFirstClick();                  // 复制时先清空（删除）目标文件夹中的原有内容
+  void OnEmptyNowButton(POINT clientPoint);  // ...
+  void OnEmptyNow();                         // 立即清空（删除）目标文件夹中的原有内容
+  // Search (MainWindowSearch.cpp).
+  void OnSearchAdd();  // 搜索添加文件
 
   // Closing: stores the policy, reporting when it cannot.
-  void FormClose();
+  void OnClose();
 
-  PathList& Sources() { return sources_; }
-  PathList& Dests() { return dests_; }
+  PathList& Sources() { return sourceList_; }
+  PathList& Dests() { return destList_; }
   copy::SameFileMode SelectedMode() const;
   void SelectMode(copy::SameFileMode mode);
   // True while long work runs: the window is disabled and paints only.
@@ -73,20 +73,20 @@ class TForm1 : public Form {
   // True while a command runs, its questions and dialogs included.
   bool CommandRunning() const { return commandRunning_; }
   void ShowEmptyButton(bool visible);
-  HMENU PopupMenu1() const { return popupMenu1_; }
-  HWND WebBrowser1() const;
+  HMENU EmptyNowMenu() const { return emptyNowMenu_; }
+  HWND HelpBrowser() const;
   HelpView* Help() const { return help_.get(); }
 
   // Marks the window busy (disabled, no input) for the life of the object.
   class BusyScope {
    public:
-    explicit BusyScope(TForm1& form);
+    explicit BusyScope(MainWindow& form);
     ~BusyScope();
     BusyScope(const BusyScope&) = delete;
     BusyScope& operator=(const BusyScope&) = delete;
 
    private:
-    TForm1& form_;
+    MainWindow& form_;
     bool wasEnabled_;
   };
   // A copy run or an emptying for the life of the object: "停止" is the one
@@ -94,13 +94,13 @@ class TForm1 : public Form {
   // the progress, and the session may not end.
   class RunScope {
    public:
-    RunScope(TForm1& form, copy::RunReport& report, const wchar_t* work);
+    RunScope(MainWindow& form, copy::RunReport& report, const wchar_t* work);
     ~RunScope();
     RunScope(const RunScope&) = delete;
     RunScope& operator=(const RunScope&) = delete;
 
    private:
-    TForm1& form_;
+    MainWindow& form_;
     std::vector<HWND> disabled_;
   };
   // Lets the window paint during long work; cheap when called often. Esc
@@ -120,7 +120,7 @@ class TForm1 : public Form {
   // drops): while one command runs every other is refused, whatever the
   // enabled state of its control says. False when refused.
   bool RunCommand(const std::function<void()>& command);
-  void FormCreate();
+  void OnCreate();
   void LayoutOnResize();
   void ShowRunStatus();
   // The icon frames for the window's DPI, title bar and taskbar.
@@ -128,18 +128,18 @@ class TForm1 : public Form {
   void ShowPage(int index);
 
   // Bound once from the control table.
-  PathList sources_, dests_;
-  ProgressBar progressBar1_;
-  CheckBox checkBox1_;
-  RadioGroup sameFileGroup_;  // in the order of kSameFilePolicies
-  HWND pageControl1_ = nullptr, tabSheet1_ = nullptr, tabSheet2_ = nullptr;
-  HWND groupBox1_ = nullptr, panel1_ = nullptr;
-  HWND btnCopy_ = nullptr, btnEmptyDestFolder_ = nullptr;
-  HWND lblStatus_ = nullptr, lblStatusFile_ = nullptr;
+  PathList sourceList_, destList_;
+  ProgressBar progressBar_;
+  CheckBox emptyFirst_;
+  RadioGroup policyButtons_;  // in the order of kSameFilePolicies
+  HWND tabs_ = nullptr, startPage_ = nullptr, helpPage_ = nullptr;
+  HWND sourceGroup_ = nullptr, copyPanel_ = nullptr;
+  HWND copyButton_ = nullptr, emptyNowButton_ = nullptr;
+  HWND statusText_ = nullptr, statusFile_ = nullptr;
 
-  TForm2* chooser_ = nullptr;      // not owned
-  TfrmSearch* search_ = nullptr;  // not owned
-  HMENU popupMenu1_ = nullptr;
+  FolderChooser* chooser_ = nullptr;  // not owned
+  SearchDialog* search_ = nullptr;    // not owned
+  HMENU emptyNowMenu_ = nullptr;
   HWND tooltip_ = nullptr;
   std::unique_ptr<HelpView> help_;
   int busyDepth_ = 0;
@@ -153,4 +153,4 @@ class TForm1 : public Form {
 };
 
 // Command id of the menu item N1.
-constexpr UINT kMenuN1 = 1001;
+constexpr UINT kMenuEmptyNow = 1001;

@@ -1,9 +1,9 @@
-#include "search/UnitSearch.h"
+#include "app/SearchDialog.h"
 
 #include <commctrl.h>
 
-#include "common/Dialogs.h"
-#include "common/PathList.h"
+#include "wingui/Dialogs.h"
+#include "wingui/PathList.h"
 #include "common/Paths.h"
 #include "common/Raii.h"
 #include "fs/FileSystem.h"
@@ -12,27 +12,27 @@ namespace {
 
 // In tab order: the keywords first, then the subfolder option, the folder
 // field and its button, "取消" and "确定".
-std::vector<ControlDef> SearchControls(TfrmSearch& form) {
-  auto on = [&form](void (TfrmSearch::*handler)()) { return [&form, handler] { (form.*handler)(); }; };
+std::vector<ControlDef> SearchControls(SearchDialog& form) {
+  auto on = [&form](void (SearchDialog::*handler)()) { return [&form, handler] { (form.*handler)(); }; };
   return {
-      {L"Label1", WC_STATICW, L"搜索文件夹（目录）：", WS_VISIBLE | SS_LEFT, nullptr, 8, 8, 120, 13},
-      {L"Label2", WC_STATICW, L"搜素文件名包含：", WS_VISIBLE | SS_LEFT, nullptr, 16, 96, 96, 12, nullptr,
+      {L"FolderLabel", WC_STATICW, L"搜索文件夹（目录）：", WS_VISIBLE | SS_LEFT, nullptr, 8, 8, 120, 13},
+      {L"KeysLabel", WC_STATICW, L"搜素文件名包含：", WS_VISIBLE | SS_LEFT, nullptr, 16, 96, 96, 12, nullptr,
        FontKind::Song},
-      {L"Label3", WC_STATICW, L"说明：可以输入多行关键字，匹配其中之一。", WS_VISIBLE | SS_LEFT, nullptr, 16, 128, 97,
+      {L"KeysHint", WC_STATICW, L"说明：可以输入多行关键字，匹配其中之一。", WS_VISIBLE | SS_LEFT, nullptr, 16, 128, 97,
        81},
-      {L"MmKeys", WC_EDITW, L"",
+      {L"Keys", WC_EDITW, L"",
        WS_VISIBLE | WS_TABSTOP | WS_BORDER | WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL | ES_WANTRETURN, nullptr, 117,
        94, 140, 155},
-      {L"ChkSubFolder", WC_BUTTONW, L"搜索选定目录下的所有子目录", WS_VISIBLE | WS_TABSTOP | BS_AUTOCHECKBOX, nullptr,
-       19, 54, 238, 17, nullptr, FontKind::Song},
-      {L"EdtSearchFolder", WC_EDITW, L"", WS_VISIBLE | WS_TABSTOP | WS_BORDER | ES_AUTOHSCROLL | ES_READONLY, nullptr,
-       16, 24, 241, 21},
-      {L"BtnSetFolder", WC_BUTTONW, L"选择", WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, nullptr, 260, 24, 41, 25,
-       on(&TfrmSearch::BtnSetFolderClick)},
-      {L"BtnCancel", WC_BUTTONW, L"取消", WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, nullptr, 32, 280, 75, 25,
-       on(&TfrmSearch::BtnCancelClick)},
-      {L"BtnSearch", WC_BUTTONW, L"确定", WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, nullptr, 192, 280, 75, 25,
-       on(&TfrmSearch::BtnSearchClick)},
+      {L"Subfolders", WC_BUTTONW, L"搜索选定目录下的所有子目录", WS_VISIBLE | WS_TABSTOP | BS_AUTOCHECKBOX, nullptr, 19,
+       54, 238, 17, nullptr, FontKind::Song},
+      {L"Folder", WC_EDITW, L"", WS_VISIBLE | WS_TABSTOP | WS_BORDER | ES_AUTOHSCROLL | ES_READONLY, nullptr, 16, 24,
+       241, 21},
+      {L"ChooseFolder", WC_BUTTONW, L"选择", WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, nullptr, 260, 24, 41, 25,
+       on(&SearchDialog::OnChooseFolder)},
+      {L"Cancel", WC_BUTTONW, L"取消", WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, nullptr, 32, 280, 75, 25,
+       on(&SearchDialog::OnCancel)},
+      {L"Search", WC_BUTTONW, L"确定", WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, nullptr, 192, 280, 75, 25,
+       on(&SearchDialog::OnSearch)},
   };
 }
 
@@ -64,56 +64,56 @@ void SearchOneFolder(const std::wstring& folder, const KeywordMatcher& matcher, 
   for (const auto& path : found) sources.AppendNew(path);
 }
 
-TfrmSearch::~TfrmSearch() {
+SearchDialog::~SearchDialog() {
   if (hwnd_ && IsWindow(hwnd_)) DestroyWindow(hwnd_);
 }
 
-void TfrmSearch::Run(PathList& sources, std::function<bool()> keepGoing) {
-  sources_ = &sources;
+void SearchDialog::Run(PathList& sources, std::function<bool()> keepGoing) {
+  sourceList_ = &sources;
   keepGoing_ = std::move(keepGoing);
   ScopeGuard forget([this] {
-    sources_ = nullptr;
+    sourceList_ = nullptr;
     keepGoing_ = nullptr;
   });
   ShowModal();
 }
 
-void TfrmSearch::Create(HWND owner) {
+void SearchDialog::Create(HWND owner) {
   HINSTANCE instance = GetModuleHandleW(nullptr);
-  RegisterFormClass(instance, L"TfrmSearch", nullptr);
-  CreateForm(L"TfrmSearch", L"搜索添加文件", WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME,
+  RegisterFormClass(instance, L"SearchDialog", nullptr);
+  CreateForm(L"SearchDialog", L"搜索添加文件", WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME,
              WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT, owner, 315, 319, true);
   CreateControls(SearchControls(*this));
-  folderField_ = Control(L"EdtSearchFolder");
-  keys_ = Control(L"MmKeys");
-  searchButton_ = Control(L"BtnSearch");
-  subfolders_.Bind(Control(L"ChkSubFolder"));
+  folderField_ = Control(L"Folder");
+  keys_ = Control(L"Keys");
+  searchButton_ = Control(L"Search");
+  subfolders_.Bind(Control(L"Subfolders"));
   subfolders_.SetChecked(true);
   SubclassControl(folderField_);
-  FormCreate();
+  OnCreate();
 }
 
-void TfrmSearch::FormCreate() { SetWindowTextW(Control(L"Label3"), L"说明：\r\n可以输入多行关键字，匹配其中之一。"); }
+void SearchDialog::OnCreate() { SetWindowTextW(Control(L"KeysHint"), L"说明：\r\n可以输入多行关键字，匹配其中之一。"); }
 
-void TfrmSearch::BtnCancelClick() {
+void SearchDialog::OnCancel() {
   closed_ = searching_;  // cancelling stops a search under way
   EndModal(IDCANCEL);
 }
 
-void TfrmSearch::BtnSetFolderClick() {
+void SearchDialog::OnChooseFolder() {
   if (searching_) return;  // the folder of a search under way stays as it is
   auto folder = BrowseForFolder(L"请选择文件夹");
   if (!folder) return;
   SetWindowTextW(folderField_, WithBackslash(*folder).c_str());
 }
 
-void TfrmSearch::EdtSearchFolderKeyPress(wchar_t key) { BtnSetFolderClick(); }
+void SearchDialog::OnFolderFieldKey(wchar_t key) { OnChooseFolder(); }
 
-void TfrmSearch::BtnSearchClick() {
+void SearchDialog::OnSearch() {
   std::wstring folder = WindowText(folderField_);
   if (folder.empty()) {
     TheDialogs().Message(hwnd_, L"请选择要搜索的目录!", MB_OK | MB_ICONINFORMATION);
-    BtnSetFolderClick();
+    OnChooseFolder();
     return;
   }
   std::wstring keys = WindowText(keys_);
@@ -122,7 +122,7 @@ void TfrmSearch::BtnSearchClick() {
     SetFocus(keys_);
     return;
   }
-  if (!fs::IsFolder(folder) || !sources_) return;
+  if (!fs::IsFolder(folder) || !sourceList_) return;
   {
     BusyCursor busy;
     EnableWindow(searchButton_, FALSE);
@@ -135,14 +135,14 @@ void TfrmSearch::BtnSearchClick() {
     KeywordMatcher matcher(SplitLines(keys));
     auto keepGoing = [this] { return (!keepGoing_ || keepGoing_()) && !closed_; };
     if (subfolders_.Checked())
-      SearchFolderRecursive(WithBackslash(folder), matcher, *sources_, keepGoing);
+      SearchFolderRecursive(WithBackslash(folder), matcher, *sourceList_, keepGoing);
     else
-      SearchOneFolder(WithBackslash(folder), matcher, *sources_, keepGoing);
+      SearchOneFolder(WithBackslash(folder), matcher, *sourceList_, keepGoing);
   }
   EndModal(IDCANCEL);
 }
 
-bool TfrmSearch::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
+bool SearchDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
   switch (message) {
     case WM_APP + 1:
       CentreOver(GetWindow(hwnd_, GW_OWNER));
@@ -150,8 +150,8 @@ bool TfrmSearch::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* 
       return true;
     case WM_COMMAND:
       if (lParam && HIWORD(wParam) == BN_CLICKED) DispatchClick(LOWORD(wParam));
-      if (!lParam && LOWORD(wParam) == IDOK && IsWindowEnabled(searchButton_)) BtnSearchClick();  // Enter
-      if (!lParam && LOWORD(wParam) == IDCANCEL) BtnCancelClick();                               // Esc
+      if (!lParam && LOWORD(wParam) == IDOK && IsWindowEnabled(searchButton_)) OnSearch();  // Enter
+      if (!lParam && LOWORD(wParam) == IDCANCEL) OnCancel();                                // Esc
       return true;
     case WM_CLOSE:
       closed_ = searching_;  // closing the dialog stops a search under way
@@ -161,7 +161,7 @@ bool TfrmSearch::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* 
   return false;
 }
 
-bool TfrmSearch::OnControlMessage(HWND control, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
+bool SearchDialog::OnControlMessage(HWND control, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
   // Escape reaches the folder field as a character rather than closing.
   if (message == WM_GETDLGCODE && lParam && reinterpret_cast<MSG*>(lParam)->message == WM_KEYDOWN &&
       reinterpret_cast<MSG*>(lParam)->wParam == VK_ESCAPE) {
@@ -170,7 +170,7 @@ bool TfrmSearch::OnControlMessage(HWND control, UINT message, WPARAM wParam, LPA
   }
   // The read-only folder field: a typed character opens the folder browser.
   if (message == WM_CHAR && wParam != VK_RETURN && wParam != VK_TAB) {
-    EdtSearchFolderKeyPress(wchar_t(wParam));
+    OnFolderFieldKey(wchar_t(wParam));
     *result = 0;
     return true;
   }

@@ -1,4 +1,4 @@
-#include "common/Display.h"
+#include "wingui/Display.h"
 
 namespace display {
 

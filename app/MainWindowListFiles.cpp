@@ -1,6 +1,6 @@
 // Export and import of both lists as list files.
-#include "app/Unit1.h"
-#include "common/Dialogs.h"
+#include "app/MainWindow.h"
+#include "wingui/Dialogs.h"
 #include "lists/ListFile.h"
 
 namespace {
@@ -45,9 +45,9 @@ struct Imported {
 
 // Appends each line the rule accepts and that is not listed yet. The window
 // paints meanwhile and takes no input; Esc ends it, keeping what it added.
-Imported Import(TForm1& form, PathList& list, const std::vector<std::wstring>& lines,
+Imported Import(MainWindow& form, PathList& list, const std::vector<std::wstring>& lines,
                 bool (*accepts)(const std::wstring&)) {
-  TForm1::BusyScope busy(form);
+  MainWindow::BusyScope busy(form);
   PathList::Bulk bulk(list);
   list.Reserve(int(lines.size()));
   Imported result;
@@ -77,14 +77,14 @@ void ShowStopped(HWND owner, const Imported& result) {
 
 }  // namespace
 
-void TForm1::BtnSaveFileListClick() { Export(hwnd_, sources_, L"当前文件列表为空！", L"file.lst"); }
+void MainWindow::OnExportSources() { Export(hwnd_, sourceList_, L"当前文件列表为空！", L"file.lst"); }
 
-void TForm1::BtnSaveDirLstClick() { Export(hwnd_, dests_, L"当前目录列表为空！", L"dir.lst"); }
+void MainWindow::OnExportDests() { Export(hwnd_, destList_, L"当前目录列表为空！", L"dir.lst"); }
 
-void TForm1::BtnImpFileListClick() {
+void MainWindow::OnImportSources() {
   auto lines = ChooseAndRead(hwnd_);
   if (!lines) return;
-  const Imported result = Import(*this, sources_, *lines, &NamesImportableSource);
+  const Imported result = Import(*this, sourceList_, *lines, &NamesImportableSource);
   if (result.stopped)
     ShowStopped(hwnd_, result);
   else if (result.refused)
@@ -94,12 +94,12 @@ void TForm1::BtnImpFileListClick() {
                          MB_OK | MB_ICONINFORMATION);
 }
 
-void TForm1::BtnImpDirLstClick() {
+void MainWindow::OnImportDests() {
   auto lines = ChooseAndRead(hwnd_);
   if (!lines) return;
-  const int before = dests_.Count();
-  const Imported result = Import(*this, dests_, *lines, &NamesImportableDest);
-  if (dests_.Count() > before) ShowEmptyButton(true);
+  const int before = destList_.Count();
+  const Imported result = Import(*this, destList_, *lines, &NamesImportableDest);
+  if (destList_.Count() > before) ShowEmptyButton(true);
   if (result.stopped)
     ShowStopped(hwnd_, result);
   else if (result.listed + result.refused + result.blank)

@@ -1,4 +1,4 @@
-#include "lists/Unit2.h"
+#include "app/FolderChooser.h"
 
 #include <commctrl.h>
 
@@ -10,23 +10,24 @@
 
 namespace {
 
-std::vector<ControlDef> ChooserControls(TForm2& form) {
+std::vector<ControlDef> ChooserControls(FolderChooser& form) {
   const DWORD check = WS_VISIBLE | WS_TABSTOP | BS_CHECKBOX;
-  auto on = [&form](void (TForm2::*handler)()) { return [&form, handler] { (form.*handler)(); }; };
+  auto on = [&form](void (FolderChooser::*handler)()) { return [&form, handler] { (form.*handler)(); }; };
   return {
-      {L"ShellTreeView1", WC_TREEVIEWW, L"",
+      {L"FolderTree", WC_TREEVIEWW, L"",
        WS_VISIBLE | WS_TABSTOP | WS_BORDER | TVS_HASBUTTONS | TVS_HASLINES | TVS_SHOWSELALWAYS, nullptr, 0, 0, 409,
        305},
-      {L"CheckBox1", WC_BUTTONW, L"添加包括选定文件夹下的所有子文件夹", check, nullptr, 8, 313, 320, 17,
-       on(&TForm2::CheckBox1Click)},
-      {L"CheckBox2", WC_BUTTONW, L"添加包括选定文件夹下", check, nullptr, 8, 337, 150, 17, on(&TForm2::CheckBox2Click)},
-      {L"ComboBox1", WC_COMBOBOXW, L"", WS_VISIBLE | WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWN | WS_DISABLED, nullptr, 160,
+      {L"AllSubfolders", WC_BUTTONW, L"添加包括选定文件夹下的所有子文件夹", check, nullptr, 8, 313, 320, 17,
+       on(&FolderChooser::OnAllSubfoldersClick)},
+      {L"Levels", WC_BUTTONW, L"添加包括选定文件夹下", check, nullptr, 8, 337, 150, 17,
+       on(&FolderChooser::OnLevelsClick)},
+      {L"Depth", WC_COMBOBOXW, L"", WS_VISIBLE | WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWN | WS_DISABLED, nullptr, 160,
        335, 50, 120},
       {L"Label1", WC_STATICW, L"级子目录", WS_VISIBLE | SS_LEFT, nullptr, 216, 339, 80, 13},
-      {L"BitBtn1", WC_BUTTONW, L"确定", WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, nullptr, 232, 360, 75, 25,
-       on(&TForm2::BitBtn1Click)},
-      {L"BitBtn2", WC_BUTTONW, L"取消", WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, nullptr, 320, 360, 75, 25,
-       on(&TForm2::BitBtn2Click)},
+      {L"Ok", WC_BUTTONW, L"确定", WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, nullptr, 232, 360, 75, 25,
+       on(&FolderChooser::OnOk)},
+      {L"Cancel", WC_BUTTONW, L"取消", WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, nullptr, 320, 360, 75, 25,
+       on(&FolderChooser::OnCancel)},
   };
 }
 
@@ -72,34 +73,34 @@ HIMAGELIST SetGlyph(HWND button, bool ok, UINT dpi) {
 
 }  // namespace
 
-TForm2::~TForm2() {
+FolderChooser::~FolderChooser() {
   if (hwnd_ && IsWindow(hwnd_)) DestroyWindow(hwnd_);
   for (HIMAGELIST glyph : glyphs_)
     if (glyph) ImageList_Destroy(glyph);
 }
 
-void TForm2::Create(HWND owner) {
+void FolderChooser::Create(HWND owner) {
   HINSTANCE instance = GetModuleHandleW(nullptr);
-  RegisterFormClass(instance, L"TForm2", nullptr);
-  CreateForm(L"TForm2", L"", WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | WS_CLIPCHILDREN,
+  RegisterFormClass(instance, L"FolderChooser", nullptr);
+  CreateForm(L"FolderChooser", L"", WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | WS_CLIPCHILDREN,
              WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT, owner, 409, 391, true);
   CreateControls(ChooserControls(*this));
-  checkBox1_.Bind(Control(L"CheckBox1"));
-  checkBox2_.Bind(Control(L"CheckBox2"));
-  comboBox1_ = Control(L"ComboBox1");
-  SetWindowTextW(hwnd_, L"选择要添加的目录（文件夹）");  // FormCreate
-  HWND combo = comboBox1_;
+  allSubfolders_.Bind(Control(L"AllSubfolders"));
+  levels_.Bind(Control(L"Levels"));
+  depthBox_ = Control(L"Depth");
+  SetWindowTextW(hwnd_, L"选择要添加的目录（文件夹）");  // OnCreate
+  HWND combo = depthBox_;
   for (const wchar_t* item : {L"1", L"2", L"3"}) SendMessageW(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item));
   SetWindowTextW(combo, L"1");
   COMBOBOXINFO info = {sizeof info};
   if (GetComboBoxInfo(combo, &info) && info.hwndItem) SubclassControl(info.hwndItem);
-  tree_.Attach(Control(L"ShellTreeView1"));
-  okButton_ = Control(L"BitBtn1");
-  cancelButton_ = Control(L"BitBtn2");
+  tree_.Attach(Control(L"FolderTree"));
+  okButton_ = Control(L"Ok");
+  cancelButton_ = Control(L"Cancel");
   DrawGlyphs();
 }
 
-void TForm2::DrawGlyphs() {
+void FolderChooser::DrawGlyphs() {
   HIMAGELIST old[] = {glyphs_[0], glyphs_[1]};
   glyphs_[0] = SetGlyph(okButton_, true, Dpi());
   glyphs_[1] = SetGlyph(cancelButton_, false, Dpi());
@@ -107,23 +108,23 @@ void TForm2::DrawGlyphs() {
     if (glyph) ImageList_Destroy(glyph);
 }
 
-void TForm2::FormShow() {
+void FolderChooser::OnShow() {
   CentreOver(GetWindow(hwnd_, GW_OWNER));
   tree_.Refresh();
   SetFocus(tree_.hwnd());
 }
 
-std::optional<FolderChoice> TForm2::Choose() {
+std::optional<FolderChoice> FolderChooser::Choose() {
   if (ShowModal() != IDOK) return std::nullopt;
   // A shell item that is no file-system folder adds nothing.
   if (tree_.SelectedIsVirtual()) return std::nullopt;
   std::wstring path = tree_.SelectedFolderPath();
   if (!fs::IsFolder(path)) return std::nullopt;
   FolderChoice choice{WithBackslash(path)};
-  if (checkBox1_.Checked()) {
+  if (allSubfolders_.Checked()) {
     choice.scope = FolderChoice::Scope::AllSubfolders;
-  } else if (checkBox2_.Checked()) {
-    std::wstring text = WindowText(comboBox1_);
+  } else if (levels_.Checked()) {
+    std::wstring text = WindowText(depthBox_);
     auto levels = text::ParseInteger(text);
     if (!levels) throw AppError(L"'" + text + L"' is not a valid integer value");
     choice.scope = FolderChoice::Scope::Levels;
@@ -132,32 +133,32 @@ std::optional<FolderChoice> TForm2::Choose() {
   return choice;
 }
 
-void TForm2::SetCheckBox(CheckBox& box, bool checked) {
+void FolderChooser::SetCheckBox(CheckBox& box, bool checked) {
   if (box.Checked() == checked) return;  // no change, no click
   box.SetChecked(checked);
-  if (&box == &checkBox1_)
-    CheckBox1Click();
+  if (&box == &allSubfolders_)
+    OnAllSubfoldersClick();
   else
-    CheckBox2Click();
+    OnLevelsClick();
 }
 
-void TForm2::CheckBox1Click() { SetCheckBox(checkBox2_, !checkBox1_.Checked()); }
+void FolderChooser::OnAllSubfoldersClick() { SetCheckBox(levels_, !allSubfolders_.Checked()); }
 
-void TForm2::CheckBox2Click() {
-  bool levels = checkBox2_.Checked();
-  SetCheckBox(checkBox1_, !levels);
-  EnableWindow(comboBox1_, levels);
+void FolderChooser::OnLevelsClick() {
+  bool levels = levels_.Checked();
+  SetCheckBox(allSubfolders_, !levels);
+  EnableWindow(depthBox_, levels);
 }
 
-void TForm2::BitBtn1Click() { EndModal(IDOK); }
-void TForm2::BitBtn2Click() { EndModal(IDCANCEL); }
+void FolderChooser::OnOk() { EndModal(IDOK); }
+void FolderChooser::OnCancel() { EndModal(IDCANCEL); }
 
-bool TForm2::ComboBox1KeyPress(wchar_t key) { return (key >= L'0' && key <= L'9') || key == 8; }
+bool FolderChooser::AcceptsDepthKey(wchar_t key) { return (key >= L'0' && key <= L'9') || key == 8; }
 
-bool TForm2::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
+bool FolderChooser::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
   switch (message) {
     case WM_APP + 1:
-      FormShow();
+      OnShow();
       return true;
     case WM_COMMAND:
       if (lParam && HIWORD(wParam) == BN_CLICKED) DispatchClick(LOWORD(wParam));
@@ -173,9 +174,9 @@ bool TForm2::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* resu
   return false;
 }
 
-bool TForm2::OnControlMessage(HWND control, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
+bool FolderChooser::OnControlMessage(HWND control, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
   // The depth box takes digits and backspace only.
-  if (message == WM_CHAR && !ComboBox1KeyPress(wchar_t(wParam))) {
+  if (message == WM_CHAR && !AcceptsDepthKey(wchar_t(wParam))) {
     *result = 0;
     return true;
   }

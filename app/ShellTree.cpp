@@ -1,4 +1,4 @@
-#include "lists/ShellTree.h"
+#include "app/ShellTree.h"
 
 #include <commctrl.h>
 #include <shellapi.h>

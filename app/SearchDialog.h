@@ -7,16 +7,16 @@
 #include <string>
 #include <vector>
 
-#include "common/Controls.h"
-#include "common/Window.h"
+#include "wingui/Controls.h"
+#include "wingui/Window.h"
 #include "search/KeywordMatch.h"
 
 class PathList;
 
-class TfrmSearch : public Form {
+class SearchDialog : public Form {
  public:
-  TfrmSearch() = default;
-  ~TfrmSearch() override;
+  SearchDialog() = default;
+  ~SearchDialog() override;
   void Create(HWND owner);
 
   // Shows the dialog modally; a search appends what it finds to sources.
@@ -24,18 +24,18 @@ class TfrmSearch : public Form {
   // to go on; closing the dialog stops the search too.
   void Run(PathList& sources, std::function<bool()> keepGoing);
 
-  void FormCreate();
-  void BtnSetFolderClick();  // 选择
-  void BtnSearchClick();     // 确定
-  void BtnCancelClick();     // 取消
-  void EdtSearchFolderKeyPress(wchar_t key);
+  void OnCreate();
+  void OnChooseFolder();  // 选择
+  void OnSearch();        // 确定
+  void OnCancel();        // 取消
+  void OnFolderFieldKey(wchar_t key);
 
  protected:
   bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
   bool OnControlMessage(HWND control, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
 
  private:
-  PathList* sources_ = nullptr;  // not owned; set while Run shows the dialog
+  PathList* sourceList_ = nullptr;  // not owned; set while Run shows the dialog
   std::function<bool()> keepGoing_;
   bool searching_ = false, closed_ = false;
   HWND folderField_ = nullptr, keys_ = nullptr, searchButton_ = nullptr;
@@ -49,4 +49,3 @@ void SearchFolderRecursive(const std::wstring& folder, const KeywordMatcher& mat
                            const std::function<bool()>& keepGoing);
 void SearchOneFolder(const std::wstring& folder, const KeywordMatcher& matcher, PathList& sources,
                      const std::function<bool()>& keepGoing);
-

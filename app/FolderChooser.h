@@ -6,9 +6,9 @@
 #include <optional>
 #include <string>
 
-#include "common/Controls.h"
-#include "common/Window.h"
-#include "lists/ShellTree.h"
+#include "wingui/Controls.h"
+#include "wingui/Window.h"
+#include "app/ShellTree.h"
 
 // What the chooser returns: a file-system folder (ending with "\") and how
 // much of the tree below it to add.
@@ -19,10 +19,10 @@ struct FolderChoice {
   int levels = 0;  // for Scope::Levels, as typed (may be negative)
 };
 
-class TForm2 : public Form {
+class FolderChooser : public Form {
  public:
-  TForm2() = default;
-  ~TForm2() override;
+  FolderChooser() = default;
+  ~FolderChooser() override;
   void Create(HWND owner);
 
   // Shows the chooser modally. Empty when cancelled, or when the chosen item
@@ -30,19 +30,19 @@ class TForm2 : public Form {
   // asked for and the depth text is no number.
   std::optional<FolderChoice> Choose();
 
-  void FormShow();
-  void CheckBox1Click();  // 添加包括选定文件夹下的所有子文件夹
-  void CheckBox2Click();  // 添加包括选定文件夹下 N 级子目录
-  void BitBtn1Click();    // 确定
-  void BitBtn2Click();    // 取消
+  void OnShow();
+  void OnAllSubfoldersClick();  // 添加包括选定文件夹下的所有子文件夹
+  void OnLevelsClick();         // 添加包括选定文件夹下 N 级子目录
+  void OnOk();                  // 确定
+  void OnCancel();              // 取消
   // False when the typed character is discarded.
-  static bool ComboBox1KeyPress(wchar_t key);
+  static bool AcceptsDepthKey(wchar_t key);
 
   ShellTree& Tree() { return tree_; }
   // Sets a check box as a user's click would, running its click handler.
   void SetCheckBox(CheckBox& box, bool checked);
-  CheckBox& AllSubfoldersBox() { return checkBox1_; }
-  CheckBox& LevelsBox() { return checkBox2_; }
+  CheckBox& AllSubfoldersBox() { return allSubfolders_; }
+  CheckBox& LevelsBox() { return levels_; }
 
  protected:
   bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
@@ -53,7 +53,7 @@ class TForm2 : public Form {
   void DrawGlyphs();  // the OK and Cancel glyphs for the window's DPI
 
   ShellTree tree_;
-  CheckBox checkBox1_, checkBox2_;
-  HWND comboBox1_ = nullptr, okButton_ = nullptr, cancelButton_ = nullptr;
+  CheckBox allSubfolders_, levels_;
+  HWND depthBox_ = nullptr, okButton_ = nullptr, cancelButton_ = nullptr;
   HIMAGELIST glyphs_[2] = {};  // the buttons show them but do not own them
 };

@@ -1,19 +1,21 @@
 // The destination list's commands: the folder chooser with subfolder
 // expansion, remove, clear and folders dropped from the shell.
-#include "app/Unit1.h"
-#include "common/Dialogs.h"
+#include "app/MainWindow.h"
+#include "wingui/Dialogs.h"
 #include "fs/FileSystem.h"
-#include "lists/DropFiles.h"
+#include "wingui/DropFiles.h"
 #include "lists/FolderExpansion.h"
-#include "lists/Unit2.h"
+#include "app/FolderChooser.h"
 
 namespace {
 
 // A walk over a big tree takes a while: the window keeps painting, takes no input.
-void Expand(TForm1& form, const std::wstring& folder, int maxLevels) {
-  TForm1::BusyScope busy(form);
+void Expand(MainWindow& form, const std::wstring& folder, int maxLevels) {
+  MainWindow::BusyScope busy(form);
   PathList::Bulk bulk(form.Dests());
-  lists::AddFolderTree(form.Dests(), folder, maxLevels, [&form] {
+  lists::WalkFolderTree(folder, maxLevels, [&form](const std::wstring& each) {
+    form.Dests().AppendNew(each);
+    form.Dests().RepaintThrottled();
     form.KeepAlive();
     return !form.StopRequested();  // Esc ends it, keeping what it added
   });
@@ -21,45 +23,45 @@ void Expand(TForm1& form, const std::wstring& folder, int maxLevels) {
 
 }  // namespace
 
-void TForm1::IndexDisk(const std::wstring& folder) { Expand(*this, folder, -1); }
+void MainWindow::ExpandDestination(const std::wstring& folder) { Expand(*this, folder, -1); }
 
-void TForm1::IndexDisk2(const std::wstring& folder, int depth) {
+void MainWindow::ExpandDestinationLevels(const std::wstring& folder, int depth) {
   if (depth >= 0) Expand(*this, folder, depth);  // a negative depth adds nothing
 }
 
-void TForm1::Button3Click() {
+void MainWindow::OnAddDestFolder() {
   auto choice = chooser_->Choose();
   if (!choice) return;
   BusyCursor hourglass;
   switch (choice->scope) {
     case FolderChoice::Scope::AllSubfolders:
-      IndexDisk(choice->folder);
+      ExpandDestination(choice->folder);
       break;
     case FolderChoice::Scope::Levels:
-      IndexDisk2(choice->folder, choice->levels);
+      ExpandDestinationLevels(choice->folder, choice->levels);
       break;
     case FolderChoice::Scope::Alone:
-      dests_.AppendNew(choice->folder);
+      destList_.AppendNew(choice->folder);
       break;
   }
   ShowEmptyButton(true);
 }
 
-void TForm1::Button4Click() {
-  dests_.RemoveSelected();
-  if (dests_.Count() == 0) ShowEmptyButton(false);
+void MainWindow::OnRemoveDest() {
+  destList_.RemoveSelected();
+  if (destList_.Count() == 0) ShowEmptyButton(false);
 }
 
-void TForm1::ListBox2KeyDown(WPARAM key) {
-  if (key == VK_DELETE) Button4Click();
+void MainWindow::OnDestListKey(WPARAM key) {
+  if (key == VK_DELETE) OnRemoveDest();
 }
 
-void TForm1::Button7Click() {
-  dests_.Clear();
+void MainWindow::OnClearDests() {
+  destList_.Clear();
   ShowEmptyButton(false);
 }
 
-void TForm1::DropOnDestList(HDROP drop) {
+void MainWindow::OnDropOnDests(HDROP drop) {
   UINT count;
   {
     DroppedFiles dropped(drop);
@@ -73,9 +75,9 @@ void TForm1::DropOnDestList(HDROP drop) {
         ShowDriveRootMessage();
       } else if (fs::IsFolder(path) && withSubfolders) {
         BusyCursor hourglass;
-        IndexDisk(WithBackslash(path));
+        ExpandDestination(WithBackslash(path));
       } else if (fs::IsFolder(path)) {
-        dests_.AppendNew(WithBackslash(path));
+        destList_.AppendNew(WithBackslash(path));
       }
     }
   }

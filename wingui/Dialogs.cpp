@@ -1,4 +1,4 @@
-#include "common/Dialogs.h"
+#include "wingui/Dialogs.h"
 
 #include <commdlg.h>
 #include <shlobj.h>

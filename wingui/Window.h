@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "common/Display.h"
+#include "wingui/Display.h"
 
 enum class FontKind { Default, Song };
 

@@ -1,4 +1,4 @@
-#include "common/PathList.h"
+#include "wingui/PathList.h"
 
 #include "common/AppError.h"
 

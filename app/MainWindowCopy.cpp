@@ -1,9 +1,9 @@
 // The main window's copy commands: the copy run, the emptying check box
 // and the empty-now menu, with the status line, the stop and the report.
 #include "app/TaskbarProgress.h"
-#include "app/Unit1.h"
+#include "app/MainWindow.h"
 #include "common/AppError.h"
-#include "common/Dialogs.h"
+#include "wingui/Dialogs.h"
 #include "common/Raii.h"
 #include "copy/CopyEngine.h"
 #include "copy/Emptying.h"
@@ -37,48 +37,48 @@ std::wstring StoppedEmptying(const copy::RunReport& report) {
 
 }  // namespace
 
-TForm1::RunScope::RunScope(TForm1& form, copy::RunReport& report, const wchar_t* work) : form_(form) {
+MainWindow::RunScope::RunScope(MainWindow& form, copy::RunReport& report, const wchar_t* work) : form_(form) {
   form_.runReport_ = &report;
   form_.runStart_ = form_.lastStatus_ = GetTickCount();
   // Everything but "停止", the containers it sits in and the status line shows as disabled.
   for (const ControlDef& def : form_.Definitions()) {
     HWND control = form_.Control(def.name);
-    if (control == form_.btnCopy_ || IsChild(control, form_.btnCopy_) || !IsWindowEnabled(control) ||
-        control == form_.lblStatus_ || control == form_.lblStatusFile_)
+    if (control == form_.copyButton_ || IsChild(control, form_.copyButton_) || !IsWindowEnabled(control) ||
+        control == form_.statusText_ || control == form_.statusFile_)
       continue;
     EnableWindow(control, FALSE);
     disabled_.push_back(control);
   }
-  SetWindowTextW(form_.btnCopy_, L"停止");
-  SetFocus(form_.btnCopy_);
+  SetWindowTextW(form_.copyButton_, L"停止");
+  SetFocus(form_.copyButton_);
   ShutdownBlockReasonCreate(form_.hwnd_, work);
   form_.taskbar_->Set(TaskbarProgress::State::Normal);
 }
 
-TForm1::RunScope::~RunScope() {
+MainWindow::RunScope::~RunScope() {
   ShutdownBlockReasonDestroy(form_.hwnd_);
   for (HWND control : disabled_) EnableWindow(control, TRUE);
-  SetWindowTextW(form_.btnCopy_, L"开始复制");
-  SetWindowTextW(form_.lblStatus_, L"");
-  SetWindowTextW(form_.lblStatusFile_, L"");
+  SetWindowTextW(form_.copyButton_, L"开始复制");
+  SetWindowTextW(form_.statusText_, L"");
+  SetWindowTextW(form_.statusFile_, L"");
   form_.runReport_ = nullptr;
 }
 
-void TForm1::ShowRunStatus() {
+void MainWindow::ShowRunStatus() {
   lastStatus_ = GetTickCount();
   const copy::RunReport::Progress progress = runReport_->Read();
-  SetWindowTextW(lblStatus_,
+  SetWindowTextW(statusText_,
                  copy::StatusText(progress.files, progress.bytes, (lastStatus_ - runStart_) / 1000.0).c_str());
-  SetWindowTextW(lblStatusFile_, progress.current.c_str());
+  SetWindowTextW(statusFile_, progress.current.c_str());
 }
 
-void TForm1::BtnCopyClick() {
-  if (sources_.Count() == 0 || dests_.Count() == 0) {
+void MainWindow::OnCopy() {
+  if (sourceList_.Count() == 0 || destList_.Count() == 0) {
     TheDialogs().Message(hwnd_, L"没有需要复制的文件或文件夹!", MB_OK | MB_ICONINFORMATION);
     return;
   }
   // A whole drive is never copied nor emptied, however it reached the list and however it is spelled.
-  const copy::CopyJob job{sources_.Items(), dests_.Items(), SelectedMode(), checkBox1_.Checked()};
+  const copy::CopyJob job{sourceList_.Items(), destList_.Items(), SelectedMode(), emptyFirst_.Checked()};
   switch (copy::RefusalOf(job)) {
     case copy::Refusal::WholeDriveSource:
       ShowDriveRootMessage();
@@ -110,7 +110,7 @@ void TForm1::BtnCopyClick() {
           }
         },
         [this](int position) {
-          progressBar1_.SetPosition(position);
+          progressBar_.SetPosition(position);
           taskbar_->SetValue(position);
         },
         [this] { KeepAlive(); },
@@ -129,27 +129,27 @@ void TForm1::BtnCopyClick() {
   }
   ShowOutcome(hwnd_, stop_.Requested() ? StoppedCopy(report) : L"复制工作完成！", report);
   taskbar_->Set(TaskbarProgress::State::None);
-  progressBar1_.SetPosition(0);
+  progressBar_.SetPosition(0);
 }
 
-void TForm1::CheckBox1Click() {
-  if (!checkBox1_.Checked()) return;  // unticking never asks
+void MainWindow::OnEmptyFirstClick() {
+  if (!emptyFirst_.Checked()) return;  // unticking never asks
   int answer;
   {
     BusyScope busy(*this);
     answer = TheDialogs().Message(AppWindow(), kEmptyWarning, kWarningFlags);
   }
-  if (answer == IDNO) checkBox1_.SetChecked(false);
+  if (answer == IDNO) emptyFirst_.SetChecked(false);
 }
 
-void TForm1::BtnEmptyDestFolderMouseDown(POINT clientPoint) {
+void MainWindow::OnEmptyNowButton(POINT clientPoint) {
   POINT screen = clientPoint;
-  ClientToScreen(btnEmptyDestFolder_, &screen);
-  if (TheDialogs().PopupMenu(hwnd_, popupMenu1_, screen) == kMenuN1) N1Click();
+  ClientToScreen(emptyNowButton_, &screen);
+  if (TheDialogs().PopupMenu(hwnd_, emptyNowMenu_, screen) == kMenuEmptyNow) OnEmptyNow();
 }
 
-void TForm1::N1Click() {
-  const std::vector<std::wstring> dests = dests_.Items();
+void MainWindow::OnEmptyNow() {
+  const std::vector<std::wstring> dests = destList_.Items();
   if (copy::FindWholeDrive(dests)) {
     TheDialogs().Message(hwnd_, kWholeDriveEmptied, MB_OK | MB_ICONINFORMATION);
     return;
@@ -158,13 +158,13 @@ void TForm1::N1Click() {
     BusyScope busy(*this);
     if (TheDialogs().Message(AppWindow(), kEmptyWarning, kWarningFlags) != IDYES) return;
   }
-  checkBox1_.SetChecked(false);
+  emptyFirst_.SetChecked(false);
   copy::RunReport report;
   {
     RunScope run(*this, report, L"正在清空目标文件夹…");
     BusyCursor hourglass;
     const copy::CopyObserver observer{nullptr, nullptr, [this] { KeepAlive(); }, &report, &stop_};
-    copy::EmptyDestinations(dests, sources_.Items(), observer);
+    copy::EmptyDestinations(dests, sourceList_.Items(), observer);
   }
   // Said only when it is true (what is spared on purpose is no failure): otherwise the box tells what stayed.
   const std::wstring headline = stop_.Requested()       ? StoppedEmptying(report)
@@ -172,5 +172,5 @@ void TForm1::N1Click() {
                                                         : L"目标文件夹下的内容已完全删除！";
   ShowOutcome(hwnd_, headline, report);
   taskbar_->Set(TaskbarProgress::State::None);
-  EnableWindow(btnEmptyDestFolder_, FALSE);
+  EnableWindow(emptyNowButton_, FALSE);
 }

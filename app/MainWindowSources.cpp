@@ -1,21 +1,21 @@
 // The source list's commands: file dialog, folder browser, remove, clear
 // and files dropped from the shell.
-#include "app/Unit1.h"
-#include "common/Dialogs.h"
+#include "app/MainWindow.h"
+#include "wingui/Dialogs.h"
 #include "fs/FileSystem.h"
-#include "lists/DropFiles.h"
+#include "wingui/DropFiles.h"
 
-void TForm1::Button1Click() {
+void MainWindow::OnAddFiles() {
   FileDialogOptions options;
   options.filter = L"*.*|*.*";
   options.multiSelect = true;
   auto files = TheDialogs().OpenFiles(hwnd_, options);
-  PathList::Bulk bulk(sources_);
+  PathList::Bulk bulk(sourceList_);
   for (const auto& path : files)
-    if (!HasWildcard(path)) sources_.AppendNew(path);
+    if (!HasWildcard(path)) sourceList_.AppendNew(path);
 }
 
-void TForm1::Button5Click() {
+void MainWindow::OnAddSourceFolder() {
   auto folder = BrowseForFolder(L"请选择文件夹");
   if (!folder) return;
   std::wstring path = WithBackslash(*folder);
@@ -24,20 +24,20 @@ void TForm1::Button5Click() {
     ShowDriveRootMessage();
     return;
   }
-  sources_.AppendNew(path);
+  sourceList_.AppendNew(path);
 }
 
-void TForm1::Button2Click() { sources_.RemoveSelected(); }
+void MainWindow::OnRemoveSource() { sourceList_.RemoveSelected(); }
 
-void TForm1::ListBox1KeyDown(WPARAM key) {
-  if (key == VK_DELETE) Button2Click();
+void MainWindow::OnSourceListKey(WPARAM key) {
+  if (key == VK_DELETE) OnRemoveSource();
 }
 
-void TForm1::Button6Click() { sources_.Clear(); }
+void MainWindow::OnClearSources() { sourceList_.Clear(); }
 
-void TForm1::DropOnSourceList(HDROP drop) {
+void MainWindow::OnDropOnSources(HDROP drop) {
   DroppedFiles dropped(drop);
-  PathList::Bulk bulk(sources_);
+  PathList::Bulk bulk(sourceList_);
   for (UINT i = 0, n = dropped.Count(); i < n; ++i) {
     std::wstring path = dropped.At(i);
     if (HasWildcard(path)) continue;
@@ -45,6 +45,6 @@ void TForm1::DropOnSourceList(HDROP drop) {
       ShowDriveRootMessage();
       continue;
     }
-    sources_.Append(path);  // as delivered: no test, no trailing backslash
+    sourceList_.Append(path);  // as delivered: no test, no trailing backslash
   }
 }

@@ -1,4 +1,4 @@
-#include "common/Window.h"
+#include "wingui/Window.h"
 
 #include <commctrl.h>
 
@@ -7,7 +7,7 @@
 #include <utility>
 
 #include "common/AppError.h"
-#include "common/Dialogs.h"
+#include "wingui/Dialogs.h"
 
 const wchar_t kPanelClass[] = L"QuillmerePanel";
 
@@ -264,7 +264,7 @@ int Form::ShowModal() {
   if (ownerWasEnabled) EnableWindow(owner, FALSE);
   modalResult_ = 0;
   inModal_ = true;
-  SendMessageW(hwnd_, WM_APP + 1, 0, 0);  // FormShow
+  SendMessageW(hwnd_, WM_APP + 1, 0, 0);  // OnShow
   FollowMonitorDpi();
   ShowWindow(hwnd_, SW_SHOW);
   MSG msg;
