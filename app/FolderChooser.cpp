@@ -157,7 +157,7 @@ bool FolderChooser::AcceptsDepthKey(wchar_t key) { return (key >= L'0' && key <=
 
 bool FolderChooser::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
   switch (message) {
-    case WM_APP + 1:
+    case kFormShowing:
       OnShow();
       return true;
     case WM_COMMAND:

@@ -6,7 +6,9 @@
 #include <map>
 
 #include "app/HelpTab.h"
+#include "app/RunController.h"
 #include "app/Settings.h"
+#include "copy/RunReport.h"
 #include "app/TaskbarProgress.h"
 #include "wingui/Dialogs.h"
 #include "common/Raii.h"
@@ -98,7 +100,8 @@ std::vector<ControlDef> MainWindow::ControlTable() {
 MainWindow::MainWindow() = default;
 
 MainWindow::~MainWindow() {
-  help_.reset();  // the browser closes while its window still exists
+  help_.reset();        // the browser closes while its window still exists
+  controller_.reset();  // work still running is abandoned and waited for
   if (hwnd_ && IsWindow(hwnd_)) DestroyWindow(hwnd_);
   if (emptyNowMenu_) DestroyMenu(emptyNowMenu_);
 }
@@ -157,6 +160,7 @@ void MainWindow::Create(HWND appWindow) {
 
   help_ = std::make_unique<HelpView>(helpPage_, Dpi());
   taskbar_ = std::make_unique<TaskbarProgress>(hwnd_);
+  controller_ = std::make_unique<RunController>(hwnd_);
   PickIcons();
   LayoutOnResize();
   OnCreate();
@@ -248,36 +252,33 @@ MainWindow::BusyScope::~BusyScope() {
   if (--form_.busyDepth_ == 0 && wasEnabled_) EnableWindow(form_.hwnd_, TRUE);
 }
 
-void MainWindow::KeepAlive() {
-  DWORD now = GetTickCount();
-  if (now - lastPump_ < 40) return;
-  lastPump_ = now;
-  // The window takes no input but "停止" and Esc meanwhile (the controls, or
-  // the whole window, are disabled, and the command gate refuses the rest).
-  MSG msg;
-  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-    if (msg.message == WM_QUIT) {
-      PostQuitMessage(int(msg.wParam));
-      break;
-    }
-    if (msg.message == WM_KEYDOWN && msg.wParam == VK_ESCAPE) {
-      stop_.Request();
-      continue;
-    }
-    TranslateMessage(&msg);
-    DispatchMessageW(&msg);
-  }
-  if (runReport_ && now - lastStatus_ >= 100) ShowRunStatus();
+bool MainWindow::Working() const { return controller_ && controller_->Busy(); }
+StopSignal& MainWindow::WorkStop() { return controller_->Stop(); }
+int MainWindow::AskFromWork(std::function<int()> question) { return controller_->Ask(std::move(question)); }
+
+void MainWindow::StartWork(std::function<void()> work, std::function<void()> tick,
+                           std::function<void(std::exception_ptr)> ended, bool blockWindow, bool hourglass) {
+  if (blockWindow) workBusy_ = std::make_unique<BusyScope>(*this);
+  if (hourglass) workHourglass_ = std::make_unique<BusyCursor>();
+  controller_->Start(std::move(work), std::move(tick), [this, ended = std::move(ended)](std::exception_ptr error) {
+    workHourglass_.reset();
+    workBusy_.reset();
+    ended(error);
+  });
+}
+
+void MainWindow::AsCommand(const std::function<void()>& body) {
+  const bool was = commandRunning_;
+  commandRunning_ = true;
+  Guarded(body);
+  commandRunning_ = was;
 }
 
 bool MainWindow::RunCommand(const std::function<void()>& command) {
-  if (commandRunning_ || Busy()) return false;
-  commandRunning_ = true;
+  if (commandRunning_ || Busy() || Working()) return false;
   modeAtCommandStart_ = SelectedMode();
-  stop_.Reset();
-  ScopeGuard done([this] { commandRunning_ = false; });
   // The error box is part of the command: nothing else starts while it is open.
-  Guarded(command);
+  AsCommand(command);
   return true;
 }
 
@@ -285,8 +286,8 @@ bool MainWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* 
   switch (message) {
     case WM_COMMAND:
       // During a run "停止" is the one control that takes input.
-      if (runReport_ && reinterpret_cast<HWND>(lParam) == copyButton_) {
-        if (HIWORD(wParam) == BN_CLICKED) stop_.Request();
+      if (run_ && reinterpret_cast<HWND>(lParam) == copyButton_) {
+        if (HIWORD(wParam) == BN_CLICKED) controller_->Stop().Request();
         return true;
       }
       // Every click of the window arrives here, by control id. A click posted
@@ -299,7 +300,7 @@ bool MainWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* 
     case WM_NOTIFY: {
       auto* header = reinterpret_cast<NMHDR*>(lParam);
       // During a run the page with "停止" stays in front.
-      if (header->hwndFrom == tabs_ && header->code == TCN_SELCHANGING && runReport_) {
+      if (header->hwndFrom == tabs_ && header->code == TCN_SELCHANGING && run_) {
         *result = TRUE;
         return true;
       }
@@ -309,18 +310,28 @@ bool MainWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* 
     case WM_SIZE:
       if (wParam != SIZE_MINIMIZED) LayoutOnResize();
       return true;
+    case kWorkEnded:
+      AsCommand([this] { controller_->OnEnded(); });
+      return true;
+    case kWorkAsks:
+      AsCommand([this] { controller_->OnAsks(); });
+      return true;
+    case WM_TIMER:
+      if (wParam != kWorkTimer) return false;
+      controller_->OnTick();
+      return true;
     case WM_CLOSE:
-      if (commandRunning_) return true;  // a command cannot be abandoned half way
+      if (commandRunning_ || Working()) return true;  // a command cannot be abandoned half way
       OnClose();
       DestroyWindow(hwnd_);
       return true;
     case WM_QUERYENDSESSION:
       // A run or an emptying cut off half way would leave the destinations incomplete.
-      *result = runReport_ ? FALSE : TRUE;
+      *result = run_ ? FALSE : TRUE;
       return true;
     case WM_ENDSESSION:
-      if (wParam && runReport_) {
-        stop_.Abandon();  // ended all the same: no copy is left half-written
+      if (wParam && run_) {
+        controller_->Stop().Abandon();  // ended all the same: no copy is left half-written
       } else if (wParam) {
         StoreSameFileSetting(SelectedMode());  // Windows ends without WM_CLOSE: keep the policy
       }

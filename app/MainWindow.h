@@ -6,6 +6,9 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <atomic>
+#include <exception>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -13,17 +16,20 @@
 #include "wingui/PathList.h"
 #include "common/StopSignal.h"
 #include "wingui/Window.h"
+#include "app/SearchDialog.h"
 #include "copy/SameFileMode.h"
 
 namespace copy {
 class RunReport;
-}
+struct CopyObserver;
+enum class Answer;
+}  // namespace copy
+class RunController;
 class HelpView;
 class TaskbarProgress;
 class FolderChooser;
-class SearchDialog;
 
-class MainWindow : public Form {
+class MainWindow : public Form, public SearchHost {
  public:
   MainWindow();
   ~MainWindow() override;
@@ -46,6 +52,7 @@ class MainWindow : public Form {
   void OnClearDests();     // 清空列表
   void OnDestListKey(WPARAM key);
   void OnDropOnDests(HDROP drop);
+  // Adds the folder with all its subfolders, or with that many levels of them.
   void ExpandDestination(const std::wstring& folder);
   void ExpandDestinationLevels(const std::wstring& folder, int depth);
   // List files (MainWindowListFiles.cpp).
@@ -60,6 +67,9 @@ class MainWindow : public Form {
   void OnEmptyNow();                         // 立即清空（删除）目标文件夹中的原有内容
   // Search (MainWindowSearch.cpp).
   void OnSearchAdd();  // 搜索添加文件
+  void StartSearch(const std::wstring& folder, bool wholeTree, const std::wstring& keys,
+                   std::function<void()> ended) override;
+  void StopSearch() override;
 
   // Closing: stores the policy, reporting when it cannot.
   void OnClose();
@@ -68,14 +78,27 @@ class MainWindow : public Form {
   PathList& Dests() { return destList_; }
   copy::SameFileMode SelectedMode() const;
   void SelectMode(copy::SameFileMode mode);
-  // True while long work runs: the window is disabled and paints only.
+  // True while the window is disabled and paints only.
   bool Busy() const { return busyDepth_ > 0; }
+  // True while long work runs beside the window.
+  bool Working() const;
   // True while a command runs, its questions and dialogs included.
   bool CommandRunning() const { return commandRunning_; }
   void ShowEmptyButton(bool visible);
   HMENU EmptyNowMenu() const { return emptyNowMenu_; }
   HWND HelpBrowser() const;
   HelpView* Help() const { return help_.get(); }
+
+  // Long work: runs on the worker while the window takes no input (with
+  // blockWindow, none at all; else only the stop control of a run), under
+  // the hourglass when asked. tick runs on the window thread every 100 ms,
+  // ended once the work has returned; what the work threw reaches ended,
+  // and the error box when ended throws it again.
+  void StartWork(std::function<void()> work, std::function<void()> tick, std::function<void(std::exception_ptr)> ended,
+                 bool blockWindow, bool hourglass);
+  // On the worker: runs question on the window thread and returns its answer.
+  int AskFromWork(std::function<int()> question);
+  StopSignal& WorkStop();
 
   // Marks the window busy (disabled, no input) for the life of the object.
   class BusyScope {
@@ -94,7 +117,7 @@ class MainWindow : public Form {
   // the progress, and the session may not end.
   class RunScope {
    public:
-    RunScope(MainWindow& form, copy::RunReport& report, const wchar_t* work);
+    RunScope(MainWindow& form, std::shared_ptr<copy::RunReport> report, const wchar_t* work);
     ~RunScope();
     RunScope(const RunScope&) = delete;
     RunScope& operator=(const RunScope&) = delete;
@@ -103,11 +126,6 @@ class MainWindow : public Form {
     MainWindow& form_;
     std::vector<HWND> disabled_;
   };
-  // Lets the window paint during long work; cheap when called often. Esc
-  // pressed meanwhile asks the work to stop.
-  void KeepAlive();
-  // Long work asks this between its steps: Esc, "停止" or the session's end.
-  bool StopRequested() const { return stop_.Requested(); }
 
  protected:
   bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
@@ -123,6 +141,16 @@ class MainWindow : public Form {
   void OnCreate();
   void LayoutOnResize();
   void ShowRunStatus();
+  // Adds each path with levels of its subfolders (-1: all, 0: alone) on the
+  // worker; dropped paths are checked as drops are.
+  void AddDestinations(std::vector<std::wstring> paths, int levels, bool dropped, bool showButton);
+  // Runs a copy run or an emptying: the window in the run's state meanwhile,
+  // then the outcome (headline from the report) as ended says.
+  void StartRun(const wchar_t* work, std::function<void(const copy::CopyObserver&)> run,
+                std::function<void(const copy::RunReport&)> ended);
+  copy::Answer AskOverwrite(const std::wstring& target);
+  // Leaves the command gate closed while body runs (the end of long work).
+  void AsCommand(const std::function<void()>& body);
   // The icon frames for the window's DPI, title bar and taskbar.
   void PickIcons();
   void ShowPage(int index);
@@ -144,12 +172,15 @@ class MainWindow : public Form {
   std::unique_ptr<HelpView> help_;
   int busyDepth_ = 0;
   bool commandRunning_ = false;
-  StopSignal stop_;
-  copy::RunReport* runReport_ = nullptr;  // the run under way, if any (not owned)
-  DWORD runStart_ = 0, lastStatus_ = 0;
+  std::unique_ptr<RunController> controller_;
+  std::unique_ptr<BusyScope> workBusy_;
+  std::unique_ptr<BusyCursor> workHourglass_;
+  std::unique_ptr<RunScope> run_;
+  std::shared_ptr<copy::RunReport> runReport_;  // the run under way, if any
+  std::atomic<int> runPosition_{0};             // the bar's value, set by the run
+  DWORD runStart_ = 0;
   std::unique_ptr<TaskbarProgress> taskbar_;
   copy::SameFileMode modeAtCommandStart_ = copy::SameFileMode::AutoNumber;
-  DWORD lastPump_ = 0;
 };
 
 // Command id of the menu item N1.

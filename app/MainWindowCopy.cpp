@@ -1,5 +1,6 @@
 // The main window's copy commands: the copy run, the emptying check box
 // and the empty-now menu, with the status line, the stop and the report.
+#include "app/RunController.h"
 #include "app/TaskbarProgress.h"
 #include "app/MainWindow.h"
 #include "common/AppError.h"
@@ -37,9 +38,11 @@ std::wstring StoppedEmptying(const copy::RunReport& report) {
 
 }  // namespace
 
-MainWindow::RunScope::RunScope(MainWindow& form, copy::RunReport& report, const wchar_t* work) : form_(form) {
-  form_.runReport_ = &report;
-  form_.runStart_ = form_.lastStatus_ = GetTickCount();
+MainWindow::RunScope::RunScope(MainWindow& form, std::shared_ptr<copy::RunReport> report, const wchar_t* work)
+    : form_(form) {
+  form_.runReport_ = std::move(report);
+  form_.runStart_ = GetTickCount();
+  form_.runPosition_ = 0;
   // Everything but "停止", the containers it sits in and the status line shows as disabled.
   for (const ControlDef& def : form_.Definitions()) {
     HWND control = form_.Control(def.name);
@@ -65,11 +68,56 @@ MainWindow::RunScope::~RunScope() {
 }
 
 void MainWindow::ShowRunStatus() {
-  lastStatus_ = GetTickCount();
+  if (!runReport_) return;
   const copy::RunReport::Progress progress = runReport_->Read();
   SetWindowTextW(statusText_,
-                 copy::StatusText(progress.files, progress.bytes, (lastStatus_ - runStart_) / 1000.0).c_str());
+                 copy::StatusText(progress.files, progress.bytes, (GetTickCount() - runStart_) / 1000.0).c_str());
   SetWindowTextW(statusFile_, progress.current.c_str());
+  progressBar_.SetPosition(runPosition_);
+  taskbar_->SetValue(runPosition_);
+}
+
+copy::Answer MainWindow::AskOverwrite(const std::wstring& target) {
+  const int answer = AskFromWork([this, &target] {
+    BusyScope question(*this);  // nothing but the question takes input while it is open
+    ShowRunStatus();            // the status line names the file asked about
+    taskbar_->Set(TaskbarProgress::State::Paused);
+    ScopeGuard resume([this] { taskbar_->Set(TaskbarProgress::State::Normal); });
+    return TheDialogs().Message(AppWindow(), copy::OverwriteQuestion(target), MB_YESNOCANCEL | MB_ICONQUESTION);
+  });
+  return answer == IDYES ? copy::Answer::Yes : answer == IDNO ? copy::Answer::No : copy::Answer::Cancel;
+}
+
+void MainWindow::StartRun(const wchar_t* work, std::function<void(const copy::CopyObserver&)> run,
+                          std::function<void(const copy::RunReport&)> ended) {
+  auto report = std::make_shared<copy::RunReport>();
+  run_ = std::make_unique<RunScope>(*this, report, work);
+  StartWork(
+      [this, report, run = std::move(run)] {
+        const copy::CopyObserver observer{[this](const std::wstring& target) { return AskOverwrite(target); },
+                                          [this](int position) { runPosition_ = position; }, report.get(),
+                                          &controller_->Stop()};
+        run(observer);
+      },
+      [this] { ShowRunStatus(); },
+      [this, report, ended = std::move(ended)](std::exception_ptr error) {
+        ShowRunStatus();  // the bar at the run's last value
+        run_.reset();
+        if (error) {
+          taskbar_->Set(TaskbarProgress::State::None);
+          try {
+            std::rethrow_exception(error);
+          } catch (AppError& io) {
+            // An I/O error ends the run: its box also tells what failed before it.
+            if (report->FailureCount()) io.detail = copy::ReportText(io.detail, *report, MessageLineUnits(hwnd_));
+            throw;
+          }
+        }
+        if (report->FailureCount()) taskbar_->Set(TaskbarProgress::State::Error);
+        ended(*report);
+        taskbar_->Set(TaskbarProgress::State::None);
+      },
+      false, true);
 }
 
 void MainWindow::OnCopy() {
@@ -89,47 +137,12 @@ void MainWindow::OnCopy() {
     case copy::Refusal::None:
       break;
   }
-  copy::RunReport report;
-  {
-    RunScope run(*this, report, L"正在复制文件…");
-    BusyCursor hourglass;
-    const copy::CopyObserver observer{
-        [this](const std::wstring& target) {
-          BusyScope question(*this);  // nothing but the question takes input while it is open
-          ShowRunStatus();            // the status line names the file asked about
-          taskbar_->Set(TaskbarProgress::State::Paused);
-          ScopeGuard resume([this] { taskbar_->Set(TaskbarProgress::State::Normal); });
-          switch (
-              TheDialogs().Message(AppWindow(), copy::OverwriteQuestion(target), MB_YESNOCANCEL | MB_ICONQUESTION)) {
-            case IDYES:
-              return copy::Answer::Yes;
-            case IDNO:
-              return copy::Answer::No;
-            default:
-              return copy::Answer::Cancel;
-          }
-        },
-        [this](int position) {
-          progressBar_.SetPosition(position);
-          taskbar_->SetValue(position);
-        },
-        [this] { KeepAlive(); },
-        &report,
-        &stop_,
-    };
-    try {
-      copy::RunCopy(job, observer);
-    } catch (AppError& error) {
-      // An I/O error ends the run: its box also tells what failed before it.
-      taskbar_->Set(TaskbarProgress::State::None);
-      if (report.FailureCount()) error.detail = copy::ReportText(error.detail, report, MessageLineUnits(hwnd_));
-      throw;
-    }
-    if (report.FailureCount()) taskbar_->Set(TaskbarProgress::State::Error);
-  }
-  ShowOutcome(hwnd_, stop_.Requested() ? StoppedCopy(report) : L"复制工作完成！", report);
-  taskbar_->Set(TaskbarProgress::State::None);
-  progressBar_.SetPosition(0);
+  StartRun(
+      L"正在复制文件…", [job](const copy::CopyObserver& observer) { copy::RunCopy(job, observer); },
+      [this](const copy::RunReport& report) {
+        ShowOutcome(hwnd_, controller_->Stop().Requested() ? StoppedCopy(report) : L"复制工作完成！", report);
+        progressBar_.SetPosition(0);
+      });
 }
 
 void MainWindow::OnEmptyFirstClick() {
@@ -159,18 +172,17 @@ void MainWindow::OnEmptyNow() {
     if (TheDialogs().Message(AppWindow(), kEmptyWarning, kWarningFlags) != IDYES) return;
   }
   emptyFirst_.SetChecked(false);
-  copy::RunReport report;
-  {
-    RunScope run(*this, report, L"正在清空目标文件夹…");
-    BusyCursor hourglass;
-    const copy::CopyObserver observer{nullptr, nullptr, [this] { KeepAlive(); }, &report, &stop_};
-    copy::EmptyDestinations(dests, sourceList_.Items(), observer);
-  }
-  // Said only when it is true (what is spared on purpose is no failure): otherwise the box tells what stayed.
-  const std::wstring headline = stop_.Requested()       ? StoppedEmptying(report)
-                                : report.FailureCount() ? L"目标文件夹下的内容未能完全删除。"
-                                                        : L"目标文件夹下的内容已完全删除！";
-  ShowOutcome(hwnd_, headline, report);
-  taskbar_->Set(TaskbarProgress::State::None);
-  EnableWindow(emptyNowButton_, FALSE);
+  StartRun(
+      L"正在清空目标文件夹…",
+      [dests, sources = sourceList_.Items()](const copy::CopyObserver& observer) {
+        copy::EmptyDestinations(dests, sources, observer);
+      },
+      [this](const copy::RunReport& report) {
+        // Said only when it is true (what is spared on purpose is no failure): otherwise the box tells what stayed.
+        const std::wstring headline = controller_->Stop().Requested() ? StoppedEmptying(report)
+                                      : report.FailureCount() ? L"目标文件夹下的内容未能完全删除。"
+                                                              : L"目标文件夹下的内容已完全删除！";
+        ShowOutcome(hwnd_, headline, report);
+        EnableWindow(emptyNowButton_, FALSE);
+      });
 }

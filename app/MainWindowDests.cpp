@@ -1,50 +1,69 @@
 // The destination list's commands: the folder chooser with subfolder
 // expansion, remove, clear and folders dropped from the shell.
-#include "app/MainWindow.h"
-#include "wingui/Dialogs.h"
-#include "fs/FileSystem.h"
-#include "wingui/DropFiles.h"
-#include "lists/FolderExpansion.h"
 #include "app/FolderChooser.h"
+#include "app/ListFeed.h"
+#include "app/MainWindow.h"
+#include "fs/FileSystem.h"
+#include "lists/FolderExpansion.h"
+#include "wingui/Dialogs.h"
+#include "wingui/DropFiles.h"
 
-namespace {
-
-// A walk over a big tree takes a while: the window keeps painting, takes no input.
-void Expand(MainWindow& form, const std::wstring& folder, int maxLevels) {
-  MainWindow::BusyScope busy(form);
-  PathList::Bulk bulk(form.Dests());
-  lists::WalkFolderTree(folder, maxLevels, [&form](const std::wstring& each) {
-    form.Dests().AppendNew(each);
-    form.Dests().RepaintThrottled();
-    form.KeepAlive();
-    return !form.StopRequested();  // Esc ends it, keeping what it added
-  });
+// Walks the folders on the worker; the list grows as they are found, and
+// Esc ends the walk keeping what it added. A dropped path that names no
+// folder adds nothing, a whole drive is said so in its place.
+void MainWindow::AddDestinations(std::vector<std::wstring> paths, int levels, bool dropped, bool showButton) {
+  auto feed = std::make_shared<ListFeed>(destList_);
+  StartWork(
+      [this, feed, paths = std::move(paths), levels, dropped] {
+        for (const std::wstring& path : paths) {
+          if (&path != &paths.front() && WorkStop().Requested()) return;  // each walk adds its first folder
+          if (dropped && HasWildcard(path)) continue;
+          if (dropped && fs::IsWholeDrive(path)) {
+            AskFromWork([feed] {
+              feed->Flush();  // what came before it shows first
+              ShowDriveRootMessage();
+              return IDOK;
+            });
+            continue;
+          }
+          if (dropped && !fs::IsFolder(path)) continue;
+          if (levels == 0) {
+            feed->Offer(WithBackslash(path));
+            continue;
+          }
+          lists::WalkFolderTree(WithBackslash(path), levels, [&](const std::wstring& each) {
+            feed->Offer(each);
+            return !WorkStop().Requested();
+          });
+        }
+      },
+      [feed] { feed->Flush(); },
+      [this, feed, showButton](std::exception_ptr error) {
+        feed->Finish();
+        if (showButton) ShowEmptyButton(true);
+        if (error) std::rethrow_exception(error);
+      },
+      true, levels != 0);
 }
 
-}  // namespace
-
-void MainWindow::ExpandDestination(const std::wstring& folder) { Expand(*this, folder, -1); }
+void MainWindow::ExpandDestination(const std::wstring& folder) { AddDestinations({folder}, -1, false, false); }
 
 void MainWindow::ExpandDestinationLevels(const std::wstring& folder, int depth) {
-  if (depth >= 0) Expand(*this, folder, depth);  // a negative depth adds nothing
+  if (depth >= 0) AddDestinations({folder}, depth, false, false);  // a negative depth adds nothing
 }
 
 void MainWindow::OnAddDestFolder() {
   auto choice = chooser_->Choose();
   if (!choice) return;
-  BusyCursor hourglass;
-  switch (choice->scope) {
-    case FolderChoice::Scope::AllSubfolders:
-      ExpandDestination(choice->folder);
-      break;
-    case FolderChoice::Scope::Levels:
-      ExpandDestinationLevels(choice->folder, choice->levels);
-      break;
-    case FolderChoice::Scope::Alone:
-      destList_.AppendNew(choice->folder);
-      break;
+  const int levels = choice->scope == FolderChoice::Scope::AllSubfolders ? -1
+                     : choice->scope == FolderChoice::Scope::Levels      ? choice->levels
+                                                                         : 0;
+  if (levels == 0 || levels < -1) {  // alone, or a negative depth, which adds nothing
+    if (levels == 0) destList_.AppendNew(choice->folder);
+    ShowEmptyButton(true);
+    return;
   }
-  ShowEmptyButton(true);
+  AddDestinations({choice->folder}, levels, false, true);
 }
 
 void MainWindow::OnRemoveDest() {
@@ -62,24 +81,13 @@ void MainWindow::OnClearDests() {
 }
 
 void MainWindow::OnDropOnDests(HDROP drop) {
-  UINT count;
+  std::vector<std::wstring> paths;
   {
     DroppedFiles dropped(drop);
-    count = dropped.Count();
-    bool withSubfolders = count > 0 && TheDialogs().Message(hwnd_, L"添加包括选定文件夹下的所有子文件夹吗？",
-                                                            MB_YESNO | MB_ICONQUESTION) == IDYES;
-    for (UINT i = 0; i < count; ++i) {
-      std::wstring path = dropped.At(i);
-      if (HasWildcard(path)) continue;
-      if (fs::IsWholeDrive(path)) {
-        ShowDriveRootMessage();
-      } else if (fs::IsFolder(path) && withSubfolders) {
-        BusyCursor hourglass;
-        ExpandDestination(WithBackslash(path));
-      } else if (fs::IsFolder(path)) {
-        destList_.AppendNew(WithBackslash(path));
-      }
-    }
+    for (UINT i = 0, n = dropped.Count(); i < n; ++i) paths.push_back(dropped.At(i));
   }
-  if (count > 0) ShowEmptyButton(true);
+  if (paths.empty()) return;
+  const bool withSubfolders =
+      TheDialogs().Message(hwnd_, L"添加包括选定文件夹下的所有子文件夹吗？", MB_YESNO | MB_ICONQUESTION) == IDYES;
+  AddDestinations(std::move(paths), withSubfolders ? -1 : 0, true, true);
 }

@@ -1,4 +1,5 @@
 // Export and import of both lists as list files.
+#include "app/ListFeed.h"
 #include "app/MainWindow.h"
 #include "wingui/Dialogs.h"
 #include "lists/ListFile.h"
@@ -29,10 +30,10 @@ void Export(HWND owner, PathList& list, const wchar_t* emptyMessage, const wchar
   WriteListFile(list.Items(), *file);
 }
 
-std::optional<std::vector<std::wstring>> ChooseAndRead(HWND owner) {
+std::optional<std::wstring> ChooseListFile(HWND owner) {
   auto files = TheDialogs().OpenFiles(owner, OpenOptions());
   if (files.empty()) return std::nullopt;
-  return ReadListFile(files.front());
+  return files.front();
 }
 
 struct Imported {
@@ -43,31 +44,40 @@ struct Imported {
   size_t blank = 0;
 };
 
-// Appends each line the rule accepts and that is not listed yet. The window
-// paints meanwhile and takes no input; Esc ends it, keeping what it added.
-Imported Import(MainWindow& form, PathList& list, const std::vector<std::wstring>& lines,
-                bool (*accepts)(const std::wstring&)) {
-  MainWindow::BusyScope busy(form);
-  PathList::Bulk bulk(list);
-  list.Reserve(int(lines.size()));
-  Imported result;
-  for (const auto& line : lines) {
-    if (list.Contains(line)) {
-      ++result.listed;
-    } else if (accepts(line)) {
-      list.Append(line);
-      list.RepaintThrottled();
-      ++result.added;
-    } else {
-      ++(line.empty() ? result.blank : result.refused);
-    }
-    form.KeepAlive();
-    if (form.StopRequested() && &line != &lines.back()) {
-      result.stopped = true;
-      break;
-    }
-  }
-  return result;
+// Reads the list file and appends each line the rule accepts and that is not
+// listed yet, on the worker: the window paints meanwhile and takes no input;
+// Esc ends it, keeping what it added. ended gets the counts.
+void Import(MainWindow& form, PathList& list, bool (*accepts)(const std::wstring&),
+            std::function<void(const Imported&)> ended) {
+  auto file = ChooseListFile(form.hwnd());
+  if (!file) return;
+  auto feed = std::make_shared<ListFeed>(list);
+  auto result = std::make_shared<Imported>();
+  form.StartWork(
+      [&form, file = *file, feed, result, accepts] {
+        const std::vector<std::wstring> lines = ReadListFile(file);
+        for (size_t i = 0; i < lines.size(); ++i) {
+          const std::wstring& line = lines[i];
+          if (feed->Listed(line))
+            ++result->listed;
+          else if (accepts(line))
+            feed->Offer(line);
+          else
+            ++(line.empty() ? result->blank : result->refused);
+          if (form.WorkStop().Requested() && i + 1 < lines.size()) {
+            result->stopped = true;
+            break;
+          }
+        }
+        result->added = feed->Offered();
+      },
+      [feed] { feed->Flush(); },
+      [feed, result, ended = std::move(ended)](std::exception_ptr error) {
+        feed->Finish();
+        if (error) std::rethrow_exception(error);
+        ended(*result);
+      },
+      true, false);
 }
 
 void ShowStopped(HWND owner, const Imported& result) {
@@ -82,26 +92,23 @@ void MainWindow::OnExportSources() { Export(hwnd_, sourceList_, L"当前文件�
 void MainWindow::OnExportDests() { Export(hwnd_, destList_, L"当前目录列表为空！", L"dir.lst"); }
 
 void MainWindow::OnImportSources() {
-  auto lines = ChooseAndRead(hwnd_);
-  if (!lines) return;
-  const Imported result = Import(*this, sourceList_, *lines, &NamesImportableSource);
-  if (result.stopped)
-    ShowStopped(hwnd_, result);
-  else if (result.refused)
-    TheDialogs().Message(hwnd_,
-                         L"列表文件中有 " + std::to_wstring(result.refused) +
-                             L" 行未能导入：所指的文件或文件夹不存在，或不是完整的路径。",
-                         MB_OK | MB_ICONINFORMATION);
+  Import(*this, sourceList_, &NamesImportableSource, [this](const Imported& result) {
+    if (result.stopped)
+      ShowStopped(hwnd_, result);
+    else if (result.refused)
+      TheDialogs().Message(hwnd_,
+                           L"列表文件中有 " + std::to_wstring(result.refused) +
+                               L" 行未能导入：所指的文件或文件夹不存在，或不是完整的路径。",
+                           MB_OK | MB_ICONINFORMATION);
+  });
 }
 
 void MainWindow::OnImportDests() {
-  auto lines = ChooseAndRead(hwnd_);
-  if (!lines) return;
-  const int before = destList_.Count();
-  const Imported result = Import(*this, destList_, *lines, &NamesImportableDest);
-  if (destList_.Count() > before) ShowEmptyButton(true);
-  if (result.stopped)
-    ShowStopped(hwnd_, result);
-  else if (result.listed + result.refused + result.blank)
-    TheDialogs().Message(hwnd_, L"列表文件中所保存某些目录已不存在，未能导入。", MB_OK | MB_ICONINFORMATION);
+  Import(*this, destList_, &NamesImportableDest, [this](const Imported& result) {
+    if (result.added) ShowEmptyButton(true);
+    if (result.stopped)
+      ShowStopped(hwnd_, result);
+    else if (result.listed + result.refused + result.blank)
+      TheDialogs().Message(hwnd_, L"列表文件中所保存某些目录已不存在，未能导入。", MB_OK | MB_ICONINFORMATION);
+  });
 }

@@ -1,11 +1,26 @@
-// The search command: the dialog appends what it finds to the source list;
-// how it closed does not matter.
+// The search command: the dialog runs its search through the main window,
+// which appends what it finds to the source list as it is found.
+#include "app/ListFeed.h"
 #include "app/MainWindow.h"
 #include "app/SearchDialog.h"
+#include "search/FileSearch.h"
 
-void MainWindow::OnSearchAdd() {
-  search_->Run(sourceList_, [this] {
-    KeepAlive();
-    return !StopRequested();  // Esc ends it, keeping what it found
-  });
+void MainWindow::OnSearchAdd() { search_->Run(*this); }
+
+void MainWindow::StartSearch(const std::wstring& folder, bool wholeTree, const std::wstring& keys,
+                             std::function<void()> ended) {
+  auto feed = std::make_shared<ListFeed>(sourceList_);
+  StartWork(
+      [this, feed, folder, wholeTree, matcher = KeywordMatcher(SplitLines(keys))] {
+        search::FindFiles(folder, wholeTree, matcher, WorkStop(), [&](const std::wstring& path) { feed->Offer(path); });
+      },
+      [feed] { feed->Flush(); },
+      [feed, ended = std::move(ended)](std::exception_ptr error) {
+        feed->Finish();
+        ended();
+        if (error) std::rethrow_exception(error);
+      },
+      false, true);
 }
+
+void MainWindow::StopSearch() { WorkStop().Request(); }

@@ -3,7 +3,6 @@
 #include <commctrl.h>
 
 #include "wingui/Dialogs.h"
-#include "wingui/PathList.h"
 #include "common/Paths.h"
 #include "common/Raii.h"
 #include "fs/FileSystem.h"
@@ -38,43 +37,13 @@ std::vector<ControlDef> SearchControls(SearchDialog& form) {
 
 }  // namespace
 
-void SearchFolderRecursive(const std::wstring& folder, const KeywordMatcher& matcher, PathList& sources,
-                           const std::function<bool()>& keepGoing) {
-  PathList::Bulk bulk(sources);
-  fs::WalkFolders(folder, fs::kMaskNoSystem, -1, [&](const std::wstring& each, const std::vector<fs::Entry>& entries) {
-    for (const fs::Entry& entry : entries) {
-      if (ClassifyEntry(entry.name, entry.attributes) == 0 && matcher.Matches(entry.name)) {
-        sources.AppendNew(each + entry.name);
-        sources.RepaintThrottled();
-      }
-    }
-    return keepGoing();
-  });
-}
-
-void SearchOneFolder(const std::wstring& folder, const KeywordMatcher& matcher, PathList& sources,
-                     const std::function<bool()>& keepGoing) {
-  std::vector<std::wstring> found;
-  for (const fs::Entry& entry : fs::ListEntries(folder + L"*.*", fs::kMaskAll)) {
-    if (ClassifyEntry(entry.name, entry.attributes) == 0 && matcher.Matches(entry.name))
-      found.push_back(folder + entry.name);
-    if (!keepGoing()) break;
-  }
-  PathList::Bulk bulk(sources);
-  for (const auto& path : found) sources.AppendNew(path);
-}
-
 SearchDialog::~SearchDialog() {
   if (hwnd_ && IsWindow(hwnd_)) DestroyWindow(hwnd_);
 }
 
-void SearchDialog::Run(PathList& sources, std::function<bool()> keepGoing) {
-  sourceList_ = &sources;
-  keepGoing_ = std::move(keepGoing);
-  ScopeGuard forget([this] {
-    sourceList_ = nullptr;
-    keepGoing_ = nullptr;
-  });
+void SearchDialog::Run(SearchHost& host) {
+  host_ = &host;
+  ScopeGuard forget([this] { host_ = nullptr; });
   ShowModal();
 }
 
@@ -95,10 +64,15 @@ void SearchDialog::Create(HWND owner) {
 
 void SearchDialog::OnCreate() { SetWindowTextW(Control(L"KeysHint"), L"说明：\r\n可以输入多行关键字，匹配其中之一。"); }
 
-void SearchDialog::OnCancel() {
-  closed_ = searching_;  // cancelling stops a search under way
-  EndModal(IDCANCEL);
+// A search under way stops first; its end closes the dialog.
+void SearchDialog::Close() {
+  if (searching_)
+    host_->StopSearch();
+  else
+    EndModal(IDCANCEL);
 }
+
+void SearchDialog::OnCancel() { Close(); }
 
 void SearchDialog::OnChooseFolder() {
   if (searching_) return;  // the folder of a search under way stays as it is
@@ -122,29 +96,19 @@ void SearchDialog::OnSearch() {
     SetFocus(keys_);
     return;
   }
-  if (!fs::IsFolder(folder) || !sourceList_) return;
-  {
-    BusyCursor busy;
-    EnableWindow(searchButton_, FALSE);
-    searching_ = true;
-    closed_ = false;
-    ScopeGuard reenable([this] {
-      EnableWindow(searchButton_, TRUE);
-      searching_ = false;
-    });
-    KeywordMatcher matcher(SplitLines(keys));
-    auto keepGoing = [this] { return (!keepGoing_ || keepGoing_()) && !closed_; };
-    if (subfolders_.Checked())
-      SearchFolderRecursive(WithBackslash(folder), matcher, *sourceList_, keepGoing);
-    else
-      SearchOneFolder(WithBackslash(folder), matcher, *sourceList_, keepGoing);
-  }
-  EndModal(IDCANCEL);
+  if (!fs::IsFolder(folder) || !host_) return;
+  EnableWindow(searchButton_, FALSE);
+  searching_ = true;
+  host_->StartSearch(WithBackslash(folder), subfolders_.Checked(), keys, [this] {
+    EnableWindow(searchButton_, TRUE);
+    searching_ = false;
+    EndModal(IDCANCEL);
+  });
 }
 
 bool SearchDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
   switch (message) {
-    case WM_APP + 1:
+    case kFormShowing:
       CentreOver(GetWindow(hwnd_, GW_OWNER));
       SetFocus(keys_);
       return true;
@@ -154,8 +118,7 @@ bool SearchDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT
       if (!lParam && LOWORD(wParam) == IDCANCEL) OnCancel();                                // Esc
       return true;
     case WM_CLOSE:
-      closed_ = searching_;  // closing the dialog stops a search under way
-      EndModal(IDCANCEL);
+      Close();
       return true;
   }
   return false;

@@ -9,9 +9,17 @@
 
 #include "wingui/Controls.h"
 #include "wingui/Window.h"
-#include "search/KeywordMatch.h"
 
-class PathList;
+// What the dialog asks of the window whose list it fills: to run a search
+// beside the windows, calling ended on the window thread when it is over,
+// and to stop it.
+class SearchHost {
+ public:
+  virtual ~SearchHost() = default;
+  virtual void StartSearch(const std::wstring& folder, bool wholeTree, const std::wstring& keys,
+                           std::function<void()> ended) = 0;
+  virtual void StopSearch() = 0;
+};
 
 class SearchDialog : public Form {
  public:
@@ -19,10 +27,10 @@ class SearchDialog : public Form {
   ~SearchDialog() override;
   void Create(HWND owner);
 
-  // Shows the dialog modally; a search appends what it finds to sources.
-  // keepGoing lets the windows paint during a long search and says whether
-  // to go on; closing the dialog stops the search too.
-  void Run(PathList& sources, std::function<bool()> keepGoing);
+  // Shows the dialog modally; a search appends what it finds through host.
+  // Closing the dialog, or Esc, stops a search under way; the dialog closes
+  // after every search.
+  void Run(SearchHost& host);
 
   void OnCreate();
   void OnChooseFolder();  // 选择
@@ -35,17 +43,10 @@ class SearchDialog : public Form {
   bool OnControlMessage(HWND control, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
 
  private:
-  PathList* sourceList_ = nullptr;  // not owned; set while Run shows the dialog
-  std::function<bool()> keepGoing_;
-  bool searching_ = false, closed_ = false;
+  void Close();
+
+  SearchHost* host_ = nullptr;  // not owned; set while Run shows the dialog
+  bool searching_ = false;
   HWND folderField_ = nullptr, keys_ = nullptr, searchButton_ = nullptr;
   CheckBox subfolders_;
 };
-
-// The two searches, plain code over a source list; keepGoing is called
-// often so the windows can keep painting, and ends the search (keeping what
-// it added) when it returns false.
-void SearchFolderRecursive(const std::wstring& folder, const KeywordMatcher& matcher, PathList& sources,
-                           const std::function<bool()>& keepGoing);
-void SearchOneFolder(const std::wstring& folder, const KeywordMatcher& matcher, PathList& sources,
-                     const std::function<bool()>& keepGoing);

@@ -19,6 +19,16 @@ inline double Seconds(const std::function<void()>& work) {
   return double(b.QuadPart - a.QuadPart) / double(f.QuadPart);
 }
 
+// Dispatches the window thread's messages while busy() holds (long work
+// runs beside the window and ends with a posted message).
+inline void PumpWhile(const std::function<bool()>& busy) {
+  while (busy()) {
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+  }
+}
+
 inline double Median(std::vector<double> v) {
   std::sort(v.begin(), v.end());
   return v.empty() ? 0 : v[v.size() / 2];

@@ -28,17 +28,14 @@ int main(int argc, char** argv) {
   Application app;
   app.Create();
   MainWindow& form = app.mainWindow();
-  KeywordMatcher matcher(SplitLines(L"report\r\nzzz"));
   std::vector<double> walk, search;
   size_t found = 0;
   for (int r = 0; r < runs; ++r) {
     walk.push_back(bench::Seconds([&] { bench::BareWalk(tree); }));
     form.Sources().Clear();
     search.push_back(bench::Seconds([&] {
-      SearchFolderRecursive(tree + L"\\", matcher, form.Sources(), [&] {
-        form.KeepAlive();
-        return true;
-      });
+      form.StartSearch(tree + L"\\", true, L"report\r\nzzz", [] {});
+      bench::PumpWhile([&] { return form.Working(); });
     }));
     found = form.Sources().Count();
   }

@@ -16,8 +16,6 @@
 namespace copy {
 namespace {
 
-constexpr uint64_t kLightFile = 1 << 20;  // copied in a few milliseconds
-
 std::optional<uint64_t> WriteTimeOf(const std::wstring& path) { return fs::LastWriteTime(fs::OpenForTimes(path)); }
 
 struct WalkState {
@@ -80,15 +78,11 @@ bool CopyTree(const std::wstring& sourceFolder, bool viaLink, const std::wstring
       makeFolder(subDest);  // looks before it makes
       CopyTree(subSource, fs::WalkPath::IsLink(entry.attributes), subDest, context, excluded, walk);
     } else if (context.parallel && IsIndependent(context.mode)) {
-      const CopyContext worker{context.mode, observer, nullptr, true};
-      static const std::function<void()> kNone;
-      context.parallel->Submit(
-          [source = fs::ChildPath(base, entry.name), targetFolder, entry, worker] {
-            if (worker.observer && worker.observer->StopRequested()) return;  // queued, not begun: left out
-            CopyOneFile(source, targetFolder, entry.name, worker, entry.attributes, entry.size);
-          },
-          entry.size <= kLightFile, observer ? observer->keepAlive : kNone);
-      if (observer) observer->KeepAlive();
+      const CopyContext worker{context.mode, observer, nullptr};
+      context.parallel->Submit([source = fs::ChildPath(base, entry.name), targetFolder, entry, worker] {
+        if (worker.observer && worker.observer->StopRequested()) return;  // queued, not begun: left out
+        CopyOneFile(source, targetFolder, entry.name, worker, entry.attributes, entry.size);
+      });
     } else {
       CopyOneFile(fs::ChildPath(base, entry.name), targetFolder, entry.name, context, entry.attributes, entry.size);
     }
@@ -112,34 +106,12 @@ std::wstring FreeNumberedName(const std::wstring& targetFolder, const std::wstri
 void CopyOneFile(const std::wstring& source, const std::wstring& targetFolder, const std::wstring& name,
                  const CopyContext& context, DWORD sourceAttributes, uint64_t size) {
   const std::wstring target = fs::ChildPath(targetFolder, name);
-  static const fs::KeepAlive kNone;
   const CopyObserver* observer = context.observer;
-  const fs::KeepAlive& keepAlive = observer && !context.onWorker ? observer->keepAlive : kNone;
   BOOL* abandon = observer && observer->stop ? observer->stop->AbandonFlag() : nullptr;
   RunReport* report = observer ? observer->report : nullptr;
   if (report) report->FileStarted(source);
   auto copyRaw = [&](const std::wstring& to, bool failIfExists) {
-    if (!context.parallel || context.onWorker || size <= kLightFile)
-      return fs::CopyOneFileRaw(source, to, failIfExists, sourceAttributes, keepAlive, abandon);
-    // A large file in order (a question asked, a number chosen, a single
-    // file entry) is copied on a worker while this thread keeps the window
-    // alive: the system's progress calls that would do it are not made
-    // everywhere (Wine makes none).
-    struct Result {
-      fs::CopyOutcome outcome = fs::CopyOutcome::Failed;
-      DWORD error = ERROR_SUCCESS;
-    };
-    // Owned by the job too: it outlives this frame should the pump throw.
-    auto result = std::make_shared<Result>();
-    context.parallel->Submit(
-        [result, source, to, failIfExists, sourceAttributes, abandon] {
-          result->outcome = fs::CopyOneFileRaw(source, to, failIfExists, sourceAttributes, kNone, abandon);
-          result->error = GetLastError();
-        },
-        false, keepAlive);
-    context.parallel->Drain(keepAlive);
-    SetLastError(result->error);
-    return result->outcome;
+    return fs::CopyOneFileRaw(source, to, failIfExists, sourceAttributes, abandon);
   };
   auto copy = [&](const std::wstring& to, bool failIfExists) {
     switch (copyRaw(to, failIfExists)) {
@@ -186,7 +158,6 @@ void CopyOneFile(const std::wstring& source, const std::wstring& targetFolder, c
       break;
     }
   }
-  if (keepAlive) keepAlive();
 }
 
 bool CopyFolderTree(const std::wstring& sourceFolder, const std::wstring& destFolder, const CopyContext& context,
@@ -227,12 +198,13 @@ void CopyEntry(const std::wstring& sourceEntry, const std::wstring& destEntry, c
   }
   const std::wstring target = dest + fs::NamePart(source);
   // The copies made before an I/O error stand: the workers finish first.
-  ScopeGuard drain([&] { parallel.Drain(context.observer->keepAlive); });
+  ScopeGuard drain([&] { parallel.Drain(); });
   // A folder is never copied onto itself (by any spelling or link) nor into its own output.
   if (fs::SamePlace(target, source)) return;
   auto targetId = fs::Identify(target);
   if (targetId && targetId == fs::Identify(source)) return;
   CopyFolderTree(source, target, context, target);
+  if (auto failure = parallel.Drain()) std::rethrow_exception(failure);
 }
 
 }  // namespace

@@ -15,14 +15,12 @@ namespace copy {
 
 class ParallelCopier;
 
-// What one copy needs: its policy, the observer, and the workers (which
-// take the files of independent policies, and any large file while the
-// window thread pumps). On a worker (onWorker) nothing asks or pumps.
+// What one copy needs: its policy, the observer, and the workers that take
+// the files of independent policies (none on a worker itself).
 struct CopyContext {
   SameFileMode mode = SameFileMode::AutoNumber;
   const CopyObserver* observer = nullptr;
   ParallelCopier* parallel = nullptr;
-  bool onWorker = false;
 };
 
 // The question asked under Ask.

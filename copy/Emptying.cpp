@@ -80,7 +80,6 @@ class Emptier {
     }
     bool left = false;
     for (const fs::Entry& entry : *entries) {
-      observer_.KeepAlive();
       if (observer_.StopRequested()) return true;
       const EmptyingAction action = EmptyingActionFor(entry.name, entry.attributes);
       if (action == EmptyingAction::Skip) continue;

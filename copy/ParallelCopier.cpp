@@ -1,9 +1,10 @@
 #include "copy/ParallelCopier.h"
 
+#include <utility>
+
 namespace copy {
 namespace {
 constexpr size_t kMaxQueued = 512;
-constexpr auto kPumpEvery = std::chrono::milliseconds(20);
 }  // namespace
 
 ParallelCopier::ParallelCopier(int workers) {
@@ -20,53 +21,18 @@ ParallelCopier::~ParallelCopier() {
   for (auto& t : threads_) t.join();
 }
 
-void ParallelCopier::Submit(std::function<void()> job, bool light, const std::function<void()>& keepAlive) {
+void ParallelCopier::Submit(std::function<void()> job) {
   std::unique_lock<std::mutex> lock(mutex_);
-  if (jobs_.size() >= kMaxQueued && light) {
-    lock.unlock();
-    job();
-    return;
-  }
-  while (jobs_.size() >= kMaxQueued) WaitPumping(lock, keepAlive);
-  jobs_.push_back({std::move(job), light});
+  changed_.wait(lock, [this] { return jobs_.size() < kMaxQueued; });
+  jobs_.push_back(std::move(job));
   lock.unlock();
   wake_.notify_one();
 }
 
-void ParallelCopier::Drain(const std::function<void()>& keepAlive) {
+std::exception_ptr ParallelCopier::Drain() {
   std::unique_lock<std::mutex> lock(mutex_);
-  while (!jobs_.empty() || running_ > 0) {
-    if (!HelpWithLight(lock)) changed_.wait_for(lock, kPumpEvery);
-    if (keepAlive) {
-      lock.unlock();
-      keepAlive();
-      lock.lock();
-    }
-  }
-}
-
-bool ParallelCopier::HelpWithLight(std::unique_lock<std::mutex>& lock) {
-  for (auto it = jobs_.begin(); it != jobs_.end(); ++it) {
-    if (!it->light) continue;
-    auto run = std::move(it->run);
-    jobs_.erase(it);
-    ++running_;
-    lock.unlock();
-    run();
-    lock.lock();
-    --running_;
-    changed_.notify_all();
-    return true;
-  }
-  return false;
-}
-
-void ParallelCopier::WaitPumping(std::unique_lock<std::mutex>& lock, const std::function<void()>& keepAlive) {
-  changed_.wait_for(lock, kPumpEvery);
-  if (!keepAlive) return;
-  lock.unlock();
-  keepAlive();
-  lock.lock();
+  changed_.wait(lock, [this] { return jobs_.empty() && running_ == 0; });
+  return std::exchange(failure_, nullptr);
 }
 
 void ParallelCopier::Work() {
@@ -74,13 +40,22 @@ void ParallelCopier::Work() {
   for (;;) {
     wake_.wait(lock, [this] { return stopping_ || !jobs_.empty(); });
     if (stopping_ && jobs_.empty()) return;
-    auto run = std::move(jobs_.front().run);
+    auto run = std::move(jobs_.front());
     jobs_.pop_front();
     ++running_;
     lock.unlock();
     changed_.notify_all();  // room in the queue
-    run();
+    std::exception_ptr thrown;
+    try {
+      run();
+    } catch (...) {
+      thrown = std::current_exception();
+    }
     lock.lock();
+    if (thrown) {
+      if (!failure_) failure_ = thrown;
+      jobs_.clear();  // what is queued after a failure is not begun
+    }
     --running_;
     changed_.notify_all();
   }

@@ -2,11 +2,11 @@
 // cost under the platform is mostly system-call latency, so a handful of
 // copies in flight finish a tree of small files far sooner than one.
 // A walk hands it files only under policies whose outcome does not depend
-// on other files' copies (Overwrite, Skip, NewerOnly); Ask and AutoNumber
-// hand it one large file at a time and wait for it.
+// on other files' copies (Overwrite, Skip, NewerOnly).
 #pragma once
 #include <condition_variable>
 #include <deque>
+#include <exception>
 #include <functional>
 #include <mutex>
 #include <thread>
@@ -21,29 +21,21 @@ class ParallelCopier {
   ParallelCopier(const ParallelCopier&) = delete;
   ParallelCopier& operator=(const ParallelCopier&) = delete;
 
-  // Queues one copy. A light one (a small file) may run on the caller's
-  // thread while the queue is full or being drained; a heavy one only on a
-  // worker, so the caller's window never waits long for its next paint.
-  void Submit(std::function<void()> job, bool light, const std::function<void()>& keepAlive);
-  // Returns when every submitted copy is done; the caller helps with light
-  // copies and calls keepAlive between them and while it waits.
-  void Drain(const std::function<void()>& keepAlive);
+  // Queues one copy, waiting while the queue is full.
+  void Submit(std::function<void()> job);
+  // Returns when every submitted copy is done, with the first exception a
+  // copy threw, if any (what was queued after it is dropped).
+  std::exception_ptr Drain();
 
  private:
-  struct Job {
-    std::function<void()> run;
-    bool light;
-  };
-  // Runs the first queued light copy on the caller's thread; false when there is none.
-  bool HelpWithLight(std::unique_lock<std::mutex>& lock);
-  void WaitPumping(std::unique_lock<std::mutex>& lock, const std::function<void()>& keepAlive);
   void Work();
 
   std::mutex mutex_;
   std::condition_variable wake_, changed_;
-  std::deque<Job> jobs_;
+  std::deque<std::function<void()>> jobs_;
   size_t running_ = 0;
   bool stopping_ = false;
+  std::exception_ptr failure_;
   std::vector<std::thread> threads_;
 };
 

@@ -293,12 +293,6 @@ int CompareTimes(uint64_t a, uint64_t b) { return a < b ? -1 : (a > b ? 1 : 0); 
 
 namespace {
 
-DWORD CALLBACK CopyProgress(LARGE_INTEGER, LARGE_INTEGER, LARGE_INTEGER, LARGE_INTEGER, DWORD, DWORD, HANDLE, HANDLE,
-                            LPVOID keepAlive) {
-  (*static_cast<const KeepAlive*>(keepAlive))();
-  return PROGRESS_CONTINUE;
-}
-
 // Removes what a failed copy left, keeping the copy's own error code.
 void RemoveLeftover(const std::wstring& systemPath) {
   DWORD error = GetLastError();
@@ -326,7 +320,7 @@ const std::wstring& PartialSalt() {
 bool IsPartialName(const std::wstring& name) { return name.rfind(L"~quillmere-", 0) == 0; }
 
 CopyOutcome CopyOneFileRaw(const std::wstring& source, const std::wstring& target, bool failIfExists,
-                           DWORD sourceAttributes, const KeepAlive& keepAlive, BOOL* cancel) {
+                           DWORD sourceAttributes, BOOL* cancel) {
   // A name longer than file systems hold: said as such, not as the "file not
   // found" that some systems give.
   if (NamePart(target).size() > kLongestName) {
@@ -356,9 +350,7 @@ CopyOutcome CopyOneFileRaw(const std::wstring& source, const std::wstring& targe
   for (int attempt = 0;; ++attempt) {
     partial = SystemPath(folder + L"~quillmere-" + std::to_wstring(GetCurrentProcessId()) + L"-" + PartialSalt() +
                          L"-" + std::to_wstring(g_partialCounter.fetch_add(1)) + L".part");
-    if (CopyFileExW(from.c_str(), partial.c_str(), keepAlive ? CopyProgress : nullptr,
-                    const_cast<KeepAlive*>(&keepAlive), cancel, COPY_FILE_FAIL_IF_EXISTS))
-      break;
+    if (CopyFileExW(from.c_str(), partial.c_str(), nullptr, nullptr, cancel, COPY_FILE_FAIL_IF_EXISTS)) break;
     const DWORD error = GetLastError();
     if ((error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) && attempt < 8) continue;  // not ours
     if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) RemoveLeftover(partial);

@@ -106,9 +106,6 @@ std::optional<uint64_t> LastWriteTime(const FileHandle& file);
 // -1 when a is earlier, 0 when equal, 1 when later (unsigned 64-bit ticks).
 int CompareTimes(uint64_t a, uint64_t b);
 
-// Called now and then during a long single-file copy, on the copying thread.
-using KeepAlive = std::function<void()>;
-
 enum class CopyOutcome {
   Copied,
   Kept,    // failIfExists and the target exists: nothing done, nothing failed
@@ -120,12 +117,10 @@ enum class CopyOutcome {
 // hidden target is refused (access denied). No part of a file is ever left
 // under the target's name: the copy is written beside it under a temporary
 // name and renamed onto it when whole. sourceAttributes, when known from a
-// listing, saves a look-up. keepAlive, when set, is called during a long copy
-// (where the system reports progress); cancel, when it turns TRUE, abandons
+// listing, saves a look-up. cancel, when it turns TRUE, abandons
 // the copy in progress.
 CopyOutcome CopyOneFileRaw(const std::wstring& source, const std::wstring& target, bool failIfExists,
-                           DWORD sourceAttributes = INVALID_FILE_ATTRIBUTES, const KeepAlive& keepAlive = nullptr,
-                           BOOL* cancel = nullptr);
+                           DWORD sourceAttributes = INVALID_FILE_ATTRIBUTES, BOOL* cancel = nullptr);
 // The temporary names copies are written under ("~quillmere-....part").
 bool IsPartialName(const std::wstring& name);
 // The size of a file; empty when it cannot be read.

@@ -17,6 +17,7 @@ class PathList {
   std::wstring At(int index) const;
   std::vector<std::wstring> Items() const;
   bool Contains(const std::wstring& path) const { return index_.Contains(path); }
+  const ListIndex& Index() const { return index_; }
   // Appends at the end; throws "Unable to insert a line" when the control refuses.
   void Append(const std::wstring& path);
   // Appends unless already listed; true when appended.

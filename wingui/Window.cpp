@@ -264,7 +264,7 @@ int Form::ShowModal() {
   if (ownerWasEnabled) EnableWindow(owner, FALSE);
   modalResult_ = 0;
   inModal_ = true;
-  SendMessageW(hwnd_, WM_APP + 1, 0, 0);  // OnShow
+  SendMessageW(hwnd_, kFormShowing, 0, 0);
   FollowMonitorDpi();
   ShowWindow(hwnd_, SW_SHOW);
   MSG msg;

@@ -15,6 +15,11 @@
 
 enum class FontKind { Default, Song };
 
+// Sent to a form as ShowModal shows it.
+constexpr UINT kFormShowing = WM_APP + 1;
+// The application's own messages are numbered from here.
+constexpr UINT kFirstAppMessage = WM_APP + 16;
+
 struct ControlDef {
   const wchar_t* name;
   const wchar_t* windowClass;

@@ -153,6 +153,7 @@ TEST_F(MainWindow, DropsReachTheirOwnListOnlyAndReleaseTheHandleOnce) {
   WriteBytes(dir / L"a.txt", "a");
   HDROP drop = MakeDrop({dir / L"a.txt", dir / L"folder"});
   EXPECT_EQ(SendMessageW(Ctl(L"SourceList"), WM_DROPFILES, WPARAM(drop), 0), 0);
+  WaitIdle();
   EXPECT_TRUE(DropReleased(drop));
   EXPECT_EQ(Items(L"SourceList"), (std::vector<std::wstring>{dir / L"a.txt", dir / L"folder"}));
   EXPECT_TRUE(Items(L"DestList").empty());
@@ -161,6 +162,7 @@ TEST_F(MainWindow, DropsReachTheirOwnListOnlyAndReleaseTheHandleOnce) {
   dialogs.answers = {IDNO};
   drop = MakeDrop({dir / L"folder", dir / L"a.txt"});
   SendMessageW(Ctl(L"DestList"), WM_DROPFILES, WPARAM(drop), 0);
+  WaitIdle();
   EXPECT_TRUE(DropReleased(drop));
   EXPECT_EQ(Items(L"DestList"), (std::vector<std::wstring>{dir / L"folder\\"}));
   EXPECT_EQ(Items(L"SourceList").size(), 2u);

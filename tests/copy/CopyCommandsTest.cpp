@@ -73,6 +73,7 @@ TEST_F(CopyCommands, AWholeDriveIsNeverEmptied) {
   Click(L"Copy");
   dialogs.menuChoices = {kMenuEmptyNow};
   SendMessageW(Ctl(L"EmptyNowButton"), WM_LBUTTONDOWN, 0, MAKELPARAM(1, 1));
+  WaitIdle();
   ASSERT_EQ(dialogs.boxes.size(), 2u);  // no warning before the refusal
   for (const auto& box : dialogs.boxes) {
     EXPECT_EQ(box.text, L"不能清空整个驱动器（磁盘）！");
@@ -171,6 +172,7 @@ TEST_F(CopyCommands, TheEmptyNowMenuEmptiesEveryDestinationOnYesOnly) {
   dialogs.menuChoices = {kMenuEmptyNow, kMenuEmptyNow};
   dialogs.answers = {IDNO};
   SendMessageW(button, WM_RBUTTONDOWN, 0, MAKELPARAM(5, 7));
+  WaitIdle();
   POINT expected = {5, 7};
   ClientToScreen(button, &expected);
   ASSERT_EQ(dialogs.menuPoints.size(), 1u);
@@ -181,6 +183,7 @@ TEST_F(CopyCommands, TheEmptyNowMenuEmptiesEveryDestinationOnYesOnly) {
 
   dialogs.answers = {IDYES, IDOK};
   SendMessageW(button, WM_LBUTTONDOWN, 0, MAKELPARAM(1, 1));
+  WaitIdle();
   EXPECT_FALSE(IsChecked(Ctl(L"EmptyFirst")));
   EXPECT_FALSE(Exists(dir / L"A\\a.txt"));
   EXPECT_TRUE(fs::IsFolder(dir / L"A"));
@@ -304,6 +307,7 @@ TEST_F(CopyCommands, CommandsPostedDuringARunOrAnEmptyingAreRefused) {
   dialogs.answers = {IDYES};
   postEverything();
   SendMessageW(Ctl(L"EmptyNowButton"), WM_LBUTTONDOWN, 0, 0);
+  WaitIdle();
   EXPECT_EQ(dialogs.texts(), (std::vector<std::wstring>{L"清空（删除）操作是不可撤消（恢复）的，您确这要继续吗？",
                                                         L"目标文件夹下的内容已完全删除！"}));
   EXPECT_EQ(form().Sources().Items(), std::vector<std::wstring>{dir / L"src"});
@@ -406,6 +410,7 @@ TEST_F(CopyCommands, TheFinalBoxTellsWhatFailedAndNothingIsLeftHalfWritten) {
   dialogs.menuChoices = {kMenuEmptyNow};
   dialogs.answers = {IDYES};
   SendMessageW(Ctl(L"EmptyNowButton"), WM_LBUTTONDOWN, 0, 0);
+  WaitIdle();
   ASSERT_EQ(dialogs.boxes.size(), 2u);
   EXPECT_EQ(dialogs.boxes[1].text.substr(0, dialogs.boxes[1].text.find(L"\r\n")), L"目标文件夹下的内容未能完全删除。");
   EXPECT_NE(dialogs.boxes[1].text.find(L"有 1 项未能完成：\r\n" + dir.path() + L"d\\good.txt："), std::wstring::npos)

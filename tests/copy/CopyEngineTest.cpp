@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <functional>
+#include <condition_variable>
 #include <map>
+#include <mutex>
+#include <thread>
 
 #include "common/AppError.h"
 #include "common/Text.h"
@@ -27,6 +30,30 @@ struct Asker {
     return a ? Answer::Yes : Answer::No;
   }};
   copy::CopyContext Context(SameFileMode mode) { return {mode, &observer}; }
+};
+
+// Requests the stop after a few seconds unless it goes out of scope first.
+class Deadline {
+ public:
+  explicit Deadline(StopSignal& stop)
+      : thread_([this, &stop] {
+          std::unique_lock<std::mutex> lock(mutex_);
+          if (!done_.wait_for(lock, std::chrono::seconds(10), [this] { return over_; })) stop.Request();
+        }) {}
+  ~Deadline() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      over_ = true;
+    }
+    done_.notify_all();
+    thread_.join();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable done_;
+  bool over_ = false;
+  std::thread thread_;
 };
 
 std::vector<std::wstring> TreeOf(const std::wstring& root, const std::wstring& rel = L"") {
@@ -105,7 +132,7 @@ TEST(CopyOneFile, AutoNumberNames) {
   WriteBytes(dir / L"src\\" + longest + L".txt", "l");
   WriteBytes(dir / longest + L".txt", "l");
   RunReport report;
-  const CopyObserver observer{nullptr, nullptr, nullptr, &report};
+  const CopyObserver observer{nullptr, nullptr, &report};
   CopyOneFile(dir / L"src\\" + longest + L".txt", dir.path(), longest + L".txt", {AutoNumber, &observer});
   ASSERT_EQ(report.FailureCount(), 1u);
   EXPECT_EQ(report.FirstFailures()[0].code, DWORD(ERROR_FILENAME_EXCED_RANGE));
@@ -488,7 +515,7 @@ TEST(RunCopy, ALargeFileInOrderArrivesWholeOrIsReported) {
     host.sources = {dir / L"big.bin"};
     host.dests = {dir / L"out\\"};
     RunReport report;
-    RunCopy(host, {[](const std::wstring&) { return Answer::Yes; }, nullptr, nullptr, &report});
+    RunCopy(host, {[](const std::wstring&) { return Answer::Yes; }, nullptr, &report});
     if (lock != INVALID_HANDLE_VALUE) CloseHandle(lock);
     SCOPED_TRACE(Narrow(c.copyName));
     EXPECT_EQ(ReadBytes(dir / L"out\\big.bin"), c.targetAfter);
@@ -518,14 +545,10 @@ TEST(RunCopy, NeverFeedsOnItsOwnOutputWhateverTheSpelling) {
     host.sources = {spelling == 2 ? throughLink(source) : spelling == 3 ? shortName(source) : source};
     host.dests = {spelling == 0 ? throughLink(inner) : spelling == 1 ? shortName(inner) : inner};
     ASSERT_NE(shortName(inner), inner) << "no short names to test with";
-    // Should the copy feed on itself, a stop ends it after a few levels.
+    // Should the copy feed on itself, a stop ends it in time.
     StopSignal stop;
-    int filesBegun = 0;
-    RunCopy(host, {nullptr, nullptr,
-                   [&] {
-                     if (++filesBegun > 20) stop.Request();
-                   },
-                   nullptr, &stop});
+    Deadline deadline(stop);
+    RunCopy(host, {nullptr, nullptr, nullptr, &stop});
     EXPECT_EQ(TreeOf(source + L"\\"),
               (std::vector<std::wstring>{L"f.txt", L"inner folder\\", L"inner folder\\source folder\\",
                                          L"inner folder\\source folder\\f.txt",
@@ -550,7 +573,7 @@ TEST(RunCopy, NamesEndingInADotOrSpaceAreCopiedAndEmptiedAsThemselves) {
     host.mode = mode;
     host.sources = {dir / L"S"};
     host.dests = {dir / L"out\\"};
-    RunCopy(host, {nullptr, nullptr, nullptr, &report});
+    RunCopy(host, {nullptr, nullptr, &report});
     EXPECT_EQ(report.FailureCount(), 0u);
     EXPECT_EQ(TreeOf(raw(dir / L"out\\")),
               (std::vector<std::wstring>{L"S\\", L"S\\a", L"S\\a.", L"S\\aux.h", L"S\\y "}));
@@ -558,7 +581,7 @@ TEST(RunCopy, NamesEndingInADotOrSpaceAreCopiedAndEmptiedAsThemselves) {
     EXPECT_EQ(ReadBytes(dir / L"out\\S\\a"), "plain");
     EXPECT_EQ(ReadBytes(raw(dir / L"out\\S\\a.")), "dotted");
     WriteBytes(raw(dir / L"out\\x.\\inner."), "inner");
-    EmptyFolder(dir / L"out", EmptyRules({dir / L"out"}), {nullptr, nullptr, nullptr, &report});
+    EmptyFolder(dir / L"out", EmptyRules({dir / L"out"}), {nullptr, nullptr, &report});
     EXPECT_EQ(report.FailureCount(), 0u);
     EXPECT_EQ(TreeOf(raw(dir / L"out\\")), std::vector<std::wstring>{});
     // Such a folder cannot be entered by its plain path, which names its
@@ -588,13 +611,9 @@ TEST(RunCopy, NeverFeedsOnItsOwnOutputThroughALinkIntoIt) {
   FakeHost host;
   host.sources = {source};
   host.dests = {source + L"\\out\\"};
-  StopSignal stop;  // should the copy feed on itself, a stop ends it after a few levels
-  int filesBegun = 0;
-  RunCopy(host, {nullptr, nullptr,
-                 [&] {
-                   if (++filesBegun > 20) stop.Request();
-                 },
-                 nullptr, &stop});
+  StopSignal stop;  // should the copy feed on itself, a stop ends it in time
+  Deadline deadline(stop);
+  RunCopy(host, {nullptr, nullptr, nullptr, &stop});
   EXPECT_EQ(TreeOf(source + L"\\out\\"),
             (std::vector<std::wstring>{L"S\\", L"S\\out\\", L"S\\x\\", L"S\\x\\f.txt", L"S\\x\\lnk\\"}));
   RemoveTree(source + L"\\out");

@@ -95,7 +95,7 @@ TEST(Emptying, OneRuleKeepsEverythingOutsideTheFolderBeingEmptied) {
     SCOPED_TRACE(c.what);
     WriteRuleFiles();
     RunReport report;
-    const CopyObserver observer{nullptr, nullptr, nullptr, &report};
+    const CopyObserver observer{nullptr, nullptr, &report};
     const CopyJob job{AllAt(c.sources), AllAt(c.dests), SameFileMode::Overwrite, true};
     EXPECT_EQ(RefusalOf(job), c.refused ? Refusal::WholeDriveEmptied : Refusal::None);
     if (c.refused) {
@@ -121,7 +121,7 @@ TEST(Emptying, TheEmptiedFolderStaysAndWhatCannotGoIsReported) {
   TempDir dir;
   WriteBytes(dir / L"D\\a.txt", "a");
   RunReport report;
-  const CopyObserver observer{nullptr, nullptr, nullptr, &report};
+  const CopyObserver observer{nullptr, nullptr, &report};
   EmptyFolder(dir / L"D\\", EmptyRules(), observer);
   EXPECT_TRUE(fs::IsFolder(dir / L"D"));
   EXPECT_FALSE(Exists(dir / L"D\\a.txt"));

@@ -33,7 +33,18 @@ class AppTest : public ::testing::Test {
   }
   MainWindow& form() { return app_->mainWindow(); }
   HWND Ctl(const wchar_t* name) { return form().Control(name); }
-  void Click(HWND button) { SendMessageW(button, BM_CLICK, 0, 0); }
+  // A click, and the long work it started (which ends with a posted message).
+  void Click(HWND button) {
+    SendMessageW(button, BM_CLICK, 0, 0);
+    WaitIdle();
+  }
+  void WaitIdle() {
+    for (DWORD start = GetTickCount(); form().Working() && GetTickCount() - start < 120000;) {
+      MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+      Pump();
+    }
+    ASSERT_FALSE(form().Working()) << "long work did not end";
+  }
   void Click(const wchar_t* name) { Click(Ctl(name)); }
   std::vector<std::wstring> Items(const wchar_t* list) {
     return (std::wstring(list) == L"SourceList" ? form().Sources() : form().Dests()).Items();
