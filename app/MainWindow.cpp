@@ -10,6 +10,7 @@
 #include "app/Settings.h"
 #include "copy/RunReport.h"
 #include "app/TaskbarProgress.h"
+#include "app/Texts.h"
 #include "wingui/Dialogs.h"
 #include "common/Raii.h"
 
@@ -270,7 +271,13 @@ void MainWindow::StartWork(std::function<void()> work, std::function<void()> tic
 void MainWindow::AsCommand(const std::function<void()>& body) {
   const bool was = commandRunning_;
   commandRunning_ = true;
-  Guarded(body);
+  Guarded([&] {
+    try {
+      body();
+    } catch (const FileError& error) {
+      throw Worded(error);
+    }
+  });
   commandRunning_ = was;
 }
 

@@ -2,6 +2,7 @@
 // and the empty-now menu, with the status line, the stop and the report.
 #include "app/RunController.h"
 #include "app/TaskbarProgress.h"
+#include "app/Texts.h"
 #include "app/MainWindow.h"
 #include "common/AppError.h"
 #include "wingui/Dialogs.h"
@@ -21,7 +22,7 @@ const wchar_t kWholeDriveEmptied[] = L"不能清空整个驱动器（磁盘）�
 // names failures. Paths are shortened to fit the owner's screen.
 void ShowOutcome(HWND owner, const std::wstring& headline, const copy::RunReport& report) {
   const UINT icon = report.FailureCount() ? MB_ICONWARNING : MB_ICONINFORMATION;
-  TheDialogs().Message(owner, copy::ReportText(headline, report, MessageLineUnits(owner)), MB_OK | icon);
+  TheDialogs().Message(owner, ReportText(headline, report, MessageLineUnits(owner)), MB_OK | icon);
 }
 
 // A stopped run's headline says how far it got.
@@ -71,7 +72,7 @@ void MainWindow::ShowRunStatus() {
   if (!runReport_) return;
   const copy::RunReport::Progress progress = runReport_->Read();
   SetWindowTextW(statusText_,
-                 copy::StatusText(progress.files, progress.bytes, (GetTickCount() - runStart_) / 1000.0).c_str());
+                 StatusText(progress.files, progress.bytes, (GetTickCount() - runStart_) / 1000.0).c_str());
   SetWindowTextW(statusFile_, progress.current.c_str());
   progressBar_.SetPosition(runPosition_);
   taskbar_->SetValue(runPosition_);
@@ -83,7 +84,7 @@ copy::Answer MainWindow::AskOverwrite(const std::wstring& target) {
     ShowRunStatus();            // the status line names the file asked about
     taskbar_->Set(TaskbarProgress::State::Paused);
     ScopeGuard resume([this] { taskbar_->Set(TaskbarProgress::State::Normal); });
-    return TheDialogs().Message(AppWindow(), copy::OverwriteQuestion(target), MB_YESNOCANCEL | MB_ICONQUESTION);
+    return TheDialogs().Message(AppWindow(), OverwriteQuestion(target), MB_YESNOCANCEL | MB_ICONQUESTION);
   });
   return answer == IDYES ? copy::Answer::Yes : answer == IDNO ? copy::Answer::No : copy::Answer::Cancel;
 }
@@ -107,10 +108,11 @@ void MainWindow::StartRun(const wchar_t* work, std::function<void(const copy::Co
           taskbar_->Set(TaskbarProgress::State::None);
           try {
             std::rethrow_exception(error);
-          } catch (AppError& io) {
+          } catch (const FileError& io) {
             // An I/O error ends the run: its box also tells what failed before it.
-            if (report->FailureCount()) io.detail = copy::ReportText(io.detail, *report, MessageLineUnits(hwnd_));
-            throw;
+            AppError worded = Worded(io);
+            if (report->FailureCount()) worded.detail = ReportText(worded.detail, *report, MessageLineUnits(hwnd_));
+            throw worded;
           }
         }
         if (report->FailureCount()) taskbar_->Set(TaskbarProgress::State::Error);

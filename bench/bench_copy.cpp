@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <thread>
 
+#include "app/Texts.h"
 #include "bench/BenchSupport.h"
 #include "common/StopSignal.h"
 #include "copy/CopyEngine.h"
@@ -44,7 +45,7 @@ void OurCopy(const std::wstring& from, const std::wstring& to) {
     while (!over) {
       Sleep(100);
       const auto progress = report.Read();
-      shown += copy::StatusText(progress.files, progress.bytes, 1.0).size() + progress.current.size();
+      shown += StatusText(progress.files, progress.bytes, 1.0).size() + progress.current.size();
     }
   });
   copy::RunCopy({{from}, {to + L"\\"}, copy::SameFileMode::Overwrite}, {nullptr, nullptr, &report, &stop});

@@ -1,6 +1,8 @@
 // The error raised by handlers and file operations; caught where messages
 // are dispatched and shown in the one error box.
 #pragma once
+#include <windows.h>
+
 #include <stdexcept>
 #include <string>
 
@@ -9,6 +11,22 @@ struct AppError : std::runtime_error {
       : std::runtime_error("AppError"), text(std::move(message)), detail(std::move(second)) {}
   std::wstring text;
   std::wstring detail;  // a second line, such as the folder the error concerns
+};
+
+// A file-system failure that ends a command, raised by the logic layers
+// with the system's code; the windows word it (and show the error box).
+struct FileError : std::runtime_error {
+  enum class Kind {
+    EnterFolder,     // a folder of a copied tree that cannot be entered
+    CreateListFile,  // a list file that cannot be created
+    WriteListFile,   // nor written
+    OpenListFile,    // nor opened
+  };
+  FileError(Kind what, std::wstring where, DWORD why)
+      : std::runtime_error("FileError"), kind(what), path(std::move(where)), code(why) {}
+  Kind kind;
+  std::wstring path;
+  DWORD code;
 };
 
 // The error box's text: a full stop is appended when the last character

@@ -35,7 +35,7 @@ bool CopyTree(const std::wstring& sourceFolder, bool viaLink, const std::wstring
               const CopyContext& context, const std::wstring& excluded, WalkState& walk) {
   // The I/O error of a folder that cannot be entered. The current folder is
   // never changed, so a long path copies like any other.
-  if (!fs::CanEnterFolder(sourceFolder)) throw AppError(fs::IoErrorText(GetLastError()), sourceFolder);
+  if (!fs::CanEnterFolder(sourceFolder)) throw FileError(FileError::Kind::EnterFolder, sourceFolder, GetLastError());
   std::wstring base = WithBackslash(sourceFolder);
   std::vector<fs::Entry> entries = fs::ListEntries(base + L"*.*", fs::kMaskAll);
   if (entries.empty()) return false;
@@ -70,7 +70,7 @@ bool CopyTree(const std::wstring& sourceFolder, bool viaLink, const std::wstring
       // cannot be entered; never is another folder copied in its place.
       std::wstring subSource = base + entry.name;
       if (fs::ChildPath(base, entry.name) != subSource)
-        throw AppError(fs::IoErrorText(ERROR_FILE_NOT_FOUND), subSource);
+        throw FileError(FileError::Kind::EnterFolder, subSource, ERROR_FILE_NOT_FOUND);
       if (!excluded.empty() && fs::SamePlace(subSource, excluded)) continue;
       // Our own output reached by another spelling (a link, a short name).
       if (walk.output && fs::Identify(subSource) == walk.output) continue;
@@ -91,8 +91,6 @@ bool CopyTree(const std::wstring& sourceFolder, bool viaLink, const std::wstring
 }
 
 }  // namespace
-
-std::wstring OverwriteQuestion(const std::wstring& target) { return L"文件" + target + L"已存在，是否覆盖？"; }
 
 std::wstring FreeNumberedName(const std::wstring& targetFolder, const std::wstring& name) {
   const std::wstring extension = fs::ExtensionPart(name);

@@ -23,9 +23,6 @@ struct CopyContext {
   ParallelCopier* parallel = nullptr;
 };
 
-// The question asked under Ask.
-std::wstring OverwriteQuestion(const std::wstring& target);
-
 // Copies one file into targetFolder (ending with "\") under name.
 // sourceAttributes, when a listing gave them, spare a look-up.
 void CopyOneFile(const std::wstring& source, const std::wstring& targetFolder, const std::wstring& name,
@@ -35,7 +32,7 @@ void CopyOneFile(const std::wstring& source, const std::wstring& targetFolder, c
 std::wstring FreeNumberedName(const std::wstring& targetFolder, const std::wstring& name);
 
 // Copies the tree below sourceFolder into destFolder (made as needed); false
-// when sourceFolder lists nothing at all. Throws AppError when a folder cannot
+// when sourceFolder lists nothing at all. Throws FileError when a folder cannot
 // be entered. A subfolder whose path is `excluded` (the copy's own output) is
 // left out.
 bool CopyFolderTree(const std::wstring& sourceFolder, const std::wstring& destFolder, const CopyContext& context,
@@ -59,7 +56,7 @@ enum class Refusal {
 Refusal RefusalOf(const CopyJob& job);
 
 // Destinations outer, sources inner; emptying each destination just before
-// its turn. Throws AppError on an I/O error (progress stays where it was).
+// its turn. Throws FileError on an I/O error (progress stays where it was).
 // Ends early, after the step in progress, when the observer's stop is requested.
 // The caller asks RefusalOf first; a whole drive is never copied nor emptied all the same.
 void RunCopy(const CopyJob& job, const CopyObserver& observer);

@@ -43,13 +43,4 @@ class RunReport {
   std::vector<Failure> failures_;
 };
 
-// The final box's text: the headline, then, when something failed, how many,
-// the first ones by path with the system's reason, and how many more. Paths
-// are shortened in the middle so that each line takes at most lineUnits
-// half-width characters (0: no limit).
-std::wstring ReportText(const std::wstring& headline, const RunReport& report, size_t lineUnits = 0);
-
-// "12 个文件，3.4 MB，1.2 MB/s" for a status line, after seconds of work.
-std::wstring StatusText(uint64_t files, uint64_t bytes, double seconds);
-
 }  // namespace copy

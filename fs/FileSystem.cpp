@@ -389,25 +389,6 @@ std::wstring CurrentFolder() {
   return folder;
 }
 
-std::wstring IoErrorText(DWORD code) {
-  switch (code) {
-    case ERROR_FILE_NOT_FOUND:
-      return L"File not found";
-    case ERROR_PATH_NOT_FOUND:
-      return L"Invalid filename";
-    case ERROR_TOO_MANY_OPEN_FILES:
-      return L"Too many open files";
-    case ERROR_ACCESS_DENIED:
-      return L"File access denied";
-    case ERROR_HANDLE_EOF:
-      return L"Read beyond end of file";
-    case ERROR_DISK_FULL:
-    case ERROR_HANDLE_DISK_FULL:
-      return L"Disk full";
-  }
-  return L"I/O error " + std::to_wstring(code);
-}
-
 FileHandle OpenToLook(const std::wstring& path) {
   return FileHandle(CreateFileW(SystemPath(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                 nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));

@@ -5,7 +5,7 @@
 //
 // One error convention: a function that can fail returns bool or
 // std::optional and leaves the system error code in GetLastError(). Only
-// command code turns a failure into an AppError.
+// command code turns a failure into an error of its own.
 #pragma once
 #include <windows.h>
 
@@ -128,8 +128,6 @@ std::optional<uint64_t> FileSize(const std::wstring& path);
 bool SetAttributes(const std::wstring& path, DWORD bits);
 
 std::wstring CurrentFolder();
-// The error text for a system error code, as the error box shows it.
-std::wstring IoErrorText(DWORD code);
 // The system's own description of an error code, without line breaks at the end.
 std::wstring SystemErrorText(DWORD code);
 

@@ -73,15 +73,13 @@ std::vector<std::wstring> DecodeListFile(const std::string& bytes) {
 void WriteListFile(const std::vector<std::wstring>& entries, const std::wstring& fileName) {
   const std::string bytes = EncodeListFile(entries);
   fs::FileHandle file = fs::CreateForWriting(fileName);
-  if (!file.valid())
-    throw AppError(L"Cannot create file \"" + fileName + L"\". " + fs::SystemErrorText(GetLastError()));
-  if (!fs::WriteAll(file, bytes))
-    throw AppError(L"Cannot write file \"" + fileName + L"\". " + fs::SystemErrorText(GetLastError()));
+  if (!file.valid()) throw FileError(FileError::Kind::CreateListFile, fileName, GetLastError());
+  if (!fs::WriteAll(file, bytes)) throw FileError(FileError::Kind::WriteListFile, fileName, GetLastError());
 }
 
 std::vector<std::wstring> ReadListFile(const std::wstring& fileName) {
   auto bytes = fs::ReadWholeFileDenyWriters(fileName);
-  if (!bytes) throw AppError(L"Cannot open file \"" + fileName + L"\". " + fs::SystemErrorText(GetLastError()));
+  if (!bytes) throw FileError(FileError::Kind::OpenListFile, fileName, GetLastError());
   return DecodeListFile(*bytes);
 }
 

@@ -10,7 +10,7 @@ std::string EncodeListFile(const std::vector<std::wstring>& entries);
 // GBK, or what a byte-order mark says: UTF-8, UTF-16 LE or BE.
 std::vector<std::wstring> DecodeListFile(const std::string& bytes);
 
-// Both throw AppError ("Cannot create file ..." / "Cannot open file ...").
+// Both throw FileError when the file cannot be created, written or opened.
 void WriteListFile(const std::vector<std::wstring>& entries, const std::wstring& fileName);
 std::vector<std::wstring> ReadListFile(const std::wstring& fileName);
 

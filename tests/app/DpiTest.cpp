@@ -4,7 +4,7 @@
 // (QM_EXPECT_DPI names the DPI the screen must have).
 #include "tests/support/AppFixture.h"
 
-#include "copy/RunReport.h"
+#include "app/Texts.h"
 
 #include <commctrl.h>
 
@@ -296,7 +296,7 @@ TEST_F(Dpi, AFailureReportWithLongPathsFitsTheScreen) {
     work = monitor.rcWork;
     PostMessageW(shown, WM_COMMAND, IDOK, 0);
   });
-  const std::wstring text = copy::ReportText(L"复制工作完成！", report, MessageLineUnits(form().hwnd()));
+  const std::wstring text = ReportText(L"复制工作完成！", report, MessageLineUnits(form().hwnd()));
   TheDialogs().Message(form().hwnd(), text, MB_OK | MB_ICONWARNING);
   ASSERT_GT(Width(box), 0);
   EXPECT_GE(box.left, work.left);

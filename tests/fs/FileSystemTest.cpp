@@ -101,31 +101,15 @@ TEST(PathParts, NameExtensionAndLastSeparator) {
   EXPECT_EQ(fs::LastSeparator(L"\\", L"abc"), 0u);
 }
 
-TEST(CanEnterFolder, ErrorTextsByCode) {
+TEST(CanEnterFolder, SaysWhyByItsCode) {
   TempDir dir;
   WriteBytes(dir / L"file", "f");
   std::wstring saved = fs::CurrentFolder();
-  auto textOf = [](const std::wstring& path) -> std::wstring {
-    return fs::CanEnterFolder(path) ? L"<no error>" : fs::IoErrorText(GetLastError());
-  };
-  EXPECT_EQ(textOf(dir / L"missing"), L"File not found");
-  EXPECT_EQ(textOf(dir / L"file"), L"I/O error 267");
-  EXPECT_EQ(textOf(dir.path()), L"<no error>");
+  auto codeOf = [](const std::wstring& path) -> DWORD { return fs::CanEnterFolder(path) ? 0 : GetLastError(); };
+  EXPECT_EQ(codeOf(dir / L"missing"), DWORD(ERROR_FILE_NOT_FOUND));
+  EXPECT_EQ(codeOf(dir / L"file"), DWORD(ERROR_DIRECTORY));
+  EXPECT_EQ(codeOf(dir.path()), 0u);
   EXPECT_EQ(fs::CurrentFolder(), saved);  // entering is only tested, never done
-  struct Case {
-    DWORD code;
-    const wchar_t* text;
-  } cases[] = {
-      {ERROR_PATH_NOT_FOUND, L"Invalid filename"},
-      {ERROR_TOO_MANY_OPEN_FILES, L"Too many open files"},
-      {ERROR_ACCESS_DENIED, L"File access denied"},
-      {ERROR_HANDLE_EOF, L"Read beyond end of file"},
-      {ERROR_DISK_FULL, L"Disk full"},
-      {ERROR_HANDLE_DISK_FULL, L"Disk full"},
-      {101, L"I/O error 101"},
-      {206, L"I/O error 206"},
-  };
-  for (auto& c : cases) EXPECT_EQ(fs::IoErrorText(c.code), c.text) << c.code;
 }
 
 TEST(SystemPath, LongPathsGetTheirExtendedForm) {

@@ -61,9 +61,10 @@ TEST(ListFile, WriteAndReadRoundTripAndTheirErrors) {
   try {
     WriteListFile(list, dir / L"missing\\l.lst");
     FAIL();
-  } catch (const AppError& e) {
-    EXPECT_EQ(e.text.rfind(L"Cannot create file \"" + dir.path() + L"missing\\l.lst\". ", 0), 0u) << Narrow(e.text);
-    EXPECT_GT(e.text.size(), (L"Cannot create file \"" + dir.path() + L"missing\\l.lst\". ").size());
+  } catch (const FileError& e) {
+    EXPECT_EQ(e.kind, FileError::Kind::CreateListFile);
+    EXPECT_EQ(e.path, dir / L"missing\\l.lst");
+    EXPECT_EQ(e.code, DWORD(ERROR_PATH_NOT_FOUND));
   }
   // Reading denies other writers: a file open for writing elsewhere cannot be read.
   HANDLE writer = CreateFileW((dir / L"l.lst").c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
@@ -71,8 +72,9 @@ TEST(ListFile, WriteAndReadRoundTripAndTheirErrors) {
   try {
     ReadListFile(dir / L"l.lst");
     ADD_FAILURE() << "read while another program writes";
-  } catch (const AppError& e) {
-    EXPECT_EQ(e.text.rfind(L"Cannot open file \"" + dir.path() + L"l.lst\". ", 0), 0u);
+  } catch (const FileError& e) {
+    EXPECT_EQ(e.kind, FileError::Kind::OpenListFile);
+    EXPECT_EQ(e.code, DWORD(ERROR_SHARING_VIOLATION));
   }
   CloseHandle(writer);
   EXPECT_EQ(ReadListFile(dir / L"l.lst"), (std::vector<std::wstring>{L"C:\\z"}));
@@ -87,8 +89,9 @@ TEST(ListFile, AWriteThatFailsAfterTheFileWasCreatedIsAnError) {
   try {
     WriteListFile({L"C:\\a\\"}, full);
     FAIL() << "a failed write ended silently";
-  } catch (const AppError& e) {
-    EXPECT_EQ(e.text.rfind(L"Cannot write file \"Z:\\dev\\full\". ", 0), 0u) << Narrow(e.text);
+  } catch (const FileError& e) {
+    EXPECT_EQ(e.kind, FileError::Kind::WriteListFile);
+    EXPECT_EQ(e.path, full);
   }
 }
 

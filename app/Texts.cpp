@@ -1,0 +1,82 @@
+#include "app/Texts.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "common/Text.h"
+#include "fs/FileSystem.h"
+
+std::wstring IoErrorText(DWORD code) {
+  switch (code) {
+    case ERROR_FILE_NOT_FOUND:
+      return L"File not found";
+    case ERROR_PATH_NOT_FOUND:
+      return L"Invalid filename";
+    case ERROR_TOO_MANY_OPEN_FILES:
+      return L"Too many open files";
+    case ERROR_ACCESS_DENIED:
+      return L"File access denied";
+    case ERROR_HANDLE_EOF:
+      return L"Read beyond end of file";
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+      return L"Disk full";
+  }
+  return L"I/O error " + std::to_wstring(code);
+}
+
+AppError Worded(const FileError& error) {
+  const std::wstring quoted = L" \"" + error.path + L"\". " + fs::SystemErrorText(error.code);
+  switch (error.kind) {
+    case FileError::Kind::EnterFolder:
+      return AppError(IoErrorText(error.code), error.path);  // the folder on the box's second line
+    case FileError::Kind::CreateListFile:
+      return AppError(L"Cannot create file" + quoted);
+    case FileError::Kind::WriteListFile:
+      return AppError(L"Cannot write file" + quoted);
+    case FileError::Kind::OpenListFile:
+      return AppError(L"Cannot open file" + quoted);
+  }
+  return AppError(IoErrorText(error.code), error.path);
+}
+
+std::wstring ReportText(const std::wstring& headline, const copy::RunReport& report, size_t lineUnits) {
+  const size_t count = report.FailureCount();
+  if (count == 0) return headline;
+  std::wstring text = headline + L"\r\n\r\n有 " + std::to_wstring(count) + L" 项未能完成：";
+  const std::vector<copy::Failure> first = report.FirstFailures();
+  for (const copy::Failure& failure : first) {
+    std::wstring reason = fs::SystemErrorText(failure.code);
+    if (reason.empty()) reason = L"错误 " + std::to_wstring(failure.code);
+    // The reason keeps its room; the paths share what is left, 40 units at least each.
+    const size_t paths = failure.target.empty() ? 1 : 2, fixed = text::Units(reason) + 2 + (paths - 1) * 3;
+    const size_t room =
+        lineUnits == 0 ? SIZE_MAX : std::max<size_t>(40, (lineUnits > fixed ? lineUnits - fixed : 0) / paths);
+    text += L"\r\n" + text::ShortenMiddle(failure.path, room) +
+            (failure.target.empty() ? L"" : L" → " + text::ShortenMiddle(failure.target, room)) + L"：" + reason;
+  }
+  if (count > first.size()) text += L"\r\n……另有 " + std::to_wstring(count - first.size()) + L" 项";
+  return text;
+}
+
+namespace {
+std::wstring Amount(double bytes) {
+  const wchar_t* units[] = {L"B", L"KB", L"MB", L"GB", L"TB"};
+  int unit = 0;
+  while (bytes >= 1024 && unit < 4) {
+    bytes /= 1024;
+    ++unit;
+  }
+  wchar_t buffer[32];
+  swprintf(buffer, 32, unit == 0 ? L"%.0f %ls" : L"%.1f %ls", bytes, units[unit]);
+  return buffer;
+}
+}  // namespace
+
+std::wstring StatusText(uint64_t files, uint64_t bytes, double seconds) {
+  std::wstring text = std::to_wstring(files) + L" 个文件，" + Amount(double(bytes));
+  if (seconds > 0.5) text += L"，" + Amount(double(bytes) / seconds) + L"/s";
+  return text;
+}
+
+std::wstring OverwriteQuestion(const std::wstring& target) { return L"文件" + target + L"已存在，是否覆盖？"; }
