@@ -103,6 +103,9 @@ MainWindow::MainWindow() = default;
 MainWindow::~MainWindow() {
   help_.reset();        // the browser closes while its window still exists
   controller_.reset();  // work still running is abandoned and waited for
+  run_.reset();
+  workBusy_.reset();
+  workHourglass_.reset();
   if (hwnd_ && IsWindow(hwnd_)) DestroyWindow(hwnd_);
   if (emptyNowMenu_) DestroyMenu(emptyNowMenu_);
 }
@@ -259,13 +262,13 @@ int MainWindow::AskFromWork(std::function<int()> question) { return controller_-
 
 void MainWindow::StartWork(std::function<void()> work, std::function<void()> tick,
                            std::function<void(std::exception_ptr)> ended, bool blockWindow, bool hourglass) {
-  if (blockWindow) workBusy_ = std::make_unique<BusyScope>(*this);
-  if (hourglass) workHourglass_ = std::make_unique<BusyCursor>();
   controller_->Start(std::move(work), std::move(tick), [this, ended = std::move(ended)](std::exception_ptr error) {
     workHourglass_.reset();
     workBusy_.reset();
     ended(error);
   });
+  if (blockWindow) workBusy_ = std::make_unique<BusyScope>(*this);
+  if (hourglass) workHourglass_ = std::make_unique<BusyCursor>();
 }
 
 void MainWindow::AsCommand(const std::function<void()>& body) {

@@ -173,11 +173,11 @@ class MainWindow : public Form, public SearchHost {
   int busyDepth_ = 0;
   bool commandRunning_ = false;
   std::unique_ptr<RunController> controller_;
+  std::shared_ptr<copy::RunReport> runReport_;  // the run under way, if any (set by run_)
   std::unique_ptr<BusyScope> workBusy_;
   std::unique_ptr<BusyCursor> workHourglass_;
   std::unique_ptr<RunScope> run_;
-  std::shared_ptr<copy::RunReport> runReport_;  // the run under way, if any
-  std::atomic<int> runPosition_{0};             // the bar's value, set by the run
+  std::atomic<int> runPosition_{0};  // the bar's value, set by the run
   DWORD runStart_ = 0;
   std::unique_ptr<TaskbarProgress> taskbar_;
   copy::SameFileMode modeAtCommandStart_ = copy::SameFileMode::AutoNumber;

@@ -93,6 +93,9 @@ void MainWindow::StartRun(const wchar_t* work, std::function<void(const copy::Co
                           std::function<void(const copy::RunReport&)> ended) {
   auto report = std::make_shared<copy::RunReport>();
   run_ = std::make_unique<RunScope>(*this, report, work);
+  ScopeGuard unstarted([this] {
+    if (!Working()) run_.reset();  // the work never started: the window as it was
+  });
   StartWork(
       [this, report, run = std::move(run)] {
         const copy::CopyObserver observer{[this](const std::wstring& target) { return AskOverwrite(target); },
@@ -142,7 +145,7 @@ void MainWindow::OnCopy() {
   StartRun(
       L"正在复制文件…", [job](const copy::CopyObserver& observer) { copy::RunCopy(job, observer); },
       [this](const copy::RunReport& report) {
-        ShowOutcome(hwnd_, controller_->Stop().Requested() ? StoppedCopy(report) : L"复制工作完成！", report);
+        ShowOutcome(hwnd_, controller_->StoppedWork() ? StoppedCopy(report) : L"复制工作完成！", report);
         progressBar_.SetPosition(0);
       });
 }
@@ -181,9 +184,9 @@ void MainWindow::OnEmptyNow() {
       },
       [this](const copy::RunReport& report) {
         // Said only when it is true (what is spared on purpose is no failure): otherwise the box tells what stayed.
-        const std::wstring headline = controller_->Stop().Requested() ? StoppedEmptying(report)
-                                      : report.FailureCount() ? L"目标文件夹下的内容未能完全删除。"
-                                                              : L"目标文件夹下的内容已完全删除！";
+        const std::wstring headline = controller_->StoppedWork() ? StoppedEmptying(report)
+                                      : report.FailureCount()    ? L"目标文件夹下的内容未能完全删除。"
+                                                                 : L"目标文件夹下的内容已完全删除！";
         ShowOutcome(hwnd_, headline, report);
         EnableWindow(emptyNowButton_, FALSE);
       });

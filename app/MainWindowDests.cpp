@@ -3,6 +3,7 @@
 #include "app/FolderChooser.h"
 #include "app/ListFeed.h"
 #include "app/MainWindow.h"
+#include "app/Texts.h"
 #include "fs/FileSystem.h"
 #include "lists/FolderExpansion.h"
 #include "wingui/Dialogs.h"
@@ -13,10 +14,11 @@
 // folder adds nothing, a whole drive is said so in its place.
 void MainWindow::AddDestinations(std::vector<std::wstring> paths, int levels, bool dropped, bool showButton) {
   auto feed = std::make_shared<ListFeed>(destList_);
+  auto unreadable = std::make_shared<size_t>(0);
   StartWork(
-      [this, feed, paths = std::move(paths), levels, dropped] {
+      [this, feed, unreadable, paths = std::move(paths), levels, dropped] {
+        // Esc ends the walk under way; each walk adds its first folder all the same.
         for (const std::wstring& path : paths) {
-          if (&path != &paths.front() && WorkStop().Requested()) return;  // each walk adds its first folder
           if (dropped && HasWildcard(path)) continue;
           if (dropped && fs::IsWholeDrive(path)) {
             AskFromWork([feed] {
@@ -31,17 +33,18 @@ void MainWindow::AddDestinations(std::vector<std::wstring> paths, int levels, bo
             feed->Offer(WithBackslash(path));
             continue;
           }
-          lists::WalkFolderTree(WithBackslash(path), levels, [&](const std::wstring& each) {
+          *unreadable += lists::WalkFolderTree(WithBackslash(path), levels, [&](const std::wstring& each) {
             feed->Offer(each);
             return !WorkStop().Requested();
           });
         }
       },
       [feed] { feed->Flush(); },
-      [this, feed, showButton](std::exception_ptr error) {
+      [this, feed, unreadable, showButton](std::exception_ptr error) {
         feed->Finish();
         if (showButton) ShowEmptyButton(true);
         if (error) std::rethrow_exception(error);
+        if (*unreadable) TheDialogs().Message(hwnd_, UnreadableFoldersText(*unreadable), MB_OK | MB_ICONINFORMATION);
       },
       true, levels != 0);
 }
@@ -55,15 +58,17 @@ void MainWindow::ExpandDestinationLevels(const std::wstring& folder, int depth) 
 void MainWindow::OnAddDestFolder() {
   auto choice = chooser_->Choose();
   if (!choice) return;
-  const int levels = choice->scope == FolderChoice::Scope::AllSubfolders ? -1
-                     : choice->scope == FolderChoice::Scope::Levels      ? choice->levels
-                                                                         : 0;
-  if (levels == 0 || levels < -1) {  // alone, or a negative depth, which adds nothing
-    if (levels == 0) destList_.AppendNew(choice->folder);
-    ShowEmptyButton(true);
-    return;
+  switch (choice->scope) {
+    case FolderChoice::Scope::AllSubfolders:
+      return AddDestinations({choice->folder}, -1, false, true);
+    case FolderChoice::Scope::Levels:
+      if (choice->levels >= 0) return AddDestinations({choice->folder}, choice->levels, false, true);
+      break;  // a negative depth adds nothing
+    case FolderChoice::Scope::Alone:
+      destList_.AppendNew(choice->folder);
+      break;
   }
-  AddDestinations({choice->folder}, levels, false, true);
+  ShowEmptyButton(true);
 }
 
 void MainWindow::OnRemoveDest() {

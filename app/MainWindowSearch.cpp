@@ -3,6 +3,8 @@
 #include "app/ListFeed.h"
 #include "app/MainWindow.h"
 #include "app/SearchDialog.h"
+#include "app/Texts.h"
+#include "wingui/Dialogs.h"
 #include "search/FileSearch.h"
 
 void MainWindow::OnSearchAdd() { search_->Run(*this); }
@@ -10,15 +12,18 @@ void MainWindow::OnSearchAdd() { search_->Run(*this); }
 void MainWindow::StartSearch(const std::wstring& folder, bool wholeTree, const std::wstring& keys,
                              std::function<void()> ended) {
   auto feed = std::make_shared<ListFeed>(sourceList_);
+  auto unreadable = std::make_shared<size_t>(0);
   StartWork(
-      [this, feed, folder, wholeTree, matcher = KeywordMatcher(SplitLines(keys))] {
-        search::FindFiles(folder, wholeTree, matcher, WorkStop(), [&](const std::wstring& path) { feed->Offer(path); });
+      [this, feed, unreadable, folder, wholeTree, matcher = KeywordMatcher(SplitLines(keys))] {
+        *unreadable = search::FindFiles(folder, wholeTree, matcher, WorkStop(),
+                                        [&](const std::wstring& path) { feed->Offer(path); });
       },
       [feed] { feed->Flush(); },
-      [feed, ended = std::move(ended)](std::exception_ptr error) {
+      [this, feed, unreadable, ended = std::move(ended)](std::exception_ptr error) {
         feed->Finish();
         ended();
         if (error) std::rethrow_exception(error);
+        if (*unreadable) TheDialogs().Message(hwnd_, UnreadableFoldersText(*unreadable), MB_OK | MB_ICONINFORMATION);
       },
       false, true);
 }

@@ -1,5 +1,7 @@
 #include "app/RunController.h"
 
+#include "common/Raii.h"
+
 namespace {
 RunController* g_escapeTarget = nullptr;  // the controller whose work Esc stops
 }
@@ -9,7 +11,8 @@ RunController::~RunController() {
     stop_.Abandon();
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      answer_ = IDCANCEL;  // a question nobody will answer any more
+      closing_ = true;  // every question, now and later, is answered Cancel
+      answer_ = IDCANCEL;
       hasAnswer_ = true;
     }
     answered_.notify_all();
@@ -23,7 +26,7 @@ RunController::~RunController() {
 // application's, a dialog's, a box's) takes it from the queue.
 LRESULT CALLBACK RunController::EscapeHook(int code, WPARAM wParam, LPARAM lParam) {
   auto* msg = reinterpret_cast<MSG*>(lParam);
-  if (code == HC_ACTION && wParam == PM_REMOVE && g_escapeTarget && g_escapeTarget->busy_ &&
+  if (code == HC_ACTION && wParam == PM_REMOVE && g_escapeTarget && g_escapeTarget->busy_ && !g_escapeTarget->asking_ &&
       (msg->message == WM_KEYDOWN || msg->message == WM_SYSKEYDOWN) && msg->wParam == VK_ESCAPE) {
     g_escapeTarget->stop_.Request();
     msg->message = WM_NULL;
@@ -33,26 +36,30 @@ LRESULT CALLBACK RunController::EscapeHook(int code, WPARAM wParam, LPARAM lPara
 
 void RunController::Start(std::function<void()> work, std::function<void()> tick,
                           std::function<void(std::exception_ptr)> ended) {
-  busy_ = true;
   stop_.Reset();
-  error_ = nullptr;
-  tick_ = std::move(tick);
-  ended_ = std::move(ended);
-  g_escapeTarget = this;
-  if (!hook_) hook_ = SetWindowsHookExW(WH_GETMESSAGE, EscapeHook, nullptr, GetCurrentThreadId());
-  SetTimer(window_, kWorkTimer, 100, nullptr);
+  error_ = tickError_ = nullptr;
+  stoppedWork_ = false;
+  // The thread first: should it not start, nothing has changed.
   worker_ = std::thread([this, work = std::move(work)] {
     try {
       work();
     } catch (...) {
       error_ = std::current_exception();
     }
+    stoppedWork_ = stop_.Requested();
     PostMessageW(window_, kWorkEnded, 0, 0);
   });
+  busy_ = true;
+  tick_ = std::move(tick);
+  ended_ = std::move(ended);
+  g_escapeTarget = this;
+  if (!hook_) hook_ = SetWindowsHookExW(WH_GETMESSAGE, EscapeHook, nullptr, GetCurrentThreadId());
+  SetTimer(window_, kWorkTimer, 100, nullptr);
 }
 
 int RunController::Ask(std::function<int()> question) {
   std::unique_lock<std::mutex> lock(mutex_);
+  if (closing_) return IDCANCEL;
   question_ = std::move(question);
   hasAnswer_ = false;
   PostMessageW(window_, kWorkAsks, 0, 0);
@@ -83,12 +90,21 @@ void RunController::OnAsks() {
         self.answered_.notify_all();
       }
     } hand{*this, answer};
+    asking_ = true;
+    ScopeGuard asked([this] { asking_ = false; });
     answer = question();
   }
 }
 
 void RunController::OnTick() {
-  if (busy_ && tick_) tick_();
+  if (!busy_ || !tick_ || tickError_) return;
+  // A failure here ends the work and is shown once, at its end.
+  try {
+    tick_();
+  } catch (...) {
+    tickError_ = std::current_exception();
+    stop_.Request();
+  }
 }
 
 void RunController::OnEnded() {
@@ -103,5 +119,5 @@ void RunController::OnEnded() {
   auto ended = std::move(ended_);
   ended_ = nullptr;
   tick_ = nullptr;
-  if (ended) ended(error_);
+  if (ended) ended(error_ ? error_ : tickError_);
 }

@@ -27,6 +27,9 @@ class RunController {
   RunController& operator=(const RunController&) = delete;
 
   bool Busy() const { return busy_; }
+  // Whether a stop had been asked for when the work returned (a stop asked
+  // for after its last step stops nothing).
+  bool StoppedWork() const { return stoppedWork_; }
   // Esc, the stop control or the session's end; read by the work.
   StopSignal& Stop() { return stop_; }
 
@@ -46,9 +49,12 @@ class RunController {
 
   HWND window_;  // not owned
   bool busy_ = false;
+  bool asking_ = false;   // a question is open: Esc is its own
+  bool closing_ = false;  // nobody will answer a question any more
+  bool stoppedWork_ = false;
   StopSignal stop_;
   std::thread worker_;
-  std::exception_ptr error_;
+  std::exception_ptr error_, tickError_;
   std::function<void()> tick_;
   std::function<void(std::exception_ptr)> ended_;
   HHOOK hook_ = nullptr;

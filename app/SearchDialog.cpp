@@ -97,13 +97,14 @@ void SearchDialog::OnSearch() {
     return;
   }
   if (!fs::IsFolder(folder) || !host_) return;
-  EnableWindow(searchButton_, FALSE);
-  searching_ = true;
   host_->StartSearch(WithBackslash(folder), subfolders_.Checked(), keys, [this] {
     EnableWindow(searchButton_, TRUE);
     searching_ = false;
     EndModal(IDCANCEL);
   });
+  // Its end comes as a message, after this returns.
+  EnableWindow(searchButton_, FALSE);
+  searching_ = true;
 }
 
 bool SearchDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {

@@ -37,7 +37,9 @@ bool CopyTree(const std::wstring& sourceFolder, bool viaLink, const std::wstring
   // never changed, so a long path copies like any other.
   if (!fs::CanEnterFolder(sourceFolder)) throw FileError(FileError::Kind::EnterFolder, sourceFolder, GetLastError());
   std::wstring base = WithBackslash(sourceFolder);
-  std::vector<fs::Entry> entries = fs::ListEntries(base + L"*.*", fs::kMaskAll);
+  const auto listed = fs::ListMatches(base + L"*.*", fs::kMaskAll);
+  if (!listed) throw FileError(FileError::Kind::EnterFolder, sourceFolder, GetLastError());
+  const std::vector<fs::Entry>& entries = *listed;
   if (entries.empty()) return false;
 
   if (viaLink && walk.outputFinal && LiesIn(fs::FinalPath(base), *walk.outputFinal))

@@ -24,6 +24,7 @@ ParallelCopier::~ParallelCopier() {
 void ParallelCopier::Submit(std::function<void()> job) {
   std::unique_lock<std::mutex> lock(mutex_);
   changed_.wait(lock, [this] { return jobs_.size() < kMaxQueued; });
+  if (failure_) return;  // nothing begins after a failure
   jobs_.push_back(std::move(job));
   lock.unlock();
   wake_.notify_one();

@@ -21,10 +21,10 @@ class ParallelCopier {
   ParallelCopier(const ParallelCopier&) = delete;
   ParallelCopier& operator=(const ParallelCopier&) = delete;
 
-  // Queues one copy, waiting while the queue is full.
+  // Queues one copy, waiting while the queue is full; none after a copy threw.
   void Submit(std::function<void()> job);
   // Returns when every submitted copy is done, with the first exception a
-  // copy threw, if any (what was queued after it is dropped).
+  // copy threw, if any (what was queued or submitted after it is dropped).
   std::exception_ptr Drain();
 
  private:

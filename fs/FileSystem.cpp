@@ -82,9 +82,6 @@ std::optional<std::vector<Entry>> ListMatches(const std::wstring& pattern, DWORD
   return result;
 }
 
-std::vector<Entry> ListEntries(const std::wstring& pattern, DWORD mask) {
-  return ListMatches(pattern, mask).value_or(std::vector<Entry>{});
-}
 
 DWORD AttributesOf(const std::wstring& path) { return GetFileAttributesW(SystemPath(path).c_str()); }
 
@@ -317,7 +314,6 @@ const std::wstring& PartialSalt() {
 
 }  // namespace
 
-bool IsPartialName(const std::wstring& name) { return name.rfind(L"~quillmere-", 0) == 0; }
 
 CopyOutcome CopyOneFileRaw(const std::wstring& source, const std::wstring& target, bool failIfExists,
                            DWORD sourceAttributes, BOOL* cancel) {
@@ -379,15 +375,7 @@ std::optional<uint64_t> FileSize(const std::wstring& path) {
   return (uint64_t(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
-bool SetAttributes(const std::wstring& path, DWORD bits) { return SetFileAttributesW(SystemPath(path).c_str(), bits); }
 
-std::wstring CurrentFolder() {
-  DWORD size = GetCurrentDirectoryW(0, nullptr);
-  std::wstring folder(size, L'\0');
-  DWORD length = GetCurrentDirectoryW(size, folder.data());
-  folder.resize(length < size ? length : 0);
-  return folder;
-}
 
 FileHandle OpenToLook(const std::wstring& path) {
   return FileHandle(CreateFileW(SystemPath(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
@@ -516,24 +504,33 @@ bool WalkPath::Enter(const std::wstring& folder, bool viaLink) {
 namespace {
 // False when the visitor ended the walk.
 bool Walk(const std::wstring& folder, bool viaLink, DWORD mask, int levelsLeft, const FolderVisitor& visit,
-          WalkPath& path) {
+          WalkPath& path, size_t& unreadable) {
   if (!path.Enter(folder, viaLink)) return true;
   std::vector<Entry> entries;
-  if (levelsLeft != 0) entries = ListEntries(folder + L"*.*", mask);
+  if (levelsLeft != 0) {
+    auto listed = ListMatches(folder + L"*.*", mask);
+    if (listed)
+      entries = std::move(*listed);
+    else
+      ++unreadable;
+  }
   bool going = visit(folder, entries);
   for (const Entry& entry : entries) {
     if (!going) break;
     if (!(entry.attributes & FILE_ATTRIBUTE_DIRECTORY) || entry.name == L"." || entry.name == L"..") continue;
-    going = Walk(folder + entry.name + L"\\", WalkPath::IsLink(entry.attributes), mask, levelsLeft - 1, visit, path);
+    going = Walk(folder + entry.name + L"\\", WalkPath::IsLink(entry.attributes), mask, levelsLeft - 1, visit, path,
+                 unreadable);
   }
   path.Leave();
   return going;
 }
 }  // namespace
 
-void WalkFolders(const std::wstring& root, DWORD mask, int maxLevels, const FolderVisitor& visit) {
+size_t WalkFolders(const std::wstring& root, DWORD mask, int maxLevels, const FolderVisitor& visit) {
   WalkPath path;
-  Walk(root, false, mask, maxLevels < 0 ? -1 : maxLevels, visit, path);
+  size_t unreadable = 0;
+  Walk(root, false, mask, maxLevels < 0 ? -1 : maxLevels, visit, path, unreadable);
+  return unreadable;
 }
 
 std::optional<std::string> ReadWholeFileDenyWriters(const std::wstring& path) {
@@ -543,8 +540,11 @@ std::optional<std::string> ReadWholeFileDenyWriters(const std::wstring& path) {
   std::string bytes;
   char buffer[65536];
   DWORD got = 0;
-  while (ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr) && got > 0) bytes.append(buffer, got);
-  return bytes;
+  for (;;) {
+    if (!ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr)) return std::nullopt;  // never a part as the whole
+    if (got == 0) return bytes;
+    bytes.append(buffer, got);
+  }
 }
 
 FileHandle CreateForWriting(const std::wstring& path) {

@@ -30,9 +30,8 @@ constexpr DWORD kMaskNoSystem = 18;  // hidden + directory
 
 // Entries matching a wildcard pattern, in file-system order, "." and ".."
 // included. Anything that cannot be read gives an empty listing.
-std::vector<Entry> ListEntries(const std::wstring& pattern, DWORD mask);
-// The same, empty (the code in GetLastError()) when the folder cannot be read
-// or its listing breaks off; a pattern that matches nothing gives no entries.
+// Empty (the code in GetLastError()) when the folder cannot be read or its
+// listing breaks off; a pattern that matches nothing gives no entries.
 std::optional<std::vector<Entry>> ListMatches(const std::wstring& pattern, DWORD mask);
 
 bool IsFolder(const std::wstring& path);
@@ -121,13 +120,9 @@ enum class CopyOutcome {
 // the copy in progress.
 CopyOutcome CopyOneFileRaw(const std::wstring& source, const std::wstring& target, bool failIfExists,
                            DWORD sourceAttributes = INVALID_FILE_ATTRIBUTES, BOOL* cancel = nullptr);
-// The temporary names copies are written under ("~quillmere-....part").
-bool IsPartialName(const std::wstring& name);
 // The size of a file; empty when it cannot be read.
 std::optional<uint64_t> FileSize(const std::wstring& path);
-bool SetAttributes(const std::wstring& path, DWORD bits);
 
-std::wstring CurrentFolder();
 // The system's own description of an error code, without line breaks at the end.
 std::wstring SystemErrorText(DWORD code);
 
@@ -202,7 +197,8 @@ class WalkPath {
 // through links; one listing is open at a time. The walk ends early when the
 // visitor returns false.
 using FolderVisitor = std::function<bool(const std::wstring& folder, const std::vector<Entry>& entries)>;
-void WalkFolders(const std::wstring& root, DWORD mask, int maxLevels, const FolderVisitor& visit);
+// Returns how many folders could not be listed (each is visited with no entries).
+size_t WalkFolders(const std::wstring& root, DWORD mask, int maxLevels, const FolderVisitor& visit);
 
 // Whole-file helpers used by the list files.
 std::optional<std::string> ReadWholeFileDenyWriters(const std::wstring& path);

@@ -4,8 +4,8 @@
 
 namespace lists {
 
-void WalkFolderTree(const std::wstring& folder, int maxLevels, const std::function<bool(const std::wstring&)>& found) {
-  fs::WalkFolders(folder, fs::kMaskNoSystem, maxLevels,
+size_t WalkFolderTree(const std::wstring& folder, int maxLevels, const std::function<bool(const std::wstring&)>& found) {
+  return fs::WalkFolders(folder, fs::kMaskNoSystem, maxLevels,
                   [&](const std::wstring& each, const std::vector<fs::Entry>&) { return found(each); });
 }
 

@@ -5,19 +5,21 @@
 
 namespace search {
 
-void FindFiles(const std::wstring& folder, bool wholeTree, const KeywordMatcher& matcher, const StopSignal& stop,
+size_t FindFiles(const std::wstring& folder, bool wholeTree, const KeywordMatcher& matcher, const StopSignal& stop,
                const std::function<void(const std::wstring& path)>& found) {
   auto offer = [&](const std::wstring& where, const fs::Entry& entry) {
     if (ClassifyEntry(entry.name, entry.attributes) == 0 && matcher.Matches(entry.name)) found(where + entry.name);
   };
   if (!wholeTree) {
-    for (const fs::Entry& entry : fs::ListEntries(folder + L"*.*", fs::kMaskAll)) {
-      if (stop.Requested()) return;
+    const auto entries = fs::ListMatches(folder + L"*.*", fs::kMaskAll);
+    if (!entries) return 1;
+    for (const fs::Entry& entry : *entries) {
+      if (stop.Requested()) break;
       offer(folder, entry);
     }
-    return;
+    return 0;
   }
-  fs::WalkFolders(folder, fs::kMaskNoSystem, -1, [&](const std::wstring& each, const std::vector<fs::Entry>& entries) {
+  return fs::WalkFolders(folder, fs::kMaskNoSystem, -1, [&](const std::wstring& each, const std::vector<fs::Entry>& entries) {
     for (const fs::Entry& entry : entries) offer(each, entry);
     return !stop.Requested();
   });

@@ -348,7 +348,7 @@ TEST_F(CopyCommands, ARunStopsOnStopEscOrCancelKeepingWhatItCopied) {
     Click(L"Copy");
     ASSERT_FALSE(dialogs.boxes.empty());
     // The box says how far the run got: every file in d1 but the old f0 is a copy.
-    const size_t copied = fs::ListEntries(dir / L"d1\\src\\*", fs::kMaskAll).size() - 3;
+    const size_t copied = ListEntries(dir / L"d1\\src\\*", fs::kMaskAll).size() - 3;
     EXPECT_EQ(dialogs.boxes.back().text, L"复制已停止。\r\n已复制 " + std::to_wstring(copied) + L" 个文件。");
     EXPECT_EQ(dialogs.boxes.back().flags, UINT(MB_OK | MB_ICONINFORMATION));
     EXPECT_EQ(captions.back(), L"开始复制");  // the run is over when its box shows
@@ -357,9 +357,9 @@ TEST_F(CopyCommands, ARunStopsOnStopEscOrCancelKeepingWhatItCopied) {
     EXPECT_EQ(Progress(), 0);
     EXPECT_FALSE(Exists(dir / L"d2\\src"));  // nothing after the stop starts
     // What was copied before the stop is whole, and nothing half-made is left.
-    for (const fs::Entry& e : fs::ListEntries(dir / L"d1\\src\\*", fs::kMaskAll)) {
+    for (const fs::Entry& e : ListEntries(dir / L"d1\\src\\*", fs::kMaskAll)) {
       if (e.attributes & FILE_ATTRIBUTE_DIRECTORY) continue;
-      EXPECT_FALSE(fs::IsPartialName(e.name)) << Narrow(e.name);
+      EXPECT_FALSE(IsPartialName(e.name)) << Narrow(e.name);
       if (e.name != L"f0") EXPECT_EQ(ReadBytes(dir / L"d1\\src\\" + e.name), "x") << Narrow(e.name);
     }
     if (way == Cancel) {

@@ -58,7 +58,7 @@ class Deadline {
 
 std::vector<std::wstring> TreeOf(const std::wstring& root, const std::wstring& rel = L"") {
   std::vector<std::wstring> out;
-  for (auto& e : fs::ListEntries(root + rel + L"*.*", fs::kMaskAll)) {
+  for (auto& e : ListEntries(root + rel + L"*.*", fs::kMaskAll)) {
     if (e.name == L"." || e.name == L"..") continue;
     if (e.attributes & FILE_ATTRIBUTE_DIRECTORY) {
       out.push_back(rel + e.name + L"\\");
@@ -204,13 +204,13 @@ TEST(CopyFolderTree, CopiesTheWholeTreeInEitherSpelling) {
     WriteBytes(dir / L"a\\s.txt", "s");
     MakeDir(dir / L"a\\hid");
     WriteBytes(dir / L"a\\hid\\z.txt", "z");
-    fs::SetAttributes(dir / L"a\\h.txt", FILE_ATTRIBUTE_HIDDEN);
-    fs::SetAttributes(dir / L"a\\s.txt", FILE_ATTRIBUTE_SYSTEM);
-    fs::SetAttributes(dir / L"a\\hid", FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN);
+    SetAttributes(dir / L"a\\h.txt", FILE_ATTRIBUTE_HIDDEN);
+    SetAttributes(dir / L"a\\s.txt", FILE_ATTRIBUTE_SYSTEM);
+    SetAttributes(dir / L"a\\hid", FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN);
     Asker asker;
-    std::wstring saved = fs::CurrentFolder();
+    std::wstring saved = CurrentFolder();
     EXPECT_TRUE(CopyFolderTree(dir / L"a" + suffix, dir / L"out\\deep\\a", asker.Context(Overwrite)));
-    EXPECT_EQ(fs::CurrentFolder(), saved);
+    EXPECT_EQ(CurrentFolder(), saved);
     EXPECT_EQ(TreeOf(dir / L"out\\deep\\a\\"),
               (std::vector<std::wstring>{L"empty\\", L"h.txt", L"hid\\", L"hid\\z.txt", L"s.txt", L"sub\\",
                                          L"sub\\y.txt", L"x.txt"}));
@@ -248,7 +248,7 @@ TEST(CopyFolderTree, AFolderThatCannotBeEnteredEndsWithTheIoErrorAndRestoresTheC
   WriteBytes(dir / L"src\\a.txt", "a");
   // Under Wine a name ending in "." lists but cannot be entered.
   ASSERT_TRUE(CreateDirectoryW((L"\\\\?\\" + dir.path() + L"src\\bad.").c_str(), nullptr));
-  std::wstring saved = fs::CurrentFolder();
+  std::wstring saved = CurrentFolder();
   Asker asker;
   try {
     CopyFolderTree(dir / L"src", dir / L"dst", asker.Context(Overwrite));
@@ -257,7 +257,7 @@ TEST(CopyFolderTree, AFolderThatCannotBeEnteredEndsWithTheIoErrorAndRestoresTheC
     EXPECT_EQ(e.code, DWORD(ERROR_FILE_NOT_FOUND));
     EXPECT_EQ(e.path, dir / L"src\\bad.");  // the folder, for the box's second line
   }
-  EXPECT_EQ(fs::CurrentFolder(), saved);
+  EXPECT_EQ(CurrentFolder(), saved);
   RemoveDirectoryW((L"\\\\?\\" + dir.path() + L"src\\bad.").c_str());
 }
 
@@ -311,9 +311,9 @@ TEST(Emptying, RemovesEverythingButListedDestinationsInAnySpelling) {
     WriteBytes(dir / L"D\\hs.txt", "h");
     WriteBytes(dir / L"D\\sys\\deep\\x.txt", "x");
     WriteBytes(dir / L"D\\Keep listed\\inner\\y.txt", "y");
-    fs::SetAttributes(dir / L"D\\ro.txt", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE);
-    fs::SetAttributes(dir / L"D\\hs.txt", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
-    fs::SetAttributes(dir / L"D\\sys", FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_HIDDEN);
+    SetAttributes(dir / L"D\\ro.txt", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE);
+    SetAttributes(dir / L"D\\hs.txt", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+    SetAttributes(dir / L"D\\sys", FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_HIDDEN);
     const std::wstring nested = spell(dir / L"D\\Keep listed");
     ASSERT_FALSE(nested.empty());
     EmptyRules rules({dir / L"D", nested});
@@ -370,7 +370,7 @@ TEST(RunCopy, ManyFilesOnTheWorkersAllArriveIntactUnderEveryIndependentPolicy) {
         expected.push_back(rel);
       }
     }
-    fs::SetAttributes(dir / L"src\\d0\\f0", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
+    SetAttributes(dir / L"src\\d0\\f0", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
     FakeHost host;
     host.mode = mode;
     host.sources = {dir / L"src"};
@@ -378,8 +378,8 @@ TEST(RunCopy, ManyFilesOnTheWorkersAllArriveIntactUnderEveryIndependentPolicy) {
     host.Run();
     for (auto& rel : expected) ASSERT_EQ(ReadBytes(dir / L"out\\src\\" + rel), Narrow(rel)) << int(mode);
     EXPECT_EQ(GetFileAttributesW((dir / L"out\\src\\d0\\f0").c_str()) & 3, 3u);
-    fs::SetAttributes(dir / L"src\\d0\\f0", 0);
-    fs::SetAttributes(dir / L"out\\src\\d0\\f0", 0);
+    SetAttributes(dir / L"src\\d0\\f0", 0);
+    SetAttributes(dir / L"out\\src\\d0\\f0", 0);
   }
 }
 

@@ -129,7 +129,7 @@ TEST(Emptying, TheEmptiedFolderStaysAndWhatCannotGoIsReported) {
   // A file in use stays, read-only as it was, and so does every folder above it.
   WriteBytes(dir / L"E\\sub\\busy.txt", "b");
   WriteBytes(dir / L"E\\sub\\free.txt", "f");
-  fs::SetAttributes(dir / L"E\\sub\\busy.txt", FILE_ATTRIBUTE_READONLY);
+  SetAttributes(dir / L"E\\sub\\busy.txt", FILE_ATTRIBUTE_READONLY);
   HANDLE busy = CreateFileW((dir / L"E\\sub\\busy.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   EmptyFolder(dir / L"E", EmptyRules({dir / L"E"}), observer);
   CloseHandle(busy);

@@ -23,20 +23,20 @@ TEST(ListEntries, MasksLeaveOutSystemButKeepHiddenAndFolders) {
   WriteBytes(dir / L"ro.txt", "r");
   MakeDir(dir / L"sub");
   MakeDir(dir / L"sysdir");
-  fs::SetAttributes(dir / L"hidden.txt", FILE_ATTRIBUTE_HIDDEN);
-  fs::SetAttributes(dir / L"system.txt", FILE_ATTRIBUTE_SYSTEM);
-  fs::SetAttributes(dir / L"ro.txt", FILE_ATTRIBUTE_READONLY);
-  fs::SetAttributes(dir / L"sysdir", FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_SYSTEM);
+  SetAttributes(dir / L"hidden.txt", FILE_ATTRIBUTE_HIDDEN);
+  SetAttributes(dir / L"system.txt", FILE_ATTRIBUTE_SYSTEM);
+  SetAttributes(dir / L"ro.txt", FILE_ATTRIBUTE_READONLY);
+  SetAttributes(dir / L"sysdir", FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_SYSTEM);
 
-  EXPECT_EQ(Names(fs::ListEntries(dir / L"*.*", fs::kMaskAll)),
+  EXPECT_EQ(Names(ListEntries(dir / L"*.*", fs::kMaskAll)),
             (std::vector<std::wstring>{L".", L"..", L"hidden.txt", L"plain.txt", L"ro.txt", L"sub", L"sysdir",
                                        L"system.txt"}));
-  EXPECT_EQ(Names(fs::ListEntries(dir / L"*.*", fs::kMaskNoSystem)),
+  EXPECT_EQ(Names(ListEntries(dir / L"*.*", fs::kMaskNoSystem)),
             (std::vector<std::wstring>{L".", L"..", L"hidden.txt", L"plain.txt", L"ro.txt", L"sub"}));
   // Without the directory bit in the mask, folders go too.
-  EXPECT_EQ(Names(fs::ListEntries(dir / L"*.*", FILE_ATTRIBUTE_HIDDEN)),
+  EXPECT_EQ(Names(ListEntries(dir / L"*.*", FILE_ATTRIBUTE_HIDDEN)),
             (std::vector<std::wstring>{L"hidden.txt", L"plain.txt", L"ro.txt"}));
-  EXPECT_TRUE(fs::ListEntries(dir / L"missing\\*.*", fs::kMaskAll).empty());
+  EXPECT_TRUE(ListEntries(dir / L"missing\\*.*", fs::kMaskAll).empty());
 }
 
 TEST(IsFileIsFolder, FoldersFilesWildcardsAndBackslashes) {
@@ -104,12 +104,12 @@ TEST(PathParts, NameExtensionAndLastSeparator) {
 TEST(CanEnterFolder, SaysWhyByItsCode) {
   TempDir dir;
   WriteBytes(dir / L"file", "f");
-  std::wstring saved = fs::CurrentFolder();
+  std::wstring saved = CurrentFolder();
   auto codeOf = [](const std::wstring& path) -> DWORD { return fs::CanEnterFolder(path) ? 0 : GetLastError(); };
   EXPECT_EQ(codeOf(dir / L"missing"), DWORD(ERROR_FILE_NOT_FOUND));
   EXPECT_EQ(codeOf(dir / L"file"), DWORD(ERROR_DIRECTORY));
   EXPECT_EQ(codeOf(dir.path()), 0u);
-  EXPECT_EQ(fs::CurrentFolder(), saved);  // entering is only tested, never done
+  EXPECT_EQ(CurrentFolder(), saved);  // entering is only tested, never done
 }
 
 TEST(SystemPath, LongPathsGetTheirExtendedForm) {
@@ -130,22 +130,20 @@ TEST(SystemPath, LongPathsGetTheirExtendedForm) {
 
 using fs::CopyOutcome;
 
-bool HoldsPartials(const std::wstring& folder) {
-  return !fs::ListEntries(folder + L"~quillmere-*", fs::kMaskAll).empty();
-}
+bool HoldsPartials(const std::wstring& folder) { return !ListEntries(folder + L"~quillmere-*", fs::kMaskAll).empty(); }
 
 TEST(CopyOneFileRaw, RefusesReadOnlyAndHiddenTargetsAndCarriesTimeAndAttributes) {
   TempDir dir;
   WriteBytes(dir / L"src.txt", "new");
   SetWriteTime(dir / L"src.txt", 130000000000000000ull);
-  fs::SetAttributes(dir / L"src.txt", FILE_ATTRIBUTE_READONLY);
+  SetAttributes(dir / L"src.txt", FILE_ATTRIBUTE_READONLY);
 
   for (DWORD targetBits : {DWORD(FILE_ATTRIBUTE_READONLY), DWORD(FILE_ATTRIBUTE_HIDDEN)}) {
     WriteBytes(dir / L"t.txt", "old");
-    fs::SetAttributes(dir / L"t.txt", targetBits);
+    SetAttributes(dir / L"t.txt", targetBits);
     EXPECT_EQ(fs::CopyOneFileRaw(dir / L"src.txt", dir / L"t.txt", false), CopyOutcome::Failed);
     EXPECT_EQ(GetLastError(), DWORD(ERROR_ACCESS_DENIED));
-    fs::SetAttributes(dir / L"t.txt", FILE_ATTRIBUTE_NORMAL);
+    SetAttributes(dir / L"t.txt", FILE_ATTRIBUTE_NORMAL);
     EXPECT_EQ(ReadBytes(dir / L"t.txt"), "old");
   }
   WriteBytes(dir / L"plain.txt", "old");
@@ -158,12 +156,12 @@ TEST(CopyOneFileRaw, RefusesReadOnlyAndHiddenTargetsAndCarriesTimeAndAttributes)
   EXPECT_TRUE(GetFileAttributesW((dir / L"plain.txt").c_str()) & FILE_ATTRIBUTE_READONLY);
   // Hidden and system bits travel too.
   WriteBytes(dir / L"hs.txt", "hs");
-  fs::SetAttributes(dir / L"hs.txt", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+  SetAttributes(dir / L"hs.txt", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
   EXPECT_EQ(fs::CopyOneFileRaw(dir / L"hs.txt", dir / L"hs-copy.txt", true), CopyOutcome::Copied);
   EXPECT_EQ(GetFileAttributesW((dir / L"hs-copy.txt").c_str()) & 0x07,
             DWORD(FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
   // A file copied onto itself is already there.
-  fs::SetAttributes(dir / L"plain.txt", FILE_ATTRIBUTE_NORMAL);
+  SetAttributes(dir / L"plain.txt", FILE_ATTRIBUTE_NORMAL);
   EXPECT_EQ(fs::CopyOneFileRaw(dir / L"plain.txt", dir / L"plain.txt", false), CopyOutcome::Kept);
   EXPECT_EQ(ReadBytes(dir / L"plain.txt"), "new");
 }
@@ -301,7 +299,7 @@ TEST(ResolvePath, EverySpellingNamesItsPlace) {
 TEST(RemoveHeld, RemovesWhatItHoldsReadOnlyIncludedButNoFolderThatHoldsSomething) {
   TempDir dir;
   WriteBytes(dir / L"ro", "x");
-  fs::SetAttributes(dir / L"ro", FILE_ATTRIBUTE_READONLY);
+  SetAttributes(dir / L"ro", FILE_ATTRIBUTE_READONLY);
   MakeDir(dir / L"d\\e");
   {
     fs::FileHandle file = fs::OpenForRemoval(dir / L"ro"), full = fs::OpenForRemoval(dir / L"d");

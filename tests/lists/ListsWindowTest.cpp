@@ -152,8 +152,8 @@ TEST_F(Lists, ExpansionIsPreOrderKeepsHiddenAndLeavesOutSystem) {
   MakeDir(dir / L"A\\C");
   MakeDir(dir / L"A\\H\\deep");
   MakeDir(dir / L"A\\S\\under");
-  fs::SetAttributes(dir / L"A\\H", FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN);
-  fs::SetAttributes(dir / L"A\\S", FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_SYSTEM);
+  SetAttributes(dir / L"A\\H", FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN);
+  SetAttributes(dir / L"A\\S", FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_SYSTEM);
   form().ExpandDestination(dir / L"A\\");
   WaitIdle();
   auto items = Items(L"DestList");

@@ -1,6 +1,8 @@
 #include "tests/support/AppFixture.h"
 
 #include "fs/FileSystem.h"
+#include "lists/FolderExpansion.h"
+#include "search/FileSearch.h"
 #include "search/KeywordMatch.h"
 
 namespace {
@@ -70,9 +72,9 @@ class Search : public AppTest {
     WriteBytes(dir / L"sub\\deeper\\deepkey", "");
     WriteBytes(dir / L"sysdir\\inkey.txt", "");
     MakeDir(dir / L"keydir");
-    fs::SetAttributes(dir / L"hidkey.txt", FILE_ATTRIBUTE_HIDDEN);
-    fs::SetAttributes(dir / L"syskey.txt", FILE_ATTRIBUTE_SYSTEM);
-    fs::SetAttributes(dir / L"sysdir", FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_SYSTEM);
+    SetAttributes(dir / L"hidkey.txt", FILE_ATTRIBUTE_HIDDEN);
+    SetAttributes(dir / L"syskey.txt", FILE_ATTRIBUTE_SYSTEM);
+    SetAttributes(dir / L"sysdir", FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_SYSTEM);
   }
   SearchDialog& dialog() { return app_->searchDialog(); }
   HWND Field(const wchar_t* name) { return dialog().Control(name); }
@@ -201,6 +203,35 @@ TEST_F(Search, EscOrClosingTheDialogStopsTheSearch) {
     EXPECT_EQ(items, (std::vector<std::wstring>{dir / L"hidkey.txt", dir / L"key1.txt"})) << message;
     EXPECT_FALSE(IsWindowVisible(dialog().hwnd()));
   }
+}
+
+}  // namespace
+
+namespace {
+
+// The walks behind the search and the expansion, without a window: what
+// they hand over, and the folders they could not read, counted.
+TEST(Walks, HandOverWhatTheyFindAndCountWhatTheyCannotRead) {
+  TempDir dir;
+  WriteBytes(dir / L"key.txt", "");
+  WriteBytes(dir / L"sub\\key2.txt", "");
+  ASSERT_TRUE(CreateDirectoryW((L"\\\\?\\" + dir.path() + L"bad.").c_str(), nullptr));  // listed, never entered
+  std::vector<std::wstring> found;
+  StopSignal stop;
+  auto collect = [&](const std::wstring& path) { found.push_back(path); };
+  EXPECT_EQ(search::FindFiles(dir.path(), true, KeywordMatcher({L"key"}), stop, collect), 1u);
+  std::sort(found.begin(), found.end());
+  EXPECT_EQ(found, (std::vector<std::wstring>{dir / L"key.txt", dir / L"sub\\key2.txt"}));
+  found.clear();
+  EXPECT_EQ(lists::WalkFolderTree(dir.path(), -1, [&](const std::wstring& each) { return collect(each), true; }), 1u);
+  std::sort(found.begin(), found.end());
+  EXPECT_EQ(found, (std::vector<std::wstring>{dir.path(), dir / L"bad.\\", dir / L"sub\\"}));
+  EXPECT_EQ(search::FindFiles(dir / L"gone\\", false, KeywordMatcher({L"key"}), stop, collect), 1u);
+  stop.Request();  // a stopped tree search ends after the first folder
+  found.clear();
+  search::FindFiles(dir.path(), true, KeywordMatcher({L"key"}), stop, collect);
+  EXPECT_EQ(found, std::vector<std::wstring>{dir / L"key.txt"});
+  RemoveDirectoryW((L"\\\\?\\" + dir.path() + L"bad.").c_str());
 }
 
 }  // namespace

@@ -24,10 +24,10 @@ TempDir::~TempDir() { RemoveTree(path_); }
 void RemoveTree(const std::wstring& path) {
   if (path.empty()) return;
   const std::wstring base = WithBackslash(path);
-  for (const fs::Entry& entry : fs::ListEntries(base + L"*", fs::kMaskAll)) {
+  for (const fs::Entry& entry : ListEntries(base + L"*", fs::kMaskAll)) {
     if (entry.name == L"." || entry.name == L"..") continue;
     const std::wstring full = fs::ChildPath(base, entry.name);
-    fs::SetAttributes(full, FILE_ATTRIBUTE_NORMAL);
+    SetAttributes(full, FILE_ATTRIBUTE_NORMAL);
     if ((entry.attributes & FILE_ATTRIBUTE_DIRECTORY) && !fs::WalkPath::IsLink(entry.attributes))
       RemoveTree(full);
     else if (entry.attributes & FILE_ATTRIBUTE_DIRECTORY)
@@ -134,3 +134,19 @@ HDROP MakeDrop(const std::vector<std::wstring>& paths) {
 }
 
 bool DropReleased(HDROP drop) { return GlobalFlags(drop) == GMEM_INVALID_HANDLE; }
+
+std::vector<fs::Entry> ListEntries(const std::wstring& pattern, DWORD mask) {
+  return fs::ListMatches(pattern, mask).value_or(std::vector<fs::Entry>{});
+}
+
+std::wstring CurrentFolder() {
+  std::wstring folder(GetCurrentDirectoryW(0, nullptr), L'\0');
+  folder.resize(GetCurrentDirectoryW(DWORD(folder.size()), folder.data()));
+  return folder;
+}
+
+bool SetAttributes(const std::wstring& path, DWORD bits) {
+  return SetFileAttributesW(fs::SystemPath(path).c_str(), bits);
+}
+
+bool IsPartialName(const std::wstring& name) { return name.rfind(L"~quillmere-", 0) == 0; }

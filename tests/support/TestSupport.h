@@ -36,6 +36,12 @@ void MakeDir(const std::wstring& path);
 void SetWriteTime(const std::wstring& path, uint64_t ticks);
 uint64_t GetWriteTime(const std::wstring& path);
 std::string Narrow(const std::wstring& w);  // UTF-8, for test messages
+// A listing, empty when it cannot be read.
+std::vector<fs::Entry> ListEntries(const std::wstring& pattern, DWORD mask);
+std::wstring CurrentFolder();
+bool SetAttributes(const std::wstring& path, DWORD bits);
+// The temporary names copies are written under ("~quillmere-....part").
+bool IsPartialName(const std::wstring& name);
 
 // Records every box and dialog and answers from queues.
 class ScriptedDialogs : public Dialogs {
