@@ -1,5 +1,7 @@
 #include "app/Application.h"
 
+#include "common/Raii.h"
+
 #include <ole2.h>
 
 #include "app/MainWindow.h"
@@ -51,14 +53,8 @@ int Application::Run() {
 }
 
 int RunApplication(HINSTANCE) {
-  // The browser and the shell folder tree need a single-threaded apartment.
-  OleInitialize(nullptr);
-  int code = 0;
-  {
-    Application app;
-    app.Create();
-    code = app.Run();
-  }
-  OleUninitialize();
-  return code;
+  OleSession ole;
+  Application app;
+  app.Create();
+  return app.Run();
 }

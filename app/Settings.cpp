@@ -1,5 +1,7 @@
 #include "app/Settings.h"
 
+#include "common/Raii.h"
+
 #include <windows.h>
 #include <shlobj.h>
 
@@ -26,10 +28,9 @@ SettingsFilePaths SettingsPaths() {
   n = GetSystemDirectoryW(system.data(), n);
   system.resize(n);
   paths.system = system + L"\\Tandrel.ini";
-  wchar_t* local = nullptr;
-  if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr, &local)))
-    paths.user = std::wstring(local) + L"\\Quillmere\\Tandrel.ini";
-  CoTaskMemFree(local);
+  CoTaskMem<wchar_t> local;
+  if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr, local.Put())))
+    paths.user = std::wstring(local.get()) + L"\\Quillmere\\Tandrel.ini";
   return paths;
 }
 

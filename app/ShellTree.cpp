@@ -9,7 +9,7 @@
 namespace {
 
 struct Node {
-  PIDLIST_ABSOLUTE pidl;
+  CoTaskMem<ITEMIDLIST_ABSOLUTE> pidl;
   bool loaded;
 };
 
@@ -33,8 +33,8 @@ struct SortContext {
 
 int CALLBACK CompareNodes(LPARAM a, LPARAM b, LPARAM context) {
   auto* folder = reinterpret_cast<SortContext*>(context)->folder;
-  HRESULT hr = folder->CompareIDs(0, ILFindLastID(reinterpret_cast<Node*>(a)->pidl),
-                                  ILFindLastID(reinterpret_cast<Node*>(b)->pidl));
+  HRESULT hr = folder->CompareIDs(0, ILFindLastID(reinterpret_cast<Node*>(a)->pidl.get()),
+                                  ILFindLastID(reinterpret_cast<Node*>(b)->pidl.get()));
   return short(HRESULT_CODE(hr));
 }
 
@@ -56,10 +56,11 @@ void ShellTree::Attach(HWND tree) {
 
 PCIDLIST_ABSOLUTE ShellTree::PidlOf(HTREEITEM item) const {
   Node* node = NodeOf(tree_, item);
-  return node ? node->pidl : nullptr;
+  return node ? node->pidl.get() : nullptr;
 }
 
-HTREEITEM ShellTree::InsertNode(HTREEITEM parent, PIDLIST_ABSOLUTE pidl) {
+HTREEITEM ShellTree::InsertNode(HTREEITEM parent, CoTaskMem<ITEMIDLIST_ABSOLUTE> owned) {
+  PCIDLIST_ABSOLUTE pidl = owned.get();
   std::wstring name = ParsingName(pidl, SHGDN_NORMAL);
   SFGAOF attributes = SFGAO_HASSUBFOLDER;
   PCUITEMID_CHILD last = nullptr;
@@ -74,7 +75,7 @@ HTREEITEM ShellTree::InsertNode(HTREEITEM parent, PIDLIST_ABSOLUTE pidl) {
   insert.hInsertAfter = TVI_LAST;
   insert.item.mask = TVIF_TEXT | TVIF_PARAM | TVIF_IMAGE | TVIF_SELECTEDIMAGE | TVIF_CHILDREN;
   insert.item.pszText = name.data();
-  insert.item.lParam = reinterpret_cast<LPARAM>(new Node{pidl, false});
+  insert.item.lParam = reinterpret_cast<LPARAM>(new Node{std::move(owned), false});
   insert.item.iImage = IconOf(pidl, 0);
   insert.item.iSelectedImage = IconOf(pidl, SHGFI_OPENICON);
   insert.item.cChildren = (attributes & SFGAO_HASSUBFOLDER) ? 1 : 0;
@@ -86,19 +87,17 @@ void ShellTree::LoadChildren(HTREEITEM item) {
   if (!node || node->loaded) return;
   node->loaded = true;
   ComPtr<IShellFolder> folder;
-  if (ILIsEmpty(node->pidl)) {
+  if (ILIsEmpty(node->pidl.get())) {
     folder = desktop_;
-  } else if (FAILED(desktop_->BindToObject(node->pidl, nullptr, IID_IShellFolder, folder.PutVoid()))) {
+  } else if (FAILED(desktop_->BindToObject(node->pidl.get(), nullptr, IID_IShellFolder, folder.PutVoid()))) {
     return;
   }
   ComPtr<IEnumIDList> items;
   // Folders only; without SHCONTF_INCLUDEHIDDEN hidden folders stay out.
   if (folder->EnumObjects(GetAncestor(tree_, GA_ROOT), SHCONTF_FOLDERS, items.Put()) == S_OK && items) {
-    PITEMID_CHILD child = nullptr;
-    while (items->Next(1, &child, nullptr) == S_OK) {
-      InsertNode(item, ILCombine(node->pidl, child));
-      CoTaskMemFree(child);
-    }
+    CoTaskMem<ITEMID_CHILD> child;
+    while (items->Next(1, child.Put(), nullptr) == S_OK)
+      InsertNode(item, CoTaskMem<ITEMIDLIST_ABSOLUTE>(ILCombine(node->pidl.get(), child.get())));
   }
   SortContext context{folder.get()};
   TVSORTCB sort = {item, CompareNodes, reinterpret_cast<LPARAM>(&context)};
@@ -122,10 +121,7 @@ void ShellTree::DeleteAll() {
     for (HTREEITEM c = TreeView_GetChild(tree_, item); c; c = TreeView_GetNextSibling(tree_, c)) stack.push_back(c);
   }
   TreeView_DeleteAllItems(tree_);
-  for (Node* n : nodes) {
-    CoTaskMemFree(n->pidl);
-    delete n;
-  }
+  for (Node* n : nodes) delete n;
 }
 
 HTREEITEM ShellTree::FindLoaded(HTREEITEM from, PCIDLIST_ABSOLUTE pidl) const {
@@ -142,18 +138,19 @@ HTREEITEM ShellTree::FindLoaded(HTREEITEM from, PCIDLIST_ABSOLUTE pidl) const {
 void ShellTree::Refresh() {
   HCURSOR previous = SetCursor(LoadCursorW(nullptr, IDC_WAIT));
   SendMessageW(tree_, WM_SETREDRAW, FALSE, 0);
-  std::vector<PIDLIST_ABSOLUTE> expanded;
-  PIDLIST_ABSOLUTE selected = nullptr, top = nullptr;
+  std::vector<CoTaskMem<ITEMIDLIST_ABSOLUTE>> expanded;
+  CoTaskMem<ITEMIDLIST_ABSOLUTE> selected, top;
   if (built_) {
-    if (auto p = PidlOf(TreeView_GetSelection(tree_))) selected = ILClone(p);
-    if (auto p = PidlOf(TreeView_GetFirstVisible(tree_))) top = ILClone(p);
+    if (auto p = PidlOf(TreeView_GetSelection(tree_))) selected = CoTaskMem<ITEMIDLIST_ABSOLUTE>(ILClone(p));
+    if (auto p = PidlOf(TreeView_GetFirstVisible(tree_))) top = CoTaskMem<ITEMIDLIST_ABSOLUTE>(ILClone(p));
     // Pre-order, so a parent is expanded again before its children.
     std::vector<HTREEITEM> stack{TreeView_GetRoot(tree_)};
     while (!stack.empty()) {
       HTREEITEM item = stack.back();
       stack.pop_back();
       if (!item) continue;
-      if (TreeView_GetItemState(tree_, item, TVIS_EXPANDED) & TVIS_EXPANDED) expanded.push_back(ILClone(PidlOf(item)));
+      if (TreeView_GetItemState(tree_, item, TVIS_EXPANDED) & TVIS_EXPANDED)
+        expanded.emplace_back(ILClone(PidlOf(item)));
       std::vector<HTREEITEM> children;
       for (HTREEITEM c = TreeView_GetChild(tree_, item); c; c = TreeView_GetNextSibling(tree_, c))
         children.push_back(c);
@@ -161,26 +158,18 @@ void ShellTree::Refresh() {
     }
   }
   DeleteAll();
-  PIDLIST_ABSOLUTE rootPidl = nullptr;
-  SHGetSpecialFolderLocation(nullptr, CSIDL_DESKTOP, &rootPidl);
-  HTREEITEM root = InsertNode(TVI_ROOT, rootPidl);
+  CoTaskMem<ITEMIDLIST_ABSOLUTE> rootPidl;
+  SHGetSpecialFolderLocation(nullptr, CSIDL_DESKTOP, rootPidl.Put());
+  HTREEITEM root = InsertNode(TVI_ROOT, std::move(rootPidl));
   if (!built_) {
     TreeView_Expand(tree_, root, TVE_EXPAND);
     TreeView_SelectItem(tree_, root);
     built_ = true;
   } else {
-    for (PIDLIST_ABSOLUTE p : expanded) {
-      if (HTREEITEM item = FindLoaded(root, p)) TreeView_Expand(tree_, item, TVE_EXPAND);
-      CoTaskMemFree(p);
-    }
-    if (selected) {
-      if (HTREEITEM item = FindLoaded(root, selected)) TreeView_SelectItem(tree_, item);
-      CoTaskMemFree(selected);
-    }
-    if (top) {
-      if (HTREEITEM item = FindLoaded(root, top)) TreeView_SelectSetFirstVisible(tree_, item);
-      CoTaskMemFree(top);
-    }
+    for (const auto& p : expanded)
+      if (HTREEITEM item = FindLoaded(root, p.get())) TreeView_Expand(tree_, item, TVE_EXPAND);
+    if (HTREEITEM item = selected ? FindLoaded(root, selected.get()) : nullptr) TreeView_SelectItem(tree_, item);
+    if (HTREEITEM item = top ? FindLoaded(root, top.get()) : nullptr) TreeView_SelectSetFirstVisible(tree_, item);
   }
   SendMessageW(tree_, WM_SETREDRAW, TRUE, 0);
   InvalidateRect(tree_, nullptr, TRUE);
@@ -191,11 +180,9 @@ std::wstring ShellTree::ParsingName(PCIDLIST_ABSOLUTE pidl, SHGDNF flags) const 
   if (!pidl || !desktop_) return L"";
   STRRET name;
   if (FAILED(desktop_->GetDisplayNameOf(pidl, flags, &name))) return L"";
-  wchar_t* text = nullptr;
-  if (FAILED(StrRetToStrW(&name, pidl, &text))) return L"";
-  std::wstring result = text;
-  CoTaskMemFree(text);
-  return result;
+  CoTaskMem<wchar_t> text;
+  if (FAILED(StrRetToStrW(&name, pidl, text.Put()))) return L"";
+  return text.get();
 }
 
 std::wstring ShellTree::SelectedFolderPath() const {
@@ -212,8 +199,9 @@ bool ShellTree::SelectedIsVirtual() const {
 }
 
 bool ShellTree::SelectPath(const std::wstring& path) {
-  PIDLIST_ABSOLUTE target = nullptr;
-  if (FAILED(SHParseDisplayName(path.c_str(), nullptr, &target, 0, nullptr))) return false;
+  CoTaskMem<ITEMIDLIST_ABSOLUTE> owned;
+  if (FAILED(SHParseDisplayName(path.c_str(), nullptr, owned.Put(), 0, nullptr))) return false;
+  PCIDLIST_ABSOLUTE target = owned.get();
   HTREEITEM item = TreeView_GetRoot(tree_);
   bool found = false;
   while (item) {
@@ -230,7 +218,6 @@ bool ShellTree::SelectPath(const std::wstring& path) {
       item = TreeView_GetNextSibling(tree_, item);
     }
   }
-  CoTaskMemFree(target);
   return found;
 }
 

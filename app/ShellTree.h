@@ -30,7 +30,7 @@ class ShellTree {
   bool OnNotify(NMHDR* header, LRESULT* result);
 
  private:
-  HTREEITEM InsertNode(HTREEITEM parent, PIDLIST_ABSOLUTE pidl);
+  HTREEITEM InsertNode(HTREEITEM parent, CoTaskMem<ITEMIDLIST_ABSOLUTE> pidl);
   void LoadChildren(HTREEITEM item);
   void DeleteAll();
   HTREEITEM FindLoaded(HTREEITEM from, PCIDLIST_ABSOLUTE pidl) const;

@@ -2,6 +2,7 @@
 // objects.
 #pragma once
 #include <windows.h>
+#include <ole2.h>
 #include <unknwn.h>
 
 #include <utility>
@@ -17,6 +18,51 @@ class ScopeGuard {
 
  private:
   F action_;
+};
+
+// Owns memory the shell or COM handed over (an item ID list, a string):
+// freed with CoTaskMemFree exactly once.
+template <typename T>
+class CoTaskMem {
+ public:
+  CoTaskMem() = default;
+  explicit CoTaskMem(T* p) : p_(p) {}
+  CoTaskMem(CoTaskMem&& o) noexcept : p_(std::exchange(o.p_, nullptr)) {}
+  CoTaskMem& operator=(CoTaskMem&& o) noexcept {
+    if (this != &o) {
+      CoTaskMemFree(p_);
+      p_ = std::exchange(o.p_, nullptr);
+    }
+    return *this;
+  }
+  CoTaskMem(const CoTaskMem&) = delete;
+  CoTaskMem& operator=(const CoTaskMem&) = delete;
+  ~CoTaskMem() { CoTaskMemFree(p_); }
+  T* get() const { return p_; }
+  explicit operator bool() const { return p_ != nullptr; }
+  // For an out-parameter: frees what is held first.
+  T** Put() {
+    CoTaskMemFree(std::exchange(p_, nullptr));
+    return &p_;
+  }
+
+ private:
+  T* p_ = nullptr;
+};
+
+// OLE on this thread for the life of the object (the browser and the shell
+// folder tree need a single-threaded apartment).
+class OleSession {
+ public:
+  OleSession() : ok_(SUCCEEDED(OleInitialize(nullptr))) {}
+  ~OleSession() {
+    if (ok_) OleUninitialize();
+  }
+  OleSession(const OleSession&) = delete;
+  OleSession& operator=(const OleSession&) = delete;
+
+ private:
+  bool ok_;
 };
 
 // Holds one reference to a COM object.

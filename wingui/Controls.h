@@ -6,12 +6,18 @@
 
 #include <vector>
 
+// Check boxes and radio buttons alike.
+inline bool IsChecked(HWND button) { return SendMessageW(button, BM_GETCHECK, 0, 0) == BST_CHECKED; }
+inline void SetChecked(HWND button, bool checked) {
+  SendMessageW(button, BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
+}
+
 class CheckBox {
  public:
   void Bind(HWND box) { box_ = box; }
   HWND hwnd() const { return box_; }
-  bool Checked() const { return SendMessageW(box_, BM_GETCHECK, 0, 0) == BST_CHECKED; }
-  void SetChecked(bool checked) { SendMessageW(box_, BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0); }
+  bool Checked() const { return IsChecked(box_); }
+  void SetChecked(bool checked) { ::SetChecked(box_, checked); }
 
  private:
   HWND box_ = nullptr;
@@ -41,10 +47,9 @@ class RadioGroup {
   void Bind(std::vector<HWND> buttons) { buttons_ = std::move(buttons); }
   HWND At(size_t i) const { return buttons_.at(i); }
   size_t Size() const { return buttons_.size(); }
-  bool IsSelected(size_t i) const { return SendMessageW(buttons_.at(i), BM_GETCHECK, 0, 0) == BST_CHECKED; }
+  bool IsSelected(size_t i) const { return IsChecked(buttons_.at(i)); }
   void Select(size_t chosen) {
-    for (size_t i = 0; i < buttons_.size(); ++i)
-      SendMessageW(buttons_[i], BM_SETCHECK, i == chosen ? BST_CHECKED : BST_UNCHECKED, 0);
+    for (size_t i = 0; i < buttons_.size(); ++i) SetChecked(buttons_[i], i == chosen);
   }
 
  private:

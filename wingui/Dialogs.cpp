@@ -93,13 +93,12 @@ class WindowsDialogs : public Dialogs {
     info.ulFlags = BIF_RETURNONLYFSDIRS;
     info.lpfn = CentreOnInit;
     info.lParam = reinterpret_cast<LPARAM>(over);
-    PIDLIST_ABSOLUTE chosen = SHBrowseForFolderW(&info);
+    CoTaskMem<ITEMIDLIST_ABSOLUTE> chosen(SHBrowseForFolderW(&info));
     SetErrorMode(oldMode);
     if (!chosen) return std::nullopt;
     // Read at full length: a long path is never cut at MAX_PATH.
     std::wstring path(32768, L'\0');
-    BOOL ok = SHGetPathFromIDListEx(chosen, path.data(), DWORD(path.size()), GPFIDL_DEFAULT);
-    CoTaskMemFree(chosen);
+    BOOL ok = SHGetPathFromIDListEx(chosen.get(), path.data(), DWORD(path.size()), GPFIDL_DEFAULT);
     if (!ok) return std::nullopt;
     path.resize(wcslen(path.c_str()));
     if (path.empty()) return std::nullopt;

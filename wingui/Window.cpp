@@ -331,11 +331,6 @@ std::wstring WindowText(HWND window) {
   return text;
 }
 
-bool IsChecked(HWND button) { return SendMessageW(button, BM_GETCHECK, 0, 0) == BST_CHECKED; }
-void SetChecked(HWND button, bool checked) {
-  SendMessageW(button, BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
-}
-
 BusyCursor::BusyCursor() : previous_(SetCursor(LoadCursorW(nullptr, IDC_WAIT))) { ++g_busyDepth; }
 BusyCursor::~BusyCursor() {
   if (--g_busyDepth == 0) SetCursor(LoadCursorW(nullptr, IDC_ARROW));

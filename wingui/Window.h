@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "wingui/Controls.h"
 #include "wingui/Display.h"
 
 enum class FontKind { Default, Song };
@@ -133,8 +134,6 @@ void Guarded(F&& body) {
 
 // Small control helpers.
 std::wstring WindowText(HWND window);
-bool IsChecked(HWND button);
-void SetChecked(HWND button, bool checked);
 
 // Hourglass over the whole screen for the life of the object.
 class BusyCursor {
