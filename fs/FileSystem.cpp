@@ -46,7 +46,9 @@ class FindHandle {
   FindHandle(const FindHandle&) = delete;
   FindHandle& operator=(const FindHandle&) = delete;
   ~FindHandle() {
+    const DWORD error = GetLastError();  // the caller reads why the listing ended
     if (valid()) FindClose(h_);
+    SetLastError(error);
   }
   bool valid() const { return h_ != INVALID_HANDLE_VALUE; }
   HANDLE get() const { return h_; }
@@ -271,7 +273,10 @@ FileHandle& FileHandle::operator=(FileHandle&& o) noexcept {
 }
 
 FileHandle::~FileHandle() {
+  // A handle closes without a trace: the caller reads the error of what it did.
+  const DWORD error = GetLastError();
   if (valid()) CloseHandle(h_);
+  SetLastError(error);
 }
 
 FileHandle OpenForTimes(const std::wstring& path) {

@@ -82,7 +82,7 @@ bool IsWholeDrive(const std::wstring& path);
 // for every Windows, else \\?\C:\... or \\?\UNC\server\share\... of its full path.
 std::wstring SystemPath(const std::wstring& path);
 
-// Owns a kernel handle; closes it exactly once.
+// Owns a kernel handle; closes it exactly once, keeping the last error.
 class FileHandle {
  public:
   FileHandle() = default;
