@@ -1,6 +1,7 @@
 // The main window: both lists, the copy options, progress and the help tab.
-// MainWindow.cpp creates the window and dispatches its commands; the handlers
-// live beside it, one file per subject (MainWindowSources.cpp, MainWindowDests.cpp,
+// MainWindow.cpp creates the window, lets its commands through one gate and
+// hands long work to the run controller; the commands live beside it, one
+// file per subject (MainWindowSources.cpp, MainWindowDests.cpp,
 // MainWindowListFiles.cpp, MainWindowCopy.cpp, MainWindowSearch.cpp).
 #pragma once
 #include <windows.h>
