@@ -101,8 +101,9 @@ std::vector<ControlDef> MainWindow::ControlTable() {
 MainWindow::MainWindow() = default;
 
 MainWindow::~MainWindow() {
-  help_.reset();        // the browser closes while its window still exists
-  controller_.reset();  // work still running is abandoned and waited for
+  help_.reset();                            // the browser closes while its window still exists
+  if (controller_) controller_->Abandon();  // while it can still ask, and be answered Cancel
+  controller_.reset();
   run_.reset();
   workBusy_.reset();
   workHourglass_.reset();
@@ -340,10 +341,11 @@ bool MainWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* 
       *result = run_ ? FALSE : TRUE;
       return true;
     case WM_ENDSESSION:
-      if (wParam && run_) {
-        controller_->Stop().Abandon();  // ended all the same: no copy is left half-written
-      } else if (wParam) {
-        StoreSameFileSetting(SelectedMode());  // Windows ends without WM_CLOSE: keep the policy
+      if (wParam) {
+        // Ended all the same: the run gives up the file in progress (no copy
+        // is left half-written) before the session may end, and the policy is kept.
+        if (run_) controller_->Abandon();
+        StoreSameFileSetting(SelectedMode());  // Windows ends without WM_CLOSE
       }
       *result = 0;
       return true;

@@ -7,19 +7,22 @@ RunController* g_escapeTarget = nullptr;  // the controller whose work Esc stops
 }
 
 RunController::~RunController() {
-  if (worker_.joinable()) {
-    stop_.Abandon();
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      closing_ = true;  // every question, now and later, is answered Cancel
-      answer_ = IDCANCEL;
-      hasAnswer_ = true;
-    }
-    answered_.notify_all();
-    worker_.join();
-  }
+  Abandon();
   if (hook_) UnhookWindowsHookEx(hook_);
   if (g_escapeTarget == this) g_escapeTarget = nullptr;
+}
+
+void RunController::Abandon() {
+  if (!worker_.joinable()) return;
+  stop_.Abandon();
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    closing_ = true;  // every question, now and later, is answered Cancel
+    answer_ = IDCANCEL;
+    hasAnswer_ = true;
+  }
+  answered_.notify_all();
+  worker_.join();
 }
 
 // Esc stops the work whichever window has the focus and whichever loop (the
@@ -109,7 +112,7 @@ void RunController::OnTick() {
 
 void RunController::OnEnded() {
   if (!busy_) return;
-  worker_.join();
+  if (worker_.joinable()) worker_.join();
   KillTimer(window_, kWorkTimer);
   if (hook_) {
     UnhookWindowsHookEx(hook_);

@@ -38,6 +38,9 @@ class RunController {
   void Start(std::function<void()> work, std::function<void()> tick, std::function<void(std::exception_ptr)> ended);
   // On the worker: runs question on the window thread and waits for its answer.
   int Ask(std::function<int()> question);
+  // Abandons the work and waits for it to return: a copy in progress is
+  // given up (nothing half-written stays), every question is answered Cancel.
+  void Abandon();
 
   // The window's handlers of kWorkEnded, kWorkAsks and kWorkTimer.
   void OnEnded();

@@ -446,4 +446,27 @@ TEST_F(CopyCommands, TheSessionWaitsForARunAndTheStatusLineNamesItsFile) {
   EXPECT_NE(SendMessageW(form().hwnd(), WM_QUERYENDSESSION, 0, 0), 0);
 }
 
+// A session that ends all the same during a run: the run gives up before the
+// end message returns, nothing half-written stays, and the policy is kept.
+TEST_F(CopyCommands, ASessionEndedDuringARunLeavesNothingHalfWrittenAndKeepsThePolicy) {
+  TempDir dir;
+  for (int i = 0; i < 200; ++i) WriteBytes(dir / L"src\\f" + std::to_wstring(i), "x");
+  WriteBytes(dir / L"d\\src\\f0", "old");
+  AddSource(dir / L"src");
+  AddDest(dir / L"d\\");
+  Click(L"Ask");
+  bool workingAfterEnd = true;
+  dialogs.onBox = [&](const ScriptedDialogs::Box&) {
+    if (!workingAfterEnd) return;
+    SendMessageW(form().hwnd(), WM_ENDSESSION, TRUE, 0);
+    workingAfterEnd = false;
+  };
+  dialogs.answers = {IDYES, IDOK};
+  Click(L"Copy");
+  dialogs.onBox = nullptr;
+  for (const fs::Entry& e : ListEntries(dir / L"d\\src\\*", fs::kMaskAll)) EXPECT_FALSE(IsPartialName(e.name));
+  EXPECT_LT(ListEntries(dir / L"d\\src\\*", fs::kMaskAll).size(), 202u);  // given up, not finished
+  EXPECT_EQ(ReadBytes(paths_.system), "[Parameter]\r\nSameFile=3\r\n");
+}
+
 }  // namespace
