@@ -6,6 +6,7 @@
 #include <map>
 
 #include "app/HelpTab.h"
+#include "app/ListFeed.h"
 #include "app/RunController.h"
 #include "app/Settings.h"
 #include "copy/RunReport.h"
@@ -270,6 +271,17 @@ void MainWindow::StartWork(std::function<void()> work, std::function<void()> tic
   });
   if (blockWindow) workBusy_ = std::make_unique<BusyScope>(*this);
   if (hourglass) workHourglass_ = std::make_unique<BusyCursor>();
+}
+
+void MainWindow::StartFeeding(PathList& list, std::function<void(ListFeed&)> work,
+                              std::function<void(std::exception_ptr)> ended, bool blockWindow, bool hourglass) {
+  auto feed = std::make_shared<ListFeed>(list);
+  StartWork([feed, work = std::move(work)] { work(*feed); }, [feed] { feed->Flush(); },
+            [feed, ended = std::move(ended)](std::exception_ptr error) {
+              feed->Finish();
+              ended(error);
+            },
+            blockWindow, hourglass);
 }
 
 void MainWindow::AsCommand(const std::function<void()>& body) {

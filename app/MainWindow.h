@@ -26,6 +26,7 @@ struct CopyObserver;
 enum class Answer;
 }  // namespace copy
 class RunController;
+class ListFeed;
 class HelpView;
 class TaskbarProgress;
 class FolderChooser;
@@ -97,6 +98,10 @@ class MainWindow : public Form, public SearchHost {
   // and the error box when ended throws it again.
   void StartWork(std::function<void()> work, std::function<void()> tick, std::function<void(std::exception_ptr)> ended,
                  bool blockWindow, bool hourglass);
+  // Long work that finds paths for list: they reach it in batches while it
+  // runs, and all of them before ended.
+  void StartFeeding(PathList& list, std::function<void(ListFeed&)> work, std::function<void(std::exception_ptr)> ended,
+                    bool blockWindow, bool hourglass);
   // On the worker: runs question on the window thread and returns its answer.
   int AskFromWork(std::function<int()> question);
   StopSignal& WorkStop();

@@ -13,16 +13,16 @@
 // Esc ends the walk keeping what it added. A dropped path that names no
 // folder adds nothing, a whole drive is said so in its place.
 void MainWindow::AddDestinations(std::vector<std::wstring> paths, int levels, bool dropped, bool showButton) {
-  auto feed = std::make_shared<ListFeed>(destList_);
   auto unreadable = std::make_shared<size_t>(0);
-  StartWork(
-      [this, feed, unreadable, paths = std::move(paths), levels, dropped] {
+  StartFeeding(
+      destList_,
+      [this, unreadable, paths = std::move(paths), levels, dropped](ListFeed& feed) {
         // Esc ends the walk under way; each walk adds its first folder all the same.
         for (const std::wstring& path : paths) {
           if (dropped && HasWildcard(path)) continue;
           if (dropped && fs::IsWholeDrive(path)) {
-            AskFromWork([feed] {
-              feed->Flush();  // what came before it shows first
+            AskFromWork([&feed] {
+              feed.Flush();  // what came before it shows first
               ShowDriveRootMessage();
               return IDOK;
             });
@@ -30,18 +30,16 @@ void MainWindow::AddDestinations(std::vector<std::wstring> paths, int levels, bo
           }
           if (dropped && !fs::IsFolder(path)) continue;
           if (levels == 0) {
-            feed->Offer(WithBackslash(path));
+            feed.Offer(WithBackslash(path));
             continue;
           }
           *unreadable += lists::WalkFolderTree(WithBackslash(path), levels, [&](const std::wstring& each) {
-            feed->Offer(each);
+            feed.Offer(each);
             return !WorkStop().Requested();
           });
         }
       },
-      [feed] { feed->Flush(); },
-      [this, feed, unreadable, showButton](std::exception_ptr error) {
-        feed->Finish();
+      [this, unreadable, showButton](std::exception_ptr error) {
         if (showButton) ShowEmptyButton(true);
         if (error) std::rethrow_exception(error);
         if (*unreadable) TheDialogs().Message(hwnd_, UnreadableFoldersText(*unreadable), MB_OK | MB_ICONINFORMATION);

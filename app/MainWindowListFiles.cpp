@@ -51,17 +51,17 @@ void Import(MainWindow& form, PathList& list, bool (*accepts)(const std::wstring
             std::function<void(const Imported&)> ended) {
   auto file = ChooseListFile(form.hwnd());
   if (!file) return;
-  auto feed = std::make_shared<ListFeed>(list);
   auto result = std::make_shared<Imported>();
-  form.StartWork(
-      [&form, file = *file, feed, result, accepts] {
+  form.StartFeeding(
+      list,
+      [&form, file = *file, result, accepts](ListFeed& feed) {
         const std::vector<std::wstring> lines = ReadListFile(file);
         for (size_t i = 0; i < lines.size(); ++i) {
           const std::wstring& line = lines[i];
-          if (feed->Listed(line))
+          if (feed.Listed(line))
             ++result->listed;
           else if (accepts(line))
-            feed->Offer(line);
+            feed.Offer(line);
           else
             ++(line.empty() ? result->blank : result->refused);
           if (form.WorkStop().Requested() && i + 1 < lines.size()) {
@@ -69,11 +69,9 @@ void Import(MainWindow& form, PathList& list, bool (*accepts)(const std::wstring
             break;
           }
         }
-        result->added = feed->Offered();
+        result->added = feed.Offered();
       },
-      [feed] { feed->Flush(); },
-      [feed, result, ended = std::move(ended)](std::exception_ptr error) {
-        feed->Finish();
+      [result, ended = std::move(ended)](std::exception_ptr error) {
         if (error) std::rethrow_exception(error);
         ended(*result);
       },

@@ -11,16 +11,14 @@ void MainWindow::OnSearchAdd() { search_->Run(*this); }
 
 void MainWindow::StartSearch(const std::wstring& folder, bool wholeTree, const std::wstring& keys,
                              std::function<void()> ended) {
-  auto feed = std::make_shared<ListFeed>(sourceList_);
   auto unreadable = std::make_shared<size_t>(0);
-  StartWork(
-      [this, feed, unreadable, folder, wholeTree, matcher = KeywordMatcher(SplitLines(keys))] {
+  StartFeeding(
+      sourceList_,
+      [this, unreadable, folder, wholeTree, matcher = KeywordMatcher(SplitLines(keys))](ListFeed& feed) {
         *unreadable = search::FindFiles(folder, wholeTree, matcher, WorkStop(),
-                                        [&](const std::wstring& path) { feed->Offer(path); });
+                                        [&](const std::wstring& path) { feed.Offer(path); });
       },
-      [feed] { feed->Flush(); },
-      [this, feed, unreadable, ended = std::move(ended)](std::exception_ptr error) {
-        feed->Finish();
+      [this, unreadable, ended = std::move(ended)](std::exception_ptr error) {
         ended();
         if (error) std::rethrow_exception(error);
         if (*unreadable) TheDialogs().Message(hwnd_, UnreadableFoldersText(*unreadable), MB_OK | MB_ICONINFORMATION);

@@ -79,24 +79,18 @@ void RunController::OnAsks() {
   }
   if (!question) return;
   int answer = IDCANCEL;
-  {
-    // Answered whatever the question does, an error included.
-    struct Hand {
-      RunController& self;
-      int& answer;
-      ~Hand() {
-        {
-          std::lock_guard<std::mutex> lock(self.mutex_);
-          self.answer_ = answer;
-          self.hasAnswer_ = true;
-        }
-        self.answered_.notify_all();
-      }
-    } hand{*this, answer};
-    asking_ = true;
-    ScopeGuard asked([this] { asking_ = false; });
-    answer = question();
-  }
+  // Answered whatever the question does, an error included.
+  ScopeGuard hand([this, &answer] {
+    asking_ = false;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      answer_ = answer;
+      hasAnswer_ = true;
+    }
+    answered_.notify_all();
+  });
+  asking_ = true;
+  answer = question();
 }
 
 void RunController::OnTick() {

@@ -84,7 +84,6 @@ std::optional<std::vector<Entry>> ListMatches(const std::wstring& pattern, DWORD
   return result;
 }
 
-
 DWORD AttributesOf(const std::wstring& path) { return GetFileAttributesW(SystemPath(path).c_str()); }
 
 bool IsFolder(const std::wstring& path) {
@@ -319,7 +318,6 @@ const std::wstring& PartialSalt() {
 
 }  // namespace
 
-
 CopyOutcome CopyOneFileRaw(const std::wstring& source, const std::wstring& target, bool failIfExists,
                            DWORD sourceAttributes, BOOL* cancel) {
   // A name longer than file systems hold: said as such, not as the "file not
@@ -380,13 +378,24 @@ std::optional<uint64_t> FileSize(const std::wstring& path) {
   return (uint64_t(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
+namespace {
+// Opens a file or folder (a folder needs backup semantics) sharing everything.
+FileHandle OpenShared(const std::wstring& path, DWORD access, DWORD flags) {
+  return FileHandle(CreateFileW(SystemPath(path).c_str(), access,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS | flags, nullptr));
+}
+}  // namespace
 
-
-FileHandle OpenToLook(const std::wstring& path) {
-  return FileHandle(CreateFileW(SystemPath(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+FileHandle OpenToLook(const std::wstring& path) { return OpenShared(path, 0, 0); }
+FileHandle OpenForRemoval(const std::wstring& path) {
+  return OpenShared(path, DELETE | FILE_READ_ATTRIBUTES, FILE_FLAG_OPEN_REPARSE_POINT);
+}
+FileHandle OpenLinkToLook(const std::wstring& path) {
+  return OpenShared(path, FILE_READ_ATTRIBUTES, FILE_FLAG_OPEN_REPARSE_POINT);
 }
 
+namespace {
 std::optional<PlaceId> IdentityOf(const FileHandle& entry) {
   BY_HANDLE_FILE_INFORMATION info;
   if (!entry.valid() || !GetFileInformationByHandle(entry.get(), &info)) return std::nullopt;
@@ -396,7 +405,6 @@ std::optional<PlaceId> IdentityOf(const FileHandle& entry) {
   return PlaceId{info.dwVolumeSerialNumber, index};
 }
 
-namespace {
 // Wine's GetFinalPathNameByHandleW fails (234) for a path longer than
 // MAX_PATH; its object name holds the same path as \??\C:\... at any
 // length. Windows names a device there, which no caller takes for a path.
@@ -410,7 +418,6 @@ std::optional<std::wstring> ObjectPath(HANDLE handle) {
   if (path.rfind(L"\\??\\", 0) != 0) return std::nullopt;
   return WithoutDevicePrefix(L"\\\\?\\" + path.substr(4));
 }
-}  // namespace
 
 std::optional<std::wstring> FinalPathOf(const FileHandle& entry) {
   if (!entry.valid()) return std::nullopt;
@@ -421,21 +428,10 @@ std::optional<std::wstring> FinalPathOf(const FileHandle& entry) {
   final.resize(length);
   return WithoutDevicePrefix(final);
 }
+}  // namespace
 
 std::optional<PlaceId> Identify(const std::wstring& path) { return IdentityOf(OpenToLook(path)); }
 std::optional<std::wstring> FinalPath(const std::wstring& path) { return FinalPathOf(OpenToLook(path)); }
-
-FileHandle OpenForRemoval(const std::wstring& path) {
-  return FileHandle(CreateFileW(SystemPath(path).c_str(), DELETE | FILE_READ_ATTRIBUTES,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-}
-
-FileHandle OpenLinkToLook(const std::wstring& path) {
-  return FileHandle(CreateFileW(SystemPath(path).c_str(), FILE_READ_ATTRIBUTES,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-}
 
 std::optional<HeldEntry> Inspect(const FileHandle& entry) {
   FILE_ATTRIBUTE_TAG_INFO tag{};

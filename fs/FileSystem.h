@@ -152,8 +152,6 @@ FileHandle OpenLinkToLook(const std::wstring& path);
 // An entry held to look at it, links followed: it asks for no access, so it
 // conflicts with no one's use.
 FileHandle OpenToLook(const std::wstring& path);
-std::optional<std::wstring> FinalPathOf(const FileHandle& entry);
-std::optional<PlaceId> IdentityOf(const FileHandle& entry);
 
 struct HeldEntry {
   std::wstring finalPath;  // where it is once links are followed
