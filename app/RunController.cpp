@@ -14,7 +14,7 @@ RunController::~RunController() {
 
 void RunController::Abandon() {
   if (!worker_.joinable()) return;
-  stop_.Abandon();
+  stop_.Request();
   {
     std::lock_guard<std::mutex> lock(mutex_);
     closing_ = true;  // every question, now and later, is answered Cancel

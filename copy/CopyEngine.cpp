@@ -9,14 +9,14 @@
 #include "copy/ParallelCopier.h"
 
 #include "common/AppError.h"
+#include "common/Paths.h"
 #include "common/Raii.h"
 #include "common/Text.h"
+#include "fs/FileCopy.h"
 #include "fs/FileSystem.h"
 
 namespace copy {
 namespace {
-
-std::optional<uint64_t> WriteTimeOf(const std::wstring& path) { return fs::LastWriteTime(fs::OpenForTimes(path)); }
 
 struct WalkState {
   fs::WalkPath path;
@@ -83,10 +83,10 @@ bool CopyTree(const std::wstring& sourceFolder, bool viaLink, const std::wstring
       const CopyContext worker{context.mode, observer, nullptr};
       context.parallel->Submit([source = fs::ChildPath(base, entry.name), targetFolder, entry, worker] {
         if (worker.observer && worker.observer->StopRequested()) return;  // queued, not begun: left out
-        CopyOneFile(source, targetFolder, entry.name, worker, entry.attributes, entry.size);
+        CopyOneFile(source, targetFolder, entry.name, worker, &entry);
       });
     } else {
-      CopyOneFile(fs::ChildPath(base, entry.name), targetFolder, entry.name, context, entry.attributes, entry.size);
+      CopyOneFile(fs::ChildPath(base, entry.name), targetFolder, entry.name, context, &entry);
     }
   }
   return true;
@@ -103,59 +103,94 @@ std::wstring FreeNumberedName(const std::wstring& targetFolder, const std::wstri
   return candidate;
 }
 
-void CopyOneFile(const std::wstring& source, const std::wstring& targetFolder, const std::wstring& name,
-                 const CopyContext& context, DWORD sourceAttributes, uint64_t size) {
-  const std::wstring target = fs::ChildPath(targetFolder, name);
+namespace {
+
+// Where a copy goes, decided before it is written. The rename decides again
+// against whatever stands there by then.
+enum class Plan {
+  Keep,     // nothing is copied
+  New,      // under its own name; a file that appears meanwhile stays
+  Replace,  // under its own name, over whatever file stands there
+  Number,   // under the first free numbered name at the rename
+};
+
+Plan PlanOf(const std::wstring& target, const CopyContext& context, const fs::Entry* listed,
+            const std::wstring& source) {
   const CopyObserver* observer = context.observer;
-  BOOL* abandon = observer && observer->stop ? observer->stop->AbandonFlag() : nullptr;
-  RunReport* report = observer ? observer->report : nullptr;
-  if (report) report->FileStarted(source);
-  auto copyRaw = [&](const std::wstring& to, bool failIfExists) {
-    return fs::CopyOneFileRaw(source, to, failIfExists, sourceAttributes, abandon);
-  };
-  auto copy = [&](const std::wstring& to, bool failIfExists) {
-    switch (copyRaw(to, failIfExists)) {
-      case fs::CopyOutcome::Copied:
-        if (report) report->FileDone(size);
-        break;
-      case fs::CopyOutcome::Kept:
-        break;
-      case fs::CopyOutcome::Failed:
-        // A copy abandoned as the session ends is no failure of the file.
-        if (observer && !(observer->stop && observer->stop->Abandoned())) observer->Failed(source, GetLastError(), to);
-        break;
-    }
-  };
   switch (context.mode) {
     case SameFileMode::Overwrite:
-      copy(target, false);
-      break;
+      return Plan::Replace;
     case SameFileMode::Skip:
-      copy(target, true);
-      break;
+      return fs::Exists(target) ? Plan::Keep : Plan::New;
     case SameFileMode::Ask: {
-      Answer answer = !fs::IsFile(target) ? Answer::Yes : observer ? observer->AskOverwrite(target) : Answer::No;
-      if (answer == Answer::Cancel) {
-        if (observer->stop) observer->stop->Request();
-        break;  // this file stays as it is, and the run ends
-      }
-      copy(target, answer == Answer::No);
-      break;
+      // A folder in the way is refused as Overwrite refuses it.
+      if (!fs::IsFile(target)) return fs::Exists(target) ? Plan::Replace : Plan::New;
+      const Answer answer = observer ? observer->AskOverwrite(target) : Answer::No;
+      if (answer == Answer::Cancel && observer->stop) observer->stop->Request();  // and the run ends
+      return answer == Answer::Yes ? Plan::Replace : Plan::Keep;
     }
     case SameFileMode::AutoNumber:
-      copy(fs::ChildPath(targetFolder, FreeNumberedName(targetFolder, name)), false);
-      break;
+      return Plan::Number;
     case SameFileMode::NewerOnly: {
-      auto sourceTime = WriteTimeOf(source), targetTime = WriteTimeOf(target);
-      bool keep;
-      if (!targetTime)
-        keep = fs::Exists(target);  // an unreadable existing target stays
-      else if (!sourceTime)
-        keep = true;
-      else
-        keep = fs::CompareTimes(*sourceTime, *targetTime) < 0;
-      copy(target, keep);
-      break;
+      const auto standing = fs::Look(target);
+      if (!standing) return fs::Exists(target) ? Plan::Keep : Plan::Replace;  // an unreadable target stays
+      const auto sourceTime = listed ? std::optional<uint64_t>(listed->writeTime) : [&source]() -> std::optional<uint64_t> {
+        auto look = fs::Look(source);
+        return look ? std::optional<uint64_t>(look->writeTime) : std::nullopt;
+      }();
+      return sourceTime && fs::CompareTimes(*sourceTime, standing->writeTime) >= 0 ? Plan::Replace : Plan::Keep;
+    }
+  }
+  return Plan::Keep;
+}
+
+// How often a numbered name is taken by someone else between our look and our rename.
+constexpr int kNumberRaces = 64;
+
+}  // namespace
+
+void CopyOneFile(const std::wstring& source, const std::wstring& targetFolder, const std::wstring& name,
+                 const CopyContext& context, const fs::Entry* listed) {
+  if (fs::IsTemporaryName(name)) return;  // another copy's unfinished file is no data
+  const std::wstring target = fs::ChildPath(targetFolder, name);
+  const CopyObserver* observer = context.observer;
+  RunReport* report = observer ? observer->report : nullptr;
+  auto done = [report](FileOutcome outcome) {
+    if (report) report->FileDone(outcome);
+  };
+  if (report) report->FileStarted(source);  // the question, if any, is about it
+  const Plan plan = PlanOf(target, context, listed, source);
+  // A file copied onto itself is already where it should be. (The paths are
+  // compared as written: "aux.h" in a listing is a file, never the device.)
+  if (plan == Plan::Keep || (plan == Plan::Replace && SameTextIgnoreCase(fs::LongPath(source), fs::LongPath(target))))
+    return done(FileOutcome::Kept);
+  if (observer && observer->StopRequested()) return;
+
+  auto failed = [&](const std::wstring& to) {
+    // A copy abandoned by a stop is no failure of the file.
+    if (observer && !observer->StopRequested()) observer->Failed(source, GetLastError(), to);
+  };
+  std::function<void(int64_t)> written;
+  if (report) written = [report](int64_t bytes) { report->BytesWritten(bytes); };
+  fs::PendingCopy copy;
+  if (!copy.Write(source, targetFolder, listed, observer ? observer->stop : nullptr, written)) return failed(target);
+  std::wstring placedName = plan == Plan::Number ? FreeNumberedName(targetFolder, name) : name;
+  for (int race = 0;; ++race) {
+    switch (copy.PlaceAs(placedName, plan == Plan::Replace)) {
+      case fs::Placed::New:
+        return done(placedName == name ? FileOutcome::Copied : FileOutcome::Numbered);
+      case fs::Placed::Replaced:
+        return done(FileOutcome::Replaced);
+      case fs::Placed::Taken:
+        if (plan != Plan::Number) return done(FileOutcome::Kept);  // it appeared meanwhile, and stays
+        if (race == kNumberRaces) {
+          SetLastError(ERROR_FILE_EXISTS);
+          return failed(fs::ChildPath(targetFolder, placedName));
+        }
+        placedName = FreeNumberedName(targetFolder, name);
+        break;
+      case fs::Placed::Failed:
+        return failed(fs::ChildPath(targetFolder, placedName));
     }
   }
 }
@@ -193,7 +228,7 @@ void CopyEntry(const std::wstring& sourceEntry, const std::wstring& destEntry, c
   }
   if (fs::IsWholeDrive(source)) return;
   if (!fs::IsFolder(source)) {
-    CopyOneFile(source, dest, fs::NamePart(source), context, INVALID_FILE_ATTRIBUTES, fs::FileSize(source).value_or(0));
+    CopyOneFile(source, dest, fs::NamePart(source), context);
     return;
   }
   const std::wstring target = dest + fs::NamePart(source);

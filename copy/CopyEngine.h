@@ -10,6 +10,7 @@
 
 #include "copy/CopyObserver.h"
 #include "copy/SameFileMode.h"
+#include "fs/FileSystem.h"
 
 namespace copy {
 
@@ -23,10 +24,11 @@ struct CopyContext {
   ParallelCopier* parallel = nullptr;
 };
 
-// Copies one file into targetFolder (ending with "\") under name.
-// sourceAttributes, when a listing gave them, spare a look-up.
+// Copies one file into targetFolder (ending with "\") under name, as the
+// policy says. listed, what a listing told of the source, spares asking again.
+// A stop abandons the file in progress: it leaves nothing, and is no failure.
 void CopyOneFile(const std::wstring& source, const std::wstring& targetFolder, const std::wstring& name,
-                 const CopyContext& context, DWORD sourceAttributes = INVALID_FILE_ATTRIBUTES, uint64_t size = 0);
+                 const CopyContext& context, const fs::Entry* listed = nullptr);
 // The name AutoNumber copies under: name itself, or stem_N.ext with the
 // first N that no entry holds (a folder included).
 std::wstring FreeNumberedName(const std::wstring& targetFolder, const std::wstring& name);

@@ -7,10 +7,7 @@ void RunReport::FileStarted(const std::wstring& path) {
   current_ = path;
 }
 
-void RunReport::FileDone(uint64_t bytes) {
-  files_.fetch_add(1, std::memory_order_relaxed);
-  bytes_.fetch_add(bytes, std::memory_order_relaxed);
-}
+void RunReport::FileDone(FileOutcome outcome) { outcomes_[size_t(outcome)].fetch_add(1, std::memory_order_relaxed); }
 
 void RunReport::Failed(const std::wstring& path, DWORD code, const std::wstring& target) {
   std::lock_guard<std::mutex> lock(mutex_);
@@ -20,7 +17,9 @@ void RunReport::Failed(const std::wstring& path, DWORD code, const std::wstring&
 
 RunReport::Progress RunReport::Read() const {
   std::lock_guard<std::mutex> lock(mutex_);
-  return {files_.load(), bytes_.load(), removed_.load(), current_};
+  const uint64_t files =
+      Count(FileOutcome::Copied) + Count(FileOutcome::Replaced) + Count(FileOutcome::Numbered);
+  return {files, bytes_.load(), removed_.load(), current_};
 }
 
 std::vector<Failure> RunReport::FirstFailures() const {

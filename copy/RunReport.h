@@ -18,25 +18,37 @@ struct Failure {
   DWORD code;           // the system's error code
 };
 
+// What became of one source file at one destination.
+enum class FileOutcome {
+  Copied,    // under its own name, where nothing stood
+  Replaced,  // over the file that stood there
+  Numbered,  // under a numbered name beside a file of its own name
+  Kept,      // the file standing there stays, as the policy says
+};
+
 class RunReport {
  public:
   static constexpr size_t kKeptFailures = 20;
 
   void FileStarted(const std::wstring& path);
-  void FileDone(uint64_t bytes);
+  void FileDone(FileOutcome outcome);
+  // Bytes as they are written; a copy that fails takes its own back.
+  void BytesWritten(int64_t bytes) { bytes_.fetch_add(uint64_t(bytes), std::memory_order_relaxed); }
   void EntryRemoved() { removed_.fetch_add(1, std::memory_order_relaxed); }
   void Failed(const std::wstring& path, DWORD code, const std::wstring& target = L"");
 
   struct Progress {
-    uint64_t files, bytes, removed;
+    uint64_t files, bytes, removed;  // files written, whatever their outcome
     std::wstring current;
   };
   Progress Read() const;
+  uint64_t Count(FileOutcome outcome) const { return outcomes_[size_t(outcome)].load(); }
   size_t FailureCount() const { return failureCount_.load(); }
   std::vector<Failure> FirstFailures() const;
 
  private:
-  std::atomic<uint64_t> files_{0}, bytes_{0}, removed_{0};
+  std::atomic<uint64_t> bytes_{0}, removed_{0};
+  std::atomic<uint64_t> outcomes_[4] = {};
   std::atomic<size_t> failureCount_{0};
   mutable std::mutex mutex_;
   std::wstring current_;

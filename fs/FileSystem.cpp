@@ -3,9 +3,7 @@
 #include <winternl.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cwchar>
-#include <random>
 #include <string_view>
 
 #include "common/Paths.h"
@@ -16,9 +14,6 @@ namespace {
 
 // CreateDirectoryW's classic limit, the shortest of the system's limits.
 constexpr size_t kClassicLimit = 248;
-// The longest name of one file or folder that NTFS and FAT hold (ext4 counts
-// 255 bytes, so a shorter name of wide characters may still be refused there).
-constexpr size_t kLongestName = 255;
 
 // The \\?\ (or \\?\UNC\) form of an absolute path, which the system takes
 // as written, at any length.
@@ -57,6 +52,8 @@ class FindHandle {
   HANDLE h_;
 };
 
+uint64_t Ticks(DWORD high, DWORD low) { return (uint64_t(high) << 32) | low; }
+
 bool IsSeparator(const std::wstring& set, wchar_t c) { return set.find(c) != std::wstring::npos; }
 
 std::wstring ParentPart(const std::wstring& path) {
@@ -78,7 +75,8 @@ std::optional<std::vector<Entry>> ListMatches(const std::wstring& pattern, DWORD
   const DWORD excluded = ~mask & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | 0x08 | FILE_ATTRIBUTE_DIRECTORY);
   do {
     if (data.dwFileAttributes & excluded) continue;
-    result.push_back({data.cFileName, data.dwFileAttributes, (uint64_t(data.nFileSizeHigh) << 32) | data.nFileSizeLow});
+    result.push_back({data.cFileName, data.dwFileAttributes, Ticks(data.nFileSizeHigh, data.nFileSizeLow),
+                      Ticks(data.ftLastWriteTime.dwHighDateTime, data.ftLastWriteTime.dwLowDateTime)});
   } while (FindNextFileW(find.get(), &data));
   if (GetLastError() != ERROR_NO_MORE_FILES) return std::nullopt;  // a listing cut short
   return result;
@@ -257,6 +255,10 @@ bool IsWholeDrive(const std::wstring& path) {
   return id && id == Identify(volume);
 }
 
+std::wstring LongPath(const std::wstring& path) {
+  return path.rfind(L"\\\\?\\", 0) == 0 ? path : LongForm(FullPath(path));
+}
+
 std::wstring SystemPath(const std::wstring& path) {
   if (path.size() < kClassicLimit || path.rfind(L"\\\\?\\", 0) == 0 || path.rfind(L"\\\\.\\", 0) == 0) return path;
   return LongForm(FullPath(path));
@@ -278,105 +280,14 @@ FileHandle::~FileHandle() {
   SetLastError(error);
 }
 
-FileHandle OpenForTimes(const std::wstring& path) {
-  return FileHandle(CreateFileW(SystemPath(path).c_str(), FILE_READ_ATTRIBUTES,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
-}
-
-std::optional<uint64_t> LastWriteTime(const FileHandle& file) {
-  FILETIME written;
-  if (!file.valid() || !GetFileTime(file.get(), nullptr, nullptr, &written)) return std::nullopt;
-  return (uint64_t(written.dwHighDateTime) << 32) | written.dwLowDateTime;
+std::optional<Entry> Look(const std::wstring& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExW(SystemPath(path).c_str(), GetFileExInfoStandard, &data)) return std::nullopt;
+  return Entry{L"", data.dwFileAttributes, Ticks(data.nFileSizeHigh, data.nFileSizeLow),
+               Ticks(data.ftLastWriteTime.dwHighDateTime, data.ftLastWriteTime.dwLowDateTime)};
 }
 
 int CompareTimes(uint64_t a, uint64_t b) { return a < b ? -1 : (a > b ? 1 : 0); }
-
-namespace {
-
-// Removes what a failed copy left, keeping the copy's own error code.
-void RemoveLeftover(const std::wstring& systemPath) {
-  DWORD error = GetLastError();
-  DeleteFileW(systemPath.c_str());
-  SetLastError(error);
-}
-
-std::atomic<unsigned> g_partialCounter{0};
-
-// 64 random bits of this process in every temporary name: no existing file
-// (a stale one, another program's) can hold a name before we make it, so a
-// copy that fails may remove what stands under its temporary name.
-const std::wstring& PartialSalt() {
-  static const std::wstring salt = [] {
-    std::random_device random;
-    wchar_t text[17];
-    swprintf(text, 17, L"%08x%08x", unsigned(random()), unsigned(random()));
-    return std::wstring(text);
-  }();
-  return salt;
-}
-
-}  // namespace
-
-CopyOutcome CopyOneFileRaw(const std::wstring& source, const std::wstring& target, bool failIfExists,
-                           DWORD sourceAttributes, BOOL* cancel) {
-  // A name longer than file systems hold: said as such, not as the "file not
-  // found" that some systems give.
-  if (NamePart(target).size() > kLongestName) {
-    SetLastError(ERROR_FILENAME_EXCED_RANGE);
-    return CopyOutcome::Failed;
-  }
-  const std::wstring from = SystemPath(source), to = SystemPath(target);
-  const DWORD existing = GetFileAttributesW(to.c_str());
-  if (existing != INVALID_FILE_ATTRIBUTES) {
-    // A file copied onto itself is already where it should be.
-    if (failIfExists || SamePlace(source, target)) return CopyOutcome::Kept;
-    // A folder in the target's place, or a read-only or hidden target: Windows
-    // refuses to replace them, and CopyFileW under Wine does not.
-    if (existing & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN)) {
-      SetLastError(ERROR_ACCESS_DENIED);
-      return CopyOutcome::Failed;
-    }
-  }
-  // The copy is written beside the target under a name of its own, made new
-  // (never an existing file), and takes the target's name only when whole: a
-  // failure, a stop or a killed process never leaves part of a file under the
-  // target's name, and an old file stays as it was until then.
-  // Its path is longer than the target's: it may need the long form alone.
-  const size_t slash = target.find_last_of(L'\\');
-  const std::wstring folder = slash == std::wstring::npos ? L"" : target.substr(0, slash + 1);
-  std::wstring partial;
-  for (int attempt = 0;; ++attempt) {
-    partial = SystemPath(folder + L"~quillmere-" + std::to_wstring(GetCurrentProcessId()) + L"-" + PartialSalt() +
-                         L"-" + std::to_wstring(g_partialCounter.fetch_add(1)) + L".part");
-    if (CopyFileExW(from.c_str(), partial.c_str(), nullptr, nullptr, cancel, COPY_FILE_FAIL_IF_EXISTS)) break;
-    const DWORD error = GetLastError();
-    if ((error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) && attempt < 8) continue;  // not ours
-    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) RemoveLeftover(partial);
-    return CopyOutcome::Failed;
-  }
-  const DWORD replace = existing != INVALID_FILE_ATTRIBUTES ? MOVEFILE_REPLACE_EXISTING : 0;
-  if (!MoveFileExW(partial.c_str(), to.c_str(), replace)) {
-    const DWORD error = GetLastError();
-    RemoveLeftover(partial);
-    // The target appeared meanwhile: a policy that keeps targets keeps it.
-    if (failIfExists && (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS)) return CopyOutcome::Kept;
-    return CopyOutcome::Failed;
-  }
-  // The copy takes over the source's attributes; Wine's CopyFileW drops them.
-  if (sourceAttributes == INVALID_FILE_ATTRIBUTES) sourceAttributes = GetFileAttributesW(from.c_str());
-  const DWORD kept = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
-  if (sourceAttributes != INVALID_FILE_ATTRIBUTES && (sourceAttributes & kept) &&
-      (GetFileAttributesW(to.c_str()) & kept) != (sourceAttributes & kept))
-    SetFileAttributesW(to.c_str(), sourceAttributes);
-  return CopyOutcome::Copied;
-}
-
-std::optional<uint64_t> FileSize(const std::wstring& path) {
-  WIN32_FILE_ATTRIBUTE_DATA data;
-  if (!GetFileAttributesExW(SystemPath(path).c_str(), GetFileExInfoStandard, &data)) return std::nullopt;
-  return (uint64_t(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-}
 
 namespace {
 // Opens a file or folder (a folder needs backup semantics) sharing everything.

@@ -21,7 +21,12 @@ struct Entry {
   std::wstring name;  // no folder part
   DWORD attributes;
   uint64_t size = 0;
+  uint64_t writeTime = 0;  // last written, in FILETIME ticks
 };
+
+// The longest name of one file or folder that NTFS and FAT hold (ext4 counts
+// 255 bytes, so a shorter name of wide characters may still be refused there).
+constexpr size_t kLongestName = 255;
 
 // Listing masks: an entry is left out when it carries one of hidden, system,
 // volume label or directory that the mask lacks.
@@ -81,6 +86,8 @@ bool IsWholeDrive(const std::wstring& path);
 // The form handed to the system: the path itself while it is short enough
 // for every Windows, else \\?\C:\... or \\?\UNC\server\share\... of its full path.
 std::wstring SystemPath(const std::wstring& path);
+// The \\?\ form of a path at any length (its full path; a \\?\ path as it is).
+std::wstring LongPath(const std::wstring& path);
 
 // Owns a kernel handle; closes it exactly once, keeping the last error.
 class FileHandle {
@@ -99,29 +106,12 @@ class FileHandle {
   HANDLE h_ = INVALID_HANDLE_VALUE;
 };
 
-// Opens an existing file to read its times (readers and writers shared).
-FileHandle OpenForTimes(const std::wstring& path);
-std::optional<uint64_t> LastWriteTime(const FileHandle& file);
+// What stands at the path (the name left empty), links followed; empty
+// when nothing can be read there.
+std::optional<Entry> Look(const std::wstring& path);
 // -1 when a is earlier, 0 when equal, 1 when later (unsigned 64-bit ticks).
 int CompareTimes(uint64_t a, uint64_t b);
 
-enum class CopyOutcome {
-  Copied,
-  Kept,    // failIfExists and the target exists: nothing done, nothing failed
-  Failed,  // the code is in GetLastError()
-};
-
-// Copies a file, taking over its attributes and last-write time, with the
-// Windows rule enforced here because Wine lacks it: an existing read-only or
-// hidden target is refused (access denied). No part of a file is ever left
-// under the target's name: the copy is written beside it under a temporary
-// name and renamed onto it when whole. sourceAttributes, when known from a
-// listing, saves a look-up. cancel, when it turns TRUE, abandons
-// the copy in progress.
-CopyOutcome CopyOneFileRaw(const std::wstring& source, const std::wstring& target, bool failIfExists,
-                           DWORD sourceAttributes = INVALID_FILE_ATTRIBUTES, BOOL* cancel = nullptr);
-// The size of a file; empty when it cannot be read.
-std::optional<uint64_t> FileSize(const std::wstring& path);
 
 // The system's own description of an error code, without line breaks at the end.
 std::wstring SystemErrorText(DWORD code);

@@ -3,6 +3,8 @@
 #include <algorithm>
 
 #include "common/Text.h"
+#include "common/StopSignal.h"
+#include "fs/FileCopy.h"
 #include "fs/FileSystem.h"
 #include "tests/support/TestSupport.h"
 
@@ -128,96 +130,141 @@ TEST(SystemPath, LongPathsGetTheirExtendedForm) {
   for (auto& c : cases) EXPECT_EQ(fs::SystemPath(c.in), c.out) << Narrow(c.in);
 }
 
-using fs::CopyOutcome;
-
-bool HoldsPartials(const std::wstring& folder) { return !ListEntries(folder + L"~quillmere-*", fs::kMaskAll).empty(); }
-
-TEST(CopyOneFileRaw, RefusesReadOnlyAndHiddenTargetsAndCarriesTimeAndAttributes) {
-  TempDir dir;
-  WriteBytes(dir / L"src.txt", "new");
-  SetWriteTime(dir / L"src.txt", 130000000000000000ull);
-  SetAttributes(dir / L"src.txt", FILE_ATTRIBUTE_READONLY);
-
-  for (DWORD targetBits : {DWORD(FILE_ATTRIBUTE_READONLY), DWORD(FILE_ATTRIBUTE_HIDDEN)}) {
-    WriteBytes(dir / L"t.txt", "old");
-    SetAttributes(dir / L"t.txt", targetBits);
-    EXPECT_EQ(fs::CopyOneFileRaw(dir / L"src.txt", dir / L"t.txt", false), CopyOutcome::Failed);
-    EXPECT_EQ(GetLastError(), DWORD(ERROR_ACCESS_DENIED));
-    SetAttributes(dir / L"t.txt", FILE_ATTRIBUTE_NORMAL);
-    EXPECT_EQ(ReadBytes(dir / L"t.txt"), "old");
-  }
-  WriteBytes(dir / L"plain.txt", "old");
-  EXPECT_EQ(fs::CopyOneFileRaw(dir / L"src.txt", dir / L"plain.txt", true), CopyOutcome::Kept);
-  EXPECT_EQ(ReadBytes(dir / L"plain.txt"), "old");
-  EXPECT_EQ(fs::CopyOneFileRaw(dir / L"src.txt", dir / L"plain.txt", false), CopyOutcome::Copied);
-  EXPECT_EQ(ReadBytes(dir / L"plain.txt"), "new");
-  EXPECT_FALSE(HoldsPartials(dir.path()));
-  EXPECT_EQ(GetWriteTime(dir / L"plain.txt"), 130000000000000000ull);
-  EXPECT_TRUE(GetFileAttributesW((dir / L"plain.txt").c_str()) & FILE_ATTRIBUTE_READONLY);
-  // Hidden and system bits travel too.
-  WriteBytes(dir / L"hs.txt", "hs");
-  SetAttributes(dir / L"hs.txt", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
-  EXPECT_EQ(fs::CopyOneFileRaw(dir / L"hs.txt", dir / L"hs-copy.txt", true), CopyOutcome::Copied);
-  EXPECT_EQ(GetFileAttributesW((dir / L"hs-copy.txt").c_str()) & 0x07,
-            DWORD(FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
-  // A file copied onto itself is already there.
-  SetAttributes(dir / L"plain.txt", FILE_ATTRIBUTE_NORMAL);
-  EXPECT_EQ(fs::CopyOneFileRaw(dir / L"plain.txt", dir / L"plain.txt", false), CopyOutcome::Kept);
-  EXPECT_EQ(ReadBytes(dir / L"plain.txt"), "new");
+bool HoldsTemporaries(const std::wstring& folder) {
+  return !ListEntries(folder + L"~quillmere-*", fs::kMaskAll).empty();
 }
 
-// What a refused copy leaves: the old target whole, and nothing new.
-TEST(CopyOneFileRaw, AFailedCopyLeavesNoPartOfItself) {
+// What stands at the target is only looked at by the rename: each row puts
+// it there after the copy is written, as another program could.
+TEST(PendingCopy, WhatStandsAtTheTargetIsDecidedAtTheRename) {
   TempDir dir;
+  const std::wstring folder = dir / L"";
+  WriteBytes(dir / L"src.txt", "new");
+  SetWriteTime(dir / L"src.txt", 130000000000000000ull);
+  SetAttributes(dir / L"src.txt", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+  const std::string kFolder = "<folder>";
+  struct Case {
+    std::string standing;  // "" for nothing
+    DWORD bits;
+    bool replace;
+    fs::Placed placed;
+    DWORD error;
+    std::string after;
+  } cases[] = {
+      {"", 0, false, fs::Placed::New, 0, "new"},
+      {"", 0, true, fs::Placed::New, 0, "new"},
+      {"old", 0, false, fs::Placed::Taken, 0, "old"},
+      {"old", 0, true, fs::Placed::Replaced, 0, "new"},
+      {"old", FILE_ATTRIBUTE_READONLY, true, fs::Placed::Failed, ERROR_ACCESS_DENIED, "old"},
+      {"old", FILE_ATTRIBUTE_HIDDEN, true, fs::Placed::Failed, ERROR_ACCESS_DENIED, "old"},
+      {kFolder, 0, false, fs::Placed::Taken, 0, kFolder},
+      {kFolder, 0, true, fs::Placed::Failed, ERROR_ACCESS_DENIED, kFolder},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.standing + (c.replace ? " replace" : " keep"));
+    const std::wstring target = dir / L"t.txt";
+    int64_t written = 0;
+    {
+      fs::PendingCopy copy;
+      ASSERT_TRUE(copy.Write(dir / L"src.txt", folder, nullptr, nullptr, [&](int64_t n) { written += n; }));
+      EXPECT_EQ(written, 3);
+      if (c.standing == kFolder) {
+        MakeDir(target);
+      } else if (!c.standing.empty()) {
+        WriteBytes(target, c.standing);
+        SetAttributes(target, c.bits);
+      }
+      EXPECT_EQ(copy.PlaceAs(L"t.txt", c.replace), c.placed);
+      if (c.placed == fs::Placed::Failed) {
+        EXPECT_EQ(GetLastError(), c.error);
+      }
+      if (c.placed == fs::Placed::Taken) {  // the copy waits for another name
+        EXPECT_EQ(copy.PlaceAs(L"t_1.txt", false), fs::Placed::New);
+        EXPECT_EQ(ReadBytes(dir / L"t_1.txt"), "new");
+      }
+    }
+    EXPECT_EQ(written, c.placed == fs::Placed::Failed ? 0 : 3);  // an unplaced copy takes its bytes back
+    EXPECT_FALSE(HoldsTemporaries(folder));
+    if (c.standing == kFolder) {
+      EXPECT_TRUE(fs::IsFolder(target));
+    } else {
+      EXPECT_EQ(ReadBytes(target), c.after);
+    }
+    if (c.placed == fs::Placed::New || c.placed == fs::Placed::Replaced) {  // time and bits travel
+      EXPECT_EQ(GetWriteTime(target), 130000000000000000ull);
+      EXPECT_EQ(GetFileAttributesW(target.c_str()) & 0x07u, 0x07u);
+    }
+    SetAttributes(target, FILE_ATTRIBUTE_NORMAL);
+    DeleteFileW(target.c_str()) || RemoveDirectoryW(target.c_str());
+    SetAttributes(dir / L"t_1.txt", FILE_ATTRIBUTE_NORMAL);
+    DeleteFileW((dir / L"t_1.txt").c_str());
+  }
+}
+
+// A copy that cannot be made, or is stopped, leaves nothing: no temporary,
+// the old target as it was, and never a name that another file holds.
+TEST(PendingCopy, AFailedOrStoppedCopyLeavesNothing) {
+  TempDir dir;
+  const std::wstring folder = dir / L"";
   WriteBytes(dir / L"locked.txt", "source held open without sharing");
-  WriteBytes(dir / L"old.txt", "old contents");
-  MakeDir(dir / L"folder.txt");
+  WriteBytes(dir / L"big.bin", std::string(12u << 20, 'x'));  // three chunks
   fs::FileHandle held(CreateFileW((dir / L"locked.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
   ASSERT_TRUE(held.valid());
-  struct Case {
-    std::wstring source, target;
-    std::string targetAfter;
-  } cases[] = {
-      {dir / L"locked.txt", dir / L"new.txt", "<missing>"},     // nothing new under the name
-      {dir / L"locked.txt", dir / L"old.txt", "old contents"},  // the old file stays as it was
-      {dir / L"missing.txt", dir / L"old.txt", "old contents"},
-      {dir / L"old.txt", dir / L"folder.txt", "<missing>"},  // a folder in the target's place
-      {dir / L"old.txt", dir / L"no folder\\x.txt", "<missing>"},
-  };
-  for (auto& c : cases) {
-    SCOPED_TRACE(Narrow(c.source) + " -> " + Narrow(c.target));
-    EXPECT_EQ(fs::CopyOneFileRaw(c.source, c.target, false), CopyOutcome::Failed);
-    EXPECT_NE(GetLastError(), DWORD(ERROR_SUCCESS));
-    if (c.targetAfter != "<missing>" || !fs::IsFolder(c.target)) {
-      EXPECT_EQ(ReadBytes(c.target), c.targetAfter);
-    }
-  }
-  EXPECT_FALSE(HoldsPartials(dir.path()));
-  // Existing files shaped like this process's temporary names are never
-  // touched, not even by a copy that fails before it writes anything.
+  // Files shaped like this process's temporary names stay untouched.
   std::vector<std::wstring> lookalikes;
-  for (int n = 0; n < 256; ++n)
+  for (int n = 0; n < 64; ++n)
     lookalikes.push_back(
         dir / (L"~quillmere-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(n) + L".part"));
   for (auto& name : lookalikes) WriteBytes(name, "user data");
-  EXPECT_EQ(fs::CopyOneFileRaw(dir / L"locked.txt", dir / L"copy.txt", false), CopyOutcome::Failed);
-  EXPECT_EQ(GetLastError(), DWORD(ERROR_SHARING_VIOLATION));  // the source's reason, no name taken
+
+  struct Case {
+    std::wstring source, folder;
+    DWORD error;
+    bool stopMidway;
+  } cases[] = {
+      {dir / L"locked.txt", folder, ERROR_SHARING_VIOLATION, false},
+      {dir / L"missing.txt", folder, ERROR_FILE_NOT_FOUND, false},
+      {dir / L"big.bin", dir / L"no folder\\", ERROR_PATH_NOT_FOUND, false},
+      {dir / L"big.bin", folder, ERROR_OPERATION_ABORTED, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(Narrow(c.source));
+    StopSignal stop;
+    int64_t written = 0;
+    fs::PendingCopy copy;
+    EXPECT_FALSE(copy.Write(c.source, c.folder, nullptr, &stop, [&](int64_t n) {
+      written += n;
+      if (c.stopMidway) stop.Request();  // after the first chunk
+    }));
+    EXPECT_EQ(GetLastError(), c.error);
+    EXPECT_EQ(written, 0);
+    EXPECT_EQ(copy.PlaceAs(L"big.bin", true), fs::Placed::Failed);
+  }
+  EXPECT_EQ(ListEntries(dir / L"*", fs::kMaskAll).size(), 4u + lookalikes.size());  // with "." and ".."
   for (auto& name : lookalikes) EXPECT_EQ(ReadBytes(name), "user data") << Narrow(name);
 }
 
-TEST(Times, OpenForTimesAndCompare) {
+// The names of our temporaries, and only they, are never taken for data.
+TEST(PendingCopy, TemporaryNames) {
+  for (const wchar_t* name : {L"~quillmere-32-c86b86c809d18bd8-0.part", L"~QUILLMERE-1.PART"})
+    EXPECT_TRUE(fs::IsTemporaryName(name)) << Narrow(name);
+  for (const wchar_t* name : {L"~quillmere-.part", L"quillmere-1.part", L"~quillmere-1.part.txt", L"a.part"})
+    EXPECT_FALSE(fs::IsTemporaryName(name)) << Narrow(name);
+}
+
+TEST(Times, LookAndCompare) {
   TempDir dir;
-  WriteBytes(dir / L"a", "a");
+  WriteBytes(dir / L"a", "abc");
   SetWriteTime(dir / L"a", 140000000000000000ull);
   // Read even while another program holds the file without sharing.
   fs::FileHandle held(
       CreateFileW((dir / L"a").c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
   ASSERT_TRUE(held.valid());
-  auto handle = fs::OpenForTimes(dir / L"a");
-  ASSERT_TRUE(handle.valid());
-  EXPECT_EQ(fs::LastWriteTime(handle), 140000000000000000ull);
-  EXPECT_FALSE(fs::OpenForTimes(dir / L"missing").valid());
-  EXPECT_EQ(fs::OpenForTimes(dir / L"missing").get(), INVALID_HANDLE_VALUE);
+  auto look = fs::Look(dir / L"a");
+  ASSERT_TRUE(look);
+  EXPECT_EQ(look->writeTime, 140000000000000000ull);
+  EXPECT_EQ(look->size, 3u);
+  EXPECT_FALSE(fs::Look(dir / L"missing"));
   // Unsigned: a time with the top bit set is later, not negative.
   EXPECT_EQ(fs::CompareTimes(0x8000000000000001ull, 1), 1);
   EXPECT_EQ(fs::CompareTimes(1, 2), -1);

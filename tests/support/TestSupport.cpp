@@ -61,8 +61,8 @@ void SetWriteTime(const std::wstring& path, uint64_t ticks) {
 }
 
 uint64_t GetWriteTime(const std::wstring& path) {
-  auto h = fs::OpenForTimes(path);
-  return fs::LastWriteTime(h).value_or(0);
+  auto look = fs::Look(path);
+  return look ? look->writeTime : 0;
 }
 
 std::string Narrow(const std::wstring& w) {
@@ -149,4 +149,3 @@ bool SetAttributes(const std::wstring& path, DWORD bits) {
   return SetFileAttributesW(fs::SystemPath(path).c_str(), bits);
 }
 
-bool IsPartialName(const std::wstring& name) { return name.rfind(L"~quillmere-", 0) == 0; }

@@ -41,7 +41,6 @@ std::vector<fs::Entry> ListEntries(const std::wstring& pattern, DWORD mask);
 std::wstring CurrentFolder();
 bool SetAttributes(const std::wstring& path, DWORD bits);
 // The temporary names copies are written under ("~quillmere-....part").
-bool IsPartialName(const std::wstring& name);
 
 // Records every box and dialog and answers from queues.
 class ScriptedDialogs : public Dialogs {

@@ -1,0 +1,208 @@
+#include "fs/FileCopy.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "common/Paths.h"
+
+namespace fs {
+namespace {
+
+constexpr wchar_t kTemporaryPrefix[] = L"~quillmere-";
+constexpr wchar_t kTemporarySuffix[] = L".part";
+// Big files go in chunks this large: few calls, and a stop is seen within one.
+constexpr size_t kLargestChunk = 4u << 20;
+constexpr size_t kSmallestChunk = 64u << 10;
+// What a copy takes over of its source's attribute bits.
+constexpr DWORD kCarriedAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                                     FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+
+std::atomic<unsigned> g_temporaryCounter{0};
+
+// 64 random bits of this process in every temporary name: no existing file
+// (a stale one, another program's) can hold a name before we make it.
+const std::wstring& Salt() {
+  static const std::wstring salt = [] {
+    std::random_device random;
+    wchar_t text[17];
+    swprintf(text, 17, L"%08x%08x", unsigned(random()), unsigned(random()));
+    return std::wstring(text);
+  }();
+  return salt;
+}
+
+// One buffer per copying thread, grown to the largest chunk it needed.
+std::vector<char>& Buffer(size_t size) {
+  thread_local std::vector<char> buffer;
+  if (buffer.size() < size) buffer.resize(size);
+  return buffer;
+}
+
+// Keeps the last error across a clean-up.
+template <typename Work>
+void KeepingError(Work work) {
+  const DWORD error = GetLastError();
+  work();
+  SetLastError(error);
+}
+
+}  // namespace
+
+bool IsTemporaryName(const std::wstring& name) {
+  const size_t prefix = std::size(kTemporaryPrefix) - 1, suffix = std::size(kTemporarySuffix) - 1;
+  return name.size() > prefix + suffix && SameTextIgnoreCase(name.substr(0, prefix), kTemporaryPrefix) &&
+         SameTextIgnoreCase(name.substr(name.size() - suffix), kTemporarySuffix);
+}
+
+PendingCopy::~PendingCopy() {
+  if (file_.valid()) KeepingError([this] { Discard(); });
+}
+
+bool PendingCopy::MarkForRemoval(bool remove) {
+  FILE_DISPOSITION_INFO disposition{BOOLEAN(remove)};
+  if (!SetFileInformationByHandle(file_.get(), FileDispositionInfo, &disposition, sizeof disposition)) return false;
+  marked_ = remove;
+  return true;
+}
+
+void PendingCopy::Discard() {
+  if (!marked_ && !MarkForRemoval(true)) {
+    file_ = FileHandle();
+    DeleteFileW(path_.c_str());
+  }
+  file_ = FileHandle();
+  if (written_ && bytes_) written_(-bytes_);
+  bytes_ = 0;
+}
+
+bool PendingCopy::Write(const std::wstring& source, const std::wstring& targetFolder, const Entry* listed,
+                        const StopSignal* stop, const std::function<void(int64_t)>& written) {
+  written_ = written;
+  folder_ = targetFolder;
+  // Others may go on reading, writing or renaming it: we copy what is there.
+  FileHandle from(CreateFileW(SystemPath(source).c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  if (!from.valid()) return false;
+  auto readFacts = [&from](Entry& facts) {
+    FILE_BASIC_INFO basic;
+    FILE_STANDARD_INFO standard;
+    if (!GetFileInformationByHandleEx(from.get(), FileBasicInfo, &basic, sizeof basic) ||
+        !GetFileInformationByHandleEx(from.get(), FileStandardInfo, &standard, sizeof standard))
+      return false;
+    facts.attributes = basic.FileAttributes;
+    facts.writeTime = uint64_t(basic.LastWriteTime.QuadPart);
+    facts.size = uint64_t(standard.EndOfFile.QuadPart);
+    return true;
+  };
+  Entry facts{};
+  if (listed)
+    facts = *listed;
+  else if (!readFacts(facts))
+    return false;
+
+  // Made new, never an existing file; removed by the system unless placed.
+  for (int attempt = 0; !file_.valid(); ++attempt) {
+    path_ = SystemPath(targetFolder + kTemporaryPrefix + std::to_wstring(GetCurrentProcessId()) + L"-" + Salt() +
+                       L"-" + std::to_wstring(g_temporaryCounter.fetch_add(1)) + kTemporarySuffix);
+    file_ = FileHandle(CreateFileW(path_.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+                                   FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    const DWORD error = GetLastError();
+    if (!file_.valid() && (attempt == 8 || (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)))
+      return false;
+  }
+  MarkForRemoval(true);  // where the system cannot, Discard removes it by name
+
+  // One read and one write for a small file; large chunks for a big one.
+  const size_t chunk = size_t(std::clamp<uint64_t>(facts.size + 1, kSmallestChunk, kLargestChunk));
+  std::vector<char>& buffer = Buffer(chunk);
+  for (;;) {
+    if (stop && stop->Requested()) {
+      SetLastError(ERROR_OPERATION_ABORTED);
+      KeepingError([this] { Discard(); });
+      return false;
+    }
+    DWORD got = 0, put = 0;
+    if (!ReadFile(from.get(), buffer.data(), DWORD(chunk), &got, nullptr)) {
+      KeepingError([this] { Discard(); });
+      return false;
+    }
+    if (got == 0) break;
+    if (!WriteFile(file_.get(), buffer.data(), got, &put, nullptr) || put != got) {
+      if (put != got && GetLastError() == ERROR_SUCCESS) SetLastError(ERROR_DISK_FULL);
+      KeepingError([this] { Discard(); });
+      return false;
+    }
+    bytes_ += got;
+    if (written_) written_(got);
+  }
+  // The file changed since it was listed: its own time, not the listing's.
+  if (listed && uint64_t(bytes_) != facts.size) readFacts(facts);
+
+  // Read-only comes last, once the copy has its name: until then it must stay removable.
+  attributes_ = facts.attributes & kCarriedAttributes;
+  FILE_BASIC_INFO basic{};
+  basic.LastWriteTime.QuadPart = LONGLONG(facts.writeTime);
+  basic.FileAttributes = (attributes_ & ~FILE_ATTRIBUTE_READONLY) ? (attributes_ & ~FILE_ATTRIBUTE_READONLY)
+                                                                   : FILE_ATTRIBUTE_NORMAL;
+  SetFileInformationByHandle(file_.get(), FileBasicInfo, &basic, sizeof basic);
+  return true;
+}
+
+bool PendingCopy::Rename(const std::wstring& target, bool replace) {
+  const std::wstring name = L"\\??\\" + LongPath(target).substr(4);
+  std::vector<char> buffer(sizeof(FILE_RENAME_INFO) + name.size() * sizeof(wchar_t));
+  auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+  info->ReplaceIfExists = replace;
+  info->RootDirectory = nullptr;
+  info->FileNameLength = DWORD(name.size() * sizeof(wchar_t));
+  std::memcpy(info->FileName, name.data(), info->FileNameLength);
+  return SetFileInformationByHandle(file_.get(), FileRenameInfo, info, DWORD(buffer.size()));
+}
+
+Placed PendingCopy::PlaceAs(const std::wstring& name, bool replace) {
+  if (!file_.valid()) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return Placed::Failed;
+  }
+  // A name longer than file systems hold: said as such, not as the "file not
+  // found" that some systems give.
+  if (name.size() > kLongestName) {
+    SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    return Placed::Failed;
+  }
+  auto keep = [this](Placed outcome) {
+    KeepingError([this] { MarkForRemoval(true); });
+    return outcome;
+  };
+  if (marked_ && !MarkForRemoval(false)) return keep(Placed::Failed);
+  const std::wstring target = ChildPath(folder_, name);
+  Placed placed = Placed::New;
+  if (!Rename(target, false)) {
+    const DWORD error = GetLastError();
+    if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS) return keep(Placed::Failed);
+    if (!replace) return keep(Placed::Taken);
+    // Wine's rename replaces these, Windows' copy refuses them.
+    const DWORD standing = GetFileAttributesW(SystemPath(target).c_str());
+    if (standing != INVALID_FILE_ATTRIBUTES &&
+        (standing & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN))) {
+      SetLastError(ERROR_ACCESS_DENIED);
+      return keep(Placed::Failed);
+    }
+    if (!Rename(target, true)) return keep(Placed::Failed);
+    placed = Placed::Replaced;
+  }
+  if (attributes_ & FILE_ATTRIBUTE_READONLY) {
+    FILE_BASIC_INFO basic{};
+    basic.FileAttributes = attributes_;
+    SetFileInformationByHandle(file_.get(), FileBasicInfo, &basic, sizeof basic);
+  }
+  file_ = FileHandle();
+  bytes_ = 0;
+  return placed;
+}
+
+}  // namespace fs

@@ -1,0 +1,62 @@
+// The one way a file is copied. The copy is written whole under a temporary
+// name beside its target, in a file made new that the system removes by
+// itself should the process die first, and takes the target's name by one
+// rename on the handle that wrote it: no part of a file ever stands under a
+// target's name, and what stands there is decided at the rename.
+#pragma once
+#include <windows.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "common/StopSignal.h"
+#include "fs/FileSystem.h"
+
+namespace fs {
+
+// Our temporaries ("~quillmere-....part"): an unfinished copy, never data.
+bool IsTemporaryName(const std::wstring& name);
+
+enum class Placed {
+  New,       // where nothing stood
+  Replaced,  // over the file that stood there
+  Taken,   // an entry holds the name and was not to be replaced: the copy is kept for another name
+  Failed,  // the code is in GetLastError()
+};
+
+class PendingCopy {
+ public:
+  PendingCopy() = default;
+  PendingCopy(const PendingCopy&) = delete;
+  PendingCopy& operator=(const PendingCopy&) = delete;
+  // A copy never placed is removed.
+  ~PendingCopy();
+
+  // Copies source whole into a new temporary file in targetFolder (ending
+  // with "\"), taking over its last-write time and attributes. listed, when a
+  // listing gave it, spares asking the source again. written hears of the
+  // bytes as they are written (a failed copy takes them back). A stop
+  // abandons the copy between two chunks (ERROR_OPERATION_ABORTED).
+  bool Write(const std::wstring& source, const std::wstring& targetFolder, const Entry* listed,
+             const StopSignal* stop, const std::function<void(int64_t)>& written);
+  // Gives the copy the name in targetFolder. Without replace an entry that
+  // holds the name keeps it (Taken). With it a file standing there is
+  // replaced, except what Windows refuses to replace by a copy: a folder, a
+  // read-only or a hidden file (access denied).
+  Placed PlaceAs(const std::wstring& name, bool replace);
+
+ private:
+  bool MarkForRemoval(bool remove);
+  bool Rename(const std::wstring& target, bool replace);
+  void Discard();
+
+  FileHandle file_;
+  std::wstring folder_, path_;
+  DWORD attributes_ = 0;
+  bool marked_ = false;  // the system removes the file when its handle closes
+  int64_t bytes_ = 0;
+  std::function<void(int64_t)> written_;
+};
+
+}  // namespace fs
