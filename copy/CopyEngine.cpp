@@ -250,10 +250,13 @@ Refusal RefusalOf(const CopyJob& job) {
   return Refusal::None;
 }
 
-void RunCopy(const CopyJob& job, const CopyObserver& observer) {
+int CopyingThreads() {
   // Per-file cost is mostly waiting on the system: a copy more in flight than cores.
-  int workers = int(std::thread::hardware_concurrency()) + 1;
-  ParallelCopier parallel(workers < 2 ? 2 : (workers > 4 ? 4 : workers));
+  return std::clamp(int(std::thread::hardware_concurrency()) + 1, 2, 4);
+}
+
+void RunCopy(const CopyJob& job, const CopyObserver& observer) {
+  ParallelCopier parallel(CopyingThreads());
   const CopyContext context{job.mode, &observer, &parallel};
   std::optional<EmptyRules> rules;
   if (job.emptyFirst) rules.emplace(job.dests, job.sources);

@@ -57,6 +57,9 @@ enum class Refusal {
 };
 Refusal RefusalOf(const CopyJob& job);
 
+// How many threads copy the files of a folder under the order-free policies.
+int CopyingThreads();
+
 // Destinations outer, sources inner; emptying each destination just before
 // its turn. Throws FileError on an I/O error (progress stays where it was).
 // Ends early, after the step in progress, when the observer's stop is requested.

@@ -13,7 +13,7 @@ ParallelCopier::ParallelCopier(int workers) {
 
 ParallelCopier::~ParallelCopier() {
   {
-    std::unique_lock<std::mutex> lock(mutex_);
+    std::unique_lock<Lock> lock(mutex_);
     changed_.wait(lock, [this] { return jobs_.empty() && running_ == 0; });
     stopping_ = true;
   }
@@ -22,7 +22,7 @@ ParallelCopier::~ParallelCopier() {
 }
 
 void ParallelCopier::Submit(std::function<void()> job) {
-  std::unique_lock<std::mutex> lock(mutex_);
+  std::unique_lock<Lock> lock(mutex_);
   changed_.wait(lock, [this] { return jobs_.size() < kMaxQueued; });
   if (failure_) return;  // nothing begins after a failure
   jobs_.push_back(std::move(job));
@@ -31,13 +31,13 @@ void ParallelCopier::Submit(std::function<void()> job) {
 }
 
 std::exception_ptr ParallelCopier::Drain() {
-  std::unique_lock<std::mutex> lock(mutex_);
+  std::unique_lock<Lock> lock(mutex_);
   changed_.wait(lock, [this] { return jobs_.empty() && running_ == 0; });
   return std::exchange(failure_, nullptr);
 }
 
 void ParallelCopier::Work() {
-  std::unique_lock<std::mutex> lock(mutex_);
+  std::unique_lock<Lock> lock(mutex_);
   for (;;) {
     wake_.wait(lock, [this] { return stopping_ || !jobs_.empty(); });
     if (stopping_ && jobs_.empty()) return;

@@ -4,13 +4,13 @@
 // A walk hands it files only under policies whose outcome does not depend
 // on other files' copies (Overwrite, Skip, NewerOnly).
 #pragma once
-#include <condition_variable>
 #include <deque>
 #include <exception>
 #include <functional>
-#include <mutex>
 #include <thread>
 #include <vector>
+
+#include "common/Sync.h"
 
 namespace copy {
 
@@ -30,8 +30,8 @@ class ParallelCopier {
  private:
   void Work();
 
-  std::mutex mutex_;
-  std::condition_variable wake_, changed_;
+  Lock mutex_;
+  Condition wake_, changed_;
   std::deque<std::function<void()>> jobs_;
   size_t running_ = 0;
   bool stopping_ = false;

@@ -3,27 +3,27 @@
 namespace copy {
 
 void RunReport::FileStarted(const std::wstring& path) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<Lock> lock(mutex_);
   current_ = path;
 }
 
 void RunReport::FileDone(FileOutcome outcome) { outcomes_[size_t(outcome)].fetch_add(1, std::memory_order_relaxed); }
 
 void RunReport::Failed(const std::wstring& path, DWORD code, const std::wstring& target) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<Lock> lock(mutex_);
   if (failures_.size() < kKeptFailures) failures_.push_back({path, target, code});
   failureCount_.fetch_add(1);
 }
 
 RunReport::Progress RunReport::Read() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<Lock> lock(mutex_);
   const uint64_t files =
       Count(FileOutcome::Copied) + Count(FileOutcome::Replaced) + Count(FileOutcome::Numbered);
   return {files, bytes_.load(), removed_.load(), current_};
 }
 
 std::vector<Failure> RunReport::FirstFailures() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<Lock> lock(mutex_);
   return failures_;
 }
 

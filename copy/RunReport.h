@@ -6,9 +6,10 @@
 
 #include <atomic>
 #include <cstdint>
-#include <mutex>
 #include <string>
 #include <vector>
+
+#include "common/Sync.h"
 
 namespace copy {
 
@@ -50,7 +51,7 @@ class RunReport {
   std::atomic<uint64_t> bytes_{0}, removed_{0};
   std::atomic<uint64_t> outcomes_[4] = {};
   std::atomic<size_t> failureCount_{0};
-  mutable std::mutex mutex_;
+  mutable Lock mutex_;
   std::wstring current_;
   std::vector<Failure> failures_;
 };
