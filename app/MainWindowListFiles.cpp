@@ -2,6 +2,7 @@
 #include "app/ListFeed.h"
 #include "app/MainWindow.h"
 #include "wingui/Dialogs.h"
+#include "lists/ImportCheck.h"
 #include "lists/ListFile.h"
 
 namespace {
@@ -44,23 +45,23 @@ struct Imported {
   size_t blank = 0;
 };
 
-// Reads the list file and appends each line the rule accepts and that is not
-// listed yet, on the worker: the window paints meanwhile and takes no input;
-// Esc ends it, keeping what it added. ended gets the counts.
-void Import(MainWindow& form, PathList& list, bool (*accepts)(const std::wstring&),
-            std::function<void(const Imported&)> ended) {
+// Reads the list file and appends each line the list may hold and that is
+// not listed yet, on the worker: the window paints meanwhile and takes no
+// input; Esc ends it, keeping what it added. ended gets the counts.
+void Import(MainWindow& form, PathList& list, ImportCheck::Wants wants, std::function<void(const Imported&)> ended) {
   auto file = ChooseListFile(form.hwnd());
   if (!file) return;
   auto result = std::make_shared<Imported>();
   form.StartFeeding(
       list,
-      [&form, file = *file, result, accepts](ListFeed& feed) {
+      [&form, file = *file, result, wants](ListFeed& feed) {
         const std::vector<std::wstring> lines = ReadListFile(file);
+        ImportCheck check(wants);
         for (size_t i = 0; i < lines.size(); ++i) {
           const std::wstring& line = lines[i];
           if (feed.Listed(line))
             ++result->listed;
-          else if (accepts(line))
+          else if (check.Accepts(line))
             feed.Offer(line);
           else
             ++(line.empty() ? result->blank : result->refused);
@@ -90,7 +91,7 @@ void MainWindow::OnExportSources() { Export(hwnd_, sourceList_, L"当前文件�
 void MainWindow::OnExportDests() { Export(hwnd_, destList_, L"当前目录列表为空！", L"dir.lst"); }
 
 void MainWindow::OnImportSources() {
-  Import(*this, sourceList_, &NamesImportableSource, [this](const Imported& result) {
+  Import(*this, sourceList_, ImportCheck::Wants::FilesAndFolders, [this](const Imported& result) {
     if (result.stopped)
       ShowStopped(hwnd_, result);
     else if (result.refused)
@@ -102,7 +103,7 @@ void MainWindow::OnImportSources() {
 }
 
 void MainWindow::OnImportDests() {
-  Import(*this, destList_, &NamesImportableDest, [this](const Imported& result) {
+  Import(*this, destList_, ImportCheck::Wants::Folders, [this](const Imported& result) {
     if (result.added) ShowEmptyButton(true);
     if (result.stopped)
       ShowStopped(hwnd_, result);

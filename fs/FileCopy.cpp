@@ -21,6 +21,9 @@ constexpr size_t kSmallestChunk = 64u << 10;
 constexpr DWORD kCarriedAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
                                      FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
 
+// How often a held target is tried again, 5 ms apart, before its copy fails.
+constexpr int kHeldRetries = 20;
+
 std::atomic<unsigned> g_temporaryCounter{0};
 
 // 64 random bits of this process in every temporary name: no existing file
@@ -193,7 +196,16 @@ Placed PendingCopy::PlaceAs(const std::wstring& name, bool replace) {
       SetLastError(ERROR_ACCESS_DENIED);
       return keep(Placed::Failed);
     }
-    if (!Rename(target, true)) return keep(Placed::Failed);
+    // The file standing there may be held for a moment (another copy that just
+    // placed it and is closing it): the later copy wins once it lets go.
+    bool replaced = Rename(target, true);
+    for (int wait = 0; !replaced && wait < kHeldRetries; ++wait) {
+      const DWORD error = GetLastError();
+      if (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) break;
+      Sleep(5);
+      replaced = Rename(target, true);
+    }
+    if (!replaced) return keep(Placed::Failed);
     placed = Placed::Replaced;
   }
   if (attributes_ & FILE_ATTRIBUTE_READONLY) {

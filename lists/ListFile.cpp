@@ -82,11 +82,3 @@ std::vector<std::wstring> ReadListFile(const std::wstring& fileName) {
   if (!bytes) throw FileError(FileError::Kind::OpenListFile, fileName, GetLastError());
   return DecodeListFile(*bytes);
 }
-
-bool NamesImportableSource(const std::wstring& line) {
-  return IsAbsolutePath(line) && !HasWildcard(line) && (fs::IsFile(line) || fs::IsFolder(line));
-}
-
-bool NamesImportableDest(const std::wstring& line) {
-  return IsAbsolutePath(line) && !HasWildcard(line) && fs::IsFolder(line);
-}

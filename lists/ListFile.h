@@ -13,9 +13,3 @@ std::vector<std::wstring> DecodeListFile(const std::string& bytes);
 // Both throw FileError when the file cannot be created, written or opened.
 void WriteListFile(const std::vector<std::wstring>& entries, const std::wstring& fileName);
 std::vector<std::wstring> ReadListFile(const std::wstring& fileName);
-
-// An imported line becomes an entry only as an absolute path, without
-// wildcards, to what exists: a file or folder for the source list, a folder
-// for the destination list.
-bool NamesImportableSource(const std::wstring& line);
-bool NamesImportableDest(const std::wstring& line);

@@ -1,6 +1,7 @@
 #include "search/FileSearch.h"
 
 #include "common/Paths.h"
+#include "fs/FileCopy.h"
 #include "fs/FileSystem.h"
 
 namespace search {
@@ -8,7 +9,10 @@ namespace search {
 size_t FindFiles(const std::wstring& folder, bool wholeTree, const KeywordMatcher& matcher, const StopSignal& stop,
                const std::function<void(const std::wstring& path)>& found) {
   auto offer = [&](const std::wstring& where, const fs::Entry& entry) {
-    if (ClassifyEntry(entry.name, entry.attributes) == 0 && matcher.Matches(entry.name)) found(where + entry.name);
+    // An unfinished copy of ours is no file to find.
+    if (ClassifyEntry(entry.name, entry.attributes) == 0 && !fs::IsTemporaryName(entry.name) &&
+        matcher.Matches(entry.name))
+      found(where + entry.name);
   };
   if (!wholeTree) {
     const auto entries = fs::ListMatches(folder + L"*.*", fs::kMaskAll);

@@ -46,3 +46,7 @@ echo -n 1 > "$ROOT/qdrive/keep1.txt"
 echo -n 2 > "$ROOT/qdrive/sub/keep2.txt"
 rm -f "$WINEPREFIX/dosdevices/q:"
 ln -s ../drive_c/qm-links/qdrive "$WINEPREFIX/dosdevices/q:"
+# Names that differ in case alone, as a tree from a case-sensitive system
+# holds them: copies into one folder race for one target.
+mkdir -p "$ROOT/twins"
+for i in $(seq 0 39); do echo -n "lower $i" > "$ROOT/twins/name$i.h"; echo -n "UPPER $i" > "$ROOT/twins/NAME$i.h"; done

@@ -11,6 +11,7 @@
 #include "common/Text.h"
 #include "copy/CopyEngine.h"
 #include "copy/Emptying.h"
+#include "fs/FileCopy.h"
 #include "fs/FileSystem.h"
 #include "tests/support/TestSupport.h"
 
@@ -683,3 +684,59 @@ TEST(RunCopy, EmptyingSparesASourceWhateverItsSpellingOrLink) {
 }
 
 }  // namespace
+
+namespace {
+
+// Copies from two threads at once, as two windows or two workers do.
+void AtOnce(const std::function<void()>& first, const std::function<void()>& second) {
+  std::thread other(second);
+  first();
+  other.join();
+}
+
+}  // namespace
+
+// What stands at a target is decided at the rename, so copies racing for one
+// name never fail for it: Overwrite's later file wins, AutoNumber's loser
+// takes the next number, Skip keeps the winner. (Wine checks a name's case
+// twin apart from its rename, so now and then both twins land side by side.)
+TEST(CopyRaces, CopiesRacingForOneNameEachGetTheirPolicysResult) {
+  const std::wstring twins = L"C:\\qm-links\\twins";  // name0.h and NAME0.h ... (made on the Linux side)
+  for (SameFileMode mode : {Overwrite, AutoNumber, Skip}) {
+    SCOPED_TRACE(int(mode));
+    TempDir dir;
+    RunReport report;
+    StopSignal stop;
+    const CopyObserver observer{nullptr, nullptr, &report, &stop};
+    RunCopy({{twins}, {dir / L"out\\"}, mode}, observer);
+    for (auto& f : report.FirstFailures()) ADD_FAILURE() << Narrow(f.path) << " failed: " << f.code;
+    const auto copied = TreeOf(dir / L"out\\twins\\");
+    const uint64_t made = report.Count(FileOutcome::Copied) + report.Count(FileOutcome::Numbered);
+    EXPECT_EQ(made + report.Count(FileOutcome::Replaced) + report.Count(FileOutcome::Kept), 80u);
+    EXPECT_EQ(copied.size(), made);  // a replaced or kept file adds none
+    EXPECT_GE(copied.size(), 40u);
+    EXPECT_EQ(copied.size() == 80u, mode == AutoNumber);
+    EXPECT_EQ(report.Count(FileOutcome::Kept) == 0, mode != Skip);
+    EXPECT_EQ(report.Count(FileOutcome::Replaced), 0u + (mode == Skip ? 0 : report.Count(FileOutcome::Replaced)));
+    EXPECT_FALSE(std::any_of(copied.begin(), copied.end(), [](auto& n) { return fs::IsTemporaryName(n); }));
+  }
+  // Two runs numbering into one folder at once (two instances of the program).
+  TempDir dir;
+  for (const wchar_t* side : {L"a", L"b"})
+    for (int i = 0; i < 30; ++i) WriteBytes(dir / side + L"\\x" + std::to_wstring(i) + L".bin", Narrow(side));
+  RunReport first, second;
+  AtOnce([&] { RunCopy({{dir / L"a\\"}, {dir / L"out\\"}, AutoNumber}, {nullptr, nullptr, &first}); },
+         [&] { RunCopy({{dir / L"b\\"}, {dir / L"out\\"}, AutoNumber}, {nullptr, nullptr, &second}); });
+  EXPECT_EQ(first.FailureCount() + second.FailureCount(), 0u);
+  EXPECT_EQ(TreeOf(dir / L"out\\").size(), 2u + 60u);  // the folders a\ and b\ hold their own
+}
+
+// A file named like our temporaries is an unfinished copy, never data.
+TEST(CopyRaces, TemporariesAreNeverCopied) {
+  TempDir dir;
+  WriteBytes(dir / L"s\\keep.txt", "k");
+  WriteBytes(dir / L"s\\~quillmere-9-0011223344556677-3.part", "unfinished");
+  RunReport report;
+  RunCopy({{dir / L"s"}, {dir / L"d\\"}, Overwrite}, {nullptr, nullptr, &report});
+  EXPECT_EQ(TreeOf(dir / L"d\\"), (std::vector<std::wstring>{L"s\\", L"s\\keep.txt"}));
+}

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "common/AppError.h"
+#include "lists/ImportCheck.h"
 #include "lists/ListFile.h"
 #include "tests/support/TestSupport.h"
 
@@ -96,3 +97,50 @@ TEST(ListFile, AWriteThatFailsAfterTheFileWasCreatedIsAnError) {
 }
 
 }  // namespace
+
+// Whether a folder's listing or a question about the line answers, the
+// answer is the same: each line is checked alone, then again among lines
+// that share its folder (which lists the folder).
+TEST(ImportCheck, ListingAFolderAnswersAsAskingAboutEachLine) {
+  TempDir dir;
+  WriteBytes(dir / L"f\\file.txt", "f");
+  WriteBytes(dir / L"f\\hidden.txt", "h");
+  SetAttributes(dir / L"f\\hidden.txt", FILE_ATTRIBUTE_HIDDEN);
+  WriteBytes(dir / L"f\\~quillmere-7-0123456789abcdef-0.part", "unfinished");
+  MakeDir(dir / L"f\\sub");
+  const std::wstring links = L"C:\\qm-links\\";
+  struct Case {
+    std::wstring line;
+    bool source, dest;
+  } cases[] = {
+      {dir / L"f\\file.txt", true, false},
+      {dir / L"f\\FILE.TXT", true, false},  // letter case ignored
+      {dir / L"f\\file.txt.", true, false},  // trailing dots and spaces read away
+      {dir / L"f\\file.txt  ", true, false},
+      {dir / L"f\\hidden.txt", true, false},
+      {dir / L"f\\sub", true, true},
+      {dir / L"f\\SUB\\", true, true},
+      {dir / L"f\\.\\sub\\..\\file.txt", true, false},
+      {dir / L"f\\missing.txt", false, false},
+      {dir / L"f\\~quillmere-7-0123456789abcdef-0.part", false, false},  // an unfinished copy
+      {dir / L"no folder\\file.txt", false, false},
+      {dir / L"f\\*.txt", false, false},
+      {L"f\\file.txt", false, false},  // not an absolute path
+      {links + L"alias.txt", true, false},  // a file link
+      {links + L"toroot", true, true},       // a folder link
+      {links + L"rule\\case\\Dest", true, true},  // twins whose names differ in case alone
+      {links + L"rule\\case\\dest\\f", true, false},
+      {links + L"rule\\case\\Dest\\f", true, false},
+  };
+  for (auto wants : {ImportCheck::Wants::FilesAndFolders, ImportCheck::Wants::Folders}) {
+    const bool source = wants == ImportCheck::Wants::FilesAndFolders;
+    for (const Case& c : cases) {
+      ImportCheck alone(wants);
+      EXPECT_EQ(alone.Accepts(c.line), source ? c.source : c.dest) << Narrow(c.line) << " asked";
+    }
+    ImportCheck together(wants);
+    for (int pass = 0; pass < 2; ++pass)
+      for (const Case& c : cases)
+        EXPECT_EQ(together.Accepts(c.line), source ? c.source : c.dest) << Narrow(c.line) << " listed";
+  }
+}

@@ -1,0 +1,44 @@
+#include "lists/ImportCheck.h"
+
+#include "common/Paths.h"
+#include "fs/FileCopy.h"
+
+std::optional<DWORD> ImportCheck::Listed(const std::wstring& line) {
+  // Only a line the system reads as written: one with "." or ".." names,
+  // forward or doubled slashes, trailing dots or spaces, a device's name or
+  // a \\?\ prefix is asked about as it stands.
+  const size_t slash = line.rfind(L'\\');
+  if (slash == std::wstring::npos || slash + 1 == line.size() || fs::FullPath(line) != line) return std::nullopt;
+  const std::wstring folderPath = line.substr(0, slash + 1);
+  Folder& folder = folders_[CaseKey(folderPath)];
+  // One line alone in its folder costs less asked about than a listing.
+  if (!folder.listed && ++folder.lines < 2) return std::nullopt;
+  if (!folder.listed) {
+    folder.listed = true;
+    if (auto entries = fs::ListMatches(folderPath + L"*", fs::kMaskAll)) {
+      folder.names.emplace();
+      folder.names->reserve(entries->size());
+      for (fs::Entry& entry : *entries) folder.names->emplace(CaseKey(entry.name), std::move(entry));
+    }
+  }
+  if (!folder.names) return std::nullopt;
+  const std::wstring name = line.substr(slash + 1);
+  auto [first, last] = folder.names->equal_range(CaseKey(name));
+  if (first == last) return std::nullopt;  // a short name, or something the listing keeps to itself
+  // Names differing in case alone (a case-sensitive disk): the one written so, else ask.
+  if (std::next(first) == last) return first->second.attributes;
+  for (auto it = first; it != last; ++it)
+    if (it->second.name == name) return it->second.attributes;
+  return std::nullopt;
+}
+
+bool ImportCheck::Accepts(const std::wstring& line) {
+  if (!IsAbsolutePath(line) || HasWildcard(line)) return false;
+  const bool wantsFiles = wants_ == Wants::FilesAndFolders;
+  if (auto attributes = Listed(line)) {
+    if (*attributes & FILE_ATTRIBUTE_DIRECTORY) return true;
+    return wantsFiles && !fs::IsTemporaryName(fs::NamePart(line));
+  }
+  if (fs::IsFolder(line)) return true;
+  return wantsFiles && fs::IsFile(line) && !fs::IsTemporaryName(fs::NamePart(line));
+}

@@ -1,0 +1,32 @@
+// Which lines of a list file become entries: an absolute path, without
+// wildcards, to what exists (a file or folder for the source list, a folder
+// for the destination list), and never one of our unfinished copies. A
+// folder that several lines fall into is listed once, instead of asking the
+// system about each line; every answer is the one asking would give.
+#pragma once
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "fs/FileSystem.h"
+
+class ImportCheck {
+ public:
+  enum class Wants { FilesAndFolders, Folders };
+  explicit ImportCheck(Wants wants) : wants_(wants) {}
+  bool Accepts(const std::wstring& line);
+
+ private:
+  struct Folder {
+    size_t lines = 0;
+    bool listed = false;
+    std::optional<std::unordered_multimap<std::wstring, fs::Entry>> names;  // by case key; empty if unlistable
+  };
+  // The attributes the folder's listing shows for the line; empty when only
+  // asking about the line itself can tell.
+  std::optional<DWORD> Listed(const std::wstring& line);
+
+  Wants wants_;
+  std::unordered_map<std::wstring, Folder> folders_;  // by case key
+};
