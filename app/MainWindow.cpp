@@ -8,7 +8,7 @@
 #include "app/HelpTab.h"
 #include "app/ListFeed.h"
 #include "app/RunController.h"
-#include "app/Settings.h"
+#include "copy/Settings.h"
 #include "copy/RunReport.h"
 #include "app/TaskbarProgress.h"
 #include "app/Texts.h"
@@ -16,6 +16,19 @@
 #include "common/Raii.h"
 
 namespace {
+
+// Each policy with its radio button, in the order the radio group is read.
+struct PolicyButton {
+  copy::SameFileMode mode;
+  const wchar_t* radioButton;
+};
+constexpr PolicyButton kPolicyButtons[] = {
+    {copy::SameFileMode::Ask, L"Ask"},
+    {copy::SameFileMode::Skip, L"Skip"},
+    {copy::SameFileMode::Overwrite, L"Overwrite"},
+    {copy::SameFileMode::AutoNumber, L"AutoNumber"},
+    {copy::SameFileMode::NewerOnly, L"NewerOnly"},
+};
 
 constexpr DWORD kButton = WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON;
 constexpr DWORD kRadio = WS_VISIBLE | WS_TABSTOP | BS_AUTORADIOBUTTON;
@@ -139,7 +152,7 @@ void MainWindow::Create(HWND appWindow) {
   progressBar_.Bind(Control(L"Progress"), 100);
   emptyFirst_.Bind(Control(L"EmptyFirst"));
   std::vector<HWND> radios;
-  for (const SameFilePolicy& policy : kSameFilePolicies) radios.push_back(Control(policy.radioButton));
+  for (const PolicyButton& policy : kPolicyButtons) radios.push_back(Control(policy.radioButton));
   policyButtons_.Bind(radios);
 
   TCITEMW item = {TCIF_TEXT};
@@ -193,13 +206,13 @@ HWND MainWindow::HelpBrowser() const { return help_ ? help_->hwnd() : nullptr; }
 
 copy::SameFileMode MainWindow::SelectedMode() const {
   for (size_t i = 0; i < policyButtons_.Size(); ++i)
-    if (policyButtons_.IsSelected(i)) return kSameFilePolicies[i].mode;
+    if (policyButtons_.IsSelected(i)) return kPolicyButtons[i].mode;
   return copy::SameFileMode::AutoNumber;
 }
 
 void MainWindow::SelectMode(copy::SameFileMode mode) {
   for (size_t i = 0; i < policyButtons_.Size(); ++i)
-    if (kSameFilePolicies[i].mode == mode) policyButtons_.Select(i);
+    if (kPolicyButtons[i].mode == mode) policyButtons_.Select(i);
 }
 
 void MainWindow::ShowEmptyButton(bool visible) { ShowWindow(emptyNowButton_, visible ? SW_SHOWNA : SW_HIDE); }

@@ -165,7 +165,7 @@ class MainWindow : public Form, public SearchHost {
   PathList sourceList_, destList_;
   ProgressBar progressBar_;
   CheckBox emptyFirst_;
-  RadioGroup policyButtons_;  // in the order of kSameFilePolicies
+  RadioGroup policyButtons_;  // in the order of kPolicyButtons
   HWND tabs_ = nullptr, startPage_ = nullptr, helpPage_ = nullptr;
   HWND sourceGroup_ = nullptr, copyPanel_ = nullptr;
   HWND copyButton_ = nullptr, emptyNowButton_ = nullptr;

@@ -53,7 +53,11 @@ bool CopyTree(const std::wstring& sourceFolder, bool viaLink, const std::wstring
 
   const CopyObserver* observer = context.observer;
   auto makeFolder = [observer](const std::wstring& folder) {
-    if (!fs::MakeFolderPath(folder) && observer) observer->Failed(folder, GetLastError());
+    if (observer && observer->rehearsal) {
+      if (!observer->rehearsal->Look(folder)) observer->rehearsal->Made(folder, FILE_ATTRIBUTE_DIRECTORY);
+    } else if (!fs::MakeFolderPath(folder) && observer) {
+      observer->Failed(folder, GetLastError());
+    }
   };
   if (walk.depth == 1) makeFolder(destFolder);  // the caller made the inner ones
   if (walk.depth == 1 && !excluded.empty()) {
@@ -80,7 +84,7 @@ bool CopyTree(const std::wstring& sourceFolder, bool viaLink, const std::wstring
       makeFolder(subDest);  // looks before it makes
       CopyTree(subSource, fs::WalkPath::IsLink(entry.attributes), subDest, context, excluded, walk);
     } else if (context.parallel && IsIndependent(context.mode)) {
-      const CopyContext worker{context.mode, observer, nullptr};
+      const CopyContext worker{context.mode, observer, nullptr, context.retry};
       context.parallel->Submit([source = fs::ChildPath(base, entry.name), targetFolder, entry, worker] {
         if (worker.observer && worker.observer->StopRequested()) return;  // queued, not begun: left out
         CopyOneFile(source, targetFolder, entry.name, worker, &entry);
@@ -94,11 +98,21 @@ bool CopyTree(const std::wstring& sourceFolder, bool viaLink, const std::wstring
 
 }  // namespace
 
-std::wstring FreeNumberedName(const std::wstring& targetFolder, const std::wstring& name) {
+namespace {
+
+// What stands at a path, as the run has left it so far (a dry run's included).
+std::optional<fs::Entry> Standing(const std::wstring& path, const CopyObserver* observer) {
+  return observer && observer->rehearsal ? observer->rehearsal->Look(path) : fs::Look(path);
+}
+
+}  // namespace
+
+std::wstring FreeNumberedName(const std::wstring& targetFolder, const std::wstring& name,
+                              const CopyObserver* observer) {
   const std::wstring extension = fs::ExtensionPart(name);
   const std::wstring stem = name.substr(0, name.size() - extension.size());
   std::wstring candidate = name;
-  for (unsigned long long counter = 1; fs::Exists(fs::ChildPath(targetFolder, candidate)); ++counter)
+  for (unsigned long long counter = 1; Standing(fs::ChildPath(targetFolder, candidate), observer); ++counter)
     candidate = stem + L"_" + std::to_wstring(counter) + extension;
   return candidate;
 }
@@ -117,35 +131,106 @@ enum class Plan {
 Plan PlanOf(const std::wstring& target, const CopyContext& context, const fs::Entry* listed,
             const std::wstring& source) {
   const CopyObserver* observer = context.observer;
+  if (context.mode == SameFileMode::Overwrite) return Plan::Replace;
+  if (context.mode == SameFileMode::AutoNumber) return Plan::Number;
+  const auto standing = Standing(target, observer);
   switch (context.mode) {
-    case SameFileMode::Overwrite:
-      return Plan::Replace;
     case SameFileMode::Skip:
-      return fs::Exists(target) ? Plan::Keep : Plan::New;
+      return standing ? Plan::Keep : Plan::New;
     case SameFileMode::Ask: {
+      if (!standing) return Plan::New;
       // A folder in the way is refused as Overwrite refuses it.
-      if (!fs::IsFile(target)) return fs::Exists(target) ? Plan::Replace : Plan::New;
+      if (standing->attributes & FILE_ATTRIBUTE_DIRECTORY) return Plan::Replace;
       const Answer answer = observer ? observer->AskOverwrite(target) : Answer::No;
       if (answer == Answer::Cancel && observer->stop) observer->stop->Request();  // and the run ends
       return answer == Answer::Yes ? Plan::Replace : Plan::Keep;
     }
-    case SameFileMode::AutoNumber:
-      return Plan::Number;
     case SameFileMode::NewerOnly: {
-      const auto standing = fs::Look(target);
       if (!standing) return fs::Exists(target) ? Plan::Keep : Plan::Replace;  // an unreadable target stays
-      const auto sourceTime = listed ? std::optional<uint64_t>(listed->writeTime) : [&source]() -> std::optional<uint64_t> {
-        auto look = fs::Look(source);
-        return look ? std::optional<uint64_t>(look->writeTime) : std::nullopt;
-      }();
-      return sourceTime && fs::CompareTimes(*sourceTime, standing->writeTime) >= 0 ? Plan::Replace : Plan::Keep;
+      const auto sourceLook = listed ? std::optional<fs::Entry>(*listed) : fs::Look(source);
+      return sourceLook && fs::CompareTimes(sourceLook->writeTime, standing->writeTime) >= 0 ? Plan::Replace
+                                                                                              : Plan::Keep;
     }
+    default:
+      return Plan::Keep;
   }
-  return Plan::Keep;
+}
+
+// Errors that may pass if the copy is tried again a little later.
+bool MayPass(DWORD error) {
+  switch (error) {
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+    case ERROR_NETNAME_DELETED:
+    case ERROR_UNEXP_NET_ERR:
+    case ERROR_BAD_NETPATH:
+    case ERROR_NETWORK_UNREACHABLE:
+    case ERROR_SEM_TIMEOUT:
+      return true;
+    default:
+      return false;
+  }
 }
 
 // How often a numbered name is taken by someone else between our look and our rename.
 constexpr int kNumberRaces = 64;
+
+// One attempt at writing the copy and giving it its name. The failure's
+// code is left in GetLastError().
+std::optional<FileOutcome> WriteAndPlace(const std::wstring& source, const std::wstring& targetFolder,
+                                         const std::wstring& name, Plan plan, const CopyContext& context,
+                                         const fs::Entry* listed, std::wstring& placedName) {
+  const CopyObserver* observer = context.observer;
+  RunReport* report = observer ? observer->report : nullptr;
+  std::function<void(int64_t)> written;
+  if (report) written = [report](int64_t bytes) { report->BytesWritten(bytes); };
+  fs::PendingCopy copy;
+  placedName = name;
+  if (!copy.Write(source, targetFolder, listed, observer ? observer->stop : nullptr, written)) return std::nullopt;
+  if (plan == Plan::Number) placedName = FreeNumberedName(targetFolder, name);
+  for (int race = 0;; ++race) {
+    switch (copy.PlaceAs(placedName, plan == Plan::Replace)) {
+      case fs::Placed::New:
+        return placedName == name ? FileOutcome::Copied : FileOutcome::Numbered;
+      case fs::Placed::Replaced:
+        return FileOutcome::Replaced;
+      case fs::Placed::Taken:
+        if (plan != Plan::Number) return FileOutcome::Kept;  // it appeared meanwhile, and stays
+        if (race == kNumberRaces) {
+          SetLastError(ERROR_FILE_EXISTS);
+          return std::nullopt;
+        }
+        placedName = FreeNumberedName(targetFolder, name);
+        break;
+      case fs::Placed::Failed:
+        return std::nullopt;
+    }
+  }
+}
+
+// What the copy would do, with nothing written: the outcome, or the failure
+// that can be foreseen (its code left in GetLastError()).
+std::optional<FileOutcome> Rehearse(const std::wstring& source, const std::wstring& targetFolder,
+                                    const std::wstring& name, Plan plan, const CopyObserver& observer,
+                                    std::wstring& placedName) {
+  Rehearsal& rehearsal = *observer.rehearsal;
+  placedName = plan == Plan::Number ? FreeNumberedName(targetFolder, name, &observer) : name;
+  const std::wstring target = fs::ChildPath(targetFolder, placedName);
+  auto refuse = [](DWORD code) {
+    SetLastError(code);
+    return std::nullopt;
+  };
+  if (!fs::CanReadFile(source)) return std::nullopt;
+  if (!rehearsal.Look(targetFolder)) return refuse(ERROR_PATH_NOT_FOUND);
+  if (placedName.size() > fs::kLongestName) return refuse(ERROR_FILENAME_EXCED_RANGE);
+  const auto standing = rehearsal.Look(target);
+  if (standing && plan != Plan::Replace) return FileOutcome::Kept;
+  if (standing && (standing->attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN)))
+    return refuse(ERROR_ACCESS_DENIED);
+  rehearsal.Made(target, FILE_ATTRIBUTE_ARCHIVE);
+  if (standing) return FileOutcome::Replaced;
+  return placedName == name ? FileOutcome::Copied : FileOutcome::Numbered;
+}
 
 }  // namespace
 
@@ -154,45 +239,36 @@ void CopyOneFile(const std::wstring& source, const std::wstring& targetFolder, c
   if (fs::IsTemporaryName(name)) return;  // another copy's unfinished file is no data
   const std::wstring target = fs::ChildPath(targetFolder, name);
   const CopyObserver* observer = context.observer;
-  RunReport* report = observer ? observer->report : nullptr;
-  auto done = [report](FileOutcome outcome) {
-    if (report) report->FileDone(outcome);
-  };
-  if (report) report->FileStarted(source);  // the question, if any, is about it
+  if (observer && observer->report) observer->report->FileStarted(source);  // the question, if any, is about it
   const Plan plan = PlanOf(target, context, listed, source);
+  auto done = [&](const std::wstring& to, FileOutcome outcome) {
+    if (observer) observer->FileDone(source, to, outcome);
+  };
   // A file copied onto itself is already where it should be. (The paths are
   // compared as written: "aux.h" in a listing is a file, never the device.)
   if (plan == Plan::Keep || (plan == Plan::Replace && SameTextIgnoreCase(fs::LongPath(source), fs::LongPath(target))))
-    return done(FileOutcome::Kept);
+    return done(target, FileOutcome::Kept);
   if (observer && observer->StopRequested()) return;
 
-  auto failed = [&](const std::wstring& to) {
-    // A copy abandoned by a stop is no failure of the file.
-    if (observer && !observer->StopRequested()) observer->Failed(source, GetLastError(), to);
-  };
-  std::function<void(int64_t)> written;
-  if (report) written = [report](int64_t bytes) { report->BytesWritten(bytes); };
-  fs::PendingCopy copy;
-  if (!copy.Write(source, targetFolder, listed, observer ? observer->stop : nullptr, written)) return failed(target);
-  std::wstring placedName = plan == Plan::Number ? FreeNumberedName(targetFolder, name) : name;
-  for (int race = 0;; ++race) {
-    switch (copy.PlaceAs(placedName, plan == Plan::Replace)) {
-      case fs::Placed::New:
-        return done(placedName == name ? FileOutcome::Copied : FileOutcome::Numbered);
-      case fs::Placed::Replaced:
-        return done(FileOutcome::Replaced);
-      case fs::Placed::Taken:
-        if (plan != Plan::Number) return done(FileOutcome::Kept);  // it appeared meanwhile, and stays
-        if (race == kNumberRaces) {
-          SetLastError(ERROR_FILE_EXISTS);
-          return failed(fs::ChildPath(targetFolder, placedName));
-        }
-        placedName = FreeNumberedName(targetFolder, name);
-        break;
-      case fs::Placed::Failed:
-        return failed(fs::ChildPath(targetFolder, placedName));
-    }
+  std::wstring placedName;
+  std::optional<FileOutcome> outcome;
+  for (int attempt = 0;; ++attempt) {
+    outcome = observer && observer->rehearsal
+                  ? Rehearse(source, targetFolder, name, plan, *observer, placedName)
+                  : WriteAndPlace(source, targetFolder, name, plan, context, listed, placedName);
+    const DWORD error = GetLastError();
+    if (outcome || attempt >= context.retry.times || !MayPass(error)) break;
+    // Waited out in short steps, so a stop is never kept waiting.
+    for (DWORD waited = 0; waited < context.retry.waitMilliseconds && !(observer && observer->StopRequested());
+         waited += 100)
+      Sleep(std::min<DWORD>(100, context.retry.waitMilliseconds - waited));
+    if (observer && observer->StopRequested()) break;
+    SetLastError(error);
   }
+  const std::wstring to = fs::ChildPath(targetFolder, placedName);
+  if (outcome) return done(to, *outcome);
+  // A copy abandoned by a stop is no failure of the file.
+  if (observer && !observer->StopRequested()) observer->Failed(source, GetLastError(), to);
 }
 
 bool CopyFolderTree(const std::wstring& sourceFolder, const std::wstring& destFolder, const CopyContext& context,
@@ -257,7 +333,8 @@ int CopyingThreads() {
 
 void RunCopy(const CopyJob& job, const CopyObserver& observer) {
   ParallelCopier parallel(CopyingThreads());
-  const CopyContext context{job.mode, &observer, &parallel};
+  // A dry run tells its files in order, one by one.
+  const CopyContext context{job.mode, &observer, observer.rehearsal ? nullptr : &parallel, job.retry};
   std::optional<EmptyRules> rules;
   if (job.emptyFirst) rules.emplace(job.dests, job.sources);
   for (size_t j = 0; j < job.dests.size() && !observer.StopRequested(); ++j) {

@@ -16,12 +16,20 @@ namespace copy {
 
 class ParallelCopier;
 
+// How a copy that failed for a reason that may pass (a file in use, a lock,
+// a network name gone for a moment) is tried again.
+struct Retry {
+  int times = 0;
+  DWORD waitMilliseconds = 0;
+};
+
 // What one copy needs: its policy, the observer, and the workers that take
 // the files of independent policies (none on a worker itself).
 struct CopyContext {
   SameFileMode mode = SameFileMode::AutoNumber;
   const CopyObserver* observer = nullptr;
   ParallelCopier* parallel = nullptr;
+  Retry retry;
 };
 
 // Copies one file into targetFolder (ending with "\") under name, as the
@@ -30,8 +38,10 @@ struct CopyContext {
 void CopyOneFile(const std::wstring& source, const std::wstring& targetFolder, const std::wstring& name,
                  const CopyContext& context, const fs::Entry* listed = nullptr);
 // The name AutoNumber copies under: name itself, or stem_N.ext with the
-// first N that no entry holds (a folder included).
-std::wstring FreeNumberedName(const std::wstring& targetFolder, const std::wstring& name);
+// first N that no entry holds (a folder included; in a dry run, what the
+// observer's rehearsal made too).
+std::wstring FreeNumberedName(const std::wstring& targetFolder, const std::wstring& name,
+                              const CopyObserver* observer = nullptr);
 
 // Copies the tree below sourceFolder into destFolder (made as needed); false
 // when sourceFolder lists nothing at all. Throws FileError when a folder cannot
@@ -47,6 +57,7 @@ struct CopyJob {
   std::vector<std::wstring> sources, dests;
   SameFileMode mode = SameFileMode::AutoNumber;
   bool emptyFirst = false;
+  Retry retry;
 };
 
 // Why a run does not start.

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "common/StopSignal.h"
+#include "copy/Rehearsal.h"
 #include "copy/RunReport.h"
 
 namespace copy {
@@ -20,6 +21,12 @@ struct CopyObserver {
   std::function<void(int position)> progress;                      // after each source entry, 0..100
   RunReport* report = nullptr;                                     // what was done and what failed
   StopSignal* stop = nullptr;                                      // checked before every step
+  // Each file's outcome, each failure and each removal as they happen (on
+  // any copying thread), for a front end that tells them all.
+  std::function<void(const std::wstring& source, const std::wstring& target, FileOutcome)> fileDone;
+  std::function<void(const Failure&)> failed;
+  std::function<void(const std::wstring& path)> removed;
+  Rehearsal* rehearsal = nullptr;  // set for a dry run: nothing changes, what would is told
 
   Answer AskOverwrite(const std::wstring& target) const { return askOverwrite ? askOverwrite(target) : Answer::No; }
   void Progress(int position) const {
@@ -28,10 +35,17 @@ struct CopyObserver {
   bool StopRequested() const { return stop && stop->Requested(); }
   void Failed(const std::wstring& path, DWORD code, const std::wstring& target = L"") const {
     if (report) report->Failed(path, code, target);
+    if (failed) failed({path, target, code});
   }
-  // Emptying removed one entry.
-  void Removed() const {
+  void FileDone(const std::wstring& source, const std::wstring& target, FileOutcome outcome) const {
+    if (report) report->FileDone(outcome);
+    if (fileDone) fileDone(source, target, outcome);
+  }
+  // Emptying removed one entry (or would have, in a dry run).
+  void Removed(const std::wstring& path) const {
     if (report) report->EntryRemoved();
+    if (rehearsal) rehearsal->Removed(path);
+    if (removed) removed(path);
   }
 };
 

@@ -122,10 +122,12 @@ class Emptier {
     const Judgement judged = Judge(held, full, expected);
     if (judged.verdict == Verdict::Gone) return true;
     if (judged.verdict != Verdict::Remove && judged.verdict != Verdict::EmptyThenRemove) return false;
-    if (fs::RemoveHeld(held, judged.entry.attributes)) {
-      observer_.Removed();
+    // A dry run removes nothing, and tells what would go (a folder with what it holds).
+    if ((observer_.rehearsal && !innerLeft) || fs::RemoveHeld(held, judged.entry.attributes)) {
+      observer_.Removed(full);
       return true;
     }
+    if (observer_.rehearsal) return false;
     // A folder that still holds what is kept on purpose (or what was reported
     // already) stays without a failure of its own.
     if (GetLastError() != ERROR_DIR_NOT_EMPTY || !innerLeft) observer_.Failed(full, GetLastError());

@@ -280,6 +280,13 @@ FileHandle::~FileHandle() {
   SetLastError(error);
 }
 
+bool CanReadFile(const std::wstring& path) {
+  return FileHandle(CreateFileW(SystemPath(path).c_str(), GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
+                                nullptr))
+      .valid();
+}
+
 std::optional<Entry> Look(const std::wstring& path) {
   WIN32_FILE_ATTRIBUTE_DATA data;
   if (!GetFileAttributesExW(SystemPath(path).c_str(), GetFileExInfoStandard, &data)) return std::nullopt;

@@ -106,6 +106,8 @@ class FileHandle {
   HANDLE h_ = INVALID_HANDLE_VALUE;
 };
 
+// The file can be opened for reading now (others' use shared).
+bool CanReadFile(const std::wstring& path);
 // What stands at the path (the name left empty), links followed; empty
 // when nothing can be read there.
 std::optional<Entry> Look(const std::wstring& path);

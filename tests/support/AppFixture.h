@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "app/Application.h"
-#include "app/Settings.h"
+#include "copy/Settings.h"
 #include "app/MainWindow.h"
 #include "app/FolderChooser.h"
 #include "app/SearchDialog.h"

@@ -19,23 +19,9 @@ void OverrideSettingsPaths(const SettingsFilePaths* paths);
 // anything else, or a value that does not fit 32 bits, gives 0.
 int ParseStoredNumber(const std::wstring& text);
 
-// Each policy with its radio button and the code stored for it, in the
-// order the radio group is read. A reader that knows only 1 to 4 takes 5
-// as AutoNumber, the policy that never replaces a file.
-struct SameFilePolicy {
-  copy::SameFileMode mode;
-  const wchar_t* radioButton;
-  int storedCode;
-};
-inline constexpr SameFilePolicy kSameFilePolicies[] = {
-    {copy::SameFileMode::Ask, L"Ask", 3},
-    {copy::SameFileMode::Skip, L"Skip", 2},
-    {copy::SameFileMode::Overwrite, L"Overwrite", 1},
-    {copy::SameFileMode::AutoNumber, L"AutoNumber", 4},
-    {copy::SameFileMode::NewerOnly, L"NewerOnly", 5},
-};
-
-// The policy a stored code selects; AutoNumber for any code of no policy.
+// The policy a stored code selects (the code is the policy's number; a
+// reader that knows only 1 to 4 takes 5 as AutoNumber, the policy that never
+// replaces a file); AutoNumber for any code of no policy.
 copy::SameFileMode ModeFromStoredCode(int code);
 
 copy::SameFileMode ReadSameFileSetting();

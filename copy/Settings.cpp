@@ -1,4 +1,4 @@
-#include "app/Settings.h"
+#include "copy/Settings.h"
 
 #include "common/Raii.h"
 
@@ -43,18 +43,8 @@ void OverrideSettingsPaths(const SettingsFilePaths* paths) {
 
 int ParseStoredNumber(const std::wstring& text) { return text::ParseInteger(text).value_or(0); }
 
-namespace {
-int StoredCode(copy::SameFileMode mode) {
-  for (const SameFilePolicy& policy : kSameFilePolicies)
-    if (policy.mode == mode) return policy.storedCode;
-  return 0;
-}
-}  // namespace
-
 copy::SameFileMode ModeFromStoredCode(int code) {
-  for (const SameFilePolicy& policy : kSameFilePolicies)
-    if (code != 0 && policy.storedCode == code) return policy.mode;
-  return copy::SameFileMode::AutoNumber;
+  return code >= 1 && code <= 5 ? copy::SameFileMode(code) : copy::SameFileMode::AutoNumber;
 }
 
 copy::SameFileMode ReadSameFileSetting() {
@@ -65,7 +55,7 @@ copy::SameFileMode ReadSameFileSetting() {
 }
 
 bool StoreSameFileSetting(copy::SameFileMode mode) {
-  const int code = StoredCode(mode);
+  const int code = int(mode);
   SettingsFilePaths paths = SettingsPaths();
   const std::wstring value = std::to_wstring(code);
   if (fs::WriteProfileString(paths.system, kSection, kKey, value.c_str())) {
