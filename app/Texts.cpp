@@ -59,23 +59,9 @@ std::wstring ReportText(const std::wstring& headline, const copy::RunReport& rep
   return text;
 }
 
-namespace {
-std::wstring Amount(double bytes) {
-  const wchar_t* units[] = {L"B", L"KB", L"MB", L"GB", L"TB"};
-  int unit = 0;
-  while (bytes >= 1024 && unit < 4) {
-    bytes /= 1024;
-    ++unit;
-  }
-  wchar_t buffer[32];
-  swprintf(buffer, 32, unit == 0 ? L"%.0f %ls" : L"%.1f %ls", bytes, units[unit]);
-  return buffer;
-}
-}  // namespace
-
 std::wstring StatusText(uint64_t files, uint64_t bytes, double seconds) {
-  std::wstring text = std::to_wstring(files) + L" 个文件，" + Amount(double(bytes));
-  if (seconds > 0.5) text += L"，" + Amount(double(bytes) / seconds) + L"/s";
+  std::wstring text = std::to_wstring(files) + L" 个文件，" + text::ByteAmount(double(bytes));
+  if (seconds > 0.5) text += L"，" + text::ByteAmount(double(bytes) / seconds) + L"/s";
   return text;
 }
 

@@ -128,4 +128,16 @@ std::optional<int> ParseInteger(const std::wstring& text) {
   return negative ? int(-(long long)value) : int(value);
 }
 
+std::wstring ByteAmount(double bytes) {
+  const wchar_t* units[] = {L"B", L"KB", L"MB", L"GB", L"TB"};
+  int unit = 0;
+  while (bytes >= 1024 && unit < 4) {
+    bytes /= 1024;
+    ++unit;
+  }
+  wchar_t buffer[32];
+  swprintf(buffer, 32, unit == 0 ? L"%.0f %ls" : L"%.1f %ls", bytes, units[unit]);
+  return buffer;
+}
+
 }  // namespace text

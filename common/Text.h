@@ -27,6 +27,8 @@ size_t Units(const std::wstring& text);
 // end around "…" (paths keep their drive and their file name).
 std::wstring ShortenMiddle(const std::wstring& text, size_t maxUnits);
 
+// A size for people to read: "512 B", "4.0 KB", "1.2 MB" (1024 per step).
+std::wstring ByteAmount(double bytes);
 // A 32-bit whole number: leading spaces, a sign, decimal digits or hex
 // after 0x/0X/x/X/$. Empty for anything else or a value that does not fit.
 std::optional<int> ParseInteger(const std::wstring& text);

@@ -1,0 +1,26 @@
+// The command line of qmcopy: what to copy where, and how.
+#pragma once
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "copy/SameFileMode.h"
+
+struct Arguments {
+  std::vector<std::wstring> sources, dests;  // list files or paths, as given
+  std::optional<copy::SameFileMode> mode;    // none: the remembered policy
+  bool empty = false, dryRun = false, quiet = false, help = false;
+  std::wstring logFile;
+  int retries = 0;
+  int waitSeconds = 5;
+};
+
+// The arguments after the program's name; an error text when they make no sense.
+std::variant<Arguments, std::wstring> ParseArguments(const std::vector<std::wstring>& words);
+
+// The name /policy: takes for a mode, and the mode's name in the summary.
+const wchar_t* PolicySwitchName(copy::SameFileMode mode);
+const wchar_t* PolicyCaption(copy::SameFileMode mode);
+
+extern const wchar_t kUsage[];

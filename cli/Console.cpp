@@ -1,0 +1,73 @@
+#include "cli/Console.h"
+
+#include <mutex>
+
+#include "common/Text.h"
+
+namespace {
+bool IsConsole(HANDLE handle) {
+  DWORD mode;
+  return handle != INVALID_HANDLE_VALUE && handle != nullptr && GetConsoleMode(handle, &mode);
+}
+}  // namespace
+
+Console::Console()
+    : out_(GetStdHandle(STD_OUTPUT_HANDLE)),
+      err_(GetStdHandle(STD_ERROR_HANDLE)),
+      in_(GetStdHandle(STD_INPUT_HANDLE)),
+      outIsConsole_(IsConsole(out_)),
+      errIsConsole_(IsConsole(err_)),
+      inIsConsole_(IsConsole(in_)) {}
+
+void Console::Write(HANDLE stream, bool console, const std::wstring& text) {
+  DWORD done;
+  if (console) {
+    WriteConsoleW(stream, text.data(), DWORD(text.size()), &done, nullptr);
+  } else {
+    const std::string bytes = text::ToUtf8(text);
+    WriteFile(stream, bytes.data(), DWORD(bytes.size()), &done, nullptr);
+  }
+}
+
+void Console::ClearProgress() {
+  if (!progressWidth_) return;
+  Write(out_, true, L"\r" + std::wstring(progressWidth_, L' ') + L"\r");
+  progressWidth_ = 0;
+}
+
+void Console::Line(const std::wstring& text) {
+  std::lock_guard<Lock> hold(lock_);
+  ClearProgress();
+  Write(out_, outIsConsole_, text + L"\r\n");
+  lasting_ += text + L"\r\n";
+}
+
+void Console::Error(const std::wstring& text) {
+  std::lock_guard<Lock> hold(lock_);
+  ClearProgress();
+  Write(err_, errIsConsole_, text + L"\r\n");
+  lasting_ += text + L"\r\n";
+}
+
+void Console::Progress(const std::wstring& text) {
+  std::lock_guard<Lock> hold(lock_);
+  if (!outIsConsole_) return;
+  // One screen line: the console's width less one, so it never wraps.
+  CONSOLE_SCREEN_BUFFER_INFO info;
+  size_t width = GetConsoleScreenBufferInfo(out_, &info) ? size_t(info.dwSize.X) - 1 : 79;
+  const std::wstring line = text::ShortenMiddle(text, width);
+  const size_t units = text::Units(line);
+  Write(out_, true, L"\r" + line + (units < progressWidth_ ? std::wstring(progressWidth_ - units, L' ') : L""));
+  progressWidth_ = std::max(progressWidth_, units);
+}
+
+std::wstring Console::ReadLine() {
+  std::wstring line;
+  wchar_t buffer[256];
+  DWORD got = 0;
+  while (ReadConsoleW(in_, buffer, 256, &got, nullptr) && got) {
+    line.append(buffer, got);
+    if (line.find(L'\n') != std::wstring::npos) break;
+  }
+  return text::TrimBlank(line);
+}

@@ -1,0 +1,227 @@
+#include "cli/CopyCommand.h"
+
+#include <atomic>
+#include <thread>
+
+#include "common/AppError.h"
+#include "common/Paths.h"
+#include "common/Text.h"
+#include "copy/CopyEngine.h"
+#include "copy/Settings.h"
+#include "fs/FileSystem.h"
+#include "lists/ImportCheck.h"
+#include "lists/ListFile.h"
+
+namespace {
+
+// A list file goes by its extension; any other value is a path.
+bool IsListFileName(const std::wstring& value) { return CaseKey(fs::ExtensionPart(value)) == CaseKey(L".lst"); }
+
+std::wstring Reason(DWORD code) { return fs::SystemErrorText(code); }
+
+// The entries the given list files and paths name, checked and counted as the
+// window's imports check them; false when a list cannot be read.
+bool Gather(const std::vector<std::wstring>& given, ImportCheck::Wants wants, Console& console,
+            std::vector<std::wstring>& entries) {
+  ImportCheck check(wants);
+  ListIndex listed;
+  auto offer = [&](const std::wstring& entry) {
+    if (listed.Contains(entry)) return true;
+    if (!check.Accepts(entry)) return false;
+    listed.Add(entry);
+    entries.push_back(entry);
+    return true;
+  };
+  for (const std::wstring& value : given) {
+    const std::wstring path = fs::FullPath(value);  // relative to the current folder
+    if (!IsListFileName(value)) {
+      if (!offer(path)) console.Line(L"跳过 " + value + L"：不存在" + (wants == ImportCheck::Wants::Folders ? L"或不是文件夹" : L""));
+      continue;
+    }
+    std::vector<std::wstring> lines;
+    try {
+      lines = ReadListFile(path);
+    } catch (const FileError& error) {
+      console.Error(L"无法读取列表文件 " + path + L"：" + Reason(error.code));
+      return false;
+    }
+    std::vector<std::wstring> skipped;
+    for (const std::wstring& line : lines)
+      if (!line.empty() && !offer(line)) skipped.push_back(line);
+    if (skipped.empty()) continue;
+    console.Line(L"列表文件 " + path + L" 中有 " + std::to_wstring(skipped.size()) +
+                 L" 行未能导入：所指的文件或文件夹不存在，或不是完整的路径：");
+    for (const std::wstring& line : skipped) console.Line(L"  " + line);
+  }
+  return true;
+}
+
+// "标签" padded to one width in half-width units, then the value.
+std::wstring Row(const std::wstring& label, const std::wstring& value) {
+  constexpr size_t kLabelUnits = 14;
+  const size_t units = text::Units(label);
+  return L"  " + label + std::wstring(units < kLabelUnits ? kLabelUnits - units : 1, L' ') + value;
+}
+
+const wchar_t* OutcomeWord(copy::FileOutcome outcome) {
+  switch (outcome) {
+    case copy::FileOutcome::Copied:
+      return L"复制";
+    case copy::FileOutcome::Replaced:
+      return L"替换";
+    case copy::FileOutcome::Numbered:
+      return L"编号";
+    case copy::FileOutcome::Kept:
+      return L"跳过";
+  }
+  return L"";
+}
+
+}  // namespace
+
+int RunCopyCommand(const Arguments& arguments, Console& console, StopSignal& stop) {
+  // The log is made first: a run whose log cannot be written does not start.
+  fs::FileHandle log;
+  if (!arguments.logFile.empty()) {
+    log = fs::CreateForWriting(fs::FullPath(arguments.logFile));
+    if (!log.valid()) {
+      console.Error(L"无法创建日志文件 " + arguments.logFile + L"：" + Reason(GetLastError()));
+      return kNothingDone;
+    }
+  }
+  auto finish = [&](int code) {
+    if (log.valid() && !fs::WriteAll(log, "\xEF\xBB\xBF" + text::ToUtf8(console.Lasting()))) {
+      console.Error(L"无法写入日志文件 " + arguments.logFile + L"：" + Reason(GetLastError()));
+      if (code == kAllDone) code = kSomeFailed;
+    }
+    return code;
+  };
+
+  copy::CopyJob job;
+  if (!Gather(arguments.sources, ImportCheck::Wants::FilesAndFolders, console, job.sources) ||
+      !Gather(arguments.dests, ImportCheck::Wants::Folders, console, job.dests))
+    return finish(kNothingDone);
+  if (job.sources.empty() || job.dests.empty()) {
+    console.Error(job.sources.empty() ? L"没有要复制的文件或文件夹。" : L"没有可复制到的目标文件夹。");
+    return finish(kNothingDone);
+  }
+  job.mode = arguments.mode.value_or(ReadSameFileSetting());
+  job.emptyFirst = arguments.empty;
+  job.retry = {arguments.retries, DWORD(arguments.waitSeconds) * 1000};
+  switch (copy::RefusalOf(job)) {
+    case copy::Refusal::WholeDriveSource:
+      console.Error(L"不能对整个驱动器（磁盘）进行复制！");
+      return finish(kNothingDone);
+    case copy::Refusal::WholeDriveEmptied:
+      console.Error(L"不能清空整个驱动器（磁盘）！");
+      return finish(kNothingDone);
+    case copy::Refusal::None:
+      break;
+  }
+  const bool asks = job.mode == copy::SameFileMode::Ask && !arguments.dryRun;
+  if (asks && !console.CanAsk()) {
+    console.Error(L"同名文件方式“询问”要在控制台中回答，输入被重定向时不能使用。");
+    return finish(kNothingDone);
+  }
+
+  console.Line(L"qmcopy：" + std::to_wstring(job.sources.size()) + L" 个源，" + std::to_wstring(job.dests.size()) +
+               L" 个目标；同名文件：" + PolicyCaption(job.mode) +
+               (arguments.mode ? L"" : L"（程序记住的方式）") + (job.emptyFirst ? L"；先清空每个目标" : L"") +
+               (arguments.dryRun ? L"；演练，不做任何改动" : L""));
+
+  copy::RunReport report;
+  copy::Rehearsal rehearsal;
+  Lock failuresLock;
+  std::vector<copy::Failure> failures;  // every one, in order
+  std::atomic<bool> asking{false};
+  copy::CopyObserver observer;
+  observer.report = &report;
+  observer.stop = &stop;
+  observer.failed = [&](const copy::Failure& failure) {
+    std::lock_guard<Lock> hold(failuresLock);
+    failures.push_back(failure);
+  };
+  if (arguments.dryRun) {
+    observer.rehearsal = &rehearsal;
+    observer.fileDone = [&](const std::wstring& source, const std::wstring& target, copy::FileOutcome outcome) {
+      console.Line(std::wstring(OutcomeWord(outcome)) + L"  " + source + L" → " + target);
+    };
+    observer.removed = [&](const std::wstring& path) { console.Line(L"删除  " + path); };
+    observer.askOverwrite = [&](const std::wstring& target) {
+      console.Line(L"询问  " + target);
+      return copy::Answer::No;
+    };
+  } else if (asks) {
+    observer.askOverwrite = [&](const std::wstring& target) {
+      asking = true;
+      copy::Answer answer = copy::Answer::Cancel;
+      for (;;) {
+        console.Line(L"文件" + target + L"已存在，是否覆盖？[Y] 是  [N] 否  [C] 取消");
+        const std::wstring reply = CaseKey(console.ReadLine());
+        if (stop.Requested() || reply == CaseKey(L"c")) break;
+        if (reply == CaseKey(L"y")) {
+          answer = copy::Answer::Yes;
+          break;
+        }
+        if (reply == CaseKey(L"n")) {
+          answer = copy::Answer::No;
+          break;
+        }
+      }
+      asking = false;
+      return answer;
+    };
+  }
+
+  const DWORD start = GetTickCount();
+  auto seconds = [start] { return (GetTickCount() - start) / 1000.0; };
+  std::atomic<bool> over{false};
+  std::thread progress;
+  if (console.IsInteractive() && !arguments.quiet && !arguments.dryRun)
+    progress = std::thread([&] {
+      while (!over) {
+        Sleep(100);  // at most ten updates a second
+        if (asking || over) continue;
+        const auto done = report.Read();
+        const double elapsed = seconds();
+        std::wstring line = std::to_wstring(done.files) + L" 个文件，" + text::ByteAmount(double(done.bytes));
+        if (elapsed > 0.5) line += L"，" + text::ByteAmount(done.bytes / elapsed) + L"/s";
+        console.Progress(line + L"  " + done.current);
+      }
+    });
+  std::optional<FileError> ended;
+  try {
+    copy::RunCopy(job, observer);
+  } catch (const FileError& error) {
+    ended = error;  // a folder that cannot be entered ends the run, as in the window
+  }
+  over = true;
+  if (progress.joinable()) progress.join();
+
+  const double elapsed = seconds();
+  const auto done = report.Read();
+  if (ended) console.Line(L"复制中止：无法进入文件夹 " + ended->path + L"：" + Reason(ended->code));
+  if (stop.Requested()) console.Line(L"复制已停止。");
+  console.Line(arguments.dryRun ? L"演练结果（什么也没有改动）：" : L"结果：");
+  console.Line(Row(L"源", std::to_wstring(job.sources.size())));
+  console.Line(Row(L"目标", std::to_wstring(job.dests.size())));
+  console.Line(Row(L"已复制", std::to_wstring(report.Count(copy::FileOutcome::Copied))));
+  console.Line(Row(L"已替换", std::to_wstring(report.Count(copy::FileOutcome::Replaced))));
+  console.Line(Row(L"已跳过", std::to_wstring(report.Count(copy::FileOutcome::Kept))));
+  console.Line(Row(L"已编号", std::to_wstring(report.Count(copy::FileOutcome::Numbered))));
+  console.Line(Row(L"失败", std::to_wstring(failures.size())));
+  console.Line(Row(L"清空时删除", std::to_wstring(done.removed)));
+  console.Line(Row(L"字节", text::ByteAmount(double(done.bytes))));
+  wchar_t time[32];
+  swprintf(time, 32, L"%.1f 秒", elapsed);
+  console.Line(Row(L"用时", time));
+  console.Line(Row(L"速度", text::ByteAmount(elapsed > 0 ? done.bytes / elapsed : 0) + L"/s"));
+  if (!failures.empty()) {
+    console.Line(L"失败的项（共 " + std::to_wstring(failures.size()) + L" 项）：");
+    for (const copy::Failure& failure : failures)
+      console.Line(L"  " + failure.path + (failure.target.empty() ? L"" : L" → " + failure.target) + L"：" +
+                   Reason(failure.code));
+  }
+  if (stop.Requested()) return finish(kStopped);
+  return finish(ended || !failures.empty() ? kSomeFailed : kAllDone);
+}

@@ -1,0 +1,37 @@
+// qmcopy: copies every source into every destination from the command line,
+// on the engine of the window, for scripts and scheduled tasks.
+#include <windows.h>
+
+#include <variant>
+
+#include "cli/Arguments.h"
+#include "cli/Console.h"
+#include "cli/CopyCommand.h"
+
+namespace {
+StopSignal g_stop;
+
+// Ctrl+C and Ctrl+Break stop as "停止" does: the file in progress is given up.
+BOOL WINAPI OnControl(DWORD event) {
+  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
+  g_stop.Request();
+  return TRUE;
+}
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  Console console;
+  const auto parsed = ParseArguments(std::vector<std::wstring>(argv + 1, argv + argc));
+  if (auto* error = std::get_if<std::wstring>(&parsed)) {
+    console.Error(*error);
+    console.Error(L"用 qmcopy /? 查看用法。");
+    return kNothingDone;
+  }
+  const Arguments& arguments = std::get<Arguments>(parsed);
+  if (arguments.help) {
+    console.Line(kUsage);
+    return kAllDone;
+  }
+  SetConsoleCtrlHandler(OnControl, TRUE);
+  return RunCopyCommand(arguments, console, g_stop);
+}

@@ -1,0 +1,183 @@
+// qmcopy started as a real process on real folders: one table of
+// invocations, each with its exit code, the files it leaves and what it says.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <thread>
+
+#include "common/Text.h"
+#include "fs/FileSystem.h"
+#include "tests/support/TestSupport.h"
+
+namespace {
+
+std::wstring QmcopyPath() {
+  std::string unix = QM_EXE_UNIX_PATH;  // build/Quillmere.exe; qmcopy.exe lies beside it
+  unix = unix.substr(0, unix.rfind('/') + 1) + "qmcopy.exe";
+  std::wstring path = L"Z:";
+  for (char c : unix) path += c == '/' ? L'\\' : wchar_t(c);
+  return path;
+}
+
+struct Ran {
+  DWORD exit = 999;
+  std::wstring output;  // standard output and error, UTF-8 decoded
+};
+
+// Runs qmcopy with its output and input redirected, as a script would.
+Ran Qmcopy(const std::wstring& arguments) {
+  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+  HANDLE read, write;
+  CreatePipe(&read, &write, &inherit, 0);
+  SetHandleInformation(read, HANDLE_FLAG_INHERIT, 0);
+  HANDLE nul = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ, &inherit, OPEN_EXISTING, 0, nullptr);
+  STARTUPINFOW startup{sizeof startup};
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdOutput = startup.hStdError = write;
+  startup.hStdInput = nul;
+  PROCESS_INFORMATION child{};
+  std::wstring command = L"\"" + QmcopyPath() + L"\" " + arguments;
+  Ran ran;
+  if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
+                      &child)) {
+    ADD_FAILURE() << "qmcopy did not start: " << GetLastError();
+    return ran;
+  }
+  CloseHandle(write);
+  CloseHandle(nul);
+  std::string bytes;
+  char buffer[4096];
+  DWORD got;
+  while (ReadFile(read, buffer, sizeof buffer, &got, nullptr) && got) bytes.append(buffer, got);
+  CloseHandle(read);
+  WaitForSingleObject(child.hProcess, 60000);
+  GetExitCodeProcess(child.hProcess, &ran.exit);
+  CloseHandle(child.hProcess);
+  CloseHandle(child.hThread);
+  ran.output = text::FromUtf8(bytes);
+  return ran;
+}
+
+// A summary row's value ("已复制", "失败"...).
+std::wstring Row(const std::wstring& output, const std::wstring& label) {
+  const size_t at = output.find(L"  " + label + L" ");
+  if (at == std::wstring::npos) return L"<none>";
+  const size_t value = output.find_first_not_of(L' ', at + 2 + label.size());
+  return output.substr(value, output.find(L"\r\n", value) - value);
+}
+
+// The same folders for every row: two sources (a tree and a file, in a
+// list), two destinations (in a list), the first holding an older a.txt.
+struct Tree {
+  TempDir dir;
+  Tree() {
+    WriteBytes(dir / L"src\\a.txt", "new a");
+    WriteBytes(dir / L"src\\sub\\b.txt", "new b");
+    WriteBytes(dir / L"one.txt", "one");
+    WriteBytes(dir / L"d1\\src\\a.txt", "old a");
+    SetWriteTime(dir / L"d1\\src\\a.txt", 120000000000000000ull);
+    WriteBytes(dir / L"d1\\old.txt", "old");
+    MakeDir(dir / L"d2");
+    WriteBytes(dir / L"s.lst", Narrow(dir / L"src") + "\r\n" + Narrow(dir / L"one.txt") + "\r\n" +
+                                   Narrow(dir / L"gone.txt") + "\r\n");
+    WriteBytes(dir / L"d.lst", Narrow(dir / L"d1") + "\r\n" + Narrow(dir / L"d2\\") + "\r\n");
+  }
+  std::wstring Lists() const { return L"/src:" + dir / L"s.lst" + L" /dst:" + dir / L"d.lst"; }
+};
+
+TEST(Qmcopy, EachInvocationEndsWithItsCodeFilesAndWords) {
+  struct Case {
+    const char* what;
+    std::function<std::wstring(Tree&)> arguments;  // may prepare the tree
+    DWORD exit;
+    std::vector<std::pair<std::wstring, std::string>> files;  // relative path, contents ("" = absent)
+    std::wstring says;
+  } cases[] = {
+      {"overwrite", [](Tree& t) { return t.Lists() + L" /policy:overwrite"; }, 0,
+       {{L"d1\\src\\a.txt", "new a"}, {L"d2\\src\\sub\\b.txt", "new b"}, {L"d2\\one.txt", "one"}},
+       L"gone.txt"},  // the skipped line is said
+      {"skip", [](Tree& t) { return t.Lists() + L" /policy:skip"; }, 0,
+       {{L"d1\\src\\a.txt", "old a"}, {L"d2\\src\\a.txt", "new a"}}, L"同名文件：跳过"},
+      {"number", [](Tree& t) { return t.Lists() + L" /policy:number"; }, 0,
+       {{L"d1\\src\\a.txt", "old a"}, {L"d1\\src\\a_1.txt", "new a"}}, L"已编号"},
+      {"newer", [](Tree& t) { return t.Lists() + L" /policy:newer"; }, 0, {{L"d1\\src\\a.txt", "new a"}}, L"已替换"},
+      {"empty spares a source inside the destination",
+       [](Tree& t) {
+         WriteBytes(t.dir / L"d1\\keep.txt", "keep");
+         return L"/src:" + t.dir / L"src" + L" /src:" + t.dir / L"d1\\keep.txt" + L" /dst:" + t.dir / L"d1" +
+                L" /empty /policy:overwrite";
+       },
+       0, {{L"d1\\keep.txt", "keep"}, {L"d1\\old.txt", ""}, {L"d1\\src\\a.txt", "new a"}}, L"清空时删除"},
+      {"dry run", [](Tree& t) { return t.Lists() + L" /policy:number /empty /dry-run"; }, 0,
+       {{L"d1\\old.txt", "old"}, {L"d1\\src\\a.txt", "old a"}, {L"d2\\one.txt", ""}}, L"删除  "},
+      {"a read-only target fails and is named",
+       [](Tree& t) {
+         SetAttributes(t.dir / L"d1\\src\\a.txt", FILE_ATTRIBUTE_READONLY);
+         return t.Lists() + L" /policy:overwrite";
+       },
+       1, {{L"d1\\src\\a.txt", "old a"}, {L"d2\\src\\a.txt", "new a"}}, L"src\\a.txt："},
+      {"ask needs a console", [](Tree& t) { return t.Lists() + L" /policy:ask"; }, 2, {{L"d2\\one.txt", ""}},
+       L"询问"},
+      {"a missing list", [](Tree& t) { return L"/src:" + t.dir / L"none.lst /dst:" + t.dir / L"d.lst"; }, 2, {},
+       L"无法读取列表文件"},
+      {"nothing to copy", [](Tree& t) { return L"/src:" + t.dir / L"gone.txt /dst:" + t.dir / L"d2"; }, 2, {},
+       L"没有要复制的文件或文件夹。"},
+      {"a whole drive", [](Tree& t) { return L"/src:C:\\ /dst:" + t.dir / L"d2"; }, 2, {},
+       L"不能对整个驱动器（磁盘）进行复制！"},
+      {"a whole drive emptied", [](Tree& t) { return L"/src:" + t.dir / L"one.txt /dst:C:\\ /empty"; }, 2, {},
+       L"不能清空整个驱动器（磁盘）！"},
+      {"bad arguments", [](Tree& t) { return t.Lists() + L" /policy:sometimes"; }, 2, {}, L"/?"},
+      {"usage", [](Tree&) { return L"/?"; }, 0, {}, L"退出代码"},
+  };
+  for (Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Tree tree;
+    const Ran ran = Qmcopy(c.arguments(tree));
+    EXPECT_EQ(ran.exit, c.exit) << Narrow(ran.output);
+    EXPECT_NE(ran.output.find(c.says), std::wstring::npos) << Narrow(ran.output);
+    for (auto& [path, contents] : c.files) {
+      if (contents.empty())
+        EXPECT_FALSE(Exists(tree.dir / path)) << Narrow(path);
+      else
+        EXPECT_EQ(ReadBytes(tree.dir / path), contents) << Narrow(path);
+    }
+    if (c.exit == 1) EXPECT_EQ(Row(ran.output, L"失败"), L"1");
+  }
+}
+
+// The dry run's summary is what the real run then reports, and its log the
+// same words in UTF-8.
+TEST(Qmcopy, TheDryRunForetellsTheRunAndTheLogKeepsWhatWasSaid) {
+  Tree tree;
+  const std::wstring arguments = tree.Lists() + L" /policy:number /empty";
+  const Ran dry = Qmcopy(arguments + L" /dry-run");
+  const Ran real = Qmcopy(arguments + L" /log:" + tree.dir / L"run.log");
+  ASSERT_EQ(dry.exit, 0u);
+  ASSERT_EQ(real.exit, 0u);
+  for (const wchar_t* row : {L"已复制", L"已替换", L"已跳过", L"已编号", L"失败", L"清空时删除"})
+    EXPECT_EQ(Row(dry.output, row), Row(real.output, row)) << Narrow(row);
+  EXPECT_EQ(Row(real.output, L"清空时删除"), L"3");  // d1\\old.txt, d1\\src\\a.txt and d1\\src
+  EXPECT_EQ(ReadBytes(tree.dir / L"run.log"), "\xEF\xBB\xBF" + text::ToUtf8(real.output));
+}
+
+// A file held by another program is copied once it is let go.
+TEST(Qmcopy, ARetryWaitsForAFileInUse) {
+  Tree tree;
+  fs::FileHandle held(
+      CreateFileW((tree.dir / L"one.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(held.valid());
+  std::thread release([&] {
+    Sleep(1500);
+    held = fs::FileHandle();
+  });
+  const Ran ran = Qmcopy(L"/src:" + tree.dir / L"one.txt /dst:" + tree.dir / L"d2 /retry:5 /wait:1");
+  release.join();
+  EXPECT_EQ(ran.exit, 0u) << Narrow(ran.output);
+  EXPECT_EQ(ReadBytes(tree.dir / L"d2\\one.txt"), "one");
+  // Without a retry the same lock is a failure, exit 1.
+  held = fs::FileHandle(
+      CreateFileW((tree.dir / L"one.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+  EXPECT_EQ(Qmcopy(L"/src:" + tree.dir / L"one.txt /dst:" + tree.dir / L"d1").exit, 1u);
+}
+
+}  // namespace
