@@ -29,6 +29,8 @@ inline void PumpWhile(const std::function<bool()>& busy) {
   }
 }
 
+inline std::wstring Wide(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
+
 inline double Median(std::vector<double> v) {
   std::sort(v.begin(), v.end());
   return v.empty() ? 0 : v[v.size() / 2];

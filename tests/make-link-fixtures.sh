@@ -14,6 +14,8 @@
 #   Q:                     a drive mapped to C:\qm-links\qdrive (keep1.txt, sub\keep2.txt)
 . "$(dirname "$0")/../scripts/wine-env.sh"
 ROOT="$WINEPREFIX/drive_c/qm-links"
+[ "$1" = cleanup ] && { umount "$ROOT/full" 2>/dev/null; exit 0; }
+umount "$ROOT/full" 2>/dev/null
 rm -rf "$ROOT"
 mkdir -p "$ROOT/empty/D" "$ROOT/empty/outside" "$ROOT/loop/A/B"
 echo -n p > "$ROOT/empty/outside/precious.txt"
@@ -50,3 +52,7 @@ ln -s ../drive_c/qm-links/qdrive "$WINEPREFIX/dosdevices/q:"
 # holds them: copies into one folder race for one target.
 mkdir -p "$ROOT/twins"
 for i in $(seq 0 39); do echo -n "lower $i" > "$ROOT/twins/name$i.h"; echo -n "UPPER $i" > "$ROOT/twins/NAME$i.h"; done
+# A volume of 256 KiB, where the machine lets us mount one (root on Linux):
+# a copy that fills the disk. Unmounted again when the tests end.
+mkdir -p "$ROOT/full"
+mount -t tmpfs -o size=256k qm-full "$ROOT/full" 2>/dev/null || true

@@ -404,3 +404,22 @@ TEST(PendingCopy, AKilledCopyLeavesNothing) {
   EXPECT_FALSE(HoldsTemporaries(dir / L""));
   EXPECT_EQ(ListEntries(dir / L"*", fs::kMaskAll).size(), 3u);  // ".", ".." and big.bin
 }
+
+// A disk that fills up midway: the copy fails with the system's reason and
+// leaves nothing, the temporary included.
+TEST(PendingCopy, AFullDiskLeavesNothing) {
+  const std::wstring full = L"C:\\qm-links\\full\\";
+  ULARGE_INTEGER available, total;
+  if (!GetDiskFreeSpaceExW(full.c_str(), &available, &total, nullptr) || total.QuadPart > (1u << 20))
+    GTEST_SKIP() << "no small volume mounted at " << Narrow(full);
+  TempDir dir;
+  WriteBytes(dir / L"big.bin", std::string(1u << 20, 'x'));
+  int64_t written = 0;
+  {
+    fs::PendingCopy copy;
+    EXPECT_FALSE(copy.Write(dir / L"big.bin", full, nullptr, nullptr, [&](int64_t n) { written += n; }));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_DISK_FULL));
+  }
+  EXPECT_EQ(written, 0);
+  EXPECT_EQ(ListEntries(full + L"*", fs::kMaskAll).size(), 2u);  // "." and ".."
+}
