@@ -213,7 +213,7 @@ int RunCopyCommand(const Arguments& arguments, Console& console, StopSignal& sto
   console.Line(Row(L"清空时删除", std::to_wstring(done.removed)));
   console.Line(Row(L"字节", text::ByteAmount(double(done.bytes))));
   wchar_t time[32];
-  swprintf(time, 32, L"%.1f 秒", elapsed);
+  swprintf(time, 32, L"%.2f 秒", elapsed);
   console.Line(Row(L"用时", time));
   console.Line(Row(L"速度", text::ByteAmount(elapsed > 0 ? done.bytes / elapsed : 0) + L"/s"));
   if (!failures.empty()) {
