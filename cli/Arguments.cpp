@@ -1,5 +1,7 @@
 #include "cli/Arguments.h"
 
+#include <algorithm>
+
 #include "common/Paths.h"
 #include "common/Text.h"
 
@@ -41,12 +43,20 @@ const wchar_t* PolicyCaption(copy::SameFileMode mode) {
 
 std::variant<Arguments, std::wstring> ParseArguments(const std::vector<std::wstring>& words) {
   Arguments arguments;
+  std::vector<std::wstring> once;  // the switches that may be given once
   for (const std::wstring& word : words) {
     if (word.size() < 2 || (word[0] != L'/' && word[0] != L'-')) return L"不认识的参数：" + word;
     const size_t colon = word.find(L':');
     const std::wstring name = CaseKey(word.substr(1, colon == std::wstring::npos ? std::wstring::npos : colon - 1));
     const bool hasValue = colon != std::wstring::npos;
     const std::wstring value = hasValue ? word.substr(colon + 1) : L"";
+    // "D:\out\" in quotes reaches us as D:\out" and the words after it.
+    if (value.find(L'"') != std::wstring::npos)
+      return L"参数中有多余的引号：" + word + L"（以 \\ 结尾的路径放在引号中时，请写成 \"D:\\目标\\\\\"，或去掉结尾的 \\）";
+    if (name != CaseKey(L"src") && name != CaseKey(L"dst")) {
+      if (std::find(once.begin(), once.end(), name) != once.end()) return L"参数重复：" + word;
+      once.push_back(name);
+    }
     auto needs = [&](bool wantsValue) { return hasValue == wantsValue && (!wantsValue || !value.empty()); };
     if (name == CaseKey(L"?") || name == CaseKey(L"help")) {
       arguments.help = true;

@@ -51,7 +51,7 @@ void Console::Error(const std::wstring& text) {
 
 void Console::Progress(const std::wstring& text) {
   std::lock_guard<Lock> hold(lock_);
-  if (!outIsConsole_) return;
+  if (!outIsConsole_ || progressHeld_) return;
   // One screen line: the console's width less one, so it never wraps.
   CONSOLE_SCREEN_BUFFER_INFO info;
   size_t width = GetConsoleScreenBufferInfo(out_, &info) ? size_t(info.dwSize.X) - 1 : 79;
@@ -61,13 +61,19 @@ void Console::Progress(const std::wstring& text) {
   progressWidth_ = std::max(progressWidth_, units);
 }
 
-std::wstring Console::ReadLine() {
+void Console::HoldProgress(bool hold) {
+  std::lock_guard<Lock> guard(lock_);
+  progressHeld_ = hold;
+  if (hold) ClearProgress();
+}
+
+std::optional<std::wstring> Console::ReadLine() {
   std::wstring line;
   wchar_t buffer[256];
   DWORD got = 0;
-  while (ReadConsoleW(in_, buffer, 256, &got, nullptr) && got) {
+  while (line.find(L'\n') == std::wstring::npos) {
+    if (!ReadConsoleW(in_, buffer, 256, &got, nullptr) || got == 0) return std::nullopt;
     line.append(buffer, got);
-    if (line.find(L'\n') != std::wstring::npos) break;
   }
   return text::TrimBlank(line);
 }

@@ -4,6 +4,7 @@
 #pragma once
 #include <windows.h>
 
+#include <optional>
 #include <string>
 
 #include "common/Sync.h"
@@ -19,8 +20,11 @@ class Console {
   void Error(const std::wstring& text);
   // Rewrites the progress line (consoles only); Line() clears it first.
   void Progress(const std::wstring& text);
-  // A line read from the console, without its line end.
-  std::wstring ReadLine();
+  // While held, the progress line stays away (a question is on the screen).
+  void HoldProgress(bool hold);
+  // A line read from the console, without its line end; empty when the
+  // console can no longer be read (closed, or Ctrl+C).
+  std::optional<std::wstring> ReadLine();
   const std::wstring& Lasting() const { return lasting_; }
 
  private:
@@ -30,6 +34,7 @@ class Console {
   HANDLE out_, err_, in_;
   bool outIsConsole_, errIsConsole_, inIsConsole_;
   size_t progressWidth_ = 0;
+  bool progressHeld_ = false;
   std::wstring lasting_;
   Lock lock_;
 };

@@ -19,10 +19,11 @@ bool IsListFileName(const std::wstring& value) { return CaseKey(fs::ExtensionPar
 
 std::wstring Reason(DWORD code) { return fs::SystemErrorText(code); }
 
-// The entries the given list files and paths name, checked and counted as the
-// window's imports check them; false when a list cannot be read.
+// The entries the given list files and paths name, checked as the window's
+// imports check them; what names nothing usable goes to `skipped`. False
+// when a list cannot be read.
 bool Gather(const std::vector<std::wstring>& given, ImportCheck::Wants wants, Console& console,
-            std::vector<std::wstring>& entries) {
+            std::vector<std::wstring>& entries, std::vector<std::wstring>& skipped) {
   ImportCheck check(wants);
   ListIndex listed;
   auto offer = [&](const std::wstring& entry) {
@@ -35,7 +36,7 @@ bool Gather(const std::vector<std::wstring>& given, ImportCheck::Wants wants, Co
   for (const std::wstring& value : given) {
     const std::wstring path = fs::FullPath(value);  // relative to the current folder
     if (!IsListFileName(value)) {
-      if (!offer(path)) console.Line(L"跳过 " + value + L"：不存在" + (wants == ImportCheck::Wants::Folders ? L"或不是文件夹" : L""));
+      if (!offer(path)) skipped.push_back(value);
       continue;
     }
     std::vector<std::wstring> lines;
@@ -45,15 +46,24 @@ bool Gather(const std::vector<std::wstring>& given, ImportCheck::Wants wants, Co
       console.Error(L"无法读取列表文件 " + path + L"：" + Reason(error.code));
       return false;
     }
-    std::vector<std::wstring> skipped;
     for (const std::wstring& line : lines)
       if (!line.empty() && !offer(line)) skipped.push_back(line);
-    if (skipped.empty()) continue;
-    console.Line(L"列表文件 " + path + L" 中有 " + std::to_wstring(skipped.size()) +
-                 L" 行未能导入：所指的文件或文件夹不存在，或不是完整的路径：");
-    for (const std::wstring& line : skipped) console.Line(L"  " + line);
   }
   return true;
+}
+
+// The log would be read as a list, or land among what is copied or emptied.
+bool LogIsInTheWay(const std::wstring& log, const Arguments& arguments, const copy::CopyJob& job) {
+  const std::wstring place = fs::ResolvePath(log);
+  auto holds = [&place](const std::wstring& path) {
+    const std::wstring folder = fs::ResolvePath(path);
+    return SameTextIgnoreCase(place, folder) ||
+           SameTextIgnoreCase(place.substr(0, folder.size() + 1), WithBackslash(folder));
+  };
+  for (const auto* paths : {&arguments.sources, &arguments.dests, &job.sources, &job.dests})
+    for (const std::wstring& path : *paths)
+      if (holds(fs::FullPath(path))) return true;
+  return false;
 }
 
 // "标签" padded to one width in half-width units, then the value.
@@ -80,27 +90,34 @@ const wchar_t* OutcomeWord(copy::FileOutcome outcome) {
 }  // namespace
 
 int RunCopyCommand(const Arguments& arguments, Console& console, StopSignal& stop) {
-  // The log is made first: a run whose log cannot be written does not start.
-  fs::FileHandle log;
-  if (!arguments.logFile.empty()) {
-    log = fs::CreateForWriting(fs::FullPath(arguments.logFile));
-    if (!log.valid()) {
-      console.Error(L"无法创建日志文件 " + arguments.logFile + L"：" + Reason(GetLastError()));
-      return kNothingDone;
-    }
-  }
+  // The log is written when all is said; a log that could not be is a failure.
+  const std::wstring logFile = arguments.logFile.empty() ? L"" : fs::FullPath(arguments.logFile);
   auto finish = [&](int code) {
-    if (log.valid() && !fs::WriteAll(log, "\xEF\xBB\xBF" + text::ToUtf8(console.Lasting()))) {
-      console.Error(L"无法写入日志文件 " + arguments.logFile + L"：" + Reason(GetLastError()));
+    if (logFile.empty()) return code;
+    fs::FileHandle log = fs::CreateForWriting(logFile);
+    if (!log.valid() || !fs::WriteAll(log, "\xEF\xBB\xBF" + text::ToUtf8(console.Lasting()))) {
+      console.Error(L"无法写入日志文件 " + logFile + L"：" + Reason(GetLastError()));
       if (code == kAllDone) code = kSomeFailed;
     }
     return code;
   };
 
   copy::CopyJob job;
-  if (!Gather(arguments.sources, ImportCheck::Wants::FilesAndFolders, console, job.sources) ||
-      !Gather(arguments.dests, ImportCheck::Wants::Folders, console, job.dests))
+  std::vector<std::wstring> skippedSources, skippedDests;
+  if (!Gather(arguments.sources, ImportCheck::Wants::FilesAndFolders, console, job.sources, skippedSources) ||
+      !Gather(arguments.dests, ImportCheck::Wants::Folders, console, job.dests, skippedDests))
     return finish(kNothingDone);
+  // What names nothing usable is said, and counts as a failure: a script
+  // learns of a mistyped path.
+  const size_t skipped = skippedSources.size() + skippedDests.size();
+  for (const std::wstring& value : skippedSources)
+    console.Line(L"未能使用的源：" + value + L"（不存在，或不是完整的路径）");
+  for (const std::wstring& value : skippedDests)
+    console.Line(L"未能使用的目标：" + value + L"（不存在、不是文件夹，或不是完整的路径）");
+  if (!logFile.empty() && (LogIsInTheWay(logFile, arguments, job) || !fs::IsFolder(logFile.substr(0, logFile.rfind(L'\\') + 1)))) {
+    console.Error(L"日志文件 " + logFile + L" 不能放在要复制的内容或目标文件夹中，也不能是列表文件；它所在的文件夹须已存在。");
+    return kNothingDone;
+  }
   if (job.sources.empty() || job.dests.empty()) {
     console.Error(job.sources.empty() ? L"没有要复制的文件或文件夹。" : L"没有可复制到的目标文件夹。");
     return finish(kNothingDone);
@@ -133,7 +150,6 @@ int RunCopyCommand(const Arguments& arguments, Console& console, StopSignal& sto
   copy::Rehearsal rehearsal;
   Lock failuresLock;
   std::vector<copy::Failure> failures;  // every one, in order
-  std::atomic<bool> asking{false};
   copy::CopyObserver observer;
   observer.report = &report;
   observer.stop = &stop;
@@ -153,22 +169,22 @@ int RunCopyCommand(const Arguments& arguments, Console& console, StopSignal& sto
     };
   } else if (asks) {
     observer.askOverwrite = [&](const std::wstring& target) {
-      asking = true;
+      console.HoldProgress(true);
       copy::Answer answer = copy::Answer::Cancel;
       for (;;) {
         console.Line(L"文件" + target + L"已存在，是否覆盖？[Y] 是  [N] 否  [C] 取消");
-        const std::wstring reply = CaseKey(console.ReadLine());
-        if (stop.Requested() || reply == CaseKey(L"c")) break;
-        if (reply == CaseKey(L"y")) {
+        const auto reply = console.ReadLine();
+        if (!reply || stop.Requested() || CaseKey(*reply) == CaseKey(L"c")) break;  // no answer ends the run
+        if (CaseKey(*reply) == CaseKey(L"y")) {
           answer = copy::Answer::Yes;
           break;
         }
-        if (reply == CaseKey(L"n")) {
+        if (CaseKey(*reply) == CaseKey(L"n")) {
           answer = copy::Answer::No;
           break;
         }
       }
-      asking = false;
+      console.HoldProgress(false);
       return answer;
     };
   }
@@ -181,7 +197,7 @@ int RunCopyCommand(const Arguments& arguments, Console& console, StopSignal& sto
     progress = std::thread([&] {
       while (!over) {
         Sleep(100);  // at most ten updates a second
-        if (asking || over) continue;
+        if (over) break;
         const auto done = report.Read();
         const double elapsed = seconds();
         std::wstring line = std::to_wstring(done.files) + L" 个文件，" + text::ByteAmount(double(done.bytes));
@@ -210,6 +226,7 @@ int RunCopyCommand(const Arguments& arguments, Console& console, StopSignal& sto
   console.Line(Row(L"已跳过", std::to_wstring(report.Count(copy::FileOutcome::Kept))));
   console.Line(Row(L"已编号", std::to_wstring(report.Count(copy::FileOutcome::Numbered))));
   console.Line(Row(L"失败", std::to_wstring(failures.size())));
+  if (skipped) console.Line(Row(L"未能使用的输入", std::to_wstring(skipped)));
   console.Line(Row(L"清空时删除", std::to_wstring(done.removed)));
   console.Line(Row(L"字节", text::ByteAmount(double(done.bytes))));
   wchar_t time[32];
@@ -223,5 +240,5 @@ int RunCopyCommand(const Arguments& arguments, Console& console, StopSignal& sto
                    Reason(failure.code));
   }
   if (stop.Requested()) return finish(kStopped);
-  return finish(ended || !failures.empty() ? kSomeFailed : kAllDone);
+  return finish(ended || !failures.empty() || skipped ? kSomeFailed : kAllDone);
 }

@@ -54,7 +54,12 @@ bool CopyTree(const std::wstring& sourceFolder, bool viaLink, const std::wstring
   const CopyObserver* observer = context.observer;
   auto makeFolder = [observer](const std::wstring& folder) {
     if (observer && observer->rehearsal) {
-      if (!observer->rehearsal->Look(folder)) observer->rehearsal->Made(folder, FILE_ATTRIBUTE_DIRECTORY);
+      // As the real run would: made when missing, a failure where a file stands.
+      const auto standing = observer->rehearsal->Look(folder);
+      if (!standing)
+        observer->rehearsal->Made(folder, {L"", FILE_ATTRIBUTE_DIRECTORY});
+      else if (!(standing->attributes & FILE_ATTRIBUTE_DIRECTORY))
+        observer->Failed(folder, ERROR_ALREADY_EXISTS);
     } else if (!fs::MakeFolderPath(folder) && observer) {
       observer->Failed(folder, GetLastError());
     }
@@ -146,7 +151,8 @@ Plan PlanOf(const std::wstring& target, const CopyContext& context, const fs::En
       return answer == Answer::Yes ? Plan::Replace : Plan::Keep;
     }
     case SameFileMode::NewerOnly: {
-      if (!standing) return fs::Exists(target) ? Plan::Keep : Plan::Replace;  // an unreadable target stays
+      // An unreadable target stays (a dry run knows what stands).
+      if (!standing) return !(observer && observer->rehearsal) && fs::Exists(target) ? Plan::Keep : Plan::Replace;
       const auto sourceLook = listed ? std::optional<fs::Entry>(*listed) : fs::Look(source);
       return sourceLook && fs::CompareTimes(sourceLook->writeTime, standing->writeTime) >= 0 ? Plan::Replace
                                                                                               : Plan::Keep;
@@ -170,6 +176,16 @@ bool MayPass(DWORD error) {
     default:
       return false;
   }
+}
+
+// A file copied onto itself is already where it should be: the same path,
+// or the same place by another spelling (a short name, "." or ".."). A name
+// in its literal \\?\ form ("aux.h" as a file, never the device) is compared
+// as written.
+bool OntoItself(const std::wstring& source, const std::wstring& target) {
+  if (SameTextIgnoreCase(fs::LongPath(source), fs::LongPath(target))) return true;
+  const auto literal = [](const std::wstring& path) { return path.rfind(L"\\\\?\\", 0) == 0; };
+  return !literal(source) && !literal(target) && fs::SamePlace(source, target);
 }
 
 // How often a numbered name is taken by someone else between our look and our rename.
@@ -212,7 +228,7 @@ std::optional<FileOutcome> WriteAndPlace(const std::wstring& source, const std::
 // that can be foreseen (its code left in GetLastError()).
 std::optional<FileOutcome> Rehearse(const std::wstring& source, const std::wstring& targetFolder,
                                     const std::wstring& name, Plan plan, const CopyObserver& observer,
-                                    std::wstring& placedName) {
+                                    const fs::Entry* listed, std::wstring& placedName) {
   Rehearsal& rehearsal = *observer.rehearsal;
   placedName = plan == Plan::Number ? FreeNumberedName(targetFolder, name, &observer) : name;
   const std::wstring target = fs::ChildPath(targetFolder, placedName);
@@ -220,14 +236,15 @@ std::optional<FileOutcome> Rehearse(const std::wstring& source, const std::wstri
     SetLastError(code);
     return std::nullopt;
   };
-  if (!fs::CanReadFile(source)) return std::nullopt;
+  const auto facts = listed ? std::optional<fs::Entry>(*listed) : fs::Look(source);
+  if (!facts || !fs::CanReadFile(source)) return std::nullopt;
   if (!rehearsal.Look(targetFolder)) return refuse(ERROR_PATH_NOT_FOUND);
   if (placedName.size() > fs::kLongestName) return refuse(ERROR_FILENAME_EXCED_RANGE);
   const auto standing = rehearsal.Look(target);
   if (standing && plan != Plan::Replace) return FileOutcome::Kept;
   if (standing && (standing->attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN)))
     return refuse(ERROR_ACCESS_DENIED);
-  rehearsal.Made(target, FILE_ATTRIBUTE_ARCHIVE);
+  rehearsal.Made(target, *facts);
   if (standing) return FileOutcome::Replaced;
   return placedName == name ? FileOutcome::Copied : FileOutcome::Numbered;
 }
@@ -244,9 +261,7 @@ void CopyOneFile(const std::wstring& source, const std::wstring& targetFolder, c
   auto done = [&](const std::wstring& to, FileOutcome outcome) {
     if (observer) observer->FileDone(source, to, outcome);
   };
-  // A file copied onto itself is already where it should be. (The paths are
-  // compared as written: "aux.h" in a listing is a file, never the device.)
-  if (plan == Plan::Keep || (plan == Plan::Replace && SameTextIgnoreCase(fs::LongPath(source), fs::LongPath(target))))
+  if (plan == Plan::Keep || (plan == Plan::Replace && OntoItself(source, target)))
     return done(target, FileOutcome::Kept);
   if (observer && observer->StopRequested()) return;
 
@@ -254,10 +269,11 @@ void CopyOneFile(const std::wstring& source, const std::wstring& targetFolder, c
   std::optional<FileOutcome> outcome;
   for (int attempt = 0;; ++attempt) {
     outcome = observer && observer->rehearsal
-                  ? Rehearse(source, targetFolder, name, plan, *observer, placedName)
+                  ? Rehearse(source, targetFolder, name, plan, *observer, listed, placedName)
                   : WriteAndPlace(source, targetFolder, name, plan, context, listed, placedName);
     const DWORD error = GetLastError();
-    if (outcome || attempt >= context.retry.times || !MayPass(error)) break;
+    // A dry run foretells the failure; it waits for nothing.
+    if (outcome || attempt >= context.retry.times || !MayPass(error) || (observer && observer->rehearsal)) break;
     // Waited out in short steps, so a stop is never kept waiting.
     for (DWORD waited = 0; waited < context.retry.waitMilliseconds && !(observer && observer->StopRequested());
          waited += 100)

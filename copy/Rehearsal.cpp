@@ -7,9 +7,9 @@ namespace {
 std::wstring KeyOf(const std::wstring& path) { return CaseKey(fs::ResolvePath(path)); }
 }  // namespace
 
-void Rehearsal::Made(const std::wstring& path, DWORD attributes) {
+void Rehearsal::Made(const std::wstring& path, const fs::Entry& facts) {
   std::lock_guard<Lock> hold(lock_);
-  known_[KeyOf(path)] = attributes;
+  known_[KeyOf(path)] = facts;
 }
 
 void Rehearsal::Removed(const std::wstring& path) {
@@ -26,7 +26,7 @@ std::optional<fs::Entry> Rehearsal::Look(const std::wstring& path) const {
       auto known = known_.find(key.substr(0, end));
       if (known == known_.end()) continue;
       if (!known->second) return std::nullopt;
-      if (end == key.size()) return fs::Entry{L"", *known->second};
+      if (end == key.size()) return *known->second;
       break;  // made folders hold only what is known
     }
   }

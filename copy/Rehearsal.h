@@ -13,7 +13,8 @@ namespace copy {
 
 class Rehearsal {
  public:
-  void Made(const std::wstring& path, DWORD attributes);
+  // What the run would make: a copy with its source's facts, or a folder.
+  void Made(const std::wstring& path, const fs::Entry& facts);
   // The entry and everything below it.
   void Removed(const std::wstring& path);
   // What would stand at the path: what the rehearsal knows, else what is on disk.
@@ -21,7 +22,7 @@ class Rehearsal {
 
  private:
   mutable Lock lock_;
-  std::unordered_map<std::wstring, std::optional<DWORD>> known_;  // by case key of the place; empty: removed
+  std::unordered_map<std::wstring, std::optional<fs::Entry>> known_;  // by case key of the place; empty: removed
 };
 
 }  // namespace copy

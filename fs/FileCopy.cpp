@@ -21,6 +21,9 @@ constexpr size_t kChunk = 64u << 10;
 constexpr DWORD kCarriedAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
                                      FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
 
+// Windows 10's rename with flags; the headers name it only for newer targets.
+constexpr auto kFileRenameInfoEx = FILE_INFO_BY_HANDLE_CLASS(22);
+
 // How often a held target is tried again, 5 ms apart, before its copy fails.
 constexpr int kHeldRetries = 20;
 
@@ -50,6 +53,47 @@ void KeepingError(Work work) {
   const DWORD error = GetLastError();
   work();
   SetLastError(error);
+}
+
+// Copies one open file's data into another, chunk by chunk; false on a
+// failure or a stop (ERROR_OPERATION_ABORTED).
+bool CopyData(HANDLE from, HANDLE to, const StopSignal* stop, const std::function<void(DWORD)>& written) {
+  std::vector<char>& buffer = Buffer();
+  for (;;) {
+    if (stop && stop->Requested()) {
+      SetLastError(ERROR_OPERATION_ABORTED);
+      return false;
+    }
+    DWORD got = 0, put = 0;
+    if (!ReadFile(from, buffer.data(), DWORD(kChunk), &got, nullptr)) return false;
+    if (got == 0) return true;
+    if (!WriteFile(to, buffer.data(), got, &put, nullptr) || put != got) {
+      if (put != got && GetLastError() == ERROR_SUCCESS) SetLastError(ERROR_DISK_FULL);
+      return false;
+    }
+    if (written) written(got);
+  }
+}
+
+// The named streams of the source (a download's Zone.Identifier, say)
+// travel with the copy, as the system's own copy carries them. A file
+// system without streams has none to give.
+bool CopyNamedStreams(const std::wstring& source, const std::wstring& temporary, const StopSignal* stop) {
+  WIN32_FIND_STREAM_DATA stream;
+  const HANDLE find = FindFirstStreamW(SystemPath(source).c_str(), FindStreamInfoStandard, &stream, 0);
+  if (find == INVALID_HANDLE_VALUE) return true;
+  bool copied = true;
+  do {
+    const std::wstring name = stream.cStreamName;  // ":name:$DATA"
+    if (name == L"::$DATA") continue;
+    FileHandle from(CreateFileW((LongPath(source) + name).c_str(), GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
+                                nullptr));
+    FileHandle to(CreateFileW((temporary + name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+    copied = from.valid() && to.valid() && CopyData(from.get(), to.get(), stop, nullptr);
+  } while (copied && FindNextStreamW(find, &stream));
+  KeepingError([find] { FindClose(find); });
+  return copied;
 }
 
 }  // namespace
@@ -120,26 +164,12 @@ bool PendingCopy::Write(const std::wstring& source, const std::wstring& targetFo
   MarkForRemoval(true);  // where the system cannot, Discard removes it by name
 
   // One read and one write for a small file.
-  std::vector<char>& buffer = Buffer();
-  for (;;) {
-    if (stop && stop->Requested()) {
-      SetLastError(ERROR_OPERATION_ABORTED);
-      KeepingError([this] { Discard(); });
-      return false;
-    }
-    DWORD got = 0, put = 0;
-    if (!ReadFile(from.get(), buffer.data(), DWORD(kChunk), &got, nullptr)) {
-      KeepingError([this] { Discard(); });
-      return false;
-    }
-    if (got == 0) break;
-    if (!WriteFile(file_.get(), buffer.data(), got, &put, nullptr) || put != got) {
-      if (put != got && GetLastError() == ERROR_SUCCESS) SetLastError(ERROR_DISK_FULL);
-      KeepingError([this] { Discard(); });
-      return false;
-    }
-    bytes_ += got;
-    if (written_) written_(got);
+  if (!CopyData(from.get(), file_.get(), stop, [this](DWORD got) {
+        bytes_ += got;
+        if (written_) written_(got);
+      })) {
+    KeepingError([this] { Discard(); });
+    return false;
   }
   // The file changed since it was listed: its own time, not the listing's.
   if (listed && uint64_t(bytes_) != facts.size) readFacts(facts);
@@ -150,19 +180,45 @@ bool PendingCopy::Write(const std::wstring& source, const std::wstring& targetFo
   basic.LastWriteTime.QuadPart = LONGLONG(facts.writeTime);
   basic.FileAttributes = (attributes_ & ~FILE_ATTRIBUTE_READONLY) ? (attributes_ & ~FILE_ATTRIBUTE_READONLY)
                                                                    : FILE_ATTRIBUTE_NORMAL;
-  SetFileInformationByHandle(file_.get(), FileBasicInfo, &basic, sizeof basic);
+  if (!SetFileInformationByHandle(file_.get(), FileBasicInfo, &basic, sizeof basic) ||
+      !CopyNamedStreams(source, path_, stop)) {
+    KeepingError([this] { Discard(); });
+    return false;
+  }
   return true;
 }
 
 bool PendingCopy::Rename(const std::wstring& target, bool replace) {
+  // The mark is off only for the rename itself, so a process killed at any
+  // other moment leaves nothing.
+  if (marked_ && !MarkForRemoval(false)) return false;
   const std::wstring name = L"\\??\\" + LongPath(target).substr(4);
   std::vector<char> buffer(sizeof(FILE_RENAME_INFO) + name.size() * sizeof(wchar_t));
   auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
-  info->ReplaceIfExists = replace;
   info->RootDirectory = nullptr;
   info->FileNameLength = DWORD(name.size() * sizeof(wchar_t));
   std::memcpy(info->FileName, name.data(), info->FileNameLength);
-  return SetFileInformationByHandle(file_.get(), FileRenameInfo, info, DWORD(buffer.size()));
+  bool renamed = false;
+  // Where the system has it (Windows 10 1709 on), a replace with POSIX
+  // semantics succeeds while others hold the old file open with delete sharing.
+  static std::atomic<bool> posixReplace{true};
+  if (replace && posixReplace) {
+    info->Flags = FILE_RENAME_FLAG_REPLACE_IF_EXISTS | FILE_RENAME_FLAG_POSIX_SEMANTICS;
+    renamed = SetFileInformationByHandle(file_.get(), kFileRenameInfoEx, info, DWORD(buffer.size()));
+    const DWORD error = GetLastError();
+    if (!renamed && (error == ERROR_INVALID_PARAMETER || error == ERROR_NOT_SUPPORTED ||
+                     error == ERROR_INVALID_FUNCTION))
+      posixReplace = false;
+    else if (!renamed)
+      return KeepingError([this] { MarkForRemoval(true); }), false;
+  }
+  if (!renamed) {
+    info->Flags = 0;
+    info->ReplaceIfExists = replace;
+    renamed = SetFileInformationByHandle(file_.get(), FileRenameInfo, info, DWORD(buffer.size()));
+  }
+  if (!renamed) KeepingError([this] { MarkForRemoval(true); });
+  return renamed;
 }
 
 Placed PendingCopy::PlaceAs(const std::wstring& name, bool replace) {
@@ -176,23 +232,18 @@ Placed PendingCopy::PlaceAs(const std::wstring& name, bool replace) {
     SetLastError(ERROR_FILENAME_EXCED_RANGE);
     return Placed::Failed;
   }
-  auto keep = [this](Placed outcome) {
-    KeepingError([this] { MarkForRemoval(true); });
-    return outcome;
-  };
-  if (marked_ && !MarkForRemoval(false)) return keep(Placed::Failed);
   const std::wstring target = ChildPath(folder_, name);
   Placed placed = Placed::New;
   if (!Rename(target, false)) {
     const DWORD error = GetLastError();
-    if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS) return keep(Placed::Failed);
-    if (!replace) return keep(Placed::Taken);
+    if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS) return Placed::Failed;
+    if (!replace) return Placed::Taken;
     // Wine's rename replaces these, Windows' copy refuses them.
     const DWORD standing = GetFileAttributesW(SystemPath(target).c_str());
     if (standing != INVALID_FILE_ATTRIBUTES &&
         (standing & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN))) {
       SetLastError(ERROR_ACCESS_DENIED);
-      return keep(Placed::Failed);
+      return Placed::Failed;
     }
     // The file standing there may be held for a moment (another copy that just
     // placed it and is closing it): the later copy wins once it lets go.
@@ -203,13 +254,22 @@ Placed PendingCopy::PlaceAs(const std::wstring& name, bool replace) {
       Sleep(5);
       replaced = Rename(target, true);
     }
-    if (!replaced) return keep(Placed::Failed);
+    if (!replaced) {
+      // Not read-only, not hidden, not a folder: the file is in use, which
+      // may pass (a retry may take it).
+      if (GetLastError() == ERROR_ACCESS_DENIED) SetLastError(ERROR_SHARING_VIOLATION);
+      return Placed::Failed;
+    }
     placed = Placed::Replaced;
   }
   if (attributes_ & FILE_ATTRIBUTE_READONLY) {
     FILE_BASIC_INFO basic{};
     basic.FileAttributes = attributes_;
-    SetFileInformationByHandle(file_.get(), FileBasicInfo, &basic, sizeof basic);
+    if (!SetFileInformationByHandle(file_.get(), FileBasicInfo, &basic, sizeof basic)) {
+      file_ = FileHandle();  // the copy stands, without its read-only bit: said as a failure
+      bytes_ = 0;
+      return Placed::Failed;
+    }
   }
   file_ = FileHandle();
   bytes_ = 0;

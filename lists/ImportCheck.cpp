@@ -16,20 +16,18 @@ std::optional<DWORD> ImportCheck::Listed(const std::wstring& line) {
   if (!folder.listed) {
     folder.listed = true;
     if (auto entries = fs::ListMatches(folderPath + L"*", fs::kMaskAll)) {
-      folder.names.emplace();
-      folder.names->reserve(entries->size());
-      for (fs::Entry& entry : *entries) folder.names->emplace(CaseKey(entry.name), std::move(entry));
+      folder.attributes.emplace();
+      folder.attributes->reserve(entries->size());
+      for (fs::Entry& entry : *entries) folder.attributes->emplace(std::move(entry.name), entry.attributes);
     }
   }
-  if (!folder.names) return std::nullopt;
-  const std::wstring name = line.substr(slash + 1);
-  auto [first, last] = folder.names->equal_range(CaseKey(name));
-  if (first == last) return std::nullopt;  // a short name, or something the listing keeps to itself
-  // Names differing in case alone (a case-sensitive disk): the one written so, else ask.
-  if (std::next(first) == last) return first->second.attributes;
-  for (auto it = first; it != last; ++it)
-    if (it->second.name == name) return it->second.attributes;
-  return std::nullopt;
+  if (!folder.attributes) return std::nullopt;
+  // Only the name as written answers: another case (a folder of a
+  // case-sensitive disk may hold both, or only one), a short name or what the
+  // listing keeps to itself is asked about.
+  const auto found = folder.attributes->find(line.substr(slash + 1));
+  if (found == folder.attributes->end()) return std::nullopt;
+  return found->second;
 }
 
 bool ImportCheck::Accepts(const std::wstring& line) {

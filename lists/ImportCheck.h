@@ -21,7 +21,7 @@ class ImportCheck {
   struct Folder {
     size_t lines = 0;
     bool listed = false;
-    std::optional<std::unordered_multimap<std::wstring, fs::Entry>> names;  // by case key; empty if unlistable
+    std::optional<std::unordered_map<std::wstring, DWORD>> attributes;  // by name as listed; none if unlistable
   };
   // The attributes the folder's listing shows for the line; empty when only
   // asking about the line itself can tell.

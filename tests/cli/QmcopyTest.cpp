@@ -78,8 +78,7 @@ struct Tree {
     SetWriteTime(dir / L"d1\\src\\a.txt", 120000000000000000ull);
     WriteBytes(dir / L"d1\\old.txt", "old");
     MakeDir(dir / L"d2");
-    WriteBytes(dir / L"s.lst", Narrow(dir / L"src") + "\r\n" + Narrow(dir / L"one.txt") + "\r\n" +
-                                   Narrow(dir / L"gone.txt") + "\r\n");
+    WriteBytes(dir / L"s.lst", Narrow(dir / L"src") + "\r\n" + Narrow(dir / L"one.txt") + "\r\n");
     WriteBytes(dir / L"d.lst", Narrow(dir / L"d1") + "\r\n" + Narrow(dir / L"d2\\") + "\r\n");
   }
   std::wstring Lists() const { return L"/src:" + dir / L"s.lst" + L" /dst:" + dir / L"d.lst"; }
@@ -94,8 +93,20 @@ TEST(Qmcopy, EachInvocationEndsWithItsCodeFilesAndWords) {
     std::wstring says;
   } cases[] = {
       {"overwrite", [](Tree& t) { return t.Lists() + L" /policy:overwrite"; }, 0,
-       {{L"d1\\src\\a.txt", "new a"}, {L"d2\\src\\sub\\b.txt", "new b"}, {L"d2\\one.txt", "one"}},
-       L"gone.txt"},  // the skipped line is said
+       {{L"d1\\src\\a.txt", "new a"}, {L"d2\\src\\sub\\b.txt", "new b"}, {L"d2\\one.txt", "one"}}, L"已替换"},
+      {"a list line naming nothing is said and fails the run",
+       [](Tree& t) {
+         WriteBytes(t.dir / L"s.lst", Narrow(t.dir / L"src") + "\r\n" + Narrow(t.dir / L"gone.txt") + "\r\n");
+         return t.Lists() + L" /policy:overwrite";
+       },
+       1, {{L"d2\\src\\a.txt", "new a"}}, L"未能使用的源："},
+      {"a mistyped destination is said and fails the run",
+       [](Tree& t) { return L"/src:" + t.dir / L"one.txt /dst:" + t.dir / L"d2 /dst:" + t.dir / L"d3"; }, 1,
+       {{L"d2\\one.txt", "one"}}, L"未能使用的目标："},
+      {"a log among the sources", [](Tree& t) { return t.Lists() + L" /log:" + t.dir / L"src\\run.log"; }, 2,
+       {{L"d2\\one.txt", ""}, {L"src\\run.log", ""}}, L"日志文件"},
+      {"a log that is the list", [](Tree& t) { return t.Lists() + L" /log:" + t.dir / L"s.lst"; }, 2,
+       {{L"d2\\one.txt", ""}}, L"日志文件"},
       {"skip", [](Tree& t) { return t.Lists() + L" /policy:skip"; }, 0,
        {{L"d1\\src\\a.txt", "old a"}, {L"d2\\src\\a.txt", "new a"}}, L"同名文件：跳过"},
       {"number", [](Tree& t) { return t.Lists() + L" /policy:number"; }, 0,
@@ -115,7 +126,7 @@ TEST(Qmcopy, EachInvocationEndsWithItsCodeFilesAndWords) {
          SetAttributes(t.dir / L"d1\\src\\a.txt", FILE_ATTRIBUTE_READONLY);
          return t.Lists() + L" /policy:overwrite";
        },
-       1, {{L"d1\\src\\a.txt", "old a"}, {L"d2\\src\\a.txt", "new a"}}, L"src\\a.txt："},
+       1, {{L"d1\\src\\a.txt", "old a"}, {L"d2\\src\\a.txt", "new a"}}, L"d1\\src\\a.txt："},
       {"ask needs a console", [](Tree& t) { return t.Lists() + L" /policy:ask"; }, 2, {{L"d2\\one.txt", ""}},
        L"询问"},
       {"a missing list", [](Tree& t) { return L"/src:" + t.dir / L"none.lst /dst:" + t.dir / L"d.lst"; }, 2, {},
@@ -127,6 +138,10 @@ TEST(Qmcopy, EachInvocationEndsWithItsCodeFilesAndWords) {
       {"a whole drive emptied", [](Tree& t) { return L"/src:" + t.dir / L"one.txt /dst:C:\\ /empty"; }, 2, {},
        L"不能清空整个驱动器（磁盘）！"},
       {"bad arguments", [](Tree& t) { return t.Lists() + L" /policy:sometimes"; }, 2, {}, L"/?"},
+      {"a switch given twice", [](Tree& t) { return t.Lists() + L" /policy:skip /policy:overwrite"; }, 2, {},
+       L"参数重复"},
+      {"a quoted path ending in a backslash", [](Tree& t) { return L"/src:\"" + t.dir / L"src\\\" /dst:" + t.dir / L"d2"; },
+       2, {{L"d2\\src\\a.txt", ""}}, L"引号"},
       {"usage", [](Tree&) { return L"/?"; }, 0, {}, L"退出代码"},
   };
   for (Case& c : cases) {
@@ -141,23 +156,29 @@ TEST(Qmcopy, EachInvocationEndsWithItsCodeFilesAndWords) {
       else
         EXPECT_EQ(ReadBytes(tree.dir / path), contents) << Narrow(path);
     }
-    if (c.exit == 1) EXPECT_EQ(Row(ran.output, L"失败"), L"1");
+
   }
 }
 
 // The dry run's summary is what the real run then reports, and its log the
 // same words in UTF-8.
 TEST(Qmcopy, TheDryRunForetellsTheRunAndTheLogKeepsWhatWasSaid) {
-  Tree tree;
-  const std::wstring arguments = tree.Lists() + L" /policy:number /empty";
-  const Ran dry = Qmcopy(arguments + L" /dry-run");
-  const Ran real = Qmcopy(arguments + L" /log:" + tree.dir / L"run.log");
-  ASSERT_EQ(dry.exit, 0u);
-  ASSERT_EQ(real.exit, 0u);
-  for (const wchar_t* row : {L"已复制", L"已替换", L"已跳过", L"已编号", L"失败", L"清空时删除"})
-    EXPECT_EQ(Row(dry.output, row), Row(real.output, row)) << Narrow(row);
-  EXPECT_EQ(Row(real.output, L"清空时删除"), L"3");  // d1\\old.txt, d1\\src\\a.txt and d1\\src
-  EXPECT_EQ(ReadBytes(tree.dir / L"run.log"), "\xEF\xBB\xBF" + text::ToUtf8(real.output));
+  for (const wchar_t* options : {L" /policy:number /empty", L" /policy:newer /empty", L" /policy:number",
+                                 L" /policy:overwrite"}) {
+    SCOPED_TRACE(Narrow(options));
+    Tree tree;
+    // Two folders of one name merged into one destination: the second
+    // meets what the first made.
+    WriteBytes(tree.dir / L"other\\src\\a.txt", "other a");
+    const std::wstring arguments = tree.Lists() + L" /src:" + tree.dir / L"other\\src" + options;
+    const Ran dry = Qmcopy(arguments + L" /dry-run");
+    const Ran real = Qmcopy(arguments + L" /log:" + tree.dir / L"run.log");
+    ASSERT_EQ(dry.exit, 0u) << Narrow(dry.output);
+    ASSERT_EQ(real.exit, 0u) << Narrow(real.output);
+    for (const wchar_t* row : {L"已复制", L"已替换", L"已跳过", L"已编号", L"失败", L"清空时删除"})
+      EXPECT_EQ(Row(dry.output, row), Row(real.output, row)) << Narrow(row);
+    EXPECT_EQ(ReadBytes(tree.dir / L"run.log"), "\xEF\xBB\xBF" + text::ToUtf8(real.output));
+  }
 }
 
 // A file held by another program is copied once it is let go.
