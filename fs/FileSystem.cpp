@@ -116,7 +116,11 @@ bool MakeFolderPath(const std::wstring& path) {
   std::wstring dir = path;
   if (dir.back() == L'\\') dir.pop_back();
   if (dir.size() < 3 || IsFolder(dir) || ParentPart(dir) == dir) return true;
-  return MakeFolderPath(ParentPart(dir)) && CreateDirectoryW(SystemPath(dir).c_str(), nullptr);
+  if (!MakeFolderPath(ParentPart(dir))) return false;
+  // Another program (or thread) may make it between our look and ours.
+  if (CreateDirectoryW(SystemPath(dir).c_str(), nullptr)) return true;
+  if (GetLastError() != ERROR_ALREADY_EXISTS || !IsFolder(dir)) return false;
+  return true;
 }
 
 bool CanEnterFolder(const std::wstring& folder) {

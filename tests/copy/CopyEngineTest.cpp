@@ -720,15 +720,27 @@ TEST(CopyRaces, CopiesRacingForOneNameEachGetTheirPolicysResult) {
     EXPECT_EQ(report.Count(FileOutcome::Replaced), 0u + (mode == Skip ? 0 : report.Count(FileOutcome::Replaced)));
     EXPECT_FALSE(std::any_of(copied.begin(), copied.end(), [](auto& n) { return fs::IsTemporaryName(n); }));
   }
-  // Two runs numbering into one folder at once (two instances of the program).
+  // Two runs numbering the same names into one folder at once (two
+  // instances of the program), each making the folder "deep" it needs.
   TempDir dir;
-  for (const wchar_t* side : {L"a", L"b"})
-    for (int i = 0; i < 30; ++i) WriteBytes(dir / side + L"\\x" + std::to_wstring(i) + L".bin", Narrow(side));
+  std::vector<std::wstring> sides[2];
+  for (int side = 0; side < 2; ++side) {
+    const std::wstring folder = dir / (side ? L"b\\" : L"a\\");
+    for (int i = 0; i < 30; ++i) {
+      WriteBytes(folder + L"x" + std::to_wstring(i) + L".bin", "x");
+      sides[side].push_back(folder + L"x" + std::to_wstring(i) + L".bin");
+    }
+    WriteBytes(folder + L"deep\\f.bin", "f");
+    sides[side].push_back(folder + L"deep");
+  }
+  MakeDir(dir / L"out");
   RunReport first, second;
-  AtOnce([&] { RunCopy({{dir / L"a\\"}, {dir / L"out\\"}, AutoNumber}, {nullptr, nullptr, &first}); },
-         [&] { RunCopy({{dir / L"b\\"}, {dir / L"out\\"}, AutoNumber}, {nullptr, nullptr, &second}); });
-  EXPECT_EQ(first.FailureCount() + second.FailureCount(), 0u);
-  EXPECT_EQ(TreeOf(dir / L"out\\").size(), 2u + 60u);  // the folders a\ and b\ hold their own
+  AtOnce([&] { RunCopy({sides[0], {dir / L"out\\"}, AutoNumber}, {nullptr, nullptr, &first}); },
+         [&] { RunCopy({sides[1], {dir / L"out\\"}, AutoNumber}, {nullptr, nullptr, &second}); });
+  for (const RunReport* report : {&first, &second})
+    for (auto& f : report->FirstFailures()) ADD_FAILURE() << Narrow(f.path) << " failed: " << f.code;
+  EXPECT_EQ(TreeOf(dir / L"out\\").size(), 60u + 1u + 2u);  // x*.bin and x*_1.bin, deep\ with f.bin and f_1.bin
+  EXPECT_EQ(first.Count(FileOutcome::Numbered) + second.Count(FileOutcome::Numbered), 31u);
 }
 
 // A file named like our temporaries is an unfinished copy, never data.
