@@ -245,6 +245,7 @@ std::optional<FileOutcome> Rehearse(const std::wstring& source, const std::wstri
   if (standing && (standing->attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN)))
     return refuse(ERROR_ACCESS_DENIED);
   rehearsal.Made(target, *facts);
+  if (observer.report) observer.report->BytesWritten(int64_t(facts->size));  // the bytes it would write
   if (standing) return FileOutcome::Replaced;
   return placedName == name ? FileOutcome::Copied : FileOutcome::Numbered;
 }

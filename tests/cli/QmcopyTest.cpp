@@ -175,7 +175,7 @@ TEST(Qmcopy, TheDryRunForetellsTheRunAndTheLogKeepsWhatWasSaid) {
     const Ran real = Qmcopy(arguments + L" /log:" + tree.dir / L"run.log");
     ASSERT_EQ(dry.exit, 0u) << Narrow(dry.output);
     ASSERT_EQ(real.exit, 0u) << Narrow(real.output);
-    for (const wchar_t* row : {L"已复制", L"已替换", L"已跳过", L"已编号", L"失败", L"清空时删除"})
+    for (const wchar_t* row : {L"已复制", L"已替换", L"已跳过", L"已编号", L"失败", L"清空时删除", L"字节"})
       EXPECT_EQ(Row(dry.output, row), Row(real.output, row)) << Narrow(row);
     EXPECT_EQ(ReadBytes(tree.dir / L"run.log"), "\xEF\xBB\xBF" + text::ToUtf8(real.output));
   }
