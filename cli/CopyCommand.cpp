@@ -68,7 +68,7 @@ bool LogIsInTheWay(const std::wstring& log, const Arguments& arguments, const co
 
 // "标签" padded to one width in half-width units, then the value.
 std::wstring Row(const std::wstring& label, const std::wstring& value) {
-  constexpr size_t kLabelUnits = 14;
+  constexpr size_t kLabelUnits = 16;
   const size_t units = text::Units(label);
   return L"  " + label + std::wstring(units < kLabelUnits ? kLabelUnits - units : 1, L' ') + value;
 }
@@ -232,7 +232,7 @@ int RunCopyCommand(const Arguments& arguments, Console& console, StopSignal& sto
   wchar_t time[32];
   swprintf(time, 32, L"%.2f 秒", elapsed);
   console.Line(Row(L"用时", time));
-  console.Line(Row(L"速度", text::ByteAmount(elapsed > 0 ? done.bytes / elapsed : 0) + L"/s"));
+  if (!arguments.dryRun) console.Line(Row(L"速度", text::ByteAmount(elapsed > 0 ? done.bytes / elapsed : 0) + L"/s"));
   if (!failures.empty()) {
     console.Line(L"失败的项（共 " + std::to_wstring(failures.size()) + L" 项）：");
     for (const copy::Failure& failure : failures)
