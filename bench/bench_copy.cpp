@@ -125,7 +125,8 @@ void Measure(const char* label, const std::wstring& source, int runs, bool overE
   bench::RemoveTree(out);
   std::printf("%s: medians of %d runs\n", label, runs);
   bench::Report("  ours vs bare CopyFileW", bench::Median(ours), "bare", bench::Median(floor), goals.bare);
-  if (goals.xcopy > 0) bench::Report("  ours vs xcopy", bench::Median(ours), "xcopy", bench::Median(xcopy), goals.xcopy);
+  if (goals.xcopy > 0)
+    bench::Report("  ours vs xcopy", bench::Median(ours), "xcopy", bench::Median(xcopy), goals.xcopy);
   if (!empty.empty())
     std::printf("  the floor: making the files empty takes %.3f s, %.2f x the bare walk\n", bench::Median(empty),
                 bench::Median(empty) / bench::Median(floor));

@@ -52,7 +52,8 @@ std::variant<Arguments, std::wstring> ParseArguments(const std::vector<std::wstr
     const std::wstring value = hasValue ? word.substr(colon + 1) : L"";
     // "D:\out\" in quotes reaches us as D:\out" and the words after it.
     if (value.find(L'"') != std::wstring::npos)
-      return L"参数中有多余的引号：" + word + L"（以 \\ 结尾的路径放在引号中时，请写成 \"D:\\目标\\\\\"，或去掉结尾的 \\）";
+      return L"参数中有多余的引号：" + word +
+             L"（以 \\ 结尾的路径放在引号中时，请写成 \"D:\\目标\\\\\"，或去掉结尾的 \\）";
     if (name != CaseKey(L"src") && name != CaseKey(L"dst")) {
       if (std::find(once.begin(), once.end(), name) != once.end()) return L"参数重复：" + word;
       once.push_back(name);

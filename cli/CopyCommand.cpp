@@ -114,14 +114,20 @@ int RunCopyCommand(const Arguments& arguments, Console& console, StopSignal& sto
     console.Line(L"未能使用的源：" + value + L"（不存在，或不是完整的路径）");
   for (const std::wstring& value : skippedDests)
     console.Line(L"未能使用的目标：" + value + L"（不存在、不是文件夹，或不是完整的路径）");
-  if (!logFile.empty() && (LogIsInTheWay(logFile, arguments, job) || !fs::IsFolder(logFile.substr(0, logFile.rfind(L'\\') + 1)))) {
-    console.Error(L"日志文件 " + logFile + L" 不能放在要复制的内容或目标文件夹中，也不能是列表文件；它所在的文件夹须已存在。");
+  if (!logFile.empty() &&
+      (LogIsInTheWay(logFile, arguments, job) || !fs::IsFolder(logFile.substr(0, logFile.rfind(L'\\') + 1)))) {
+    console.Error(L"日志文件 " + logFile +
+                  L" 不能放在要复制的内容或目标文件夹中，也不能是列表文件；它所在的文件夹须已存在。");
     return kNothingDone;
   }
   if (job.sources.empty() || job.dests.empty()) {
     console.Error(job.sources.empty() ? L"没有要复制的文件或文件夹。" : L"没有可复制到的目标文件夹。");
     return finish(kNothingDone);
   }
+  // The list files the run was given outlive its emptying.
+  for (const auto* given : {&arguments.sources, &arguments.dests})
+    for (const std::wstring& value : *given)
+      if (IsListFileName(value)) job.keptByEmptying.push_back(fs::FullPath(value));
   job.mode = arguments.mode.value_or(ReadSameFileSetting());
   job.emptyFirst = arguments.empty;
   job.retry = {arguments.retries, DWORD(arguments.waitSeconds) * 1000};
@@ -142,9 +148,8 @@ int RunCopyCommand(const Arguments& arguments, Console& console, StopSignal& sto
   }
 
   console.Line(L"qmcopy：" + std::to_wstring(job.sources.size()) + L" 个源，" + std::to_wstring(job.dests.size()) +
-               L" 个目标；同名文件：" + PolicyCaption(job.mode) +
-               (arguments.mode ? L"" : L"（程序记住的方式）") + (job.emptyFirst ? L"；先清空每个目标" : L"") +
-               (arguments.dryRun ? L"；演练，不做任何改动" : L""));
+               L" 个目标；同名文件：" + PolicyCaption(job.mode) + (arguments.mode ? L"" : L"（程序记住的方式）") +
+               (job.emptyFirst ? L"；先清空每个目标" : L"") + (arguments.dryRun ? L"；演练，不做任何改动" : L""));
 
   copy::RunReport report;
   copy::Rehearsal rehearsal;

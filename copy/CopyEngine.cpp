@@ -155,7 +155,7 @@ Plan PlanOf(const std::wstring& target, const CopyContext& context, const fs::En
       if (!standing) return !(observer && observer->rehearsal) && fs::Exists(target) ? Plan::Keep : Plan::Replace;
       const auto sourceLook = listed ? std::optional<fs::Entry>(*listed) : fs::Look(source);
       return sourceLook && fs::CompareTimes(sourceLook->writeTime, standing->writeTime) >= 0 ? Plan::Replace
-                                                                                              : Plan::Keep;
+                                                                                             : Plan::Keep;
     }
     default:
       return Plan::Keep;
@@ -353,7 +353,11 @@ void RunCopy(const CopyJob& job, const CopyObserver& observer) {
   // A dry run tells its files in order, one by one.
   const CopyContext context{job.mode, &observer, observer.rehearsal ? nullptr : &parallel, job.retry};
   std::optional<EmptyRules> rules;
-  if (job.emptyFirst) rules.emplace(job.dests, job.sources);
+  if (job.emptyFirst) {
+    std::vector<std::wstring> spared = job.sources;
+    spared.insert(spared.end(), job.keptByEmptying.begin(), job.keptByEmptying.end());
+    rules.emplace(job.dests, spared);
+  }
   for (size_t j = 0; j < job.dests.size() && !observer.StopRequested(); ++j) {
     if (rules) EmptyFolder(job.dests[j], *rules, observer);
     for (size_t i = 0; i < job.sources.size() && !observer.StopRequested(); ++i) {

@@ -58,6 +58,7 @@ struct CopyJob {
   SameFileMode mode = SameFileMode::AutoNumber;
   bool emptyFirst = false;
   Retry retry;
+  std::vector<std::wstring> keptByEmptying;  // besides the sources (the list files a run was read from)
 };
 
 // Why a run does not start.

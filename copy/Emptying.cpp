@@ -23,7 +23,18 @@ bool EmptyRules::Places::Holds(const Place& place) const {
 
 EmptyRules::EmptyRules(const std::vector<std::wstring>& dests, const std::vector<std::wstring>& spared) {
   for (const auto& d : dests) listed_.Add(d);
-  for (const auto& s : spared) Spare(s);
+  for (const auto& s : spared) {
+    Spare(s);
+    sparedFromStart_.Add(fs::ResolvePath(s));
+    if (auto final = fs::FinalPath(s)) sparedFromStart_.Add(*final);
+  }
+}
+
+bool EmptyRules::LiesInSpared(const std::wstring& finalPath) const {
+  for (size_t cut = finalPath.rfind(L'\\'); cut != std::wstring::npos && cut > 0;
+       cut = finalPath.rfind(L'\\', cut - 1))
+    if (sparedFromStart_.Contains(finalPath.substr(0, cut))) return true;
+  return false;
 }
 
 void EmptyRules::Spare(const std::wstring& path) { spared_.Add(path); }
@@ -175,7 +186,9 @@ void EmptyFolder(const std::wstring& folder, const EmptyRules& rules, const Copy
     if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) observer.Failed(place, error);
     return;  // else nothing there to empty
   }
-  if (rules.Spares({root->finalPath, root->id})) return;  // the destination is itself a source of the run
+  // The destination is a source of the run, or lies inside one: all it holds
+  // is the run's to copy.
+  if (rules.Spares({root->finalPath, root->id}) || rules.LiesInSpared(root->finalPath)) return;
   std::vector<fs::PlaceId> onPath;
   if (root->id) onPath.push_back(*root->id);
   Emptier(rules, observer).Empty(place, root->finalPath, onPath);

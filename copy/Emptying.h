@@ -32,6 +32,9 @@ class EmptyRules {
   explicit EmptyRules(const std::vector<std::wstring>& dests = {}, const std::vector<std::wstring>& spared = {});
   void Spare(const std::wstring& path);
   bool Spares(const Place& place) const { return spared_.Holds(place); }
+  // The final path lies inside one of the paths spared from the start (a
+  // source): everything there is the run's to copy, never to remove.
+  bool LiesInSpared(const std::wstring& finalPath) const;
   bool IsListedDest(const Place& place) const { return listed_.Holds(place); }
 
  private:
@@ -42,6 +45,7 @@ class EmptyRules {
     bool Holds(const Place& place) const;
   };
   Places listed_, spared_;
+  ListIndex sparedFromStart_;  // their places and final paths
 };
 
 enum class EmptyingAction { Skip, Descend, Remove };

@@ -17,8 +17,7 @@ void RunReport::Failed(const std::wstring& path, DWORD code, const std::wstring&
 
 RunReport::Progress RunReport::Read() const {
   std::lock_guard<Lock> lock(mutex_);
-  const uint64_t files =
-      Count(FileOutcome::Copied) + Count(FileOutcome::Replaced) + Count(FileOutcome::Numbered);
+  const uint64_t files = Count(FileOutcome::Copied) + Count(FileOutcome::Replaced) + Count(FileOutcome::Numbered);
   return {files, bytes_.load(), removed_.load(), current_};
 }
 

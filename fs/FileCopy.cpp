@@ -153,13 +153,12 @@ bool PendingCopy::Write(const std::wstring& source, const std::wstring& targetFo
 
   // Made new, never an existing file; removed by the system unless placed.
   for (int attempt = 0; !file_.valid(); ++attempt) {
-    path_ = SystemPath(targetFolder + kTemporaryPrefix + std::to_wstring(GetCurrentProcessId()) + L"-" + Salt() +
-                       L"-" + std::to_wstring(g_temporaryCounter.fetch_add(1)) + kTemporarySuffix);
+    path_ = SystemPath(targetFolder + kTemporaryPrefix + std::to_wstring(GetCurrentProcessId()) + L"-" + Salt() + L"-" +
+                       std::to_wstring(g_temporaryCounter.fetch_add(1)) + kTemporarySuffix);
     file_ = FileHandle(CreateFileW(path_.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     const DWORD error = GetLastError();
-    if (!file_.valid() && (attempt == 8 || (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)))
-      return false;
+    if (!file_.valid() && (attempt == 8 || (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS))) return false;
   }
   MarkForRemoval(true);  // where the system cannot, Discard removes it by name
 
@@ -178,8 +177,8 @@ bool PendingCopy::Write(const std::wstring& source, const std::wstring& targetFo
   attributes_ = facts.attributes & kCarriedAttributes;
   FILE_BASIC_INFO basic{};
   basic.LastWriteTime.QuadPart = LONGLONG(facts.writeTime);
-  basic.FileAttributes = (attributes_ & ~FILE_ATTRIBUTE_READONLY) ? (attributes_ & ~FILE_ATTRIBUTE_READONLY)
-                                                                   : FILE_ATTRIBUTE_NORMAL;
+  basic.FileAttributes =
+      (attributes_ & ~FILE_ATTRIBUTE_READONLY) ? (attributes_ & ~FILE_ATTRIBUTE_READONLY) : FILE_ATTRIBUTE_NORMAL;
   if (!SetFileInformationByHandle(file_.get(), FileBasicInfo, &basic, sizeof basic) ||
       !CopyNamedStreams(source, path_, stop)) {
     KeepingError([this] { Discard(); });
@@ -207,10 +206,12 @@ bool PendingCopy::Rename(const std::wstring& target, bool replace) {
     renamed = SetFileInformationByHandle(file_.get(), kFileRenameInfoEx, info, DWORD(buffer.size()));
     const DWORD error = GetLastError();
     if (!renamed && (error == ERROR_INVALID_PARAMETER || error == ERROR_NOT_SUPPORTED ||
-                     error == ERROR_INVALID_FUNCTION))
-      posixReplace = false;
-    else if (!renamed)
-      return KeepingError([this] { MarkForRemoval(true); }), false;
+                     error == ERROR_INVALID_FUNCTION || error == ERROR_CALL_NOT_IMPLEMENTED)) {
+      posixReplace = false;  // not on this system: the classic rename below
+    } else if (!renamed) {
+      KeepingError([this] { MarkForRemoval(true); });
+      return false;
+    }
   }
   if (!renamed) {
     info->Flags = 0;

@@ -21,8 +21,8 @@ bool IsTemporaryName(const std::wstring& name);
 enum class Placed {
   New,       // where nothing stood
   Replaced,  // over the file that stood there
-  Taken,   // an entry holds the name and was not to be replaced: the copy is kept for another name
-  Failed,  // the code is in GetLastError()
+  Taken,     // an entry holds the name and was not to be replaced: the copy is kept for another name
+  Failed,    // the code is in GetLastError()
 };
 
 class PendingCopy {
@@ -38,8 +38,8 @@ class PendingCopy {
   // listing gave it, spares asking the source again. written hears of the
   // bytes as they are written (a failed copy takes them back). A stop
   // abandons the copy between two chunks (ERROR_OPERATION_ABORTED).
-  bool Write(const std::wstring& source, const std::wstring& targetFolder, const Entry* listed,
-             const StopSignal* stop, const std::function<void(int64_t)>& written);
+  bool Write(const std::wstring& source, const std::wstring& targetFolder, const Entry* listed, const StopSignal* stop,
+             const std::function<void(int64_t)>& written);
   // Gives the copy the name in targetFolder. Without replace an entry that
   // holds the name keeps it (Taken). With it a file standing there is
   // replaced, except what Windows refuses to replace by a copy: a folder, a

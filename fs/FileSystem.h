@@ -114,7 +114,6 @@ std::optional<Entry> Look(const std::wstring& path);
 // -1 when a is earlier, 0 when equal, 1 when later (unsigned 64-bit ticks).
 int CompareTimes(uint64_t a, uint64_t b);
 
-
 // The system's own description of an error code, without line breaks at the end.
 std::wstring SystemErrorText(DWORD code);
 

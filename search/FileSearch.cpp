@@ -7,7 +7,7 @@
 namespace search {
 
 size_t FindFiles(const std::wstring& folder, bool wholeTree, const KeywordMatcher& matcher, const StopSignal& stop,
-               const std::function<void(const std::wstring& path)>& found) {
+                 const std::function<void(const std::wstring& path)>& found) {
   auto offer = [&](const std::wstring& where, const fs::Entry& entry) {
     // An unfinished copy of ours is no file to find.
     if (ClassifyEntry(entry.name, entry.attributes) == 0 && !fs::IsTemporaryName(entry.name) &&
@@ -23,10 +23,11 @@ size_t FindFiles(const std::wstring& folder, bool wholeTree, const KeywordMatche
     }
     return 0;
   }
-  return fs::WalkFolders(folder, fs::kMaskNoSystem, -1, [&](const std::wstring& each, const std::vector<fs::Entry>& entries) {
-    for (const fs::Entry& entry : entries) offer(each, entry);
-    return !stop.Requested();
-  });
+  return fs::WalkFolders(folder, fs::kMaskNoSystem, -1,
+                         [&](const std::wstring& each, const std::vector<fs::Entry>& entries) {
+                           for (const fs::Entry& entry : entries) offer(each, entry);
+                           return !stop.Requested();
+                         });
 }
 
 }  // namespace search

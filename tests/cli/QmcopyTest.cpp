@@ -92,25 +92,44 @@ TEST(Qmcopy, EachInvocationEndsWithItsCodeFilesAndWords) {
     std::vector<std::pair<std::wstring, std::string>> files;  // relative path, contents ("" = absent)
     std::wstring says;
   } cases[] = {
-      {"overwrite", [](Tree& t) { return t.Lists() + L" /policy:overwrite"; }, 0,
-       {{L"d1\\src\\a.txt", "new a"}, {L"d2\\src\\sub\\b.txt", "new b"}, {L"d2\\one.txt", "one"}}, L"已替换"},
+      {"overwrite",
+       [](Tree& t) { return t.Lists() + L" /policy:overwrite"; },
+       0,
+       {{L"d1\\src\\a.txt", "new a"}, {L"d2\\src\\sub\\b.txt", "new b"}, {L"d2\\one.txt", "one"}},
+       L"已替换"},
       {"a list line naming nothing is said and fails the run",
        [](Tree& t) {
          WriteBytes(t.dir / L"s.lst", Narrow(t.dir / L"src") + "\r\n" + Narrow(t.dir / L"gone.txt") + "\r\n");
          return t.Lists() + L" /policy:overwrite";
        },
-       1, {{L"d2\\src\\a.txt", "new a"}}, L"未能使用的源："},
+       1,
+       {{L"d2\\src\\a.txt", "new a"}},
+       L"未能使用的源："},
       {"a mistyped destination is said and fails the run",
-       [](Tree& t) { return L"/src:" + t.dir / L"one.txt /dst:" + t.dir / L"d2 /dst:" + t.dir / L"d3"; }, 1,
-       {{L"d2\\one.txt", "one"}}, L"未能使用的目标："},
-      {"a log among the sources", [](Tree& t) { return t.Lists() + L" /log:" + t.dir / L"src\\run.log"; }, 2,
-       {{L"d2\\one.txt", ""}, {L"src\\run.log", ""}}, L"日志文件"},
-      {"a log that is the list", [](Tree& t) { return t.Lists() + L" /log:" + t.dir / L"s.lst"; }, 2,
-       {{L"d2\\one.txt", ""}}, L"日志文件"},
-      {"skip", [](Tree& t) { return t.Lists() + L" /policy:skip"; }, 0,
-       {{L"d1\\src\\a.txt", "old a"}, {L"d2\\src\\a.txt", "new a"}}, L"同名文件：跳过"},
-      {"number", [](Tree& t) { return t.Lists() + L" /policy:number"; }, 0,
-       {{L"d1\\src\\a.txt", "old a"}, {L"d1\\src\\a_1.txt", "new a"}}, L"已编号"},
+       [](Tree& t) { return L"/src:" + t.dir / L"one.txt /dst:" + t.dir / L"d2 /dst:" + t.dir / L"d3"; },
+       1,
+       {{L"d2\\one.txt", "one"}},
+       L"未能使用的目标："},
+      {"a log among the sources",
+       [](Tree& t) { return t.Lists() + L" /log:" + t.dir / L"src\\run.log"; },
+       2,
+       {{L"d2\\one.txt", ""}, {L"src\\run.log", ""}},
+       L"日志文件"},
+      {"a log that is the list",
+       [](Tree& t) { return t.Lists() + L" /log:" + t.dir / L"s.lst"; },
+       2,
+       {{L"d2\\one.txt", ""}},
+       L"日志文件"},
+      {"skip",
+       [](Tree& t) { return t.Lists() + L" /policy:skip"; },
+       0,
+       {{L"d1\\src\\a.txt", "old a"}, {L"d2\\src\\a.txt", "new a"}},
+       L"同名文件：跳过"},
+      {"number",
+       [](Tree& t) { return t.Lists() + L" /policy:number"; },
+       0,
+       {{L"d1\\src\\a.txt", "old a"}, {L"d1\\src\\a_1.txt", "new a"}},
+       L"已编号"},
       {"newer", [](Tree& t) { return t.Lists() + L" /policy:newer"; }, 0, {{L"d1\\src\\a.txt", "new a"}}, L"已替换"},
       {"empty spares a source inside the destination",
        [](Tree& t) {
@@ -118,30 +137,54 @@ TEST(Qmcopy, EachInvocationEndsWithItsCodeFilesAndWords) {
          return L"/src:" + t.dir / L"src" + L" /src:" + t.dir / L"d1\\keep.txt" + L" /dst:" + t.dir / L"d1" +
                 L" /empty /policy:overwrite";
        },
-       0, {{L"d1\\keep.txt", "keep"}, {L"d1\\old.txt", ""}, {L"d1\\src\\a.txt", "new a"}}, L"清空时删除"},
-      {"dry run", [](Tree& t) { return t.Lists() + L" /policy:number /empty /dry-run"; }, 0,
-       {{L"d1\\old.txt", "old"}, {L"d1\\src\\a.txt", "old a"}, {L"d2\\one.txt", ""}}, L"删除  "},
+       0,
+       {{L"d1\\keep.txt", "keep"}, {L"d1\\old.txt", ""}, {L"d1\\src\\a.txt", "new a"}},
+       L"清空时删除"},
+      {"dry run",
+       [](Tree& t) { return t.Lists() + L" /policy:number /empty /dry-run"; },
+       0,
+       {{L"d1\\old.txt", "old"}, {L"d1\\src\\a.txt", "old a"}, {L"d2\\one.txt", ""}},
+       L"删除  "},
       {"a read-only target fails and is named",
        [](Tree& t) {
          SetAttributes(t.dir / L"d1\\src\\a.txt", FILE_ATTRIBUTE_READONLY);
          return t.Lists() + L" /policy:overwrite";
        },
-       1, {{L"d1\\src\\a.txt", "old a"}, {L"d2\\src\\a.txt", "new a"}}, L"d1\\src\\a.txt："},
-      {"ask needs a console", [](Tree& t) { return t.Lists() + L" /policy:ask"; }, 2, {{L"d2\\one.txt", ""}},
-       L"询问"},
-      {"a missing list", [](Tree& t) { return L"/src:" + t.dir / L"none.lst /dst:" + t.dir / L"d.lst"; }, 2, {},
+       1,
+       {{L"d1\\src\\a.txt", "old a"}, {L"d2\\src\\a.txt", "new a"}},
+       L"d1\\src\\a.txt："},
+      {"ask needs a console", [](Tree& t) { return t.Lists() + L" /policy:ask"; }, 2, {{L"d2\\one.txt", ""}}, L"询问"},
+      {"a missing list",
+       [](Tree& t) { return L"/src:" + t.dir / L"none.lst /dst:" + t.dir / L"d.lst"; },
+       2,
+       {},
        L"无法读取列表文件"},
-      {"nothing to copy", [](Tree& t) { return L"/src:" + t.dir / L"gone.txt /dst:" + t.dir / L"d2"; }, 2, {},
+      {"nothing to copy",
+       [](Tree& t) { return L"/src:" + t.dir / L"gone.txt /dst:" + t.dir / L"d2"; },
+       2,
+       {},
        L"没有要复制的文件或文件夹。"},
-      {"a whole drive", [](Tree& t) { return L"/src:C:\\ /dst:" + t.dir / L"d2"; }, 2, {},
+      {"a whole drive",
+       [](Tree& t) { return L"/src:C:\\ /dst:" + t.dir / L"d2"; },
+       2,
+       {},
        L"不能对整个驱动器（磁盘）进行复制！"},
-      {"a whole drive emptied", [](Tree& t) { return L"/src:" + t.dir / L"one.txt /dst:C:\\ /empty"; }, 2, {},
+      {"a whole drive emptied",
+       [](Tree& t) { return L"/src:" + t.dir / L"one.txt /dst:C:\\ /empty"; },
+       2,
+       {},
        L"不能清空整个驱动器（磁盘）！"},
       {"bad arguments", [](Tree& t) { return t.Lists() + L" /policy:sometimes"; }, 2, {}, L"/?"},
-      {"a switch given twice", [](Tree& t) { return t.Lists() + L" /policy:skip /policy:overwrite"; }, 2, {},
+      {"a switch given twice",
+       [](Tree& t) { return t.Lists() + L" /policy:skip /policy:overwrite"; },
+       2,
+       {},
        L"参数重复"},
-      {"a quoted path ending in a backslash", [](Tree& t) { return L"/src:\"" + t.dir / L"src\\\" /dst:" + t.dir / L"d2"; },
-       2, {{L"d2\\src\\a.txt", ""}}, L"引号"},
+      {"a quoted path ending in a backslash",
+       [](Tree& t) { return L"/src:\"" + t.dir / L"src\\\" /dst:" + t.dir / L"d2"; },
+       2,
+       {{L"d2\\src\\a.txt", ""}},
+       L"引号"},
       {"usage", [](Tree&) { return L"/?"; }, 0, {}, L"退出代码"},
   };
   for (Case& c : cases) {
@@ -153,18 +196,19 @@ TEST(Qmcopy, EachInvocationEndsWithItsCodeFilesAndWords) {
     for (auto& [path, contents] : c.files) {
       if (contents.empty())
         EXPECT_FALSE(Exists(tree.dir / path)) << Narrow(path);
+      else if (contents == "<kept>")
+        EXPECT_TRUE(Exists(tree.dir / path)) << Narrow(path);
       else
         EXPECT_EQ(ReadBytes(tree.dir / path), contents) << Narrow(path);
     }
-
   }
 }
 
 // The dry run's summary is what the real run then reports, and its log the
 // same words in UTF-8.
 TEST(Qmcopy, TheDryRunForetellsTheRunAndTheLogKeepsWhatWasSaid) {
-  for (const wchar_t* options : {L" /policy:number /empty", L" /policy:newer /empty", L" /policy:number",
-                                 L" /policy:overwrite"}) {
+  for (const wchar_t* options :
+       {L" /policy:number /empty", L" /policy:newer /empty", L" /policy:number", L" /policy:overwrite"}) {
     SCOPED_TRACE(Narrow(options));
     Tree tree;
     // Two folders of one name merged into one destination: the second
@@ -196,8 +240,8 @@ TEST(Qmcopy, ARetryWaitsForAFileInUse) {
   EXPECT_EQ(ran.exit, 0u) << Narrow(ran.output);
   EXPECT_EQ(ReadBytes(tree.dir / L"d2\\one.txt"), "one");
   // Without a retry the same lock is a failure, exit 1.
-  held = fs::FileHandle(
-      CreateFileW((tree.dir / L"one.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+  held =
+      fs::FileHandle(CreateFileW((tree.dir / L"one.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
   EXPECT_EQ(Qmcopy(L"/src:" + tree.dir / L"one.txt /dst:" + tree.dir / L"d1").exit, 1u);
 }
 

@@ -735,8 +735,13 @@ TEST(CopyRaces, CopiesRacingForOneNameEachGetTheirPolicysResult) {
   }
   MakeDir(dir / L"out");
   RunReport first, second;
-  AtOnce([&] { RunCopy({sides[0], {dir / L"out\\"}, AutoNumber}, {nullptr, nullptr, &first}); },
-         [&] { RunCopy({sides[1], {dir / L"out\\"}, AutoNumber}, {nullptr, nullptr, &second}); });
+  AtOnce(
+      [&] {
+        RunCopy({sides[0], {dir / L"out\\"}, AutoNumber}, {nullptr, nullptr, &first});
+      },
+      [&] {
+        RunCopy({sides[1], {dir / L"out\\"}, AutoNumber}, {nullptr, nullptr, &second});
+      });
   for (const RunReport* report : {&first, &second})
     for (auto& f : report->FirstFailures()) ADD_FAILURE() << Narrow(f.path) << " failed: " << f.code;
   EXPECT_EQ(TreeOf(dir / L"out\\").size(), 60u + 1u + 2u);  // x*.bin and x*_1.bin, deep\ with f.bin and f_1.bin

@@ -114,7 +114,7 @@ TEST(ImportCheck, ListingAFolderAnswersAsAskingAboutEachLine) {
     bool source, dest;
   } cases[] = {
       {dir / L"f\\file.txt", true, false},
-      {dir / L"f\\FILE.TXT", true, false},  // letter case ignored
+      {dir / L"f\\FILE.TXT", true, false},   // letter case ignored
       {dir / L"f\\file.txt.", true, false},  // trailing dots and spaces read away
       {dir / L"f\\file.txt  ", true, false},
       {dir / L"f\\hidden.txt", true, false},
@@ -125,9 +125,9 @@ TEST(ImportCheck, ListingAFolderAnswersAsAskingAboutEachLine) {
       {dir / L"f\\~quillmere-7-0123456789abcdef-0.part", false, false},  // an unfinished copy
       {dir / L"no folder\\file.txt", false, false},
       {dir / L"f\\*.txt", false, false},
-      {L"f\\file.txt", false, false},  // not an absolute path
-      {links + L"alias.txt", true, false},  // a file link
-      {links + L"toroot", true, true},       // a folder link
+      {L"f\\file.txt", false, false},             // not an absolute path
+      {links + L"alias.txt", true, false},        // a file link
+      {links + L"toroot", true, true},            // a folder link
       {links + L"rule\\case\\Dest", true, true},  // twins whose names differ in case alone
       {links + L"rule\\case\\dest\\f", true, false},
       {links + L"rule\\case\\Dest\\f", true, false},

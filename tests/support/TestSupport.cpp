@@ -148,4 +148,3 @@ std::wstring CurrentFolder() {
 bool SetAttributes(const std::wstring& path, DWORD bits) {
   return SetFileAttributesW(fs::SystemPath(path).c_str(), bits);
 }
-
