@@ -140,6 +140,19 @@ TEST(Qmcopy, EachInvocationEndsWithItsCodeFilesAndWords) {
        0,
        {{L"d1\\keep.txt", "keep"}, {L"d1\\old.txt", ""}, {L"d1\\src\\a.txt", "new a"}},
        L"清空时删除"},
+      {"empty with the destination inside a source keeps the source whole",
+       [](Tree& t) { return L"/src:" + t.dir / L"src /dst:" + t.dir / L"src\\sub /empty /policy:overwrite"; },
+       0,
+       {{L"src\\sub\\b.txt", "new b"}, {L"src\\sub\\src\\a.txt", "new a"}},
+       L"清空时删除"},
+      {"empty keeps the list file it was given",
+       [](Tree& t) {
+         WriteBytes(t.dir / L"d2\\d.lst", Narrow(t.dir / L"d2") + "\r\n");
+         return L"/src:" + t.dir / L"one.txt /dst:" + t.dir / L"d2\\d.lst /empty";
+       },
+       0,
+       {{L"d2\\one.txt", "one"}, {L"d2\\d.lst", "<kept>"}},
+       L"清空时删除"},
       {"dry run",
        [](Tree& t) { return t.Lists() + L" /policy:number /empty /dry-run"; },
        0,
