@@ -320,7 +320,7 @@ TEST_F(CopyCommands, CommandsPostedDuringARunOrAnEmptyingAreRefused) {
 
 namespace {
 
-// A long run stops after the file in progress: by a posted click on "停止",
+// A long run stops at once, giving up the file in progress: by a posted click on "停止",
 // by Esc, or by Cancel on the Ask question.
 TEST_F(CopyCommands, ARunStopsOnStopEscOrCancelKeepingWhatItCopied) {
   enum Way { StopButton, Escape, Cancel };
