@@ -3,6 +3,7 @@
 #include "app/RunController.h"
 #include "app/TaskbarProgress.h"
 #include "app/Texts.h"
+#include "common/Text.h"
 #include "app/MainWindow.h"
 #include "common/AppError.h"
 #include "wingui/Dialogs.h"
@@ -72,7 +73,7 @@ void MainWindow::ShowRunStatus() {
   if (!runReport_) return;
   const copy::RunReport::Progress progress = runReport_->Read();
   SetWindowTextW(statusText_,
-                 StatusText(progress.files, progress.bytes, (GetTickCount() - runStart_) / 1000.0).c_str());
+                 text::StatusText(progress.files, progress.bytes, (GetTickCount() - runStart_) / 1000.0).c_str());
   SetWindowTextW(statusFile_, progress.current.c_str());
   progressBar_.SetPosition(runPosition_);
   taskbar_->SetValue(runPosition_);
@@ -84,7 +85,7 @@ copy::Answer MainWindow::AskOverwrite(const std::wstring& target) {
     ShowRunStatus();            // the status line names the file asked about
     taskbar_->Set(TaskbarProgress::State::Paused);
     ScopeGuard resume([this] { taskbar_->Set(TaskbarProgress::State::Normal); });
-    return TheDialogs().Message(AppWindow(), OverwriteQuestion(target), MB_YESNOCANCEL | MB_ICONQUESTION);
+    return TheDialogs().Message(AppWindow(), text::OverwriteQuestion(target), MB_YESNOCANCEL | MB_ICONQUESTION);
   });
   return answer == IDYES ? copy::Answer::Yes : answer == IDNO ? copy::Answer::No : copy::Answer::Cancel;
 }

@@ -59,14 +59,6 @@ std::wstring ReportText(const std::wstring& headline, const copy::RunReport& rep
   return text;
 }
 
-std::wstring StatusText(uint64_t files, uint64_t bytes, double seconds) {
-  std::wstring text = std::to_wstring(files) + L" 个文件，" + text::ByteAmount(double(bytes));
-  if (seconds > 0.5) text += L"，" + text::ByteAmount(double(bytes) / seconds) + L"/s";
-  return text;
-}
-
-std::wstring OverwriteQuestion(const std::wstring& target) { return L"文件" + target + L"已存在，是否覆盖？"; }
-
 std::wstring UnreadableFoldersText(size_t count) {
   return L"有 " + std::to_wstring(count) + L" 个文件夹无法读取，其中的内容未能添加。";
 }

@@ -21,11 +21,5 @@ AppError Worded(const FileError& error);
 // half-width characters (0: no limit).
 std::wstring ReportText(const std::wstring& headline, const copy::RunReport& report, size_t lineUnits = 0);
 
-// "12 个文件，3.4 MB，1.2 MB/s" for a status line, after seconds of work.
-std::wstring StatusText(uint64_t files, uint64_t bytes, double seconds);
-
 // Said after an expansion or a search that met folders it could not read.
 std::wstring UnreadableFoldersText(size_t count);
-
-// The question asked under Ask.
-std::wstring OverwriteQuestion(const std::wstring& target);

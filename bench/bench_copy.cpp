@@ -11,8 +11,8 @@
 #include <cstdlib>
 #include <thread>
 
-#include "app/Texts.h"
 #include "bench/BenchSupport.h"
+#include "common/Text.h"
 #include "common/StopSignal.h"
 #include "copy/CopyEngine.h"
 #include "fs/FileSystem.h"
@@ -50,7 +50,7 @@ void OurCopy(const std::wstring& from, const std::wstring& to) {
       Sleep(10);  // the end of the run is seen within 10 ms, not 100
       if (tick % 10) continue;
       const auto progress = report.Read();
-      shown += StatusText(progress.files, progress.bytes, 1.0).size() + progress.current.size();
+      shown += text::StatusText(progress.files, progress.bytes, 1.0).size() + progress.current.size();
     }
   });
   copy::RunCopy({{from}, {to + L"\\"}, copy::SameFileMode::Overwrite}, {nullptr, nullptr, &report, &stop});

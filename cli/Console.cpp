@@ -35,19 +35,16 @@ void Console::ClearProgress() {
   progressWidth_ = 0;
 }
 
-void Console::Line(const std::wstring& text) {
+void Console::Say(HANDLE stream, bool console, const std::wstring& text) {
   std::lock_guard<Lock> hold(lock_);
   ClearProgress();
-  Write(out_, outIsConsole_, text + L"\r\n");
+  Write(stream, console, text + L"\r\n");
   lasting_ += text + L"\r\n";
 }
 
-void Console::Error(const std::wstring& text) {
-  std::lock_guard<Lock> hold(lock_);
-  ClearProgress();
-  Write(err_, errIsConsole_, text + L"\r\n");
-  lasting_ += text + L"\r\n";
-}
+void Console::Line(const std::wstring& text) { Say(out_, outIsConsole_, text); }
+
+void Console::Error(const std::wstring& text) { Say(err_, errIsConsole_, text); }
 
 void Console::Progress(const std::wstring& text) {
   std::lock_guard<Lock> hold(lock_);

@@ -29,6 +29,7 @@ class Console {
 
  private:
   void Write(HANDLE stream, bool console, const std::wstring& text);
+  void Say(HANDLE stream, bool console, const std::wstring& text);  // a lasting line
   void ClearProgress();
 
   HANDLE out_, err_, in_;

@@ -55,14 +55,9 @@ bool Gather(const std::vector<std::wstring>& given, ImportCheck::Wants wants, Co
 // The log would be read as a list, or land among what is copied or emptied.
 bool LogIsInTheWay(const std::wstring& log, const Arguments& arguments, const copy::CopyJob& job) {
   const std::wstring place = fs::ResolvePath(log);
-  auto holds = [&place](const std::wstring& path) {
-    const std::wstring folder = fs::ResolvePath(path);
-    return SameTextIgnoreCase(place, folder) ||
-           SameTextIgnoreCase(place.substr(0, folder.size() + 1), WithBackslash(folder));
-  };
   for (const auto* paths : {&arguments.sources, &arguments.dests, &job.sources, &job.dests})
     for (const std::wstring& path : *paths)
-      if (holds(fs::FullPath(path))) return true;
+      if (LiesWithin(place, fs::ResolvePath(fs::FullPath(path)))) return true;
   return false;
 }
 
@@ -177,7 +172,7 @@ int RunCopyCommand(const Arguments& arguments, Console& console, StopSignal& sto
       console.HoldProgress(true);
       copy::Answer answer = copy::Answer::Cancel;
       for (;;) {
-        console.Line(L"文件" + target + L"已存在，是否覆盖？[Y] 是  [N] 否  [C] 取消");
+        console.Line(text::OverwriteQuestion(target) + L"[Y] 是  [N] 否  [C] 取消");
         const auto reply = console.ReadLine();
         if (!reply || stop.Requested() || CaseKey(*reply) == CaseKey(L"c")) break;  // no answer ends the run
         if (CaseKey(*reply) == CaseKey(L"y")) {
@@ -204,10 +199,7 @@ int RunCopyCommand(const Arguments& arguments, Console& console, StopSignal& sto
         Sleep(100);  // at most ten updates a second
         if (over) break;
         const auto done = report.Read();
-        const double elapsed = seconds();
-        std::wstring line = std::to_wstring(done.files) + L" 个文件，" + text::ByteAmount(double(done.bytes));
-        if (elapsed > 0.5) line += L"，" + text::ByteAmount(done.bytes / elapsed) + L"/s";
-        console.Progress(line + L"  " + done.current);
+        console.Progress(text::StatusText(done.files, done.bytes, seconds()) + L"  " + done.current);
       }
     });
   std::optional<FileError> ended;

@@ -37,6 +37,12 @@ std::wstring WithBackslash(std::wstring path) {
   return path;
 }
 
+bool LiesWithin(const std::wstring& place, const std::wstring& folder) {
+  if (folder.empty() || place.size() < folder.size() || !SameTextIgnoreCase(place.substr(0, folder.size()), folder))
+    return false;
+  return place.size() == folder.size() || folder.back() == L'\\' || place[folder.size()] == L'\\';
+}
+
 bool HasWildcard(const std::wstring& path) { return path.find_first_of(L"*?") != std::wstring::npos; }
 
 bool IsAbsolutePath(const std::wstring& path) {

@@ -32,6 +32,10 @@ class ListIndex {
   std::unordered_map<std::wstring, size_t> counts_;
 };
 
+// The place is the folder or lies below it (letter case ignored; both as
+// the system resolves them, the folder without a trailing backslash but on a
+// drive root).
+bool LiesWithin(const std::wstring& place, const std::wstring& folder);
 // Ends with a backslash (appended when the last character is not one).
 std::wstring WithBackslash(std::wstring path);
 // Holds "*" or "?": a pattern, never the name of one file or folder.

@@ -140,4 +140,12 @@ std::wstring ByteAmount(double bytes) {
   return buffer;
 }
 
+std::wstring StatusText(uint64_t files, uint64_t bytes, double seconds) {
+  std::wstring text = std::to_wstring(files) + L" 个文件，" + ByteAmount(double(bytes));
+  if (seconds > 0.5) text += L"，" + ByteAmount(double(bytes) / seconds) + L"/s";
+  return text;
+}
+
+std::wstring OverwriteQuestion(const std::wstring& target) { return L"文件" + target + L"已存在，是否覆盖？"; }
+
 }  // namespace text

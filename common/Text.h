@@ -29,6 +29,10 @@ std::wstring ShortenMiddle(const std::wstring& text, size_t maxUnits);
 
 // A size for people to read: "512 B", "4.0 KB", "1.2 MB" (1024 per step).
 std::wstring ByteAmount(double bytes);
+// The words both front ends say while a run goes on: "12 个文件，3.4 MB，
+// 1.2 MB/s" after seconds of work, and the question asked under Ask.
+std::wstring StatusText(uint64_t files, uint64_t bytes, double seconds);
+std::wstring OverwriteQuestion(const std::wstring& target);
 // A 32-bit whole number: leading spaces, a sign, decimal digits or hex
 // after 0x/0X/x/X/$. Empty for anything else or a value that does not fit.
 std::optional<int> ParseInteger(const std::wstring& text);

@@ -25,12 +25,6 @@ struct WalkState {
   size_t depth = 0;
 };
 
-// The place is the folder or lies below it.
-bool LiesIn(const std::optional<std::wstring>& place, const std::wstring& folder) {
-  return place && SameTextIgnoreCase(place->substr(0, folder.size()), folder) &&
-         (place->size() == folder.size() || (*place)[folder.size()] == L'\\');
-}
-
 bool CopyTree(const std::wstring& sourceFolder, bool viaLink, const std::wstring& destFolder,
               const CopyContext& context, const std::wstring& excluded, WalkState& walk) {
   // The I/O error of a folder that cannot be entered. The current folder is
@@ -42,7 +36,7 @@ bool CopyTree(const std::wstring& sourceFolder, bool viaLink, const std::wstring
   const std::vector<fs::Entry>& entries = *listed;
   if (entries.empty()) return false;
 
-  if (viaLink && walk.outputFinal && LiesIn(fs::FinalPath(base), *walk.outputFinal))
+  if (viaLink && walk.outputFinal && LiesWithin(fs::FinalPath(base).value_or(L""), *walk.outputFinal))
     return true;                                     // a link into our output
   if (!walk.path.Enter(base, viaLink)) return true;  // a link back up the path
   ++walk.depth;

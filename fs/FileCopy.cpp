@@ -86,9 +86,7 @@ bool CopyNamedStreams(const std::wstring& source, const std::wstring& temporary,
   do {
     const std::wstring name = stream.cStreamName;  // ":name:$DATA"
     if (name == L"::$DATA") continue;
-    FileHandle from(CreateFileW((LongPath(source) + name).c_str(), GENERIC_READ,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
-                                nullptr));
+    const FileHandle from = OpenToRead(LongPath(source) + name);
     FileHandle to(CreateFileW((temporary + name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
     copied = from.valid() && to.valid() && CopyData(from.get(), to.get(), stop, nullptr);
   } while (copied && FindNextStreamW(find, &stream));
@@ -129,10 +127,7 @@ bool PendingCopy::Write(const std::wstring& source, const std::wstring& targetFo
                         const StopSignal* stop, const std::function<void(int64_t)>& written) {
   written_ = written;
   folder_ = targetFolder;
-  // Others may go on reading, writing or renaming it: we copy what is there.
-  FileHandle from(CreateFileW(SystemPath(source).c_str(), GENERIC_READ,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                              FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  const FileHandle from = OpenToRead(source);
   if (!from.valid()) return false;
   auto readFacts = [&from](Entry& facts) {
     FILE_BASIC_INFO basic;

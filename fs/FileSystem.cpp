@@ -284,12 +284,13 @@ FileHandle::~FileHandle() {
   SetLastError(error);
 }
 
-bool CanReadFile(const std::wstring& path) {
+FileHandle OpenToRead(const std::wstring& path) {
   return FileHandle(CreateFileW(SystemPath(path).c_str(), GENERIC_READ,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
-                                nullptr))
-      .valid();
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
 }
+
+bool CanReadFile(const std::wstring& path) { return OpenToRead(path).valid(); }
 
 std::optional<Entry> Look(const std::wstring& path) {
   WIN32_FILE_ATTRIBUTE_DATA data;

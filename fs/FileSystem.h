@@ -106,7 +106,10 @@ class FileHandle {
   HANDLE h_ = INVALID_HANDLE_VALUE;
 };
 
-// The file can be opened for reading now (others' use shared).
+// A file opened to read its data from start to end; others may go on
+// reading, writing or renaming it (we read what is there).
+FileHandle OpenToRead(const std::wstring& path);
+// The file can be opened for reading now.
 bool CanReadFile(const std::wstring& path);
 // What stands at the path (the name left empty), links followed; empty
 // when nothing can be read there.
