@@ -1,0 +1,427 @@
+// Copies onto every kind of destination users copy to, mounted for real by
+// scripts/rig.sh (FAT32, exFAT and NTFS drivers, a Samba share) beside the
+// local disk: one table of outcomes, the destination kind as its column.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdlib>
+#include <cstdio>
+#include <map>
+#include <optional>
+#include <sstream>
+#include <thread>
+
+#include "common/StopSignal.h"
+#include "copy/CopyEngine.h"
+#include "fs/FileSystem.h"
+#include "tests/support/TestSupport.h"
+
+using namespace copy;
+using enum copy::SameFileMode;
+
+namespace {
+
+enum class Kind { Local, Ntfs, ExFat, Fat32, Share };
+
+struct Destination {
+  Kind kind;
+  const char* name;
+  const char* key;     // in build/rig/destinations.env
+  uint64_t precision;  // of its last-write times, in 100 ns ticks
+  std::wstring root;   // ends with "\"
+};
+
+constexpr uint64_t kSecond = 10000000;
+
+std::wstring FromUnix(const std::string& unix) {
+  std::wstring path = L"Z:";
+  for (char c : unix) path += c == '/' ? L'\\' : wchar_t(c);
+  return path;
+}
+
+// The kinds and where the rig put them; the local disk needs no rig.
+std::vector<Destination> Destinations() {
+  std::vector<Destination> kinds = {
+      {Kind::Local, "local disk", nullptr, 1, L"C:\\qmtests\\"},
+      {Kind::Ntfs, "NTFS", "ntfs", 1, L""},
+      {Kind::ExFat, "exFAT", "exfat", kSecond, L""},
+      {Kind::Fat32, "FAT32", "fat32", 2 * kSecond, L""},
+      {Kind::Share, "share", "share", kSecond, L""},
+  };
+  const char* file = std::getenv("QM_RIG_DESTINATIONS");
+  if (!file) {
+    ADD_FAILURE() << "QM_RIG_DESTINATIONS is not set (the rig tests run through ctest)";
+    return {};
+  }
+  std::istringstream lines(ReadBytes(FromUnix(file)));
+  std::map<std::string, std::string> values;
+  for (std::string line; std::getline(lines, line);) {
+    if (line.empty() || line[0] == '#' || line.find('=') == std::string::npos) continue;
+    values[line.substr(0, line.find('='))] = line.substr(line.find('=') + 1);
+  }
+  for (auto& d : kinds) {
+    if (!d.key) continue;
+    if (values[d.key].empty()) {
+      ADD_FAILURE() << "the rig is not up: no " << d.key << " in " << file << " (scripts/rig.sh up)";
+      return {};
+    }
+    d.root = std::wstring(values[d.key].begin(), values[d.key].end());
+  }
+  return kinds;
+}
+
+bool RigSkipped() {
+  const char* rig = std::getenv("QM_RIG");
+  return rig && std::string(rig) == "skip";
+}
+
+// A fresh folder on one destination, removed with everything in it at the end.
+class DestFolder {
+ public:
+  explicit DestFolder(const Destination& d) {
+    static int counter = 0;
+    MakeDir(d.root + L"qmrig");
+    path_ = d.root + L"qmrig\\t" + std::to_wstring(GetCurrentProcessId()) + L"_" + std::to_wstring(counter++) + L"\\";
+    MakeDir(path_);
+  }
+  ~DestFolder() { RemoveTree(path_); }
+  const std::wstring& path() const { return path_; }
+  std::wstring operator/(const std::wstring& rel) const { return path_ + rel; }
+
+ private:
+  std::wstring path_;
+};
+
+std::string Pattern(size_t size, char seed) {
+  std::string bytes(size, '\0');
+  for (size_t i = 0; i < size; ++i) bytes[i] = char(seed + i * 7 + i / 4093);
+  return bytes;
+}
+
+// Access and write times together: the FUSE FAT32 and exFAT drivers drop a
+// write time set alone.
+bool SetTimes(const std::wstring& path, uint64_t ticks) {
+  HANDLE h = CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                         OPEN_EXISTING, 0, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  FILETIME ft{DWORD(ticks), DWORD(ticks >> 32)};
+  const bool ok = SetFileTime(h, nullptr, &ft, &ft);
+  CloseHandle(h);
+  return ok;
+}
+
+// The whole file, sharing everything (a reader must not be what fails);
+// nullopt with the code in GetLastError() when it cannot be read.
+std::optional<std::string> Contents(const std::wstring& path) {
+  HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, 0, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return std::nullopt;
+  std::string bytes;
+  char buffer[65536];
+  DWORD got = 0;
+  BOOL ok;
+  while ((ok = ReadFile(h, buffer, sizeof buffer, &got, nullptr)) && got) bytes.append(buffer, got);
+  const DWORD code = GetLastError();
+  CloseHandle(h);
+  if (!ok) {
+    SetLastError(code);
+    return std::nullopt;
+  }
+  return bytes;
+}
+
+uint64_t WriteTimeOf(const std::wstring& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return 0;
+  return uint64_t(data.ftLastWriteTime.dwHighDateTime) << 32 | data.ftLastWriteTime.dwLowDateTime;
+}
+
+// Every entry below folder, "sub\" for a subfolder.
+std::vector<std::wstring> TreeOf(const std::wstring& folder, const std::wstring& rel = L"") {
+  std::vector<std::wstring> out;
+  for (auto& e : ListEntries(folder + rel + L"*", fs::kMaskAll)) {
+    if (e.name == L"." || e.name == L"..") continue;
+    if (e.attributes & FILE_ATTRIBUTE_DIRECTORY) {
+      out.push_back(rel + e.name + L"\\");
+      auto sub = TreeOf(folder, rel + e.name + L"\\");
+      out.insert(out.end(), sub.begin(), sub.end());
+    } else {
+      out.push_back(rel + e.name);
+    }
+  }
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+std::vector<std::wstring> Temporaries(const std::wstring& folder) {
+  std::vector<std::wstring> found;
+  for (auto& name : TreeOf(folder))
+    if (name.find(L"~quillmere-") != std::wstring::npos) found.push_back(name);
+  return found;
+}
+
+std::wstring QmcopyPath() {
+  std::string unix = QM_EXE_UNIX_PATH;  // Quillmere.exe; qmcopy.exe lies beside it
+  return FromUnix(unix.substr(0, unix.rfind('/') + 1) + "qmcopy.exe");
+}
+
+struct Child {
+  HANDLE process = nullptr;
+  ~Child() {
+    if (process) {
+      TerminateProcess(process, 99);
+      WaitForSingleObject(process, 10000);
+      CloseHandle(process);
+    }
+  }
+  DWORD Wait(DWORD ms) {
+    if (WaitForSingleObject(process, ms) != WAIT_OBJECT_0) return 999;
+    DWORD code = 999;
+    GetExitCodeProcess(process, &code);
+    return code;
+  }
+};
+
+// qmcopy with its output thrown away, as a script would start it.
+void StartQmcopy(Child& child, const std::wstring& arguments) {
+  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+  HANDLE nul = CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                           OPEN_EXISTING, 0, nullptr);
+  STARTUPINFOW startup{sizeof startup};
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = startup.hStdOutput = startup.hStdError = nul;
+  PROCESS_INFORMATION info{};
+  std::wstring command = L"\"" + QmcopyPath() + L"\" " + arguments;
+  if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
+                      &info)) {
+    ADD_FAILURE() << "qmcopy did not start: " << GetLastError();
+  } else {
+    CloseHandle(info.hThread);
+    child.process = info.hProcess;
+  }
+  CloseHandle(nul);
+}
+
+// The source's time: an even second plus a fraction, so that every
+// destination has to round it.
+constexpr uint64_t kEven = 133000000000000000ull;
+constexpr uint64_t kSourceTime = kEven + 1234567;
+
+enum class Target { Absent, Older, SameTime, Newer };
+enum class Act {
+  Run,         // the engine's run
+  EmptyFirst,  // the run, emptying the destination first (it holds junk)
+  StopMidFile, // the run, stopped once the first bytes are written
+  KillMidCopy, // qmcopy killed while its temporary stands, then run again
+};
+enum class Holds { Nothing, New, Old };
+
+struct Row {
+  const char* what;
+  SameFileMode mode;
+  Target target;
+  bool readOnly;
+  Act act;
+  size_t size;  // of the source
+  // Expected: a.txt and a_1.txt afterwards, the outcome counted, the failure's code.
+  Holds name, numbered;
+  std::optional<FileOutcome> outcome;
+  DWORD failure;
+  // Kinds that cannot hold the row's setup, and why.
+  std::map<Kind, const char*> notApplicable;
+};
+
+uint64_t TargetTime(Target t) {
+  switch (t) {
+    case Target::Older: return kEven - 10 * kSecond;
+    case Target::SameTime: return kSourceTime;  // each destination rounds it its way
+    case Target::Newer: return kEven + 10 * kSecond;
+    default: return 0;
+  }
+}
+
+const char* const kFat32NoModes =
+    "n/a: the FAT32 driver here refuses mode changes (ENOSYS; Wine says 31, General failure), so no read-only bit";
+const char* const kExFatNoBits = "n/a: the exFAT driver here keeps no attribute bits (set, reported done, dropped)";
+
+std::string Describe(DWORD code) { return std::to_string(code) + " (" + Narrow(fs::SystemErrorText(code)) + ")"; }
+
+std::string Ticks(uint64_t t) {
+  if (!t) return "none";
+  char text[64];
+  std::snprintf(text, sizeof text, "%llu.%07llu s", (unsigned long long)(t / kSecond), (unsigned long long)(t % kSecond));
+  return text;
+}
+
+// Runs one cell and says what is wrong with its effects; "setup: ..." when
+// the destination would not take the row's starting state.
+std::vector<std::string> RunCell(const Row& row, const Destination& d) {
+  std::vector<std::string> problems;
+  auto expect = [&](bool ok, const std::string& what) {
+    if (!ok) problems.push_back(what);
+    return ok;
+  };
+  const size_t kOldSize = 70001;
+  const std::string fresh = Pattern(row.size, 'n'), old = Pattern(kOldSize, 'o');
+  TempDir src;
+  WriteBytes(src / L"a.txt", fresh);
+  if (!expect(SetTimes(src / L"a.txt", kSourceTime), "setup: the source's time")) return problems;
+  DestFolder dst(d);
+  uint64_t oldTime = 0;
+  if (row.target != Target::Absent) {
+    WriteBytes(dst / L"a.txt", old);
+    SetTimes(dst / L"a.txt", TargetTime(row.target));
+    oldTime = WriteTimeOf(dst / L"a.txt");
+    const uint64_t wanted = TargetTime(row.target);
+    if (!expect(std::max(oldTime, wanted) - std::min(oldTime, wanted) < d.precision,
+                "setup: the target's time did not hold (" + Ticks(oldTime) + ")"))
+      return problems;
+    if (row.readOnly) {
+      SetAttributes(dst / L"a.txt", FILE_ATTRIBUTE_READONLY);
+      if (!expect(GetFileAttributesW((dst / L"a.txt").c_str()) & FILE_ATTRIBUTE_READONLY,
+                  "setup: the read-only bit did not hold"))
+        return problems;
+    }
+  }
+  if (row.act == Act::EmptyFirst) {
+    WriteBytes(dst / L"junk.txt", "junk");
+    WriteBytes(dst / L"sub\\deep.txt", "deep");
+  }
+
+  RunReport report;
+  StopSignal stop;
+  const CopyObserver observer{nullptr, nullptr, &report, &stop};
+  CopyJob job;
+  job.sources = {src / L"a.txt"};
+  job.dests = {dst.path()};
+  job.mode = row.mode;
+  job.emptyFirst = row.act == Act::EmptyFirst;
+  if (row.act == Act::Run || row.act == Act::EmptyFirst) {
+    RunCopy(job, observer);
+  } else if (row.act == Act::StopMidFile) {
+    std::atomic<bool> over{false};
+    uint64_t bytesAtStop = 0;
+    std::thread watcher([&] {
+      while (!over && report.Read().bytes == 0) std::this_thread::yield();
+      bytesAtStop = report.Read().bytes;
+      stop.Request();
+    });
+    RunCopy(job, observer);
+    over = true;
+    watcher.join();
+    if (!expect(bytesAtStop > 0 && bytesAtStop < row.size, "setup: the copy ended before the stop came mid-file"))
+      return problems;
+  } else {
+    Child first;
+    StartQmcopy(first, L"/src:" + src / L"a.txt /dst:" + dst.path() + L" /policy:overwrite /quiet");
+    bool seen = false;
+    for (int i = 0; i < 20000 && !seen && WaitForSingleObject(first.process, 0) == WAIT_TIMEOUT; ++i) {
+      seen = !Temporaries(dst.path()).empty();
+      if (!seen) Sleep(1);
+    }
+    if (!expect(seen, "setup: qmcopy ended before its temporary was seen")) return problems;
+    TerminateProcess(first.process, 9);
+    first.Wait(10000);
+    expect(Contents(dst / L"a.txt") == old, "the kill cost the old target");
+    Child second;
+    StartQmcopy(second, L"/src:" + src / L"a.txt /dst:" + dst.path() + L" /policy:overwrite /quiet");
+    const DWORD code = second.Wait(60000);
+    expect(code == 0, "the run after the kill exited " + std::to_string(code));
+  }
+
+  // Bytes and times of what stands under each name.
+  auto check = [&](const std::wstring& name, Holds holds) {
+    const std::string n = Narrow(name);
+    if (holds == Holds::Nothing) {
+      expect(!Exists(dst / name), n + " exists");
+      return;
+    }
+    if (!expect(Exists(dst / name), n + " is missing")) return;
+    const auto contents = Contents(dst / name);
+    if (!expect(contents.has_value(), n + " cannot be read: " + Describe(GetLastError()))) return;
+    const std::string& bytes = *contents;
+    const bool isNew = bytes == fresh, isOld = bytes == old;
+    if (holds == Holds::New)
+      expect(isNew, n + (isOld ? " still holds the old target" : " holds " + std::to_string(bytes.size()) + " bytes, not the source's"));
+    else
+      expect(isOld, n + (isNew ? " was replaced" : " holds " + std::to_string(bytes.size()) + " bytes, not the old target's"));
+    const uint64_t time = WriteTimeOf(dst / name);
+    if (holds == Holds::Old && isOld) {
+      expect(time == oldTime, n + ": the old target's time changed to " + Ticks(time));
+    } else if (holds == Holds::New && isNew) {
+      const uint64_t gap = std::max(time, kSourceTime) - std::min(time, kSourceTime);
+      expect(gap < d.precision, n + ": last-write time " + Ticks(time) + ", not the source's " + Ticks(kSourceTime) +
+                                    " to " + Ticks(d.precision));
+    }
+  };
+  check(L"a.txt", row.name);
+  check(L"a_1.txt", row.numbered);
+
+  // Nothing else in the folder: no temporary, nothing emptying should have taken.
+  std::vector<std::wstring> expected;
+  if (row.name != Holds::Nothing) expected.push_back(L"a.txt");
+  if (row.numbered != Holds::Nothing) expected.push_back(L"a_1.txt");
+  const auto tree = TreeOf(dst.path());
+  std::string listed;
+  for (auto& name : tree) listed += " " + Narrow(name);
+  expect(Temporaries(dst.path()).empty(), "a temporary was left");
+  expect(tree == expected, "the folder holds:" + listed);
+
+  if (row.act == Act::KillMidCopy) return problems;  // qmcopy's exit code said it
+  std::string failures;
+  for (const auto& f : report.FirstFailures()) failures += " " + Describe(f.code);
+  if (row.failure)
+    expect(report.FailureCount() == 1 && report.FirstFailures()[0].code == row.failure,
+           "expected the failure " + Describe(row.failure) + ", got:" + (failures.empty() ? " none" : failures));
+  else
+    expect(report.FailureCount() == 0, "failed:" + failures);
+  const char* names[] = {"copied", "replaced", "numbered", "kept"};
+  for (FileOutcome o : {FileOutcome::Copied, FileOutcome::Replaced, FileOutcome::Numbered, FileOutcome::Kept})
+    expect(report.Count(o) == (row.outcome == o ? 1u : 0u),
+           std::string("counted ") + std::to_string(report.Count(o)) + " as " + names[int(o)]);
+  return problems;
+}
+
+TEST(Destinations, EveryOutcomeOnEveryKindOfDestination) {
+  if (RigSkipped()) GTEST_SKIP() << "QM_RIG=skip";
+  constexpr size_t kSmall = 300 * 1024 + 17, kBig = 48u << 20;
+  using enum Holds;
+  using O = FileOutcome;
+  const Row rows[] = {
+      // what                         mode        target before     r/o    act               size    a.txt numbered outcome      failure
+      {"new target",                  Overwrite,  Target::Absent,   false, Act::Run,         kSmall, New, Nothing, O::Copied,   0},
+      {"replace (覆盖)",              Overwrite,  Target::Older,    false, Act::Run,         kSmall, New, Nothing, O::Replaced, 0},
+      {"skip (跳过)",                 Skip,       Target::Older,    false, Act::Run,         kSmall, Old, Nothing, O::Kept,     0},
+      {"number (自动编号)",           AutoNumber, Target::Older,    false, Act::Run,         kSmall, Old, New,     O::Numbered, 0},
+      {"newer-only, same time",       NewerOnly,  Target::SameTime, false, Act::Run,         kSmall, Old, Nothing, O::Kept,     0},
+      {"newer-only, target older",    NewerOnly,  Target::Older,    false, Act::Run,         kSmall, New, Nothing, O::Replaced, 0},
+      {"newer-only, target newer",    NewerOnly,  Target::Newer,    false, Act::Run,         kSmall, Old, Nothing, O::Kept,     0},
+      {"empty first",                 Overwrite,  Target::Absent,   false, Act::EmptyFirst,  kSmall, New, Nothing, O::Copied,   0},
+      {"stop mid-file",               Overwrite,  Target::Older,    false, Act::StopMidFile, kBig,   Old, Nothing, {},          0},
+      {"read-only target",            Overwrite,  Target::Older,    true,  Act::Run,         kSmall, Old, Nothing, {},          ERROR_ACCESS_DENIED,
+       {{Kind::Fat32, kFat32NoModes}, {Kind::ExFat, kExFatNoBits}}},
+      {"kill mid-copy, then run again", Overwrite, Target::Older,   false, Act::KillMidCopy, kBig,   New, Nothing, {},          0},
+  };
+  const auto kinds = Destinations();
+  ASSERT_FALSE(kinds.empty());
+  std::string summary = "\nEach row onto each kind (ok, n/a, or the first thing wrong):\n";
+  for (const Row& row : rows) {
+    summary += std::string("  ") + row.what + "\n";
+    for (const Destination& d : kinds) {
+      summary += std::string("    ") + d.name + ": ";
+      if (row.notApplicable.count(d.kind)) {
+        summary += std::string(row.notApplicable.at(d.kind)) + "\n";
+        continue;
+      }
+      const auto problems = RunCell(row, d);
+      std::string all;
+      for (auto& p : problems) all += "\n  - " + p;
+      if (!problems.empty()) ADD_FAILURE() << row.what << " onto " << d.name << ":" << all;
+      summary += (problems.empty() ? std::string("ok") : "FAIL: " + problems[0]) + "\n";
+    }
+  }
+  std::printf("%s", summary.c_str());
+}
+
+}  // namespace
