@@ -1,5 +1,7 @@
 #include "app/Texts.h"
 
+#include "fs/FileCopy.h"
+
 #include <algorithm>
 #include <cstdio>
 
@@ -42,8 +44,15 @@ AppError Worded(const FileError& error) {
 
 std::wstring ReportText(const std::wstring& headline, const copy::RunReport& report, size_t lineUnits) {
   const size_t count = report.FailureCount();
-  if (count == 0) return headline;
-  std::wstring text = headline + L"\r\n\r\n有 " + std::to_wstring(count) + L" 项未能完成：";
+  std::wstring text = headline;
+  // What a destination could not keep is a warning below the message: the copies stand.
+  const std::vector<copy::Warning> warnings = report.Warnings();
+  if (!warnings.empty()) text += std::wstring(L"\r\n\r\n") + text::kNotKeptHeading;
+  for (const copy::Warning& warning : warnings)
+    text += L"\r\n" + text::NotKeptText(text::ShortenMiddle(warning.destination, lineUnits ? lineUnits / 2 : SIZE_MAX),
+                                         warning.lost & fs::kLostTimes, warning.lost & fs::kLostAttributes);
+  if (count == 0) return text;
+  text += L"\r\n\r\n有 " + std::to_wstring(count) + L" 项未能完成：";
   const std::vector<copy::Failure> first = report.FirstFailures();
   for (const copy::Failure& failure : first) {
     std::wstring reason = fs::SystemErrorText(failure.code);

@@ -1,5 +1,7 @@
 #include "cli/CopyCommand.h"
 
+#include "fs/FileCopy.h"
+
 #include <atomic>
 #include <thread>
 
@@ -236,6 +238,12 @@ int RunCopyCommand(const Arguments& arguments, Console& console, StopSignal& sto
       console.Line(L"  " + failure.path + (failure.target.empty() ? L"" : L" → " + failure.target) + L"：" +
                    Reason(failure.code));
   }
+  // A warning, not a failure: the copies stand.
+  const std::vector<copy::Warning> warnings = report.Warnings();
+  if (!warnings.empty()) console.Line(text::kNotKeptHeading);
+  for (const copy::Warning& warning : warnings)
+    console.Line(L"  " + text::NotKeptText(warning.destination, warning.lost & fs::kLostTimes,
+                                           warning.lost & fs::kLostAttributes));
   if (stop.Requested()) return finish(kStopped);
   return finish(ended || !failures.empty() || skipped ? kSomeFailed : kAllDone);
 }

@@ -146,6 +146,15 @@ std::wstring StatusText(uint64_t files, uint64_t bytes, double seconds) {
   return text;
 }
 
+const wchar_t kNotKeptHeading[] = L"以下目标所在的磁盘不能保留文件的全部信息（文件已复制）：";
+
+std::wstring NotKeptText(const std::wstring& destination, bool times, bool attributes) {
+  std::wstring what;
+  if (times) what = L"修改时间";
+  if (attributes) what += std::wstring(what.empty() ? L"" : L"、") + L"文件属性（只读、隐藏、系统）";
+  return destination + L"：未能保留" + what;
+}
+
 std::wstring OverwriteQuestion(const std::wstring& target) { return L"文件" + target + L"已存在，是否覆盖？"; }
 
 }  // namespace text

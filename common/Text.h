@@ -33,6 +33,11 @@ std::wstring ByteAmount(double bytes);
 // 1.2 MB/s" after seconds of work, and the question asked under Ask.
 std::wstring StatusText(uint64_t files, uint64_t bytes, double seconds);
 std::wstring OverwriteQuestion(const std::wstring& target);
+// Said once per destination whose volume could not keep the copies' times
+// or attributes (the copies stand): "F:\：未能保留修改时间、文件属性".
+std::wstring NotKeptText(const std::wstring& destination, bool times, bool attributes);
+// The heading above those lines.
+extern const wchar_t kNotKeptHeading[];
 // A 32-bit whole number: leading spaces, a sign, decimal digits or hex
 // after 0x/0X/x/X/$. Empty for anything else or a value that does not fit.
 std::optional<int> ParseInteger(const std::wstring& text);

@@ -5,6 +5,7 @@
 #include <optional>
 #include <thread>
 
+#include "copy/Destination.h"
 #include "copy/Emptying.h"
 #include "copy/ParallelCopier.h"
 
@@ -14,6 +15,7 @@
 #include "common/Text.h"
 #include "fs/FileCopy.h"
 #include "fs/FileSystem.h"
+#include "fs/Volume.h"
 
 namespace copy {
 namespace {
@@ -46,8 +48,11 @@ bool CopyTree(const std::wstring& sourceFolder, bool viaLink, const std::wstring
   });
 
   const CopyObserver* observer = context.observer;
-  auto makeFolder = [observer](const std::wstring& folder) {
-    if (observer && observer->rehearsal) {
+  auto makeFolder = [observer, &context](const std::wstring& folder) {
+    const auto gone = context.destination ? context.destination->Gone() : std::nullopt;
+    if (gone && !(observer && observer->rehearsal)) {
+      if (observer) observer->Failed(folder, *gone);
+    } else if (observer && observer->rehearsal) {
       // As the real run would: made when missing, a failure where a file stands.
       const auto standing = observer->rehearsal->Look(folder);
       if (!standing)
@@ -83,7 +88,7 @@ bool CopyTree(const std::wstring& sourceFolder, bool viaLink, const std::wstring
       makeFolder(subDest);  // looks before it makes
       CopyTree(subSource, fs::WalkPath::IsLink(entry.attributes), subDest, context, excluded, walk);
     } else if (context.parallel && IsIndependent(context.mode)) {
-      const CopyContext worker{context.mode, observer, nullptr, context.retry};
+      const CopyContext worker{context.mode, observer, nullptr, context.retry, context.destination};
       context.parallel->Submit([source = fs::ChildPath(base, entry.name), targetFolder, entry, worker] {
         if (worker.observer && worker.observer->StopRequested()) return;  // queued, not begun: left out
         CopyOneFile(source, targetFolder, entry.name, worker, &entry);
@@ -127,6 +132,8 @@ enum class Plan {
   Number,   // under the first free numbered name at the rename
 };
 
+std::wstring FolderOf(const std::wstring& path) { return path.substr(0, fs::LastSeparator(L"\\", path)); }
+
 Plan PlanOf(const std::wstring& target, const CopyContext& context, const fs::Entry* listed,
             const std::wstring& source) {
   const CopyObserver* observer = context.observer;
@@ -148,8 +155,13 @@ Plan PlanOf(const std::wstring& target, const CopyContext& context, const fs::En
       // An unreadable target stays (a dry run knows what stands).
       if (!standing) return !(observer && observer->rehearsal) && fs::Exists(target) ? Plan::Keep : Plan::Replace;
       const auto sourceLook = listed ? std::optional<fs::Entry>(*listed) : fs::Look(source);
-      return sourceLook && fs::CompareTimes(sourceLook->writeTime, standing->writeTime) >= 0 ? Plan::Replace
-                                                                                             : Plan::Keep;
+      if (!sourceLook) return Plan::Keep;
+      // Only a target older than the source by more than either place can
+      // tell apart: a FAT copy's time, kept to 2 s, is not older.
+      const uint64_t unit =
+          std::max(fs::TimeUnit(fs::TraitsOf(FolderOf(source)), sourceLook->writeTime),
+                   fs::TimeUnit(fs::TraitsOf(FolderOf(target)), standing->writeTime));
+      return fs::WrittenLater(sourceLook->writeTime, standing->writeTime, unit) ? Plan::Replace : Plan::Keep;
     }
     default:
       return Plan::Keep;
@@ -192,9 +204,17 @@ std::optional<FileOutcome> WriteAndPlace(const std::wstring& source, const std::
                                          const fs::Entry* listed, std::wstring& placedName) {
   const CopyObserver* observer = context.observer;
   RunReport* report = observer ? observer->report : nullptr;
+  struct LossesTold {  // on every way out: a placed copy's, or one that failed after its name
+    const fs::PendingCopy& copy;
+    Destination* destination;
+    ~LossesTold() {
+      if (destination && copy.Losses()) destination->Lost(copy.Losses());
+    }
+  };
   std::function<void(int64_t)> written;
   if (report) written = [report](int64_t bytes) { report->BytesWritten(bytes); };
   fs::PendingCopy copy;
+  const LossesTold told{copy, context.destination};
   placedName = name;
   if (!copy.Write(source, targetFolder, listed, observer ? observer->stop : nullptr, written)) return std::nullopt;
   if (plan == Plan::Number) placedName = FreeNumberedName(targetFolder, name);
@@ -252,6 +272,16 @@ void CopyOneFile(const std::wstring& source, const std::wstring& targetFolder, c
   const std::wstring target = fs::ChildPath(targetFolder, name);
   const CopyObserver* observer = context.observer;
   if (observer && observer->report) observer->report->FileStarted(source);  // the question, if any, is about it
+  Destination* destination = observer && observer->rehearsal ? nullptr : context.destination;
+  if (destination) {
+    // A share gone or a stick pulled out: its remaining files fail at once
+    // with the reason, and no longer wait on it one by one.
+    if (const auto gone = destination->Gone()) {
+      if (observer) observer->Failed(source, *gone, target);
+      return;
+    }
+    if (destination->FirstVisit(targetFolder)) fs::SweepTemporaries(targetFolder);
+  }
   const Plan plan = PlanOf(target, context, listed, source);
   auto done = [&](const std::wstring& to, FileOutcome outcome) {
     if (observer) observer->FileDone(source, to, outcome);
@@ -267,8 +297,10 @@ void CopyOneFile(const std::wstring& source, const std::wstring& targetFolder, c
                   ? Rehearse(source, targetFolder, name, plan, *observer, listed, placedName)
                   : WriteAndPlace(source, targetFolder, name, plan, context, listed, placedName);
     const DWORD error = GetLastError();
+    if (!outcome && destination) destination->FailedWith(error);  // every attempt counts towards "gone"
     // A dry run foretells the failure; it waits for nothing.
     if (outcome || attempt >= context.retry.times || !MayPass(error) || (observer && observer->rehearsal)) break;
+    if (destination && destination->Gone()) break;
     // Waited out in short steps, so a stop is never kept waiting.
     for (DWORD waited = 0; waited < context.retry.waitMilliseconds && !(observer && observer->StopRequested());
          waited += 100)
@@ -277,9 +309,13 @@ void CopyOneFile(const std::wstring& source, const std::wstring& targetFolder, c
     SetLastError(error);
   }
   const std::wstring to = fs::ChildPath(targetFolder, placedName);
-  if (outcome) return done(to, *outcome);
+  if (outcome) {
+    if (destination) destination->Succeeded();
+    return done(to, *outcome);
+  }
   // A copy abandoned by a stop is no failure of the file.
-  if (observer && !observer->StopRequested()) observer->Failed(source, GetLastError(), to);
+  if (observer && observer->StopRequested()) return;
+  if (observer) observer->Failed(source, GetLastError(), to);
 }
 
 bool CopyFolderTree(const std::wstring& sourceFolder, const std::wstring& destFolder, const CopyContext& context,
@@ -345,7 +381,7 @@ int CopyingThreads() {
 void RunCopy(const CopyJob& job, const CopyObserver& observer) {
   ParallelCopier parallel(CopyingThreads());
   // A dry run tells its files in order, one by one.
-  const CopyContext context{job.mode, &observer, observer.rehearsal ? nullptr : &parallel, job.retry};
+  CopyContext context{job.mode, &observer, observer.rehearsal ? nullptr : &parallel, job.retry};
   std::optional<EmptyRules> rules;
   if (job.emptyFirst) {
     std::vector<std::wstring> spared = job.sources;
@@ -353,6 +389,12 @@ void RunCopy(const CopyJob& job, const CopyObserver& observer) {
     rules.emplace(job.dests, spared);
   }
   for (size_t j = 0; j < job.dests.size() && !observer.StopRequested(); ++j) {
+    Destination destination(job.dests[j]);
+    context.destination = &destination;
+    // What it could not keep is said once, however its turn ends.
+    ScopeGuard warn([&] {
+      if (destination.LostBits() && observer.report) observer.report->Warn(job.dests[j], destination.LostBits());
+    });
     if (rules) EmptyFolder(job.dests[j], *rules, observer);
     for (size_t i = 0; i < job.sources.size() && !observer.StopRequested(); ++i) {
       CopyEntry(job.sources[i], job.dests[j], context, parallel);

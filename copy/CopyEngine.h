@@ -14,6 +14,7 @@
 
 namespace copy {
 
+class Destination;
 class ParallelCopier;
 
 // How a copy that failed for a reason that may pass (a file in use, a lock,
@@ -30,6 +31,7 @@ struct CopyContext {
   const CopyObserver* observer = nullptr;
   ParallelCopier* parallel = nullptr;
   Retry retry;
+  Destination* destination = nullptr;  // the run's destination the copy goes into, when in a run
 };
 
 // Copies one file into targetFolder (ending with "\") under name, as the

@@ -26,4 +26,19 @@ std::vector<Failure> RunReport::FirstFailures() const {
   return failures_;
 }
 
+void RunReport::Warn(const std::wstring& destination, unsigned lost) {
+  std::lock_guard<Lock> lock(mutex_);
+  for (Warning& warning : warnings_)
+    if (warning.destination == destination) {
+      warning.lost |= lost;
+      return;
+    }
+  warnings_.push_back({destination, lost});
+}
+
+std::vector<Warning> RunReport::Warnings() const {
+  std::lock_guard<Lock> lock(mutex_);
+  return warnings_;
+}
+
 }  // namespace copy

@@ -19,6 +19,13 @@ struct Failure {
   DWORD code;           // the system's error code
 };
 
+// A destination that could not keep all of what its copies carry (their
+// times, their attributes): the copies stand, and this is said once.
+struct Warning {
+  std::wstring destination;
+  unsigned lost;  // fs::Lost bits
+};
+
 // What became of one source file at one destination.
 enum class FileOutcome {
   Copied,    // under its own name, where nothing stood
@@ -37,6 +44,7 @@ class RunReport {
   void BytesWritten(int64_t bytes) { bytes_.fetch_add(uint64_t(bytes), std::memory_order_relaxed); }
   void EntryRemoved() { removed_.fetch_add(1, std::memory_order_relaxed); }
   void Failed(const std::wstring& path, DWORD code, const std::wstring& target = L"");
+  void Warn(const std::wstring& destination, unsigned lost);
 
   struct Progress {
     uint64_t files, bytes, removed;  // files written, whatever their outcome
@@ -46,6 +54,7 @@ class RunReport {
   uint64_t Count(FileOutcome outcome) const { return outcomes_[size_t(outcome)].load(); }
   size_t FailureCount() const { return failureCount_.load(); }
   std::vector<Failure> FirstFailures() const;
+  std::vector<Warning> Warnings() const;
 
  private:
   std::atomic<uint64_t> bytes_{0}, removed_{0};
@@ -54,6 +63,7 @@ class RunReport {
   mutable Lock mutex_;
   std::wstring current_;
   std::vector<Failure> failures_;
+  std::vector<Warning> warnings_;
 };
 
 }  // namespace copy

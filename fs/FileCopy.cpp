@@ -1,9 +1,10 @@
 #include "fs/FileCopy.h"
 
+#include <winioctl.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cstring>
-#include <random>
 #include <vector>
 
 #include "common/Paths.h"
@@ -13,6 +14,10 @@ namespace {
 
 constexpr wchar_t kTemporaryPrefix[] = L"~quillmere-";
 constexpr wchar_t kTemporarySuffix[] = L".part";
+// The old target while a copy takes its name on a volume that cannot
+// replace by the copy's handle. Not a temporary: should we die between the
+// two renames, it is the user's file and stays.
+constexpr wchar_t kAsideSuffix[] = L".aside";
 // Files go in chunks of 64 KiB: a stop is seen within one, and under Wine a
 // larger read or write costs far more per byte (1 GiB on three copying threads:
 // 0.3 s in 64 KiB chunks, 1.0 s in 256 KiB ones).
@@ -20,6 +25,8 @@ constexpr size_t kChunk = 64u << 10;
 // What a copy takes over of its source's attribute bits.
 constexpr DWORD kCarriedAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
                                      FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+// The bits a fresh file lacks and a copy must be given.
+constexpr DWORD kSetAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
 
 // Windows 10's rename with flags; the headers name it only for newer targets.
 constexpr auto kFileRenameInfoEx = FILE_INFO_BY_HANDLE_CLASS(22);
@@ -29,16 +36,70 @@ constexpr int kHeldRetries = 20;
 
 std::atomic<unsigned> g_temporaryCounter{0};
 
-// 64 random bits of this process in every temporary name: no existing file
-// (a stale one, another program's) can hold a name before we make it.
-const std::wstring& Salt() {
-  static const std::wstring salt = [] {
-    std::random_device random;
-    wchar_t text[17];
-    swprintf(text, 17, L"%08x%08x", unsigned(random()), unsigned(random()));
-    return std::wstring(text);
+// Who makes a temporary: this computer, this process and when it started,
+// so that a sweep knows whether its maker is gone (a process id alone may
+// have been given to another process since).
+struct Maker {
+  std::wstring computer;
+  DWORD process;
+  uint64_t started;
+};
+
+uint64_t StartOf(HANDLE process) {
+  FILETIME created, exited, kernel, user;
+  if (!GetProcessTimes(process, &created, &exited, &kernel, &user)) return 0;
+  return (uint64_t(created.dwHighDateTime) << 32) | created.dwLowDateTime;
+}
+
+const Maker& Me() {
+  static const Maker me = [] {
+    wchar_t name[MAX_COMPUTERNAME_LENGTH + 1];
+    DWORD size = MAX_COMPUTERNAME_LENGTH + 1;
+    std::wstring computer = GetComputerNameW(name, &size) ? name : L"PC";
+    return Maker{computer, GetCurrentProcessId(), StartOf(GetCurrentProcess())};
   }();
-  return salt;
+  return me;
+}
+
+std::wstring Hex(uint64_t value) {
+  wchar_t text[17];
+  swprintf(text, 17, L"%llx", static_cast<unsigned long long>(value));
+  return text;
+}
+
+// "~quillmere-<computer>-<process>-<start>-<n><suffix>" in folder.
+std::wstring TemporaryPath(const std::wstring& folder, const wchar_t* suffix) {
+  const Maker& me = Me();
+  return SystemPath(folder + kTemporaryPrefix + me.computer + L"-" + Hex(me.process) + L"-" + Hex(me.started) + L"-" +
+                    std::to_wstring(g_temporaryCounter.fetch_add(1)) + suffix);
+}
+
+// The maker a temporary's name tells, read from the right (a computer's
+// name may hold dashes); empty for a name of another shape.
+std::optional<Maker> MakerOf(const std::wstring& name) {
+  const size_t prefix = std::size(kTemporaryPrefix) - 1, suffix = std::size(kTemporarySuffix) - 1;
+  std::wstring rest = name.substr(prefix, name.size() - prefix - suffix);
+  uint64_t fields[3];
+  for (int i = 3; i-- > 0;) {  // counter, start, process
+    const size_t dash = rest.rfind(L'-');
+    if (dash == std::wstring::npos || dash + 1 == rest.size()) return std::nullopt;
+    const std::wstring field = rest.substr(dash + 1);
+    if (field.find_first_not_of(L"0123456789abcdefABCDEF") != std::wstring::npos) return std::nullopt;
+    fields[i] = wcstoull(field.c_str(), nullptr, i == 2 ? 10 : 16);
+    rest.resize(dash);
+  }
+  if (rest.empty()) return std::nullopt;
+  return Maker{rest, DWORD(fields[0]), fields[1]};
+}
+
+bool IsGone(const Maker& maker) {
+  const HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, maker.process);
+  if (!process) return GetLastError() == ERROR_INVALID_PARAMETER;  // no such process; refused: alive
+  const uint64_t started = StartOf(process);
+  DWORD code = STILL_ACTIVE;
+  GetExitCodeProcess(process, &code);
+  CloseHandle(process);
+  return started != maker.started || code != STILL_ACTIVE;
 }
 
 // One buffer per copying thread.
@@ -55,44 +116,85 @@ void KeepingError(Work work) {
   SetLastError(error);
 }
 
+bool Fail(DWORD code) {
+  SetLastError(code);
+  return false;
+}
+
+bool AllZero(const char* data, DWORD size) {
+  return std::all_of(data, data + size, [](char c) { return c == 0; });
+}
+
 // Copies one open file's data into another, chunk by chunk; false on a
-// failure or a stop (ERROR_OPERATION_ABORTED).
-bool CopyData(HANDLE from, HANDLE to, const StopSignal* stop, const std::function<void(DWORD)>& written) {
+// failure or a stop (ERROR_OPERATION_ABORTED). A sparse copy skips the
+// chunks that hold only zeros, leaving holes, and sets its length at the end.
+bool CopyData(HANDLE from, HANDLE to, const StopSignal* stop, bool sparse, const std::function<void(DWORD)>& written) {
   std::vector<char>& buffer = Buffer();
+  bool skipped = false;
   for (;;) {
-    if (stop && stop->Requested()) {
-      SetLastError(ERROR_OPERATION_ABORTED);
-      return false;
-    }
+    if (stop && stop->Requested()) return Fail(ERROR_OPERATION_ABORTED);
     DWORD got = 0, put = 0;
     if (!ReadFile(from, buffer.data(), DWORD(kChunk), &got, nullptr)) return false;
-    if (got == 0) return true;
-    if (!WriteFile(to, buffer.data(), got, &put, nullptr) || put != got) {
-      if (put != got && GetLastError() == ERROR_SUCCESS) SetLastError(ERROR_DISK_FULL);
-      return false;
+    if (got == 0) break;
+    if (sparse && AllZero(buffer.data(), got)) {
+      LARGE_INTEGER step;
+      step.QuadPart = got;
+      if (!SetFilePointerEx(to, step, nullptr, FILE_CURRENT)) return false;
+      skipped = true;
+    } else {
+      if (!WriteFile(to, buffer.data(), got, &put, nullptr) || put != got) {
+        if (put != got && GetLastError() == ERROR_SUCCESS) SetLastError(ERROR_DISK_FULL);
+        return false;
+      }
+      skipped = false;
     }
     if (written) written(got);
   }
+  return !skipped || SetEndOfFile(to);
 }
 
-// The named streams of the source (a download's Zone.Identifier, say)
-// travel with the copy, as the system's own copy carries them. A file
-// system without streams has none to give.
-bool CopyNamedStreams(const std::wstring& source, const std::wstring& temporary, const StopSignal* stop) {
-  WIN32_FIND_STREAM_DATA stream;
-  const HANDLE find = FindFirstStreamW(SystemPath(source).c_str(), FindStreamInfoStandard, &stream, 0);
-  if (find == INVALID_HANDLE_VALUE) return true;
-  bool copied = true;
-  do {
-    const std::wstring name = stream.cStreamName;  // ":name:$DATA"
-    if (name == L"::$DATA") continue;
+// The source's named streams (a download's Zone.Identifier, say), as the
+// system's own copy carries them. Copied before the temporary is marked for
+// removal: Windows refuses to open any stream of a file so marked.
+bool CopyNamedStreams(const std::wstring& source, const std::wstring& temporary, bool marked,
+                      const StopSignal* stop) {
+  std::vector<std::wstring> names;
+  if (faults::Injected(faults::Step::SourceStream)) {
+    names.push_back(L":qm:$DATA");  // a stream Wine cannot show
+  } else {
+    WIN32_FIND_STREAM_DATA stream;
+    const HANDLE find = FindFirstStreamW(SystemPath(source).c_str(), FindStreamInfoStandard, &stream, 0);
+    if (find == INVALID_HANDLE_VALUE) return true;  // none, or a file system without streams
+    do {
+      if (std::wstring(stream.cStreamName) != L"::$DATA") names.push_back(stream.cStreamName);
+    } while (FindNextStreamW(find, &stream));
+    FindClose(find);
+  }
+  for (const std::wstring& stream : names) {
+    const std::wstring name = stream.substr(0, stream.rfind(L':'));  // ":name"
+    if (marked && faults::Injected(faults::Step::MarkedRefusesOpen)) return Fail(ERROR_ACCESS_DENIED);
     const FileHandle from = OpenToRead(LongPath(source) + name);
     FileHandle to(CreateFileW((temporary + name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
-    copied = from.valid() && to.valid() && CopyData(from.get(), to.get(), stop, nullptr);
-  } while (copied && FindNextStreamW(find, &stream));
-  KeepingError([find] { FindClose(find); });
-  return copied;
+    if (!from.valid() || !to.valid() || !CopyData(from.get(), to.get(), stop, false, nullptr)) return false;
+  }
+  return true;
 }
+
+bool IsTaken(DWORD error) { return error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS; }
+
+// A refusal that may only mean the file system will not rename a file still
+// open (a share answers "busy", which Wine calls a lock violation). Learned
+// as such only when the rename by name then succeeds.
+bool MayRefuseOpenRename(DWORD error) {
+  return IsNotSupported(error) || error == ERROR_LOCK_VIOLATION || error == ERROR_SHARING_VIOLATION ||
+         error == ERROR_ACCESS_DENIED;
+}
+
+// Read-back tolerance: a time within this of what was set was kept, rounded
+// to the volume's unit.
+constexpr uint64_t kRounding = kCoarsestTimeUnit;
+
+uint64_t Distance(uint64_t a, uint64_t b) { return a > b ? a - b : b - a; }
 
 }  // namespace
 
@@ -102,8 +204,29 @@ bool IsTemporaryName(const std::wstring& name) {
          SameTextIgnoreCase(name.substr(name.size() - suffix), kTemporarySuffix);
 }
 
+size_t SweepTemporaries(const std::wstring& folder) {
+  const auto listed = ListMatches(folder + kTemporaryPrefix + L"*" + kTemporarySuffix, FILE_ATTRIBUTE_HIDDEN);
+  if (!listed) return 0;
+  size_t swept = 0;
+  for (const Entry& entry : *listed) {
+    if (!IsTemporaryName(entry.name)) continue;
+    const auto maker = MakerOf(entry.name);
+    if (!maker || !SameTextIgnoreCase(maker->computer, Me().computer) || !IsGone(*maker)) continue;
+    const std::wstring path = ChildPath(folder, entry.name);
+    // Shares nothing: a file someone still has open stays.
+    FileHandle file(CreateFileW(path.c_str(), DELETE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!file.valid()) continue;
+    FILE_DISPOSITION_INFO disposition{TRUE};
+    SetFileInformationByHandle(file.get(), FileDispositionInfo, &disposition, sizeof disposition);
+    file = FileHandle();
+    // Where the system did not carry the disposition out (a share), by name.
+    if (DeleteFileW(path.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND) ++swept;
+  }
+  return swept;
+}
+
 PendingCopy::~PendingCopy() {
-  if (file_.valid()) KeepingError([this] { Discard(); });
+  if (!path_.empty()) KeepingError([this] { Discard(); });
 }
 
 bool PendingCopy::MarkForRemoval(bool remove) {
@@ -113,20 +236,91 @@ bool PendingCopy::MarkForRemoval(bool remove) {
   return true;
 }
 
-void PendingCopy::Discard() {
-  if (!marked_ && !MarkForRemoval(true)) {
-    file_ = FileHandle();
-    DeleteFileW(path_.c_str());
-  }
+void PendingCopy::Close() {
+  if (marked_) MarkForRemoval(false);
   file_ = FileHandle();
+}
+
+void PendingCopy::Discard() {
+  if (file_.valid() && !marked_) MarkForRemoval(true);
+  file_ = FileHandle();
+  // What the system did not remove as the handle closed (a share refuses to
+  // remove an open file), or a copy closed before its rename.
+  DeleteFileW(path_.c_str());
+  path_.clear();
   if (written_ && bytes_) written_(-bytes_);
   bytes_ = 0;
+}
+
+bool PendingCopy::CreateTemporary(DWORD attributes) {
+  // An encrypted source is written into a file the system encrypts, never
+  // in the clear; where it cannot be, the copy is refused.
+  const bool encrypted = attributes & FILE_ATTRIBUTE_ENCRYPTED;
+  const DWORD flags = (encrypted ? FILE_ATTRIBUTE_ENCRYPTED : FILE_ATTRIBUTE_NORMAL) | FILE_FLAG_SEQUENTIAL_SCAN;
+  // Made new, never an existing file.
+  for (int attempt = 0; !file_.valid(); ++attempt) {
+    path_ = TemporaryPath(folder_, kTemporarySuffix);
+    file_ = FileHandle(CreateFileW(path_.c_str(), GENERIC_WRITE | DELETE | FILE_READ_ATTRIBUTES, 0, nullptr,
+                                   CREATE_NEW, flags, nullptr));
+    const DWORD error = GetLastError();
+    if (!file_.valid() && (attempt == 8 || !IsTaken(error))) {
+      path_.clear();
+      return false;
+    }
+  }
+  if (encrypted) {
+    FILE_BASIC_INFO made;
+    if (!GetFileInformationByHandleEx(file_.get(), FileBasicInfo, &made, sizeof made) ||
+        !(made.FileAttributes & FILE_ATTRIBUTE_ENCRYPTED))
+      return Fail(ERROR_ENCRYPTION_FAILED);
+  }
+  // A sparse source stays sparse where the volume allows; elsewhere it is written whole.
+  if (attributes & FILE_ATTRIBUTE_SPARSE_FILE) {
+    DWORD returned = 0;
+    if (!DeviceIoControl(file_.get(), FSCTL_SET_SPARSE, nullptr, 0, nullptr, 0, &returned, nullptr))
+      attributes_ &= ~FILE_ATTRIBUTE_SPARSE_FILE;
+  }
+  return true;
+}
+
+// The access and write times are set together: some drivers (FAT32 and
+// exFAT through FUSE) report a write time set alone as set, and drop it.
+bool PendingCopy::SetTimes(HANDLE file) {
+  FILE_BASIC_INFO basic{};
+  basic.LastWriteTime.QuadPart = LONGLONG(facts_.writeTime);
+  basic.LastAccessTime.QuadPart = LONGLONG(facts_.accessTime ? facts_.accessTime : facts_.writeTime);
+  if (SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic)) return true;
+  if (!IsNotSupported(GetLastError())) return false;
+  volume_->keepsTimes = false;
+  losses_ |= kLostTimes;
+  return true;
+}
+
+// Hidden and system before the rename (a fresh file has none); read-only
+// after it, since until then the copy must stay removable.
+bool PendingCopy::SetCarriedAttributes() {
+  const DWORD wanted = attributes_ & kSetAttributes;
+  if (!wanted) return true;
+  if (!volume_->keepsAttributes) {
+    losses_ |= kLostAttributes;
+    return true;
+  }
+  FILE_BASIC_INFO basic{};
+  basic.FileAttributes = attributes_ & ~FILE_ATTRIBUTE_READONLY;
+  const auto injected = faults::Injected(faults::Step::SetAttributes);
+  if (injected ? Fail(*injected) : SetFileInformationByHandle(file_.get(), FileBasicInfo, &basic, sizeof basic))
+    return true;
+  if (!IsNotSupported(GetLastError())) return false;
+  volume_->keepsAttributes = false;
+  losses_ |= kLostAttributes;
+  return true;
 }
 
 bool PendingCopy::Write(const std::wstring& source, const std::wstring& targetFolder, const Entry* listed,
                         const StopSignal* stop, const std::function<void(int64_t)>& written) {
   written_ = written;
   folder_ = targetFolder;
+  volume_ = &TraitsOf(targetFolder);
   const FileHandle from = OpenToRead(source);
   if (!from.valid()) return false;
   auto readFacts = [&from](Entry& facts) {
@@ -137,52 +331,41 @@ bool PendingCopy::Write(const std::wstring& source, const std::wstring& targetFo
       return false;
     facts.attributes = basic.FileAttributes;
     facts.writeTime = uint64_t(basic.LastWriteTime.QuadPart);
+    facts.accessTime = uint64_t(basic.LastAccessTime.QuadPart);
     facts.size = uint64_t(standard.EndOfFile.QuadPart);
     return true;
   };
-  Entry facts{};
   if (listed)
-    facts = *listed;
-  else if (!readFacts(facts))
+    facts_ = *listed;
+  else if (!readFacts(facts_))
     return false;
+  if (const auto extra = faults::Injected(faults::Step::SourceAttributes)) facts_.attributes |= *extra;
+  attributes_ = facts_.attributes & (kCarriedAttributes | FILE_ATTRIBUTE_SPARSE_FILE);
 
-  // Made new, never an existing file; removed by the system unless placed.
-  for (int attempt = 0; !file_.valid(); ++attempt) {
-    path_ = SystemPath(targetFolder + kTemporaryPrefix + std::to_wstring(GetCurrentProcessId()) + L"-" + Salt() + L"-" +
-                       std::to_wstring(g_temporaryCounter.fetch_add(1)) + kTemporarySuffix);
-    file_ = FileHandle(CreateFileW(path_.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
-                                   FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    const DWORD error = GetLastError();
-    if (!file_.valid() && (attempt == 8 || (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS))) return false;
-  }
-  MarkForRemoval(true);  // where the system cannot, Discard removes it by name
+  auto failed = [this] {
+    KeepingError([this] { Discard(); });
+    return false;
+  };
+  if (!CreateTemporary(facts_.attributes)) return path_.empty() ? false : failed();
+  if (!CopyNamedStreams(source, path_, marked_, stop)) return failed();
+  // Removed by the system should we die from here on; where it cannot be,
+  // Discard removes it by name, and a later run sweeps what a death left.
+  MarkForRemoval(true);
 
   // One read and one write for a small file.
-  if (!CopyData(from.get(), file_.get(), stop, [this](DWORD got) {
+  if (!CopyData(from.get(), file_.get(), stop, attributes_ & FILE_ATTRIBUTE_SPARSE_FILE, [this](DWORD got) {
         bytes_ += got;
         if (written_) written_(got);
-      })) {
-    KeepingError([this] { Discard(); });
-    return false;
-  }
+      }))
+    return failed();
   // The file changed since it was listed: its own time, not the listing's.
-  if (listed && uint64_t(bytes_) != facts.size) readFacts(facts);
-
-  // Read-only comes last, once the copy has its name: until then it must stay removable.
-  attributes_ = facts.attributes & kCarriedAttributes;
-  FILE_BASIC_INFO basic{};
-  basic.LastWriteTime.QuadPart = LONGLONG(facts.writeTime);
-  basic.FileAttributes =
-      (attributes_ & ~FILE_ATTRIBUTE_READONLY) ? (attributes_ & ~FILE_ATTRIBUTE_READONLY) : FILE_ATTRIBUTE_NORMAL;
-  if (!SetFileInformationByHandle(file_.get(), FileBasicInfo, &basic, sizeof basic) ||
-      !CopyNamedStreams(source, path_, stop)) {
-    KeepingError([this] { Discard(); });
-    return false;
-  }
+  if (listed && uint64_t(bytes_) != facts_.size) readFacts(facts_);
+  if (!SetTimes(file_.get()) || !SetCarriedAttributes()) return failed();
   return true;
 }
 
-bool PendingCopy::Rename(const std::wstring& target, bool replace) {
+bool PendingCopy::RenameByHandle(const std::wstring& target, bool replace) {
+  if (const auto refused = faults::Injected(faults::Step::RenameOpenFile)) return Fail(*refused);
   // The mark is off only for the rename itself, so a process killed at any
   // other moment leaves nothing.
   if (marked_ && !MarkForRemoval(false)) return false;
@@ -192,23 +375,20 @@ bool PendingCopy::Rename(const std::wstring& target, bool replace) {
   info->RootDirectory = nullptr;
   info->FileNameLength = DWORD(name.size() * sizeof(wchar_t));
   std::memcpy(info->FileName, name.data(), info->FileNameLength);
-  bool renamed = false;
-  // Where the system has it (Windows 10 1709 on), a replace with POSIX
-  // semantics succeeds while others hold the old file open with delete sharing.
-  static std::atomic<bool> posixReplace{true};
-  if (replace && posixReplace) {
+  bool renamed = false, tried = false;
+  // Where the volume has it, a replace with POSIX semantics succeeds while
+  // others hold the old file open with delete sharing.
+  if (replace && volume_->posixRename) {
     info->Flags = FILE_RENAME_FLAG_REPLACE_IF_EXISTS | FILE_RENAME_FLAG_POSIX_SEMANTICS;
-    renamed = SetFileInformationByHandle(file_.get(), kFileRenameInfoEx, info, DWORD(buffer.size()));
-    const DWORD error = GetLastError();
-    if (!renamed && (error == ERROR_INVALID_PARAMETER || error == ERROR_NOT_SUPPORTED ||
-                     error == ERROR_INVALID_FUNCTION || error == ERROR_CALL_NOT_IMPLEMENTED)) {
-      posixReplace = false;  // not on this system: the classic rename below
-    } else if (!renamed) {
-      KeepingError([this] { MarkForRemoval(true); });
-      return false;
-    }
+    const auto injected = faults::Injected(faults::Step::PosixRename);
+    renamed = injected ? Fail(*injected)
+                       : SetFileInformationByHandle(file_.get(), kFileRenameInfoEx, info, DWORD(buffer.size()));
+    if (!renamed && IsNotSupported(GetLastError()))
+      volume_->posixRename = false;  // not on this volume: the classic rename below
+    else
+      tried = true;
   }
-  if (!renamed) {
+  if (!tried) {
     info->Flags = 0;
     info->ReplaceIfExists = replace;
     renamed = SetFileInformationByHandle(file_.get(), FileRenameInfo, info, DWORD(buffer.size()));
@@ -217,8 +397,55 @@ bool PendingCopy::Rename(const std::wstring& target, bool replace) {
   return renamed;
 }
 
+// Without replacing: by the handle, or, on a volume that will not rename an
+// open file, closed and by name. Either way a name that is taken stays.
+bool PendingCopy::Rename(const std::wstring& target) {
+  if (file_.valid() && volume_->renamesOpenFiles) {
+    if (RenameByHandle(target, false)) return true;
+    const DWORD error = GetLastError();
+    if (!MayRefuseOpenRename(error)) return false;
+    Close();
+    const bool renamed = MoveFileExW(path_.c_str(), SystemPath(target).c_str(), 0);
+    // Closed, the rename went or reached its decision (the name is taken):
+    // the volume refuses to rename open files.
+    if (renamed || IsTaken(GetLastError())) volume_->renamesOpenFiles = false;
+    return renamed;
+  }
+  Close();
+  return MoveFileExW(path_.c_str(), SystemPath(target).c_str(), 0);
+}
+
+// The old file stays under the target's name until the copy takes it: moved
+// aside, replaced by the copy, then removed; put back should the copy fail.
+bool PendingCopy::ReplaceByName(const std::wstring& target) {
+  const std::wstring targetPath = SystemPath(target), aside = TemporaryPath(folder_, kAsideSuffix);
+  if (!MoveFileExW(targetPath.c_str(), aside.c_str(), 0)) return false;
+  if (!MoveFileExW(path_.c_str(), targetPath.c_str(), 0)) {
+    KeepingError([&] { MoveFileExW(aside.c_str(), targetPath.c_str(), 0); });
+    return false;
+  }
+  DeleteFileW(aside.c_str());
+  return true;
+}
+
+bool PendingCopy::Replace(const std::wstring& target) {
+  if (file_.valid() && volume_->renamesOpenFiles) {
+    if (RenameByHandle(target, true)) return true;
+    const DWORD error = GetLastError();
+    // A target held by another program gives the same codes: the rename by
+    // name then fails alike, and nothing is learned.
+    if (!MayRefuseOpenRename(error)) return false;
+    Close();
+    if (!ReplaceByName(target)) return false;
+    volume_->renamesOpenFiles = false;
+    return true;
+  }
+  Close();
+  return ReplaceByName(target);
+}
+
 Placed PendingCopy::PlaceAs(const std::wstring& name, bool replace) {
-  if (!file_.valid()) {
+  if (path_.empty()) {
     SetLastError(ERROR_INVALID_HANDLE);
     return Placed::Failed;
   }
@@ -229,47 +456,104 @@ Placed PendingCopy::PlaceAs(const std::wstring& name, bool replace) {
     return Placed::Failed;
   }
   const std::wstring target = ChildPath(folder_, name);
-  Placed placed = Placed::New;
-  if (!Rename(target, false)) {
+  if (Rename(target)) return Finish(target, Placed::New);
+  if (!IsTaken(GetLastError())) return Placed::Failed;
+  if (!replace) return Placed::Taken;
+  // Wine's rename replaces these, Windows' copy refuses them.
+  const DWORD standing = GetFileAttributesW(SystemPath(target).c_str());
+  if (standing != INVALID_FILE_ATTRIBUTES &&
+      (standing & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN))) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return Placed::Failed;
+  }
+  // The file standing there may be held for a moment (another copy that just
+  // placed it and is closing it): the later copy wins once it lets go.
+  bool replaced = Replace(target);
+  for (int wait = 0; !replaced && wait < kHeldRetries; ++wait) {
     const DWORD error = GetLastError();
-    if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS) return Placed::Failed;
-    if (!replace) return Placed::Taken;
-    // Wine's rename replaces these, Windows' copy refuses them.
-    const DWORD standing = GetFileAttributesW(SystemPath(target).c_str());
-    if (standing != INVALID_FILE_ATTRIBUTES &&
-        (standing & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN))) {
-      SetLastError(ERROR_ACCESS_DENIED);
-      return Placed::Failed;
-    }
-    // The file standing there may be held for a moment (another copy that just
-    // placed it and is closing it): the later copy wins once it lets go.
-    bool replaced = Rename(target, true);
-    for (int wait = 0; !replaced && wait < kHeldRetries; ++wait) {
-      const DWORD error = GetLastError();
-      if (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) break;
-      Sleep(5);
-      replaced = Rename(target, true);
-    }
-    if (!replaced) {
-      // Not read-only, not hidden, not a folder: the file is in use, which
-      // may pass (a retry may take it).
-      if (GetLastError() == ERROR_ACCESS_DENIED) SetLastError(ERROR_SHARING_VIOLATION);
-      return Placed::Failed;
-    }
-    placed = Placed::Replaced;
+    if (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) break;
+    Sleep(5);
+    replaced = Replace(target);
   }
-  if (attributes_ & FILE_ATTRIBUTE_READONLY) {
-    FILE_BASIC_INFO basic{};
-    basic.FileAttributes = attributes_;
-    if (!SetFileInformationByHandle(file_.get(), FileBasicInfo, &basic, sizeof basic)) {
-      file_ = FileHandle();  // the copy stands, without its read-only bit: said as a failure
-      bytes_ = 0;
-      return Placed::Failed;
-    }
+  if (!replaced) {
+    // Not read-only, not hidden, not a folder: the file is in use, which
+    // may pass (a retry may take it).
+    if (GetLastError() == ERROR_ACCESS_DENIED) SetLastError(ERROR_SHARING_VIOLATION);
+    return Placed::Failed;
   }
-  file_ = FileHandle();
+  return Finish(target, Placed::Replaced);
+}
+
+// The copy has its name: the read-only bit, and the check that its time held.
+Placed PendingCopy::Finish(const std::wstring& target, Placed placed) {
+  path_.clear();
   bytes_ = 0;
-  return placed;
+  bool failed = false;
+  if (attributes_ & FILE_ATTRIBUTE_READONLY) {
+    if (!volume_->keepsAttributes) {
+      losses_ |= kLostAttributes;
+    } else {
+      FILE_BASIC_INFO basic{};
+      basic.FileAttributes = attributes_ & kCarriedAttributes;
+      const auto injected = faults::Injected(faults::Step::SetAttributes);
+      const bool set = injected               ? Fail(*injected)
+                       : file_.valid()        ? SetFileInformationByHandle(file_.get(), FileBasicInfo, &basic,
+                                                                           sizeof basic)
+                                              : SetFileAttributesW(SystemPath(target).c_str(), basic.FileAttributes);
+      if (!set && IsNotSupported(GetLastError())) {
+        volume_->keepsAttributes = false;
+        losses_ |= kLostAttributes;
+      } else if (!set) {
+        failed = true;  // the copy stands, without its read-only bit: said as a failure
+      }
+    }
+  }
+  KeepingError([this] { file_ = FileHandle(); });
+  if (volume_->keepsTimes) {
+    if (volume_->timesAfterClose) {
+      FileHandle file(CreateFileW(SystemPath(target).c_str(), FILE_WRITE_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
+                                  nullptr));
+      if (file.valid()) KeepingError([&] { SetTimes(file.get()); });
+    }
+    if (!volume_->timesChecked) KeepingError([&] { CheckTimesKept(target); });
+  } else {
+    losses_ |= kLostTimes;
+  }
+  return failed ? Placed::Failed : placed;
+}
+
+// Once per volume, the time of a placed copy is read back: it tells the
+// unit the volume keeps times in, and whether it keeps them at all. A time
+// that did not hold is set once more on the closed file (some file systems
+// write the time of the close); when that holds, every copy there gets it so.
+void PendingCopy::CheckTimesKept(const std::wstring& target) {
+  const uint64_t wanted = facts_.writeTime;
+  auto kept = [&] {
+    const auto look = Look(target);
+    return look && Distance(look->writeTime, wanted) <= kRounding ? look : std::optional<Entry>();
+  };
+  auto seen = kept();
+  if (!seen) {
+    FileHandle file(CreateFileW(SystemPath(target).c_str(), FILE_WRITE_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
+                                nullptr));
+    if (!file.valid() || !SetTimes(file.get())) return;  // learned nothing
+    file = FileHandle();
+    seen = kept();
+    if (!seen) {
+      volume_->keepsTimes = false;
+      volume_->timesChecked = true;
+      losses_ |= kLostTimes;
+      return;
+    }
+    volume_->timesAfterClose = true;
+  }
+  // Only a time with a part of a second shows how finely it is kept.
+  if (wanted % kTicksPerSecond == 0) return;
+  const uint64_t off = Distance(seen->writeTime, wanted);
+  volume_->timeUnit = off == 0 ? 1 : (off < kTicksPerSecond ? kTicksPerSecond : kCoarsestTimeUnit);
+  volume_->timesChecked = true;
 }
 
 }  // namespace fs

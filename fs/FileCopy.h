@@ -3,6 +3,11 @@
 // itself should the process die first, and takes the target's name by one
 // rename on the handle that wrote it: no part of a file ever stands under a
 // target's name, and what stands there is decided at the rename.
+// Where a file system refuses a step (a share that will not rename an open
+// file, a stick that keeps no attributes), the copy steps down to what that
+// volume does, learned once per volume, and keeps the promise as far as it
+// allows: the decision still at the rename, the old target kept until the
+// copy has its name.
 #pragma once
 #include <windows.h>
 
@@ -12,11 +17,24 @@
 
 #include "common/StopSignal.h"
 #include "fs/FileSystem.h"
+#include "fs/Volume.h"
 
 namespace fs {
 
 // Our temporaries ("~quillmere-....part"): an unfinished copy, never data.
 bool IsTemporaryName(const std::wstring& name);
+// Removes from folder (ending with "\") the temporaries this computer's
+// processes left when they died without the system removing them (a file
+// system without delete-on-close). Another computer's, or a live process's,
+// stay. Returns how many went.
+size_t SweepTemporaries(const std::wstring& folder);
+
+// What a destination could not keep of a copy that was placed all the same.
+enum Lost : unsigned {
+  kLostNothing = 0,
+  kLostTimes = 1,       // the last-write time
+  kLostAttributes = 2,  // hidden, system or read-only
+};
 
 enum class Placed {
   New,       // where nothing stood
@@ -45,16 +63,31 @@ class PendingCopy {
   // replaced, except what Windows refuses to replace by a copy: a folder, a
   // read-only or a hidden file (access denied).
   Placed PlaceAs(const std::wstring& name, bool replace);
+  // What the destination could not keep (Lost bits), once placed.
+  unsigned Losses() const { return losses_; }
 
  private:
   bool MarkForRemoval(bool remove);
-  bool Rename(const std::wstring& target, bool replace);
+  bool CreateTemporary(DWORD attributes);
+  bool SetTimes(HANDLE file);
+  bool SetCarriedAttributes();
+  bool Rename(const std::wstring& target);
+  bool RenameByHandle(const std::wstring& target, bool replace);
+  bool Replace(const std::wstring& target);
+  bool ReplaceByName(const std::wstring& target);
+  void Close();
+  Placed Finish(const std::wstring& target, Placed placed);
+  void CheckTimesKept(const std::wstring& target);
   void Discard();
 
   FileHandle file_;
-  std::wstring folder_, path_;
+  std::wstring folder_;
+  std::wstring path_;  // the temporary, open or closed, until it is placed
+  VolumeTraits* volume_ = nullptr;
+  Entry facts_{};  // the source's attributes and times
   DWORD attributes_ = 0;
   bool marked_ = false;  // the system removes the file when its handle closes
+  unsigned losses_ = kLostNothing;
   int64_t bytes_ = 0;
   std::function<void(int64_t)> written_;
 };

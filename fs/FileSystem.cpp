@@ -76,7 +76,8 @@ std::optional<std::vector<Entry>> ListMatches(const std::wstring& pattern, DWORD
   do {
     if (data.dwFileAttributes & excluded) continue;
     result.push_back({data.cFileName, data.dwFileAttributes, Ticks(data.nFileSizeHigh, data.nFileSizeLow),
-                      Ticks(data.ftLastWriteTime.dwHighDateTime, data.ftLastWriteTime.dwLowDateTime)});
+                      Ticks(data.ftLastWriteTime.dwHighDateTime, data.ftLastWriteTime.dwLowDateTime),
+                      Ticks(data.ftLastAccessTime.dwHighDateTime, data.ftLastAccessTime.dwLowDateTime)});
   } while (FindNextFileW(find.get(), &data));
   if (GetLastError() != ERROR_NO_MORE_FILES) return std::nullopt;  // a listing cut short
   return result;
@@ -296,10 +297,10 @@ std::optional<Entry> Look(const std::wstring& path) {
   WIN32_FILE_ATTRIBUTE_DATA data;
   if (!GetFileAttributesExW(SystemPath(path).c_str(), GetFileExInfoStandard, &data)) return std::nullopt;
   return Entry{L"", data.dwFileAttributes, Ticks(data.nFileSizeHigh, data.nFileSizeLow),
-               Ticks(data.ftLastWriteTime.dwHighDateTime, data.ftLastWriteTime.dwLowDateTime)};
+               Ticks(data.ftLastWriteTime.dwHighDateTime, data.ftLastWriteTime.dwLowDateTime),
+               Ticks(data.ftLastAccessTime.dwHighDateTime, data.ftLastAccessTime.dwLowDateTime)};
 }
 
-int CompareTimes(uint64_t a, uint64_t b) { return a < b ? -1 : (a > b ? 1 : 0); }
 
 namespace {
 // Opens a file or folder (a folder needs backup semantics) sharing everything.

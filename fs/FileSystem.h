@@ -21,7 +21,8 @@ struct Entry {
   std::wstring name;  // no folder part
   DWORD attributes;
   uint64_t size = 0;
-  uint64_t writeTime = 0;  // last written, in FILETIME ticks
+  uint64_t writeTime = 0;   // last written, in FILETIME ticks
+  uint64_t accessTime = 0;  // last read, in FILETIME ticks
 };
 
 // The longest name of one file or folder that NTFS and FAT hold (ext4 counts
@@ -114,8 +115,6 @@ bool CanReadFile(const std::wstring& path);
 // What stands at the path (the name left empty), links followed; empty
 // when nothing can be read there.
 std::optional<Entry> Look(const std::wstring& path);
-// -1 when a is earlier, 0 when equal, 1 when later (unsigned 64-bit ticks).
-int CompareTimes(uint64_t a, uint64_t b);
 
 // The system's own description of an error code, without line breaks at the end.
 std::wstring SystemErrorText(DWORD code);

@@ -13,6 +13,7 @@
 #include "copy/Emptying.h"
 #include "fs/FileCopy.h"
 #include "fs/FileSystem.h"
+#include "fs/Volume.h"
 #include "tests/support/TestSupport.h"
 
 using namespace copy;
@@ -151,10 +152,16 @@ TEST(CopyOneFile, NewerOnlyComparesLastWriteTimes) {
     std::string expected;
   } cases[] = {
       {t, t + 10000000, "old"},  // target newer: kept
-      {t, t, "new"},             // equal: replaced
-      {t + 10000000, t, "new"},  // target older: replaced
+      {t, t, "old"},             // equal: kept, so an unchanged file is not written again
+      // Whole seconds on a volume not yet seen keeping finer: FAT's 2 s decide.
+      {t + 10000000, t, "old"},
+      {t + 20000000, t, "new"},
+      // Parts of a second show both places keep fine times: 100 ns decide.
+      {t + 5000000, t + 2500000, "new"},
+      {t + 2500000, t + 2500000, "old"},
   };
   for (auto& c : cases) {
+    fs::faults::Clear();  // nothing seen of the volume yet
     TempDir dir;
     WriteBytes(dir / L"s\\f", "new");
     WriteBytes(dir / L"d\\f", "old");
