@@ -1,0 +1,106 @@
+#!/bin/bash
+# The share dies mid-run: qmcopy copies 300 files of 256 KiB onto the rig's
+# share, its server (with every process it forked, one per connection) is
+# killed once 20 entries stand there, and started again after the run ends.
+# Expected: the first run fails the rest with a network reason and gives up
+# on the share after a few consecutive failures (it ends long before each
+# file could wait out the client's 3 s time-out); a second run with
+# /retry:3 /wait:1 completes every file; nothing half-written stays.
+# Usage: share-dies.sh QMCOPY_EXE   (inside scripts/with-wine.sh, rig up)
+set -u
+[ "${QM_RIG:-}" = skip ] && { echo "QM_RIG=skip"; exit 0; }
+HERE="$(cd "$(dirname "$0")" && pwd)"
+. "$HERE/../../scripts/wine-env.sh"
+RIG_SH="$QM_ROOT/scripts/rig.sh"
+QMCOPY="$1"
+ENV_FILE="$QM_ROOT/build/rig/destinations.env"
+[ -f "$ENV_FILE" ] || { echo "FAIL: the rig is not up ($ENV_FILE missing)"; exit 1; }
+server_root="$(sed -n 's/^share_server_files=//p' "$ENV_FILE")"
+share_unix="$(sed -n 's/^share_unix=//p' "$ENV_FILE")"
+share_win="$(sed -n 's/^share=//p' "$ENV_FILE")"
+
+FILES=300
+KILL_AFTER=20
+name="qmrig-dies-$$"
+src="$WINEPREFIX/drive_c/qmtests/$name"
+src_win="C:\\qmtests\\$name"
+dst="$server_root/$name"  # the server's own view: the client may be down
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+cleanup() {
+  [ -n "${watch_pid:-}" ] && kill "$watch_pid" 2>/dev/null
+  "$RIG_SH" smbd-start >/dev/null 2>&1  # a run that failed half-way leaves the share up
+  rm -rf "$src" "$dst"
+}
+trap cleanup EXIT
+
+mkdir -p "$src/files" "$dst"
+head -c $((FILES * 256 * 1024)) /dev/urandom > "$src/all"
+split -b $((256 * 1024)) -d -a 3 "$src/all" "$src/files/f"
+rm "$src/all"
+
+# Entries on the server, ours and half-written ones alike.
+entries() { find "$dst" -type f 2>/dev/null | wc -l; }
+temporaries() { find "$dst" -name '~quillmere-*' 2>/dev/null; }
+
+# First run; the server dies under it.
+start=$(date +%s)
+wine "$QMCOPY" "/src:$src_win\\files" "/dst:$share_win$name" /policy:overwrite /quiet \
+  "/log:$src_win\\first.log" >/dev/null 2>&1 &
+run_pid=$!
+killed=""
+while kill -0 "$run_pid" 2>/dev/null; do
+  if [ -z "$killed" ] && [ "$(entries)" -ge "$KILL_AFTER" ]; then
+    "$RIG_SH" smbd-kill
+    killed=$(date +%s)
+  fi
+  sleep 0.05
+done
+wait "$run_pid"
+first_exit=$?
+ended=$(date +%s)
+"$RIG_SH" smbd-start || fail "the server did not start again"
+first_log="$(iconv -f UTF-8 -t UTF-8 "$src/first.log" 2>/dev/null | tr -d '\r')"
+echo "first run: exit $first_exit, $((ended - start)) s, server killed ${killed:+after $((killed - start)) s}"
+echo "$first_log" | grep -vF ' → ' | tail -n 15 | sed 's/^/  | /'
+if [ -z "$killed" ]; then
+  fail "the first run ended before $KILL_AFTER entries stood on the share"
+else
+  [ "$first_exit" -ne 0 ] || fail "the first run exited 0 although the share died under it"
+  # Each file tried against a dead share costs at least the client's 3 s time-out.
+  [ $((ended - killed)) -le 30 ] ||
+    fail "the first run went on $((ended - killed)) s after the share died: it did not give up on the share"
+  # What Wine reports for a share whose server is gone: "Not ready." (21) or
+  # a network code. A write under way when the server died comes back as
+  # "Disk full." (112): allowed for the files in flight, one per copying thread.
+  reasons="$(echo "$first_log" | grep -F ' → ' | sed 's/.*：//' | sort | uniq -c)"
+  echo "first run's failure reasons:"; echo "$reasons" | sed 's/^/  | /'
+  [ -n "$reasons" ] || fail "the first run's log lists no failure"
+  other="$(echo "$reasons" | grep -viE 'Not ready|network|Disk full' || true)"
+  [ -z "$other" ] || fail "the first run failed files for other reasons than the share going away: $(echo $other)"
+  in_flight="$(echo "$reasons" | awk '/Disk full/ { print $1 }')"
+  [ "${in_flight:-0}" -le 4 ] || fail "$in_flight files failed as if the disk were full"
+fi
+
+# The share is back: a second run with retries brings everything over.
+for _ in $(seq 50); do timeout 5 ls "$share_unix" >/dev/null 2>&1 && break; sleep 0.2; done
+SECOND_LIMIT=75  # what is left of the row's 2 minutes
+timeout "$SECOND_LIMIT" wine "$QMCOPY" "/src:$src_win\\files" "/dst:$share_win$name" /policy:overwrite /quiet \
+  /retry:3 /wait:1 "/log:$src_win\\second.log" >"$src/second.out" 2>&1
+second_exit=$?
+[ "$second_exit" -eq 124 ] && fail "the second run did not end within $SECOND_LIMIT s"
+echo "second run: exit $second_exit, $(($(date +%s) - start)) s since the start"
+[ "$second_exit" -eq 0 ] || {
+  fail "the second run exited $second_exit"
+  tr -d '\r' < "$src/second.out" 2>/dev/null | tail -n 20 | sed 's/^/  | /'
+}
+missing=0
+for f in "$src"/files/f*; do
+  cmp -s "$f" "$dst/files/$(basename "$f")" || missing=$((missing + 1))
+done
+[ "$missing" -eq 0 ] || fail "$missing of $FILES files are not on the share whole after the second run"
+left="$(temporaries)"
+[ -z "$left" ] || fail "$(echo "$left" | wc -l) temporaries stay on the share: $(echo "$left" | head -3 | xargs -r -n1 basename | tr '\n' ' ')"
+
+[ "$failures" -eq 0 ] && echo "ok: the share died, the run gave up on it, the retry brought every file" && exit 0
+exit 1
