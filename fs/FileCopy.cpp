@@ -286,6 +286,10 @@ bool PendingCopy::CreateTemporary(DWORD attributes) {
 // The access and write times are set together: some drivers (FAT32 and
 // exFAT through FUSE) report a write time set alone as set, and drop it.
 bool PendingCopy::SetTimes(HANDLE file) {
+  if (!volume_->keepsTimes) {
+    losses_ |= kLostTimes;
+    return true;
+  }
   FILE_BASIC_INFO basic{};
   basic.LastWriteTime.QuadPart = LONGLONG(facts_.writeTime);
   basic.LastAccessTime.QuadPart = LONGLONG(facts_.accessTime ? facts_.accessTime : facts_.writeTime);
@@ -456,11 +460,24 @@ Placed PendingCopy::PlaceAs(const std::wstring& name, bool replace) {
     return Placed::Failed;
   }
   const std::wstring target = ChildPath(folder_, name);
-  if (Rename(target)) return Finish(target, Placed::New);
-  if (!IsTaken(GetLastError())) return Placed::Failed;
-  if (!replace) return Placed::Taken;
+  // A replace asks first what stands when the last one on this thread found
+  // a file there (a copy over an earlier copy): a look and one rename, where
+  // a rename that fails first, a look and a second rename would cost twice.
+  thread_local bool lastReplaceFoundOne = false;
+  DWORD standing = INVALID_FILE_ATTRIBUTES;
+  const bool lookFirst = replace && lastReplaceFoundOne;
+  if (lookFirst) standing = GetFileAttributesW(SystemPath(target).c_str());
+  if (standing == INVALID_FILE_ATTRIBUTES) {
+    if (Rename(target)) {
+      if (replace) lastReplaceFoundOne = false;
+      return Finish(target, Placed::New);
+    }
+    if (!IsTaken(GetLastError())) return Placed::Failed;
+    if (!replace) return Placed::Taken;
+    lastReplaceFoundOne = true;
+    standing = GetFileAttributesW(SystemPath(target).c_str());
+  }
   // Wine's rename replaces these, Windows' copy refuses them.
-  const DWORD standing = GetFileAttributesW(SystemPath(target).c_str());
   if (standing != INVALID_FILE_ATTRIBUTES &&
       (standing & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN))) {
     SetLastError(ERROR_ACCESS_DENIED);
