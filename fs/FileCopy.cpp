@@ -526,6 +526,18 @@ Placed PendingCopy::Finish(const std::wstring& target, Placed placed) {
     }
   }
   KeepingError([this] { file_ = FileHandle(); });
+  // Some drivers report bits as set and keep none (exFAT through FUSE): the
+  // first copy on a volume that carries some reads them back.
+  const DWORD shown = attributes_ & (kSetAttributes | FILE_ATTRIBUTE_READONLY) & ~FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+  if (shown && volume_->keepsAttributes && !volume_->attributesChecked.exchange(true)) {
+    KeepingError([&] {
+      const auto look = Look(target);
+      if (look && (look->attributes & shown) != shown) {
+        volume_->keepsAttributes = false;
+        losses_ |= kLostAttributes;
+      }
+    });
+  }
   if (volume_->keepsTimes) {
     if (volume_->timesAfterClose) {
       FileHandle file(CreateFileW(SystemPath(target).c_str(), FILE_WRITE_ATTRIBUTES,

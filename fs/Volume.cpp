@@ -108,6 +108,7 @@ void ForgetVolumes() {
     traits->keepsTimes = true;
     traits->timesAfterClose = false;
     traits->timesChecked = false;
+    traits->attributesChecked = false;
     traits->timeUnit = 0;
     ReadVolumeFlags(*traits);
   }

@@ -24,6 +24,7 @@ struct VolumeTraits {
   std::atomic<bool> keepsTimes{true};
   std::atomic<bool> timesAfterClose{false};  // set once more after the file is closed, or they are lost
   std::atomic<bool> timesChecked{false};     // read back once
+  std::atomic<bool> attributesChecked{false};  // read back once, on a copy that carries some
   std::atomic<uint64_t> timeUnit{0};         // in ticks; 0 while not seen
 };
 
