@@ -3,12 +3,17 @@
 // and against xcopy, on the same trees, alternating the contenders; into an
 // empty destination, and over an earlier copy (our safe replace). Beside them
 // the floor under any copy: making the same files empty, on as many threads.
-// Usage: bench_copy [runs] [--small-only | --large-only]
+// Then the same copy, ours against xcopy, onto each destination kind of the
+// rig (scripts/rig.sh: FAT32, exFAT, NTFS, a Samba share), when
+// QM_RIG_DESTINATIONS names the rig's destinations file.
+// Usage: bench_copy [runs] [--small-only | --large-only | --destinations-only]
 //        bench_copy --calls   copies 50 files ours and bare, marking each on
 //                             stderr for scripts/bench.sh to count the
 //                             server requests (run with WINEDEBUG=+server)
 #include <atomic>
 #include <cstdlib>
+#include <map>
+#include <sstream>
 #include <thread>
 
 #include "bench/BenchSupport.h"
@@ -102,6 +107,47 @@ struct Goals {
   double bare, xcopy;
 };
 
+// Ours against xcopy alone, into an empty folder on another volume: the
+// peer a user would reach for there.
+void MeasureOnto(const std::string& label, const std::wstring& source, const std::wstring& out, int runs) {
+  std::vector<double> ours, xcopy;
+  for (int r = 0; r < runs; ++r) {
+    for (int k = 0; k < 2; ++k) {
+      bench::RemoveTree(out);
+      CreateDirectoryW(out.c_str(), nullptr);
+      if ((r + k) % 2 == 0)
+        ours.push_back(bench::Seconds([&] { OurCopy(source, out); }));
+      else
+        xcopy.push_back(bench::Seconds([&] { Xcopy(source, out); }));
+    }
+  }
+  bench::RemoveTree(out);
+  bench::Report(("  " + label).c_str(), bench::Median(ours), "xcopy", bench::Median(xcopy), 0);
+}
+
+// The rig's destinations, kind by kind, from the file scripts/rig.sh wrote.
+std::vector<std::pair<std::string, std::wstring>> RigDestinations() {
+  const char* file = std::getenv("QM_RIG_DESTINATIONS");
+  if (!file) return {};
+  std::wstring path = L"Z:";
+  for (const char* c = file; *c; ++c) path += *c == '/' ? L'\\' : wchar_t(*c);
+  HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return {};
+  std::string bytes(1 << 16, '\0');
+  DWORD got = 0;
+  ReadFile(h, bytes.data(), DWORD(bytes.size()), &got, nullptr);
+  CloseHandle(h);
+  bytes.resize(got);
+  std::map<std::string, std::string> values;
+  std::istringstream lines(bytes);
+  for (std::string line; std::getline(lines, line);)
+    if (line.find('=') != std::string::npos) values[line.substr(0, line.find('='))] = line.substr(line.find('=') + 1);
+  std::vector<std::pair<std::string, std::wstring>> kinds;
+  for (const char* kind : {"ntfs", "exfat", "fat32", "share"})
+    if (!values[kind].empty()) kinds.push_back({kind, bench::Wide(values[kind])});
+  return kinds;
+}
+
 void Measure(const char* label, const std::wstring& source, int runs, bool overEarlierCopy, Goals goals) {
   std::vector<double> ours, floor, xcopy, empty;
   const std::wstring out = kRoot + L"\\out";
@@ -144,6 +190,39 @@ void MakeSmallTree(const std::wstring& small) {
   }
 }
 
+// Onto each kind of the rig: a part of the small tree (these volumes are
+// slow per file) and a few larger files, ours against xcopy.
+void MeasureDestinations(const std::wstring& small, int runs) {
+  const auto kinds = RigDestinations();
+  if (kinds.empty()) {
+    std::printf("destination kinds: none (the rig is not up; QM_RIG_DESTINATIONS unset or unreadable)\n");
+    return;
+  }
+  const std::wstring some = kRoot + L"\\some\\src", mid = kRoot + L"\\mid\\src";
+  if (!fs::IsFolder(some)) {
+    for (int d = 0; d < 10; ++d) {
+      const std::wstring to = some + L"\\d" + std::to_wstring(d);
+      fs::MakeFolderPath(to);
+      for (int f = 0; f < 50; ++f) CopyFileW((small + L"\\d" + std::to_wstring(d) + L"\\f" + std::to_wstring(f) + L".bin").c_str(),
+                                              (to + L"\\f" + std::to_wstring(f) + L".bin").c_str(), TRUE);
+    }
+  }
+  if (!fs::IsFolder(mid)) {
+    fs::MakeFolderPath(mid);
+    for (int f = 0; f < 4; ++f) bench::WriteFileOfSize(mid + L"\\mid" + std::to_wstring(f) + L".bin", 16u << 20);
+  }
+  runs = std::min(runs, 3);  // FUSE volumes and the share are slow: fewer rounds
+  std::printf("onto each destination kind (ratio: ours / xcopy; medians of %d runs)\n", runs);
+  const std::pair<std::string, std::wstring> local{"local C:", L"C:\\"};
+  std::vector<std::pair<std::string, std::wstring>> all{local};
+  all.insert(all.end(), kinds.begin(), kinds.end());
+  for (const auto& [kind, root] : all) {
+    const std::wstring out = root + L"qmbench-out";
+    MeasureOnto(kind + ", 500 files of 4 KiB", some, out, runs);
+    MeasureOnto(kind + ", 4 files of 16 MiB", mid, out, runs);
+  }
+}
+
 // Copies, ours and bare, one folder of 50 files and then four, between
 // markers: the difference over the 150 more files is what one file costs
 // past the fixed cost of a run.
@@ -183,6 +262,10 @@ int main(int argc, char** argv) {
   int runs = argc > 1 ? std::atoi(argv[1]) : 5;
   const std::string only = argc > 2 ? argv[2] : "";
   const bool smallOnly = only == "--small-only", largeOnly = only == "--large-only";
+  if (only == "--destinations-only") {
+    MeasureDestinations(small, runs);
+    return 0;
+  }
   const std::wstring large = kRoot + L"\\large\\src";
   if (!largeOnly) {
     Measure("5,000 files of 4 KiB", small, runs, false, {0.50, 0.40});
@@ -195,5 +278,6 @@ int main(int argc, char** argv) {
     for (int f = 0; f < 4; ++f) bench::WriteFileOfSize(large + L"\\big" + std::to_wstring(f) + L".bin", 256u << 20);
   }
   Measure("4 files of 256 MiB", large, runs, false, {1.10, 0.30});
+  MeasureDestinations(small, runs);
   return 0;
 }
