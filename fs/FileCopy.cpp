@@ -116,6 +116,11 @@ void KeepingError(Work work) {
   SetLastError(error);
 }
 
+bool Rewind(HANDLE file) {
+  LARGE_INTEGER start{};
+  return SetFilePointerEx(file, start, nullptr, FILE_BEGIN);
+}
+
 bool Fail(DWORD code) {
   SetLastError(code);
   return false;
@@ -226,7 +231,7 @@ size_t SweepTemporaries(const std::wstring& folder) {
 }
 
 PendingCopy::~PendingCopy() {
-  if (!path_.empty()) KeepingError([this] { Discard(); });
+  if (!path_.empty() || !spent_.empty() || from_.valid()) KeepingError([this] { Discard(); });
 }
 
 bool PendingCopy::MarkForRemoval(bool remove) {
@@ -246,8 +251,11 @@ void PendingCopy::Discard() {
   file_ = FileHandle();
   // What the system did not remove as the handle closed (a share refuses to
   // remove an open file), or a copy closed before its rename.
-  DeleteFileW(path_.c_str());
+  if (!path_.empty()) DeleteFileW(path_.c_str());
   path_.clear();
+  from_ = FileHandle();
+  if (!spent_.empty()) DeleteFileW(spent_.c_str());
+  spent_.clear();
   if (written_ && bytes_) written_(-bytes_);
   bytes_ = 0;
 }
@@ -260,8 +268,8 @@ bool PendingCopy::CreateTemporary(DWORD attributes) {
   // Made new, never an existing file.
   for (int attempt = 0; !file_.valid(); ++attempt) {
     path_ = TemporaryPath(folder_, kTemporarySuffix);
-    file_ = FileHandle(CreateFileW(path_.c_str(), GENERIC_WRITE | DELETE | FILE_READ_ATTRIBUTES, 0, nullptr,
-                                   CREATE_NEW, flags, nullptr));
+    file_ = FileHandle(CreateFileW(path_.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+                                   flags, nullptr));
     const DWORD error = GetLastError();
     if (!file_.valid() && (attempt == 8 || !IsTaken(error))) {
       path_.clear();
@@ -325,7 +333,7 @@ bool PendingCopy::Write(const std::wstring& source, const std::wstring& targetFo
   written_ = written;
   folder_ = targetFolder;
   volume_ = &TraitsOf(targetFolder);
-  const FileHandle from = OpenToRead(source);
+  FileHandle from = OpenToRead(source);
   if (!from.valid()) return false;
   auto readFacts = [&from](Entry& facts) {
     FILE_BASIC_INFO basic;
@@ -345,6 +353,11 @@ bool PendingCopy::Write(const std::wstring& source, const std::wstring& targetFo
     return false;
   if (const auto extra = faults::Injected(faults::Step::SourceAttributes)) facts_.attributes |= *extra;
   attributes_ = facts_.attributes & (kCarriedAttributes | FILE_ATTRIBUTE_SPARSE_FILE);
+  stop_ = stop;
+  if (volume_->renamesNothing) {  // written when placed, under its own name
+    from_ = std::move(from);
+    return true;
+  }
 
   auto failed = [this] {
     KeepingError([this] { Discard(); });
@@ -404,27 +417,51 @@ bool PendingCopy::RenameByHandle(const std::wstring& target, bool replace) {
 // Without replacing: by the handle, or, on a volume that will not rename an
 // open file, closed and by name. Either way a name that is taken stays.
 bool PendingCopy::Rename(const std::wstring& target) {
+  bool renamed;
   if (file_.valid() && volume_->renamesOpenFiles) {
-    if (RenameByHandle(target, false)) return true;
-    const DWORD error = GetLastError();
-    if (!MayRefuseOpenRename(error)) return false;
+    renamed = RenameByHandle(target, false);
+    if (!renamed && MayRefuseOpenRename(GetLastError())) {
+      Close();
+      renamed = MoveByName(path_, target);
+      // Closed, the rename went or reached its decision (the name is taken):
+      // the volume refuses to rename open files.
+      if (renamed || IsTaken(GetLastError())) volume_->renamesOpenFiles = false;
+    }
+  } else {
     Close();
-    const bool renamed = MoveFileExW(path_.c_str(), SystemPath(target).c_str(), 0);
-    // Closed, the rename went or reached its decision (the name is taken):
-    // the volume refuses to rename open files.
-    if (renamed || IsTaken(GetLastError())) volume_->renamesOpenFiles = false;
-    return renamed;
+    renamed = MoveByName(path_, target);
   }
-  Close();
-  return MoveFileExW(path_.c_str(), SystemPath(target).c_str(), 0);
+  if (renamed) volume_->renamesProven = true;
+  return renamed;
 }
 
-// The old file stays under the target's name until the copy takes it: moved
-// aside, replaced by the copy, then removed; put back should the copy fail.
-bool PendingCopy::ReplaceByName(const std::wstring& target) {
+// A rename by name. Where even a closed file of ours is refused (no taken
+// name, nobody else's file), the volume renames nothing.
+bool PendingCopy::MoveByName(const std::wstring& from, const std::wstring& to) {
+  const auto injected = faults::Injected(faults::Step::RenameByName);
+  if (injected ? Fail(*injected) : MoveFileExW(from.c_str(), SystemPath(to).c_str(), 0)) return true;
+  const DWORD error = GetLastError();
+  if (from == path_ && (IsNotSupported(error) || error == ERROR_LOCK_VIOLATION)) volume_->renamesNothing = true;
+  return Fail(error);
+}
+
+// The old file keeps the target's name until the copy can take it: moved
+// aside, the copy renamed into the free name, the old file removed; moved
+// back should the copy not go. No replacing rename is used: Wine's removes
+// the old file first and loses it when the rename then fails.
+bool PendingCopy::ReplaceViaAside(const std::wstring& target) {
   const std::wstring targetPath = SystemPath(target), aside = TemporaryPath(folder_, kAsideSuffix);
-  if (!MoveFileExW(targetPath.c_str(), aside.c_str(), 0)) return false;
-  if (!MoveFileExW(path_.c_str(), targetPath.c_str(), 0)) {
+  if (!MoveFileExW(targetPath.c_str(), aside.c_str(), 0)) {
+    const DWORD error = GetLastError();
+    // Refused as our own file would be? Then the volume renames nothing.
+    if (error == ERROR_LOCK_VIOLATION || IsNotSupported(error)) {
+      Close();
+      const std::wstring moved = TemporaryPath(folder_, kTemporarySuffix);
+      if (MoveByName(path_, moved)) path_ = moved;
+    }
+    return Fail(error);
+  }
+  if (!Rename(target)) {
     KeepingError([&] { MoveFileExW(aside.c_str(), targetPath.c_str(), 0); });
     return false;
   }
@@ -432,24 +469,21 @@ bool PendingCopy::ReplaceByName(const std::wstring& target) {
   return true;
 }
 
+// Over the file standing there: by the handle in one rename where this
+// volume has been seen to rename (Windows does it at once), else by way of
+// the aside.
 bool PendingCopy::Replace(const std::wstring& target) {
-  if (file_.valid() && volume_->renamesOpenFiles) {
+  if (file_.valid() && volume_->renamesOpenFiles && volume_->renamesProven) {
     if (RenameByHandle(target, true)) return true;
-    const DWORD error = GetLastError();
-    // A target held by another program gives the same codes: the rename by
-    // name then fails alike, and nothing is learned.
-    if (!MayRefuseOpenRename(error)) return false;
-    Close();
-    if (!ReplaceByName(target)) return false;
-    volume_->renamesOpenFiles = false;
-    return true;
+    // A target held by another program gives the same codes: by way of
+    // the aside it then fails alike, and nothing is learned.
+    if (!MayRefuseOpenRename(GetLastError())) return false;
   }
-  Close();
-  return ReplaceByName(target);
+  return ReplaceViaAside(target);
 }
 
 Placed PendingCopy::PlaceAs(const std::wstring& name, bool replace) {
-  if (path_.empty()) {
+  if (path_.empty() && !from_.valid()) {
     SetLastError(ERROR_INVALID_HANDLE);
     return Placed::Failed;
   }
@@ -460,6 +494,16 @@ Placed PendingCopy::PlaceAs(const std::wstring& name, bool replace) {
     return Placed::Failed;
   }
   const std::wstring target = ChildPath(folder_, name);
+  if (from_.valid()) return PlaceInPlace(target, replace);
+  // Once the volume is found to rename nothing, the finished temporary is
+  // the data, written again under the name.
+  auto inPlace = [&] {
+    Close();
+    spent_ = std::move(path_);
+    path_.clear();
+    from_ = OpenToRead(spent_);
+    return from_.valid() ? PlaceInPlace(target, replace) : Placed::Failed;
+  };
   // A replace asks first what stands when the last one on this thread found
   // a file there (a copy over an earlier copy): a look and one rename, where
   // a rename that fails first, a look and a second rename would cost twice.
@@ -472,8 +516,8 @@ Placed PendingCopy::PlaceAs(const std::wstring& name, bool replace) {
       if (replace) lastReplaceFoundOne = false;
       return Finish(target, Placed::New);
     }
-    if (!IsTaken(GetLastError())) return Placed::Failed;
-    if (!replace) return Placed::Taken;
+    if (volume_->renamesNothing) return inPlace();
+    if (!IsTaken(GetLastError())) return Placed::Failed;    if (!replace) return Placed::Taken;
     lastReplaceFoundOne = true;
     standing = GetFileAttributesW(SystemPath(target).c_str());
   }
@@ -492,6 +536,7 @@ Placed PendingCopy::PlaceAs(const std::wstring& name, bool replace) {
     Sleep(5);
     replaced = Replace(target);
   }
+  if (!replaced && volume_->renamesNothing) return inPlace();
   if (!replaced) {
     // Not read-only, not hidden, not a folder: the file is in use, which
     // may pass (a retry may take it).
@@ -499,6 +544,100 @@ Placed PendingCopy::PlaceAs(const std::wstring& name, bool replace) {
     return Placed::Failed;
   }
   return Finish(target, Placed::Replaced);
+}
+
+// On a volume that renames nothing, the copy is made under its own name:
+// made new (what stands there is decided at the making), marked for
+// removal until it is whole. A replace writes the data into a temporary
+// first, so that a stop or a failed read never touches the old file.
+Placed PendingCopy::PlaceInPlace(const std::wstring& target, bool replace) {
+  const std::function<void(DWORD)> counted = [this](DWORD got) {
+    bytes_ += got;
+    if (written_) written_(got);
+  };
+  const bool counting = bytes_ == 0;  // the data was not written yet
+  const bool sparse = attributes_ & FILE_ATTRIBUTE_SPARSE_FILE;
+  file_ = FileHandle(CreateFileW(SystemPath(target).c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr,
+                                 CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  if (file_.valid()) {
+    path_ = SystemPath(target);
+    MarkForRemoval(true);
+    if (!Rewind(from_.get()) || !CopyData(from_.get(), file_.get(), stop_, sparse, counting ? counted : nullptr) ||
+        !SetTimes(file_.get()) || !SetCarriedAttributes() || !MarkForRemoval(false)) {
+      KeepingError([this] { Discard(); });
+      return Placed::Failed;
+    }
+    from_ = FileHandle();  // a share will not remove a file still open
+    if (!spent_.empty()) DeleteFileW(spent_.c_str());
+    spent_.clear();
+    return Finish(target, Placed::New);
+  }
+  if (!IsTaken(GetLastError())) return Placed::Failed;
+  if (!replace) return Placed::Taken;
+  const DWORD standing = GetFileAttributesW(SystemPath(target).c_str());
+  if (standing != INVALID_FILE_ATTRIBUTES && (standing & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN)))
+    return SetLastError(ERROR_ACCESS_DENIED), Placed::Failed;
+  if (spent_.empty()) {  // the data into a temporary of its own first
+    if (!CreateTemporary(attributes_)) return Placed::Failed;
+    MarkForRemoval(true);
+    if (!Rewind(from_.get()) || !CopyData(from_.get(), file_.get(), stop_, false, counted)) {
+      KeepingError([this] { Discard(); });
+      return Placed::Failed;
+    }
+    Close();
+    spent_ = std::move(path_);
+    path_.clear();
+    from_ = OpenToRead(spent_);
+    if (!from_.valid()) return Placed::Failed;
+  }
+  if (!WriteOver(target)) return Placed::Failed;
+  from_ = FileHandle();
+  DeleteFileW(spent_.c_str());
+  spent_.clear();
+  return Finish(target, Placed::Replaced);
+}
+
+// Writes the copy's data over the file standing at target, its old bytes
+// kept aside and written back should the write fail.
+bool PendingCopy::WriteOver(const std::wstring& target) {
+  const std::wstring targetPath = SystemPath(target), aside = TemporaryPath(folder_, kAsideSuffix);
+  const auto old = Look(target);
+  {
+    const FileHandle oldData = OpenToRead(target);
+    FileHandle kept(CreateFileW(aside.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+    if (!oldData.valid() || !kept.valid() || !CopyData(oldData.get(), kept.get(), nullptr, false, nullptr)) {
+      KeepingError([&] {
+        kept = FileHandle();
+        DeleteFileW(aside.c_str());
+      });
+      return false;
+    }
+  }
+  auto overwrite = [&](HANDLE data) {
+    file_ = FileHandle(CreateFileW(targetPath.c_str(), GENERIC_WRITE | FILE_WRITE_ATTRIBUTES, 0, nullptr,
+                                   TRUNCATE_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    return file_.valid() && Rewind(data) && CopyData(data, file_.get(), nullptr, false, nullptr);
+  };
+  if (overwrite(from_.get()) && SetTimes(file_.get()) && SetCarriedAttributes()) {
+    DeleteFileW(aside.c_str());
+    return true;
+  }
+  KeepingError([&] {
+    bool restored = false;
+    {
+      const FileHandle keptData = OpenToRead(aside);
+      restored = keptData.valid() && overwrite(keptData.get());
+      if (restored && old) {
+        FILE_BASIC_INFO basic{};
+        basic.LastWriteTime.QuadPart = LONGLONG(old->writeTime);
+        basic.LastAccessTime.QuadPart = LONGLONG(old->accessTime ? old->accessTime : old->writeTime);
+        SetFileInformationByHandle(file_.get(), FileBasicInfo, &basic, sizeof basic);
+      }
+      file_ = FileHandle();
+    }
+    if (restored) DeleteFileW(aside.c_str());  // put back whole; else the old bytes stay aside
+  });
+  return false;
 }
 
 // The copy has its name: the read-only bit, and the check that its time held.
@@ -538,6 +677,10 @@ Placed PendingCopy::Finish(const std::wstring& target, Placed placed) {
       }
     });
   }
+  // A client that will not rename an open file writes it out as it closes,
+  // and stamps it then (the share here): its times are set on the closed file.
+  // Its cache hides that from a read-back for a second, so this is not learned.
+  if (volume_->renamesNothing) volume_->timesAfterClose = true;
   if (volume_->keepsTimes) {
     if (volume_->timesAfterClose) {
       FileHandle file(CreateFileW(SystemPath(target).c_str(), FILE_WRITE_ATTRIBUTES,

@@ -74,13 +74,21 @@ class PendingCopy {
   bool Rename(const std::wstring& target);
   bool RenameByHandle(const std::wstring& target, bool replace);
   bool Replace(const std::wstring& target);
-  bool ReplaceByName(const std::wstring& target);
+  bool ReplaceViaAside(const std::wstring& target);
+  bool MoveByName(const std::wstring& from, const std::wstring& to);
+  Placed PlaceInPlace(const std::wstring& target, bool replace);
+  bool WriteOver(const std::wstring& target);
   void Close();
   Placed Finish(const std::wstring& target, Placed placed);
   void CheckTimesKept(const std::wstring& target);
   void Discard();
 
   FileHandle file_;
+  // Where the data comes from when it is written at the placing (a volume
+  // that renames nothing): the source, or a finished temporary (spent_).
+  FileHandle from_;
+  std::wstring spent_;
+  const StopSignal* stop_ = nullptr;
   std::wstring folder_;
   std::wstring path_;  // the temporary, open or closed, until it is placed
   VolumeTraits* volume_ = nullptr;

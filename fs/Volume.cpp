@@ -103,6 +103,8 @@ void ForgetVolumes() {
   std::lock_guard<Lock> hold(g_volumesLock);
   for (auto& [root, traits] : g_volumes) {
     traits->renamesOpenFiles = true;
+    traits->renamesNothing = false;
+    traits->renamesProven = false;
     traits->posixRename = true;
     traits->keepsAttributes = true;
     traits->keepsTimes = true;

@@ -19,6 +19,11 @@ constexpr uint64_t kCoarsestTimeUnit = 2 * kTicksPerSecond;
 struct VolumeTraits {
   std::wstring root;                        // the volume's path ("F:\", "\\server\share\")
   std::atomic<bool> renamesOpenFiles{true};  // by the handle that wrote the file
+  std::atomic<bool> renamesProven{false};    // a copy of ours took its name by a rename here
+  // Renames nothing at all (under Wine a share whose client refuses to
+  // rename an open file: Wine opens every file it renames). Copies there are
+  // written under their own name, made new, marked for removal until whole.
+  std::atomic<bool> renamesNothing{false};
   std::atomic<bool> posixRename{true};       // a replace with POSIX semantics (Windows 10 1709 on)
   std::atomic<bool> keepsAttributes{true};   // hidden, system, read-only
   std::atomic<bool> keepsTimes{true};
@@ -56,6 +61,7 @@ bool TrustVolumeFlags();
 namespace faults {
 enum class Step {
   RenameOpenFile,     // a rename by handle of a file still open
+  RenameByName,       // a rename of a closed file, by its name
   PosixRename,        // the rename with POSIX semantics
   SetAttributes,      // hidden, system, read-only on a copy
   SourceAttributes,   // extra attribute bits the source shows (encrypted, sparse)

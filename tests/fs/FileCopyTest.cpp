@@ -114,11 +114,20 @@ TEST(PendingCopy, StepsDownWhereAVolumeRefusesAStep) {
       // Windows without the POSIX rename (older systems, FAT, many servers).
       {"posix rename refused", Step::PosixRename, ERROR_INVALID_PARAMETER, true, true, fs::Placed::Replaced, "new", 0,
        true},
+      // A share whose client renames nothing Wine has open, which is every
+      // file Wine renames: the copy is written under its own name.
+      {"renames nothing, new", Step::RenameByName, ERROR_LOCK_VIOLATION, false, false, fs::Placed::New, "new", 0, true},
+      {"renames nothing, taken", Step::RenameByName, ERROR_LOCK_VIOLATION, true, false, fs::Placed::Taken, "old", 0,
+       true},
+      {"renames nothing, replace", Step::RenameByName, ERROR_LOCK_VIOLATION, true, true, fs::Placed::Replaced, "new", 0,
+       true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     Faults faults;
     fs::faults::Inject(c.step, c.code);
+    if (c.step == Step::RenameByName) fs::faults::Inject(Step::RenameOpenFile, c.code);
+    fs::TraitsOf(dir / L"").renamesProven = true;  // an earlier copy took its name here
     const std::wstring target = dir / L"t.txt";
     if (c.standing) WriteBytes(target, "old");
     {
@@ -133,6 +142,7 @@ TEST(PendingCopy, StepsDownWhereAVolumeRefusesAStep) {
     EXPECT_TRUE(ListEntries(dir / L"*.aside", fs::kMaskAll).empty());
     fs::VolumeTraits& volume = fs::TraitsOf(dir / L"");
     const bool refuses = c.step == Step::RenameOpenFile ? !volume.renamesOpenFiles
+                         : c.step == Step::RenameByName  ? volume.renamesNothing.load()
                          : c.step == Step::SetAttributes ? !volume.keepsAttributes
                                                          : !volume.posixRename;
     EXPECT_EQ(refuses, c.learned);
