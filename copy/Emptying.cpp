@@ -3,6 +3,10 @@
 #include "common/Text.h"
 
 namespace copy {
+namespace {
+// How often a removal the system accepted but did not carry out is tried again, 5 ms apart.
+constexpr int kRemovalAttempts = 40;
+}  // namespace
 
 void EmptyRules::Places::Add(const std::wstring& path) {
   paths.Add(fs::ResolvePath(path));
@@ -129,20 +133,43 @@ class Emptier {
  private:
   // The entry is judged again on the handle that removes it. False when it stays.
   bool Remove(const std::wstring& full, const Expected& expected, bool innerLeft) {
-    const fs::FileHandle held = fs::OpenForRemoval(full);
-    const Judgement judged = Judge(held, full, expected);
-    if (judged.verdict == Verdict::Gone) return true;
-    if (judged.verdict != Verdict::Remove && judged.verdict != Verdict::EmptyThenRemove) return false;
-    // A dry run removes nothing, and tells what would go (a folder with what it holds).
-    if ((observer_.rehearsal && !innerLeft) || fs::RemoveHeld(held, judged.entry.attributes)) {
-      observer_.Removed(full);
-      return true;
+    for (int attempt = 0;; ++attempt) {
+      bool folder;
+      {
+        const fs::FileHandle held = fs::OpenForRemoval(full);
+        const Judgement judged = Judge(held, full, expected);
+        if (judged.verdict == Verdict::Gone) {
+          if (attempt == 0) return true;  // gone before us
+          break;
+        }
+        if (judged.verdict != Verdict::Remove && judged.verdict != Verdict::EmptyThenRemove) return false;
+        // A dry run removes nothing, and tells what would go (a folder with what it holds).
+        if (observer_.rehearsal && !innerLeft) break;
+        if (observer_.rehearsal) return false;
+        folder = judged.entry.attributes & FILE_ATTRIBUTE_DIRECTORY;
+        if (attempt == 0 && !fs::RemoveHeld(held, judged.entry.attributes)) {
+          // A folder that still holds what is kept on purpose (or what was
+          // reported already) stays without a failure of its own.
+          if (GetLastError() != ERROR_DIR_NOT_EMPTY || !innerLeft) observer_.Failed(full, GetLastError());
+          return false;
+        }
+      }
+      if (attempt > 0) {
+        // The removal by the handle was accepted and not carried out: a
+        // share's client refuses it while Wine still holds a copy of the
+        // handle it read from. Judged again just now, it goes by name.
+        if (folder ? RemoveDirectoryW(fs::SystemPath(full).c_str()) : DeleteFileW(fs::SystemPath(full).c_str())) break;
+      } else if (!fs::Exists(full)) {
+        break;
+      }
+      if (attempt == kRemovalAttempts) {
+        observer_.Failed(full, GetLastError());
+        return false;
+      }
+      if (attempt > 0) Sleep(5);
     }
-    if (observer_.rehearsal) return false;
-    // A folder that still holds what is kept on purpose (or what was reported
-    // already) stays without a failure of its own.
-    if (GetLastError() != ERROR_DIR_NOT_EMPTY || !innerLeft) observer_.Failed(full, GetLastError());
-    return false;
+    observer_.Removed(full);
+    return true;
   }
 
   // The one rule of every removal emptying makes, asked of the entry held

@@ -74,10 +74,24 @@ std::wstring TemporaryPath(const std::wstring& folder, const wchar_t* suffix) {
                     std::to_wstring(g_temporaryCounter.fetch_add(1)) + suffix);
 }
 
+// An aside of the file that stands at name while a copy is written over it,
+// on a volume that renames nothing: "~quillmere-<maker>-<n>-<hash of name>.aside".
+std::wstring NameHash(const std::wstring& name) {
+  uint64_t hash = 14695981039346656037ull;
+  for (wchar_t c : CaseKey(name)) hash = (hash ^ uint64_t(c)) * 1099511628211ull;
+  return Hex(hash);
+}
+
+std::wstring AsidePath(const std::wstring& folder, const std::wstring& name) {
+  const std::wstring counted = TemporaryPath(folder, L"");
+  return counted + L"-" + NameHash(name) + kAsideSuffix;
+}
+
 // The maker a temporary's name tells, read from the right (a computer's
 // name may hold dashes); empty for a name of another shape.
-std::optional<Maker> MakerOf(const std::wstring& name) {
-  const size_t prefix = std::size(kTemporaryPrefix) - 1, suffix = std::size(kTemporarySuffix) - 1;
+std::optional<Maker> MakerOf(const std::wstring& name, size_t suffix = std::size(kTemporarySuffix) - 1) {
+  const size_t prefix = std::size(kTemporaryPrefix) - 1;
+  if (name.size() <= prefix + suffix) return std::nullopt;
   std::wstring rest = name.substr(prefix, name.size() - prefix - suffix);
   uint64_t fields[3];
   for (int i = 3; i-- > 0;) {  // counter, start, process
@@ -119,6 +133,17 @@ void KeepingError(Work work) {
 bool Rewind(HANDLE file) {
   LARGE_INTEGER start{};
   return SetFilePointerEx(file, start, nullptr, FILE_BEGIN);
+}
+
+// Removes a file we just closed. A share's client lets go of a file a
+// moment after it is closed, and refuses to remove it until then.
+bool RemoveClosed(const std::wstring& path) {
+  for (int attempt = 0;; ++attempt) {
+    if (DeleteFileW(path.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND) return true;
+    const DWORD error = GetLastError();
+    if (attempt == 40 || (error != ERROR_LOCK_VIOLATION && error != ERROR_SHARING_VIOLATION)) return false;
+    Sleep(5);
+  }
 }
 
 bool Fail(DWORD code) {
@@ -225,10 +250,27 @@ size_t SweepTemporaries(const std::wstring& folder) {
     SetFileInformationByHandle(file.get(), FileDispositionInfo, &disposition, sizeof disposition);
     file = FileHandle();
     // Where the system did not carry the disposition out (a share), by name.
-    if (DeleteFileW(path.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND) ++swept;
+    if (RemoveClosed(path)) ++swept;
   }
   return swept;
 }
+
+namespace {
+// The old bytes a dead process kept aside for name are stale once a whole
+// copy stands there again.
+void RemoveDeadAsides(const std::wstring& folder, const std::wstring& name) {
+  const std::wstring tail = L"-" + NameHash(name) + kAsideSuffix;
+  const auto listed = ListMatches(folder + kTemporaryPrefix + L"*" + tail, FILE_ATTRIBUTE_HIDDEN);
+  if (!listed) return;
+  for (const Entry& entry : *listed) {
+    if (entry.name.size() <= tail.size()) continue;
+    const auto maker = MakerOf(entry.name.substr(0, entry.name.size() - tail.size()) + kTemporarySuffix);
+    if (maker && SameTextIgnoreCase(maker->computer, Me().computer) && IsGone(*maker))
+      RemoveClosed(ChildPath(folder, entry.name));
+  }
+}
+
+}  // namespace
 
 PendingCopy::~PendingCopy() {
   if (!path_.empty() || !spent_.empty() || from_.valid()) KeepingError([this] { Discard(); });
@@ -251,10 +293,10 @@ void PendingCopy::Discard() {
   file_ = FileHandle();
   // What the system did not remove as the handle closed (a share refuses to
   // remove an open file), or a copy closed before its rename.
-  if (!path_.empty()) DeleteFileW(path_.c_str());
+  if (!path_.empty()) RemoveClosed(path_);
   path_.clear();
   from_ = FileHandle();
-  if (!spent_.empty()) DeleteFileW(spent_.c_str());
+  if (!spent_.empty()) RemoveClosed(spent_);
   spent_.clear();
   if (written_ && bytes_) written_(-bytes_);
   bytes_ = 0;
@@ -465,7 +507,7 @@ bool PendingCopy::ReplaceViaAside(const std::wstring& target) {
     KeepingError([&] { MoveFileExW(aside.c_str(), targetPath.c_str(), 0); });
     return false;
   }
-  DeleteFileW(aside.c_str());
+  RemoveClosed(aside);
   return true;
 }
 
@@ -568,8 +610,9 @@ Placed PendingCopy::PlaceInPlace(const std::wstring& target, bool replace) {
       return Placed::Failed;
     }
     from_ = FileHandle();  // a share will not remove a file still open
-    if (!spent_.empty()) DeleteFileW(spent_.c_str());
+    if (!spent_.empty()) RemoveClosed(spent_);
     spent_.clear();
+    RemoveDeadAsides(folder_, NamePart(target));
     return Finish(target, Placed::New);
   }
   if (!IsTaken(GetLastError())) return Placed::Failed;
@@ -592,15 +635,16 @@ Placed PendingCopy::PlaceInPlace(const std::wstring& target, bool replace) {
   }
   if (!WriteOver(target)) return Placed::Failed;
   from_ = FileHandle();
-  DeleteFileW(spent_.c_str());
+  RemoveClosed(spent_);
   spent_.clear();
+  RemoveDeadAsides(folder_, NamePart(target));
   return Finish(target, Placed::Replaced);
 }
 
 // Writes the copy's data over the file standing at target, its old bytes
 // kept aside and written back should the write fail.
 bool PendingCopy::WriteOver(const std::wstring& target) {
-  const std::wstring targetPath = SystemPath(target), aside = TemporaryPath(folder_, kAsideSuffix);
+  const std::wstring targetPath = SystemPath(target), aside = AsidePath(folder_, NamePart(target));
   const auto old = Look(target);
   {
     const FileHandle oldData = OpenToRead(target);
@@ -608,7 +652,7 @@ bool PendingCopy::WriteOver(const std::wstring& target) {
     if (!oldData.valid() || !kept.valid() || !CopyData(oldData.get(), kept.get(), nullptr, false, nullptr)) {
       KeepingError([&] {
         kept = FileHandle();
-        DeleteFileW(aside.c_str());
+        RemoveClosed(aside);
       });
       return false;
     }
@@ -619,7 +663,7 @@ bool PendingCopy::WriteOver(const std::wstring& target) {
     return file_.valid() && Rewind(data) && CopyData(data, file_.get(), nullptr, false, nullptr);
   };
   if (overwrite(from_.get()) && SetTimes(file_.get()) && SetCarriedAttributes()) {
-    DeleteFileW(aside.c_str());
+    RemoveClosed(aside);
     return true;
   }
   KeepingError([&] {
@@ -635,7 +679,7 @@ bool PendingCopy::WriteOver(const std::wstring& target) {
       }
       file_ = FileHandle();
     }
-    if (restored) DeleteFileW(aside.c_str());  // put back whole; else the old bytes stay aside
+    if (restored) RemoveClosed(aside);  // put back whole; else the old bytes stay aside
   });
   return false;
 }
