@@ -135,21 +135,26 @@ bool Rewind(HANDLE file) {
   return SetFilePointerEx(file, start, nullptr, FILE_BEGIN);
 }
 
-// Removes a file we just closed. A share's client lets go of a file a
-// moment after it is closed, and refuses to remove it until then.
-bool RemoveClosed(const std::wstring& path) {
-  for (int attempt = 0;; ++attempt) {
-    if (DeleteFileW(path.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND) return true;
-    const DWORD error = GetLastError();
-    if (attempt == 40 || (error != ERROR_LOCK_VIOLATION && error != ERROR_SHARING_VIOLATION)) return false;
-    Sleep(5);
-  }
-}
-
 bool Fail(DWORD code) {
   SetLastError(code);
   return false;
 }
+
+// Removes a file we just closed. A share's client lets go of a file a
+// moment after it is closed, and until then refuses to remove it, or takes
+// the removal and does not carry it out: it is looked for, and tried again.
+bool RemoveClosed(const std::wstring& path) {
+  for (int attempt = 0;; ++attempt) {
+    const bool deleted = DeleteFileW(path.c_str());
+    const DWORD error = GetLastError();
+    if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES && GetLastError() == ERROR_FILE_NOT_FOUND)
+      return true;
+    if (attempt == 40 || (!deleted && error != ERROR_LOCK_VIOLATION && error != ERROR_SHARING_VIOLATION))
+      return Fail(deleted ? ERROR_LOCK_VIOLATION : error);
+    Sleep(5);
+  }
+}
+
 
 bool AllZero(const char* data, DWORD size) {
   return std::all_of(data, data + size, [](char c) { return c == 0; });
