@@ -6,7 +6,6 @@
 #include "common/Paths.h"
 #include "common/Raii.h"
 #include "common/Text.h"
-#include "fs/FileSystem.h"
 
 namespace {
 
@@ -118,19 +117,20 @@ std::optional<FolderChoice> FolderChooser::Choose() {
   if (ShowModal() != IDOK) return std::nullopt;
   // A shell item that is no file-system folder adds nothing.
   if (tree_.SelectedIsVirtual()) return std::nullopt;
-  std::wstring path = tree_.SelectedFolderPath();
-  if (!fs::IsFolder(path)) return std::nullopt;
-  FolderChoice choice{WithBackslash(path)};
+  FolderChoice choice{WithBackslash(tree_.SelectedFolderPath())};
   if (allSubfolders_.Checked()) {
     choice.scope = FolderChoice::Scope::AllSubfolders;
   } else if (levels_.Checked()) {
-    std::wstring text = WindowText(depthBox_);
-    auto levels = text::ParseInteger(text);
-    if (!levels) throw AppError(L"'" + text + L"' is not a valid integer value");
     choice.scope = FolderChoice::Scope::Levels;
-    choice.levels = *levels;
+    choice.depth = WindowText(depthBox_);
   }
   return choice;
+}
+
+int FolderChoice::Levels() const {
+  auto levels = text::ParseInteger(depth);
+  if (!levels) throw AppError(L"'" + depth + L"' is not a valid integer value");
+  return *levels;
 }
 
 void FolderChooser::SetCheckBox(CheckBox& box, bool checked) {

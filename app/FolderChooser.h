@@ -16,7 +16,10 @@ struct FolderChoice {
   enum class Scope { Alone, AllSubfolders, Levels };
   std::wstring folder;
   Scope scope = Scope::Alone;
-  int levels = 0;  // for Scope::Levels, as typed (may be negative)
+  std::wstring depth;  // for Scope::Levels, as typed
+  // The levels of Scope::Levels (may be negative). Throws AppError when the
+  // depth is no number.
+  int Levels() const;
 };
 
 class FolderChooser : public Form {
@@ -26,8 +29,8 @@ class FolderChooser : public Form {
   void Create(HWND owner);
 
   // Shows the chooser modally. Empty when cancelled, or when the chosen item
-  // is no existing file-system folder. Throws AppError when the levels are
-  // asked for and the depth text is no number.
+  // is no file-system place; whether the folder exists is the caller's to
+  // ask, beside the window, since the volume may be slow to answer.
   std::optional<FolderChoice> Choose();
 
   void OnShow();

@@ -297,6 +297,17 @@ void MainWindow::StartFeeding(PathList& list, std::function<void(ListFeed&)> wor
             blockWindow, hourglass);
 }
 
+void MainWindow::FileWorkThen(std::function<void()> work, std::function<void()> then) {
+  StartWork(
+      std::move(work), nullptr,
+      [this, then = std::move(then)](std::exception_ptr error) {
+        if (controller_->Abandoned()) return;
+        if (error) std::rethrow_exception(error);
+        then();
+      },
+      true, false);
+}
+
 void MainWindow::AsCommand(const std::function<void()>& body) {
   const bool was = commandRunning_;
   commandRunning_ = true;
@@ -367,9 +378,10 @@ bool MainWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* 
       return true;
     case WM_ENDSESSION:
       if (wParam) {
-        // Ended all the same: the run gives up the file in progress (no copy
-        // is left half-written) before the session may end, and the policy is kept.
-        if (run_) controller_->Abandon();
+        // Ended all the same: the work gives up before the session may end (a
+        // run its file in progress, so no copy is left half-written; a check
+        // starts nothing), and the policy is kept.
+        if (Working()) controller_->Abandon();
         StoreSameFileSetting(SelectedMode());  // Windows ends without WM_CLOSE
       }
       *result = 0;

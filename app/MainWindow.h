@@ -30,6 +30,7 @@ class ListFeed;
 class HelpView;
 class TaskbarProgress;
 class FolderChooser;
+struct FolderChoice;
 
 class MainWindow : public Form, public SearchHost {
  public:
@@ -69,8 +70,8 @@ class MainWindow : public Form, public SearchHost {
   void OnEmptyNow();                         // 立即清空（删除）目标文件夹中的原有内容
   // Search (MainWindowSearch.cpp).
   void OnSearchAdd();  // 搜索添加文件
-  void StartSearch(const std::wstring& folder, bool wholeTree, const std::wstring& keys,
-                   std::function<void()> ended) override;
+  void StartSearch(const std::wstring& folder, bool wholeTree, const std::wstring& keys, std::function<void()> ended,
+                   std::function<void()> noFolder = nullptr) override;
   void StopSearch() override;
 
   // Closing: stores the policy, reporting when it cannot.
@@ -102,6 +103,20 @@ class MainWindow : public Form, public SearchHost {
   // runs, and all of them before ended.
   void StartFeeding(PathList& list, std::function<void(ListFeed&)> work, std::function<void(std::exception_ptr)> ended,
                     bool blockWindow, bool hourglass);
+  // File calls a command waits on before it goes on (the checks before an
+  // addition or an emptying, a list export): a volume that stops answering
+  // must not freeze the window, so work runs on the worker, the window
+  // taking no input meanwhile, and then runs on the window thread after it.
+  // Esc does not cut the work short, and once the work is abandoned (the
+  // window goes, the session ends) then never runs.
+  void FileWorkThen(std::function<void()> work, std::function<void()> then);
+  // The same for a check: then gets what check returned.
+  template <class Check, class Then>
+  void CheckThen(Check check, Then then) {
+    auto answer = std::make_shared<decltype(check())>();
+    FileWorkThen([answer, check = std::move(check)] { *answer = check(); },
+                 [answer, then = std::move(then)] { then(std::move(*answer)); });
+  }
   // On the worker: runs question on the window thread and returns its answer.
   int AskFromWork(std::function<int()> question);
   StopSignal& WorkStop();
@@ -155,6 +170,10 @@ class MainWindow : public Form, public SearchHost {
   void StartRun(const wchar_t* work, std::function<void(const copy::CopyObserver&)> run,
                 std::function<void(const copy::RunReport&)> ended);
   copy::Answer AskOverwrite(const std::wstring& target);
+  // The folder chooser's choice, once it is known to be a folder.
+  void AddChosenFolder(const FolderChoice& choice);
+  // The empty-now command once its destinations passed the check.
+  void WarnThenEmpty(const std::vector<std::wstring>& dests);
   // Leaves the command gate closed while body runs (the end of long work).
   void AsCommand(const std::function<void()>& body);
   // The icon frames for the window's DPI, title bar and taskbar.

@@ -131,21 +131,28 @@ void MainWindow::OnCopy() {
     TheDialogs().Message(hwnd_, L"没有需要复制的文件或文件夹!", MB_OK | MB_ICONINFORMATION);
     return;
   }
-  // A whole drive is never copied nor emptied, however it reached the list and however it is spelled.
   const copy::CopyJob job{sourceList_.Items(), destList_.Items(), SelectedMode(), emptyFirst_.Checked()};
-  switch (copy::RefusalOf(job)) {
-    case copy::Refusal::WholeDriveSource:
-      ShowDriveRootMessage();
-      return;
-    case copy::Refusal::WholeDriveEmptied:
-      TheDialogs().Message(hwnd_, kWholeDriveEmptied, MB_OK | MB_ICONINFORMATION);
-      return;
-    case copy::Refusal::None:
-      break;
-  }
+  // The check for whole drives asks the volumes, so it is the run's first step; a stop
+  // asked for during it starts nothing, and cannot make it pass.
+  auto refusal = std::make_shared<copy::Refusal>(copy::Refusal::None);
   StartRun(
-      L"正在复制文件…", [job](const copy::CopyObserver& observer) { copy::RunCopy(job, observer); },
-      [this](const copy::RunReport& report) {
+      L"正在复制文件…",
+      [job, refusal](const copy::CopyObserver& observer) {
+        // A whole drive is never copied nor emptied, however it reached the list and however it is spelled.
+        *refusal = copy::RefusalOf(job);
+        if (*refusal == copy::Refusal::None && !observer.StopRequested()) copy::RunCopy(job, observer);
+      },
+      [this, refusal](const copy::RunReport& report) {
+        switch (*refusal) {
+          case copy::Refusal::WholeDriveSource:
+            ShowDriveRootMessage();
+            return;
+          case copy::Refusal::WholeDriveEmptied:
+            TheDialogs().Message(hwnd_, kWholeDriveEmptied, MB_OK | MB_ICONINFORMATION);
+            return;
+          case copy::Refusal::None:
+            break;
+        }
         ShowOutcome(hwnd_, controller_->StoppedWork() ? StoppedCopy(report) : L"复制工作完成！", report);
         progressBar_.SetPosition(0);
       });
@@ -169,10 +176,16 @@ void MainWindow::OnEmptyNowButton(POINT clientPoint) {
 
 void MainWindow::OnEmptyNow() {
   const std::vector<std::wstring> dests = destList_.Items();
-  if (copy::FindWholeDrive(dests)) {
-    TheDialogs().Message(hwnd_, kWholeDriveEmptied, MB_OK | MB_ICONINFORMATION);
-    return;
-  }
+  CheckThen([dests] { return copy::FindWholeDrive(dests).has_value(); },
+            [this, dests](bool wholeDrive) {
+              if (wholeDrive)
+                TheDialogs().Message(hwnd_, kWholeDriveEmptied, MB_OK | MB_ICONINFORMATION);
+              else
+                WarnThenEmpty(dests);
+            });
+}
+
+void MainWindow::WarnThenEmpty(const std::vector<std::wstring>& dests) {
   {
     BusyScope busy(*this);
     if (TheDialogs().Message(AppWindow(), kEmptyWarning, kWarningFlags) != IDYES) return;

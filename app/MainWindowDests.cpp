@@ -56,14 +56,22 @@ void MainWindow::ExpandDestinationLevels(const std::wstring& folder, int depth) 
 void MainWindow::OnAddDestFolder() {
   auto choice = chooser_->Choose();
   if (!choice) return;
-  switch (choice->scope) {
+  // A folder gone since it was shown, or a shell item that is no folder, adds nothing.
+  CheckThen([folder = choice->folder] { return fs::IsFolder(folder); },
+            [this, choice = *choice](bool folder) {
+              if (folder) AddChosenFolder(choice);
+            });
+}
+
+void MainWindow::AddChosenFolder(const FolderChoice& choice) {
+  switch (choice.scope) {
     case FolderChoice::Scope::AllSubfolders:
-      return AddDestinations({choice->folder}, -1, false, true);
+      return AddDestinations({choice.folder}, -1, false, true);
     case FolderChoice::Scope::Levels:
-      if (choice->levels >= 0) return AddDestinations({choice->folder}, choice->levels, false, true);
+      if (const int levels = choice.Levels(); levels >= 0) return AddDestinations({choice.folder}, levels, false, true);
       break;  // a negative depth adds nothing
     case FolderChoice::Scope::Alone:
-      destList_.AppendNew(choice->folder);
+      destList_.AppendNew(choice.folder);
       break;
   }
   ShowEmptyButton(true);
@@ -84,11 +92,7 @@ void MainWindow::OnClearDests() {
 }
 
 void MainWindow::OnDropOnDests(HDROP drop) {
-  std::vector<std::wstring> paths;
-  {
-    DroppedFiles dropped(drop);
-    for (UINT i = 0, n = dropped.Count(); i < n; ++i) paths.push_back(dropped.At(i));
-  }
+  std::vector<std::wstring> paths = TakeDroppedPaths(drop);
   if (paths.empty()) return;
   const bool withSubfolders =
       TheDialogs().Message(hwnd_, L"添加包括选定文件夹下的所有子文件夹吗？", MB_YESNO | MB_ICONQUESTION) == IDYES;

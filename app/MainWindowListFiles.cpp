@@ -21,14 +21,14 @@ FileDialogOptions OpenOptions() {
   return options;
 }
 
-void Export(HWND owner, PathList& list, const wchar_t* emptyMessage, const wchar_t* proposed) {
+void Export(MainWindow& form, PathList& list, const wchar_t* emptyMessage, const wchar_t* proposed) {
   if (list.Count() == 0) {
-    TheDialogs().Message(owner, emptyMessage, MB_OK | MB_ICONINFORMATION);
+    TheDialogs().Message(form.hwnd(), emptyMessage, MB_OK | MB_ICONINFORMATION);
     return;
   }
-  auto file = TheDialogs().SaveFile(owner, SaveOptions(proposed));
+  auto file = TheDialogs().SaveFile(form.hwnd(), SaveOptions(proposed));
   if (!file) return;
-  WriteListFile(list.Items(), *file);
+  form.FileWorkThen([lines = list.Items(), file = *file] { WriteListFile(lines, file); }, [] {});
 }
 
 std::optional<std::wstring> ChooseListFile(HWND owner) {
@@ -86,9 +86,9 @@ void ShowStopped(HWND owner, const Imported& result) {
 
 }  // namespace
 
-void MainWindow::OnExportSources() { Export(hwnd_, sourceList_, L"当前文件列表为空！", L"file.lst"); }
+void MainWindow::OnExportSources() { Export(*this, sourceList_, L"当前文件列表为空！", L"file.lst"); }
 
-void MainWindow::OnExportDests() { Export(hwnd_, destList_, L"当前目录列表为空！", L"dir.lst"); }
+void MainWindow::OnExportDests() { Export(*this, destList_, L"当前目录列表为空！", L"dir.lst"); }
 
 void MainWindow::OnImportSources() {
   Import(*this, sourceList_, ImportCheck::Wants::FilesAndFolders, [this](const Imported& result) {

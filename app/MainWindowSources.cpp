@@ -1,6 +1,9 @@
 // The source list's commands: file dialog, folder browser, remove, clear
 // and files dropped from the shell.
 #include "app/MainWindow.h"
+
+#include <algorithm>
+
 #include "wingui/Dialogs.h"
 #include "fs/FileSystem.h"
 #include "wingui/DropFiles.h"
@@ -20,11 +23,13 @@ void MainWindow::OnAddSourceFolder() {
   if (!folder) return;
   std::wstring path = WithBackslash(*folder);
   if (HasWildcard(path)) return;
-  if (fs::IsWholeDrive(path)) {
-    ShowDriveRootMessage();
-    return;
-  }
-  sourceList_.AppendNew(path);
+  CheckThen([path] { return fs::IsWholeDrive(path); },
+            [this, path](bool wholeDrive) {
+              if (wholeDrive)
+                ShowDriveRootMessage();
+              else
+                sourceList_.AppendNew(path);
+            });
 }
 
 void MainWindow::OnRemoveSource() { sourceList_.RemoveSelected(); }
@@ -36,15 +41,22 @@ void MainWindow::OnSourceListKey(WPARAM key) {
 void MainWindow::OnClearSources() { sourceList_.Clear(); }
 
 void MainWindow::OnDropOnSources(HDROP drop) {
-  DroppedFiles dropped(drop);
-  PathList::Bulk bulk(sourceList_);
-  for (UINT i = 0, n = dropped.Count(); i < n; ++i) {
-    std::wstring path = dropped.At(i);
-    if (HasWildcard(path)) continue;
-    if (fs::IsWholeDrive(path)) {
-      ShowDriveRootMessage();
-      continue;
-    }
-    sourceList_.Append(path);  // as delivered: no test, no trailing backslash
-  }
+  std::vector<std::wstring> paths = TakeDroppedPaths(drop);
+  paths.erase(std::remove_if(paths.begin(), paths.end(), HasWildcard), paths.end());
+  if (paths.empty()) return;
+  CheckThen(
+      [paths] {
+        std::vector<bool> wholeDrive;
+        for (const std::wstring& path : paths) wholeDrive.push_back(fs::IsWholeDrive(path));
+        return wholeDrive;
+      },
+      [this, paths](std::vector<bool> wholeDrive) {
+        PathList::Bulk bulk(sourceList_);
+        for (size_t i = 0; i < paths.size(); ++i) {
+          if (wholeDrive[i])
+            ShowDriveRootMessage();
+          else
+            sourceList_.Append(paths[i]);  // as delivered: no test, no trailing backslash
+        }
+      });
 }

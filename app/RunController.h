@@ -41,6 +41,8 @@ class RunController {
   // Abandons the work and waits for it to return: a copy in progress is
   // given up (nothing half-written stays), every question is answered Cancel.
   void Abandon();
+  // True once abandoned: what was to follow the work must not start.
+  bool Abandoned() const { return closing_; }
 
   // The window's handlers of kWorkEnded, kWorkAsks and kWorkTimer.
   void OnEnded();

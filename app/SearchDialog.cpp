@@ -5,7 +5,6 @@
 #include "wingui/Dialogs.h"
 #include "common/Paths.h"
 #include "common/Raii.h"
-#include "fs/FileSystem.h"
 
 namespace {
 
@@ -66,10 +65,9 @@ void SearchDialog::OnCreate() { SetWindowTextW(Control(L"KeysHint"), L"说明：
 
 // A search under way stops first; its end closes the dialog.
 void SearchDialog::Close() {
-  if (searching_)
-    host_->StopSearch();
-  else
-    EndModal(IDCANCEL);
+  if (!searching_) return EndModal(IDCANCEL);
+  closeAsked_ = true;
+  host_->StopSearch();
 }
 
 void SearchDialog::OnCancel() { Close(); }
@@ -96,15 +94,21 @@ void SearchDialog::OnSearch() {
     SetFocus(keys_);
     return;
   }
-  if (!fs::IsFolder(folder) || !host_) return;
-  host_->StartSearch(WithBackslash(folder), subfolders_.Checked(), keys, [this] {
-    EnableWindow(searchButton_, TRUE);
-    searching_ = false;
-    EndModal(IDCANCEL);
-  });
+  if (!host_) return;
+  host_->StartSearch(
+      WithBackslash(folder), subfolders_.Checked(), keys, [this] { OnSearchEnded(true); },
+      [this] { OnSearchEnded(false); });
   // Its end comes as a message, after this returns.
   EnableWindow(searchButton_, FALSE);
   searching_ = true;
+  closeAsked_ = false;
+}
+
+void SearchDialog::OnSearchEnded(bool searched) {
+  EnableWindow(searchButton_, TRUE);
+  searching_ = false;
+  // A folder that is gone leaves the dialog open, as if 确定 had not been pressed.
+  if (searched || closeAsked_) EndModal(IDCANCEL);
 }
 
 bool SearchDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {

@@ -12,12 +12,13 @@
 
 // What the dialog asks of the window whose list it fills: to run a search
 // beside the windows, calling ended on the window thread when it is over,
-// and to stop it.
+// and to stop it. A folder that is no folder is not searched: noFolder, when
+// given, runs instead of ended.
 class SearchHost {
  public:
   virtual ~SearchHost() = default;
   virtual void StartSearch(const std::wstring& folder, bool wholeTree, const std::wstring& keys,
-                           std::function<void()> ended) = 0;
+                           std::function<void()> ended, std::function<void()> noFolder = nullptr) = 0;
   virtual void StopSearch() = 0;
 };
 
@@ -44,9 +45,11 @@ class SearchDialog : public Form {
 
  private:
   void Close();
+  void OnSearchEnded(bool searched);
 
   SearchHost* host_ = nullptr;  // not owned; set while Run shows the dialog
   bool searching_ = false;
+  bool closeAsked_ = false;  // during a search: the dialog closes at its end, whatever it found
   HWND folderField_ = nullptr, keys_ = nullptr, searchButton_ = nullptr;
   CheckBox subfolders_;
 };

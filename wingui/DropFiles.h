@@ -1,27 +1,21 @@
-// The items of one drop from the shell; releases the drop handle exactly
-// once, however the handler ends.
+// The items of one drop from the shell.
 #pragma once
 #include <windows.h>
 #include <shellapi.h>
 
 #include <string>
+#include <vector>
 
-class DroppedFiles {
- public:
-  explicit DroppedFiles(HDROP drop) : drop_(drop) {}
-  ~DroppedFiles() { DragFinish(drop_); }
-  DroppedFiles(const DroppedFiles&) = delete;
-  DroppedFiles& operator=(const DroppedFiles&) = delete;
-  UINT Count() const { return DragQueryFileW(drop_, 0xFFFFFFFF, nullptr, 0); }
-  // Read at full length, however long the path.
-  std::wstring At(UINT i) const {
-    UINT length = DragQueryFileW(drop_, i, nullptr, 0);
-    std::wstring path(length + 1, L'\0');
-    DragQueryFileW(drop_, i, path.data(), length + 1);
-    path.resize(length);
-    return path;
+// Reads every dropped path at full length, however long, and releases the
+// drop handle, which must be released exactly once.
+inline std::vector<std::wstring> TakeDroppedPaths(HDROP drop) {
+  std::vector<std::wstring> paths(DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0));
+  for (UINT i = 0; i < paths.size(); ++i) {
+    const UINT length = DragQueryFileW(drop, i, nullptr, 0);
+    paths[i].resize(length + 1);
+    DragQueryFileW(drop, i, paths[i].data(), length + 1);
+    paths[i].resize(length);
   }
-
- private:
-  HDROP drop_;
-};
+  DragFinish(drop);
+  return paths;
+}
