@@ -217,3 +217,129 @@ TEST_F(MainWindow, AnErrorInAHandlerIsShownAndTheWindowStaysUsable) {
 }
 
 }  // namespace
+
+namespace {
+
+// The checks a command makes before it goes on call the file system, which a
+// volume that stops answering can hold for long: they run beside the window.
+// When the click returns the answer is not in yet. The check for whole drives
+// is a run's first step: meanwhile "停止" is the one control that takes
+// input, and a stop cannot make the check pass.
+TEST_F(MainWindow, ChecksGoBesideTheWindowAndCannotBeStoppedIntoAPass) {
+  Start();
+  form().Show();
+  TempDir dir;
+  WriteBytes(dir / L"a.txt", "a");
+  WriteBytes(dir / L"d\\kept.txt", "k");
+  form().Sources().Append(dir / L"a.txt");
+  form().Sources().Append(dir / L"..\\..");  // C:\, however spelled
+  form().Dests().Append(dir / L"d\\");
+  // Posted first, so that they arrive while the check runs.
+  for (const wchar_t* button : {L"ClearSources", L"ClearDests", L"Overwrite", L"Copy"})
+    PostMessageW(Ctl(button), BM_CLICK, 0, 0);
+  HDROP drop = MakeDrop({dir / L"a.txt"});
+  PostMessageW(form().Sources().box(), WM_DROPFILES, WPARAM(drop), 0);
+  PostMessageW(form().hwnd(), WM_KEYDOWN, VK_ESCAPE, 0);
+  SendMessageW(Ctl(L"Copy"), BM_CLICK, 0, 0);
+  EXPECT_TRUE(form().Working());
+  EXPECT_TRUE(dialogs.boxes.empty());
+  EXPECT_EQ(WindowText(Ctl(L"Copy")), L"停止");
+  EXPECT_FALSE(IsWindowEnabled(Ctl(L"AddFiles")));
+  WaitIdle();
+  ASSERT_EQ(dialogs.boxes.size(), 1u);
+  EXPECT_EQ(dialogs.boxes[0].text, L"不能对整个驱动器（磁盘）进行复制！");
+  EXPECT_EQ(dialogs.boxes[0].flags, UINT(MB_OK | MB_ICONINFORMATION));
+  EXPECT_EQ(dialogs.boxes[0].owner, app_->appWindow());
+  EXPECT_EQ(Items(L"SourceList"), (std::vector<std::wstring>{dir / L"a.txt", dir / L"..\\.."}));
+  EXPECT_EQ(Items(L"DestList"), std::vector<std::wstring>{dir / L"d\\"});
+  EXPECT_TRUE(DropReleased(drop));
+  EXPECT_TRUE(IsChecked(Ctl(L"AutoNumber")));
+  EXPECT_FALSE(Exists(dir / L"d\\a.txt"));
+  EXPECT_EQ(WindowText(Ctl(L"Copy")), L"开始复制");
+  EXPECT_TRUE(IsWindowEnabled(Ctl(L"AddFiles")));
+
+  // The empty-now command's check: the window takes no input meanwhile; then
+  // its message, no warning, nothing emptied.
+  dialogs.boxes.clear();
+  form().Dests().Append(dir / L"..\\..");
+  form().ShowEmptyButton(true);
+  dialogs.menuChoices = {kMenuEmptyNow};
+  SendMessageW(Ctl(L"EmptyNowButton"), WM_LBUTTONDOWN, 0, MAKELPARAM(1, 1));
+  EXPECT_TRUE(form().Working());
+  EXPECT_TRUE(dialogs.boxes.empty());
+  EXPECT_FALSE(IsWindowEnabled(form().hwnd()));
+  WaitIdle();
+  ASSERT_EQ(dialogs.boxes.size(), 1u);
+  EXPECT_EQ(dialogs.boxes[0].text, L"不能清空整个驱动器（磁盘）！");
+  EXPECT_EQ(dialogs.boxes[0].flags, UINT(MB_OK | MB_ICONINFORMATION));
+  EXPECT_EQ(dialogs.boxes[0].owner, form().hwnd());
+  EXPECT_EQ(ReadBytes(dir / L"d\\kept.txt"), "k");
+  EXPECT_TRUE(IsWindowEnabled(Ctl(L"EmptyNowButton")));
+  EXPECT_TRUE(IsWindowEnabled(form().hwnd()));
+}
+
+// A check abandoned, by the session's end or the window's, starts nothing:
+// here the empty-now command's, which would otherwise ask before emptying.
+TEST_F(MainWindow, ACheckAbandonedStartsNothing) {
+  TempDir dir;
+  WriteBytes(dir / L"d\\kept.txt", "k");
+  for (bool sessionEnds : {true, false}) {
+    SCOPED_TRACE(sessionEnds);
+    Start();
+    form().Show();
+    form().Dests().Append(dir / L"d\\");
+    form().ShowEmptyButton(true);
+    dialogs.menuChoices = {kMenuEmptyNow};
+    dialogs.answers = {IDYES};
+    SendMessageW(Ctl(L"EmptyNowButton"), WM_LBUTTONDOWN, 0, MAKELPARAM(1, 1));
+    ASSERT_TRUE(form().Working());
+    if (sessionEnds) {
+      SendMessageW(form().hwnd(), WM_ENDSESSION, TRUE, 0);
+      WaitIdle();
+      EXPECT_TRUE(IsWindowEnabled(form().hwnd()));
+    }
+    app_.reset();
+    Pump();
+    EXPECT_TRUE(dialogs.boxes.empty());
+    EXPECT_EQ(ReadBytes(dir / L"d\\kept.txt"), "k");
+  }
+}
+
+// The search checks its folder beside the window too; a folder that is gone
+// leaves the dialog open, ready for another, as before.
+TEST_F(MainWindow, ASearchOfAFolderThatIsGoneLeavesTheDialogOpen) {
+  Start();
+  form().Show();
+  TempDir dir;
+  SearchDialog& search = app_->searchDialog();
+  SetWindowTextW(search.Control(L"Folder"), (dir / L"gone\\").c_str());
+  SetWindowTextW(search.Control(L"Keys"), L"key");
+  PostMessageW(search.Control(L"Search"), BM_CLICK, 0, 0);
+  // Once the search has ended (timers come when the queue is empty, so after the click),
+  // what the dialog shows is noted and 取消 closes it.
+  struct Seen {
+    ::MainWindow* form;
+    SearchDialog* search;
+    bool noted = false, open = false, ready = false;
+  };
+  static Seen* seen;
+  Seen here{&form(), &search};
+  seen = &here;
+  UINT_PTR timer = SetTimer(nullptr, 0, 100, [](HWND, UINT, UINT_PTR, DWORD) {
+    if (seen->noted || seen->form->Working()) return;
+    seen->noted = true;
+    seen->open = IsWindowVisible(seen->search->hwnd());
+    seen->ready = IsWindowEnabled(seen->search->Control(L"Search"));
+    PostMessageW(seen->search->Control(L"Cancel"), BM_CLICK, 0, 0);
+  });
+  Click(L"SearchAddFiles");
+  KillTimer(nullptr, timer);
+  EXPECT_TRUE(here.noted);
+  EXPECT_TRUE(here.open);
+  EXPECT_TRUE(here.ready);
+  EXPECT_FALSE(IsWindowVisible(search.hwnd()));
+  EXPECT_TRUE(Items(L"SourceList").empty());
+  EXPECT_TRUE(dialogs.boxes.empty());
+}
+
+}  // namespace
