@@ -5,6 +5,7 @@
 
 #include "fs/FileCopy.h"
 #include "fs/FileSystem.h"
+#include "fs/Volume.h"
 
 namespace {
 
@@ -43,6 +44,29 @@ TEST_F(CopyCommands, EmptyListsOnlyShowTheMessage) {
     EXPECT_EQ(box.owner, form().hwnd());
   }
   EXPECT_FALSE(Exists(dir / L"d"));
+}
+
+// A destination that cannot keep what the copies carry (a stick whose
+// driver refuses attributes) takes the copies all the same: the end box
+// keeps its message and information icon, and names the destination once.
+TEST_F(CopyCommands, WhatADestinationCannotKeepIsAWarningNotAFailure) {
+  TempDir dir;
+  for (const wchar_t* name : {L"src\\a.ini", L"src\\b.ini"}) {
+    WriteBytes(dir / name, "hidden");
+    SetAttributes(dir / name, FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+  }
+  AddSource(dir / L"src");
+  AddDest(dir / L"d\\");
+  fs::faults::Clear();
+  fs::faults::Inject(fs::faults::Step::SetAttributes, ERROR_GEN_FAILURE);  // Wine's word for the driver's ENOSYS
+  Click(L"Copy");
+  fs::faults::Clear();
+  ASSERT_EQ(dialogs.boxes.size(), 1u);
+  EXPECT_EQ(dialogs.boxes[0].text, L"复制工作完成！\r\n\r\n以下目标所在的磁盘不能保留文件的全部信息（文件已复制）：\r\n" +
+                                       dir / L"d\\：未能保留文件属性（只读、隐藏、系统）");
+  EXPECT_EQ(dialogs.boxes[0].flags, UINT(MB_OK | MB_ICONINFORMATION));
+  EXPECT_EQ(ReadBytes(dir / L"d\\src\\a.ini"), "hidden");
+  EXPECT_EQ(ReadBytes(dir / L"d\\src\\b.ini"), "hidden");
 }
 
 TEST_F(CopyCommands, ADriveRootInTheSourcesRefusesTheRun) {
