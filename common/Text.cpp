@@ -146,6 +146,8 @@ std::wstring StatusText(uint64_t files, uint64_t bytes, double seconds) {
   return text;
 }
 
+std::wstring EnterFolderFailure(unsigned long code) { return L"无法进入文件夹（错误 " + std::to_wstring(code) + L"）"; }
+
 const wchar_t kNotKeptHeading[] = L"以下目标所在的磁盘不能保留文件的全部信息（文件已复制）：";
 
 std::wstring NotKeptText(const std::wstring& destination, bool times, bool attributes) {

@@ -36,6 +36,9 @@ std::wstring OverwriteQuestion(const std::wstring& target);
 // Said once per destination whose volume could not keep the copies' times
 // or attributes (the copies stand): "F:\：未能保留修改时间、文件属性".
 std::wstring NotKeptText(const std::wstring& destination, bool times, bool attributes);
+// The reason given for a folder that could not be entered or listed:
+// "无法进入文件夹（错误 5）".
+std::wstring EnterFolderFailure(unsigned long code);
 // The heading above those lines.
 extern const wchar_t kNotKeptHeading[];
 // A 32-bit whole number: leading spaces, a sign, decimal digits or hex

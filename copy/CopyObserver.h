@@ -37,6 +37,11 @@ struct CopyObserver {
     if (report) report->Failed(path, code, target);
     if (failed) failed({path, target, code});
   }
+  // A folder that could not be entered or listed: its tree is left out, the run goes on.
+  void CouldNotEnter(const std::wstring& folder, DWORD code) const {
+    if (report) report->Failed(folder, code, L"", true);
+    if (failed) failed({folder, L"", code, true});
+  }
   void FileDone(const std::wstring& source, const std::wstring& target, FileOutcome outcome) const {
     if (report) report->FileDone(outcome);
     if (fileDone) fileDone(source, target, outcome);

@@ -9,9 +9,9 @@ void RunReport::FileStarted(const std::wstring& path) {
 
 void RunReport::FileDone(FileOutcome outcome) { outcomes_[size_t(outcome)].fetch_add(1, std::memory_order_relaxed); }
 
-void RunReport::Failed(const std::wstring& path, DWORD code, const std::wstring& target) {
+void RunReport::Failed(const std::wstring& path, DWORD code, const std::wstring& target, bool entering) {
   std::lock_guard<Lock> lock(mutex_);
-  if (failures_.size() < kKeptFailures) failures_.push_back({path, target, code});
+  if (failures_.size() < kKeptFailures) failures_.push_back({path, target, code, entering});
   failureCount_.fetch_add(1);
 }
 

@@ -17,6 +17,7 @@ struct Failure {
   std::wstring path;    // the file, folder or entry that was refused
   std::wstring target;  // for a file copy, where it was going
   DWORD code;           // the system's error code
+  bool entering = false;  // a folder that could not be entered or listed
 };
 
 // A destination that could not keep all of what its copies carry (their
@@ -43,7 +44,7 @@ class RunReport {
   // Bytes as they are written; a copy that fails takes its own back.
   void BytesWritten(int64_t bytes) { bytes_.fetch_add(uint64_t(bytes), std::memory_order_relaxed); }
   void EntryRemoved() { removed_.fetch_add(1, std::memory_order_relaxed); }
-  void Failed(const std::wstring& path, DWORD code, const std::wstring& target = L"");
+  void Failed(const std::wstring& path, DWORD code, const std::wstring& target = L"", bool entering = false);
   void Warn(const std::wstring& destination, unsigned lost);
 
   struct Progress {
