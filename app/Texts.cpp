@@ -51,11 +51,16 @@ std::wstring ReportText(const std::wstring& headline, const copy::RunReport& rep
   for (const copy::Warning& warning : warnings)
     text += L"\r\n" + text::NotKeptText(text::ShortenMiddle(warning.destination, lineUnits ? lineUnits / 2 : SIZE_MAX),
                                          warning.lost & fs::kLostTimes, warning.lost & fs::kLostAttributes);
+  const std::vector<std::wstring> changed = report.FirstChanged();
+  if (!changed.empty()) text += std::wstring(L"\r\n\r\n") + text::kChangedHeading;
+  for (const std::wstring& path : changed) text += L"\r\n" + text::ShortenMiddle(path, lineUnits ? lineUnits : SIZE_MAX);
+  if (report.ChangedCount() > changed.size())
+    text += L"\r\n……另有 " + std::to_wstring(report.ChangedCount() - changed.size()) + L" 项";
   if (count == 0) return text;
   text += L"\r\n\r\n有 " + std::to_wstring(count) + L" 项未能完成：";
   const std::vector<copy::Failure> first = report.FirstFailures();
   for (const copy::Failure& failure : first) {
-    std::wstring reason = fs::SystemErrorText(failure.code);
+    std::wstring reason = failure.entering ? text::EnterFolderFailure(failure.code) : fs::SystemErrorText(failure.code);
     if (reason.empty()) reason = L"错误 " + std::to_wstring(failure.code);
     // The reason keeps its room; the paths share what is left, 40 units at least each.
     const size_t paths = failure.target.empty() ? 1 : 2, fixed = text::Units(reason) + 2 + (paths - 1) * 3;

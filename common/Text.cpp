@@ -121,8 +121,10 @@ std::optional<int> ParseInteger(const std::wstring& text) {
     if (value > 0xFFFFFFFFull) return std::nullopt;
   }
   if (hex) {
-    int wrapped = int(unsigned(value));  // hex digits fill all 32 bits
-    return negative ? -wrapped : wrapped;
+    // Hex digits fill all 32 bits ("-0x80000000" is INT_MIN); unsigned
+    // arithmetic wraps where negating an int would overflow.
+    const unsigned bits = unsigned(value);
+    return int(negative ? 0u - bits : bits);
   }
   if (value > (negative ? 2147483648ull : 2147483647ull)) return std::nullopt;
   return negative ? int(-(long long)value) : int(value);
@@ -140,14 +142,18 @@ std::wstring ByteAmount(double bytes) {
   return buffer;
 }
 
-std::wstring StatusText(uint64_t files, uint64_t bytes, double seconds) {
+std::wstring StatusText(uint64_t files, uint64_t bytes, double seconds, uint64_t removed) {
   std::wstring text = std::to_wstring(files) + L" 个文件，" + ByteAmount(double(bytes));
   if (seconds > 0.5) text += L"，" + ByteAmount(double(bytes) / seconds) + L"/s";
+  if (removed) text += L"，" + EmptyingStatusText(removed);
   return text;
 }
 
+std::wstring EmptyingStatusText(uint64_t removed) { return L"已删除 " + std::to_wstring(removed) + L" 项"; }
+
 std::wstring EnterFolderFailure(unsigned long code) { return L"无法进入文件夹（错误 " + std::to_wstring(code) + L"）"; }
 
+const wchar_t kChangedHeading[] = L"以下文件在复制期间有改动，复制的是开始复制时的内容：";
 const wchar_t kNotKeptHeading[] = L"以下目标所在的磁盘不能保留文件的全部信息（文件已复制）：";
 
 std::wstring NotKeptText(const std::wstring& destination, bool times, bool attributes) {

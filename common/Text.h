@@ -30,8 +30,11 @@ std::wstring ShortenMiddle(const std::wstring& text, size_t maxUnits);
 // A size for people to read: "512 B", "4.0 KB", "1.2 MB" (1024 per step).
 std::wstring ByteAmount(double bytes);
 // The words both front ends say while a run goes on: "12 个文件，3.4 MB，
-// 1.2 MB/s" after seconds of work, and the question asked under Ask.
-std::wstring StatusText(uint64_t files, uint64_t bytes, double seconds);
+// 1.2 MB/s" after seconds of work, with "，已删除 5 项" once its emptying
+// removed something (an emptying alone, which writes nothing, says only
+// "已删除 5 项"), and the question asked under Ask.
+std::wstring StatusText(uint64_t files, uint64_t bytes, double seconds, uint64_t removed = 0);
+std::wstring EmptyingStatusText(uint64_t removed);
 std::wstring OverwriteQuestion(const std::wstring& target);
 // Said once per destination whose volume could not keep the copies' times
 // or attributes (the copies stand): "F:\：未能保留修改时间、文件属性".
@@ -41,6 +44,8 @@ std::wstring NotKeptText(const std::wstring& destination, bool times, bool attri
 std::wstring EnterFolderFailure(unsigned long code);
 // The heading above those lines.
 extern const wchar_t kNotKeptHeading[];
+// The heading above the sources that changed while they were copied.
+extern const wchar_t kChangedHeading[];
 // A 32-bit whole number: leading spaces, a sign, decimal digits or hex
 // after 0x/0X/x/X/$. Empty for anything else or a value that does not fit.
 std::optional<int> ParseInteger(const std::wstring& text);

@@ -4,6 +4,7 @@
 #include <memory>
 #include <optional>
 #include <thread>
+#include <unordered_set>
 
 #include "copy/Destination.h"
 #include "copy/Emptying.h"
@@ -29,12 +30,18 @@ struct WalkState {
 
 bool CopyTree(const std::wstring& sourceFolder, bool viaLink, const std::wstring& destFolder,
               const CopyContext& context, const std::wstring& excluded, WalkState& walk) {
-  // The I/O error of a folder that cannot be entered. The current folder is
-  // never changed, so a long path copies like any other.
-  if (!fs::CanEnterFolder(sourceFolder)) throw FileError(FileError::Kind::EnterFolder, sourceFolder, GetLastError());
+  // A folder that cannot be entered or listed is a failure of its own: its
+  // tree is left out and the run goes on. The current folder is never
+  // changed, so a long path copies like any other.
+  const CopyObserver* observer = context.observer;
+  auto couldNotEnter = [observer](const std::wstring& folder, DWORD code) {
+    if (observer) observer->CouldNotEnter(folder, code);
+    return true;
+  };
+  if (!fs::CanEnterFolder(sourceFolder)) return couldNotEnter(sourceFolder, GetLastError());
   std::wstring base = WithBackslash(sourceFolder);
   const auto listed = fs::ListMatches(base + L"*.*", fs::kMaskAll);
-  if (!listed) throw FileError(FileError::Kind::EnterFolder, sourceFolder, GetLastError());
+  if (!listed) return couldNotEnter(sourceFolder, GetLastError());
   const std::vector<fs::Entry>& entries = *listed;
   if (entries.empty()) return false;
 
@@ -47,7 +54,6 @@ bool CopyTree(const std::wstring& sourceFolder, bool viaLink, const std::wstring
     --walk.depth;
   });
 
-  const CopyObserver* observer = context.observer;
   auto makeFolder = [observer, &context](const std::wstring& folder) {
     const auto gone = context.destination ? context.destination->Gone() : std::nullopt;
     if (gone && !(observer && observer->rehearsal)) {
@@ -76,11 +82,13 @@ bool CopyTree(const std::wstring& sourceFolder, bool viaLink, const std::wstring
     if (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) {
       // A folder is entered by its plain path. One whose name that path would
       // read otherwise (a trailing dot or space, a device name) cannot be, and
-      // ends the run with the I/O error that names it, like every folder that
-      // cannot be entered; never is another folder copied in its place.
+      // is a failure like every folder that cannot be entered; never is
+      // another folder copied in its place.
       std::wstring subSource = base + entry.name;
-      if (fs::ChildPath(base, entry.name) != subSource)
-        throw FileError(FileError::Kind::EnterFolder, subSource, ERROR_FILE_NOT_FOUND);
+      if (fs::ChildPath(base, entry.name) != subSource) {
+        couldNotEnter(subSource, ERROR_FILE_NOT_FOUND);
+        continue;
+      }
       if (!excluded.empty() && fs::SamePlace(subSource, excluded)) continue;
       // Our own output reached by another spelling (a link, a short name).
       if (walk.output && fs::Identify(subSource) == walk.output) continue;
@@ -215,15 +223,19 @@ std::optional<FileOutcome> WriteAndPlace(const std::wstring& source, const std::
   if (report) written = [report](int64_t bytes) { report->BytesWritten(bytes); };
   fs::PendingCopy copy;
   const LossesTold told{copy, context.destination};
+  auto placed = [&](FileOutcome outcome) {
+    if (report && copy.Changed()) report->ChangedWhileCopied(source);
+    return outcome;
+  };
   placedName = name;
   if (!copy.Write(source, targetFolder, listed, observer ? observer->stop : nullptr, written)) return std::nullopt;
   if (plan == Plan::Number) placedName = FreeNumberedName(targetFolder, name);
   for (int race = 0;; ++race) {
     switch (copy.PlaceAs(placedName, plan == Plan::Replace)) {
       case fs::Placed::New:
-        return placedName == name ? FileOutcome::Copied : FileOutcome::Numbered;
+        return placed(placedName == name ? FileOutcome::Copied : FileOutcome::Numbered);
       case fs::Placed::Replaced:
-        return FileOutcome::Replaced;
+        return placed(FileOutcome::Replaced);
       case fs::Placed::Taken:
         if (plan != Plan::Number) return FileOutcome::Kept;  // it appeared meanwhile, and stays
         if (race == kNumberRaces) {
@@ -256,7 +268,7 @@ std::optional<FileOutcome> Rehearse(const std::wstring& source, const std::wstri
   if (placedName.size() > fs::kLongestName) return refuse(ERROR_FILENAME_EXCED_RANGE);
   const auto standing = rehearsal.Look(target);
   if (standing && plan != Plan::Replace) return FileOutcome::Kept;
-  if (standing && (standing->attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN)))
+  if (standing && (standing->attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)))
     return refuse(ERROR_ACCESS_DENIED);
   rehearsal.Made(target, *facts);
   if (observer.report) observer.report->BytesWritten(int64_t(facts->size));  // the bytes it would write
@@ -266,9 +278,9 @@ std::optional<FileOutcome> Rehearse(const std::wstring& source, const std::wstri
 
 }  // namespace
 
-void CopyOneFile(const std::wstring& source, const std::wstring& targetFolder, const std::wstring& name,
-                 const CopyContext& context, const fs::Entry* listed) {
-  if (fs::IsTemporaryName(name)) return;  // another copy's unfinished file is no data
+std::wstring CopyOneFile(const std::wstring& source, const std::wstring& targetFolder, const std::wstring& name,
+                         const CopyContext& context, const fs::Entry* listed) {
+  if (fs::IsTemporaryName(name)) return L"";  // another copy's unfinished file is no data
   const std::wstring target = fs::ChildPath(targetFolder, name);
   const CopyObserver* observer = context.observer;
   if (observer && observer->report) observer->report->FileStarted(source);  // the question, if any, is about it
@@ -278,17 +290,18 @@ void CopyOneFile(const std::wstring& source, const std::wstring& targetFolder, c
     // with the reason, and no longer wait on it one by one.
     if (const auto gone = destination->Gone()) {
       if (observer) observer->Failed(source, *gone, target);
-      return;
+      return L"";
     }
     if (destination->FirstVisit(targetFolder)) fs::SweepTemporaries(targetFolder);
   }
   const Plan plan = PlanOf(target, context, listed, source);
   auto done = [&](const std::wstring& to, FileOutcome outcome) {
     if (observer) observer->FileDone(source, to, outcome);
+    return to;
   };
   if (plan == Plan::Keep || (plan == Plan::Replace && OntoItself(source, target)))
     return done(target, FileOutcome::Kept);
-  if (observer && observer->StopRequested()) return;
+  if (observer && observer->StopRequested()) return L"";
 
   std::wstring placedName;
   std::optional<FileOutcome> outcome;
@@ -314,8 +327,9 @@ void CopyOneFile(const std::wstring& source, const std::wstring& targetFolder, c
     return done(to, *outcome);
   }
   // A copy abandoned by a stop is no failure of the file.
-  if (observer && observer->StopRequested()) return;
+  if (observer && observer->StopRequested()) return L"";
   if (observer) observer->Failed(source, GetLastError(), to);
+  return L"";
 }
 
 bool CopyFolderTree(const std::wstring& sourceFolder, const std::wstring& destFolder, const CopyContext& context,
@@ -339,8 +353,8 @@ namespace {
 // Both paths are taken as the places they name, and a folder is copied under
 // the name of the folder it resolves to, so nothing lands outside the
 // destination ("C:\a\.." is copied as "C:\", which the run refuses).
-void CopyEntry(const std::wstring& sourceEntry, const std::wstring& destEntry, const CopyContext& context,
-               ParallelCopier& parallel) {
+std::wstring CopyEntry(const std::wstring& sourceEntry, const std::wstring& destEntry, const CopyContext& context,
+                       ParallelCopier& parallel) {
   std::wstring source = fs::ResolvePath(sourceEntry);
   const std::wstring dest = WithBackslash(fs::ResolvePath(destEntry));
   // A file with a device's name ("aux.h", "nul.txt") is no device: the
@@ -349,20 +363,27 @@ void CopyEntry(const std::wstring& sourceEntry, const std::wstring& destEntry, c
     auto literal = fs::LiteralPath(sourceEntry);
     if (literal && fs::IsFile(*literal)) source = *literal;
   }
-  if (fs::IsWholeDrive(source)) return;
-  if (!fs::IsFolder(source)) {
-    CopyOneFile(source, dest, fs::NamePart(source), context);
-    return;
-  }
+  if (fs::IsWholeDrive(source)) return L"";
+  if (!fs::IsFolder(source)) return CopyOneFile(source, dest, fs::NamePart(source), context);
   const std::wstring target = dest + fs::NamePart(source);
-  // The copies made before an I/O error stand: the workers finish first.
+  // The copies made before a stop stand: the workers finish first.
   ScopeGuard drain([&] { parallel.Drain(); });
   // A folder is never copied onto itself (by any spelling or link) nor into its own output.
-  if (fs::SamePlace(target, source)) return;
+  if (fs::SamePlace(target, source)) return L"";
   auto targetId = fs::Identify(target);
-  if (targetId && targetId == fs::Identify(source)) return;
+  if (targetId && targetId == fs::Identify(source)) return L"";
   CopyFolderTree(source, target, context, target);
   if (auto failure = parallel.Drain()) std::rethrow_exception(failure);
+  return target;
+}
+
+// Each place once, in its first spelling.
+std::vector<std::wstring> OncePerPlace(const std::vector<std::wstring>& entries) {
+  std::vector<std::wstring> once;
+  std::unordered_set<std::wstring> seen;
+  for (const std::wstring& entry : entries)
+    if (seen.insert(CaseKey(fs::ResolvePath(entry))).second) once.push_back(entry);
+  return once;
 }
 
 }  // namespace
@@ -378,7 +399,10 @@ int CopyingThreads() {
   return std::clamp(int(std::thread::hardware_concurrency()) + 1, 2, 4);
 }
 
-void RunCopy(const CopyJob& job, const CopyObserver& observer) {
+void RunCopy(const CopyJob& given, const CopyObserver& observer) {
+  CopyJob job = given;
+  job.sources = OncePerPlace(given.sources);
+  job.dests = OncePerPlace(given.dests);
   ParallelCopier parallel(CopyingThreads());
   // A dry run tells its files in order, one by one.
   CopyContext context{job.mode, &observer, observer.rehearsal ? nullptr : &parallel, job.retry};
@@ -397,11 +421,13 @@ void RunCopy(const CopyJob& job, const CopyObserver& observer) {
     });
     if (rules) EmptyFolder(job.dests[j], *rules, observer);
     for (size_t i = 0; i < job.sources.size() && !observer.StopRequested(); ++i) {
-      CopyEntry(job.sources[i], job.dests[j], context, parallel);
+      const std::wstring target = CopyEntry(job.sources[i], job.dests[j], context, parallel);
+      // A run never destroys its own output: what this turn wrote, made,
+      // numbered or kept is spared when a later destination is emptied.
+      if (rules && !target.empty()) rules->Spare(target);
       observer.Progress(ProgressPosition(job.sources.size(), job.dests.size(), j, i));
     }
-    // A run never destroys its own output: a destination that has had its
-    // turn is spared when an outer one is emptied later.
+    // A destination that has had its turn is spared when an outer one is emptied later.
     if (rules) rules->Spare(job.dests[j]);
   }
 }

@@ -37,8 +37,10 @@ struct CopyContext {
 // Copies one file into targetFolder (ending with "\") under name, as the
 // policy says. listed, what a listing told of the source, spares asking again.
 // A stop abandons the file in progress: it leaves nothing, and is no failure.
-void CopyOneFile(const std::wstring& source, const std::wstring& targetFolder, const std::wstring& name,
-                 const CopyContext& context, const fs::Entry* listed = nullptr);
+// Returns where the file went or the file that stands there stays (a kept
+// one); empty when it failed or a stop abandoned it.
+std::wstring CopyOneFile(const std::wstring& source, const std::wstring& targetFolder, const std::wstring& name,
+                         const CopyContext& context, const fs::Entry* listed = nullptr);
 // The name AutoNumber copies under: name itself, or stem_N.ext with the
 // first N that no entry holds (a folder included; in a dry run, what the
 // observer's rehearsal made too).
@@ -46,9 +48,9 @@ std::wstring FreeNumberedName(const std::wstring& targetFolder, const std::wstri
                               const CopyObserver* observer = nullptr);
 
 // Copies the tree below sourceFolder into destFolder (made as needed); false
-// when sourceFolder lists nothing at all. Throws FileError when a folder cannot
-// be entered. A subfolder whose path is `excluded` (the copy's own output) is
-// left out.
+// when sourceFolder lists nothing at all. A folder that cannot be entered is a
+// failure of its own, and the rest goes on. A subfolder whose path is
+// `excluded` (the copy's own output) is left out.
 bool CopyFolderTree(const std::wstring& sourceFolder, const std::wstring& destFolder, const CopyContext& context,
                     const std::wstring& excluded = L"");
 
@@ -75,7 +77,7 @@ Refusal RefusalOf(const CopyJob& job);
 int CopyingThreads();
 
 // Destinations outer, sources inner; emptying each destination just before
-// its turn. Throws FileError on an I/O error (progress stays where it was).
+// its turn. Each place is taken once, however many spellings name it.
 // Ends early, after the step in progress, when the observer's stop is requested.
 // The caller asks RefusalOf first; a whole drive is never copied nor emptied all the same.
 void RunCopy(const CopyJob& job, const CopyObserver& observer);

@@ -1,6 +1,8 @@
 #include "copy/Emptying.h"
 
 #include "common/Text.h"
+#include "common/Paths.h"
+#include "fs/Volume.h"
 
 namespace copy {
 namespace {
@@ -66,6 +68,7 @@ enum class Verdict {
 struct Expected {
   const std::wstring& folder;
   const std::wstring& name;
+  const std::wstring& volume;  // the emptied folder's: a folder on another is a mount, kept like a link
   bool Is(const std::wstring& final) const {
     if (final == folder + L"\\" + name) return true;
     // Wine's final paths drop a name's trailing dots and spaces.
@@ -88,6 +91,7 @@ class Emptier {
   // or reported).
   bool Empty(const std::wstring& path, const std::wstring& final, std::vector<fs::PlaceId>& onPath) {
     const std::wstring base = WithBackslash(path);
+    const std::wstring volume = fs::VolumePathOf(base);
     const auto entries = fs::ListMatches(base + L"*", fs::kMaskAll);
     if (!entries) {
       observer_.Failed(path, GetLastError());
@@ -99,7 +103,9 @@ class Emptier {
       const EmptyingAction action = EmptyingActionFor(entry.name, entry.attributes);
       if (action == EmptyingAction::Skip) continue;
       const std::wstring full = fs::ChildPath(base, entry.name);
-      const Expected expected{final, entry.name};
+      // What this dry run has removed already (at an earlier destination's turn) is told once.
+      if (observer_.rehearsal && !observer_.rehearsal->Look(full)) continue;
+      const Expected expected{final, entry.name, volume};
       bool innerLeft = false;
       if (action == EmptyingAction::Descend) {
         // Looked at without the right to delete it, which would bar its listing.
@@ -185,7 +191,11 @@ class Emptier {
       return {Verdict::Keep, {}};
     }
     Verdict verdict;
-    if (entry->link || !expected.Is(entry->finalPath) || rules_.Spares({entry->finalPath, entry->id}))
+    // Emptying never crosses onto another volume: a folder that is a mount
+    // point (Windows shows it as a link; Wine by its volume path) stays.
+    const bool otherVolume =
+        (entry->attributes & FILE_ATTRIBUTE_DIRECTORY) && !SameTextIgnoreCase(fs::VolumePathOf(full), expected.volume);
+    if (entry->link || otherVolume || !expected.Is(entry->finalPath) || rules_.Spares({entry->finalPath, entry->id}))
       verdict = Verdict::Keep;
     else if (!(entry->attributes & FILE_ATTRIBUTE_DIRECTORY))
       verdict = Verdict::Remove;

@@ -36,6 +36,17 @@ void RunReport::Warn(const std::wstring& destination, unsigned lost) {
   warnings_.push_back({destination, lost});
 }
 
+void RunReport::ChangedWhileCopied(const std::wstring& path) {
+  std::lock_guard<Lock> lock(mutex_);
+  if (changed_.size() < kKeptFailures) changed_.push_back(path);
+  changedCount_.fetch_add(1);
+}
+
+std::vector<std::wstring> RunReport::FirstChanged() const {
+  std::lock_guard<Lock> lock(mutex_);
+  return changed_;
+}
+
 std::vector<Warning> RunReport::Warnings() const {
   std::lock_guard<Lock> lock(mutex_);
   return warnings_;

@@ -46,6 +46,9 @@ class RunReport {
   void EntryRemoved() { removed_.fetch_add(1, std::memory_order_relaxed); }
   void Failed(const std::wstring& path, DWORD code, const std::wstring& target = L"", bool entering = false);
   void Warn(const std::wstring& destination, unsigned lost);
+  // A source that changed while it was copied (a warning: its copy holds it
+  // as it was when the copy began).
+  void ChangedWhileCopied(const std::wstring& path);
 
   struct Progress {
     uint64_t files, bytes, removed;  // files written, whatever their outcome
@@ -56,6 +59,8 @@ class RunReport {
   size_t FailureCount() const { return failureCount_.load(); }
   std::vector<Failure> FirstFailures() const;
   std::vector<Warning> Warnings() const;
+  size_t ChangedCount() const { return changedCount_.load(); }
+  std::vector<std::wstring> FirstChanged() const;
 
  private:
   std::atomic<uint64_t> bytes_{0}, removed_{0};
@@ -65,6 +70,8 @@ class RunReport {
   std::wstring current_;
   std::vector<Failure> failures_;
   std::vector<Warning> warnings_;
+  std::atomic<size_t> changedCount_{0};
+  std::vector<std::wstring> changed_;
 };
 
 }  // namespace copy

@@ -160,17 +160,33 @@ bool AllZero(const char* data, DWORD size) {
   return std::all_of(data, data + size, [](char c) { return c == 0; });
 }
 
+// How much of a source a copy takes: its length when the copy began. A file
+// another program keeps appending to is not followed for as long as it grows.
+struct Extent {
+  uint64_t length;
+  bool changed = false;  // it grew or shrank meanwhile
+};
+
 // Copies one open file's data into another, chunk by chunk; false on a
-// failure or a stop (ERROR_OPERATION_ABORTED). A sparse copy skips the
-// chunks that hold only zeros, leaving holes, and sets its length at the end.
-bool CopyData(HANDLE from, HANDLE to, const StopSignal* stop, bool sparse, const std::function<void(DWORD)>& written) {
+// failure or a stop (ERROR_OPERATION_ABORTED). With an extent, up to its
+// length. A sparse copy skips the chunks that hold only zeros, leaving holes,
+// and sets its length at the end.
+bool CopyData(HANDLE from, HANDLE to, const StopSignal* stop, bool sparse, const std::function<void(DWORD)>& written,
+              Extent* extent = nullptr) {
   std::vector<char>& buffer = Buffer();
   bool skipped = false;
+  uint64_t left = extent ? extent->length : UINT64_MAX;
   for (;;) {
     if (stop && stop->Requested()) return Fail(ERROR_OPERATION_ABORTED);
     DWORD got = 0, put = 0;
-    if (!ReadFile(from, buffer.data(), DWORD(kChunk), &got, nullptr)) return false;
-    if (got == 0) break;
+    // At the length it began with, one byte more tells whether it grew.
+    const DWORD wanted = left == 0 ? 1 : DWORD(std::min<uint64_t>(kChunk, left));
+    if (!ReadFile(from, buffer.data(), wanted, &got, nullptr)) return false;
+    if (left == 0 || got == 0) {
+      if (extent) extent->changed = got != 0 || left != 0;
+      break;
+    }
+    left -= got;
     if (sparse && AllZero(buffer.data(), got)) {
       LARGE_INTEGER step;
       step.QuadPart = got;
@@ -417,13 +433,16 @@ bool PendingCopy::Write(const std::wstring& source, const std::wstring& targetFo
   MarkForRemoval(true);
 
   // One read and one write for a small file.
-  if (!CopyData(from.get(), file_.get(), stop, attributes_ & FILE_ATTRIBUTE_SPARSE_FILE, [this](DWORD got) {
-        bytes_ += got;
-        if (written_) written_(got);
-      }))
+  Extent extent{facts_.size};
+  if (!CopyData(
+          from.get(), file_.get(), stop, attributes_ & FILE_ATTRIBUTE_SPARSE_FILE,
+          [this](DWORD got) {
+            bytes_ += got;
+            if (written_) written_(got);
+          },
+          &extent))
     return failed();
-  // The file changed since it was listed: its own time, not the listing's.
-  if (listed && uint64_t(bytes_) != facts_.size) readFacts(facts_);
+  changed_ = extent.changed;  // the copy holds what it began with, and that time
   if (!SetTimes(file_.get()) || !SetCarriedAttributes()) return failed();
   return true;
 }
@@ -568,9 +587,9 @@ Placed PendingCopy::PlaceAs(const std::wstring& name, bool replace) {
     lastReplaceFoundOne = true;
     standing = GetFileAttributesW(SystemPath(target).c_str());
   }
-  // Wine's rename replaces these, Windows' copy refuses them.
-  if (standing != INVALID_FILE_ATTRIBUTES &&
-      (standing & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN))) {
+  // Wine's rename replaces a read-only file, Windows refuses it. Hidden and
+  // system bits hide a file, they do not protect it: it is replaced.
+  if (standing != INVALID_FILE_ATTRIBUTES && (standing & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY))) {
     SetLastError(ERROR_ACCESS_DENIED);
     return Placed::Failed;
   }
@@ -609,11 +628,14 @@ Placed PendingCopy::PlaceInPlace(const std::wstring& target, bool replace) {
   if (file_.valid()) {
     path_ = SystemPath(target);
     MarkForRemoval(true);
-    if (!Rewind(from_.get()) || !CopyData(from_.get(), file_.get(), stop_, sparse, counting ? counted : nullptr) ||
+    Extent extent{facts_.size};
+    if (!Rewind(from_.get()) ||
+        !CopyData(from_.get(), file_.get(), stop_, sparse, counting ? counted : nullptr, &extent) ||
         !SetTimes(file_.get()) || !SetCarriedAttributes() || !MarkForRemoval(false)) {
       KeepingError([this] { Discard(); });
       return Placed::Failed;
     }
+    changed_ |= extent.changed;
     from_ = FileHandle();  // a share will not remove a file still open
     if (!spent_.empty()) RemoveClosed(spent_);
     spent_.clear();
@@ -623,22 +645,24 @@ Placed PendingCopy::PlaceInPlace(const std::wstring& target, bool replace) {
   if (!IsTaken(GetLastError())) return Placed::Failed;
   if (!replace) return Placed::Taken;
   const DWORD standing = GetFileAttributesW(SystemPath(target).c_str());
-  if (standing != INVALID_FILE_ATTRIBUTES && (standing & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN)))
+  if (standing != INVALID_FILE_ATTRIBUTES && (standing & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)))
     return SetLastError(ERROR_ACCESS_DENIED), Placed::Failed;
   if (spent_.empty()) {  // the data into a temporary of its own first
     if (!CreateTemporary(attributes_)) return Placed::Failed;
     MarkForRemoval(true);
-    if (!Rewind(from_.get()) || !CopyData(from_.get(), file_.get(), stop_, false, counted)) {
+    Extent extent{facts_.size};
+    if (!Rewind(from_.get()) || !CopyData(from_.get(), file_.get(), stop_, false, counted, &extent)) {
       KeepingError([this] { Discard(); });
       return Placed::Failed;
     }
+    changed_ |= extent.changed;
     Close();
     spent_ = std::move(path_);
     path_.clear();
     from_ = OpenToRead(spent_);
     if (!from_.valid()) return Placed::Failed;
   }
-  if (!WriteOver(target)) return Placed::Failed;
+  if (!WriteOver(target, standing)) return Placed::Failed;
   from_ = FileHandle();
   RemoveClosed(spent_);
   spent_.clear();
@@ -648,7 +672,7 @@ Placed PendingCopy::PlaceInPlace(const std::wstring& target, bool replace) {
 
 // Writes the copy's data over the file standing at target, its old bytes
 // kept aside and written back should the write fail.
-bool PendingCopy::WriteOver(const std::wstring& target) {
+bool PendingCopy::WriteOver(const std::wstring& target, DWORD standing) {
   const std::wstring targetPath = SystemPath(target), aside = AsidePath(folder_, NamePart(target));
   const auto old = Look(target);
   {
@@ -663,11 +687,22 @@ bool PendingCopy::WriteOver(const std::wstring& target) {
     }
   }
   auto overwrite = [&](HANDLE data) {
+    // A hidden or system file is opened with its own bits, or Windows refuses to truncate it.
+    const DWORD bits = standing == INVALID_FILE_ATTRIBUTES ? 0 : standing & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
     file_ = FileHandle(CreateFileW(targetPath.c_str(), GENERIC_WRITE | FILE_WRITE_ATTRIBUTES, 0, nullptr,
-                                   TRUNCATE_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+                                   TRUNCATE_EXISTING, bits | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     return file_.valid() && Rewind(data) && CopyData(data, file_.get(), nullptr, false, nullptr);
   };
-  if (overwrite(from_.get()) && SetTimes(file_.get()) && SetCarriedAttributes()) {
+  // The copy takes the source's bits, not the old file's hidden or system ones.
+  auto clearOldBits = [&] {
+    if ((attributes_ & kSetAttributes) || standing == INVALID_FILE_ATTRIBUTES ||
+        !(standing & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) || !volume_->keepsAttributes)
+      return true;
+    FILE_BASIC_INFO basic{};
+    basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+    return bool(SetFileInformationByHandle(file_.get(), FileBasicInfo, &basic, sizeof basic));
+  };
+  if (overwrite(from_.get()) && SetTimes(file_.get()) && SetCarriedAttributes() && clearOldBits()) {
     RemoveClosed(aside);
     return true;
   }

@@ -60,11 +60,14 @@ class PendingCopy {
              const std::function<void(int64_t)>& written);
   // Gives the copy the name in targetFolder. Without replace an entry that
   // holds the name keeps it (Taken). With it a file standing there is
-  // replaced, except what Windows refuses to replace by a copy: a folder, a
-  // read-only or a hidden file (access denied).
+  // replaced, hidden or not, except what Windows refuses to replace by a
+  // copy: a folder or a read-only file (access denied).
   Placed PlaceAs(const std::wstring& name, bool replace);
   // What the destination could not keep (Lost bits), once placed.
   unsigned Losses() const { return losses_; }
+  // The source grew or shrank while it was copied: the copy holds it as it
+  // was when the copy began, with the time it had then.
+  bool Changed() const { return changed_; }
 
  private:
   bool MarkForRemoval(bool remove);
@@ -77,7 +80,7 @@ class PendingCopy {
   bool ReplaceViaAside(const std::wstring& target);
   bool MoveByName(const std::wstring& from, const std::wstring& to);
   Placed PlaceInPlace(const std::wstring& target, bool replace);
-  bool WriteOver(const std::wstring& target);
+  bool WriteOver(const std::wstring& target, DWORD standing);
   void Close();
   Placed Finish(const std::wstring& target, Placed placed);
   void CheckTimesKept(const std::wstring& target);
@@ -96,6 +99,7 @@ class PendingCopy {
   DWORD attributes_ = 0;
   bool marked_ = false;  // the system removes the file when its handle closes
   unsigned losses_ = kLostNothing;
+  bool changed_ = false;
   int64_t bytes_ = 0;
   std::function<void(int64_t)> written_;
 };

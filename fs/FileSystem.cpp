@@ -3,6 +3,7 @@
 #include <winternl.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cwchar>
 #include <string_view>
 
@@ -229,6 +230,16 @@ bool SamePlace(const std::wstring& a, const std::wstring& b) {
   return SameTextIgnoreCase(ResolvePath(a), ResolvePath(b));
 }
 
+bool IsDevice(const std::wstring& path) {
+  // The system turns a device's name into \\.\NAME wherever it stands.
+  const std::wstring full = FullPath(path);
+  if (full.rfind(L"\\\\.\\", 0) != 0 && full.rfind(L"\\\\?\\", 0) != 0) return false;
+  // After the prefix, a path begins with a drive, UNC\ or a volume's name.
+  const std::wstring first = full.substr(4, full.find(L'\\', 4) - 4);
+  return !(first.size() == 2 && first[1] == L':') && !SameTextIgnoreCase(first, L"UNC") &&
+         !SameTextIgnoreCase(first.substr(0, 7), L"Volume{");
+}
+
 namespace {
 bool IsDriveRoot(const std::wstring& place) { return place.size() == 3 && place[1] == L':' && place[2] == L'\\'; }
 // \\server\share, with nothing after the share (\\.\aux is a device).
@@ -271,7 +282,9 @@ std::wstring SystemPath(const std::wstring& path) {
 
 FileHandle& FileHandle::operator=(FileHandle&& o) noexcept {
   if (this != &o) {
+    const DWORD error = GetLastError();  // as the destructor keeps it
     if (valid()) CloseHandle(h_);
+    SetLastError(error);
     h_ = o.h_;
     o.h_ = INVALID_HANDLE_VALUE;
   }
@@ -458,10 +471,28 @@ size_t WalkFolders(const std::wstring& root, DWORD mask, int maxLevels, const Fo
   return unreadable;
 }
 
+namespace {
+// What opened at a plain name is a device after all (Wine's Z:\dev\zero).
+bool OpenedADevice(const FileHandle& file) {
+  if (GetFileType(file.get()) == FILE_TYPE_DISK) return false;
+  SetLastError(ERROR_BAD_DEVICE);
+  return true;
+}
+
+bool OpensAsDevice(const std::wstring& path) {
+  FileHandle there = OpenToLook(path);
+  return there.valid() && OpenedADevice(there);
+}
+}  // namespace
+
 std::optional<std::string> ReadWholeFileDenyWriters(const std::wstring& path) {
+  if (IsDevice(path)) {
+    SetLastError(ERROR_BAD_DEVICE);
+    return std::nullopt;
+  }
   FileHandle file(CreateFileW(SystemPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file.valid()) return std::nullopt;
+  if (!file.valid() || OpenedADevice(file)) return std::nullopt;
   std::string bytes;
   char buffer[65536];
   DWORD got = 0;
@@ -489,6 +520,39 @@ bool WriteAll(const FileHandle& file, const std::string& bytes) {
     done += written;
   }
   return true;
+}
+
+WholeWrite WriteWholeFile(const std::wstring& path, const std::string& bytes) {
+  const std::wstring full = FullPath(path);
+  if (IsDevice(full) || OpensAsDevice(full)) {
+    SetLastError(ERROR_BAD_DEVICE);
+    return WholeWrite::NotMade;
+  }
+  // The rename would replace a read-only file under Wine; Windows refuses.
+  const DWORD attributes = AttributesOf(full);
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY))) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return WholeWrite::NotMade;
+  }
+  static std::atomic<unsigned> counter{0};
+  // Named as our temporaries are, so no import takes one left by a crash for data.
+  const std::wstring temporary = SystemPath(full.substr(0, full.rfind(L'\\') + 1) + L"~quillmere-" +
+                                            std::to_wstring(GetCurrentProcessId()) + L"-" +
+                                            std::to_wstring(counter++) + L".part");
+  WholeWrite result = WholeWrite::Done;
+  {
+    FileHandle file(CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.valid()) return WholeWrite::NotMade;
+    if (!WriteAll(file, bytes) || !FlushFileBuffers(file.get())) result = WholeWrite::WriteFailed;
+  }
+  if (result == WholeWrite::Done &&
+      MoveFileExW(temporary.c_str(), SystemPath(full).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    return result;
+  if (result == WholeWrite::Done) result = WholeWrite::NotMade;
+  const DWORD error = GetLastError();
+  DeleteFileW(temporary.c_str());
+  SetLastError(error);
+  return result;
 }
 
 std::wstring SystemErrorText(DWORD code) {

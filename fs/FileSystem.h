@@ -80,6 +80,9 @@ std::wstring FullPath(const std::wstring& path);
 std::wstring ResolvePath(const std::wstring& path);
 // The two paths name the same place (letter case ignored).
 bool SamePlace(const std::wstring& a, const std::wstring& b);
+// The path names a device, not a file or folder: "NUL", "C:\x\con.lst"
+// (where the system reads it as CON), "\\.\PhysicalDrive0", "\\.\COM1".
+bool IsDevice(const std::wstring& path);
 // The path names a whole drive ("Q:\", "Q:\.", "Q:\sub\..", "\\.\Q:\", or a
 // link, mapped drive or share that leads to a volume's root).
 bool IsWholeDrive(const std::wstring& path);
@@ -191,11 +194,22 @@ using FolderVisitor = std::function<bool(const std::wstring& folder, const std::
 // Returns how many folders could not be listed (each is visited with no entries).
 size_t WalkFolders(const std::wstring& root, DWORD mask, int maxLevels, const FolderVisitor& visit);
 
-// Whole-file helpers used by the list files.
+// Whole-file helpers used by the list files and the log.
+// A device is no file to read (1200): NUL reads as empty, CON waits for typing.
 std::optional<std::string> ReadWholeFileDenyWriters(const std::wstring& path);
 // Creates or truncates a file for writing (invalid handle on failure).
 FileHandle CreateForWriting(const std::wstring& path);
 bool WriteAll(const FileHandle& file, const std::string& bytes);
+// Puts bytes at path by a temporary beside it and a rename, so a write that
+// fails leaves the file that stood there whole. A read-only file there is
+// refused (5), as Windows refuses to replace one, and so is a device (1200).
+// On failure the code is in GetLastError().
+enum class WholeWrite {
+  Done,
+  NotMade,     // the file could not be created or put in place
+  WriteFailed  // its bytes could not be written (a full disk)
+};
+WholeWrite WriteWholeFile(const std::wstring& path, const std::string& bytes);
 
 // Profile (.ini) files: empty when the file, section or key is missing.
 std::optional<std::wstring> ReadProfileString(const std::wstring& file, const wchar_t* section, const wchar_t* key);

@@ -61,7 +61,9 @@ Lock g_volumesLock;
 std::map<std::wstring, std::unique_ptr<VolumeTraits>, bool (*)(const std::wstring&, const std::wstring&)> g_volumes(
     [](const std::wstring& a, const std::wstring& b) { return CompareStringOrdinal(a.c_str(), int(a.size()), b.c_str(), int(b.size()), TRUE) == CSTR_LESS_THAN; });
 
-std::wstring VolumeRoot(const std::wstring& path) {
+}  // namespace
+
+std::wstring VolumePathOf(const std::wstring& path) {
   const std::wstring full = LongPath(path);
   std::vector<wchar_t> root(full.size() + 2);
   if (!GetVolumePathNameW(full.c_str(), root.data(), DWORD(root.size()))) return L"";
@@ -70,6 +72,8 @@ std::wstring VolumeRoot(const std::wstring& path) {
   else if (result.rfind(L"\\\\?\\", 0) == 0) result = result.substr(4);
   return result;
 }
+
+namespace {
 
 // What Windows says of a volume, where it is to be believed.
 void ReadVolumeFlags(VolumeTraits& volume) {
@@ -127,7 +131,7 @@ VolumeTraits& TraitsOf(const std::wstring& path) {
   thread_local std::wstring lastPath;
   thread_local VolumeTraits* last = nullptr;
   if (last && path == lastPath) return *last;
-  std::wstring root = VolumeRoot(path);
+  std::wstring root = VolumePathOf(path);
   std::lock_guard<Lock> hold(g_volumesLock);
   std::unique_ptr<VolumeTraits>& slot = g_volumes[root];
   if (!slot) {

@@ -33,6 +33,10 @@ struct VolumeTraits {
   std::atomic<uint64_t> timeUnit{0};         // in ticks; 0 while not seen
 };
 
+// The path of the volume that holds path ("C:\", a mount point's folder,
+// "\\server\share\"); empty when it cannot be told.
+std::wstring VolumePathOf(const std::wstring& path);
+
 // The traits of the volume that holds path (a folder or a file). Cheap when
 // asked again for the same folder on the same thread.
 VolumeTraits& TraitsOf(const std::wstring& path);

@@ -141,7 +141,9 @@ TEST_F(CopyCommands, ARunAsksOwnedByTheApplicationWindowAndEndsWithTheMessage) {
   EXPECT_EQ(ReadBytes(dir / L"d\\a_1.txt"), "new");
 }
 
-TEST_F(CopyCommands, AnIoErrorEndsTheRunWithTheErrorBoxAndEverythingEnabledAgain) {
+// A folder that cannot be entered is one failure among others: the run goes
+// on to its end, and the end box names it with its own reason.
+TEST_F(CopyCommands, AFolderThatCannotBeEnteredNeverEndsTheRun) {
   TempDir dir;
   WriteBytes(dir / L"a.txt", "a");
   WriteBytes(dir / L"s\\x.txt", "x");
@@ -149,14 +151,17 @@ TEST_F(CopyCommands, AnIoErrorEndsTheRunWithTheErrorBoxAndEverythingEnabledAgain
   AddSource(dir / L"a.txt");
   AddSource(dir / L"s");
   AddDest(dir / L"d\\");
+  WatchBoxes();
   Click(L"Copy");
   ASSERT_EQ(dialogs.boxes.size(), 1u);
-  // The folder on the second line, then what failed before (d\ does not exist for the file entry).
-  EXPECT_EQ(dialogs.boxes[0].text, L"File not found.\r\n" + dir.path() + L"s\\bad.\r\n\r\n有 1 项未能完成：\r\n" +
-                                       dir.path() + L"a.txt → " + dir.path() + L"d\\a.txt：" +
-                                       fs::SystemErrorText(ERROR_PATH_NOT_FOUND));
-  EXPECT_EQ(dialogs.boxes[0].flags & 0xFF, UINT(MB_ICONERROR));
-  EXPECT_EQ(Progress(), 50);  // where the run stopped
+  // d\ does not exist for the file entry; the folder's copy made it.
+  EXPECT_EQ(dialogs.boxes[0].text, L"复制工作完成！\r\n\r\n有 2 项未能完成：\r\n" + dir.path() + L"a.txt → " + dir.path() +
+                                       L"d\\a.txt：" + fs::SystemErrorText(ERROR_PATH_NOT_FOUND) + L"\r\n" + dir.path() +
+                                       L"s\\bad.：无法进入文件夹（错误 2）");
+  EXPECT_EQ(dialogs.boxes[0].flags, UINT(MB_OK | MB_ICONWARNING));
+  EXPECT_EQ(progressAtBox, std::vector<int>{100});
+  EXPECT_EQ(ReadBytes(dir / L"d\\s\\x.txt"), "x");
+  EXPECT_EQ(Progress(), 0);
   EXPECT_TRUE(IsWindowEnabled(form().hwnd()));
   EXPECT_TRUE(IsWindowEnabled(Ctl(L"Copy")));
   RemoveDirectoryW((L"\\\\?\\" + dir.path() + L"s\\bad.").c_str());

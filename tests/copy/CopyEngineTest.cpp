@@ -251,20 +251,23 @@ TEST(CopyFolderTree, EmptySourceReusedDestinationAndAskPerFile) {
   EXPECT_EQ(ReadBytes(dir / L"dst\\sub\\c.txt"), aFirst ? "old c" : "new c");
 }
 
-TEST(CopyFolderTree, AFolderThatCannotBeEnteredEndsWithTheIoErrorAndRestoresTheCurrentFolder) {
+TEST(CopyFolderTree, AFolderThatCannotBeEnteredIsAFailureOfItsOwn) {
   TempDir dir;
   WriteBytes(dir / L"src\\a.txt", "a");
+  WriteBytes(dir / L"src\\z\\b.txt", "b");
   // Under Wine a name ending in "." lists but cannot be entered.
   ASSERT_TRUE(CreateDirectoryW((L"\\\\?\\" + dir.path() + L"src\\bad.").c_str(), nullptr));
   std::wstring saved = CurrentFolder();
-  Asker asker;
-  try {
-    CopyFolderTree(dir / L"src", dir / L"dst", asker.Context(Overwrite));
-    FAIL() << "no error";
-  } catch (const FileError& e) {
-    EXPECT_EQ(e.code, DWORD(ERROR_FILE_NOT_FOUND));
-    EXPECT_EQ(e.path, dir / L"src\\bad.");  // the folder, for the box's second line
-  }
+  RunReport report;
+  const CopyObserver observer{nullptr, nullptr, &report};
+  CopyFolderTree(dir / L"src", dir / L"dst", {Overwrite, &observer});
+  ASSERT_EQ(report.FailureCount(), 1u);
+  const Failure failure = report.FirstFailures()[0];
+  EXPECT_EQ(failure.path, dir / L"src\\bad.");
+  EXPECT_EQ(failure.code, DWORD(ERROR_FILE_NOT_FOUND));
+  EXPECT_TRUE(failure.entering);
+  EXPECT_EQ(ReadBytes(dir / L"dst\\a.txt"), "a");  // the rest of the tree went
+  EXPECT_EQ(ReadBytes(dir / L"dst\\z\\b.txt"), "b");
   EXPECT_EQ(CurrentFolder(), saved);
   RemoveDirectoryW((L"\\\\?\\" + dir.path() + L"src\\bad.").c_str());
 }
@@ -447,18 +450,29 @@ TEST(RunCopy, AFolderIntoItselfIsSkippedAndTheRunEndsNormally) {
   EXPECT_EQ(host.progress, (std::vector<int>{50, 100}));
 }
 
-TEST(RunCopy, AnIoErrorEndsTheRunWhereItStands) {
+// A folder that cannot be entered ends nothing; and each place is taken once,
+// however many spellings the lists give it.
+TEST(RunCopy, GoesOnPastAFolderThatCannotBeEnteredAndTakesEachPlaceOnce) {
   TempDir dir;
   WriteBytes(dir / L"a.txt", "a");
   WriteBytes(dir / L"s\\x.txt", "x");
   ASSERT_TRUE(CreateDirectoryW((L"\\\\?\\" + dir.path() + L"s\\bad.").c_str(), nullptr));
   FakeHost host;
-  host.sources = {dir / L"a.txt", dir / L"s", dir / L"a.txt"};
-  host.dests = {dir / L"d1\\", dir / L"d2\\"};
+  host.mode = AutoNumber;  // a place taken twice would leave numbered twins
+  host.sources = {dir / L"a.txt", dir / L"s", dir / L"A.TXT", dir / L"s\\..\\s\\"};
+  host.dests = {dir / L"d1\\", dir / L"d2\\", dir / L"D1"};
   MakeDir(dir / L"d1");
-  EXPECT_THROW(host.Run(), FileError);
-  EXPECT_EQ(host.progress, (std::vector<int>{16}));
-  EXPECT_FALSE(Exists(dir / L"d2"));
+  MakeDir(dir / L"d2");
+  RunReport report;
+  RunCopy(host, {nullptr, [&](int p) { host.progress.push_back(p); }, &report});
+  EXPECT_EQ(host.progress, (std::vector<int>{25, 50, 75, 100}));
+  for (const wchar_t* d : {L"d1\\", L"d2\\"})
+    EXPECT_EQ(TreeOf(dir / d), (std::vector<std::wstring>{L"a.txt", L"s\\", L"s\\x.txt"})) << Narrow(d);
+  ASSERT_EQ(report.FailureCount(), 2u);  // the folder, once in each destination
+  for (const Failure& f : report.FirstFailures()) {
+    EXPECT_EQ(f.path, dir / L"s\\bad.");
+    EXPECT_TRUE(f.entering);
+  }
   RemoveDirectoryW((L"\\\\?\\" + dir.path() + L"s\\bad.").c_str());
 }
 
@@ -593,16 +607,15 @@ TEST(RunCopy, NamesEndingInADotOrSpaceAreCopiedAndEmptiedAsThemselves) {
     EXPECT_EQ(report.FailureCount(), 0u);
     EXPECT_EQ(TreeOf(raw(dir / L"out\\")), std::vector<std::wstring>{});
     // Such a folder cannot be entered by its plain path, which names its
-    // sibling "x": the run ends with the I/O error naming it, and never
-    // copies "x" in its place.
+    // sibling "x": it is a failure naming it, and "x" is never copied in
+    // its place.
     WriteBytes(dir / L"S\\x\\f", "x");
     WriteBytes(raw(dir / L"S\\x.\\f"), "x.");
-    try {
-      RunCopy(host, {});
-      ADD_FAILURE() << "no I/O error";
-    } catch (const FileError& e) {
-      EXPECT_EQ(e.path, dir / L"S\\x.");
-    }
+    RunReport entering;
+    RunCopy(host, {nullptr, nullptr, &entering});
+    ASSERT_EQ(entering.FailureCount(), 1u);
+    EXPECT_EQ(entering.FirstFailures()[0].path, dir / L"S\\x.");
+    EXPECT_TRUE(entering.FirstFailures()[0].entering);
     EXPECT_FALSE(Exists(dir / L"out\\S\\x\\f_1"));
     if (Exists(dir / L"out\\S\\x\\f")) {
       EXPECT_EQ(ReadBytes(dir / L"out\\S\\x\\f"), "x");

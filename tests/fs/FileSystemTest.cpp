@@ -156,7 +156,8 @@ TEST(PendingCopy, WhatStandsAtTheTargetIsDecidedAtTheRename) {
       {"old", 0, false, fs::Placed::Taken, 0, "old"},
       {"old", 0, true, fs::Placed::Replaced, 0, "new"},
       {"old", FILE_ATTRIBUTE_READONLY, true, fs::Placed::Failed, ERROR_ACCESS_DENIED, "old"},
-      {"old", FILE_ATTRIBUTE_HIDDEN, true, fs::Placed::Failed, ERROR_ACCESS_DENIED, "old"},
+      // Hidden and system bits hide a file, they do not protect it.
+      {"old", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM, true, fs::Placed::Replaced, 0, "new"},
       {kFolder, 0, false, fs::Placed::Taken, 0, kFolder},
       {kFolder, 0, true, fs::Placed::Failed, ERROR_ACCESS_DENIED, kFolder},
   };
