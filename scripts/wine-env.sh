@@ -3,7 +3,8 @@
 # its own whose screen has that DPI; 96, the default, is the project's prefix.
 QM_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 export QM_DPI="${QM_DPI:-96}"
-export QM_BASE_PREFIX="$QM_ROOT/build/wineprefix"
+# QM_PREFIX puts the prefix elsewhere (one wineserver each: test runs side by side never meet).
+export QM_BASE_PREFIX="${QM_PREFIX:-$QM_ROOT/build/wineprefix}"
 if [ "$QM_DPI" = 96 ]; then
   export WINEPREFIX="$QM_BASE_PREFIX"
 else

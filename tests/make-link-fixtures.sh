@@ -12,10 +12,15 @@
 #                          -> ..\src\top.txt, d2link -> ..\d2, d2file.txt -> ..\d2\top.txt
 #   C:\qm-links\rule\case  Dest\f -> ..\dest\f, twins whose names differ in case only
 #   Q:                     a drive mapped to C:\qm-links\qdrive (keep1.txt, sub\keep2.txt)
+#   C:\qm-links\rule\d\vol    a small volume mounted inside a folder to be emptied
+#   C:\qm-links\rule\d\bound  a folder of another small volume, bound there
 . "$(dirname "$0")/../scripts/wine-env.sh"
 ROOT="$WINEPREFIX/drive_c/qm-links"
-[ "$1" = cleanup ] && { umount "$ROOT/full" 2>/dev/null; exit 0; }
-umount "$ROOT/full" 2>/dev/null
+unmount_all() {
+  for m in "$ROOT/rule/d/bound" "$ROOT/rule/d/vol" "$ROOT/scratchvol" "$ROOT/full"; do umount "$m" 2>/dev/null; done
+}
+[ "$1" = cleanup ] && { unmount_all; exit 0; }
+unmount_all
 rm -rf "$ROOT"
 mkdir -p "$ROOT/empty/D" "$ROOT/empty/outside" "$ROOT/loop/A/B"
 echo -n p > "$ROOT/empty/outside/precious.txt"
@@ -52,6 +57,17 @@ ln -s ../drive_c/qm-links/qdrive "$WINEPREFIX/dosdevices/q:"
 # holds them: copies into one folder race for one target.
 mkdir -p "$ROOT/twins"
 for i in $(seq 0 39); do echo -n "lower $i" > "$ROOT/twins/name$i.h"; echo -n "UPPER $i" > "$ROOT/twins/NAME$i.h"; done
+# Volumes inside a folder to be emptied, where the machine lets us mount
+# them: emptying never crosses onto them.
+mkdir -p "$ROOT/rule/d/vol" "$ROOT/rule/d/bound" "$ROOT/scratchvol"
+if mount -t tmpfs -o size=64k qm-vol "$ROOT/rule/d/vol" 2>/dev/null; then
+  echo -n v > "$ROOT/rule/d/vol/v.txt"
+fi
+if mount -t tmpfs -o size=64k qm-scratch "$ROOT/scratchvol" 2>/dev/null; then
+  mkdir -p "$ROOT/scratchvol/bound"
+  echo -n b > "$ROOT/scratchvol/bound/b.txt"
+  mount --bind "$ROOT/scratchvol/bound" "$ROOT/rule/d/bound" 2>/dev/null || true
+fi
 # A volume of 256 KiB, where the machine lets us mount one (root on Linux):
 # a copy that fills the disk. Unmounted again when the tests end.
 mkdir -p "$ROOT/full"

@@ -14,6 +14,7 @@
 #include "fs/FileCopy.h"
 #include "fs/FileSystem.h"
 #include "fs/Volume.h"
+#include "copy/Rehearsal.h"
 #include "tests/support/TestSupport.h"
 
 using namespace copy;
@@ -448,6 +449,35 @@ TEST(RunCopy, AFolderIntoItselfIsSkippedAndTheRunEndsNormally) {
   EXPECT_EQ(TreeOf(dir / L"P\\"),
             (std::vector<std::wstring>{L"data\\", L"data\\data\\", L"data\\data\\f.txt", L"data\\f.txt"}));
   EXPECT_EQ(host.progress, (std::vector<int>{50, 100}));
+}
+
+// Destinations nested in each other: emptying the inner one at its turn
+// spares what the outer one's turn made there, and a dry run foretells the
+// run's removals exactly, each once.
+TEST(RunCopy, NestedDestinationsKeepTheirOwnCopiesAndTheDryRunForetellsTheRemovals) {
+  TempDir dir;
+  WriteBytes(dir / L"w\\2024\\r.txt", "r");
+  WriteBytes(dir / L"bk\\2024\\old\\o.txt", "o");
+  WriteBytes(dir / L"bk\\junk.txt", "j");
+  CopyJob job{{dir / L"w\\2024"}, {dir / L"bk", dir / L"bk\\2024"}, Overwrite, true};
+  auto removals = [&](Rehearsal* rehearsal) {
+    std::vector<std::wstring> removed;
+    RunReport report;
+    CopyObserver observer{nullptr, nullptr, &report};
+    observer.rehearsal = rehearsal;
+    observer.removed = [&](const std::wstring& path) { removed.push_back(path); };
+    RunCopy(job, observer);
+    EXPECT_EQ(report.FailureCount(), 0u);
+    EXPECT_EQ(report.Read().removed, removed.size());
+    return removed;
+  };
+  Rehearsal rehearsal;
+  const std::vector<std::wstring> foretold = removals(&rehearsal);
+  EXPECT_EQ(foretold, removals(nullptr));
+  EXPECT_EQ(foretold.size(), 3u);  // junk.txt, old\o.txt and old: each once
+  EXPECT_EQ(ReadBytes(dir / L"bk\\2024\\r.txt"), "r");  // bk's own copy survives bk\2024's turn
+  EXPECT_EQ(ReadBytes(dir / L"bk\\2024\\2024\\r.txt"), "r");
+  EXPECT_FALSE(Exists(dir / L"bk\\2024\\old"));
 }
 
 // A folder that cannot be entered ends nothing; and each place is taken once,

@@ -30,6 +30,8 @@ void WriteRuleFiles() {
   WriteBytes(kRule + L"case\\dest\\f", "f");
   WriteBytes(L"Q:\\keep1.txt", "1");
   WriteBytes(L"Q:\\sub\\keep2.txt", "2");
+  WriteBytes(kRule + L"d\\vol\\v.txt", "v");
+  WriteBytes(kRule + L"d\\bound\\b.txt", "b");
 }
 
 TEST(Emptying, OneRuleKeepsEverythingOutsideTheFolderBeingEmptied) {
@@ -74,6 +76,12 @@ TEST(Emptying, OneRuleKeepsEverythingOutsideTheFolderBeingEmptied) {
        {{L"d\\keep.txt", "x"}, {L"d\\srcdir\\k.txt", "x"}},
        {L"d\\plain.txt", L"d\\sub\\x.txt"}},
       {"nested destinations", false, {}, {L"d", L"d\\sub\\"}, {{L"d\\sub", ""}}, {L"d\\sub\\x.txt", L"d\\plain.txt"}},
+      {"a volume mounted inside, and another's folder bound there",
+       false,
+       {},
+       {L"d"},
+       {{L"d\\vol\\v.txt", "v"}, {L"d\\bound\\b.txt", "b"}},
+       {L"d\\plain.txt"}},
       {"a destination inside a source holds only what is to be copied",
        false,
        {L"d"},

@@ -270,3 +270,34 @@ TEST(SweepTemporaries, TakesOnlyWhatTheDeadOfThisComputerLeft) {
 }
 
 }  // namespace
+
+namespace {
+
+// A source is copied up to the length it had when its copy began (as the
+// listing told it), with the time it had then; one that grew or shrank
+// meanwhile says so.
+TEST(PendingCopy, TakesTheSourceAsItWasWhenItsCopyBegan) {
+  TempDir dir;
+  WriteBytes(dir / L"log.txt", "0123456789");
+  struct Case {
+    uint64_t listedSize;
+    std::string copied;
+    bool changed;
+  } cases[] = {
+      {10, "0123456789", false},
+      {4, "0123", true},          // it grew after it was listed: a writer keeps appending
+      {20, "0123456789", true},   // it shrank
+  };
+  for (const Case& c : cases) {
+    fs::Entry listed{L"log.txt", FILE_ATTRIBUTE_ARCHIVE, c.listedSize, 130000000000000000ull, 0};
+    fs::PendingCopy copy;
+    ASSERT_TRUE(copy.Write(dir / L"log.txt", dir / L"", &listed, nullptr, nullptr));
+    EXPECT_EQ(copy.PlaceAs(L"copy.txt", true), fs::Placed::New);
+    EXPECT_EQ(ReadBytes(dir / L"copy.txt"), c.copied);
+    EXPECT_EQ(GetWriteTime(dir / L"copy.txt"), 130000000000000000ull);
+    EXPECT_EQ(copy.Changed(), c.changed) << c.listedSize;
+    DeleteFileW((dir / L"copy.txt").c_str());
+  }
+}
+
+}  // namespace
