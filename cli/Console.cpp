@@ -9,15 +9,24 @@ bool IsConsole(HANDLE handle) {
   DWORD mode;
   return handle != INVALID_HANDLE_VALUE && handle != nullptr && GetConsoleMode(handle, &mode);
 }
+
+fs::FileHandle OpenConsole(const wchar_t* name) {
+  return fs::FileHandle(CreateFileW(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_EXISTING, 0, nullptr));
+}
 }  // namespace
 
 Console::Console()
     : out_(GetStdHandle(STD_OUTPUT_HANDLE)),
       err_(GetStdHandle(STD_ERROR_HANDLE)),
-      in_(GetStdHandle(STD_INPUT_HANDLE)),
       outIsConsole_(IsConsole(out_)),
       errIsConsole_(IsConsole(err_)),
-      inIsConsole_(IsConsole(in_)) {}
+      consoleIn_(OpenConsole(L"CONIN$")),
+      consoleOut_(OpenConsole(L"CONOUT$")),
+      // A console without a window (a process started with none, as a task
+      // runs) has no one to type into it, unless the input is its keyboard.
+      canAsk_(IsConsole(consoleIn_.get()) && IsConsole(consoleOut_.get()) &&
+              (GetConsoleWindow() || IsConsole(GetStdHandle(STD_INPUT_HANDLE)))) {}
 
 void Console::Write(HANDLE stream, bool console, const std::wstring& text) {
   DWORD done;
@@ -64,12 +73,13 @@ void Console::HoldProgress(bool hold) {
   if (hold) ClearProgress();
 }
 
-std::optional<std::wstring> Console::ReadLine() {
+std::optional<std::wstring> Console::Ask(const std::wstring& question) {
+  Write(consoleOut_.get(), true, question + L"\r\n");
   std::wstring line;
   wchar_t buffer[256];
   DWORD got = 0;
   while (line.find(L'\n') == std::wstring::npos) {
-    if (!ReadConsoleW(in_, buffer, 256, &got, nullptr) || got == 0) return std::nullopt;
+    if (!ReadConsoleW(consoleIn_.get(), buffer, 256, &got, nullptr) || got == 0) return std::nullopt;
     line.append(buffer, got);
   }
   return text::TrimBlank(line);

@@ -8,12 +8,14 @@
 #include <string>
 
 #include "common/Sync.h"
+#include "fs/FileSystem.h"
 
 class Console {
  public:
   Console();
   bool IsInteractive() const { return outIsConsole_; }
-  bool CanAsk() const { return inIsConsole_; }
+  // A console can answer, whatever the output and input are redirected to.
+  bool CanAsk() const { return canAsk_; }
   // A lasting line (CR LF added); it goes to the log too.
   void Line(const std::wstring& text);
   // An error, on the error stream (and the log).
@@ -22,9 +24,10 @@ class Console {
   void Progress(const std::wstring& text);
   // While held, the progress line stays away (a question is on the screen).
   void HoldProgress(bool hold);
-  // A line read from the console, without its line end; empty when the
-  // console can no longer be read (closed, or Ctrl+C).
-  std::optional<std::wstring> ReadLine();
+  // Puts the question on the console itself (not on the redirected output,
+  // nor in the log) and reads the answer there, without its line end; empty
+  // when the console can no longer be read (closed, or Ctrl+C).
+  std::optional<std::wstring> Ask(const std::wstring& question);
   const std::wstring& Lasting() const { return lasting_; }
 
  private:
@@ -32,8 +35,10 @@ class Console {
   void Say(HANDLE stream, bool console, const std::wstring& text);  // a lasting line
   void ClearProgress();
 
-  HANDLE out_, err_, in_;
-  bool outIsConsole_, errIsConsole_, inIsConsole_;
+  HANDLE out_, err_;
+  bool outIsConsole_, errIsConsole_;
+  fs::FileHandle consoleIn_, consoleOut_;  // the console's own, for questions
+  bool canAsk_;
   size_t progressWidth_ = 0;
   bool progressHeld_ = false;
   std::wstring lasting_;

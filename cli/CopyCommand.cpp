@@ -19,22 +19,28 @@ namespace {
 // A list file goes by its extension; any other value is a path.
 bool IsListFileName(const std::wstring& value) { return CaseKey(fs::ExtensionPart(value)) == CaseKey(L".lst"); }
 
-std::wstring Reason(DWORD code) { return fs::SystemErrorText(code); }
+std::wstring Reason(DWORD code) {
+  return code == ERROR_BAD_DEVICE ? L"这是设备，不是文件" : fs::SystemErrorText(code);
+}
 
 // The entries the given list files and paths name, checked as the window's
-// imports check them; what names nothing usable goes to `skipped`. False
-// when a list cannot be read.
+// imports check them, each place once (its first spelling); what names
+// nothing usable goes to `skipped`. False when a list cannot be read; the
+// lists after it are read all the same, so the log is checked against all
+// that can be known.
 bool Gather(const std::vector<std::wstring>& given, ImportCheck::Wants wants, Console& console,
             std::vector<std::wstring>& entries, std::vector<std::wstring>& skipped) {
   ImportCheck check(wants);
-  ListIndex listed;
+  ListIndex places;
   auto offer = [&](const std::wstring& entry) {
-    if (listed.Contains(entry)) return true;
+    const std::wstring place = fs::ResolvePath(entry);
+    if (places.Contains(place)) return true;
     if (!check.Accepts(entry)) return false;
-    listed.Add(entry);
+    places.Add(place);
     entries.push_back(entry);
     return true;
   };
+  bool allRead = true;
   for (const std::wstring& value : given) {
     const std::wstring path = fs::FullPath(value);  // relative to the current folder
     if (!IsListFileName(value)) {
@@ -46,21 +52,29 @@ bool Gather(const std::vector<std::wstring>& given, ImportCheck::Wants wants, Co
       lines = ReadListFile(path);
     } catch (const FileError& error) {
       console.Error(L"无法读取列表文件 " + path + L"：" + Reason(error.code));
-      return false;
+      allRead = false;
     }
     for (const std::wstring& line : lines)
       if (!line.empty() && !offer(line)) skipped.push_back(line);
   }
-  return true;
+  return allRead;
 }
 
-// The log would be read as a list, or land among what is copied or emptied.
-bool LogIsInTheWay(const std::wstring& log, const Arguments& arguments, const copy::CopyJob& job) {
+// The log would replace a list file or a path given, or land among what is
+// copied or emptied. Checked before any list is read with the values given,
+// then with the entries read from the lists.
+bool LogIsInTheWay(const std::wstring& log, const std::vector<const std::vector<std::wstring>*>& pathSets) {
   const std::wstring place = fs::ResolvePath(log);
-  for (const auto* paths : {&arguments.sources, &arguments.dests, &job.sources, &job.dests})
+  for (const auto* paths : pathSets)
     for (const std::wstring& path : *paths)
       if (LiesWithin(place, fs::ResolvePath(fs::FullPath(path)))) return true;
   return false;
+}
+
+int RefuseLog(const std::wstring& log, Console& console) {
+  console.Error(L"日志文件 " + log +
+                L" 不能放在要复制的内容或目标文件夹中，也不能是列表文件；它所在的文件夹须已存在。");
+  return kNothingDone;
 }
 
 // "标签" padded to one width in half-width units, then the value.
@@ -87,36 +101,38 @@ const wchar_t* OutcomeWord(copy::FileOutcome outcome) {
 }  // namespace
 
 int RunCopyCommand(const Arguments& arguments, Console& console, StopSignal& stop) {
-  // The log is written when all is said; a log that could not be is a failure.
+  // The log is written when all is said, and only once it is known to
+  // touch none of the run's input; a log that could not be is a failure.
   const std::wstring logFile = arguments.logFile.empty() ? L"" : fs::FullPath(arguments.logFile);
   auto finish = [&](int code) {
     if (logFile.empty()) return code;
-    fs::FileHandle log = fs::CreateForWriting(logFile);
-    if (!log.valid() || !fs::WriteAll(log, "\xEF\xBB\xBF" + text::ToUtf8(console.Lasting()))) {
+    if (fs::WriteWholeFile(logFile, "\xEF\xBB\xBF" + text::ToUtf8(console.Lasting())) != fs::WholeWrite::Done) {
       console.Error(L"无法写入日志文件 " + logFile + L"：" + Reason(GetLastError()));
       if (code == kAllDone) code = kSomeFailed;
     }
     return code;
   };
+  if (!logFile.empty() && (LogIsInTheWay(logFile, {&arguments.sources, &arguments.dests}) ||
+                           !fs::IsFolder(logFile.substr(0, logFile.rfind(L'\\') + 1))))
+    return RefuseLog(logFile, console);
 
   copy::CopyJob job;
   std::vector<std::wstring> skippedSources, skippedDests;
-  if (!Gather(arguments.sources, ImportCheck::Wants::FilesAndFolders, console, job.sources, skippedSources) ||
-      !Gather(arguments.dests, ImportCheck::Wants::Folders, console, job.dests, skippedDests))
-    return finish(kNothingDone);
+  const bool sourcesRead =
+      Gather(arguments.sources, ImportCheck::Wants::FilesAndFolders, console, job.sources, skippedSources);
+  const bool destsRead = Gather(arguments.dests, ImportCheck::Wants::Folders, console, job.dests, skippedDests);
+  if (!logFile.empty() && LogIsInTheWay(logFile, {&job.sources, &job.dests})) return RefuseLog(logFile, console);
+  if (!sourcesRead || !destsRead) return finish(kNothingDone);
   // What names nothing usable is said, and counts as a failure: a script
   // learns of a mistyped path.
   const size_t skipped = skippedSources.size() + skippedDests.size();
+  auto why = [](const std::wstring& value, const wchar_t* otherwise) {
+    return fs::IsDevice(value) ? L"（这是设备，不是文件或文件夹）" : otherwise;
+  };
   for (const std::wstring& value : skippedSources)
-    console.Line(L"未能使用的源：" + value + L"（不存在，或不是完整的路径）");
+    console.Line(L"未能使用的源：" + value + why(value, L"（不存在，或不是完整的路径）"));
   for (const std::wstring& value : skippedDests)
-    console.Line(L"未能使用的目标：" + value + L"（不存在、不是文件夹，或不是完整的路径）");
-  if (!logFile.empty() &&
-      (LogIsInTheWay(logFile, arguments, job) || !fs::IsFolder(logFile.substr(0, logFile.rfind(L'\\') + 1)))) {
-    console.Error(L"日志文件 " + logFile +
-                  L" 不能放在要复制的内容或目标文件夹中，也不能是列表文件；它所在的文件夹须已存在。");
-    return kNothingDone;
-  }
+    console.Line(L"未能使用的目标：" + value + why(value, L"（不存在、不是文件夹，或不是完整的路径）"));
   if (job.sources.empty() || job.dests.empty()) {
     console.Error(job.sources.empty() ? L"没有要复制的文件或文件夹。" : L"没有可复制到的目标文件夹。");
     return finish(kNothingDone);
@@ -140,7 +156,7 @@ int RunCopyCommand(const Arguments& arguments, Console& console, StopSignal& sto
   }
   const bool asks = job.mode == copy::SameFileMode::Ask && !arguments.dryRun;
   if (asks && !console.CanAsk()) {
-    console.Error(L"同名文件方式“询问”要在控制台中回答，输入被重定向时不能使用。");
+    console.Error(L"同名文件方式“询问”要在控制台中回答，没有控制台时不能使用。");
     return finish(kNothingDone);
   }
 
@@ -174,8 +190,7 @@ int RunCopyCommand(const Arguments& arguments, Console& console, StopSignal& sto
       console.HoldProgress(true);
       copy::Answer answer = copy::Answer::Cancel;
       for (;;) {
-        console.Line(text::OverwriteQuestion(target) + L"[Y] 是  [N] 否  [C] 取消");
-        const auto reply = console.ReadLine();
+        const auto reply = console.Ask(text::OverwriteQuestion(target) + L"[Y] 是  [N] 否  [C] 取消");
         if (!reply || stop.Requested() || CaseKey(*reply) == CaseKey(L"c")) break;  // no answer ends the run
         if (CaseKey(*reply) == CaseKey(L"y")) {
           answer = copy::Answer::Yes;
@@ -193,29 +208,32 @@ int RunCopyCommand(const Arguments& arguments, Console& console, StopSignal& sto
 
   const DWORD start = GetTickCount();
   auto seconds = [start] { return (GetTickCount() - start) / 1000.0; };
-  std::atomic<bool> over{false};
-  std::thread progress;
-  if (console.IsInteractive() && !arguments.quiet && !arguments.dryRun)
-    progress = std::thread([&] {
-      while (!over) {
-        Sleep(100);  // at most ten updates a second
-        if (over) break;
-        const auto done = report.Read();
-        console.Progress(text::StatusText(done.files, done.bytes, seconds()) + L"  " + done.current);
+  {
+    std::atomic<bool> over{false};
+    std::thread progress;
+    // A thread destroyed while joinable ends the program: joined on every way out.
+    struct JoinOnExit {
+      std::atomic<bool>& over;
+      std::thread& thread;
+      ~JoinOnExit() {
+        over = true;
+        if (thread.joinable()) thread.join();
       }
-    });
-  std::optional<FileError> ended;
-  try {
+    } joinOnExit{over, progress};
+    if (console.IsInteractive() && !arguments.quiet && !arguments.dryRun)
+      progress = std::thread([&] {
+        while (!over) {
+          Sleep(100);  // at most ten updates a second
+          if (over) break;
+          const auto done = report.Read();
+          console.Progress(text::StatusText(done.files, done.bytes, seconds()) + L"  " + done.current);
+        }
+      });
     copy::RunCopy(job, observer);
-  } catch (const FileError& error) {
-    ended = error;  // a folder that cannot be entered ends the run, as in the window
   }
-  over = true;
-  if (progress.joinable()) progress.join();
 
   const double elapsed = seconds();
   const auto done = report.Read();
-  if (ended) console.Line(L"复制中止：无法进入文件夹 " + ended->path + L"：" + Reason(ended->code));
   if (stop.Requested()) console.Line(L"复制已停止。");
   console.Line(arguments.dryRun ? L"演练结果（什么也没有改动）：" : L"结果：");
   console.Line(Row(L"源", std::to_wstring(job.sources.size())));
@@ -236,7 +254,7 @@ int RunCopyCommand(const Arguments& arguments, Console& console, StopSignal& sto
     console.Line(L"失败的项（共 " + std::to_wstring(failures.size()) + L" 项）：");
     for (const copy::Failure& failure : failures)
       console.Line(L"  " + failure.path + (failure.target.empty() ? L"" : L" → " + failure.target) + L"：" +
-                   Reason(failure.code));
+                   (failure.entering ? text::EnterFolderFailure(failure.code) : Reason(failure.code)));
   }
   // A warning, not a failure: the copies stand.
   const std::vector<copy::Warning> warnings = report.Warnings();
@@ -245,5 +263,5 @@ int RunCopyCommand(const Arguments& arguments, Console& console, StopSignal& sto
     console.Line(L"  " + text::NotKeptText(warning.destination, warning.lost & fs::kLostTimes,
                                            warning.lost & fs::kLostAttributes));
   if (stop.Requested()) return finish(kStopped);
-  return finish(ended || !failures.empty() || skipped ? kSomeFailed : kAllDone);
+  return finish(!failures.empty() || skipped ? kSomeFailed : kAllDone);
 }

@@ -7,6 +7,7 @@
 #include "cli/Arguments.h"
 #include "cli/Console.h"
 #include "cli/CopyCommand.h"
+#include "common/Text.h"
 
 namespace {
 StopSignal g_stop;
@@ -33,5 +34,11 @@ int wmain(int argc, wchar_t** argv) {
     return kAllDone;
   }
   SetConsoleCtrlHandler(OnControl, TRUE);
-  return RunCopyCommand(arguments, console, g_stop);
+  try {
+    return RunCopyCommand(arguments, console, g_stop);
+  } catch (const std::exception& error) {
+    // Said, and a failure: uncaught, it would end the program with 3, which means stopped.
+    console.Error(L"qmcopy 出错：" + text::FromUtf8(error.what()));
+    return kSomeFailed;
+  }
 }

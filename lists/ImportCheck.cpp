@@ -30,8 +30,17 @@ std::optional<DWORD> ImportCheck::Listed(const std::wstring& line) {
   return found->second;
 }
 
+namespace {
+// Holds a wildcard: a pattern, never the name of one file or folder. The
+// "?" of a \\?\ prefix is part of a path.
+bool IsPattern(const std::wstring& line) {
+  const bool prefixed = line.rfind(L"\\\\?\\", 0) == 0 || line.rfind(L"\\\\.\\", 0) == 0;
+  return HasWildcard(prefixed ? line.substr(4) : line);
+}
+}  // namespace
+
 bool ImportCheck::Accepts(const std::wstring& line) {
-  if (!IsAbsolutePath(line) || HasWildcard(line)) return false;
+  if (!IsAbsolutePath(line) || IsPattern(line) || fs::IsDevice(line)) return false;
   const bool wantsFiles = wants_ == Wants::FilesAndFolders;
   if (auto attributes = Listed(line)) {
     if (*attributes & FILE_ATTRIBUTE_DIRECTORY) return true;

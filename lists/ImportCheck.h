@@ -1,6 +1,7 @@
 // Which lines of a list file become entries: an absolute path, without
 // wildcards, to what exists (a file or folder for the source list, a folder
-// for the destination list), and never one of our unfinished copies. A
+// for the destination list), never a device, and never one of our
+// unfinished copies. A
 // folder that several lines fall into is listed once, instead of asking the
 // system about each line; every answer is the one asking would give.
 #pragma once

@@ -24,8 +24,9 @@ struct Ran {
   std::wstring output;  // standard output and error, UTF-8 decoded
 };
 
-// Runs qmcopy with its output and input redirected, as a script would.
-Ran Qmcopy(const std::wstring& arguments) {
+// Runs qmcopy with its output and input redirected, as a script would; on
+// this process's console, or on none.
+Ran Qmcopy(const std::wstring& arguments, bool onOurConsole = false) {
   SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
   HANDLE read, write;
   CreatePipe(&read, &write, &inherit, 0);
@@ -38,8 +39,8 @@ Ran Qmcopy(const std::wstring& arguments) {
   PROCESS_INFORMATION child{};
   std::wstring command = L"\"" + QmcopyPath() + L"\" " + arguments;
   Ran ran;
-  if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
-                      &child)) {
+  if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, onOurConsole ? 0 : CREATE_NO_WINDOW, nullptr,
+                      nullptr, &startup, &child)) {
     ADD_FAILURE() << "qmcopy did not start: " << GetLastError();
     return ran;
   }
@@ -115,6 +116,19 @@ TEST(Qmcopy, EachInvocationEndsWithItsCodeFilesAndWords) {
        2,
        {{L"d2\\one.txt", ""}, {L"src\\run.log", ""}},
        L"日志文件"},
+      {"a log that is an unreadable list's companion, spelled otherwise",
+       [](Tree& t) {
+         WriteBytes(t.dir / L"s.lst", "C:\\x\r\n");
+         return L"/src:" + t.dir / L"s.lst /dst:" + t.dir / L"missing.lst /log:" + t.dir / L".\\S.LST";
+       },
+       2,
+       {{L"s.lst", "C:\\x\r\n"}},
+       L"日志文件"},
+      {"a log that is a source beside an unreadable list",
+       [](Tree& t) { return L"/src:" + t.dir / L"one.txt /dst:" + t.dir / L"missing.lst /log:" + t.dir / L"ONE.TXT"; },
+       2,
+       {{L"one.txt", "one"}},
+       L"日志文件"},
       {"a log that is the list",
        [](Tree& t) { return t.Lists() + L" /log:" + t.dir / L"s.lst"; },
        2,
@@ -167,11 +181,34 @@ TEST(Qmcopy, EachInvocationEndsWithItsCodeFilesAndWords) {
        {{L"d1\\src\\a.txt", "old a"}, {L"d2\\src\\a.txt", "new a"}},
        L"d1\\src\\a.txt："},
       {"ask needs a console", [](Tree& t) { return t.Lists() + L" /policy:ask"; }, 2, {{L"d2\\one.txt", ""}}, L"询问"},
-      {"a missing list",
-       [](Tree& t) { return L"/src:" + t.dir / L"none.lst /dst:" + t.dir / L"d.lst"; },
+      {"a missing list, with the log elsewhere",
+       [](Tree& t) { return L"/src:" + t.dir / L"none.lst /dst:" + t.dir / L"d.lst /log:" + t.dir / L"run.log"; },
+       2,
+       {{L"run.log", "<kept>"}},
+       L"无法读取列表文件"},
+      {"a device as a list",
+       [](Tree& t) { return L"/src:" + t.dir / L"nul.lst /dst:" + t.dir / L"d2"; },
        2,
        {},
-       L"无法读取列表文件"},
+       L"无法读取列表文件 \\\\.\\nul：这是设备"},
+      {"devices as a source and destinations",
+       [](Tree& t) { return L"/src:" + t.dir / L"one.txt /src:NUL /dst:" + t.dir / L"d2 /dst:\\\\.\\PhysicalDrive0 /dst:CON"; },
+       1,
+       {{L"d2\\one.txt", "one"}},
+       L"未能使用的目标：CON（这是设备"},
+      {"\\\\?\\ paths",
+       [](Tree& t) { return L"/src:\\\\?\\" + t.dir / L"one.txt /dst:\\\\?\\" + t.dir / L"d2"; },
+       0,
+       {{L"d2\\one.txt", "one"}},
+       L"1 个源"},
+      {"two spellings of one place are one source and one destination",
+       [](Tree& t) {
+         return L"/src:" + t.dir / L"src /src:" + text::Upper(t.dir / L".\\src\\") + L" /dst:" + t.dir / L"d2 /dst:" +
+                t.dir / L"D2\\ /policy:number";
+       },
+       0,
+       {{L"d2\\src\\a.txt", "new a"}, {L"d2\\src\\a_1.txt", ""}},
+       L"qmcopy：1 个源，1 个目标"},
       {"nothing to copy",
        [](Tree& t) { return L"/src:" + t.dir / L"gone.txt /dst:" + t.dir / L"d2"; },
        2,
@@ -236,6 +273,50 @@ TEST(Qmcopy, TheDryRunForetellsTheRunAndTheLogKeepsWhatWasSaid) {
       EXPECT_EQ(Row(dry.output, row), Row(real.output, row)) << Narrow(row);
     EXPECT_EQ(ReadBytes(tree.dir / L"run.log"), "\xEF\xBB\xBF" + text::ToUtf8(real.output));
   }
+}
+
+// Types keys into this process's console, where a child started on it reads them.
+void TypeOnOurConsole(const std::wstring& keys) {
+  fs::FileHandle input(CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                   OPEN_EXISTING, 0, nullptr));
+  for (wchar_t key : keys) {
+    INPUT_RECORD press[2]{};
+    for (int up = 0; up < 2; ++up) {
+      press[up].EventType = KEY_EVENT;
+      press[up].Event.KeyEvent = {!up, 1, WORD(key == L'\r' ? VK_RETURN : towupper(key)), 0, {key}, 0};
+    }
+    DWORD written;
+    ASSERT_TRUE(WriteConsoleInputW(input.get(), press, 2, &written));
+  }
+}
+
+std::wstring OurConsoleScreen() {
+  fs::FileHandle output(CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                    nullptr, OPEN_EXISTING, 0, nullptr));
+  CONSOLE_SCREEN_BUFFER_INFO info{};
+  GetConsoleScreenBufferInfo(output.get(), &info);
+  std::wstring screen(size_t(info.dwSize.X) * info.dwSize.Y, L' ');
+  DWORD read = 0;
+  ReadConsoleOutputCharacterW(output.get(), screen.data(), DWORD(screen.size()), {0, 0}, &read);
+  return screen;
+}
+
+// The question goes to the console, never into the redirected output,
+// and the answer is read there.
+TEST(Qmcopy, AsksOnTheConsoleWhateverItsOutputIsRedirectedTo) {
+  Tree tree;
+  FreeConsole();
+  bool console = false;
+  for (int tries = 0; tries < 3 && !console; ++tries) console = AllocConsole() || (Sleep(500), false);
+  ASSERT_TRUE(console) << GetLastError();
+  TypeOnOurConsole(L"y\r");
+  const Ran ran = Qmcopy(L"/src:" + tree.dir / L"src /dst:" + tree.dir / L"d1 /policy:ask", true);
+  const std::wstring screen = OurConsoleScreen();
+  FreeConsole();
+  EXPECT_EQ(ran.exit, 0u) << Narrow(ran.output);
+  EXPECT_EQ(ReadBytes(tree.dir / L"d1\\src\\a.txt"), "new a");
+  EXPECT_NE(screen.find(L"是否覆盖"), std::wstring::npos) << Narrow(screen);
+  EXPECT_EQ(ran.output.find(L"是否覆盖"), std::wstring::npos) << Narrow(ran.output);
 }
 
 // A file held by another program is copied once it is let go.

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <climits>
+
 #include "common/AppError.h"
 #include "wingui/Dialogs.h"
 #include "common/Text.h"
@@ -73,6 +75,24 @@ TEST(TextHelpers, UpperFindTrimBlank) {
   EXPECT_EQ(text::TrimBlank(L" \t. \x01"), L".");
   EXPECT_EQ(text::TrimBlank(L"  "), L"");
   EXPECT_EQ(text::TrimBlank(L"a b"), L"a b");
+}
+
+TEST(ParseInteger, FitsInThirtyTwoBitsOrIsNone) {
+  struct Case {
+    const wchar_t* text;
+    std::optional<int> value;
+  } cases[] = {
+      {L"  42", 42},
+      {L"-2147483648", INT_MIN},
+      {L"2147483648", std::nullopt},
+      {L"0xFFFFFFFF", -1},  // hex digits fill all 32 bits
+      {L"-0x80000000", INT_MIN},
+      {L"-$1", -1},
+      {L"0x100000000", std::nullopt},
+      {L"12a", std::nullopt},
+      {L"-", std::nullopt},
+  };
+  for (auto& c : cases) EXPECT_EQ(text::ParseInteger(c.text), c.value) << Narrow(c.text);
 }
 
 TEST(ClassifyEntry, DotsFoldersFiles) {

@@ -340,6 +340,58 @@ TEST(ResolvePath, EverySpellingNamesItsPlace) {
   EXPECT_TRUE(fs::IsWholeDrive(L"C:\\qm-links\\toroot"));
 }
 
+TEST(IsDevice, ADevicesNameWhereverItStands) {
+  struct Case {
+    std::wstring path;
+    bool device;
+  } cases[] = {
+      {L"NUL", true},
+      {L"nul.lst", true},
+      {L"C:\\e\\con.lst", true},
+      {L"COM1", true},
+      {L"\\\\.\\PhysicalDrive0", true},
+      {L"\\\\?\\COM1", true},
+      {L"C:\\e\\console.lst", false},
+      {L"\\\\?\\C:\\e\\nul.", false},  // taken as written: a file's name
+      {L"\\\\.\\C:\\e", false},
+      {L"\\\\.\\C:", false},
+      {L"\\\\?\\UNC\\srv\\share\\x", false},
+      {L"\\\\?\\Volume{0f1e2d3c-0000-0000-0000-000000000000}\\x", false},
+      {L"", false},
+  };
+  for (auto& c : cases) EXPECT_EQ(fs::IsDevice(c.path), c.device) << Narrow(c.path);
+}
+
+// A failed write, a read-only file or a device leaves what stood there, and
+// no temporary.
+TEST(WriteWholeFile, ReplacesWholeOrNotAtAll) {
+  TempDir dir;
+  EXPECT_EQ(fs::WriteWholeFile(dir / L"f", "one"), fs::WholeWrite::Done);
+  EXPECT_EQ(fs::WriteWholeFile(dir / L"f", "two"), fs::WholeWrite::Done);
+  EXPECT_EQ(ReadBytes(dir / L"f"), "two");
+  SetAttributes(dir / L"f", FILE_ATTRIBUTE_READONLY);
+  EXPECT_EQ(fs::WriteWholeFile(dir / L"f", "three"), fs::WholeWrite::NotMade);
+  EXPECT_EQ(GetLastError(), DWORD(ERROR_ACCESS_DENIED));
+  EXPECT_EQ(ReadBytes(dir / L"f"), "two");
+  EXPECT_EQ(fs::WriteWholeFile(dir / L"nul.lst", "x"), fs::WholeWrite::NotMade);
+  EXPECT_EQ(GetLastError(), DWORD(ERROR_BAD_DEVICE));
+  EXPECT_EQ(fs::WriteWholeFile(dir / L"missing\\f", "x"), fs::WholeWrite::NotMade);
+  EXPECT_EQ(Names(ListEntries(dir / L"*", fs::kMaskAll)), (std::vector<std::wstring>{L".", L"..", L"f"}));
+  SetAttributes(dir / L"f", FILE_ATTRIBUTE_NORMAL);
+}
+
+TEST(FileHandle, MovingOverAHandleKeepsTheLastError) {
+  TempDir dir;
+  WriteBytes(dir / L"f", "f");
+  // A handle already closed: closing it again fails with an error of its own.
+  HANDLE closed = CreateFileW((dir / L"f").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  CloseHandle(closed);
+  fs::FileHandle handle(closed);
+  SetLastError(ERROR_DISK_FULL);
+  handle = fs::FileHandle();
+  EXPECT_EQ(GetLastError(), DWORD(ERROR_DISK_FULL));
+}
+
 TEST(RemoveHeld, RemovesWhatItHoldsReadOnlyIncludedButNoFolderThatHoldsSomething) {
   TempDir dir;
   WriteBytes(dir / L"ro", "x");

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "common/AppError.h"
+#include "common/Text.h"
 #include "lists/ImportCheck.h"
 #include "lists/ListFile.h"
 #include "tests/support/TestSupport.h"
@@ -46,6 +47,10 @@ TEST(ListFile, ReadingSplitsAtEveryKindOfLineEnd) {
        {L"C:\\数", L"x"}},
       {"\xFF\xFE", {}},
       {"\xEF\xBB\xBF", {}},
+      // Without a mark: UTF-8 that is no GBK (A5 0D is no GBK pair), as Notepad saves it;
+      // GBK that is UTF-8 too (CD BC C6 AC) stays GBK when nothing tells them apart.
+      {"C:\\\xE6\x8A\xA5\r\n", {L"C:\\报"}},
+      {"C:\\\xCD\xBC\xC6\xAC\r\n", {L"C:\\图片"}},
   };
   for (auto& c : cases) EXPECT_EQ(DecodeListFile(c.bytes), c.lines) << c.bytes;
   EXPECT_EQ(DecodeListFile("\xFE\r\n\x81").size(), 2u);  // damaged GBK: a line each all the same
@@ -81,19 +86,35 @@ TEST(ListFile, WriteAndReadRoundTripAndTheirErrors) {
   EXPECT_EQ(ReadListFile(dir / L"l.lst"), (std::vector<std::wstring>{L"C:\\z"}));
 }
 
-TEST(ListFile, AWriteThatFailsAfterTheFileWasCreatedIsAnError) {
-  // Linux's /dev/full opens like a file and refuses every write (disk full).
-  const std::wstring full = L"Z:\\dev\\full";
-  HANDLE probe = CreateFileW(full.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  if (probe == INVALID_HANDLE_VALUE) GTEST_SKIP() << "no /dev/full here";
-  CloseHandle(probe);
+// Bytes that read both ways are read the way under which their lines name
+// what exists.
+TEST(ListFile, BytesOfBothEncodingsReadAsTheyNameWhatExists) {
+  TempDir dir;
+  MakeDir(dir / L"报告");
+  MakeDir(dir / L"图片");
+  WriteBytes(dir / L"notepad.lst", Narrow(dir / L"报告") + "\r\n");  // as GBK: 鎶ュ憡
+  WriteBytes(dir / L"ours.lst", *text::ToGbk(dir / L"图片") + "\r\n");  // as UTF-8: ͼƬ
+  EXPECT_EQ(ReadListFile(dir / L"notepad.lst"), std::vector<std::wstring>{dir / L"报告"});
+  EXPECT_EQ(ReadListFile(dir / L"ours.lst"), std::vector<std::wstring>{dir / L"图片"});
+}
+
+TEST(ListFile, AWriteThatFailsIsAnErrorAndLeavesTheOldListWhole) {
+  const std::wstring full = L"C:\\qm-links\\full\\";
+  ULARGE_INTEGER available, total;
+  if (!GetDiskFreeSpaceExW(full.c_str(), &available, &total, nullptr) || total.QuadPart > (1u << 20))
+    GTEST_SKIP() << "no small volume mounted at " << Narrow(full);
+  const std::wstring list = full + L"l.lst";
+  WriteListFile({L"C:\\old\\"}, list);
   try {
-    WriteListFile({L"C:\\a\\"}, full);
-    FAIL() << "a failed write ended silently";
+    WriteListFile(std::vector<std::wstring>(50000, L"C:\\a line that fills the disk\\"), list);
+    ADD_FAILURE() << "a failed write ended silently";
   } catch (const FileError& e) {
     EXPECT_EQ(e.kind, FileError::Kind::WriteListFile);
-    EXPECT_EQ(e.path, full);
+    EXPECT_EQ(e.path, list);
   }
+  EXPECT_EQ(ReadBytes(list), "C:\\old\\\r\n");
+  EXPECT_EQ(ListEntries(full + L"*", fs::kMaskAll).size(), 3u);  // ".", ".." and the list: no temporary
+  DeleteFileW(list.c_str());
 }
 
 }  // namespace
@@ -126,6 +147,12 @@ TEST(ImportCheck, ListingAFolderAnswersAsAskingAboutEachLine) {
       {dir / L"no folder\\file.txt", false, false},
       {dir / L"f\\*.txt", false, false},
       {L"f\\file.txt", false, false},             // not an absolute path
+      {L"\\\\?\\" + dir / L"f\\file.txt", true, false},  // the "?" of the prefix is no wildcard
+      {L"\\\\?\\" + dir / L"f\\sub", true, true},
+      {dir / L"f\\nul", false, false},  // devices, wherever their names stand
+      {dir / L"f\\con.lst", false, false},
+      {L"\\\\.\\COM1", false, false},
+      {L"\\\\.\\PhysicalDrive0", false, false},
       {links + L"alias.txt", true, false},        // a file link
       {links + L"toroot", true, true},            // a folder link
       {links + L"rule\\case\\Dest", true, true},  // twins whose names differ in case alone
