@@ -226,7 +226,7 @@ int RunCopyCommand(const Arguments& arguments, Console& console, StopSignal& sto
           Sleep(100);  // at most ten updates a second
           if (over) break;
           const auto done = report.Read();
-          console.Progress(text::StatusText(done.files, done.bytes, seconds()) + L"  " + done.current);
+          console.Progress(text::StatusText(done.files, done.bytes, seconds(), done.removed) + L"  " + done.current);
         }
       });
     copy::RunCopy(job, observer);
