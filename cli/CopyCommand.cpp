@@ -262,6 +262,11 @@ int RunCopyCommand(const Arguments& arguments, Console& console, StopSignal& sto
   for (const copy::Warning& warning : warnings)
     console.Line(L"  " + text::NotKeptText(warning.destination, warning.lost & fs::kLostTimes,
                                            warning.lost & fs::kLostAttributes));
+  const std::vector<std::wstring> changed = report.FirstChanged();
+  if (!changed.empty()) console.Line(text::kChangedHeading);
+  for (const std::wstring& path : changed) console.Line(L"  " + path);
+  if (report.ChangedCount() > changed.size())
+    console.Line(L"  ……另有 " + std::to_wstring(report.ChangedCount() - changed.size()) + L" 项");
   if (stop.Requested()) return finish(kStopped);
   return finish(!failures.empty() || skipped ? kSomeFailed : kAllDone);
 }
