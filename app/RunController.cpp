@@ -1,5 +1,7 @@
 #include "app/RunController.h"
 
+#include <stdexcept>
+
 #include "common/Raii.h"
 
 namespace {
@@ -39,9 +41,16 @@ LRESULT CALLBACK RunController::EscapeHook(int code, WPARAM wParam, LPARAM lPara
 
 void RunController::Start(std::function<void()> work, std::function<void()> tick,
                           std::function<void(std::exception_ptr)> ended) {
+  // One command at a time: a second would replace a thread still to be joined.
+  if (busy_ || worker_.joinable()) throw std::logic_error("work started while work runs");
   stop_.Reset();
   error_ = tickError_ = nullptr;
   stoppedWork_ = false;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    closing_ = false;  // new work is asked again; the abandoned work's answer is spent
+    hasAnswer_ = false;
+  }
   // The thread first: should it not start, nothing has changed.
   worker_ = std::thread([this, work = std::move(work)] {
     try {

@@ -34,14 +34,15 @@ class RunController {
   StopSignal& Stop() { return stop_; }
 
   // Runs work on the worker. tick runs on the window thread every 100 ms
-  // while it runs; ended once it has returned, with what it threw.
+  // while it runs; ended once it has returned, with what it threw. Throws
+  // std::logic_error while work runs or its end is still to be handled.
   void Start(std::function<void()> work, std::function<void()> tick, std::function<void(std::exception_ptr)> ended);
   // On the worker: runs question on the window thread and waits for its answer.
   int Ask(std::function<int()> question);
   // Abandons the work and waits for it to return: a copy in progress is
   // given up (nothing half-written stays), every question is answered Cancel.
   void Abandon();
-  // True once abandoned: what was to follow the work must not start.
+  // True once abandoned, until new work starts: what was to follow the work must not start.
   bool Abandoned() const { return closing_; }
 
   // The window's handlers of kWorkEnded, kWorkAsks and kWorkTimer.
@@ -55,7 +56,7 @@ class RunController {
   HWND window_;  // not owned
   bool busy_ = false;
   bool asking_ = false;   // a question is open: Esc is its own
-  bool closing_ = false;  // nobody will answer a question any more
+  bool closing_ = false;  // the work was abandoned: nobody answers its questions
   bool stoppedWork_ = false;
   StopSignal stop_;
   std::thread worker_;

@@ -12,6 +12,7 @@ struct Node {
   CoTaskMem<ITEMIDLIST_ABSOLUTE> pidl;
   bool loaded;
 };
+size_t g_nodesAlive = 0;  // window thread only
 
 Node* NodeOf(HWND tree, HTREEITEM item) {
   TVITEMW tv = {TVIF_PARAM};
@@ -40,10 +41,6 @@ int CALLBACK CompareNodes(LPARAM a, LPARAM b, LPARAM context) {
 
 }  // namespace
 
-ShellTree::~ShellTree() {
-  if (tree_ && IsWindow(tree_)) DeleteAll();
-}
-
 void ShellTree::Attach(HWND tree) {
   tree_ = tree;
   SHGetDesktopFolder(desktop_.Put());
@@ -53,6 +50,8 @@ void ShellTree::Attach(HWND tree) {
   TreeView_SetImageList(tree_, images, TVSIL_NORMAL);
   TreeView_SetIndent(tree_, 19);
 }
+
+size_t ShellTree::NodesAlive() { return g_nodesAlive; }
 
 PCIDLIST_ABSOLUTE ShellTree::PidlOf(HTREEITEM item) const {
   Node* node = NodeOf(tree_, item);
@@ -76,6 +75,7 @@ HTREEITEM ShellTree::InsertNode(HTREEITEM parent, CoTaskMem<ITEMIDLIST_ABSOLUTE>
   insert.item.mask = TVIF_TEXT | TVIF_PARAM | TVIF_IMAGE | TVIF_SELECTEDIMAGE | TVIF_CHILDREN;
   insert.item.pszText = name.data();
   insert.item.lParam = reinterpret_cast<LPARAM>(new Node{std::move(owned), false});
+  ++g_nodesAlive;
   insert.item.iImage = IconOf(pidl, 0);
   insert.item.iSelectedImage = IconOf(pidl, SHGFI_OPENICON);
   insert.item.cChildren = (attributes & SFGAO_HASSUBFOLDER) ? 1 : 0;
@@ -108,20 +108,6 @@ void ShellTree::LoadChildren(HTREEITEM item) {
     tv.cChildren = 0;
     TreeView_SetItem(tree_, &tv);
   }
-}
-
-void ShellTree::DeleteAll() {
-  std::vector<HTREEITEM> stack;
-  for (HTREEITEM i = TreeView_GetRoot(tree_); i; i = TreeView_GetNextSibling(tree_, i)) stack.push_back(i);
-  std::vector<Node*> nodes;
-  while (!stack.empty()) {
-    HTREEITEM item = stack.back();
-    stack.pop_back();
-    if (Node* n = NodeOf(tree_, item)) nodes.push_back(n);
-    for (HTREEITEM c = TreeView_GetChild(tree_, item); c; c = TreeView_GetNextSibling(tree_, c)) stack.push_back(c);
-  }
-  TreeView_DeleteAllItems(tree_);
-  for (Node* n : nodes) delete n;
 }
 
 HTREEITEM ShellTree::FindLoaded(HTREEITEM from, PCIDLIST_ABSOLUTE pidl) const {
@@ -157,7 +143,7 @@ void ShellTree::Refresh() {
       stack.insert(stack.end(), children.rbegin(), children.rend());
     }
   }
-  DeleteAll();
+  TreeView_DeleteAllItems(tree_);
   CoTaskMem<ITEMIDLIST_ABSOLUTE> rootPidl;
   SHGetSpecialFolderLocation(nullptr, CSIDL_DESKTOP, rootPidl.Put());
   HTREEITEM root = InsertNode(TVI_ROOT, std::move(rootPidl));
@@ -223,6 +209,12 @@ bool ShellTree::SelectPath(const std::wstring& path) {
 
 bool ShellTree::OnNotify(NMHDR* header, LRESULT* result) {
   if (header->hwndFrom != tree_) return false;
+  // Every item goes this way, those of a tree being destroyed included.
+  if (header->code == TVN_DELETEITEMW) {
+    delete reinterpret_cast<Node*>(reinterpret_cast<NMTREEVIEWW*>(header)->itemOld.lParam);
+    --g_nodesAlive;
+    return true;
+  }
   if (header->code == TVN_ITEMEXPANDINGW) {
     auto* info = reinterpret_cast<NMTREEVIEWW*>(header);
     if (info->action & TVE_EXPAND) LoadChildren(info->itemNew.hItem);

@@ -11,8 +11,6 @@
 
 class ShellTree {
  public:
-  ShellTree() = default;
-  ~ShellTree();
   void Attach(HWND tree);
   HWND hwnd() const { return tree_; }
 
@@ -26,13 +24,15 @@ class ShellTree {
   bool SelectedIsVirtual() const;
   // Selects the node for a file-system path, expanding its parents.
   bool SelectPath(const std::wstring& path);
-  // Handles the tree's notifications; true when handled.
+  // The nodes of every tree, each holding its item list: none outlives its item.
+  static size_t NodesAlive();
+  // Handles the tree's notifications, which its parent must pass on (each
+  // node is freed as its item is deleted); true when handled.
   bool OnNotify(NMHDR* header, LRESULT* result);
 
  private:
   HTREEITEM InsertNode(HTREEITEM parent, CoTaskMem<ITEMIDLIST_ABSOLUTE> pidl);
   void LoadChildren(HTREEITEM item);
-  void DeleteAll();
   HTREEITEM FindLoaded(HTREEITEM from, PCIDLIST_ABSOLUTE pidl) const;
   PCIDLIST_ABSOLUTE PidlOf(HTREEITEM item) const;
   std::wstring ParsingName(PCIDLIST_ABSOLUTE pidl, SHGDNF flags) const;

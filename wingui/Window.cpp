@@ -140,6 +140,9 @@ void ReportException() {
   } catch (const std::exception& e) {
     std::string what = e.what();
     ShowErrorBox(std::wstring(what.begin(), what.end()));
+  } catch (...) {
+    // Nothing may cross a window procedure, whatever was thrown.
+    ShowErrorBox(L"Unknown error");
   }
 }
 
