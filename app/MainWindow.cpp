@@ -224,6 +224,20 @@ void MainWindow::OnClose() {
   }
 }
 
+bool MainWindow::StopRunToClose() {
+  askingToClose_ = true;
+  const int answer =
+      TheDialogs().Message(hwnd_, L"复制正在进行，是否停止并退出？", MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2);
+  askingToClose_ = false;
+  if (answer == IDYES) {
+    controller_->Abandon();  // the file in progress is given up, as a stop gives it up
+    return true;
+  }
+  for (UINT message : heldWorkMessages_) PostMessageW(hwnd_, message, 0, 0);
+  heldWorkMessages_.clear();
+  return false;
+}
+
 void MainWindow::ShowPage(int index) {
   TabCtrl_SetCurSel(tabs_, index);
   ShowWindow(startPage_, index == 0 ? SW_SHOW : SW_HIDE);
@@ -358,17 +372,22 @@ bool MainWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* 
       if (wParam != SIZE_MINIMIZED) LayoutOnResize();
       return true;
     case kWorkEnded:
-      AsCommand([this] { controller_->OnEnded(); });
-      return true;
     case kWorkAsks:
-      AsCommand([this] { controller_->OnAsks(); });
+      // Held while the close question is open: its answer decides whether they matter.
+      if (askingToClose_) {
+        heldWorkMessages_.push_back(message);
+        return true;
+      }
+      AsCommand([this, message] { message == kWorkEnded ? controller_->OnEnded() : controller_->OnAsks(); });
       return true;
     case WM_TIMER:
       if (wParam != kWorkTimer) return false;
       controller_->OnTick();
       return true;
     case WM_CLOSE:
-      if (commandRunning_ || Working()) return true;  // a command cannot be abandoned half way
+      // A command cannot be abandoned half way; a copy run or an emptying can, once the user says so.
+      if (commandRunning_ || askingToClose_ || (Working() && !run_)) return true;
+      if (run_ && !StopRunToClose()) return true;
       OnClose();
       DestroyWindow(hwnd_);
       return true;

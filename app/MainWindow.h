@@ -167,9 +167,12 @@ class MainWindow : public Form, public SearchHost {
   void AddDestinations(std::vector<std::wstring> paths, int levels, bool dropped, bool showButton);
   // Runs a copy run or an emptying: the window in the run's state meanwhile,
   // then the outcome (headline from the report) as ended says.
-  void StartRun(const wchar_t* work, std::function<void(const copy::CopyObserver&)> run,
+  void StartRun(const wchar_t* work, bool emptiesOnly, std::function<void(const copy::CopyObserver&)> run,
                 std::function<void(const copy::RunReport&)> ended);
   copy::Answer AskOverwrite(const std::wstring& target);
+  // Closing during a copy run or an emptying: asks, and on Yes stops the
+  // run. True when the window may close.
+  bool StopRunToClose();
   // The folder chooser's choice, once it is known to be a folder.
   void AddChosenFolder(const FolderChoice& choice);
   // The empty-now command once its destinations passed the check.
@@ -197,6 +200,8 @@ class MainWindow : public Form, public SearchHost {
   std::unique_ptr<HelpView> help_;
   int busyDepth_ = 0;
   bool commandRunning_ = false;
+  bool askingToClose_ = false;
+  std::vector<UINT> heldWorkMessages_;  // what the work posted while the close question was open
   std::unique_ptr<RunController> controller_;
   std::shared_ptr<copy::RunReport> runReport_;  // the run under way, if any (set by run_)
   std::unique_ptr<BusyScope> workBusy_;
@@ -204,6 +209,7 @@ class MainWindow : public Form, public SearchHost {
   std::unique_ptr<RunScope> run_;
   std::atomic<int> runPosition_{0};  // the bar's value, set by the run
   DWORD runStart_ = 0;
+  bool runEmptiesOnly_ = false;  // an emptying: its status line counts removals alone
   std::unique_ptr<TaskbarProgress> taskbar_;
   copy::SameFileMode modeAtCommandStart_ = copy::SameFileMode::AutoNumber;
 };

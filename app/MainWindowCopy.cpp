@@ -5,12 +5,10 @@
 #include "app/Texts.h"
 #include "common/Text.h"
 #include "app/MainWindow.h"
-#include "common/AppError.h"
 #include "wingui/Dialogs.h"
 #include "common/Raii.h"
 #include "copy/CopyEngine.h"
 #include "copy/Emptying.h"
-#include "fs/FileSystem.h"
 
 namespace {
 
@@ -35,7 +33,7 @@ std::wstring StoppedCopy(const copy::RunReport& report) {
 }
 
 std::wstring StoppedEmptying(const copy::RunReport& report) {
-  return L"清空已停止。\r\n已删除 " + std::to_wstring(report.Read().removed) + L" 项。";
+  return L"清空已停止。\r\n" + text::EmptyingStatusText(report.Read().removed) + L"。";
 }
 
 }  // namespace
@@ -72,8 +70,11 @@ MainWindow::RunScope::~RunScope() {
 void MainWindow::ShowRunStatus() {
   if (!runReport_) return;
   const copy::RunReport::Progress progress = runReport_->Read();
-  SetWindowTextW(statusText_,
-                 text::StatusText(progress.files, progress.bytes, (GetTickCount() - runStart_) / 1000.0).c_str());
+  const double seconds = (GetTickCount() - runStart_) / 1000.0;
+  const std::wstring status = runEmptiesOnly_
+                                  ? text::EmptyingStatusText(progress.removed)
+                                  : text::StatusText(progress.files, progress.bytes, seconds, progress.removed);
+  SetWindowTextW(statusText_, status.c_str());
   SetWindowTextW(statusFile_, progress.current.c_str());
   progressBar_.SetPosition(runPosition_);
   taskbar_->SetValue(runPosition_);
@@ -90,9 +91,10 @@ copy::Answer MainWindow::AskOverwrite(const std::wstring& target) {
   return answer == IDYES ? copy::Answer::Yes : answer == IDNO ? copy::Answer::No : copy::Answer::Cancel;
 }
 
-void MainWindow::StartRun(const wchar_t* work, std::function<void(const copy::CopyObserver&)> run,
+void MainWindow::StartRun(const wchar_t* work, bool emptiesOnly, std::function<void(const copy::CopyObserver&)> run,
                           std::function<void(const copy::RunReport&)> ended) {
   auto report = std::make_shared<copy::RunReport>();
+  runEmptiesOnly_ = emptiesOnly;
   run_ = std::make_unique<RunScope>(*this, report, work);
   ScopeGuard unstarted([this] {
     if (!Working()) run_.reset();  // the work never started: the window as it was
@@ -110,14 +112,7 @@ void MainWindow::StartRun(const wchar_t* work, std::function<void(const copy::Co
         run_.reset();
         if (error) {
           taskbar_->Set(TaskbarProgress::State::None);
-          try {
-            std::rethrow_exception(error);
-          } catch (const FileError& io) {
-            // An I/O error ends the run: its box also tells what failed before it.
-            AppError worded = Worded(io);
-            if (report->FailureCount()) worded.detail = ReportText(worded.detail, *report, MessageLineUnits(hwnd_));
-            throw worded;
-          }
+          std::rethrow_exception(error);
         }
         if (report->FailureCount()) taskbar_->Set(TaskbarProgress::State::Error);
         ended(*report);
@@ -136,7 +131,7 @@ void MainWindow::OnCopy() {
   // asked for during it starts nothing, and cannot make it pass.
   auto refusal = std::make_shared<copy::Refusal>(copy::Refusal::None);
   StartRun(
-      L"正在复制文件…",
+      L"正在复制文件…", false,
       [job, refusal](const copy::CopyObserver& observer) {
         // A whole drive is never copied nor emptied, however it reached the list and however it is spelled.
         *refusal = copy::RefusalOf(job);
@@ -192,7 +187,7 @@ void MainWindow::WarnThenEmpty(const std::vector<std::wstring>& dests) {
   }
   emptyFirst_.SetChecked(false);
   StartRun(
-      L"正在清空目标文件夹…",
+      L"正在清空目标文件夹…", true,
       [dests, sources = sourceList_.Items()](const copy::CopyObserver& observer) {
         copy::EmptyDestinations(dests, sources, observer);
       },

@@ -6,6 +6,7 @@
 #include <map>
 
 #include "app/HelpTab.h"
+#include "fs/FileCopy.h"
 
 namespace {
 
@@ -214,6 +215,11 @@ TEST_F(MainWindow, AnErrorInAHandlerIsShownAndTheWindowStaysUsable) {
   EXPECT_EQ(dialogs.boxes[0].flags & 0xFF, UINT(MB_ICONERROR));
   EXPECT_TRUE(IsWindowEnabled(form().hwnd()));
   dialogs.openResults = {{L"C:\\qmtests\\none.lst"}};
+  // Whatever is thrown stops where messages are dispatched.
+  dialogs.boxes.clear();
+  Guarded([] { throw 42; });
+  ASSERT_EQ(dialogs.boxes.size(), 1u);
+  EXPECT_EQ(dialogs.boxes[0].text, L"Unknown error.");
 }
 
 }  // namespace
@@ -340,6 +346,80 @@ TEST_F(MainWindow, ASearchOfAFolderThatIsGoneLeavesTheDialogOpen) {
   EXPECT_FALSE(IsWindowVisible(search.hwnd()));
   EXPECT_TRUE(Items(L"SourceList").empty());
   EXPECT_TRUE(dialogs.boxes.empty());
+}
+
+// Closing during a run asks first. No lets the run go on to its end; Yes
+// stops it (the file in progress given up, nothing half-written left),
+// keeps the policy and closes the window.
+TEST_F(MainWindow, ClosingDuringARunAsksAndOnlyYesStopsItAndCloses) {
+  TempDir dir;
+  for (int i = 0; i < 300; ++i) WriteBytes(dir / L"src\\f" + std::to_wstring(i), "x");
+  for (int answer : {IDNO, IDYES}) {
+    SCOPED_TRACE(answer);
+    Start();
+    form().Show();
+    const std::wstring dest = dir / (answer == IDYES ? L"yes\\" : L"no\\");
+    form().Sources().Append(dir / L"src");
+    form().Dests().Append(dest);
+    Click(L"Skip");
+    dialogs.boxes.clear();
+    dialogs.answers = {answer, IDOK};
+    PostMessageW(form().hwnd(), WM_CLOSE, 0, 0);  // arrives once the run has begun
+    SendMessageW(Ctl(L"Copy"), BM_CLICK, 0, 0);
+    const HWND window = form().hwnd();
+    for (DWORD start = GetTickCount(); IsWindow(window) && form().Working() && GetTickCount() - start < 120000;) {
+      MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+      Pump();
+    }
+    ASSERT_FALSE(dialogs.boxes.empty());
+    EXPECT_EQ(dialogs.boxes[0].text, L"复制正在进行，是否停止并退出？");
+    EXPECT_EQ(dialogs.boxes[0].flags, UINT(MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2));
+    EXPECT_EQ(dialogs.boxes[0].owner, window);
+    const std::vector<fs::Entry> copies = ListEntries(dest + L"src\\*", fs::kMaskAll);
+    if (answer == IDNO) {
+      EXPECT_TRUE(IsWindow(window));
+      ASSERT_EQ(dialogs.boxes.size(), 2u);
+      EXPECT_EQ(dialogs.boxes[1].text, L"复制工作完成！");
+      EXPECT_EQ(copies.size(), 302u);  // with . and ..
+      continue;
+    }
+    EXPECT_FALSE(IsWindow(window));
+    EXPECT_EQ(dialogs.boxes.size(), 1u);
+    EXPECT_LT(copies.size(), 302u);
+    for (const fs::Entry& e : copies) {
+      if (e.attributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+      EXPECT_FALSE(fs::IsTemporaryName(e.name)) << Narrow(e.name);
+      EXPECT_EQ(ReadBytes(dest + L"src\\" + e.name), "x") << Narrow(e.name);
+    }
+    EXPECT_EQ(ReadBytes(paths_.system), "[Parameter]\r\nSameFile=2\r\n");
+  }
+}
+
+// An emptying's status line counts what it removed.
+TEST_F(MainWindow, TheStatusLineCountsRemovalsDuringAnEmptying) {
+  Start();
+  form().Show();
+  TempDir dir;
+  for (int i = 0; i < 500; ++i) WriteBytes(dir / L"d\\f" + std::to_wstring(i), "x");
+  form().Dests().Append(dir / L"d\\");
+  form().ShowEmptyButton(true);
+  dialogs.menuChoices = {kMenuEmptyNow};
+  dialogs.answers = {IDYES, IDOK};
+  static std::vector<std::wstring> seen;
+  static HWND status;
+  seen.clear();
+  status = Ctl(L"Status");
+  const UINT_PTR timer = SetTimer(nullptr, 0, 20, [](HWND, UINT, UINT_PTR, DWORD) {
+    if (GetWindowTextLengthW(status)) seen.push_back(WindowText(status));
+  });
+  SendMessageW(Ctl(L"EmptyNowButton"), WM_LBUTTONDOWN, 0, 0);
+  WaitIdle();
+  KillTimer(nullptr, timer);
+  ASSERT_EQ(dialogs.boxes.size(), 2u);
+  EXPECT_EQ(dialogs.boxes[1].text, L"目标文件夹下的内容已完全删除！");
+  ASSERT_FALSE(seen.empty()) << "the emptying ended before its status line was seen";
+  for (const std::wstring& line : seen) EXPECT_EQ(line.rfind(L"已删除 ", 0), 0u) << Narrow(line);
+  EXPECT_NE(seen.back(), L"已删除 0 项");
 }
 
 }  // namespace
