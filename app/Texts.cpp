@@ -30,8 +30,6 @@ std::wstring IoErrorText(DWORD code) {
 AppError Worded(const FileError& error) {
   const std::wstring quoted = L" \"" + error.path + L"\". " + fs::SystemErrorText(error.code);
   switch (error.kind) {
-    case FileError::Kind::EnterFolder:
-      return AppError(IoErrorText(error.code), error.path);  // the folder on the box's second line
     case FileError::Kind::CreateListFile:
       return AppError(L"Cannot create file" + quoted);
     case FileError::Kind::WriteListFile:

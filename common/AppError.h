@@ -17,7 +17,6 @@ struct AppError : std::runtime_error {
 // with the system's code; the windows word it (and show the error box).
 struct FileError : std::runtime_error {
   enum class Kind {
-    EnterFolder,     // a folder of a copied tree that cannot be entered
     CreateListFile,  // a list file that cannot be created
     WriteListFile,   // nor written
     OpenListFile,    // nor opened

@@ -583,7 +583,8 @@ Placed PendingCopy::PlaceAs(const std::wstring& name, bool replace) {
       return Finish(target, Placed::New);
     }
     if (volume_->renamesNothing) return inPlace();
-    if (!IsTaken(GetLastError())) return Placed::Failed;    if (!replace) return Placed::Taken;
+    if (!IsTaken(GetLastError())) return Placed::Failed;
+    if (!replace) return Placed::Taken;
     lastReplaceFoundOne = true;
     standing = GetFileAttributesW(SystemPath(target).c_str());
   }
@@ -604,7 +605,7 @@ Placed PendingCopy::PlaceAs(const std::wstring& name, bool replace) {
   }
   if (!replaced && volume_->renamesNothing) return inPlace();
   if (!replaced) {
-    // Not read-only, not hidden, not a folder: the file is in use, which
+    // Not read-only, not a folder: the file is in use, which
     // may pass (a retry may take it).
     if (GetLastError() == ERROR_ACCESS_DENIED) SetLastError(ERROR_SHARING_VIOLATION);
     return Placed::Failed;

@@ -22,9 +22,6 @@ TEST(Texts, IoErrorsAndFileErrorsInTheBoxesWords) {
   };
   for (auto& c : cases) EXPECT_EQ(IoErrorText(c.code), c.text) << c.code;
 
-  const AppError entered = Worded(FileError(FileError::Kind::EnterFolder, L"C:\\a\\b.", ERROR_FILE_NOT_FOUND));
-  EXPECT_EQ(entered.text, L"File not found");
-  EXPECT_EQ(entered.detail, L"C:\\a\\b.");
   const AppError created = Worded(FileError(FileError::Kind::CreateListFile, L"C:\\x\\l.lst", ERROR_PATH_NOT_FOUND));
   EXPECT_EQ(created.text.rfind(L"Cannot create file \"C:\\x\\l.lst\". ", 0), 0u);
   EXPECT_GT(created.text.size(), std::wstring(L"Cannot create file \"C:\\x\\l.lst\". ").size());  // the system's reason
