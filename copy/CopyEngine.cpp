@@ -310,7 +310,6 @@ std::wstring CopyOneFile(const std::wstring& source, const std::wstring& targetF
                   ? Rehearse(source, targetFolder, name, plan, *observer, listed, placedName)
                   : WriteAndPlace(source, targetFolder, name, plan, context, listed, placedName);
     const DWORD error = GetLastError();
-    if (!outcome && destination) destination->FailedWith(error);  // every attempt counts towards "gone"
     // A dry run foretells the failure; it waits for nothing.
     if (outcome || attempt >= context.retry.times || !MayPass(error) || (observer && observer->rehearsal)) break;
     if (destination && destination->Gone()) break;
@@ -328,7 +327,11 @@ std::wstring CopyOneFile(const std::wstring& source, const std::wstring& targetF
   }
   // A copy abandoned by a stop is no failure of the file.
   if (observer && observer->StopRequested()) return L"";
-  if (observer) observer->Failed(source, GetLastError(), to);
+  const DWORD error = GetLastError();
+  // Only a destination that cannot be reached counts towards "gone", not a
+  // source that could not be read for the same reason.
+  if (destination) destination->FailedWith(IsPlaceGone(error) && !fs::IsFolder(targetFolder) ? error : ERROR_SUCCESS);
+  if (observer) observer->Failed(source, error, to);
   return L"";
 }
 

@@ -143,6 +143,8 @@ class Emptier {
       bool folder;
       {
         const fs::FileHandle held = fs::OpenForRemoval(full);
+        // Refused once its removal was accepted: it is pending, and goes as the last holder lets go.
+        if (attempt > 0 && !held.valid() && GetLastError() == ERROR_ACCESS_DENIED) break;
         const Judgement judged = Judge(held, full, expected);
         if (judged.verdict == Verdict::Gone) {
           if (attempt == 0) return true;  // gone before us
@@ -172,7 +174,7 @@ class Emptier {
         observer_.Failed(full, GetLastError());
         return false;
       }
-      if (attempt > 0) Sleep(5);
+      Sleep(5);
     }
     observer_.Removed(full);
     return true;

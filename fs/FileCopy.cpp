@@ -256,7 +256,8 @@ bool IsTemporaryName(const std::wstring& name) {
 }
 
 size_t SweepTemporaries(const std::wstring& folder) {
-  const auto listed = ListMatches(folder + kTemporaryPrefix + L"*" + kTemporarySuffix, FILE_ATTRIBUTE_HIDDEN);
+  const auto listed =
+      ListMatches(folder + kTemporaryPrefix + L"*" + kTemporarySuffix, FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
   if (!listed) return 0;
   size_t swept = 0;
   for (const Entry& entry : *listed) {
@@ -281,7 +282,7 @@ namespace {
 // copy stands there again.
 void RemoveDeadAsides(const std::wstring& folder, const std::wstring& name) {
   const std::wstring tail = L"-" + NameHash(name) + kAsideSuffix;
-  const auto listed = ListMatches(folder + kTemporaryPrefix + L"*" + tail, FILE_ATTRIBUTE_HIDDEN);
+  const auto listed = ListMatches(folder + kTemporaryPrefix + L"*" + tail, FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
   if (!listed) return;
   for (const Entry& entry : *listed) {
     if (entry.name.size() <= tail.size()) continue;
@@ -410,10 +411,13 @@ bool PendingCopy::Write(const std::wstring& source, const std::wstring& targetFo
     facts.size = uint64_t(standard.EndOfFile.QuadPart);
     return true;
   };
-  if (listed)
+  // The length and time the source has as its copy begins: a listing made
+  // earlier may be stale by now. The listing stands in only where the
+  // handle cannot be asked.
+  if (!readFacts(facts_)) {
+    if (!listed) return false;
     facts_ = *listed;
-  else if (!readFacts(facts_))
-    return false;
+  }
   if (const auto extra = faults::Injected(faults::Step::SourceAttributes)) facts_.attributes |= *extra;
   attributes_ = facts_.attributes & (kCarriedAttributes | FILE_ATTRIBUTE_SPARSE_FILE);
   stop_ = stop;
@@ -505,10 +509,19 @@ bool PendingCopy::Rename(const std::wstring& target) {
 // name, nobody else's file), the volume renames nothing.
 bool PendingCopy::MoveByName(const std::wstring& from, const std::wstring& to) {
   const auto injected = faults::Injected(faults::Step::RenameByName);
-  if (injected ? Fail(*injected) : MoveFileExW(from.c_str(), SystemPath(to).c_str(), 0)) return true;
-  const DWORD error = GetLastError();
-  if (from == path_ && (IsNotSupported(error) || error == ERROR_LOCK_VIOLATION)) volume_->renamesNothing = true;
-  return Fail(error);
+  // A share's client lets go of a file a moment after it is closed: a
+  // refusal counts only when it holds.
+  for (int attempt = 0;; ++attempt) {
+    if (injected ? Fail(*injected) : MoveFileExW(from.c_str(), SystemPath(to).c_str(), 0)) return true;
+    const DWORD error = GetLastError();
+    const bool refused = from == path_ && (IsNotSupported(error) || error == ERROR_LOCK_VIOLATION);
+    if (!refused) return Fail(error);
+    if (attempt == 10) {
+      volume_->renamesNothing = true;
+      return Fail(error);
+    }
+    Sleep(5);
+  }
 }
 
 // The old file keeps the target's name until the copy can take it: moved
@@ -632,7 +645,7 @@ Placed PendingCopy::PlaceInPlace(const std::wstring& target, bool replace) {
     Extent extent{facts_.size};
     if (!Rewind(from_.get()) ||
         !CopyData(from_.get(), file_.get(), stop_, sparse, counting ? counted : nullptr, &extent) ||
-        !SetTimes(file_.get()) || !SetCarriedAttributes() || !MarkForRemoval(false)) {
+        !SetTimes(file_.get()) || !SetCarriedAttributes() || (marked_ && !MarkForRemoval(false))) {
       KeepingError([this] { Discard(); });
       return Placed::Failed;
     }
@@ -690,6 +703,7 @@ bool PendingCopy::WriteOver(const std::wstring& target, DWORD standing) {
   auto overwrite = [&](HANDLE data) {
     // A hidden or system file is opened with its own bits, or Windows refuses to truncate it.
     const DWORD bits = standing == INVALID_FILE_ATTRIBUTES ? 0 : standing & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+    file_ = FileHandle();  // a handle of ours still on it would bar the opening
     file_ = FileHandle(CreateFileW(targetPath.c_str(), GENERIC_WRITE | FILE_WRITE_ATTRIBUTES, 0, nullptr,
                                    TRUNCATE_EXISTING, bits | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     return file_.valid() && Rewind(data) && CopyData(data, file_.get(), nullptr, false, nullptr);
@@ -703,7 +717,13 @@ bool PendingCopy::WriteOver(const std::wstring& target, DWORD standing) {
     basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
     return bool(SetFileInformationByHandle(file_.get(), FileBasicInfo, &basic, sizeof basic));
   };
-  if (overwrite(from_.get()) && SetTimes(file_.get()) && SetCarriedAttributes() && clearOldBits()) {
+  const bool written = overwrite(from_.get());
+  if (!written && !file_.valid()) {  // not opened: the old file is untouched
+    KeepingError([&] { RemoveClosed(aside); });
+    return false;
+  }
+  // Written out before the old bytes go: a share's client writes as it closes.
+  if (written && SetTimes(file_.get()) && SetCarriedAttributes() && clearOldBits() && FlushFileBuffers(file_.get())) {
     RemoveClosed(aside);
     return true;
   }

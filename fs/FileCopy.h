@@ -52,8 +52,9 @@ class PendingCopy {
   ~PendingCopy();
 
   // Copies source whole into a new temporary file in targetFolder (ending
-  // with "\"), taking over its last-write time and attributes. listed, when a
-  // listing gave it, spares asking the source again. written hears of the
+  // with "\"), taking over its last-write time and attributes as they are
+  // when the copy begins, up to the length it has then (listed, what a
+  // listing told, stands in where the source cannot be asked). written hears of the
   // bytes as they are written (a failed copy takes them back). A stop
   // abandons the copy between two chunks (ERROR_OPERATION_ABORTED).
   bool Write(const std::wstring& source, const std::wstring& targetFolder, const Entry* listed, const StopSignal* stop,

@@ -273,29 +273,38 @@ TEST(SweepTemporaries, TakesOnlyWhatTheDeadOfThisComputerLeft) {
 
 namespace {
 
-// A source is copied up to the length it had when its copy began (as the
-// listing told it), with the time it had then; one that grew or shrank
-// meanwhile says so.
+// A source is copied up to the length it had when its copy began, with the
+// time it had then; one that grew or shrank meanwhile says so. Each row
+// changes the source after the copy's first chunk, as a writer would.
 TEST(PendingCopy, TakesTheSourceAsItWasWhenItsCopyBegan) {
   TempDir dir;
-  WriteBytes(dir / L"log.txt", "0123456789");
-  struct Case {
-    uint64_t listedSize;
-    std::string copied;
-    bool changed;
-  } cases[] = {
-      {10, "0123456789", false},
-      {4, "0123", true},          // it grew after it was listed: a writer keeps appending
-      {20, "0123456789", true},   // it shrank
-  };
-  for (const Case& c : cases) {
-    fs::Entry listed{L"log.txt", FILE_ATTRIBUTE_ARCHIVE, c.listedSize, 130000000000000000ull, 0};
+  const std::string original(100000, 'o');  // two chunks
+  enum Change { None, Grow, Shrink };
+  for (Change change : {None, Grow, Shrink}) {
+    WriteBytes(dir / L"log.txt", original);
+    SetWriteTime(dir / L"log.txt", 130000000000000000ull);
+    // A stale listing (an older, shorter file) does not decide the length.
+    fs::Entry listed{L"log.txt", FILE_ATTRIBUTE_ARCHIVE, 10, 120000000000000000ull, 0};
+    bool changedOnce = false;
     fs::PendingCopy copy;
-    ASSERT_TRUE(copy.Write(dir / L"log.txt", dir / L"", &listed, nullptr, nullptr));
+    ASSERT_TRUE(copy.Write(dir / L"log.txt", dir / L"", &listed, nullptr, [&](int64_t) {
+      if (changedOnce || change == None) return;
+      changedOnce = true;
+      fs::FileHandle writer(CreateFileW((dir / L"log.txt").c_str(), GENERIC_WRITE,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                        0, nullptr));
+      LARGE_INTEGER at{};
+      at.QuadPart = change == Grow ? LONGLONG(original.size()) : 70000;
+      SetFilePointerEx(writer.get(), at, nullptr, FILE_BEGIN);
+      DWORD put = 0;
+      if (change == Grow) WriteFile(writer.get(), "appended", 8, &put, nullptr);
+      SetEndOfFile(writer.get());
+    }));
     EXPECT_EQ(copy.PlaceAs(L"copy.txt", true), fs::Placed::New);
-    EXPECT_EQ(ReadBytes(dir / L"copy.txt"), c.copied);
+    const std::string copied = ReadBytes(dir / L"copy.txt");
+    EXPECT_EQ(copied, change == Shrink ? original.substr(0, 70000) : original) << int(change);
     EXPECT_EQ(GetWriteTime(dir / L"copy.txt"), 130000000000000000ull);
-    EXPECT_EQ(copy.Changed(), c.changed) << c.listedSize;
+    EXPECT_EQ(copy.Changed(), change != None) << int(change);
     DeleteFileW((dir / L"copy.txt").c_str());
   }
 }
