@@ -637,10 +637,21 @@ Placed PendingCopy::PlaceInPlace(const std::wstring& target, bool replace) {
   };
   const bool counting = bytes_ == 0;  // the data was not written yet
   const bool sparse = attributes_ & FILE_ATTRIBUTE_SPARSE_FILE;
+  // An encrypted source is written encrypted here too, or not at all.
+  const bool encrypted = facts_.attributes & FILE_ATTRIBUTE_ENCRYPTED;
   file_ = FileHandle(CreateFileW(SystemPath(target).c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr,
-                                 CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+                                 CREATE_NEW,
+                                 (encrypted ? FILE_ATTRIBUTE_ENCRYPTED : FILE_ATTRIBUTE_NORMAL) | FILE_FLAG_SEQUENTIAL_SCAN,
+                                 nullptr));
   if (file_.valid()) {
     path_ = SystemPath(target);
+    FILE_BASIC_INFO made;
+    if (encrypted && (!GetFileInformationByHandleEx(file_.get(), FileBasicInfo, &made, sizeof made) ||
+                      !(made.FileAttributes & FILE_ATTRIBUTE_ENCRYPTED))) {
+      KeepingError([this] { Discard(); });
+      SetLastError(ERROR_ENCRYPTION_FAILED);
+      return Placed::Failed;
+    }
     MarkForRemoval(true);
     Extent extent{facts_.size};
     if (!Rewind(from_.get()) ||

@@ -200,7 +200,14 @@ TEST(PendingCopy, WindowsOnlyRules) {
     fs::PendingCopy copy;
     EXPECT_FALSE(copy.Write(dir / L"src.bin", dir / L"", nullptr, nullptr, nullptr));
     EXPECT_EQ(GetLastError(), DWORD(ERROR_ENCRYPTION_FAILED));
+    // The same on a volume that renames nothing, where copies are written under their own name.
+    fs::TraitsOf(dir / L"").renamesNothing = true;
+    fs::PendingCopy inPlace;
+    ASSERT_TRUE(inPlace.Write(dir / L"src.bin", dir / L"", nullptr, nullptr, nullptr));
+    EXPECT_EQ(inPlace.PlaceAs(L"secret.bin", false), fs::Placed::Failed);
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_ENCRYPTION_FAILED));
   }
+  EXPECT_FALSE(Exists(dir / L"secret.bin"));
   EXPECT_EQ(Temporaries(dir / L""), 0u);
   {
     Faults faults;
