@@ -372,6 +372,14 @@ bool PendingCopy::SetTimes(HANDLE file) {
   return true;
 }
 
+// The times once more, on the copy closed under its name.
+bool PendingCopy::SetTimesOfClosed(const std::wstring& target) {
+  const FileHandle file(CreateFileW(SystemPath(target).c_str(), FILE_WRITE_ATTRIBUTES,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
+                                    nullptr));
+  return file.valid() && SetTimes(file.get());
+}
+
 // Hidden and system before the rename (a fresh file has none); read-only
 // after it, since until then the copy must stay removable.
 bool PendingCopy::SetCarriedAttributes() {
@@ -799,10 +807,7 @@ Placed PendingCopy::Finish(const std::wstring& target, Placed placed) {
   if (volume_->renamesNothing) volume_->timesAfterClose = true;
   if (volume_->keepsTimes) {
     if (volume_->timesAfterClose) {
-      FileHandle file(CreateFileW(SystemPath(target).c_str(), FILE_WRITE_ATTRIBUTES,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
-                                  nullptr));
-      if (file.valid()) KeepingError([&] { SetTimes(file.get()); });
+      KeepingError([&] { SetTimesOfClosed(target); });
     }
     if (!volume_->timesChecked) KeepingError([&] { CheckTimesKept(target); });
   } else {
@@ -823,11 +828,7 @@ void PendingCopy::CheckTimesKept(const std::wstring& target) {
   };
   auto seen = kept();
   if (!seen) {
-    FileHandle file(CreateFileW(SystemPath(target).c_str(), FILE_WRITE_ATTRIBUTES,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
-                                nullptr));
-    if (!file.valid() || !SetTimes(file.get())) return;  // learned nothing
-    file = FileHandle();
+    if (!SetTimesOfClosed(target)) return;  // learned nothing
     seen = kept();
     if (!seen) {
       volume_->keepsTimes = false;

@@ -74,6 +74,7 @@ class PendingCopy {
   bool MarkForRemoval(bool remove);
   bool CreateTemporary(DWORD attributes);
   bool SetTimes(HANDLE file);
+  bool SetTimesOfClosed(const std::wstring& target);
   bool SetCarriedAttributes();
   bool Rename(const std::wstring& target);
   bool RenameByHandle(const std::wstring& target, bool replace);

@@ -1,5 +1,6 @@
 #include "fs/Volume.h"
 
+#include <iterator>
 #include <map>
 #include <memory>
 #include <vector>
@@ -128,9 +129,16 @@ bool TrustVolumeFlags() {
 }
 
 VolumeTraits& TraitsOf(const std::wstring& path) {
-  thread_local std::wstring lastPath;
-  thread_local VolumeTraits* last = nullptr;
-  if (last && path == lastPath) return *last;
+  // A copy asks of its source's folder and its target's in turn: a few
+  // folders remembered per thread spare the system's walk up each path.
+  struct Known {
+    std::wstring path;
+    VolumeTraits* traits = nullptr;
+  };
+  thread_local Known known[4];
+  thread_local size_t next = 0;
+  for (const Known& k : known)
+    if (k.traits && k.path == path) return *k.traits;
   std::wstring root = VolumePathOf(path);
   std::lock_guard<Lock> hold(g_volumesLock);
   std::unique_ptr<VolumeTraits>& slot = g_volumes[root];
@@ -139,8 +147,8 @@ VolumeTraits& TraitsOf(const std::wstring& path) {
     slot->root = root;
     ReadVolumeFlags(*slot);
   }
-  lastPath = path;
-  last = slot.get();
+  known[next] = {path, slot.get()};
+  next = (next + 1) % std::size(known);
   return *slot;
 }
 
