@@ -4,6 +4,8 @@ set -e
 PKGS="g++-mingw-w64-x86-64-posix wine wine64 xvfb fonts-wqy-zenhei fonts-arphic-uming cmake ninja-build googletest imagemagick x11-utils"
 # The rig's real destinations (scripts/rig.sh): FAT32, exFAT, NTFS and a Samba share.
 PKGS="$PKGS samba smbnetfs exfat-fuse exfatprogs fusefat dosfstools ntfs-3g fuse3 util-linux mount iproute2"
+# The broadcast benchmark's throttled destinations (bench/throttlefs.c, built natively).
+PKGS="$PKGS gcc libc6-dev libfuse3-dev pkg-config"
 missing=""
 for p in $PKGS; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
