@@ -6,9 +6,12 @@
 #include <thread>
 #include <unordered_set>
 
+#include "copy/Broadcast.h"
+#include "copy/CopySteps.h"
 #include "copy/Destination.h"
 #include "copy/Emptying.h"
 #include "copy/ParallelCopier.h"
+#include "copy/TreeWalk.h"
 
 #include "common/AppError.h"
 #include "common/Paths.h"
@@ -21,92 +24,50 @@
 namespace copy {
 namespace {
 
-struct WalkState {
-  fs::WalkPath path;
-  std::optional<fs::PlaceId> output;        // the copy's own top destination folder
-  std::optional<std::wstring> outputFinal;  // where it is once links are followed
-  size_t depth = 0;
-};
+// The copy of one folder's tree into one destination folder.
+class TreeCopy : public TreeSink {
+ public:
+  TreeCopy(const std::wstring& destFolder, const CopyContext& context, const std::wstring& excluded)
+      : destFolder_(destFolder), context_(context), excluded_(excluded) {}
 
-bool CopyTree(const std::wstring& sourceFolder, bool viaLink, const std::wstring& destFolder,
-              const CopyContext& context, const std::wstring& excluded, WalkState& walk) {
-  // A folder that cannot be entered or listed is a failure of its own: its
-  // tree is left out and the run goes on. The current folder is never
-  // changed, so a long path copies like any other.
-  const CopyObserver* observer = context.observer;
-  auto couldNotEnter = [observer](const std::wstring& folder, DWORD code) {
-    if (observer) observer->CouldNotEnter(folder, code);
-    return true;
-  };
-  if (!fs::CanEnterFolder(sourceFolder)) return couldNotEnter(sourceFolder, GetLastError());
-  std::wstring base = WithBackslash(sourceFolder);
-  const auto listed = fs::ListMatches(base + L"*.*", fs::kMaskAll);
-  if (!listed) return couldNotEnter(sourceFolder, GetLastError());
-  const std::vector<fs::Entry>& entries = *listed;
-  if (entries.empty()) return false;
-
-  if (viaLink && walk.outputFinal && LiesWithin(fs::FinalPath(base).value_or(L""), *walk.outputFinal))
-    return true;                                     // a link into our output
-  if (!walk.path.Enter(base, viaLink)) return true;  // a link back up the path
-  ++walk.depth;
-  ScopeGuard pop([&walk] {
-    walk.path.Leave();
-    --walk.depth;
-  });
-
-  auto makeFolder = [observer, &context](const std::wstring& folder) {
-    const auto gone = context.destination ? context.destination->Gone() : std::nullopt;
-    if (gone && !(observer && observer->rehearsal)) {
-      if (observer) observer->Failed(folder, *gone);
-    } else if (observer && observer->rehearsal) {
-      // As the real run would: made when missing, a failure where a file stands.
-      const auto standing = observer->rehearsal->Look(folder);
-      if (!standing)
-        observer->rehearsal->Made(folder, {L"", FILE_ATTRIBUTE_DIRECTORY});
-      else if (!(standing->attributes & FILE_ATTRIBUTE_DIRECTORY))
-        observer->Failed(folder, ERROR_ALREADY_EXISTS);
-    } else if (!fs::MakeFolderPath(folder) && observer) {
-      observer->Failed(folder, GetLastError());
+  bool Stopped() const override { return context_.observer && context_.observer->StopRequested(); }
+  void Folder(const std::wstring& relative) override {
+    const std::wstring folder = relative.empty() ? destFolder_ : destFolder_ + L"\\" + relative;
+    MakeTargetFolder(folder, context_);
+    if (relative.empty() && !excluded_.empty()) {
+      output_ = fs::Identify(destFolder_);
+      outputFinal_ = fs::FinalPath(destFolder_);
     }
-  };
-  if (walk.depth == 1) makeFolder(destFolder);  // the caller made the inner ones
-  if (walk.depth == 1 && !excluded.empty()) {
-    walk.output = fs::Identify(destFolder);
-    walk.outputFinal = fs::FinalPath(destFolder);
   }
-
-  const std::wstring targetFolder = destFolder + L"\\";
-  for (const fs::Entry& entry : entries) {
-    if (observer && observer->StopRequested()) break;
-    if (entry.name == L"." || entry.name == L"..") continue;
-    if (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) {
-      // A folder is entered by its plain path. One whose name that path would
-      // read otherwise (a trailing dot or space, a device name) cannot be, and
-      // is a failure like every folder that cannot be entered; never is
-      // another folder copied in its place.
-      std::wstring subSource = base + entry.name;
-      if (fs::ChildPath(base, entry.name) != subSource) {
-        couldNotEnter(subSource, ERROR_FILE_NOT_FOUND);
-        continue;
-      }
-      if (!excluded.empty() && fs::SamePlace(subSource, excluded)) continue;
-      // Our own output reached by another spelling (a link, a short name).
-      if (walk.output && fs::Identify(subSource) == walk.output) continue;
-      std::wstring subDest = targetFolder + entry.name;
-      makeFolder(subDest);  // looks before it makes
-      CopyTree(subSource, fs::WalkPath::IsLink(entry.attributes), subDest, context, excluded, walk);
-    } else if (context.parallel && IsIndependent(context.mode)) {
-      const CopyContext worker{context.mode, observer, nullptr, context.retry, context.destination};
-      context.parallel->Submit([source = fs::ChildPath(base, entry.name), targetFolder, entry, worker] {
+  void File(const std::wstring& source, const std::wstring& relative, const fs::Entry& entry) override {
+    const std::wstring targetFolder = (relative.empty() ? destFolder_ : destFolder_ + L"\\" + relative) + L"\\";
+    if (context_.parallel && IsIndependent(context_.mode)) {
+      const CopyContext worker{context_.mode, context_.observer, nullptr, context_.retry, context_.destination};
+      context_.parallel->Submit([source, targetFolder, entry, worker] {
         if (worker.observer && worker.observer->StopRequested()) return;  // queued, not begun: left out
         CopyOneFile(source, targetFolder, entry.name, worker, &entry);
       });
     } else {
-      CopyOneFile(fs::ChildPath(base, entry.name), targetFolder, entry.name, context, &entry);
+      CopyOneFile(source, targetFolder, entry.name, context_, &entry);
     }
   }
-  return true;
-}
+  void CouldNotEnter(const std::wstring& folder, DWORD code) override {
+    if (context_.observer) context_.observer->CouldNotEnter(folder, code);
+  }
+  bool IsOwnOutput(const std::wstring& folder, bool viaLink) override {
+    if (!excluded_.empty() && fs::SamePlace(folder, excluded_)) return true;
+    // Our own output reached by another spelling (a link, a short name).
+    if (output_ && fs::Identify(folder) == output_) return true;
+    return viaLink && outputFinal_ && LiesWithin(fs::FinalPath(WithBackslash(folder)).value_or(L""), *outputFinal_);
+  }
+
+ private:
+  std::wstring destFolder_;
+  const CopyContext& context_;
+  std::wstring excluded_;
+  std::optional<fs::PlaceId> output_;        // the copy's own top folder
+  std::optional<std::wstring> outputFinal_;  // where it is once links are followed
+};
 
 }  // namespace
 
@@ -131,16 +92,9 @@ std::wstring FreeNumberedName(const std::wstring& targetFolder, const std::wstri
 
 namespace {
 
-// Where a copy goes, decided before it is written. The rename decides again
-// against whatever stands there by then.
-enum class Plan {
-  Keep,     // nothing is copied
-  New,      // under its own name; a file that appears meanwhile stays
-  Replace,  // under its own name, over whatever file stands there
-  Number,   // under the first free numbered name at the rename
-};
-
 std::wstring FolderOf(const std::wstring& path) { return path.substr(0, fs::LastSeparator(L"\\", path)); }
+
+}  // namespace
 
 Plan PlanOf(const std::wstring& target, const CopyContext& context, const fs::Entry* listed,
             const std::wstring& source) {
@@ -176,6 +130,8 @@ Plan PlanOf(const std::wstring& target, const CopyContext& context, const fs::En
   }
 }
 
+namespace {
+
 // Errors that may pass if the copy is tried again a little later.
 bool MayPass(DWORD error) {
   switch (error) {
@@ -205,13 +161,12 @@ bool OntoItself(const std::wstring& source, const std::wstring& target) {
 // How often a numbered name is taken by someone else between our look and our rename.
 constexpr int kNumberRaces = 64;
 
-// One attempt at writing the copy and giving it its name. The failure's
-// code is left in GetLastError().
-std::optional<FileOutcome> WriteAndPlace(const std::wstring& source, const std::wstring& targetFolder,
-                                         const std::wstring& name, Plan plan, const CopyContext& context,
-                                         const fs::Entry* listed, std::wstring& placedName) {
+}  // namespace
+
+std::optional<FileOutcome> PlaceWritten(fs::PendingCopy& copy, const std::wstring& source,
+                                        const std::wstring& targetFolder, const std::wstring& name, Plan plan,
+                                        const CopyContext& context, std::wstring& placedName) {
   const CopyObserver* observer = context.observer;
-  RunReport* report = observer ? observer->report : nullptr;
   struct LossesTold {  // on every way out: a placed copy's, or one that failed after its name
     const fs::PendingCopy& copy;
     Destination* destination;
@@ -219,17 +174,12 @@ std::optional<FileOutcome> WriteAndPlace(const std::wstring& source, const std::
       if (destination && copy.Losses()) destination->Lost(copy.Losses());
     }
   };
-  std::function<void(int64_t)> written;
-  if (report) written = [report](int64_t bytes) { report->BytesWritten(bytes); };
-  fs::PendingCopy copy;
   const LossesTold told{copy, context.destination};
   auto placed = [&](FileOutcome outcome) {
-    if (report && copy.Changed()) report->ChangedWhileCopied(source);
+    if (observer && observer->report && copy.Changed()) observer->report->ChangedWhileCopied(source);
     return outcome;
   };
-  placedName = name;
-  if (!copy.Write(source, targetFolder, listed, observer ? observer->stop : nullptr, written)) return std::nullopt;
-  if (plan == Plan::Number) placedName = FreeNumberedName(targetFolder, name);
+  placedName = plan == Plan::Number ? FreeNumberedName(targetFolder, name) : name;
   for (int race = 0;; ++race) {
     switch (copy.PlaceAs(placedName, plan == Plan::Replace)) {
       case fs::Placed::New:
@@ -248,6 +198,25 @@ std::optional<FileOutcome> WriteAndPlace(const std::wstring& source, const std::
         return std::nullopt;
     }
   }
+}
+
+std::function<void(int64_t)> BytesTold(const CopyObserver* observer) {
+  if (!observer || !observer->report) return nullptr;
+  return [observer](int64_t bytes) { observer->BytesWritten(bytes); };
+}
+
+namespace {
+
+// One attempt at writing the copy from its source and giving it its name.
+std::optional<FileOutcome> WriteAndPlace(const std::wstring& source, const std::wstring& targetFolder,
+                                         const std::wstring& name, Plan plan, const CopyContext& context,
+                                         const fs::Entry* listed, std::wstring& placedName) {
+  const CopyObserver* observer = context.observer;
+  fs::PendingCopy copy;
+  placedName = name;
+  if (!copy.Write(source, targetFolder, listed, observer ? observer->stop : nullptr, BytesTold(observer)))
+    return std::nullopt;
+  return PlaceWritten(copy, source, targetFolder, name, plan, context, placedName);
 }
 
 // What the copy would do, with nothing written: the outcome, or the failure
@@ -271,42 +240,46 @@ std::optional<FileOutcome> Rehearse(const std::wstring& source, const std::wstri
   if (standing && (standing->attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)))
     return refuse(ERROR_ACCESS_DENIED);
   rehearsal.Made(target, *facts);
-  if (observer.report) observer.report->BytesWritten(int64_t(facts->size));  // the bytes it would write
+  observer.BytesWritten(int64_t(facts->size));  // the bytes it would write
   if (standing) return FileOutcome::Replaced;
   return placedName == name ? FileOutcome::Copied : FileOutcome::Numbered;
 }
 
 }  // namespace
 
-std::wstring CopyOneFile(const std::wstring& source, const std::wstring& targetFolder, const std::wstring& name,
-                         const CopyContext& context, const fs::Entry* listed) {
-  if (fs::IsTemporaryName(name)) return L"";  // another copy's unfinished file is no data
-  const std::wstring target = fs::ChildPath(targetFolder, name);
+bool BeginFile(const std::wstring& source, const std::wstring& targetFolder, const std::wstring& name,
+               const CopyContext& context) {
+  if (fs::IsTemporaryName(name)) return false;  // another copy's unfinished file is no data
   const CopyObserver* observer = context.observer;
   if (observer && observer->report) observer->report->FileStarted(source);  // the question, if any, is about it
   Destination* destination = observer && observer->rehearsal ? nullptr : context.destination;
-  if (destination) {
-    // A share gone or a stick pulled out: its remaining files fail at once
-    // with the reason, and no longer wait on it one by one.
-    if (const auto gone = destination->Gone()) {
-      if (observer) observer->Failed(source, *gone, target);
-      return L"";
-    }
-    if (destination->FirstVisit(targetFolder)) fs::SweepTemporaries(targetFolder);
+  if (!destination) return true;
+  // A share gone or a stick pulled out: its remaining files fail at once
+  // with the reason, and no longer wait on it one by one.
+  if (const auto gone = destination->Gone()) {
+    if (observer) observer->Failed(source, *gone, fs::ChildPath(targetFolder, name));
+    return false;
   }
-  const Plan plan = PlanOf(target, context, listed, source);
+  if (destination->FirstVisit(targetFolder)) fs::SweepTemporaries(targetFolder);
+  return true;
+}
+
+std::wstring CarryOut(const std::wstring& source, const std::wstring& targetFolder, const std::wstring& name,
+                      Plan plan, const CopyContext& context, const fs::Entry* listed, const Attempt& first) {
+  const CopyObserver* observer = context.observer;
+  Destination* destination = observer && observer->rehearsal ? nullptr : context.destination;
   auto done = [&](const std::wstring& to, FileOutcome outcome) {
     if (observer) observer->FileDone(source, to, outcome);
     return to;
   };
-  if (plan == Plan::Keep || (plan == Plan::Replace && OntoItself(source, target)))
-    return done(target, FileOutcome::Kept);
+  if (plan == Plan::Keep) return done(fs::ChildPath(targetFolder, name), FileOutcome::Kept);
   if (observer && observer->StopRequested()) return L"";
 
-  std::wstring placedName;
+  std::wstring placedName = name;
   std::optional<FileOutcome> outcome;
   for (int attempt = 0;; ++attempt) {
-    outcome = observer && observer->rehearsal
+    outcome = attempt == 0 && first ? first(placedName)
+              : observer && observer->rehearsal
                   ? Rehearse(source, targetFolder, name, plan, *observer, listed, placedName)
                   : WriteAndPlace(source, targetFolder, name, plan, context, listed, placedName);
     const DWORD error = GetLastError();
@@ -335,50 +308,80 @@ std::wstring CopyOneFile(const std::wstring& source, const std::wstring& targetF
   return L"";
 }
 
+std::wstring CopyOneFile(const std::wstring& source, const std::wstring& targetFolder, const std::wstring& name,
+                         const CopyContext& context, const fs::Entry* listed) {
+  if (!BeginFile(source, targetFolder, name, context)) return L"";
+  const std::wstring target = fs::ChildPath(targetFolder, name);
+  const Plan plan = PlanOf(target, context, listed, source);
+  if (plan == Plan::Replace && OntoItself(source, target)) return CarryOut(source, targetFolder, name, Plan::Keep, context, listed);
+  return CarryOut(source, targetFolder, name, plan, context, listed);
+}
+
+void MakeTargetFolder(const std::wstring& folder, const CopyContext& context) {
+  const CopyObserver* observer = context.observer;
+  const auto gone = context.destination ? context.destination->Gone() : std::nullopt;
+  if (gone && !(observer && observer->rehearsal)) {
+    if (observer) observer->Failed(folder, *gone);
+  } else if (observer && observer->rehearsal) {
+    // As the real run would: made when missing, a failure where a file stands.
+    const auto standing = observer->rehearsal->Look(folder);
+    if (!standing)
+      observer->rehearsal->Made(folder, {L"", FILE_ATTRIBUTE_DIRECTORY});
+    else if (!(standing->attributes & FILE_ATTRIBUTE_DIRECTORY))
+      observer->Failed(folder, ERROR_ALREADY_EXISTS);
+  } else if (!fs::MakeFolderPath(folder) && observer) {
+    observer->Failed(folder, GetLastError());
+  }
+}
+
 bool CopyFolderTree(const std::wstring& sourceFolder, const std::wstring& destFolder, const CopyContext& context,
-                    const std::wstring& excluded) {
-  WalkState walk;
-  return CopyTree(sourceFolder, false, destFolder, context, excluded, walk);
+                    const std::wstring& excluded, const std::wstring& from) {
+  TreeCopy copy(destFolder, context, excluded);
+  return WalkTree(sourceFolder, copy, from);
 }
 
-int ProgressPosition(size_t sourceCount, size_t destCount, size_t j, size_t i) {
-  uint64_t total = uint64_t(destCount) * uint64_t(sourceCount);
-  if (total == 0) return 0;
-  uint64_t done = uint64_t(sourceCount) * uint64_t(j) + uint64_t(i) + 1;
-  uint64_t position = done * 100 / total;
-  return int(position > 100 ? 100 : position);
+void RunProgress::EntryDone() {
+  std::lock_guard<Lock> hold(lock_);
+  ++done_;
+  observer_.Progress(total_ ? int(std::min<uint64_t>(done_ * 100 / total_, 100)) : 0);
 }
 
-namespace {
-
-// One source entry into one destination: a file by its name, a folder as a
-// whole tree under its own name.
-// Both paths are taken as the places they name, and a folder is copied under
-// the name of the folder it resolves to, so nothing lands outside the
-// destination ("C:\a\.." is copied as "C:\", which the run refuses).
-std::wstring CopyEntry(const std::wstring& sourceEntry, const std::wstring& destEntry, const CopyContext& context,
-                       ParallelCopier& parallel) {
-  std::wstring source = fs::ResolvePath(sourceEntry);
-  const std::wstring dest = WithBackslash(fs::ResolvePath(destEntry));
+std::wstring SourcePlace(const std::wstring& sourceEntry) {
+  const std::wstring source = fs::ResolvePath(sourceEntry);
   // A file with a device's name ("aux.h", "nul.txt") is no device: the
   // entry names that file, and it is copied under its own name.
   if (source.rfind(L"\\\\.\\", 0) == 0) {
     auto literal = fs::LiteralPath(sourceEntry);
-    if (literal && fs::IsFile(*literal)) source = *literal;
+    if (literal && fs::IsFile(*literal)) return *literal;
   }
+  return source;
+}
+
+// Both paths are taken as the places they name, and a folder is copied under
+// the name of the folder it resolves to, so nothing lands outside the
+// destination ("C:\a\.." is copied as "C:\", which the run refuses).
+std::wstring CopyEntry(const std::wstring& sourceEntry, const std::wstring& destEntry, const CopyContext& context,
+                       ParallelCopier* parallel, const std::wstring& from) {
+  const std::wstring source = SourcePlace(sourceEntry);
+  const std::wstring dest = WithBackslash(fs::ResolvePath(destEntry));
   if (fs::IsWholeDrive(source)) return L"";
   if (!fs::IsFolder(source)) return CopyOneFile(source, dest, fs::NamePart(source), context);
   const std::wstring target = dest + fs::NamePart(source);
   // The copies made before a stop stand: the workers finish first.
-  ScopeGuard drain([&] { parallel.Drain(); });
+  ScopeGuard drain([&] {
+    if (parallel) parallel->Drain();
+  });
   // A folder is never copied onto itself (by any spelling or link) nor into its own output.
   if (fs::SamePlace(target, source)) return L"";
   auto targetId = fs::Identify(target);
   if (targetId && targetId == fs::Identify(source)) return L"";
-  CopyFolderTree(source, target, context, target);
-  if (auto failure = parallel.Drain()) std::rethrow_exception(failure);
+  CopyFolderTree(source, target, context, target, from);
+  if (parallel)
+    if (auto failure = parallel->Drain()) std::rethrow_exception(failure);
   return target;
 }
+
+namespace {
 
 // Each place once, in its first spelling.
 std::vector<std::wstring> OncePerPlace(const std::vector<std::wstring>& entries) {
@@ -387,6 +390,37 @@ std::vector<std::wstring> OncePerPlace(const std::vector<std::wstring>& entries)
   for (const std::wstring& entry : entries)
     if (seen.insert(CaseKey(fs::ResolvePath(entry))).second) once.push_back(entry);
   return once;
+}
+
+// Destinations one after another, sources inner; emptying each destination
+// just before its turn.
+void RunOneByOne(const CopyJob& job, const CopyObserver& runObserver, std::optional<EmptyRules>& rules,
+                 RunProgress& progress) {
+  ParallelCopier parallel(CopyingThreads());
+  for (size_t j = 0; j < job.dests.size() && !runObserver.StopRequested(); ++j) {
+    CopyObserver observer = runObserver;
+    observer.destination = j;
+    Destination destination(job.dests[j]);
+    // A dry run tells its files in order, one by one.
+    const CopyContext context{job.mode, &observer, observer.rehearsal ? nullptr : &parallel, job.retry, &destination};
+    if (observer.report) observer.report->DestinationStarted(j);
+    // What it could not keep is said once, however its turn ends.
+    ScopeGuard finished([&] {
+      if (!observer.report) return;
+      observer.report->DestinationFinished(j);
+      if (destination.LostBits()) observer.report->Warn(job.dests[j], destination.LostBits());
+    });
+    if (rules) EmptyFolder(job.dests[j], *rules, observer);
+    for (size_t i = 0; i < job.sources.size() && !observer.StopRequested(); ++i) {
+      const std::wstring target = CopyEntry(job.sources[i], job.dests[j], context, &parallel);
+      // A run never destroys its own output: what this turn wrote, made,
+      // numbered or kept is spared when a later destination is emptied.
+      if (rules && !target.empty()) rules->Spare(target);
+      progress.EntryDone();
+    }
+    // A destination that has had its turn is spared when an outer one is emptied later.
+    if (rules) rules->Spare(job.dests[j]);
+  }
 }
 
 }  // namespace
@@ -406,33 +440,18 @@ void RunCopy(const CopyJob& given, const CopyObserver& observer) {
   CopyJob job = given;
   job.sources = OncePerPlace(given.sources);
   job.dests = OncePerPlace(given.dests);
-  ParallelCopier parallel(CopyingThreads());
-  // A dry run tells its files in order, one by one.
-  CopyContext context{job.mode, &observer, observer.rehearsal ? nullptr : &parallel, job.retry};
+  if (observer.report) observer.report->Destinations(job.dests);
   std::optional<EmptyRules> rules;
   if (job.emptyFirst) {
     std::vector<std::wstring> spared = job.sources;
     spared.insert(spared.end(), job.keptByEmptying.begin(), job.keptByEmptying.end());
     rules.emplace(job.dests, spared);
   }
-  for (size_t j = 0; j < job.dests.size() && !observer.StopRequested(); ++j) {
-    Destination destination(job.dests[j]);
-    context.destination = &destination;
-    // What it could not keep is said once, however its turn ends.
-    ScopeGuard warn([&] {
-      if (destination.LostBits() && observer.report) observer.report->Warn(job.dests[j], destination.LostBits());
-    });
-    if (rules) EmptyFolder(job.dests[j], *rules, observer);
-    for (size_t i = 0; i < job.sources.size() && !observer.StopRequested(); ++i) {
-      const std::wstring target = CopyEntry(job.sources[i], job.dests[j], context, parallel);
-      // A run never destroys its own output: what this turn wrote, made,
-      // numbered or kept is spared when a later destination is emptied.
-      if (rules && !target.empty()) rules->Spare(target);
-      observer.Progress(ProgressPosition(job.sources.size(), job.dests.size(), j, i));
-    }
-    // A destination that has had its turn is spared when an outer one is emptied later.
-    if (rules) rules->Spare(job.dests[j]);
-  }
+  RunProgress progress(uint64_t(job.sources.size()) * job.dests.size(), observer);
+  if (CanBroadcast(job, observer))
+    RunBroadcast(job, observer, rules, progress);
+  else
+    RunOneByOne(job, observer, rules, progress);
 }
 
 }  // namespace copy

@@ -1,6 +1,6 @@
-// The copy engine: same-name policies, the folder tree copy, emptying of
-// destination folders and the copy run. Plain code: the window hands it a
-// job and an observer, and gets questions and progress back through it.
+// The copy engine: same-name policies, the folder tree copy and the copy
+// run. Plain code: the window hands it a job and an observer, and gets
+// questions and progress back through it.
 #pragma once
 #include <windows.h>
 
@@ -52,7 +52,7 @@ std::wstring FreeNumberedName(const std::wstring& targetFolder, const std::wstri
 // failure of its own, and the rest goes on. A subfolder whose path is
 // `excluded` (the copy's own output) is left out.
 bool CopyFolderTree(const std::wstring& sourceFolder, const std::wstring& destFolder, const CopyContext& context,
-                    const std::wstring& excluded = L"");
+                    const std::wstring& excluded = L"", const std::wstring& from = L"");
 
 // A copy run's lists and options, taken when it starts. The main window
 // takes no input while the run goes on, so this snapshot holds exactly
@@ -76,12 +76,14 @@ Refusal RefusalOf(const CopyJob& job);
 // How many threads copy the files of a folder under the order-free policies.
 int CopyingThreads();
 
-// Destinations outer, sources inner; emptying each destination just before
-// its turn. Each place is taken once, however many spellings name it.
-// Ends early, after the step in progress, when the observer's stop is requested.
-// The caller asks RefusalOf first; a whole drive is never copied nor emptied all the same.
+// Every source into every destination. Each place is taken once, however
+// many spellings name it. Several destinations are written side by side
+// from one read of each source where no order would show; otherwise, and
+// for one destination, destinations outer, sources inner, each emptied just
+// before its turn. The bar tells the share of (source, destination) pairs
+// done. Ends early, after the step in progress, when the observer's stop is
+// requested. The caller asks RefusalOf first; a whole drive is never copied
+// nor emptied all the same.
 void RunCopy(const CopyJob& job, const CopyObserver& observer);
-// (sourceCount * j + i + 1) * 100 / (destCount * sourceCount), 64-bit, 0 for no entries.
-int ProgressPosition(size_t sourceCount, size_t destCount, size_t j, size_t i);
 
 }  // namespace copy

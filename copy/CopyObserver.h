@@ -27,6 +27,7 @@ struct CopyObserver {
   std::function<void(const Failure&)> failed;
   std::function<void(const std::wstring& path)> removed;
   Rehearsal* rehearsal = nullptr;  // set for a dry run: nothing changes, what would is told
+  size_t destination = 0;          // the run's destination this observer tells of, in list order
 
   Answer AskOverwrite(const std::wstring& target) const { return askOverwrite ? askOverwrite(target) : Answer::No; }
   void Progress(int position) const {
@@ -34,17 +35,20 @@ struct CopyObserver {
   }
   bool StopRequested() const { return stop && stop->Requested(); }
   void Failed(const std::wstring& path, DWORD code, const std::wstring& target = L"") const {
-    if (report) report->Failed(path, code, target);
-    if (failed) failed({path, target, code});
+    if (report) report->Failed(path, code, target, false, destination);
+    if (failed) failed({path, target, code, false, destination});
   }
   // A folder that could not be entered or listed: its tree is left out, the run goes on.
   void CouldNotEnter(const std::wstring& folder, DWORD code) const {
-    if (report) report->Failed(folder, code, L"", true);
-    if (failed) failed({folder, L"", code, true});
+    if (report) report->Failed(folder, code, L"", true, destination);
+    if (failed) failed({folder, L"", code, true, destination});
   }
   void FileDone(const std::wstring& source, const std::wstring& target, FileOutcome outcome) const {
-    if (report) report->FileDone(outcome);
+    if (report) report->FileDone(outcome, destination);
     if (fileDone) fileDone(source, target, outcome);
+  }
+  void BytesWritten(int64_t bytes) const {
+    if (report) report->BytesWritten(bytes, destination);
   }
   // Emptying removed one entry (or would have, in a dry run).
   void Removed(const std::wstring& path) const {

@@ -1,5 +1,7 @@
 #include "copy/RunReport.h"
 
+#include <algorithm>
+
 namespace copy {
 
 void RunReport::FileStarted(const std::wstring& path) {
@@ -7,12 +9,68 @@ void RunReport::FileStarted(const std::wstring& path) {
   current_ = path;
 }
 
-void RunReport::FileDone(FileOutcome outcome) { outcomes_[size_t(outcome)].fetch_add(1, std::memory_order_relaxed); }
-
-void RunReport::Failed(const std::wstring& path, DWORD code, const std::wstring& target, bool entering) {
+void RunReport::Destinations(const std::vector<std::wstring>& entries) {
   std::lock_guard<Lock> lock(mutex_);
-  if (failures_.size() < kKeptFailures) failures_.push_back({path, target, code, entering});
+  tallies_ = std::make_unique<Tally[]>(entries.size());
+  tallyCount_ = entries.size();
+  for (size_t i = 0; i < entries.size(); ++i) tallies_[i].entry = entries[i];
+}
+
+// A tick count of 0 means "not yet".
+static DWORD Now() { return GetTickCount() | 1; }
+
+void RunReport::DestinationStarted(size_t destination) {
+  if (Tally* tally = TallyOf(destination)) tally->started = Now();
+}
+
+void RunReport::DestinationFinished(size_t destination) {
+  if (Tally* tally = TallyOf(destination)) tally->finished = Now();
+}
+
+void RunReport::FileDone(FileOutcome outcome, size_t destination) {
+  outcomes_[size_t(outcome)].fetch_add(1, std::memory_order_relaxed);
+  if (Tally* tally = TallyOf(destination); tally && outcome != FileOutcome::Kept) tally->files.fetch_add(1);
+}
+
+void RunReport::BytesWritten(int64_t bytes, size_t destination) {
+  bytes_.fetch_add(uint64_t(bytes), std::memory_order_relaxed);
+  if (Tally* tally = TallyOf(destination)) tally->bytes.fetch_add(uint64_t(bytes), std::memory_order_relaxed);
+}
+
+void RunReport::Failed(const std::wstring& path, DWORD code, const std::wstring& target, bool entering,
+                       size_t destination) {
   failureCount_.fetch_add(1);
+  Tally* tally = TallyOf(destination);
+  if (tally) tally->failures.fetch_add(1);
+  std::lock_guard<Lock> lock(mutex_);
+  // Up to the first ones of each destination, so that a destination failing
+  // early never crowds out those before it in the list.
+  if (tally ? tally->kept++ < kKeptFailures : failures_.size() < kKeptFailures)
+    failures_.push_back({path, target, code, entering, destination});
+}
+
+std::vector<DestinationTally> RunReport::Tallies() const {
+  std::vector<DestinationTally> tallies;
+  const DWORD now = Now();
+  for (size_t i = 0; i < tallyCount_; ++i) {
+    const Tally& tally = tallies_[i];
+    const DWORD started = tally.started, finished = tally.finished;
+    tallies.push_back({tally.entry, tally.files, tally.bytes, tally.failures,
+                       started ? ((finished ? finished : now) - started) / 1000.0 : 0, started != 0, finished != 0});
+  }
+  return tallies;
+}
+
+std::wstring RunReport::Slowest() const {
+  const std::vector<DestinationTally> tallies = Tallies();
+  const DestinationTally* slowest = nullptr;
+  size_t working = 0;
+  for (const DestinationTally& tally : tallies) {
+    if (!tally.started || tally.finished) continue;
+    ++working;
+    if (!slowest || tally.bytes < slowest->bytes) slowest = &tally;
+  }
+  return working > 1 ? slowest->entry : L"";
 }
 
 RunReport::Progress RunReport::Read() const {
@@ -22,8 +80,15 @@ RunReport::Progress RunReport::Read() const {
 }
 
 std::vector<Failure> RunReport::FirstFailures() const {
-  std::lock_guard<Lock> lock(mutex_);
-  return failures_;
+  std::vector<Failure> failures;
+  {
+    std::lock_guard<Lock> lock(mutex_);
+    failures = failures_;
+  }
+  std::stable_sort(failures.begin(), failures.end(),
+                   [](const Failure& a, const Failure& b) { return a.destination < b.destination; });
+  if (failures.size() > kKeptFailures) failures.resize(kKeptFailures);
+  return failures;
 }
 
 void RunReport::Warn(const std::wstring& destination, unsigned lost) {

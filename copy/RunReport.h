@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,7 @@ struct Failure {
   std::wstring target;  // for a file copy, where it was going
   DWORD code;           // the system's error code
   bool entering = false;  // a folder that could not be entered or listed
+  size_t destination = 0;  // the run's destination it concerns, in list order
 };
 
 // A destination that could not keep all of what its copies carry (their
@@ -35,16 +37,31 @@ enum class FileOutcome {
   Kept,      // the file standing there stays, as the policy says
 };
 
+// What one destination of a run has had so far.
+struct DestinationTally {
+  std::wstring entry;
+  uint64_t files = 0, bytes = 0;  // files written, whatever their outcome
+  size_t failures = 0;
+  double seconds = 0;  // from its first step to its last, or to now
+  bool started = false, finished = false;
+};
+
 class RunReport {
  public:
   static constexpr size_t kKeptFailures = 20;
 
+  // The run's destinations, in list order, told before any work begins.
+  void Destinations(const std::vector<std::wstring>& entries);
+  void DestinationStarted(size_t destination);
+  void DestinationFinished(size_t destination);
+
   void FileStarted(const std::wstring& path);
-  void FileDone(FileOutcome outcome);
+  void FileDone(FileOutcome outcome, size_t destination = 0);
   // Bytes as they are written; a copy that fails takes its own back.
-  void BytesWritten(int64_t bytes) { bytes_.fetch_add(uint64_t(bytes), std::memory_order_relaxed); }
+  void BytesWritten(int64_t bytes, size_t destination = 0);
   void EntryRemoved() { removed_.fetch_add(1, std::memory_order_relaxed); }
-  void Failed(const std::wstring& path, DWORD code, const std::wstring& target = L"", bool entering = false);
+  void Failed(const std::wstring& path, DWORD code, const std::wstring& target = L"", bool entering = false,
+              size_t destination = 0);
   void Warn(const std::wstring& destination, unsigned lost);
   // A source that changed while it was copied (a warning: its copy holds it
   // as it was when the copy began).
@@ -57,12 +74,27 @@ class RunReport {
   Progress Read() const;
   uint64_t Count(FileOutcome outcome) const { return outcomes_[size_t(outcome)].load(); }
   size_t FailureCount() const { return failureCount_.load(); }
+  // The first ones of each destination, destinations in list order.
   std::vector<Failure> FirstFailures() const;
+  std::vector<DestinationTally> Tallies() const;
+  // Of several destinations at work side by side, the one furthest behind.
+  std::wstring Slowest() const;
   std::vector<Warning> Warnings() const;
   size_t ChangedCount() const { return changedCount_.load(); }
   std::vector<std::wstring> FirstChanged() const;
 
  private:
+  struct Tally {
+    std::wstring entry;
+    std::atomic<uint64_t> files{0}, bytes{0};
+    std::atomic<size_t> failures{0}, kept{0};
+    std::atomic<DWORD> started{0}, finished{0};  // ticks, 0 until then
+  };
+  Tally* TallyOf(size_t destination) const {
+    return destination < tallyCount_ ? &tallies_[destination] : nullptr;
+  }
+  std::unique_ptr<Tally[]> tallies_;
+  size_t tallyCount_ = 0;
   std::atomic<uint64_t> bytes_{0}, removed_{0};
   std::atomic<uint64_t> outcomes_[4] = {};
   std::atomic<size_t> failureCount_{0};

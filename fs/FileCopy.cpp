@@ -160,48 +160,80 @@ bool AllZero(const char* data, DWORD size) {
   return std::all_of(data, data + size, [](char c) { return c == 0; });
 }
 
-// How much of a source a copy takes: its length when the copy began. A file
-// another program keeps appending to is not followed for as long as it grows.
-struct Extent {
-  uint64_t length;
-  bool changed = false;  // it grew or shrank meanwhile
-};
+}  // namespace
 
-// Copies one open file's data into another, chunk by chunk; false on a
-// failure or a stop (ERROR_OPERATION_ABORTED). With an extent, up to its
-// length. A sparse copy skips the chunks that hold only zeros, leaving holes,
-// and sets its length at the end.
-bool CopyData(HANDLE from, HANDLE to, const StopSignal* stop, bool sparse, const std::function<void(DWORD)>& written,
-              Extent* extent = nullptr) {
+bool ReadChunks(HANDLE from, uint64_t length, const StopSignal* stop,
+                const std::function<bool(const char*, DWORD)>& take, bool* changed) {
   std::vector<char>& buffer = Buffer();
-  bool skipped = false;
-  uint64_t left = extent ? extent->length : UINT64_MAX;
+  uint64_t left = length;
   for (;;) {
     if (stop && stop->Requested()) return Fail(ERROR_OPERATION_ABORTED);
-    DWORD got = 0, put = 0;
+    DWORD got = 0;
     // At the length it began with, one byte more tells whether it grew.
     const DWORD wanted = left == 0 ? 1 : DWORD(std::min<uint64_t>(kChunk, left));
     if (!ReadFile(from, buffer.data(), wanted, &got, nullptr)) return false;
     if (left == 0 || got == 0) {
-      if (extent) extent->changed = got != 0 || left != 0;
-      break;
+      if (changed) *changed = length != UINT64_MAX && (got != 0 || left != 0);
+      return true;
     }
     left -= got;
-    if (sparse && AllZero(buffer.data(), got)) {
-      LARGE_INTEGER step;
-      step.QuadPart = got;
-      if (!SetFilePointerEx(to, step, nullptr, FILE_CURRENT)) return false;
-      skipped = true;
-    } else {
-      if (!WriteFile(to, buffer.data(), got, &put, nullptr) || put != got) {
-        if (put != got && GetLastError() == ERROR_SUCCESS) SetLastError(ERROR_DISK_FULL);
-        return false;
-      }
-      skipped = false;
-    }
-    if (written) written(got);
+    if (!take(buffer.data(), got)) return false;
   }
-  return !skipped || SetEndOfFile(to);
+}
+
+bool OpenSource(const std::wstring& path, const Entry* listed, SourceFile& source) {
+  source.handle = OpenToRead(path);
+  if (!source.handle.valid()) return false;
+  FILE_BASIC_INFO basic;
+  FILE_STANDARD_INFO standard;
+  if (GetFileInformationByHandleEx(source.handle.get(), FileBasicInfo, &basic, sizeof basic) &&
+      GetFileInformationByHandleEx(source.handle.get(), FileStandardInfo, &standard, sizeof standard)) {
+    source.facts.attributes = basic.FileAttributes;
+    source.facts.writeTime = uint64_t(basic.LastWriteTime.QuadPart);
+    source.facts.accessTime = uint64_t(basic.LastAccessTime.QuadPart);
+    source.facts.size = uint64_t(standard.EndOfFile.QuadPart);
+  } else if (listed) {
+    source.facts = *listed;
+  } else {
+    source.handle = FileHandle();
+    return false;
+  }
+  if (const auto extra = faults::Injected(faults::Step::SourceAttributes)) source.facts.attributes |= *extra;
+  return true;
+}
+
+namespace {
+
+// Writes one chunk; a sparse copy leaves a hole for a chunk of zeros.
+bool WriteChunk(HANDLE to, const char* data, DWORD size, bool sparse, bool& skipped) {
+  if (sparse && AllZero(data, size)) {
+    LARGE_INTEGER step;
+    step.QuadPart = size;
+    skipped = true;
+    return SetFilePointerEx(to, step, nullptr, FILE_CURRENT);
+  }
+  skipped = false;
+  DWORD put = 0;
+  if (WriteFile(to, data, size, &put, nullptr) && put == size) return true;
+  if (GetLastError() == ERROR_SUCCESS) SetLastError(ERROR_DISK_FULL);
+  return false;
+}
+
+// Copies one open file's data into another, chunk by chunk, up to the
+// length given (all of it by default); false on a failure or a stop. A
+// sparse copy sets its length at the end, after its holes.
+bool CopyData(HANDLE from, HANDLE to, const StopSignal* stop, bool sparse, const std::function<void(DWORD)>& written,
+              uint64_t length = UINT64_MAX, bool* changed = nullptr) {
+  bool skipped = false;
+  const bool copied = ReadChunks(
+      from, length, stop,
+      [&](const char* data, DWORD size) {
+        if (!WriteChunk(to, data, size, sparse, skipped)) return false;
+        if (written) written(size);
+        return true;
+      },
+      changed);
+  return copied && (!skipped || SetEndOfFile(to));
 }
 
 // The source's named streams (a download's Zone.Identifier, say), as the
@@ -402,61 +434,71 @@ bool PendingCopy::SetCarriedAttributes() {
 
 bool PendingCopy::Write(const std::wstring& source, const std::wstring& targetFolder, const Entry* listed,
                         const StopSignal* stop, const std::function<void(int64_t)>& written) {
+  SourceFile from;
+  if (!OpenSource(source, listed, from) || !Start(source, targetFolder, from.facts, stop, written, &from.handle))
+    return false;
+  if (from_.valid()) return true;  // written when placed
+  bool changed = false;
+  if (!ReadChunks(
+          from.handle.get(), facts_.size, stop, [this](const char* data, DWORD size) { return Append(data, size); },
+          &changed)) {
+    KeepingError([this] { Discard(); });
+    return false;
+  }
+  return End(changed);
+}
+
+bool PendingCopy::Begin(const std::wstring& source, const std::wstring& targetFolder, const Entry& facts,
+                        const StopSignal* stop, const std::function<void(int64_t)>& written) {
+  return Start(source, targetFolder, facts, stop, written, nullptr);
+}
+
+bool PendingCopy::Start(const std::wstring& source, const std::wstring& targetFolder, const Entry& facts,
+                        const StopSignal* stop, const std::function<void(int64_t)>& written, FileHandle* opened) {
   written_ = written;
   folder_ = targetFolder;
   volume_ = &TraitsOf(targetFolder);
-  FileHandle from = OpenToRead(source);
-  if (!from.valid()) return false;
-  auto readFacts = [&from](Entry& facts) {
-    FILE_BASIC_INFO basic;
-    FILE_STANDARD_INFO standard;
-    if (!GetFileInformationByHandleEx(from.get(), FileBasicInfo, &basic, sizeof basic) ||
-        !GetFileInformationByHandleEx(from.get(), FileStandardInfo, &standard, sizeof standard))
-      return false;
-    facts.attributes = basic.FileAttributes;
-    facts.writeTime = uint64_t(basic.LastWriteTime.QuadPart);
-    facts.accessTime = uint64_t(basic.LastAccessTime.QuadPart);
-    facts.size = uint64_t(standard.EndOfFile.QuadPart);
-    return true;
-  };
-  // The length and time the source has as its copy begins: a listing made
-  // earlier may be stale by now. The listing stands in only where the
-  // handle cannot be asked.
-  if (!readFacts(facts_)) {
-    if (!listed) return false;
-    facts_ = *listed;
-  }
-  if (const auto extra = faults::Injected(faults::Step::SourceAttributes)) facts_.attributes |= *extra;
+  facts_ = facts;
   attributes_ = facts_.attributes & (kCarriedAttributes | FILE_ATTRIBUTE_SPARSE_FILE);
   stop_ = stop;
-  if (volume_->renamesNothing) {  // written when placed, under its own name
-    from_ = std::move(from);
-    return true;
+  skipped_ = false;
+  if (volume_->renamesNothing) {  // written when placed, under its own name, from its own read
+    from_ = opened ? std::move(*opened) : OpenToRead(source);
+    return from_.valid();
   }
-
-  auto failed = [this] {
+  if (!CreateTemporary(facts_.attributes)) {
+    if (!path_.empty()) KeepingError([this] { Discard(); });
+    return false;
+  }
+  if (!CopyNamedStreams(source, path_, marked_, stop)) {
     KeepingError([this] { Discard(); });
     return false;
-  };
-  if (!CreateTemporary(facts_.attributes)) return path_.empty() ? false : failed();
-  if (!CopyNamedStreams(source, path_, marked_, stop)) return failed();
+  }
   // Removed by the system should we die from here on; where it cannot be,
   // Discard removes it by name, and a later run sweeps what a death left.
   MarkForRemoval(true);
-
-  // One read and one write for a small file.
-  Extent extent{facts_.size};
-  if (!CopyData(
-          from.get(), file_.get(), stop, attributes_ & FILE_ATTRIBUTE_SPARSE_FILE,
-          [this](DWORD got) {
-            bytes_ += got;
-            if (written_) written_(got);
-          },
-          &extent))
-    return failed();
-  changed_ = extent.changed;  // the copy holds what it began with, and that time
-  if (!SetTimes(file_.get()) || !SetCarriedAttributes()) return failed();
   return true;
+}
+
+bool PendingCopy::Append(const char* data, DWORD size) {
+  if (from_.valid()) return true;  // it reads its source itself
+  if (!file_.valid()) return Fail(ERROR_INVALID_HANDLE);
+  if (!WriteChunk(file_.get(), data, size, attributes_ & FILE_ATTRIBUTE_SPARSE_FILE, skipped_)) {
+    KeepingError([this] { Discard(); });
+    return false;
+  }
+  bytes_ += size;
+  if (written_) written_(size);
+  return true;
+}
+
+bool PendingCopy::End(bool changed) {
+  if (from_.valid()) return true;
+  changed_ = changed;  // the copy holds what it began with, and that time
+  if (file_.valid() && (!skipped_ || SetEndOfFile(file_.get())) && SetTimes(file_.get()) && SetCarriedAttributes())
+    return true;
+  KeepingError([this] { Discard(); });
+  return false;
 }
 
 bool PendingCopy::RenameByHandle(const std::wstring& target, bool replace) {
@@ -661,14 +703,14 @@ Placed PendingCopy::PlaceInPlace(const std::wstring& target, bool replace) {
       return Placed::Failed;
     }
     MarkForRemoval(true);
-    Extent extent{facts_.size};
+    bool changed = false;
     if (!Rewind(from_.get()) ||
-        !CopyData(from_.get(), file_.get(), stop_, sparse, counting ? counted : nullptr, &extent) ||
+        !CopyData(from_.get(), file_.get(), stop_, sparse, counting ? counted : nullptr, facts_.size, &changed) ||
         !SetTimes(file_.get()) || !SetCarriedAttributes() || (marked_ && !MarkForRemoval(false))) {
       KeepingError([this] { Discard(); });
       return Placed::Failed;
     }
-    changed_ |= extent.changed;
+    changed_ |= changed;
     from_ = FileHandle();  // a share will not remove a file still open
     if (!spent_.empty()) RemoveClosed(spent_);
     spent_.clear();
@@ -683,12 +725,12 @@ Placed PendingCopy::PlaceInPlace(const std::wstring& target, bool replace) {
   if (spent_.empty()) {  // the data into a temporary of its own first
     if (!CreateTemporary(attributes_)) return Placed::Failed;
     MarkForRemoval(true);
-    Extent extent{facts_.size};
-    if (!Rewind(from_.get()) || !CopyData(from_.get(), file_.get(), stop_, false, counted, &extent)) {
+    bool changed = false;
+    if (!Rewind(from_.get()) || !CopyData(from_.get(), file_.get(), stop_, false, counted, facts_.size, &changed)) {
       KeepingError([this] { Discard(); });
       return Placed::Failed;
     }
-    changed_ |= extent.changed;
+    changed_ |= changed;
     Close();
     spent_ = std::move(path_);
     path_.clear();

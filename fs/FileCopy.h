@@ -36,6 +36,21 @@ enum Lost : unsigned {
   kLostAttributes = 2,  // hidden, system or read-only
 };
 
+// A source as its copy reads it: open, with the attributes, times and
+// length it has as the copy begins (a listing made earlier may be stale).
+struct SourceFile {
+  FileHandle handle;
+  Entry facts{};
+};
+// listed, what a listing told, stands in where the handle cannot be asked.
+bool OpenSource(const std::wstring& path, const Entry* listed, SourceFile& source);
+// Reads an open file chunk by chunk up to length, handing each chunk to take.
+// A file another program keeps appending to is not followed for as long as
+// it grows: one byte more tells whether it grew or shrank (changed). False
+// on a failure, a stop (ERROR_OPERATION_ABORTED) or when take refuses.
+bool ReadChunks(HANDLE from, uint64_t length, const StopSignal* stop,
+                const std::function<bool(const char*, DWORD)>& take, bool* changed = nullptr);
+
 enum class Placed {
   New,       // where nothing stood
   Replaced,  // over the file that stood there
@@ -59,6 +74,14 @@ class PendingCopy {
   // abandons the copy between two chunks (ERROR_OPERATION_ABORTED).
   bool Write(const std::wstring& source, const std::wstring& targetFolder, const Entry* listed, const StopSignal* stop,
              const std::function<void(int64_t)>& written);
+  // The same copy fed by a read made elsewhere (one read for several
+  // destinations): Begin with the source's facts, Append each chunk, End.
+  // A failure discards the copy. On a volume that renames nothing the copy
+  // takes no chunks: it reads its source itself when it is placed.
+  bool Begin(const std::wstring& source, const std::wstring& targetFolder, const Entry& facts, const StopSignal* stop,
+             const std::function<void(int64_t)>& written);
+  bool Append(const char* data, DWORD size);
+  bool End(bool changed);
   // Gives the copy the name in targetFolder. Without replace an entry that
   // holds the name keeps it (Taken). With it a file standing there is
   // replaced, hidden or not, except what Windows refuses to replace by a
@@ -71,6 +94,8 @@ class PendingCopy {
   bool Changed() const { return changed_; }
 
  private:
+  bool Start(const std::wstring& source, const std::wstring& targetFolder, const Entry& facts, const StopSignal* stop,
+             const std::function<void(int64_t)>& written, FileHandle* opened);
   bool MarkForRemoval(bool remove);
   bool CreateTemporary(DWORD attributes);
   bool SetTimes(HANDLE file);
@@ -102,6 +127,7 @@ class PendingCopy {
   bool marked_ = false;  // the system removes the file when its handle closes
   unsigned losses_ = kLostNothing;
   bool changed_ = false;
+  bool skipped_ = false;  // the last chunk was left a hole
   int64_t bytes_ = 0;
   std::function<void(int64_t)> written_;
 };

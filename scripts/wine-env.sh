@@ -13,3 +13,6 @@ fi
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 export WINEARCH=win64
+if [ "$WINEARCH" = win64 ] && [ -x /usr/lib/wine/wine64 ]; then
+  export PATH="$QM_ROOT/scripts/wine64:$PATH" WINELOADER=/usr/lib/wine/wine64
+fi

@@ -1,0 +1,76 @@
+// The steps of a copy run that the run into one destination at a time and
+// the run read once for many destinations share: the plan a policy makes
+// for one file, the making of a target folder, the placing of a written
+// copy and what follows it, one source entry into one destination, and the
+// bar's count.
+#pragma once
+#include <windows.h>
+
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "common/Sync.h"
+#include "copy/CopyEngine.h"
+#include "fs/FileCopy.h"
+
+namespace copy {
+
+// Where a copy goes, decided before it is written. The rename decides again
+// against whatever stands there by then.
+enum class Plan {
+  Keep,     // nothing is copied
+  New,      // under its own name; a file that appears meanwhile stays
+  Replace,  // under its own name, over whatever file stands there
+  Number,   // under the first free numbered name at the rename
+};
+Plan PlanOf(const std::wstring& target, const CopyContext& context, const fs::Entry* listed,
+            const std::wstring& source);
+
+// Makes a folder of the copy where it is missing; a failure where a file stands.
+void MakeTargetFolder(const std::wstring& folder, const CopyContext& context);
+
+// Tells the run a file is begun: false when it is not to be copied at all (an
+// unfinished copy of ours, or a destination gone, said as a failure). The
+// first visit of a folder sweeps it of our dead temporaries.
+bool BeginFile(const std::wstring& source, const std::wstring& targetFolder, const std::wstring& name,
+               const CopyContext& context);
+
+// Tells the run the bytes a copy writes (and takes back).
+std::function<void(int64_t)> BytesTold(const CopyObserver* observer);
+
+// One attempt at a copy: the outcome, or nothing with the code in GetLastError().
+using Attempt = std::function<std::optional<FileOutcome>(std::wstring& placedName)>;
+// Gives a written copy its name as the plan says.
+std::optional<FileOutcome> PlaceWritten(fs::PendingCopy& copy, const std::wstring& source,
+                                        const std::wstring& targetFolder, const std::wstring& name, Plan plan,
+                                        const CopyContext& context, std::wstring& placedName);
+// Carries out a planned copy: first (a copy written from a read made
+// elsewhere), or a copy of its own, then tried again as the retry says, each
+// time reading the source itself; then tells the outcome or the failure.
+// Returns where the file went, or empty.
+std::wstring CarryOut(const std::wstring& source, const std::wstring& targetFolder, const std::wstring& name,
+                      Plan plan, const CopyContext& context, const fs::Entry* listed, const Attempt& first = nullptr);
+
+// The place a source entry names, as it is copied (a file with a device's
+// name, "aux.h", as that file).
+std::wstring SourcePlace(const std::wstring& sourceEntry);
+// One source entry into one destination: a file by its name, a folder as a
+// whole tree under its own name (from: a path below it to go on from).
+// Returns what the run wrote or kept there, or empty.
+std::wstring CopyEntry(const std::wstring& sourceEntry, const std::wstring& destEntry, const CopyContext& context,
+                       ParallelCopier* parallel, const std::wstring& from = L"");
+
+// The bar: the share of the run's (source entry, destination) pairs done.
+class RunProgress {
+ public:
+  RunProgress(size_t total, const CopyObserver& observer) : total_(total), observer_(observer) {}
+  void EntryDone();
+
+ private:
+  Lock lock_;
+  uint64_t total_, done_ = 0;
+  const CopyObserver& observer_;
+};
+
+}  // namespace copy
