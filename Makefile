@@ -23,7 +23,7 @@ test: build
 	@scripts/with-wine.sh ctest --test-dir $(BUILD) --output-on-failure
 
 bench: deps $(BUILD)/build.ninja
-	@cmake --build $(BUILD) --target bench_copy bench_lists bench_search
+	@cmake --build $(BUILD) --target bench_copy bench_lists bench_search bench_broadcast
 	@scripts/with-wine.sh scripts/bench.sh
 
 clean:
