@@ -81,7 +81,7 @@ class Writer {
     if (!attached_) return;
     queued_ += item.Cost();
     queue_.push_back(std::move(item));
-    if (queued_ > kLetGoBehind) LetGo();
+    if (queued_ > job_.letGoBehind) LetGo();
     ready_.notify_one();
   }
 
@@ -99,6 +99,7 @@ class Writer {
       return;
     for (auto item = cut; item != queue_.end(); ++item) queued_ -= item->Cost();
     queue_.erase(cut, queue_.end());
+    queued_ += letGo.Cost();
     queue_.push_back(std::move(letGo));
     attached_ = false;
   }
@@ -123,7 +124,7 @@ class Writer {
     try {
       for (;;) {
         Item item = Next();
-        if (queued_ < kReadAhead) {
+        if (queued_ < job_.readAhead) {
           std::lock_guard<Lock> hold(pace_.lock);
           pace_.room.notify_all();
         }
@@ -241,8 +242,9 @@ class Writer {
 // still attached.
 class Reader : public TreeSink {
  public:
-  Reader(std::vector<std::unique_ptr<Writer>>& writers, const CopyObserver& observer, Pace& pace)
-      : writers_(writers), observer_(observer), pace_(pace) {
+  Reader(std::vector<std::unique_ptr<Writer>>& writers, const CopyObserver& observer, Pace& pace,
+         uint64_t readAhead)
+      : writers_(writers), observer_(observer), pace_(pace), readAhead_(readAhead) {
     for (const auto& writer : writers_)
       if (auto final = fs::FinalPath(writer->Top())) destinations_.push_back(*final);
   }
@@ -306,7 +308,7 @@ class Reader : public TreeSink {
       bool anyone = false;
       for (const auto& writer : among) {
         if (!writer->Attached()) continue;
-        if (writer->Queued() < kReadAhead) return true;
+        if (writer->Queued() < readAhead_) return true;
         anyone = true;
       }
       return !anyone || observer_.StopRequested();
@@ -371,6 +373,7 @@ class Reader : public TreeSink {
   std::vector<std::unique_ptr<Writer>>& writers_;
   const CopyObserver& observer_;
   Pace& pace_;
+  const uint64_t readAhead_;
   std::vector<std::wstring> destinations_;  // where each leads, links followed
   size_t entry_ = 0;
   std::wstring top_;        // the folder entry's name: its copy's top below a destination
@@ -453,7 +456,7 @@ void RunBroadcast(const CopyJob& job, const CopyObserver& observer, std::optiona
       for (const auto& writer : writers) writer->Push(Item{Item::Kind::Finish});
       for (const auto& writer : writers) writer->Join();
     });
-    Reader reader(writers, observer, pace);
+    Reader reader(writers, observer, pace, job.readAhead);
     for (size_t i = 0; i < job.sources.size() && !reader.Stopped(); ++i) reader.Entry(i, job.sources[i]);
   }
   // What a destination could not keep is said once, in list order.

@@ -5,7 +5,6 @@
 // let go and reads the rest itself, so it holds no other back and the
 // memory held stays bounded. A destination that fails fails its own files.
 #pragma once
-#include <cstdint>
 #include <optional>
 
 #include "copy/CopyEngine.h"
@@ -13,12 +12,6 @@
 #include "copy/Emptying.h"
 
 namespace copy {
-
-// How far the read runs ahead of the fastest destination.
-constexpr uint64_t kReadAhead = 8ull << 20;
-// How far a destination may fall behind the read before it is let go: the
-// most a run holds in memory for its destinations.
-constexpr uint64_t kLetGoBehind = 64ull << 20;
 
 // A run goes side by side when it has several destinations, no question to
 // ask and no dry run (both tell in order), and no destination lies in

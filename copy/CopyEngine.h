@@ -63,6 +63,10 @@ struct CopyJob {
   bool emptyFirst = false;
   Retry retry;
   std::vector<std::wstring> keptByEmptying;  // besides the sources (the list files a run was read from)
+  // A run into several destinations: how far its read runs ahead of the
+  // fastest, and how far one may fall behind the read before it is let go
+  // to read for itself (the most memory a run holds for them).
+  uint64_t readAhead = 8ull << 20, letGoBehind = 64ull << 20;
 };
 
 // Why a run does not start.
