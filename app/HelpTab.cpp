@@ -4,15 +4,16 @@
 #include <exdispid.h>
 #include <ole2.h>
 
+#include "Version.h"
 #include "wingui/Window.h"
 
 // The publisher's help host; the path and query are fixed.
 static const wchar_t kHelpHost[] = L"www.quillmere.example";
 
-std::wstring HelpPageAddress() { return std::wstring(L"http://") + kHelpHost + L"/soft/Tandrel.asp?ver=3.35"; }
+std::wstring HelpPageAddress() { return std::wstring(L"http://") + kHelpHost + L"/soft/Tandrel.asp?ver=" QM_VERSION_W; }
 
 const wchar_t kHelpTips[] =
-    L"Quillmere 使用技巧\r\n"
+    L"Quillmere " QM_VERSION_W L" 使用技巧\r\n"
     L"\r\n"
     L"一、准备要复制的文件或文件夹（上方列表）\r\n"
     L"  ・“添加文件”：在文件对话框中选择一个或多个文件。\r\n"

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "Version.h"
 #include "common/Paths.h"
 #include "common/Text.h"
 
@@ -97,7 +98,7 @@ std::variant<Arguments, std::wstring> ParseArguments(const std::vector<std::wstr
 }
 
 const wchar_t kUsage[] =
-    L"qmcopy：把每个源文件和文件夹复制到每个目标文件夹中。\r\n"
+    L"qmcopy " QM_VERSION_W L"：把每个源文件和文件夹复制到每个目标文件夹中。\r\n"
     L"\r\n"
     L"qmcopy /src:源... /dst:目标... [/policy:overwrite|skip|ask|number|newer] [/empty]\r\n"
     L"       [/dry-run] [/log:文件] [/retry:次数] [/wait:秒数] [/quiet]\r\n"
