@@ -1,7 +1,11 @@
-# Cross build for 64-bit Windows with the posix-thread mingw-w64 toolchain.
+# Cross build for 64-bit Windows with the posix-thread mingw-w64 toolchain
+# (32-bit: mingw-w64-i686.cmake, which sets QM_TARGET_PROCESSOR first).
+if(NOT QM_TARGET_PROCESSOR)
+  set(QM_TARGET_PROCESSOR x86_64)
+endif()
 set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR x86_64)
-set(TOOLCHAIN_PREFIX x86_64-w64-mingw32)
+set(CMAKE_SYSTEM_PROCESSOR ${QM_TARGET_PROCESSOR})
+set(TOOLCHAIN_PREFIX ${QM_TARGET_PROCESSOR}-w64-mingw32)
 set(CMAKE_C_COMPILER ${TOOLCHAIN_PREFIX}-gcc-posix)
 set(CMAKE_CXX_COMPILER ${TOOLCHAIN_PREFIX}-g++-posix)
 set(CMAKE_RC_COMPILER ${TOOLCHAIN_PREFIX}-windres)
