@@ -18,16 +18,26 @@ std::optional<SettingsFilePaths> g_override;
 
 std::optional<std::wstring> ReadKey(const std::wstring& file) { return fs::ReadProfileString(file, kSection, kKey); }
 
+// The system directory as a 64-bit process sees it. A 32-bit one on 64-bit
+// Windows is sent to SysWOW64 for System32: Sysnative is the way to the real
+// one, so that both builds read and write one settings file.
+std::wstring SystemDirectory() {
+  BOOL wow64 = FALSE;
+  const bool redirected = IsWow64Process(GetCurrentProcess(), &wow64) && wow64;
+  auto get = redirected ? GetSystemWindowsDirectoryW : GetSystemDirectoryW;
+  UINT n = get(nullptr, 0);
+  std::wstring folder(n, L'\0');
+  n = get(folder.data(), n);
+  folder.resize(n);
+  return redirected ? folder + L"\\Sysnative" : folder;
+}
+
 }  // namespace
 
 SettingsFilePaths SettingsPaths() {
   if (g_override) return *g_override;
   SettingsFilePaths paths;
-  UINT n = GetSystemDirectoryW(nullptr, 0);
-  std::wstring system(n, L'\0');
-  n = GetSystemDirectoryW(system.data(), n);
-  system.resize(n);
-  paths.system = system + L"\\Tandrel.ini";
+  paths.system = SystemDirectory() + L"\\Tandrel.ini";
   CoTaskMem<wchar_t> local;
   if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr, local.Put())))
     paths.user = std::wstring(local.get()) + L"\\Quillmere\\Tandrel.ini";
