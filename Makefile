@@ -2,7 +2,7 @@
 BUILD := build
 export CTEST_OUTPUT_ON_FAILURE := 1
 
-.PHONY: all deps build run test bench clean
+.PHONY: all deps build run test bench dist clean
 
 all: build
 
@@ -25,6 +25,12 @@ test: build
 bench: deps $(BUILD)/build.ninja
 	@cmake --build $(BUILD) --target bench_copy bench_lists bench_search bench_broadcast
 	@scripts/with-wine.sh scripts/bench.sh
+
+# The release in dist/: portable zips for 64 and 32 bits, the installer and
+# SHA256SUMS, once the installer has passed its install check under Wine.
+dist: deps
+	@scripts/dist-deps.sh
+	@scripts/dist.sh
 
 clean:
 	@rm -rf $(BUILD)
