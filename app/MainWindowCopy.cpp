@@ -73,7 +73,8 @@ void MainWindow::ShowRunStatus() {
   const double seconds = (GetTickCount() - runStart_) / 1000.0;
   const std::wstring status = runEmptiesOnly_
                                   ? text::EmptyingStatusText(progress.removed)
-                                  : text::StatusText(progress.files, progress.bytes, seconds, progress.removed);
+                                  : text::StatusText(progress.files, progress.bytes, seconds, progress.removed,
+                                                     runReport_->Slowest());
   SetWindowTextW(statusText_, status.c_str());
   SetWindowTextW(statusFile_, progress.current.c_str());
   progressBar_.SetPosition(runPosition_);

@@ -2,6 +2,7 @@
 
 #include "fs/FileCopy.h"
 
+#include <algorithm>
 #include <atomic>
 #include <thread>
 
@@ -226,7 +227,8 @@ int RunCopyCommand(const Arguments& arguments, Console& console, StopSignal& sto
           Sleep(100);  // at most ten updates a second
           if (over) break;
           const auto done = report.Read();
-          console.Progress(text::StatusText(done.files, done.bytes, seconds(), done.removed) + L"  " + done.current);
+          console.Progress(text::StatusText(done.files, done.bytes, seconds(), done.removed, report.Slowest()) +
+                           L"  " + done.current);
         }
       });
     copy::RunCopy(job, observer);
@@ -250,11 +252,28 @@ int RunCopyCommand(const Arguments& arguments, Console& console, StopSignal& sto
   swprintf(time, 32, L"%.2f 秒", elapsed);
   console.Line(Row(L"用时", time));
   if (!arguments.dryRun) console.Line(Row(L"速度", text::ByteAmount(elapsed > 0 ? done.bytes / elapsed : 0) + L"/s"));
-  if (!failures.empty()) {
-    console.Line(L"失败的项（共 " + std::to_wstring(failures.size()) + L" 项）：");
-    for (const copy::Failure& failure : failures)
-      console.Line(L"  " + failure.path + (failure.target.empty() ? L"" : L" → " + failure.target) + L"：" +
-                   (failure.entering ? text::EnterFolderFailure(failure.code) : Reason(failure.code)));
+  // Destination by destination, each named, in list order.
+  const std::vector<copy::DestinationTally> tallies = report.Tallies();
+  if (tallies.size() > 1) console.Line(L"每个目标：");
+  for (const copy::DestinationTally& tally : tallies) {
+    if (tallies.size() < 2) break;
+    wchar_t took[32];
+    swprintf(took, 32, L"%.2f 秒", tally.seconds);
+    console.Line(L"  " + tally.entry + L"：" + std::to_wstring(tally.files) + L" 个文件，" +
+                 text::ByteAmount(double(tally.bytes)) + L"，失败 " + std::to_wstring(tally.failures) + L" 项，用时 " +
+                 took);
+  }
+  std::stable_sort(failures.begin(), failures.end(),
+                   [](const copy::Failure& a, const copy::Failure& b) { return a.destination < b.destination; });
+  if (!failures.empty()) console.Line(L"失败的项（共 " + std::to_wstring(failures.size()) + L" 项）：");
+  for (size_t k = 0; k < failures.size(); ++k) {
+    const copy::Failure& failure = failures[k];
+    const bool named = tallies.size() > 1 && failure.destination < tallies.size();
+    if (named && (k == 0 || failures[k - 1].destination != failure.destination))
+      console.Line(L"  目标 " + tallies[failure.destination].entry + L"：");
+    console.Line(std::wstring(named ? L"    " : L"  ") + failure.path +
+                 (failure.target.empty() ? L"" : L" → " + failure.target) + L"：" +
+                 (failure.entering ? text::EnterFolderFailure(failure.code) : Reason(failure.code)));
   }
   // A warning, not a failure: the copies stand.
   const std::vector<copy::Warning> warnings = report.Warnings();

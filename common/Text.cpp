@@ -142,10 +142,12 @@ std::wstring ByteAmount(double bytes) {
   return buffer;
 }
 
-std::wstring StatusText(uint64_t files, uint64_t bytes, double seconds, uint64_t removed) {
+std::wstring StatusText(uint64_t files, uint64_t bytes, double seconds, uint64_t removed,
+                        const std::wstring& slowest) {
   std::wstring text = std::to_wstring(files) + L" 个文件，" + ByteAmount(double(bytes));
   if (seconds > 0.5) text += L"，" + ByteAmount(double(bytes) / seconds) + L"/s";
   if (removed) text += L"，" + EmptyingStatusText(removed);
+  if (!slowest.empty()) text += L"，最慢的目标：" + slowest;
   return text;
 }
 

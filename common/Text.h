@@ -33,7 +33,9 @@ std::wstring ByteAmount(double bytes);
 // 1.2 MB/s" after seconds of work, with "，已删除 5 项" once its emptying
 // removed something (an emptying alone, which writes nothing, says only
 // "已删除 5 项"), and the question asked under Ask.
-std::wstring StatusText(uint64_t files, uint64_t bytes, double seconds, uint64_t removed = 0);
+// slowest: of several destinations written side by side, the one furthest behind.
+std::wstring StatusText(uint64_t files, uint64_t bytes, double seconds, uint64_t removed = 0,
+                        const std::wstring& slowest = L"");
 std::wstring EmptyingStatusText(uint64_t removed);
 std::wstring OverwriteQuestion(const std::wstring& target);
 // Said once per destination whose volume could not keep the copies' times

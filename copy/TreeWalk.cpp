@@ -108,7 +108,8 @@ class Walker {
 }  // namespace
 
 std::wstring Below(const std::wstring& relative, const std::wstring& name) {
-  return relative.empty() ? name : relative + L"\\" + name;
+  if (relative.empty() || name.empty()) return relative + name;
+  return relative + L"\\" + name;
 }
 
 bool WalkTree(const std::wstring& sourceFolder, TreeSink& sink, const std::wstring& from) {

@@ -224,6 +224,14 @@ TEST(Qmcopy, EachInvocationEndsWithItsCodeFilesAndWords) {
        2,
        {},
        L"不能清空整个驱动器（磁盘）！"},
+      {"two destinations: a line for each, and each one's failures under its name",
+       [](Tree& t) {
+         WriteBytes(t.dir / L"d2\\src", "a file where the copy's folder goes");
+         return t.Lists() + L" /policy:overwrite";
+       },
+       1,
+       {{L"d1\\src\\sub\\b.txt", "new b"}, {L"d2\\one.txt", "one"}},
+       L"\\d2\\：\r\n    "},
       {"bad arguments", [](Tree& t) { return t.Lists() + L" /policy:sometimes"; }, 2, {}, L"/?"},
       {"a switch given twice",
        [](Tree& t) { return t.Lists() + L" /policy:skip /policy:overwrite"; },
