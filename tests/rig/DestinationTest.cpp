@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstdio>
 #include <map>
+#include <memory>
 #include <optional>
 #include <sstream>
 #include <thread>
@@ -422,6 +423,50 @@ TEST(Destinations, EveryOutcomeOnEveryKindOfDestination) {
     }
   }
   std::printf("%s", summary.c_str());
+}
+
+// One read onto every kind at once (the share, which renames nothing, reads
+// its own): each ends as when the kinds are taken one after another, on a
+// fresh run and on a newer-only run over it.
+TEST(Destinations, EveryKindAtOnceEndsAsEachInTurn) {
+  if (RigSkipped()) GTEST_SKIP() << "QM_RIG=skip";
+  const auto kinds = Destinations();
+  ASSERT_FALSE(kinds.empty());
+  TempDir source;
+  const std::pair<const wchar_t*, size_t> files[] = {{L"t\\a.txt", 10}, {L"t\\sub\\b.bin", 300 * 1024 + 17},
+                                                     {L"t\\sub\\c.txt", 0}, {L"t\\d.bin", 2u << 20}};
+  for (const auto& [name, size] : files) {
+    WriteBytes(source / name, Pattern(size, char(size)));
+    SetTimes(source / name, 133000000000000000ull + size * kSecond);
+  }
+  std::vector<std::unique_ptr<DestFolder>> apart, together;
+  for (const Destination& d : kinds) {
+    apart.push_back(std::make_unique<DestFolder>(d));
+    together.push_back(std::make_unique<DestFolder>(d));
+  }
+  for (SameFileMode mode : {Overwrite, NewerOnly}) {
+    SCOPED_TRACE(int(mode));
+    RunReport apartReport, togetherReport;
+    CopyJob job{{source / L"t"}, {}, mode};
+    for (auto& folder : together) job.dests.push_back(folder->path());
+    RunCopy(job, {nullptr, nullptr, &togetherReport});
+    for (auto& folder : apart) {
+      job.dests = {folder->path()};
+      RunCopy(job, {nullptr, nullptr, &apartReport});
+    }
+    EXPECT_EQ(togetherReport.FailureCount(), 0u);
+    for (FileOutcome outcome : {FileOutcome::Copied, FileOutcome::Replaced, FileOutcome::Kept})
+      EXPECT_EQ(togetherReport.Count(outcome), apartReport.Count(outcome));
+    for (size_t k = 0; k < kinds.size(); ++k) {
+      SCOPED_TRACE(kinds[k].name);
+      EXPECT_EQ(TreeOf(together[k]->path()), TreeOf(apart[k]->path()));
+      EXPECT_TRUE(Temporaries(together[k]->path()).empty());
+      for (const auto& [name, size] : files) {
+        EXPECT_EQ(Contents(together[k]->path() + name), Pattern(size, char(size)));
+        EXPECT_EQ(WriteTimeOf(together[k]->path() + name), WriteTimeOf(apart[k]->path() + name));
+      }
+    }
+  }
 }
 
 }  // namespace
