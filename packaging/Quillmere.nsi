@@ -215,7 +215,19 @@ Section "Uninstall"
   !insertmacro RemoveProgramFile "qmcopy.exe"
   Delete "$INSTDIR\README.txt"
   Delete "$INSTDIR\LICENSE.txt"
-  Delete "$INSTDIR\${UNINSTALLER}"
+  ; The uninstaller that started this copy of itself may still be ending,
+  ; a silent run being quick: give it up to five seconds.
+  StrCpy $0 0
+  ${Do}
+    ClearErrors
+    Delete "$INSTDIR\${UNINSTALLER}"
+    ${IfNot} ${Errors}
+    ${OrIf} $0 >= 50
+      ${Break}
+    ${EndIf}
+    IntOp $0 $0 + 1
+    Sleep 100
+  ${Loop}
   RMDir "$INSTDIR"
   Delete "$SMPROGRAMS\Quillmere.lnk"
   Delete "$DESKTOP\Quillmere.lnk"

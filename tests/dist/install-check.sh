@@ -189,7 +189,7 @@ uninstall_round() {  # dir start-menu desktop root view
   check "the uninstall key is gone" no_key "$root" "$view"
   check "the list saved beside the exe stays" has_files "$dir" "$UNINSTALL_LIST"
   rm -f "$dir/$UNINSTALL_LIST"
-  rmdir "$dir"
+  rmdir "$dir" 2>/dev/null
 }
 
 echo "== 64-bit Windows (a new win64 prefix)"
