@@ -13,9 +13,10 @@ class Application {
  public:
   Application();
   ~Application();
-  // Creates the application window, Form1 (OnCreate runs), Form2, searchDialog.
+  // Creates the hidden application window, then the main window (which reads
+  // the settings), the folder chooser and the search dialog, in that order.
   void Create();
-  // Shows Form1 and runs the message loop until it closes.
+  // Shows the main window and runs the message loop until it closes.
   int Run();
   HWND appWindow() const { return appWindow_; }
   MainWindow& mainWindow() { return *mainWindow_; }

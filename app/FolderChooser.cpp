@@ -9,26 +9,8 @@
 
 namespace {
 
-std::vector<ControlDef> ChooserControls(FolderChooser& form) {
-  const DWORD check = WS_VISIBLE | WS_TABSTOP | BS_CHECKBOX;
-  auto on = [&form](void (FolderChooser::*handler)()) { return [&form, handler] { (form.*handler)(); }; };
-  return {
-      {L"FolderTree", WC_TREEVIEWW, L"",
-       WS_VISIBLE | WS_TABSTOP | WS_BORDER | TVS_HASBUTTONS | TVS_HASLINES | TVS_SHOWSELALWAYS, nullptr, 0, 0, 409,
-       305},
-      {L"AllSubfolders", WC_BUTTONW, L"添加包括选定文件夹下的所有子文件夹", check, nullptr, 8, 313, 320, 17,
-       on(&FolderChooser::OnAllSubfoldersClick)},
-      {L"Levels", WC_BUTTONW, L"添加包括选定文件夹下", check, nullptr, 8, 337, 150, 17,
-       on(&FolderChooser::OnLevelsClick)},
-      {L"Depth", WC_COMBOBOXW, L"", WS_VISIBLE | WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWN | WS_DISABLED, nullptr, 160,
-       335, 50, 120},
-      {L"Label1", WC_STATICW, L"级子目录", WS_VISIBLE | SS_LEFT, nullptr, 216, 339, 80, 13},
-      {L"Ok", WC_BUTTONW, L"确定", WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, nullptr, 232, 360, 75, 25,
-       on(&FolderChooser::OnOk)},
-      {L"Cancel", WC_BUTTONW, L"取消", WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, nullptr, 320, 360, 75, 25,
-       on(&FolderChooser::OnCancel)},
-  };
-}
+// The depth box takes digits and backspace only.
+bool AcceptsDepthKey(wchar_t key) { return (key >= L'0' && key <= L'9') || key == 8; }
 
 // The OK and Cancel glyphs: a green tick and a red cross, drawn for the
 // DPI on a 16-pixel grid at 96 dpi.
@@ -72,6 +54,27 @@ HIMAGELIST SetGlyph(HWND button, bool ok, UINT dpi) {
 
 }  // namespace
 
+std::vector<ControlDef> FolderChooser::ControlTable() {
+  const DWORD check = WS_VISIBLE | WS_TABSTOP | BS_CHECKBOX;
+  ChooserControls& c = ui_;
+  return {
+      {&c.tree, WC_TREEVIEWW, L"",
+       WS_VISIBLE | WS_TABSTOP | WS_BORDER | TVS_HASBUTTONS | TVS_HASLINES | TVS_SHOWSELALWAYS, nullptr, 0, 0, 409,
+       305},
+      {&c.allSubfolders, WC_BUTTONW, L"添加包括选定文件夹下的所有子文件夹", check, nullptr, 8, 313, 320, 17,
+       On(&FolderChooser::OnAllSubfoldersClick)},
+      {&c.levels, WC_BUTTONW, L"添加包括选定文件夹下", check, nullptr, 8, 337, 150, 17,
+       On(&FolderChooser::OnLevelsClick)},
+      {&c.depth, WC_COMBOBOXW, L"", WS_VISIBLE | WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWN | WS_DISABLED, nullptr, 160, 335,
+       50, 120},
+      {&c.levelsLabel, WC_STATICW, L"级子目录", WS_VISIBLE | SS_LEFT, nullptr, 216, 339, 80, 13},
+      {&c.ok, WC_BUTTONW, L"确定", WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, nullptr, 232, 360, 75, 25,
+       [this] { EndModal(IDOK); }},
+      {&c.cancel, WC_BUTTONW, L"取消", WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, nullptr, 320, 360, 75, 25,
+       [this] { EndModal(IDCANCEL); }},
+  };
+}
+
 FolderChooser::~FolderChooser() {
   if (hwnd_ && IsWindow(hwnd_)) DestroyWindow(hwnd_);
   for (HIMAGELIST glyph : glyphs_)
@@ -83,46 +86,46 @@ void FolderChooser::Create(HWND owner) {
   RegisterFormClass(instance, L"FolderChooser", nullptr);
   CreateForm(L"FolderChooser", L"", WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | WS_CLIPCHILDREN,
              WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT, owner, 409, 391, true);
-  CreateControls(ChooserControls(*this));
-  allSubfolders_.Bind(Control(L"AllSubfolders"));
-  levels_.Bind(Control(L"Levels"));
-  depthBox_ = Control(L"Depth");
-  SetWindowTextW(hwnd_, L"选择要添加的目录（文件夹）");  // OnCreate
-  HWND combo = depthBox_;
+  CreateControls(ControlTable());
+  SetWindowTextW(hwnd_, L"选择要添加的目录（文件夹）");
+  const HWND combo = ui_.depth.hwnd();
   for (const wchar_t* item : {L"1", L"2", L"3"}) SendMessageW(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item));
   SetWindowTextW(combo, L"1");
   COMBOBOXINFO info = {sizeof info};
-  if (GetComboBoxInfo(combo, &info) && info.hwndItem) SubclassControl(info.hwndItem);
-  tree_.Attach(Control(L"FolderTree"));
-  okButton_ = Control(L"Ok");
-  cancelButton_ = Control(L"Cancel");
+  if (GetComboBoxInfo(combo, &info) && info.hwndItem)
+    Subclass(info.hwndItem, [](UINT message, WPARAM wParam, LPARAM, LRESULT* result) {
+      if (message != WM_CHAR || AcceptsDepthKey(wchar_t(wParam))) return false;
+      *result = 0;
+      return true;
+    });
+  ui_.tree.Prepare();
   DrawGlyphs();
 }
 
 void FolderChooser::DrawGlyphs() {
   HIMAGELIST old[] = {glyphs_[0], glyphs_[1]};
-  glyphs_[0] = SetGlyph(okButton_, true, Dpi());
-  glyphs_[1] = SetGlyph(cancelButton_, false, Dpi());
+  glyphs_[0] = SetGlyph(ui_.ok.hwnd(), true, Dpi());
+  glyphs_[1] = SetGlyph(ui_.cancel.hwnd(), false, Dpi());
   for (HIMAGELIST glyph : old)
     if (glyph) ImageList_Destroy(glyph);
 }
 
 void FolderChooser::OnShow() {
   CentreOver(GetWindow(hwnd_, GW_OWNER));
-  tree_.Refresh();
-  SetFocus(tree_.hwnd());
+  ui_.tree.Refresh();
+  SetFocus(ui_.tree.hwnd());
 }
 
 std::optional<FolderChoice> FolderChooser::Choose() {
   if (ShowModal() != IDOK) return std::nullopt;
   // A shell item that is no file-system folder adds nothing.
-  if (tree_.SelectedIsVirtual()) return std::nullopt;
-  FolderChoice choice{WithBackslash(tree_.SelectedFolderPath())};
-  if (allSubfolders_.Checked()) {
+  if (ui_.tree.SelectedIsVirtual()) return std::nullopt;
+  FolderChoice choice{WithBackslash(ui_.tree.SelectedFolderPath())};
+  if (ui_.allSubfolders.Checked()) {
     choice.scope = FolderChoice::Scope::AllSubfolders;
-  } else if (levels_.Checked()) {
+  } else if (ui_.levels.Checked()) {
     choice.scope = FolderChoice::Scope::Levels;
-    choice.depth = WindowText(depthBox_);
+    choice.depth = ui_.depth.Text();
   }
   return choice;
 }
@@ -133,27 +136,24 @@ int FolderChoice::Levels() const {
   return *levels;
 }
 
-void FolderChooser::SetCheckBox(CheckBox& box, bool checked) {
+void FolderChooser::SetCheckBox(const CheckBox& box, bool checked) {
   if (box.Checked() == checked) return;  // no change, no click
   box.SetChecked(checked);
-  if (&box == &allSubfolders_)
+  if (&box == &ui_.allSubfolders)
     OnAllSubfoldersClick();
   else
     OnLevelsClick();
 }
 
-void FolderChooser::OnAllSubfoldersClick() { SetCheckBox(levels_, !allSubfolders_.Checked()); }
+// The two options keep in step: ticking one unticks the other, and
+// unticking one ticks the other; the depth box is for levels only.
+void FolderChooser::OnAllSubfoldersClick() { SetCheckBox(ui_.levels, !ui_.allSubfolders.Checked()); }
 
 void FolderChooser::OnLevelsClick() {
-  bool levels = levels_.Checked();
-  SetCheckBox(allSubfolders_, !levels);
-  EnableWindow(depthBox_, levels);
+  const bool levels = ui_.levels.Checked();
+  SetCheckBox(ui_.allSubfolders, !levels);
+  EnableWindow(ui_.depth.hwnd(), levels);
 }
-
-void FolderChooser::OnOk() { EndModal(IDOK); }
-void FolderChooser::OnCancel() { EndModal(IDCANCEL); }
-
-bool FolderChooser::AcceptsDepthKey(wchar_t key) { return (key >= L'0' && key <= L'9') || key == 8; }
 
 bool FolderChooser::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
   switch (message) {
@@ -166,19 +166,10 @@ bool FolderChooser::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESUL
       if (!lParam && LOWORD(wParam) == IDCANCEL) EndModal(IDCANCEL);  // Esc
       return true;
     case WM_NOTIFY:
-      return tree_.OnNotify(reinterpret_cast<NMHDR*>(lParam), result);
+      return ui_.tree.OnNotify(reinterpret_cast<NMHDR*>(lParam), result);
     case WM_CLOSE:
       EndModal(IDCANCEL);
       return true;
-  }
-  return false;
-}
-
-bool FolderChooser::OnControlMessage(HWND control, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
-  // The depth box takes digits and backspace only.
-  if (message == WM_CHAR && !AcceptsDepthKey(wchar_t(wParam))) {
-    *result = 0;
-    return true;
   }
   return false;
 }

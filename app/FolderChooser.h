@@ -22,6 +22,15 @@ struct FolderChoice {
   int Levels() const;
 };
 
+// The chooser's controls, one row each in its table in FolderChooser.cpp.
+struct ChooserControls {
+  ShellTree tree;
+  CheckBox allSubfolders, levels;
+  Control depth;  // a drop-down combo box: the levels, picked or typed
+  Control levelsLabel;
+  Button ok, cancel;
+};
+
 class FolderChooser : public Form {
  public:
   FolderChooser() = default;
@@ -33,30 +42,20 @@ class FolderChooser : public Form {
   // ask, beside the window, since the volume may be slow to answer.
   std::optional<FolderChoice> Choose();
 
-  void OnShow();
-  void OnAllSubfoldersClick();  // 添加包括选定文件夹下的所有子文件夹
-  void OnLevelsClick();         // 添加包括选定文件夹下 N 级子目录
-  void OnOk();                  // 确定
-  void OnCancel();              // 取消
-  // False when the typed character is discarded.
-  static bool AcceptsDepthKey(wchar_t key);
-
-  ShellTree& Tree() { return tree_; }
-  // Sets a check box as a user's click would, running its click handler.
-  void SetCheckBox(CheckBox& box, bool checked);
-  CheckBox& AllSubfoldersBox() { return allSubfolders_; }
-  CheckBox& LevelsBox() { return levels_; }
-
- protected:
-  bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
-  bool OnControlMessage(HWND control, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
-  void OnDpiChanged() override { DrawGlyphs(); }
+  // For window tests, which drive the chooser with messages: its controls.
+  ChooserControls& Controls() { return ui_; }
 
  private:
+  std::vector<ControlDef> ControlTable();
+  bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
+  void OnDpiChanged() override { DrawGlyphs(); }
+  void OnShow();
+  void OnAllSubfoldersClick();
+  void OnLevelsClick();
+  // Sets a check box as a user's click would, running its click handler.
+  void SetCheckBox(const CheckBox& box, bool checked);
   void DrawGlyphs();  // the OK and Cancel glyphs for the window's DPI
 
-  ShellTree tree_;
-  CheckBox allSubfolders_, levels_;
-  HWND depthBox_ = nullptr, okButton_ = nullptr, cancelButton_ = nullptr;
+  ChooserControls ui_;
   HIMAGELIST glyphs_[2] = {};  // the buttons show them but do not own them
 };

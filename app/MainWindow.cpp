@@ -17,19 +17,6 @@
 
 namespace {
 
-// Each policy with its radio button, in the order the radio group is read.
-struct PolicyButton {
-  copy::SameFileMode mode;
-  const wchar_t* radioButton;
-};
-constexpr PolicyButton kPolicyButtons[] = {
-    {copy::SameFileMode::Ask, L"Ask"},
-    {copy::SameFileMode::Skip, L"Skip"},
-    {copy::SameFileMode::Overwrite, L"Overwrite"},
-    {copy::SameFileMode::AutoNumber, L"AutoNumber"},
-    {copy::SameFileMode::NewerOnly, L"NewerOnly"},
-};
-
 constexpr DWORD kButton = WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON;
 constexpr DWORD kRadio = WS_VISIBLE | WS_TABSTOP | BS_AUTORADIOBUTTON;
 constexpr DWORD kGroup = WS_VISIBLE | BS_GROUPBOX | WS_CLIPSIBLINGS;
@@ -37,7 +24,7 @@ constexpr DWORD kList = WS_VISIBLE | WS_TABSTOP | WS_VSCROLL | WS_BORDER | LBS_N
 constexpr int kColumnX = 644, kRowStep = 28, kRowY = 16;
 // Shared by the table and the layout that stretches these with the window.
 constexpr int kMargin = 2, kSourcesHeight = 222, kPanelHeight = 38, kHelpMargin = 4;
-constexpr int kStatusY = 12, kStatusHeight = 14, kStatusFileX = 428;  // the status line, in Panel1
+constexpr int kStatusY = 12, kStatusHeight = 14, kStatusFileX = 428;  // the status line, in the copy panel
 
 int Row(int n) { return kRowY + n * kRowStep; }
 
@@ -54,61 +41,62 @@ HICON AppIcon(int size) {
 }  // namespace
 
 std::vector<ControlDef> MainWindow::ControlTable() {
+  MainControls& c = ui_;
   return {
-      {L"Tabs", WC_TABCONTROLW, L"", WS_VISIBLE | WS_CLIPCHILDREN | TCS_BUTTONS | TCS_FLATBUTTONS, nullptr, 0, 0, 744,
+      {&c.tabs, WC_TABCONTROLW, L"", WS_VISIBLE | WS_CLIPCHILDREN | TCS_BUTTONS | TCS_FLATBUTTONS, nullptr, 0, 0, 744,
        610},
-      {L"StartPage", kPanelClass, L"开始使用", WS_VISIBLE | WS_CLIPCHILDREN, L"Tabs", 4, 28, 744, 580},
-      {L"SourceGroup", WC_BUTTONW, L"要复制的文件或文件夹", kGroup, L"StartPage", kMargin, kMargin, 740,
+      {&c.startPage, kPanelClass, L"开始使用", WS_VISIBLE | WS_CLIPCHILDREN, &c.tabs, 4, 28, 744, 580},
+      {&c.sourceGroup, WC_BUTTONW, L"要复制的文件或文件夹", kGroup, &c.startPage, kMargin, kMargin, 740,
        kSourcesHeight},
-      {L"SourceList", WC_LISTBOXW, L"", kList, L"SourceGroup", 8, 16, 632, 198},
-      {L"AddFiles", WC_BUTTONW, L"添加文件", kButton, L"SourceGroup", kColumnX, Row(0), 90, 25,
+      {&c.sources, WC_LISTBOXW, L"", kList, &c.sourceGroup, 8, 16, 632, 198},
+      {&c.addFiles, WC_BUTTONW, L"添加文件", kButton, &c.sourceGroup, kColumnX, Row(0), 90, 25,
        On(&MainWindow::OnAddFiles)},
-      {L"SearchAddFiles", WC_BUTTONW, L"搜索添加文件", kButton, L"SourceGroup", kColumnX, Row(1), 89, 25,
+      {&c.searchAddFiles, WC_BUTTONW, L"搜索添加文件", kButton, &c.sourceGroup, kColumnX, Row(1), 89, 25,
        On(&MainWindow::OnSearchAdd), FontKind::Song},
-      {L"AddSourceFolder", WC_BUTTONW, L"添加文件夹", kButton, L"SourceGroup", kColumnX, Row(2), 90, 25,
+      {&c.addSourceFolder, WC_BUTTONW, L"添加文件夹", kButton, &c.sourceGroup, kColumnX, Row(2), 90, 25,
        On(&MainWindow::OnAddSourceFolder)},
-      {L"RemoveSource", WC_BUTTONW, L"移除文件(夹)", kButton, L"SourceGroup", kColumnX, Row(3), 90, 25,
+      {&c.removeSource, WC_BUTTONW, L"移除文件(夹)", kButton, &c.sourceGroup, kColumnX, Row(3), 90, 25,
        On(&MainWindow::OnRemoveSource), FontKind::Song},
-      {L"ClearSources", WC_BUTTONW, L"清空列表", kButton, L"SourceGroup", kColumnX, Row(4), 90, 25,
+      {&c.clearSources, WC_BUTTONW, L"清空列表", kButton, &c.sourceGroup, kColumnX, Row(4), 90, 25,
        On(&MainWindow::OnClearSources)},
-      {L"ExportSources", WC_BUTTONW, L"导出保存列表", kButton, L"SourceGroup", kColumnX, Row(5), 90, 25,
+      {&c.exportSources, WC_BUTTONW, L"导出保存列表", kButton, &c.sourceGroup, kColumnX, Row(5), 90, 25,
        On(&MainWindow::OnExportSources), FontKind::Song},
-      {L"ImportSources", WC_BUTTONW, L"导入列表", kButton, L"SourceGroup", kColumnX, Row(6), 90, 25,
+      {&c.importSources, WC_BUTTONW, L"导入列表", kButton, &c.sourceGroup, kColumnX, Row(6), 90, 25,
        On(&MainWindow::OnImportSources)},
-      {L"DestGroup", WC_BUTTONW, L"复制到的文件夹(目录)", kGroup, L"StartPage", 2, 224, 740, 165},
-      {L"DestList", WC_LISTBOXW, L"", kList, L"DestGroup", 8, 16, 632, 141},
-      {L"AddDestFolder", WC_BUTTONW, L"添加文件夹", kButton, L"DestGroup", kColumnX, Row(0), 90, 25,
+      {&c.destGroup, WC_BUTTONW, L"复制到的文件夹(目录)", kGroup, &c.startPage, 2, 224, 740, 165},
+      {&c.dests, WC_LISTBOXW, L"", kList, &c.destGroup, 8, 16, 632, 141},
+      {&c.addDestFolder, WC_BUTTONW, L"添加文件夹", kButton, &c.destGroup, kColumnX, Row(0), 90, 25,
        On(&MainWindow::OnAddDestFolder)},
-      {L"RemoveDest", WC_BUTTONW, L"移除文件夹", kButton, L"DestGroup", kColumnX, Row(1), 90, 25,
+      {&c.removeDest, WC_BUTTONW, L"移除文件夹", kButton, &c.destGroup, kColumnX, Row(1), 90, 25,
        On(&MainWindow::OnRemoveDest)},
-      {L"ClearDests", WC_BUTTONW, L"清空列表", kButton, L"DestGroup", kColumnX, Row(2), 90, 25,
+      {&c.clearDests, WC_BUTTONW, L"清空列表", kButton, &c.destGroup, kColumnX, Row(2), 90, 25,
        On(&MainWindow::OnClearDests)},
-      {L"ExportDests", WC_BUTTONW, L"导出保存列表", kButton, L"DestGroup", kColumnX, Row(3), 90, 25,
+      {&c.exportDests, WC_BUTTONW, L"导出保存列表", kButton, &c.destGroup, kColumnX, Row(3), 90, 25,
        On(&MainWindow::OnExportDests), FontKind::Song},
-      {L"ImportDests", WC_BUTTONW, L"导入列表", kButton, L"DestGroup", kColumnX, Row(4), 90, 25,
+      {&c.importDests, WC_BUTTONW, L"导入列表", kButton, &c.destGroup, kColumnX, Row(4), 90, 25,
        On(&MainWindow::OnImportDests)},
-      {L"OptionsGroup", WC_BUTTONW, L"复制选项", kGroup, L"StartPage", 2, 389, 740, 95},
-      {L"SameNameLabel", WC_STATICW, L" 目标目录下已有同名文件存在时：", WS_VISIBLE | SS_LEFT, L"OptionsGroup", 8, 18,
+      {&c.optionsGroup, WC_BUTTONW, L"复制选项", kGroup, &c.startPage, 2, 389, 740, 95},
+      {&c.sameNameLabel, WC_STATICW, L" 目标目录下已有同名文件存在时：", WS_VISIBLE | SS_LEFT, &c.optionsGroup, 8, 18,
        218, 13},
-      {L"Overwrite", WC_BUTTONW, L"覆盖", kRadio | WS_GROUP, L"OptionsGroup", 16, 40, 60, 17},
-      {L"Skip", WC_BUTTONW, L"跳过", kRadio, L"OptionsGroup", 88, 40, 60, 17},
-      {L"Ask", WC_BUTTONW, L"询问", kRadio, L"OptionsGroup", 160, 40, 60, 17},
-      {L"AutoNumber", WC_BUTTONW, L"自动编号同名文件", kRadio, L"OptionsGroup", 232, 40, 138, 17},
-      {L"NewerOnly", WC_BUTTONW, L"按文件修改时间只替换旧文件", kRadio, L"OptionsGroup", 384, 40, 223, 17},
-      {L"EmptyFirst", WC_BUTTONW, L"复制时先清空（删除）目标文件夹中的原有内容",
-       WS_VISIBLE | WS_TABSTOP | WS_GROUP | BS_CHECKBOX, L"OptionsGroup", 11, 68, 320, 17,
+      {&c.overwrite, WC_BUTTONW, L"覆盖", kRadio | WS_GROUP, &c.optionsGroup, 16, 40, 60, 17},
+      {&c.skip, WC_BUTTONW, L"跳过", kRadio, &c.optionsGroup, 88, 40, 60, 17},
+      {&c.ask, WC_BUTTONW, L"询问", kRadio, &c.optionsGroup, 160, 40, 60, 17},
+      {&c.autoNumber, WC_BUTTONW, L"自动编号同名文件", kRadio, &c.optionsGroup, 232, 40, 138, 17},
+      {&c.newerOnly, WC_BUTTONW, L"按文件修改时间只替换旧文件", kRadio, &c.optionsGroup, 384, 40, 223, 17},
+      {&c.emptyFirst, WC_BUTTONW, L"复制时先清空（删除）目标文件夹中的原有内容",
+       WS_VISIBLE | WS_TABSTOP | WS_GROUP | BS_CHECKBOX, &c.optionsGroup, 11, 68, 320, 17,
        On(&MainWindow::OnEmptyFirstClick)},
-      {L"EmptyNowButton", WC_BUTTONW, L"...", BS_PUSHBUTTON, L"OptionsGroup", 340, 67, 23, 22},
-      {L"ProgressGroup", WC_BUTTONW, L"进度", kGroup, L"StartPage", 2, 484, 740, 49},
-      {L"Progress", PROGRESS_CLASSW, L"", WS_VISIBLE, L"ProgressGroup", 16, 18, 641, 22},
-      {L"CopyPanel", kPanelClass, L"", WS_VISIBLE, L"StartPage", kMargin, 540, 740, kPanelHeight},
-      {L"Copy", WC_BUTTONW, L"开始复制", kButton, L"CopyPanel", 320, 6, 100, 25, On(&MainWindow::OnCopy)},
+      {&c.emptyNow, WC_BUTTONW, L"...", BS_PUSHBUTTON, &c.optionsGroup, 340, 67, 23, 22},
+      {&c.progressGroup, WC_BUTTONW, L"进度", kGroup, &c.startPage, 2, 484, 740, 49},
+      {&c.progress, PROGRESS_CLASSW, L"", WS_VISIBLE, &c.progressGroup, 16, 18, 641, 22},
+      {&c.copyPanel, kPanelClass, L"", WS_VISIBLE, &c.startPage, kMargin, 540, 740, kPanelHeight},
+      {&c.copy, WC_BUTTONW, L"开始复制", kButton, &c.copyPanel, 320, 6, 100, 25, On(&MainWindow::OnCopy)},
       // The status line of a run: counts and speed left of the button, the file in progress right of it.
-      {L"Status", WC_STATICW, L"", WS_VISIBLE | SS_LEFT | SS_NOPREFIX | SS_ENDELLIPSIS, L"CopyPanel", 8, kStatusY, 304,
+      {&c.status, WC_STATICW, L"", WS_VISIBLE | SS_LEFT | SS_NOPREFIX | SS_ENDELLIPSIS, &c.copyPanel, 8, kStatusY, 304,
        kStatusHeight},
-      {L"StatusFile", WC_STATICW, L"", WS_VISIBLE | SS_LEFT | SS_NOPREFIX | SS_PATHELLIPSIS, L"CopyPanel", kStatusFileX,
-       kStatusY, 304, kStatusHeight},
-      {L"HelpPage", kPanelClass, L"帮助及使用技巧", WS_CLIPCHILDREN, L"Tabs", 4, 28, 744, 580},
+      {&c.statusFile, WC_STATICW, L"", WS_VISIBLE | SS_LEFT | SS_NOPREFIX | SS_PATHELLIPSIS, &c.copyPanel,
+       kStatusFileX, kStatusY, 304, kStatusHeight},
+      {&c.helpPage, kPanelClass, L"帮助及使用技巧", WS_CLIPCHILDREN, &c.tabs, 4, 28, 744, 580},
   };
 }
 
@@ -138,32 +126,23 @@ void MainWindow::Create(HWND appWindow) {
              WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_THICKFRAME | WS_CLIPCHILDREN,
              WS_EX_APPWINDOW | WS_EX_CONTROLPARENT, appWindow, 760, 648, false);
   CreateControls(ControlTable());
-  tabs_ = Control(L"Tabs");
-  startPage_ = Control(L"StartPage");
-  helpPage_ = Control(L"HelpPage");
-  sourceGroup_ = Control(L"SourceGroup");
-  copyPanel_ = Control(L"CopyPanel");
-  copyButton_ = Control(L"Copy");
-  emptyNowButton_ = Control(L"EmptyNowButton");
-  statusText_ = Control(L"Status");
-  statusFile_ = Control(L"StatusFile");
-  sourceList_.Attach(Control(L"SourceList"));
-  destList_.Attach(Control(L"DestList"));
-  progressBar_.Bind(Control(L"Progress"), 100);
-  emptyFirst_.Bind(Control(L"EmptyFirst"));
-  std::vector<HWND> radios;
-  for (const PolicyButton& policy : kPolicyButtons) radios.push_back(Control(policy.radioButton));
-  policyButtons_.Bind(radios);
+  ui_.progress.SetRange(100);
 
+  // The tabs are named as their pages are.
   TCITEMW item = {TCIF_TEXT};
-  item.pszText = const_cast<wchar_t*>(L"开始使用");
-  TabCtrl_InsertItem(tabs_, 0, &item);
-  item.pszText = const_cast<wchar_t*>(L"帮助及使用技巧");
-  TabCtrl_InsertItem(tabs_, 1, &item);
+  for (const Control* page : {&ui_.startPage, &ui_.helpPage}) {
+    const std::wstring caption = page->Text();
+    item.pszText = const_cast<wchar_t*>(caption.c_str());
+    TabCtrl_InsertItem(ui_.tabs.hwnd(), TabCtrl_GetItemCount(ui_.tabs.hwnd()), &item);
+  }
 
-  SubclassControl(sourceList_.box());
-  SubclassControl(destList_.box());
-  SubclassControl(emptyNowButton_);
+  for (PathList* list : {&ui_.sources, &ui_.dests})
+    Subclass(list->hwnd(), [this, list](UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
+      return OnListMessage(*list, message, wParam, lParam, result);
+    });
+  Subclass(ui_.emptyNow.hwnd(), [this](UINT message, WPARAM, LPARAM lParam, LRESULT* result) {
+    return OnEmptyNowMessage(message, lParam, result);
+  });
 
   emptyNowMenu_ = CreatePopupMenu();
   AppendMenuW(emptyNowMenu_, MF_STRING, kMenuEmptyNow, L"立即清空（删除）目标文件夹中的原有内容");
@@ -173,24 +152,20 @@ void MainWindow::Create(HWND appWindow) {
   TTTOOLINFOW tool = {sizeof tool};
   tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
   tool.hwnd = hwnd_;
-  tool.uId = reinterpret_cast<UINT_PTR>(emptyNowButton_);
+  tool.uId = reinterpret_cast<UINT_PTR>(ui_.emptyNow.hwnd());
   tool.lpszText = const_cast<wchar_t*>(L"立即清空（删除）目标文件夹中的原有内容");
   SendMessageW(tooltip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
 
-  help_ = std::make_unique<HelpView>(helpPage_, Dpi());
+  help_ = std::make_unique<HelpView>(ui_.helpPage.hwnd(), Dpi());
   taskbar_ = std::make_unique<TaskbarProgress>(hwnd_);
   controller_ = std::make_unique<RunController>(hwnd_);
   PickIcons();
   LayoutOnResize();
-  OnCreate();
-}
-
-void MainWindow::OnCreate() {
   SetWindowTextW(hwnd_, kAppTitle);
-  SelectMode(ReadSameFileSetting());
+  policy_.Select(ReadSameFileSetting());
   // Drops on either list reach the drop handlers through the list's subclass.
-  DragAcceptFiles(sourceList_.box(), TRUE);
-  DragAcceptFiles(destList_.box(), TRUE);
+  DragAcceptFiles(ui_.sources.hwnd(), TRUE);
+  DragAcceptFiles(ui_.dests.hwnd(), TRUE);
   ShowPage(0);
   help_->Navigate(HelpPageAddress());
 }
@@ -202,20 +177,7 @@ void MainWindow::Show() {
   UpdateWindow(hwnd_);
 }
 
-HWND MainWindow::HelpBrowser() const { return help_ ? help_->hwnd() : nullptr; }
-
-copy::SameFileMode MainWindow::SelectedMode() const {
-  for (size_t i = 0; i < policyButtons_.Size(); ++i)
-    if (policyButtons_.IsSelected(i)) return kPolicyButtons[i].mode;
-  return copy::SameFileMode::AutoNumber;
-}
-
-void MainWindow::SelectMode(copy::SameFileMode mode) {
-  for (size_t i = 0; i < policyButtons_.Size(); ++i)
-    if (kPolicyButtons[i].mode == mode) policyButtons_.Select(i);
-}
-
-void MainWindow::ShowEmptyButton(bool visible) { ShowWindow(emptyNowButton_, visible ? SW_SHOWNA : SW_HIDE); }
+void MainWindow::ShowEmptyButton(bool visible) { ShowWindow(ui_.emptyNow.hwnd(), visible ? SW_SHOWNA : SW_HIDE); }
 
 void MainWindow::OnClose() {
   if (!StoreSameFileSetting(SelectedMode())) {
@@ -239,27 +201,28 @@ bool MainWindow::StopRunToClose() {
 }
 
 void MainWindow::ShowPage(int index) {
-  TabCtrl_SetCurSel(tabs_, index);
-  ShowWindow(startPage_, index == 0 ? SW_SHOW : SW_HIDE);
-  ShowWindow(helpPage_, index == 1 ? SW_SHOW : SW_HIDE);
+  TabCtrl_SetCurSel(ui_.tabs.hwnd(), index);
+  ShowWindow(ui_.startPage.hwnd(), index == 0 ? SW_SHOW : SW_HIDE);
+  ShowWindow(ui_.helpPage.hwnd(), index == 1 ? SW_SHOW : SW_HIDE);
 }
 
 void MainWindow::LayoutOnResize() {
-  if (!tabs_) return;  // sized while the window is being made
+  const HWND tabs = ui_.tabs.hwnd();
+  if (!tabs) return;  // sized while the window is being made
   RECT client;
   GetClientRect(hwnd_, &client);
-  MoveWindow(tabs_, 0, 0, client.right, client.bottom, TRUE);
+  MoveWindow(tabs, 0, 0, client.right, client.bottom, TRUE);
   // The pages take what the tab strip leaves; the strip's height follows its font.
   RECT page = {0, 0, client.right, client.bottom};
-  TabCtrl_AdjustRect(tabs_, FALSE, &page);
+  TabCtrl_AdjustRect(tabs, FALSE, &page);
   int width = page.right - page.left, height = page.bottom - page.top;
-  MoveWindow(startPage_, page.left, page.top, width, height, TRUE);
-  MoveWindow(helpPage_, page.left, page.top, width, height, TRUE);
+  MoveWindow(ui_.startPage.hwnd(), page.left, page.top, width, height, TRUE);
+  MoveWindow(ui_.helpPage.hwnd(), page.left, page.top, width, height, TRUE);
   const int margin = Scaled(kMargin), panel = Scaled(kPanelHeight), help = Scaled(kHelpMargin);
-  MoveWindow(sourceGroup_, margin, margin, width - 2 * margin, Scaled(kSourcesHeight), TRUE);
-  MoveWindow(copyPanel_, margin, height - margin - panel, width - 2 * margin, panel, TRUE);
+  MoveWindow(ui_.sourceGroup.hwnd(), margin, margin, width - 2 * margin, Scaled(kSourcesHeight), TRUE);
+  MoveWindow(ui_.copyPanel.hwnd(), margin, height - margin - panel, width - 2 * margin, panel, TRUE);
   // The file in progress takes the panel's width right of "停止".
-  MoveWindow(statusFile_, Scaled(kStatusFileX), Scaled(kStatusY),
+  MoveWindow(ui_.statusFile.hwnd(), Scaled(kStatusFileX), Scaled(kStatusY),
              std::max(0, width - 2 * margin - Scaled(kStatusFileX + 8)), Scaled(kStatusHeight), TRUE);
   if (help_) help_->Resize(help, help, width - 2 * help, height - 2 * help);
 }
@@ -347,7 +310,7 @@ bool MainWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* 
   switch (message) {
     case WM_COMMAND:
       // During a run "停止" is the one control that takes input.
-      if (run_ && reinterpret_cast<HWND>(lParam) == copyButton_) {
+      if (run_ && reinterpret_cast<HWND>(lParam) == ui_.copy.hwnd()) {
         if (HIWORD(wParam) == BN_CLICKED) controller_->Stop().Request();
         return true;
       }
@@ -355,17 +318,17 @@ bool MainWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* 
       // to a radio button during a command still checks it: put it back.
       if (lParam && HIWORD(wParam) == BN_CLICKED) {
         const UINT id = LOWORD(wParam);
-        if (!RunCommand([&] { DispatchClick(id); })) SelectMode(modeAtCommandStart_);
+        if (!RunCommand([&] { DispatchClick(id); })) policy_.Select(modeAtCommandStart_);
       }
       return true;
     case WM_NOTIFY: {
       auto* header = reinterpret_cast<NMHDR*>(lParam);
       // During a run the page with "停止" stays in front.
-      if (header->hwndFrom == tabs_ && header->code == TCN_SELCHANGING && run_) {
+      if (header->hwndFrom == ui_.tabs.hwnd() && header->code == TCN_SELCHANGING && run_) {
         *result = TRUE;
         return true;
       }
-      if (header->hwndFrom == tabs_ && header->code == TCN_SELCHANGE) ShowPage(TabCtrl_GetCurSel(header->hwndFrom));
+      if (header->hwndFrom == ui_.tabs.hwnd() && header->code == TCN_SELCHANGE) ShowPage(TabCtrl_GetCurSel(header->hwndFrom));
       return false;
     }
     case WM_SIZE:
@@ -413,36 +376,33 @@ bool MainWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* 
   return false;
 }
 
-bool MainWindow::OnControlMessage(HWND control, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
-  // Runs for every message of the two lists and the "..." button: no look-ups by name here.
-  bool source = control == sourceList_.box(), dest = control == destList_.box();
-  if (source || dest) {
-    if (message == WM_DROPFILES) {
-      auto drop = reinterpret_cast<HDROP>(wParam);
-      if (!RunCommand([&] { source ? OnDropOnSources(drop) : OnDropOnDests(drop); }))
-        DragFinish(drop);  // nothing changes under a running command
-      *result = 0;
-      return true;
-    }
-    if (message == WM_KEYDOWN) {
-      if (!RunCommand([&] { source ? OnSourceListKey(wParam) : OnDestListKey(wParam); })) {
-        *result = 0;
-        return true;
-      }
-    }
-    return false;
+bool MainWindow::OnListMessage(PathList& list, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
+  const bool sources = &list == &ui_.sources;
+  if (message == WM_DROPFILES) {
+    auto drop = reinterpret_cast<HDROP>(wParam);
+    if (!RunCommand([&] { sources ? OnDropOnSources(drop) : OnDropOnDests(drop); }))
+      DragFinish(drop);  // nothing changes under a running command
+    *result = 0;
+    return true;
   }
-  {  // BtnEmptyDestFolder, the third control whose procedure was replaced
-    if (message == WM_LBUTTONDOWN || message == WM_RBUTTONDOWN || message == WM_MBUTTONDOWN ||
-        message == WM_LBUTTONDBLCLK || message == WM_RBUTTONDBLCLK || message == WM_MBUTTONDBLCLK) {
-      RunCommand([&] { OnEmptyNowButton(POINT{short(LOWORD(lParam)), short(HIWORD(lParam))}); });
-      *result = 0;
-      return true;  // the button never takes the focus
-    }
-    if (message == WM_MOUSEACTIVATE) {
-      *result = MA_NOACTIVATE;
-      return true;
-    }
+  // A key that passes the gate goes on to the list box too (the arrows move the selection).
+  if (message == WM_KEYDOWN && !RunCommand([&] { sources ? OnSourceListKey(wParam) : OnDestListKey(wParam); })) {
+    *result = 0;
+    return true;
+  }
+  return false;
+}
+
+bool MainWindow::OnEmptyNowMessage(UINT message, LPARAM lParam, LRESULT* result) {
+  if (message == WM_LBUTTONDOWN || message == WM_RBUTTONDOWN || message == WM_MBUTTONDOWN ||
+      message == WM_LBUTTONDBLCLK || message == WM_RBUTTONDBLCLK || message == WM_MBUTTONDBLCLK) {
+    RunCommand([&] { OnEmptyNowButton(POINT{short(LOWORD(lParam)), short(HIWORD(lParam))}); });
+    *result = 0;
+    return true;  // the button never takes the focus
+  }
+  if (message == WM_MOUSEACTIVATE) {
+    *result = MA_NOACTIVATE;
+    return true;
   }
   return false;
 }

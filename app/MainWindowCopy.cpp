@@ -38,22 +38,20 @@ std::wstring StoppedEmptying(const copy::RunReport& report) {
 
 }  // namespace
 
-MainWindow::RunScope::RunScope(MainWindow& form, std::shared_ptr<copy::RunReport> report, const wchar_t* work)
-    : form_(form) {
-  form_.runReport_ = std::move(report);
-  form_.runStart_ = GetTickCount();
-  form_.runPosition_ = 0;
+MainWindow::RunScope::RunScope(MainWindow& form, const wchar_t* work, bool emptiesOnly)
+    : form_(form), report_(std::make_shared<copy::RunReport>()), start_(GetTickCount()), emptiesOnly_(emptiesOnly) {
+  const MainControls& ui = form_.ui_;
   // Everything but "停止", the containers it sits in and the status line shows as disabled.
   for (const ControlDef& def : form_.Definitions()) {
-    HWND control = form_.Control(def.name);
-    if (control == form_.copyButton_ || IsChild(control, form_.copyButton_) || !IsWindowEnabled(control) ||
-        control == form_.statusText_ || control == form_.statusFile_)
+    const HWND control = def.control->hwnd();
+    if (def.control == &ui.copy || IsChild(control, ui.copy.hwnd()) || !IsWindowEnabled(control) ||
+        def.control == &ui.status || def.control == &ui.statusFile)
       continue;
     EnableWindow(control, FALSE);
     disabled_.push_back(control);
   }
-  SetWindowTextW(form_.copyButton_, L"停止");
-  SetFocus(form_.copyButton_);
+  ui.copy.SetText(L"停止");
+  SetFocus(ui.copy.hwnd());
   ShutdownBlockReasonCreate(form_.hwnd_, work);
   form_.taskbar_->Set(TaskbarProgress::State::Normal);
 }
@@ -61,30 +59,29 @@ MainWindow::RunScope::RunScope(MainWindow& form, std::shared_ptr<copy::RunReport
 MainWindow::RunScope::~RunScope() {
   ShutdownBlockReasonDestroy(form_.hwnd_);
   for (HWND control : disabled_) EnableWindow(control, TRUE);
-  SetWindowTextW(form_.copyButton_, L"开始复制");
-  SetWindowTextW(form_.statusText_, L"");
-  SetWindowTextW(form_.statusFile_, L"");
-  form_.runReport_ = nullptr;
+  const MainControls& ui = form_.ui_;
+  ui.copy.SetText(L"开始复制");
+  ui.status.SetText(L"");
+  ui.statusFile.SetText(L"");
 }
 
-void MainWindow::ShowRunStatus() {
-  if (!runReport_) return;
-  const copy::RunReport::Progress progress = runReport_->Read();
-  const double seconds = (GetTickCount() - runStart_) / 1000.0;
-  const std::wstring status = runEmptiesOnly_
-                                  ? text::EmptyingStatusText(progress.removed)
-                                  : text::StatusText(progress.files, progress.bytes, seconds, progress.removed,
-                                                     runReport_->Slowest());
-  SetWindowTextW(statusText_, status.c_str());
-  SetWindowTextW(statusFile_, progress.current.c_str());
-  progressBar_.SetPosition(runPosition_);
-  taskbar_->SetValue(runPosition_);
+void MainWindow::RunScope::ShowProgress() {
+  const copy::RunReport::Progress progress = report_->Read();
+  const double seconds = (GetTickCount() - start_) / 1000.0;
+  const std::wstring status =
+      emptiesOnly_ ? text::EmptyingStatusText(progress.removed)
+                   : text::StatusText(progress.files, progress.bytes, seconds, progress.removed, report_->Slowest());
+  const MainControls& ui = form_.ui_;
+  ui.status.SetText(status);
+  ui.statusFile.SetText(progress.current);
+  ui.progress.SetPosition(position_);
+  form_.taskbar_->SetValue(position_);
 }
 
 copy::Answer MainWindow::AskOverwrite(const std::wstring& target) {
   const int answer = AskFromWork([this, &target] {
     BusyScope question(*this);  // nothing but the question takes input while it is open
-    ShowRunStatus();            // the status line names the file asked about
+    if (run_) run_->ShowProgress();  // the status line names the file asked about
     taskbar_->Set(TaskbarProgress::State::Paused);
     ScopeGuard resume([this] { taskbar_->Set(TaskbarProgress::State::Normal); });
     return TheDialogs().Message(AppWindow(), text::OverwriteQuestion(target), MB_YESNOCANCEL | MB_ICONQUESTION);
@@ -94,22 +91,22 @@ copy::Answer MainWindow::AskOverwrite(const std::wstring& target) {
 
 void MainWindow::StartRun(const wchar_t* work, bool emptiesOnly, std::function<void(const copy::CopyObserver&)> run,
                           std::function<void(const copy::RunReport&)> ended) {
-  auto report = std::make_shared<copy::RunReport>();
-  runEmptiesOnly_ = emptiesOnly;
-  run_ = std::make_unique<RunScope>(*this, report, work);
+  run_ = std::make_unique<RunScope>(*this, work, emptiesOnly);
   ScopeGuard unstarted([this] {
     if (!Working()) run_.reset();  // the work never started: the window as it was
   });
+  const std::shared_ptr<copy::RunReport> report = run_->Report();
   StartWork(
-      [this, report, run = std::move(run)] {
+      // The scope outlives the work: it goes once the work has returned.
+      [this, scope = run_.get(), report, run = std::move(run)] {
         const copy::CopyObserver observer{[this](const std::wstring& target) { return AskOverwrite(target); },
-                                          [this](int position) { runPosition_ = position; }, report.get(),
-                                          &controller_->Stop()};
+                                          [scope](int position) { scope->SetPosition(position); }, report.get(),
+                                          &WorkStop()};
         run(observer);
       },
-      [this] { ShowRunStatus(); },
+      [this] { run_->ShowProgress(); },
       [this, report, ended = std::move(ended)](std::exception_ptr error) {
-        ShowRunStatus();  // the bar at the run's last value
+        run_->ShowProgress();  // the bar at the run's last value
         run_.reset();
         if (error) {
           taskbar_->Set(TaskbarProgress::State::None);
@@ -123,11 +120,11 @@ void MainWindow::StartRun(const wchar_t* work, bool emptiesOnly, std::function<v
 }
 
 void MainWindow::OnCopy() {
-  if (sourceList_.Count() == 0 || destList_.Count() == 0) {
+  if (ui_.sources.Count() == 0 || ui_.dests.Count() == 0) {
     TheDialogs().Message(hwnd_, L"没有需要复制的文件或文件夹!", MB_OK | MB_ICONINFORMATION);
     return;
   }
-  const copy::CopyJob job{sourceList_.Items(), destList_.Items(), SelectedMode(), emptyFirst_.Checked()};
+  const copy::CopyJob job{ui_.sources.Items(), ui_.dests.Items(), SelectedMode(), ui_.emptyFirst.Checked()};
   // The check for whole drives asks the volumes, so it is the run's first step; a stop
   // asked for during it starts nothing, and cannot make it pass.
   auto refusal = std::make_shared<copy::Refusal>(copy::Refusal::None);
@@ -150,28 +147,28 @@ void MainWindow::OnCopy() {
             break;
         }
         ShowOutcome(hwnd_, controller_->StoppedWork() ? StoppedCopy(report) : L"复制工作完成！", report);
-        progressBar_.SetPosition(0);
+        ui_.progress.SetPosition(0);
       });
 }
 
 void MainWindow::OnEmptyFirstClick() {
-  if (!emptyFirst_.Checked()) return;  // unticking never asks
+  if (!ui_.emptyFirst.Checked()) return;  // unticking never asks
   int answer;
   {
     BusyScope busy(*this);
     answer = TheDialogs().Message(AppWindow(), kEmptyWarning, kWarningFlags);
   }
-  if (answer == IDNO) emptyFirst_.SetChecked(false);
+  if (answer == IDNO) ui_.emptyFirst.SetChecked(false);
 }
 
 void MainWindow::OnEmptyNowButton(POINT clientPoint) {
   POINT screen = clientPoint;
-  ClientToScreen(emptyNowButton_, &screen);
+  ClientToScreen(ui_.emptyNow.hwnd(), &screen);
   if (TheDialogs().PopupMenu(hwnd_, emptyNowMenu_, screen) == kMenuEmptyNow) OnEmptyNow();
 }
 
 void MainWindow::OnEmptyNow() {
-  const std::vector<std::wstring> dests = destList_.Items();
+  const std::vector<std::wstring> dests = ui_.dests.Items();
   CheckThen([dests] { return copy::FindWholeDrive(dests).has_value(); },
             [this, dests](bool wholeDrive) {
               if (wholeDrive)
@@ -186,10 +183,10 @@ void MainWindow::WarnThenEmpty(const std::vector<std::wstring>& dests) {
     BusyScope busy(*this);
     if (TheDialogs().Message(AppWindow(), kEmptyWarning, kWarningFlags) != IDYES) return;
   }
-  emptyFirst_.SetChecked(false);
+  ui_.emptyFirst.SetChecked(false);
   StartRun(
       L"正在清空目标文件夹…", true,
-      [dests, sources = sourceList_.Items()](const copy::CopyObserver& observer) {
+      [dests, sources = ui_.sources.Items()](const copy::CopyObserver& observer) {
         copy::EmptyDestinations(dests, sources, observer);
       },
       [this](const copy::RunReport& report) {
@@ -198,6 +195,6 @@ void MainWindow::WarnThenEmpty(const std::vector<std::wstring>& dests) {
                                       : report.FailureCount()    ? L"目标文件夹下的内容未能完全删除。"
                                                                  : L"目标文件夹下的内容已完全删除！";
         ShowOutcome(hwnd_, headline, report);
-        EnableWindow(emptyNowButton_, FALSE);
+        EnableWindow(ui_.emptyNow.hwnd(), FALSE);
       });
 }

@@ -15,7 +15,7 @@
 void MainWindow::AddDestinations(std::vector<std::wstring> paths, int levels, bool dropped, bool showButton) {
   auto unreadable = std::make_shared<size_t>(0);
   StartFeeding(
-      destList_,
+      ui_.dests,
       [this, unreadable, paths = std::move(paths), levels, dropped](ListFeed& feed) {
         // Esc ends the walk under way; each walk adds its first folder all the same.
         for (const std::wstring& path : paths) {
@@ -47,12 +47,6 @@ void MainWindow::AddDestinations(std::vector<std::wstring> paths, int levels, bo
       true, levels != 0);
 }
 
-void MainWindow::ExpandDestination(const std::wstring& folder) { AddDestinations({folder}, -1, false, false); }
-
-void MainWindow::ExpandDestinationLevels(const std::wstring& folder, int depth) {
-  if (depth >= 0) AddDestinations({folder}, depth, false, false);  // a negative depth adds nothing
-}
-
 void MainWindow::OnAddDestFolder() {
   auto choice = chooser_->Choose();
   if (!choice) return;
@@ -71,15 +65,15 @@ void MainWindow::AddChosenFolder(const FolderChoice& choice) {
       if (const int levels = choice.Levels(); levels >= 0) return AddDestinations({choice.folder}, levels, false, true);
       break;  // a negative depth adds nothing
     case FolderChoice::Scope::Alone:
-      destList_.AppendNew(choice.folder);
+      ui_.dests.AppendNew(choice.folder);
       break;
   }
   ShowEmptyButton(true);
 }
 
 void MainWindow::OnRemoveDest() {
-  destList_.RemoveSelected();
-  if (destList_.Count() == 0) ShowEmptyButton(false);
+  ui_.dests.RemoveSelected();
+  if (ui_.dests.Count() == 0) ShowEmptyButton(false);
 }
 
 void MainWindow::OnDestListKey(WPARAM key) {
@@ -87,7 +81,7 @@ void MainWindow::OnDestListKey(WPARAM key) {
 }
 
 void MainWindow::OnClearDests() {
-  destList_.Clear();
+  ui_.dests.Clear();
   ShowEmptyButton(false);
 }
 

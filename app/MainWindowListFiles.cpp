@@ -21,23 +21,15 @@ FileDialogOptions OpenOptions() {
   return options;
 }
 
-void Export(MainWindow& form, PathList& list, const wchar_t* emptyMessage, const wchar_t* proposed) {
-  if (list.Count() == 0) {
-    TheDialogs().Message(form.hwnd(), emptyMessage, MB_OK | MB_ICONINFORMATION);
-    return;
-  }
-  auto file = TheDialogs().SaveFile(form.hwnd(), SaveOptions(proposed));
-  if (!file) return;
-  form.FileWorkThen([lines = list.Items(), file = *file] { WriteListFile(lines, file); }, [] {});
-}
-
 std::optional<std::wstring> ChooseListFile(HWND owner) {
   auto files = TheDialogs().OpenFiles(owner, OpenOptions());
   if (files.empty()) return std::nullopt;
   return files.front();
 }
 
-struct Imported {
+}  // namespace
+
+struct MainWindow::Imported {
   size_t added = 0;
   bool stopped = false;  // by Esc: the lines after are unread, not missing
   size_t listed = 0;     // lines already in the list
@@ -45,16 +37,36 @@ struct Imported {
   size_t blank = 0;
 };
 
+namespace {
+
+void ShowStopped(HWND owner, size_t added) {
+  TheDialogs().Message(owner, L"导入已停止：已添加 " + std::to_wstring(added) + L" 行，其余各行未读。",
+                       MB_OK | MB_ICONINFORMATION);
+}
+
+}  // namespace
+
+void MainWindow::Export(PathList& list, const wchar_t* emptyMessage, const wchar_t* proposed) {
+  if (list.Count() == 0) {
+    TheDialogs().Message(hwnd_, emptyMessage, MB_OK | MB_ICONINFORMATION);
+    return;
+  }
+  auto file = TheDialogs().SaveFile(hwnd_, SaveOptions(proposed));
+  if (!file) return;
+  FileWorkThen([lines = list.Items(), file = *file] { WriteListFile(lines, file); }, [] {});
+}
+
 // Reads the list file and appends each line the list may hold and that is
 // not listed yet, on the worker: the window paints meanwhile and takes no
 // input; Esc ends it, keeping what it added. ended gets the counts.
-void Import(MainWindow& form, PathList& list, ImportCheck::Wants wants, std::function<void(const Imported&)> ended) {
-  auto file = ChooseListFile(form.hwnd());
+void MainWindow::Import(PathList& list, bool foldersOnly, std::function<void(const Imported&)> ended) {
+  auto file = ChooseListFile(hwnd_);
   if (!file) return;
   auto result = std::make_shared<Imported>();
-  form.StartFeeding(
+  const auto wants = foldersOnly ? ImportCheck::Wants::Folders : ImportCheck::Wants::FilesAndFolders;
+  StartFeeding(
       list,
-      [&form, file = *file, result, wants](ListFeed& feed) {
+      [this, file = *file, result, wants](ListFeed& feed) {
         const std::vector<std::wstring> lines = ReadListFile(file);
         ImportCheck check(wants);
         for (size_t i = 0; i < lines.size(); ++i) {
@@ -65,7 +77,7 @@ void Import(MainWindow& form, PathList& list, ImportCheck::Wants wants, std::fun
             feed.Offer(line);
           else
             ++(line.empty() ? result->blank : result->refused);
-          if (form.WorkStop().Requested() && i + 1 < lines.size()) {
+          if (WorkStop().Requested() && i + 1 < lines.size()) {
             result->stopped = true;
             break;
           }
@@ -79,21 +91,14 @@ void Import(MainWindow& form, PathList& list, ImportCheck::Wants wants, std::fun
       true, false);
 }
 
-void ShowStopped(HWND owner, const Imported& result) {
-  TheDialogs().Message(owner, L"导入已停止：已添加 " + std::to_wstring(result.added) + L" 行，其余各行未读。",
-                       MB_OK | MB_ICONINFORMATION);
-}
+void MainWindow::OnExportSources() { Export(ui_.sources, L"当前文件列表为空！", L"file.lst"); }
 
-}  // namespace
-
-void MainWindow::OnExportSources() { Export(*this, sourceList_, L"当前文件列表为空！", L"file.lst"); }
-
-void MainWindow::OnExportDests() { Export(*this, destList_, L"当前目录列表为空！", L"dir.lst"); }
+void MainWindow::OnExportDests() { Export(ui_.dests, L"当前目录列表为空！", L"dir.lst"); }
 
 void MainWindow::OnImportSources() {
-  Import(*this, sourceList_, ImportCheck::Wants::FilesAndFolders, [this](const Imported& result) {
+  Import(ui_.sources, false, [this](const Imported& result) {
     if (result.stopped)
-      ShowStopped(hwnd_, result);
+      ShowStopped(hwnd_, result.added);
     else if (result.refused)
       TheDialogs().Message(hwnd_,
                            L"列表文件中有 " + std::to_wstring(result.refused) +
@@ -103,10 +108,10 @@ void MainWindow::OnImportSources() {
 }
 
 void MainWindow::OnImportDests() {
-  Import(*this, destList_, ImportCheck::Wants::Folders, [this](const Imported& result) {
+  Import(ui_.dests, true, [this](const Imported& result) {
     if (result.added) ShowEmptyButton(true);
     if (result.stopped)
-      ShowStopped(hwnd_, result);
+      ShowStopped(hwnd_, result.added);
     else if (result.listed + result.refused + result.blank)
       TheDialogs().Message(hwnd_, L"列表文件中所保存某些目录已不存在，未能导入。", MB_OK | MB_ICONINFORMATION);
   });

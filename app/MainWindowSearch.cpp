@@ -15,7 +15,7 @@ void MainWindow::StartSearch(const std::wstring& folder, bool wholeTree, const s
   auto isFolder = std::make_shared<bool>(false);
   auto unreadable = std::make_shared<size_t>(0);
   StartFeeding(
-      sourceList_,
+      ui_.sources,
       [this, isFolder, unreadable, folder, wholeTree, matcher = KeywordMatcher(SplitLines(keys))](ListFeed& feed) {
         *isFolder = fs::IsFolder(folder);
         if (!*isFolder) return;

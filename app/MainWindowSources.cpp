@@ -13,9 +13,9 @@ void MainWindow::OnAddFiles() {
   options.filter = L"*.*|*.*";
   options.multiSelect = true;
   auto files = TheDialogs().OpenFiles(hwnd_, options);
-  PathList::Bulk bulk(sourceList_);
+  PathList::Bulk bulk(ui_.sources);
   for (const auto& path : files)
-    if (!HasWildcard(path)) sourceList_.AppendNew(path);
+    if (!HasWildcard(path)) ui_.sources.AppendNew(path);
 }
 
 void MainWindow::OnAddSourceFolder() {
@@ -28,17 +28,17 @@ void MainWindow::OnAddSourceFolder() {
               if (wholeDrive)
                 ShowDriveRootMessage();
               else
-                sourceList_.AppendNew(path);
+                ui_.sources.AppendNew(path);
             });
 }
 
-void MainWindow::OnRemoveSource() { sourceList_.RemoveSelected(); }
+void MainWindow::OnRemoveSource() { ui_.sources.RemoveSelected(); }
 
 void MainWindow::OnSourceListKey(WPARAM key) {
   if (key == VK_DELETE) OnRemoveSource();
 }
 
-void MainWindow::OnClearSources() { sourceList_.Clear(); }
+void MainWindow::OnClearSources() { ui_.sources.Clear(); }
 
 void MainWindow::OnDropOnSources(HDROP drop) {
   std::vector<std::wstring> paths = TakeDroppedPaths(drop);
@@ -51,12 +51,12 @@ void MainWindow::OnDropOnSources(HDROP drop) {
         return wholeDrive;
       },
       [this, paths](std::vector<bool> wholeDrive) {
-        PathList::Bulk bulk(sourceList_);
+        PathList::Bulk bulk(ui_.sources);
         for (size_t i = 0; i < paths.size(); ++i) {
           if (wholeDrive[i])
             ShowDriveRootMessage();
           else
-            sourceList_.Append(paths[i]);  // as delivered: no test, no trailing backslash
+            ui_.sources.Append(paths[i]);  // as delivered: no test, no trailing backslash
         }
       });
 }

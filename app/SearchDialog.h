@@ -22,6 +22,15 @@ class SearchHost {
   virtual void StopSearch() = 0;
 };
 
+// The dialog's controls, one row each in its table in SearchDialog.cpp.
+struct SearchControls {
+  Control folderLabel, keysLabel, keysHint;
+  Control keys;  // several lines, one keyword each
+  CheckBox subfolders;
+  Control folder;  // read-only: a typed character opens the folder browser
+  Button chooseFolder, cancel, search;
+};
+
 class SearchDialog : public Form {
  public:
   SearchDialog() = default;
@@ -33,23 +42,20 @@ class SearchDialog : public Form {
   // after every search.
   void Run(SearchHost& host);
 
-  void OnCreate();
-  void OnChooseFolder();  // 选择
-  void OnSearch();        // 确定
-  void OnCancel();        // 取消
-  void OnFolderFieldKey(wchar_t key);
-
- protected:
-  bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
-  bool OnControlMessage(HWND control, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
+  // For window tests, which drive the dialog with messages: its controls.
+  SearchControls& Controls() { return ui_; }
 
  private:
+  std::vector<ControlDef> ControlTable();
+  bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
+  bool OnFolderFieldMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result);
+  void OnChooseFolder();
+  void OnSearch();
   void Close();
   void OnSearchEnded(bool searched);
 
+  SearchControls ui_;
   SearchHost* host_ = nullptr;  // not owned; set while Run shows the dialog
   bool searching_ = false;
   bool closeAsked_ = false;  // during a search: the dialog closes at its end, whatever it found
-  HWND folderField_ = nullptr, keys_ = nullptr, searchButton_ = nullptr;
-  CheckBox subfolders_;
 };

@@ -41,20 +41,19 @@ int CALLBACK CompareNodes(LPARAM a, LPARAM b, LPARAM context) {
 
 }  // namespace
 
-void ShellTree::Attach(HWND tree) {
-  tree_ = tree;
+void ShellTree::Prepare() {
   SHGetDesktopFolder(desktop_.Put());
   SHFILEINFOW info = {};
   auto images = reinterpret_cast<HIMAGELIST>(
       SHGetFileInfoW(L"C:\\", 0, &info, sizeof info, SHGFI_SYSICONINDEX | SHGFI_SMALLICON));
-  TreeView_SetImageList(tree_, images, TVSIL_NORMAL);
-  TreeView_SetIndent(tree_, 19);
+  TreeView_SetImageList(hwnd(), images, TVSIL_NORMAL);
+  TreeView_SetIndent(hwnd(), 19);
 }
 
 size_t ShellTree::NodesAlive() { return g_nodesAlive; }
 
 PCIDLIST_ABSOLUTE ShellTree::PidlOf(HTREEITEM item) const {
-  Node* node = NodeOf(tree_, item);
+  Node* node = NodeOf(hwnd(), item);
   return node ? node->pidl.get() : nullptr;
 }
 
@@ -79,11 +78,11 @@ HTREEITEM ShellTree::InsertNode(HTREEITEM parent, CoTaskMem<ITEMIDLIST_ABSOLUTE>
   insert.item.iImage = IconOf(pidl, 0);
   insert.item.iSelectedImage = IconOf(pidl, SHGFI_OPENICON);
   insert.item.cChildren = (attributes & SFGAO_HASSUBFOLDER) ? 1 : 0;
-  return TreeView_InsertItem(tree_, &insert);
+  return TreeView_InsertItem(hwnd(), &insert);
 }
 
 void ShellTree::LoadChildren(HTREEITEM item) {
-  Node* node = NodeOf(tree_, item);
+  Node* node = NodeOf(hwnd(), item);
   if (!node || node->loaded) return;
   node->loaded = true;
   ComPtr<IShellFolder> folder;
@@ -94,28 +93,28 @@ void ShellTree::LoadChildren(HTREEITEM item) {
   }
   ComPtr<IEnumIDList> items;
   // Folders only; without SHCONTF_INCLUDEHIDDEN hidden folders stay out.
-  if (folder->EnumObjects(GetAncestor(tree_, GA_ROOT), SHCONTF_FOLDERS, items.Put()) == S_OK && items) {
+  if (folder->EnumObjects(GetAncestor(hwnd(), GA_ROOT), SHCONTF_FOLDERS, items.Put()) == S_OK && items) {
     CoTaskMem<ITEMID_CHILD> child;
     while (items->Next(1, child.Put(), nullptr) == S_OK)
       InsertNode(item, CoTaskMem<ITEMIDLIST_ABSOLUTE>(ILCombine(node->pidl.get(), child.get())));
   }
   SortContext context{folder.get()};
   TVSORTCB sort = {item, CompareNodes, reinterpret_cast<LPARAM>(&context)};
-  TreeView_SortChildrenCB(tree_, &sort, FALSE);
-  if (!TreeView_GetChild(tree_, item)) {
+  TreeView_SortChildrenCB(hwnd(), &sort, FALSE);
+  if (!TreeView_GetChild(hwnd(), item)) {
     TVITEMW tv = {TVIF_CHILDREN};
     tv.hItem = item;
     tv.cChildren = 0;
-    TreeView_SetItem(tree_, &tv);
+    TreeView_SetItem(hwnd(), &tv);
   }
 }
 
 HTREEITEM ShellTree::FindLoaded(HTREEITEM from, PCIDLIST_ABSOLUTE pidl) const {
-  for (HTREEITEM i = from; i; i = TreeView_GetNextSibling(tree_, i)) {
+  for (HTREEITEM i = from; i; i = TreeView_GetNextSibling(hwnd(), i)) {
     PCIDLIST_ABSOLUTE own = PidlOf(i);
     if (own && ILIsEqual(own, pidl)) return i;
     if (own && ILIsParent(own, pidl, FALSE)) {
-      if (HTREEITEM found = FindLoaded(TreeView_GetChild(tree_, i), pidl)) return found;
+      if (HTREEITEM found = FindLoaded(TreeView_GetChild(hwnd(), i), pidl)) return found;
     }
   }
   return nullptr;
@@ -123,42 +122,42 @@ HTREEITEM ShellTree::FindLoaded(HTREEITEM from, PCIDLIST_ABSOLUTE pidl) const {
 
 void ShellTree::Refresh() {
   HCURSOR previous = SetCursor(LoadCursorW(nullptr, IDC_WAIT));
-  SendMessageW(tree_, WM_SETREDRAW, FALSE, 0);
+  SendMessageW(hwnd(), WM_SETREDRAW, FALSE, 0);
   std::vector<CoTaskMem<ITEMIDLIST_ABSOLUTE>> expanded;
   CoTaskMem<ITEMIDLIST_ABSOLUTE> selected, top;
   if (built_) {
-    if (auto p = PidlOf(TreeView_GetSelection(tree_))) selected = CoTaskMem<ITEMIDLIST_ABSOLUTE>(ILClone(p));
-    if (auto p = PidlOf(TreeView_GetFirstVisible(tree_))) top = CoTaskMem<ITEMIDLIST_ABSOLUTE>(ILClone(p));
+    if (auto p = PidlOf(TreeView_GetSelection(hwnd()))) selected = CoTaskMem<ITEMIDLIST_ABSOLUTE>(ILClone(p));
+    if (auto p = PidlOf(TreeView_GetFirstVisible(hwnd()))) top = CoTaskMem<ITEMIDLIST_ABSOLUTE>(ILClone(p));
     // Pre-order, so a parent is expanded again before its children.
-    std::vector<HTREEITEM> stack{TreeView_GetRoot(tree_)};
+    std::vector<HTREEITEM> stack{TreeView_GetRoot(hwnd())};
     while (!stack.empty()) {
       HTREEITEM item = stack.back();
       stack.pop_back();
       if (!item) continue;
-      if (TreeView_GetItemState(tree_, item, TVIS_EXPANDED) & TVIS_EXPANDED)
+      if (TreeView_GetItemState(hwnd(), item, TVIS_EXPANDED) & TVIS_EXPANDED)
         expanded.emplace_back(ILClone(PidlOf(item)));
       std::vector<HTREEITEM> children;
-      for (HTREEITEM c = TreeView_GetChild(tree_, item); c; c = TreeView_GetNextSibling(tree_, c))
+      for (HTREEITEM c = TreeView_GetChild(hwnd(), item); c; c = TreeView_GetNextSibling(hwnd(), c))
         children.push_back(c);
       stack.insert(stack.end(), children.rbegin(), children.rend());
     }
   }
-  TreeView_DeleteAllItems(tree_);
+  TreeView_DeleteAllItems(hwnd());
   CoTaskMem<ITEMIDLIST_ABSOLUTE> rootPidl;
   SHGetSpecialFolderLocation(nullptr, CSIDL_DESKTOP, rootPidl.Put());
   HTREEITEM root = InsertNode(TVI_ROOT, std::move(rootPidl));
   if (!built_) {
-    TreeView_Expand(tree_, root, TVE_EXPAND);
-    TreeView_SelectItem(tree_, root);
+    TreeView_Expand(hwnd(), root, TVE_EXPAND);
+    TreeView_SelectItem(hwnd(), root);
     built_ = true;
   } else {
     for (const auto& p : expanded)
-      if (HTREEITEM item = FindLoaded(root, p.get())) TreeView_Expand(tree_, item, TVE_EXPAND);
-    if (HTREEITEM item = selected ? FindLoaded(root, selected.get()) : nullptr) TreeView_SelectItem(tree_, item);
-    if (HTREEITEM item = top ? FindLoaded(root, top.get()) : nullptr) TreeView_SelectSetFirstVisible(tree_, item);
+      if (HTREEITEM item = FindLoaded(root, p.get())) TreeView_Expand(hwnd(), item, TVE_EXPAND);
+    if (HTREEITEM item = selected ? FindLoaded(root, selected.get()) : nullptr) TreeView_SelectItem(hwnd(), item);
+    if (HTREEITEM item = top ? FindLoaded(root, top.get()) : nullptr) TreeView_SelectSetFirstVisible(hwnd(), item);
   }
-  SendMessageW(tree_, WM_SETREDRAW, TRUE, 0);
-  InvalidateRect(tree_, nullptr, TRUE);
+  SendMessageW(hwnd(), WM_SETREDRAW, TRUE, 0);
+  InvalidateRect(hwnd(), nullptr, TRUE);
   SetCursor(previous);
 }
 
@@ -172,7 +171,7 @@ std::wstring ShellTree::ParsingName(PCIDLIST_ABSOLUTE pidl, SHGDNF flags) const 
 }
 
 std::wstring ShellTree::SelectedFolderPath() const {
-  PCIDLIST_ABSOLUTE pidl = PidlOf(TreeView_GetSelection(tree_));
+  PCIDLIST_ABSOLUTE pidl = PidlOf(TreeView_GetSelection(hwnd()));
   if (!pidl) return L"";
   std::wstring path = ParsingName(pidl, SHGDN_FORPARSING);
   if (path.rfind(L"::{", 0) == 0) return ParsingName(pidl, SHGDN_NORMAL);
@@ -180,7 +179,7 @@ std::wstring ShellTree::SelectedFolderPath() const {
 }
 
 bool ShellTree::SelectedIsVirtual() const {
-  PCIDLIST_ABSOLUTE pidl = PidlOf(TreeView_GetSelection(tree_));
+  PCIDLIST_ABSOLUTE pidl = PidlOf(TreeView_GetSelection(hwnd()));
   return pidl && ParsingName(pidl, SHGDN_FORPARSING).rfind(L"::{", 0) == 0;
 }
 
@@ -188,27 +187,27 @@ bool ShellTree::SelectPath(const std::wstring& path) {
   CoTaskMem<ITEMIDLIST_ABSOLUTE> owned;
   if (FAILED(SHParseDisplayName(path.c_str(), nullptr, owned.Put(), 0, nullptr))) return false;
   PCIDLIST_ABSOLUTE target = owned.get();
-  HTREEITEM item = TreeView_GetRoot(tree_);
+  HTREEITEM item = TreeView_GetRoot(hwnd());
   bool found = false;
   while (item) {
     PCIDLIST_ABSOLUTE own = PidlOf(item);
     if (ILIsEqual(own, target)) {
-      TreeView_SelectItem(tree_, item);
+      TreeView_SelectItem(hwnd(), item);
       found = true;
       break;
     }
     if (ILIsParent(own, target, FALSE)) {
-      TreeView_Expand(tree_, item, TVE_EXPAND);
-      item = TreeView_GetChild(tree_, item);
+      TreeView_Expand(hwnd(), item, TVE_EXPAND);
+      item = TreeView_GetChild(hwnd(), item);
     } else {
-      item = TreeView_GetNextSibling(tree_, item);
+      item = TreeView_GetNextSibling(hwnd(), item);
     }
   }
   return found;
 }
 
 bool ShellTree::OnNotify(NMHDR* header, LRESULT* result) {
-  if (header->hwndFrom != tree_) return false;
+  if (header->hwndFrom != hwnd()) return false;
   // Every item goes this way, those of a tree being destroyed included.
   if (header->code == TVN_DELETEITEMW) {
     delete reinterpret_cast<Node*>(reinterpret_cast<NMTREEVIEWW*>(header)->itemOld.lParam);
@@ -224,8 +223,8 @@ bool ShellTree::OnNotify(NMHDR* header, LRESULT* result) {
   if (header->code == NM_RCLICK) {
     TVHITTESTINFO hit = {};
     GetCursorPos(&hit.pt);
-    ScreenToClient(tree_, &hit.pt);
-    if (HTREEITEM item = TreeView_HitTest(tree_, &hit)) TreeView_SelectItem(tree_, item);
+    ScreenToClient(hwnd(), &hit.pt);
+    if (HTREEITEM item = TreeView_HitTest(hwnd(), &hit)) TreeView_SelectItem(hwnd(), item);
     *result = 0;
     return true;
   }

@@ -8,11 +8,12 @@
 #include <string>
 
 #include "common/Raii.h"
+#include "wingui/Controls.h"
 
-class ShellTree {
+class ShellTree : public Control {
  public:
-  void Attach(HWND tree);
-  HWND hwnd() const { return tree_; }
+  // Once the tree's window is made: the shell's icons and the desktop folder.
+  void Prepare();
 
   // Rebuilds from the root, keeping expanded nodes, selection and the top
   // node where they still exist. The first build expands and selects the root.
@@ -37,7 +38,6 @@ class ShellTree {
   PCIDLIST_ABSOLUTE PidlOf(HTREEITEM item) const;
   std::wstring ParsingName(PCIDLIST_ABSOLUTE pidl, SHGDNF flags) const;
 
-  HWND tree_ = nullptr;
   ComPtr<IShellFolder> desktop_;
   bool built_ = false;
 };

@@ -1,57 +1,74 @@
-// Typed, non-owning wrappers of the standard controls the code reads and
-// writes, bound once to the window made from the control table.
+// Typed, non-owning wrappers of the standard controls. Each is a member of
+// its form, given its window by its row of the form's control table
+// (wingui/Window.h), so a misspelt control does not compile.
 #pragma once
 #include <windows.h>
 #include <commctrl.h>
 
+#include <initializer_list>
+#include <string>
+#include <utility>
 #include <vector>
 
+// Any control; containers, labels and fields need no more.
+class Control {
+ public:
+  Control() = default;
+  Control(const Control&) = delete;  // table rows point at it
+  Control& operator=(const Control&) = delete;
+  HWND hwnd() const { return hwnd_; }
+  std::wstring Text() const;
+  void SetText(const std::wstring& text) const { SetWindowTextW(hwnd_, text.c_str()); }
+
+ private:
+  friend class Form;  // which makes the window from the control's row
+  HWND hwnd_ = nullptr;
+};
+
+// A push button; its row names its click handler.
+class Button : public Control {};
+
 // Check boxes and radio buttons alike.
-inline bool IsChecked(HWND button) { return SendMessageW(button, BM_GETCHECK, 0, 0) == BST_CHECKED; }
-inline void SetChecked(HWND button, bool checked) {
-  SendMessageW(button, BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
-}
-
-class CheckBox {
+class CheckBox : public Control {
  public:
-  void Bind(HWND box) { box_ = box; }
-  HWND hwnd() const { return box_; }
-  bool Checked() const { return IsChecked(box_); }
-  void SetChecked(bool checked) { ::SetChecked(box_, checked); }
-
- private:
-  HWND box_ = nullptr;
+  bool Checked() const { return SendMessageW(hwnd(), BM_GETCHECK, 0, 0) == BST_CHECKED; }
+  void SetChecked(bool checked) const {
+    SendMessageW(hwnd(), BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
+  }
 };
 
-class ProgressBar {
- public:
-  void Bind(HWND bar, int maximum) {
-    bar_ = bar;
-    SendMessageW(bar_, PBM_SETRANGE32, 0, maximum);
-  }
-  HWND hwnd() const { return bar_; }
-  int Position() const { return int(SendMessageW(bar_, PBM_GETPOS, 0, 0)); }
-  // Shown at once, even while the thread is busy.
-  void SetPosition(int position) {
-    SendMessageW(bar_, PBM_SETPOS, position, 0);
-    UpdateWindow(bar_);
-  }
+class RadioButton : public CheckBox {};
 
- private:
-  HWND bar_ = nullptr;
-};
-
-// Radio buttons of one group, by position in the order they were bound.
+// Radio buttons that each stand for a value, read in the order given.
+template <typename Value>
 class RadioGroup {
  public:
-  void Bind(std::vector<HWND> buttons) { buttons_ = std::move(buttons); }
-  HWND At(size_t i) const { return buttons_.at(i); }
-  size_t Size() const { return buttons_.size(); }
-  bool IsSelected(size_t i) const { return IsChecked(buttons_.at(i)); }
-  void Select(size_t chosen) {
-    for (size_t i = 0; i < buttons_.size(); ++i) SetChecked(buttons_[i], i == chosen);
+  RadioGroup(std::initializer_list<std::pair<Value, RadioButton*>> choices) : choices_(choices) {}
+  // The value of the first button checked, else otherwise.
+  Value Selected(Value otherwise) const {
+    for (const auto& [value, button] : choices_)
+      if (button->Checked()) return value;
+    return otherwise;
+  }
+  void Select(Value chosen) const {
+    for (const auto& [value, button] : choices_)
+      if (value == chosen) {
+        for (const auto& choice : choices_) choice.second->SetChecked(choice.second == button);
+        return;
+      }
   }
 
  private:
-  std::vector<HWND> buttons_;
+  std::vector<std::pair<Value, RadioButton*>> choices_;
+};
+
+class ProgressBar : public Control {
+ public:
+  void SetRange(int maximum) const { SendMessageW(hwnd(), PBM_SETRANGE32, 0, maximum); }
+  int Position() const { return int(SendMessageW(hwnd(), PBM_GETPOS, 0, 0)); }
+  // Shown at once, even while the thread is busy.
+  void SetPosition(int position) const {
+    SendMessageW(hwnd(), PBM_SETPOS, position, 0);
+    UpdateWindow(hwnd());
+  }
 };

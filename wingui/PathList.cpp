@@ -2,13 +2,13 @@
 
 #include "common/AppError.h"
 
-int PathList::Count() const { return int(SendMessageW(box_, LB_GETCOUNT, 0, 0)); }
+int PathList::Count() const { return int(SendMessageW(hwnd(), LB_GETCOUNT, 0, 0)); }
 
 std::wstring PathList::At(int index) const {
-  LRESULT length = SendMessageW(box_, LB_GETTEXTLEN, index, 0);
+  LRESULT length = SendMessageW(hwnd(), LB_GETTEXTLEN, index, 0);
   if (length == LB_ERR) throw AppError(L"List index out of bounds (" + std::to_wstring(index) + L")");
   std::wstring text(length + 1, L'\0');
-  length = SendMessageW(box_, LB_GETTEXT, index, reinterpret_cast<LPARAM>(text.data()));
+  length = SendMessageW(hwnd(), LB_GETTEXT, index, reinterpret_cast<LPARAM>(text.data()));
   text.resize(length == LB_ERR ? 0 : length);
   return text;
 }
@@ -22,7 +22,7 @@ std::vector<std::wstring> PathList::Items() const {
 }
 
 void PathList::Append(const std::wstring& path) {
-  LRESULT at = SendMessageW(box_, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(path.c_str()));
+  LRESULT at = SendMessageW(hwnd(), LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(path.c_str()));
   if (at == LB_ERR || at == LB_ERRSPACE) throw AppError(L"Unable to insert a line");
   index_.Add(path);
 }
@@ -34,15 +34,15 @@ bool PathList::AppendNew(const std::wstring& path) {
 }
 
 void PathList::RemoveSelected() {
-  LRESULT selected = SendMessageW(box_, LB_GETCURSEL, 0, 0);
+  LRESULT selected = SendMessageW(hwnd(), LB_GETCURSEL, 0, 0);
   if (selected == LB_ERR) return;
   index_.Remove(At(int(selected)));
-  SendMessageW(box_, LB_DELETESTRING, selected, 0);
-  SendMessageW(box_, LB_SETCURSEL, WPARAM(-1), 0);
+  SendMessageW(hwnd(), LB_DELETESTRING, selected, 0);
+  SendMessageW(hwnd(), LB_SETCURSEL, WPARAM(-1), 0);
 }
 
 void PathList::Clear() {
-  SendMessageW(box_, LB_RESETCONTENT, 0, 0);
+  SendMessageW(hwnd(), LB_RESETCONTENT, 0, 0);
   index_.Clear();
 }
 
@@ -50,24 +50,24 @@ void PathList::RepaintThrottled(bool force) {
   DWORD now = GetTickCount();
   if (!force && now - lastPaint_ < 50) return;
   lastPaint_ = now;
-  if (bulkDepth_ > 0) SendMessageW(box_, WM_SETREDRAW, TRUE, 0);
-  RedrawWindow(box_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_UPDATENOW);
-  if (bulkDepth_ > 0) SendMessageW(box_, WM_SETREDRAW, FALSE, 0);
+  if (bulkDepth_ > 0) SendMessageW(hwnd(), WM_SETREDRAW, TRUE, 0);
+  RedrawWindow(hwnd(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_UPDATENOW);
+  if (bulkDepth_ > 0) SendMessageW(hwnd(), WM_SETREDRAW, FALSE, 0);
 }
 
 PathList::Bulk::Bulk(PathList& list) : list_(list) {
-  if (list_.bulkDepth_++ == 0) SendMessageW(list_.box_, WM_SETREDRAW, FALSE, 0);
+  if (list_.bulkDepth_++ == 0) SendMessageW(list_.hwnd(), WM_SETREDRAW, FALSE, 0);
 }
 
 PathList::Bulk::~Bulk() {
   if (--list_.bulkDepth_ == 0) {
-    SendMessageW(list_.box_, WM_SETREDRAW, TRUE, 0);
+    SendMessageW(list_.hwnd(), WM_SETREDRAW, TRUE, 0);
     list_.RepaintThrottled(true);
   }
 }
 
 void PathList::Reserve(int n) {
   if (n <= 0) return;
-  SendMessageW(box_, LB_INITSTORAGE, n, LPARAM(n) * 64);
+  SendMessageW(hwnd(), LB_INITSTORAGE, n, LPARAM(n) * 64);
   index_.Reserve(size_t(Count() + n));
 }

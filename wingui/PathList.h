@@ -7,12 +7,10 @@
 #include <vector>
 
 #include "common/Paths.h"
+#include "wingui/Controls.h"
 
-class PathList {
+class PathList : public Control {
  public:
-  void Attach(HWND listBox) { box_ = listBox; }
-  HWND box() const { return box_; }
-
   int Count() const;
   std::wstring At(int index) const;
   std::vector<std::wstring> Items() const;
@@ -44,7 +42,6 @@ class PathList {
   };
 
  private:
-  HWND box_ = nullptr;
   ListIndex index_;
   DWORD lastPaint_ = 0;
   int bulkDepth_ = 0;

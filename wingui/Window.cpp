@@ -3,7 +3,6 @@
 #include <commctrl.h>
 
 #include <map>
-#include <stdexcept>
 #include <utility>
 
 #include "common/AppError.h"
@@ -46,18 +45,19 @@ LRESULT CALLBACK PanelProc(HWND window, UINT message, WPARAM wParam, LPARAM lPar
   return DefWindowProcW(window, message, wParam, lParam);
 }
 
-// A control's own window procedure, saved when ours is put in its place.
-// Kept in the control's user data: the window properties that
-// SetWindowSubclass uses cost a server round trip per message under Wine.
+// A control's own window procedure, saved when ours is put in its place,
+// with what runs before it. Kept in the control's user data: the window
+// properties that SetWindowSubclass uses cost a server round trip per
+// message under Wine.
 struct SavedProc {
   WNDPROC previous;
-  Form* form;
+  ControlMessageHandler handler;  // none for the containers that pass messages up
 };
 
 SavedProc* SavedOf(HWND window) { return reinterpret_cast<SavedProc*>(GetWindowLongPtrW(window, GWLP_USERDATA)); }
 
-void ReplaceProc(HWND window, WNDPROC proc, Form* form) {
-  auto* saved = new SavedProc{nullptr, form};
+void ReplaceProc(HWND window, WNDPROC proc, ControlMessageHandler handler) {
+  auto* saved = new SavedProc{nullptr, std::move(handler)};
   SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(saved));
   saved->previous =
       reinterpret_cast<WNDPROC>(SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(proc)));
@@ -73,6 +73,17 @@ LRESULT CallSaved(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     delete saved;
   }
   return CallWindowProcW(previous, window, message, wParam, lParam);
+}
+
+LRESULT CALLBACK HandledProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  LRESULT result = 0;
+  bool handled = false;
+  if (message != WM_NCDESTROY) {
+    const ControlMessageHandler& handler = SavedOf(window)->handler;
+    Guarded([&] { handled = handler(message, wParam, lParam, &result); });
+  }
+  if (handled) return result;
+  return CallSaved(window, message, wParam, lParam);
 }
 
 LRESULT CALLBACK ForwardingProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -183,7 +194,8 @@ SIZE Form::WindowSize(UINT dpi) const {
   return {window.right - window.left, window.bottom - window.top};
 }
 
-void Form::PlaceControl(const ControlDef& def, HWND control) const {
+void Form::PlaceControl(const ControlDef& def) const {
+  const HWND control = def.control->hwnd();
   SendMessageW(control, WM_SETFONT, WPARAM(FontOf(def.font, dpi_)), FALSE);
   SetWindowPos(control, nullptr, Scaled(def.x), Scaled(def.y), Scaled(def.width), Scaled(def.height),
                SWP_NOZORDER | SWP_NOACTIVATE);
@@ -191,7 +203,7 @@ void Form::PlaceControl(const ControlDef& def, HWND control) const {
 
 void Form::ChangeDpi(UINT dpi, const RECT& window) {
   dpi_ = dpi;
-  for (const ControlDef& def : defs_) PlaceControl(def, controls_.at(def.name));
+  for (const ControlDef& def : defs_) PlaceControl(def);
   SetWindowPos(hwnd_, nullptr, window.left, window.top, window.right - window.left, window.bottom - window.top,
                SWP_NOZORDER | SWP_NOACTIVATE);
   OnDpiChanged();
@@ -210,7 +222,7 @@ void Form::FollowMonitorDpi() {
 
 void Form::CreateControls(const std::vector<ControlDef>& defs) {
   for (const ControlDef& def : defs) {
-    HWND parent = def.parent ? Control(def.parent) : hwnd_;
+    HWND parent = def.parent ? def.parent->hwnd() : hwnd_;
     const UINT id = UINT(kFirstControlId + defs_.size());
     // Containers let dialog navigation (Tab, arrows) reach their children.
     bool container = def.windowClass == kPanelClass || lstrcmpiW(def.windowClass, WC_TABCONTROLW) == 0 ||
@@ -220,34 +232,30 @@ void Form::CreateControls(const std::vector<ControlDef>& defs) {
                                    Scaled(def.y), Scaled(def.width), Scaled(def.height), parent,
                                    reinterpret_cast<HMENU>(INT_PTR(id)), GetModuleHandleW(nullptr), nullptr);
     SendMessageW(control, WM_SETFONT, WPARAM(FontOf(def.font, dpi_)), FALSE);
-    controls_[def.name] = control;
+    def.control->hwnd_ = control;
     defs_.push_back(def);
     // Group boxes and tab controls hold children: pass their notifications up.
     wchar_t cls[32];
     GetClassNameW(control, cls, 32);
     if ((lstrcmpiW(cls, L"Button") == 0 && (def.style & 0x0F) == BS_GROUPBOX) || lstrcmpiW(cls, WC_TABCONTROLW) == 0)
-      ReplaceProc(control, ForwardingProc, this);
+      ReplaceProc(control, ForwardingProc, nullptr);
   }
-}
-
-HWND Form::Control(const std::wstring& name) const {
-  auto it = controls_.find(name);
-  if (it == controls_.end()) throw std::logic_error("no control named " + std::string(name.begin(), name.end()));
-  return it->second;
 }
 
 bool Form::DispatchClick(UINT id) {
   if (id < kFirstControlId || id - kFirstControlId >= defs_.size()) return false;
   const ControlDef& def = defs_[id - kFirstControlId];
   if (!def.onClick) return false;
-  HWND control = controls_.at(def.name);
-  if ((def.style & 0x0F) == BS_CHECKBOX && lstrcmpiW(def.windowClass, WC_BUTTONW) == 0)
-    SetChecked(control, !IsChecked(control));
+  if ((def.style & 0x0F) == BS_CHECKBOX && lstrcmpiW(def.windowClass, WC_BUTTONW) == 0) {
+    const HWND box = def.control->hwnd();
+    SendMessageW(box, BM_SETCHECK, SendMessageW(box, BM_GETCHECK, 0, 0) == BST_CHECKED ? BST_UNCHECKED : BST_CHECKED,
+                 0);
+  }
   def.onClick();
   return true;
 }
 
-void Form::SubclassControl(HWND control) { ReplaceProc(control, ControlProc, this); }
+void Subclass(HWND control, ControlMessageHandler handler) { ReplaceProc(control, HandledProc, std::move(handler)); }
 
 void Form::CentreOver(HWND reference) {
   RECT area, self;
@@ -316,16 +324,6 @@ LRESULT CALLBACK Form::FormProc(HWND window, UINT message, WPARAM wParam, LPARAM
   return DefWindowProcW(window, message, wParam, lParam);
 }
 
-LRESULT CALLBACK Form::ControlProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  Form* form = SavedOf(window)->form;
-  LRESULT result = 0;
-  bool handled = false;
-  if (message != WM_NCDESTROY)
-    Guarded([&] { handled = form->OnControlMessage(window, message, wParam, lParam, &result); });
-  if (handled) return result;
-  return CallSaved(window, message, wParam, lParam);
-}
-
 std::wstring WindowText(HWND window) {
   int n = GetWindowTextLengthW(window);
   std::wstring text(n + 1, L'\0');
@@ -333,6 +331,8 @@ std::wstring WindowText(HWND window) {
   text.resize(wcslen(text.c_str()));
   return text;
 }
+
+std::wstring Control::Text() const { return WindowText(hwnd_); }
 
 BusyCursor::BusyCursor() : previous_(SetCursor(LoadCursorW(nullptr, IDC_WAIT))) { ++g_busyDepth; }
 BusyCursor::~BusyCursor() {

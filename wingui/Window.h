@@ -7,7 +7,6 @@
 #include <windows.h>
 
 #include <functional>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -21,17 +20,26 @@ constexpr UINT kFormShowing = WM_APP + 1;
 // The application's own messages are numbered from here.
 constexpr UINT kFirstAppMessage = WM_APP + 16;
 
+// One row of a form's control table: the member it makes, and its place,
+// size and caption, which the tests read back.
 struct ControlDef {
-  const wchar_t* name;
+  Control* control;
   const wchar_t* windowClass;
   const wchar_t* text;
   DWORD style;
-  const wchar_t* parent;                    // nullptr: the form itself
+  const Control* parent;                    // nullptr: the form itself
   int x, y, width, height;                  // 96-dpi pixels, scaled to the form's DPI
   std::function<void()> onClick = nullptr;  // a plain check box toggles first
   FontKind font = FontKind::Default;
   DWORD exStyle = 0;
 };
+
+// What a control's own procedure is preceded by (Subclass): true when the
+// message is handled, its result in *result.
+using ControlMessageHandler = std::function<bool(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result)>;
+// Puts handler before the control's own procedure, for the life of the
+// control; whatever it does not handle goes on there.
+void Subclass(HWND control, ControlMessageHandler handler);
 
 // Window class of plain containers (panels, tab pages); kBevelPanel draws
 // a lowered outer and a raised inner bevel.
@@ -52,9 +60,7 @@ class Form {
  public:
   virtual ~Form() = default;
   HWND hwnd() const { return hwnd_; }
-  // A control by its name in the form's table; an unknown name is a
-  // programming error and throws std::logic_error.
-  HWND Control(const std::wstring& name) const;
+  // The rows the form's controls were made from, in table order.
   const std::vector<ControlDef>& Definitions() const { return defs_; }
   // The DPI the form is laid out for.
   UINT Dpi() const { return dpi_; }
@@ -91,23 +97,15 @@ class Form {
   bool DispatchClick(UINT id);
   // Called for every message; return true when handled (result in *result).
   virtual bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) = 0;
-  // Messages of a control whose window procedure SubclassControl replaced;
-  // whatever is not handled goes on to the control's own procedure.
-  virtual bool OnControlMessage(HWND control, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
-    return false;
-  }
-  void SubclassControl(HWND control);
   void CentreOver(HWND reference);
 
   HWND hwnd_ = nullptr;
 
  private:
   static LRESULT CALLBACK FormProc(HWND, UINT, WPARAM, LPARAM);
-  static LRESULT CALLBACK ControlProc(HWND, UINT, WPARAM, LPARAM);
   SIZE WindowSize(UINT dpi) const;
-  void PlaceControl(const ControlDef& def, HWND control) const;
+  void PlaceControl(const ControlDef& def) const;
   std::vector<ControlDef> defs_;
-  std::map<std::wstring, HWND> controls_;
   int modalResult_ = 0;
   bool inModal_ = false;
   UINT dpi_ = display::kBaseDpi;

@@ -8,6 +8,7 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <utility>
@@ -31,17 +32,15 @@ std::wstring ClassOf(HWND w) {
 // The main window's layout sets these from the window's size: which of
 // their lengths stay as the table (scaled) says.
 struct Stretched {
-  const wchar_t* name;
+  const Control* control;
   bool keepsHeight;
 };
-const Stretched kStretched[] = {
-    {L"Tabs", false},       {L"StartPage", false}, {L"HelpPage", false},
-    {L"SourceGroup", true}, {L"CopyPanel", true},  {L"StatusFile", true},
-};
-const Stretched* StretchOf(const std::wstring& name) {
-  for (const Stretched& s : kStretched)
-    if (name == s.name) return &s;
-  return nullptr;
+std::vector<Stretched> StretchedOf(Form& form) {
+  auto* main = dynamic_cast<MainWindow*>(&form);
+  if (!main) return {};
+  const MainControls& c = main->Controls();
+  return {{&c.tabs, false},       {&c.startPage, false}, {&c.helpPage, false},
+          {&c.sourceGroup, true}, {&c.copyPanel, true},  {&c.statusFile, true}};
 }
 
 // What a control draws beside its caption, in 96-dpi pixels: the check box
@@ -86,15 +85,17 @@ int TextHeight(HFONT font) { return Metrics(font).tmHeight; }
 // Every table row of the form at this DPI: place and size scaled from the
 // table (exact at 96 dpi), the font as tall as the 96-dpi one scaled, and
 // the caption within the control.
-void ExpectLaidOutFor(const Form& form, UINT dpi) {
+void ExpectLaidOutFor(Form& form, UINT dpi) {
   const int slack = dpi == display::kBaseDpi ? 0 : 1;
   auto scaled = [dpi](int v) { return display::Scale(v, dpi); };
+  const std::vector<Stretched> stretched = StretchedOf(form);
   for (const ControlDef& def : form.Definitions()) {
-    SCOPED_TRACE(Narrow(def.name));
-    HWND w = form.Control(def.name);
+    SCOPED_TRACE(Narrow(std::to_wstring(&def - &form.Definitions()[0]) + L" " + def.text));
+    HWND w = def.control->hwnd();
     RECT r = Rect(w);
     MapWindowPoints(HWND_DESKTOP, GetParent(w), reinterpret_cast<POINT*>(&r), 2);
-    const Stretched* stretch = StretchOf(def.name);
+    auto it = std::find_if(stretched.begin(), stretched.end(), [&](const Stretched& s) { return s.control == def.control; });
+    const Stretched* stretch = it == stretched.end() ? nullptr : &*it;
     if (!stretch) {
       EXPECT_NEAR(r.left, scaled(def.x), slack);
       EXPECT_NEAR(r.top, scaled(def.y), slack);
@@ -169,7 +170,7 @@ TEST_F(Dpi, AChangeOfDpiLaysEveryFormOutAgain) {
   for (Form* form : Forms()) {
     SCOPED_TRACE(Narrow(ClassOf(form->hwnd())));
     std::vector<RECT> before;
-    for (const ControlDef& def : form->Definitions()) before.push_back(Rect(form->Control(def.name)));
+    for (const ControlDef& def : form->Definitions()) before.push_back(Rect(def.control->hwnd()));
     const RECT was = Rect(form->hwnd());
     RECT suggested = {was.left, was.top, was.left + MulDiv(Width(was), next, start),
                       was.top + MulDiv(Height(was), next, start)};
@@ -181,8 +182,8 @@ TEST_F(Dpi, AChangeOfDpiLaysEveryFormOutAgain) {
     // And back: the very pixels it had.
     SendMessageW(form->hwnd(), WM_DPICHANGED, MAKEWPARAM(start, start), LPARAM(&was));
     for (size_t i = 0; i < before.size(); ++i) {
-      RECT now = Rect(form->Control(form->Definitions()[i].name));
-      EXPECT_TRUE(EqualRect(&before[i], &now)) << Narrow(form->Definitions()[i].name);
+      RECT now = Rect(form->Definitions()[i].control->hwnd());
+      EXPECT_TRUE(EqualRect(&before[i], &now)) << i;
     }
   }
 }
@@ -198,20 +199,20 @@ TEST_F(Dpi, ListsTabsIconsAndTheLayoutFollowTheDpi) {
               was.top + MulDiv(Height(was), dpi, form().Dpi())};
     SendMessageW(form().hwnd(), WM_DPICHANGED, MAKEWPARAM(dpi, dpi), LPARAM(&r));
     // List entries and tabs are as tall as their font's text.
-    for (const wchar_t* list : {L"SourceList", L"DestList"}) {
-      HFONT font = reinterpret_cast<HFONT>(SendMessageW(Ctl(list), WM_GETFONT, 0, 0));
-      EXPECT_EQ(SendMessageW(Ctl(list), LB_GETITEMHEIGHT, 0, 0), TextHeight(font));
+    for (const PathList* list : {&ui().sources, &ui().dests}) {
+      HFONT font = reinterpret_cast<HFONT>(SendMessageW(list->hwnd(), WM_GETFONT, 0, 0));
+      EXPECT_EQ(SendMessageW(list->hwnd(), LB_GETITEMHEIGHT, 0, 0), TextHeight(font));
     }
     RECT tab;
-    TabCtrl_GetItemRect(Ctl(L"Tabs"), 0, &tab);
+    TabCtrl_GetItemRect(ui().tabs.hwnd(), 0, &tab);
     EXPECT_GE(Height(tab), TextHeight(DefaultFont(dpi)));
     EXPECT_LE(Height(tab), TextHeight(DefaultFont(dpi)) + display::Scale(12, dpi));
     // The pages start below the tabs; the button panel keeps to the bottom.
-    RECT page = Rect(Ctl(L"StartPage")), panel = Rect(Ctl(L"CopyPanel"));
-    MapWindowPoints(HWND_DESKTOP, Ctl(L"Tabs"), reinterpret_cast<POINT*>(&page), 2);
+    RECT page = Rect(ui().startPage.hwnd()), panel = Rect(ui().copyPanel.hwnd());
+    MapWindowPoints(HWND_DESKTOP, ui().tabs.hwnd(), reinterpret_cast<POINT*>(&page), 2);
     EXPECT_GE(page.top, tab.bottom);
-    EXPECT_EQ(Rect(Ctl(L"StartPage")).bottom - panel.bottom, display::Scale(2, dpi));
-    EXPECT_GE(panel.top, Rect(Ctl(L"ProgressGroup")).bottom);
+    EXPECT_EQ(Rect(ui().startPage.hwnd()).bottom - panel.bottom, display::Scale(2, dpi));
+    EXPECT_GE(panel.top, Rect(ui().progressGroup.hwnd()).bottom);
     // The title bar's and the taskbar's icons are the frames for the DPI.
     for (auto [which, metric] : {std::pair{ICON_SMALL, SM_CXSMICON}, std::pair{ICON_BIG, SM_CXICON}}) {
       HICON icon = reinterpret_cast<HICON>(SendMessageW(form().hwnd(), WM_GETICON, which, 0));
@@ -225,11 +226,11 @@ TEST_F(Dpi, ListsTabsIconsAndTheLayoutFollowTheDpi) {
       DeleteObject(info.hbmMask);
     }
     // Resizing still stretches the lists' band and moves the panel down.
-    int group = Width(Rect(Ctl(L"SourceGroup"))), top = Rect(Ctl(L"CopyPanel")).top;
+    int group = Width(Rect(ui().sourceGroup.hwnd())), top = Rect(ui().copyPanel.hwnd()).top;
     RECT now = Rect(form().hwnd());
     SetWindowPos(form().hwnd(), nullptr, 0, 0, Width(now) + 140, Height(now) + 102, SWP_NOMOVE | SWP_NOZORDER);
-    EXPECT_EQ(Width(Rect(Ctl(L"SourceGroup"))), group + 140);
-    EXPECT_EQ(Rect(Ctl(L"CopyPanel")).top, top + 102);
+    EXPECT_EQ(Width(Rect(ui().sourceGroup.hwnd())), group + 140);
+    EXPECT_EQ(Rect(ui().copyPanel.hwnd()).top, top + 102);
     SetWindowPos(form().hwnd(), nullptr, 0, 0, Width(now), Height(now), SWP_NOMOVE | SWP_NOZORDER);
   }
 }

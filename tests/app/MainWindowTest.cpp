@@ -29,34 +29,33 @@ using MainWindow = AppTest;
 TEST_F(MainWindow, EveryControlIsMadeAsItsTableRowSays) {
   Start();
   // The layout stretches these with the window; every other control keeps its table size.
-  const std::vector<std::wstring> stretched = {L"Tabs",        L"StartPage", L"HelpPage",
-                                               L"SourceGroup", L"CopyPanel", L"StatusFile"};
+  const MainControls& c = ui();
+  const std::vector<const Control*> stretched = {&c.tabs,        &c.startPage, &c.helpPage,
+                                                 &c.sourceGroup, &c.copyPanel, &c.statusFile};
   for (const ControlDef& def : form().Definitions()) {
-    SCOPED_TRACE(Narrow(def.name));
-    HWND w = Ctl(def.name);
+    HWND w = def.control->hwnd();
+    SCOPED_TRACE(Narrow(def.text));
     EXPECT_EQ(lstrcmpiW(ClassOf(w).c_str(), def.windowClass), 0);
-    if (std::wstring(def.name).rfind(L"TabSheet", 0) != 0) EXPECT_EQ(WindowText(w), def.text);
-    EXPECT_EQ(GetParent(w), def.parent ? Ctl(def.parent) : form().hwnd());
-    if (std::find(stretched.begin(), stretched.end(), def.name) == stretched.end()) {
+    EXPECT_EQ(WindowText(w), def.text);
+    EXPECT_EQ(GetParent(w), def.parent ? def.parent->hwnd() : form().hwnd());
+    if (std::find(stretched.begin(), stretched.end(), def.control) == stretched.end()) {
       EXPECT_EQ(Width(w), def.width);
       EXPECT_EQ(Height(w), def.height);
     }
   }
-  // An unknown name is a programming error, in the program and in these tests.
-  EXPECT_THROW(form().Control(L"ProgressBar2"), std::logic_error);
   // Fonts: 宋体 9 pt on four buttons, MS Sans Serif 8 pt elsewhere.
-  for (const wchar_t* name : {L"RemoveSource", L"ExportSources", L"ExportDests", L"SearchAddFiles", L"AddFiles"}) {
+  for (const Button* button : {&c.removeSource, &c.exportSources, &c.exportDests, &c.searchAddFiles, &c.addFiles}) {
     LOGFONTW font;
-    GetObjectW(reinterpret_cast<HFONT>(SendMessageW(Ctl(name), WM_GETFONT, 0, 0)), sizeof font, &font);
-    bool song = std::wstring(name) != L"AddFiles";
-    EXPECT_EQ(std::wstring(font.lfFaceName), song ? L"宋体" : L"MS Sans Serif") << Narrow(name);
+    GetObjectW(reinterpret_cast<HFONT>(SendMessageW(button->hwnd(), WM_GETFONT, 0, 0)), sizeof font, &font);
+    bool song = button != &c.addFiles;
+    EXPECT_EQ(std::wstring(font.lfFaceName), song ? L"宋体" : L"MS Sans Serif") << Narrow(button->Text());
     EXPECT_EQ(font.lfHeight, song ? -12 : -11);
   }
   // Tab reaches the controls inside the bands.
-  EXPECT_EQ(GetNextDlgTabItem(form().hwnd(), Ctl(L"SourceList"), FALSE), Ctl(L"AddFiles"));
-  EXPECT_EQ(GetNextDlgTabItem(form().hwnd(), Ctl(L"ImportSources"), FALSE), Ctl(L"DestList"));
+  EXPECT_EQ(GetNextDlgTabItem(form().hwnd(), ui().sources.hwnd(), FALSE), ui().addFiles.hwnd());
+  EXPECT_EQ(GetNextDlgTabItem(form().hwnd(), ui().importSources.hwnd(), FALSE), ui().dests.hwnd());
   // The tabs and the menu.
-  HWND tabs = Ctl(L"Tabs");
+  HWND tabs = ui().tabs.hwnd();
   EXPECT_TRUE(GetWindowLongW(tabs, GWL_STYLE) & TCS_BUTTONS);
   ASSERT_EQ(TabCtrl_GetItemCount(tabs), 2);
   wchar_t text[64];
@@ -85,20 +84,20 @@ TEST_F(MainWindow, OpensAsTheTextSays) {
   EXPECT_TRUE(style & WS_MINIMIZEBOX);
   EXPECT_TRUE(style & WS_THICKFRAME);
   EXPECT_TRUE(GetWindowLongW(w, GWL_EXSTYLE) & WS_EX_APPWINDOW);
-  EXPECT_EQ(TabCtrl_GetCurSel(Ctl(L"Tabs")), 0);
-  EXPECT_TRUE(IsWindowVisible(Ctl(L"StartPage")));
-  EXPECT_FALSE(IsWindowVisible(Ctl(L"HelpPage")));
-  EXPECT_TRUE(Items(L"SourceList").empty());
-  EXPECT_TRUE(Items(L"DestList").empty());
-  EXPECT_FALSE(IsChecked(Ctl(L"EmptyFirst")));
-  EXPECT_FALSE(IsWindowVisible(Ctl(L"EmptyNowButton")));
-  EXPECT_TRUE(IsWindowEnabled(Ctl(L"EmptyNowButton")));
-  EXPECT_FALSE(GetWindowLongW(Ctl(L"EmptyNowButton"), GWL_STYLE) & WS_TABSTOP);
-  EXPECT_EQ(SendMessageW(Ctl(L"Progress"), PBM_GETPOS, 0, 0), 0);
-  EXPECT_EQ(SendMessageW(Ctl(L"Progress"), PBM_GETRANGE, FALSE, 0), 100);
-  EXPECT_TRUE(IsWindowEnabled(Ctl(L"Copy")));
+  EXPECT_EQ(TabCtrl_GetCurSel(ui().tabs.hwnd()), 0);
+  EXPECT_TRUE(IsWindowVisible(ui().startPage.hwnd()));
+  EXPECT_FALSE(IsWindowVisible(ui().helpPage.hwnd()));
+  EXPECT_TRUE(ui().sources.Items().empty());
+  EXPECT_TRUE(ui().dests.Items().empty());
+  EXPECT_FALSE(ui().emptyFirst.Checked());
+  EXPECT_FALSE(IsWindowVisible(ui().emptyNow.hwnd()));
+  EXPECT_TRUE(IsWindowEnabled(ui().emptyNow.hwnd()));
+  EXPECT_FALSE(GetWindowLongW(ui().emptyNow.hwnd(), GWL_STYLE) & WS_TABSTOP);
+  EXPECT_EQ(SendMessageW(ui().progress.hwnd(), PBM_GETPOS, 0, 0), 0);
+  EXPECT_EQ(SendMessageW(ui().progress.hwnd(), PBM_GETRANGE, FALSE, 0), 100);
+  EXPECT_TRUE(IsWindowEnabled(ui().copy.hwnd()));
   // First start: no settings file, so RbRename, not Rb1.
-  EXPECT_TRUE(IsChecked(Ctl(L"AutoNumber")));
+  EXPECT_TRUE(ui().autoNumber.Checked());
   EXPECT_EQ(form().SelectedMode(), copy::SameFileMode::AutoNumber);
   // Centred on the screen's work area.
   RECT work, r = Rect(w);
@@ -114,10 +113,10 @@ TEST_F(MainWindow, OpensAsTheTextSays) {
 TEST_F(MainWindow, RadioButtonsFormOneExclusiveGroup) {
   Start();
   form().Show();
-  const wchar_t* names[] = {L"Overwrite", L"Skip", L"Ask", L"AutoNumber", L"NewerOnly"};
+  const RadioButton* radios[] = {&ui().overwrite, &ui().skip, &ui().ask, &ui().autoNumber, &ui().newerOnly};
   for (int chosen = 0; chosen < 5; ++chosen) {
-    Click(names[chosen]);
-    for (int i = 0; i < 5; ++i) EXPECT_EQ(IsChecked(Ctl(names[i])), i == chosen) << chosen << " " << i;
+    Click(*radios[chosen]);
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(radios[i]->Checked(), i == chosen) << chosen << " " << i;
     EXPECT_EQ(int(form().SelectedMode()), chosen + 1);
   }
 }
@@ -125,25 +124,26 @@ TEST_F(MainWindow, RadioButtonsFormOneExclusiveGroup) {
 TEST_F(MainWindow, ResizingMovesOnlyTheStretchingControls) {
   Start();
   form().Show();
-  const wchar_t* fixed[] = {L"DestGroup", L"OptionsGroup", L"ProgressGroup", L"SourceList", L"Copy", L"AddFiles"};
-  std::map<std::wstring, RECT> before;
-  for (auto n : fixed) before[n] = Rect(Ctl(n));
-  int group1 = Width(Ctl(L"SourceGroup")), panel = Width(Ctl(L"CopyPanel")), tabs = Width(Ctl(L"Tabs"));
-  int help = Width(form().HelpBrowser()), helpHeight = Height(form().HelpBrowser());
-  RECT panelBefore = Rect(Ctl(L"CopyPanel"));
+  const MainControls& c = ui();
+  const Control* fixed[] = {&c.destGroup, &c.optionsGroup, &c.progressGroup, &c.sources, &c.copy, &c.addFiles};
+  std::map<const Control*, RECT> before;
+  for (auto n : fixed) before[n] = Rect(n->hwnd());
+  int group1 = Width(ui().sourceGroup.hwnd()), panel = Width(ui().copyPanel.hwnd()), tabs = Width(ui().tabs.hwnd());
+  int help = Width(form().Help()->hwnd()), helpHeight = Height(form().Help()->hwnd());
+  RECT panelBefore = Rect(ui().copyPanel.hwnd());
   SetWindowPos(form().hwnd(), nullptr, 0, 0, 900, 750, SWP_NOMOVE | SWP_NOZORDER);
   RECT moved = Rect(form().hwnd());
   for (auto n : fixed) {
-    RECT r = Rect(Ctl(n));
-    EXPECT_EQ(r.right - r.left, before[n].right - before[n].left) << Narrow(n);
-    EXPECT_EQ(r.bottom - r.top, before[n].bottom - before[n].top) << Narrow(n);
+    RECT r = Rect(n->hwnd());
+    EXPECT_EQ(r.right - r.left, before[n].right - before[n].left) << Narrow(n->Text());
+    EXPECT_EQ(r.bottom - r.top, before[n].bottom - before[n].top) << Narrow(n->Text());
   }
-  EXPECT_EQ(Width(Ctl(L"SourceGroup")), group1 + 140);
-  EXPECT_EQ(Width(Ctl(L"CopyPanel")), panel + 140);
-  EXPECT_EQ(Width(Ctl(L"Tabs")), tabs + 140);
-  EXPECT_EQ(Width(form().HelpBrowser()), help + 140);
-  EXPECT_EQ(Height(form().HelpBrowser()), helpHeight + 102);
-  EXPECT_EQ(Rect(Ctl(L"CopyPanel")).top - panelBefore.top, 102);  // stays at the bottom
+  EXPECT_EQ(Width(ui().sourceGroup.hwnd()), group1 + 140);
+  EXPECT_EQ(Width(ui().copyPanel.hwnd()), panel + 140);
+  EXPECT_EQ(Width(ui().tabs.hwnd()), tabs + 140);
+  EXPECT_EQ(Width(form().Help()->hwnd()), help + 140);
+  EXPECT_EQ(Height(form().Help()->hwnd()), helpHeight + 102);
+  EXPECT_EQ(Rect(ui().copyPanel.hwnd()).top - panelBefore.top, 102);  // stays at the bottom
   (void)moved;
 }
 
@@ -153,44 +153,44 @@ TEST_F(MainWindow, DropsReachTheirOwnListOnlyAndReleaseTheHandleOnce) {
   MakeDir(dir / L"folder");
   WriteBytes(dir / L"a.txt", "a");
   HDROP drop = MakeDrop({dir / L"a.txt", dir / L"folder"});
-  EXPECT_EQ(SendMessageW(Ctl(L"SourceList"), WM_DROPFILES, WPARAM(drop), 0), 0);
+  EXPECT_EQ(SendMessageW(ui().sources.hwnd(), WM_DROPFILES, WPARAM(drop), 0), 0);
   WaitIdle();
   EXPECT_TRUE(DropReleased(drop));
-  EXPECT_EQ(Items(L"SourceList"), (std::vector<std::wstring>{dir / L"a.txt", dir / L"folder"}));
-  EXPECT_TRUE(Items(L"DestList").empty());
+  EXPECT_EQ(ui().sources.Items(), (std::vector<std::wstring>{dir / L"a.txt", dir / L"folder"}));
+  EXPECT_TRUE(ui().dests.Items().empty());
   EXPECT_TRUE(dialogs.boxes.empty());
 
   dialogs.answers = {IDNO};
   drop = MakeDrop({dir / L"folder", dir / L"a.txt"});
-  SendMessageW(Ctl(L"DestList"), WM_DROPFILES, WPARAM(drop), 0);
+  SendMessageW(ui().dests.hwnd(), WM_DROPFILES, WPARAM(drop), 0);
   WaitIdle();
   EXPECT_TRUE(DropReleased(drop));
-  EXPECT_EQ(Items(L"DestList"), (std::vector<std::wstring>{dir / L"folder\\"}));
-  EXPECT_EQ(Items(L"SourceList").size(), 2u);
+  EXPECT_EQ(ui().dests.Items(), (std::vector<std::wstring>{dir / L"folder\\"}));
+  EXPECT_EQ(ui().sources.Items().size(), 2u);
   // Other messages still do the list boxes' own work.
-  SendMessageW(Ctl(L"DestList"), LB_ADDSTRING, 0, LPARAM(L"typed"));
-  EXPECT_EQ(SendMessageW(Ctl(L"DestList"), LB_GETCOUNT, 0, 0), 2);
-  SendMessageW(Ctl(L"SourceList"), LB_SETCURSEL, 0, 0);
-  SendMessageW(Ctl(L"SourceList"), WM_KEYDOWN, VK_DOWN, 0);
-  EXPECT_EQ(SendMessageW(Ctl(L"SourceList"), LB_GETCURSEL, 0, 0), 1);
+  SendMessageW(ui().dests.hwnd(), LB_ADDSTRING, 0, LPARAM(L"typed"));
+  EXPECT_EQ(SendMessageW(ui().dests.hwnd(), LB_GETCOUNT, 0, 0), 2);
+  SendMessageW(ui().sources.hwnd(), LB_SETCURSEL, 0, 0);
+  SendMessageW(ui().sources.hwnd(), WM_KEYDOWN, VK_DOWN, 0);
+  EXPECT_EQ(SendMessageW(ui().sources.hwnd(), LB_GETCURSEL, 0, 0), 1);
   // The drop hook is not on the buttons: a drop there is not accepted.
-  EXPECT_FALSE(GetWindowLongW(Ctl(L"AddFiles"), GWL_EXSTYLE) & WS_EX_ACCEPTFILES);
-  EXPECT_TRUE(GetWindowLongW(Ctl(L"SourceList"), GWL_EXSTYLE) & WS_EX_ACCEPTFILES);
-  EXPECT_TRUE(GetWindowLongW(Ctl(L"DestList"), GWL_EXSTYLE) & WS_EX_ACCEPTFILES);
+  EXPECT_FALSE(GetWindowLongW(ui().addFiles.hwnd(), GWL_EXSTYLE) & WS_EX_ACCEPTFILES);
+  EXPECT_TRUE(GetWindowLongW(ui().sources.hwnd(), GWL_EXSTYLE) & WS_EX_ACCEPTFILES);
+  EXPECT_TRUE(GetWindowLongW(ui().dests.hwnd(), GWL_EXSTYLE) & WS_EX_ACCEPTFILES);
 }
 
 TEST_F(MainWindow, HelpTabShowsTheBuiltInTipsWhenNoPageArrives) {
   Start();
   form().Show();
-  TabCtrl_SetCurSel(Ctl(L"Tabs"), 1);
-  NMHDR change = {Ctl(L"Tabs"), 0, UINT(TCN_SELCHANGE)};
+  TabCtrl_SetCurSel(ui().tabs.hwnd(), 1);
+  NMHDR change = {ui().tabs.hwnd(), 0, UINT(TCN_SELCHANGE)};
   SendMessageW(form().hwnd(), WM_NOTIFY, 0, LPARAM(&change));
   for (int i = 0; i < 20; ++i) {
     Pump();
     Sleep(50);
   }
-  EXPECT_TRUE(IsWindowVisible(Ctl(L"HelpPage")));
-  EXPECT_FALSE(IsWindowVisible(Ctl(L"StartPage")));
+  EXPECT_TRUE(IsWindowVisible(ui().helpPage.hwnd()));
+  EXPECT_FALSE(IsWindowVisible(ui().startPage.hwnd()));
   HelpView* help = form().Help();
   ASSERT_TRUE(help);
   EXPECT_TRUE(help->ShowingTips());
@@ -209,7 +209,7 @@ TEST_F(MainWindow, HelpTabShowsTheBuiltInTipsWhenNoPageArrives) {
 TEST_F(MainWindow, AnErrorInAHandlerIsShownAndTheWindowStaysUsable) {
   Start();
   dialogs.openResults = {{L"C:\\qmtests\\no such folder\\list.lst"}};
-  Click(L"ImportSources");
+  Click(ui().importSources);
   ASSERT_EQ(dialogs.boxes.size(), 1u);
   EXPECT_EQ(dialogs.boxes[0].text.rfind(L"Cannot open file \"C:\\qmtests\\no such folder\\list.lst\". ", 0), 0u);
   EXPECT_EQ(dialogs.boxes[0].flags & 0xFF, UINT(MB_ICONERROR));
@@ -237,40 +237,40 @@ TEST_F(MainWindow, ChecksGoBesideTheWindowAndCannotBeStoppedIntoAPass) {
   TempDir dir;
   WriteBytes(dir / L"a.txt", "a");
   WriteBytes(dir / L"d\\kept.txt", "k");
-  form().Sources().Append(dir / L"a.txt");
-  form().Sources().Append(dir / L"..\\..");  // C:\, however spelled
-  form().Dests().Append(dir / L"d\\");
+  ui().sources.Append(dir / L"a.txt");
+  ui().sources.Append(dir / L"..\\..");  // C:\, however spelled
+  ui().dests.Append(dir / L"d\\");
   // Posted first, so that they arrive while the check runs.
-  for (const wchar_t* button : {L"ClearSources", L"ClearDests", L"Overwrite", L"Copy"})
-    PostMessageW(Ctl(button), BM_CLICK, 0, 0);
+  const Control* posted[] = {&ui().clearSources, &ui().clearDests, &ui().overwrite, &ui().copy};
+  for (const Control* button : posted) PostMessageW(button->hwnd(), BM_CLICK, 0, 0);
   HDROP drop = MakeDrop({dir / L"a.txt"});
-  PostMessageW(form().Sources().box(), WM_DROPFILES, WPARAM(drop), 0);
+  PostMessageW(ui().sources.hwnd(), WM_DROPFILES, WPARAM(drop), 0);
   PostMessageW(form().hwnd(), WM_KEYDOWN, VK_ESCAPE, 0);
-  SendMessageW(Ctl(L"Copy"), BM_CLICK, 0, 0);
+  SendMessageW(ui().copy.hwnd(), BM_CLICK, 0, 0);
   EXPECT_TRUE(form().Working());
   EXPECT_TRUE(dialogs.boxes.empty());
-  EXPECT_EQ(WindowText(Ctl(L"Copy")), L"停止");
-  EXPECT_FALSE(IsWindowEnabled(Ctl(L"AddFiles")));
+  EXPECT_EQ(ui().copy.Text(), L"停止");
+  EXPECT_FALSE(IsWindowEnabled(ui().addFiles.hwnd()));
   WaitIdle();
   ASSERT_EQ(dialogs.boxes.size(), 1u);
   EXPECT_EQ(dialogs.boxes[0].text, L"不能对整个驱动器（磁盘）进行复制！");
   EXPECT_EQ(dialogs.boxes[0].flags, UINT(MB_OK | MB_ICONINFORMATION));
   EXPECT_EQ(dialogs.boxes[0].owner, app_->appWindow());
-  EXPECT_EQ(Items(L"SourceList"), (std::vector<std::wstring>{dir / L"a.txt", dir / L"..\\.."}));
-  EXPECT_EQ(Items(L"DestList"), std::vector<std::wstring>{dir / L"d\\"});
+  EXPECT_EQ(ui().sources.Items(), (std::vector<std::wstring>{dir / L"a.txt", dir / L"..\\.."}));
+  EXPECT_EQ(ui().dests.Items(), std::vector<std::wstring>{dir / L"d\\"});
   EXPECT_TRUE(DropReleased(drop));
-  EXPECT_TRUE(IsChecked(Ctl(L"AutoNumber")));
+  EXPECT_TRUE(ui().autoNumber.Checked());
   EXPECT_FALSE(Exists(dir / L"d\\a.txt"));
-  EXPECT_EQ(WindowText(Ctl(L"Copy")), L"开始复制");
-  EXPECT_TRUE(IsWindowEnabled(Ctl(L"AddFiles")));
+  EXPECT_EQ(ui().copy.Text(), L"开始复制");
+  EXPECT_TRUE(IsWindowEnabled(ui().addFiles.hwnd()));
 
   // The empty-now command's check: the window takes no input meanwhile; then
   // its message, no warning, nothing emptied.
   dialogs.boxes.clear();
-  form().Dests().Append(dir / L"..\\..");
-  form().ShowEmptyButton(true);
+  ui().dests.Append(dir / L"..\\..");
+  ShowEmptyNow();
   dialogs.menuChoices = {kMenuEmptyNow};
-  SendMessageW(Ctl(L"EmptyNowButton"), WM_LBUTTONDOWN, 0, MAKELPARAM(1, 1));
+  SendMessageW(ui().emptyNow.hwnd(), WM_LBUTTONDOWN, 0, MAKELPARAM(1, 1));
   EXPECT_TRUE(form().Working());
   EXPECT_TRUE(dialogs.boxes.empty());
   EXPECT_FALSE(IsWindowEnabled(form().hwnd()));
@@ -280,7 +280,7 @@ TEST_F(MainWindow, ChecksGoBesideTheWindowAndCannotBeStoppedIntoAPass) {
   EXPECT_EQ(dialogs.boxes[0].flags, UINT(MB_OK | MB_ICONINFORMATION));
   EXPECT_EQ(dialogs.boxes[0].owner, form().hwnd());
   EXPECT_EQ(ReadBytes(dir / L"d\\kept.txt"), "k");
-  EXPECT_TRUE(IsWindowEnabled(Ctl(L"EmptyNowButton")));
+  EXPECT_TRUE(IsWindowEnabled(ui().emptyNow.hwnd()));
   EXPECT_TRUE(IsWindowEnabled(form().hwnd()));
 }
 
@@ -293,11 +293,11 @@ TEST_F(MainWindow, ACheckAbandonedStartsNothing) {
     SCOPED_TRACE(sessionEnds);
     Start();
     form().Show();
-    form().Dests().Append(dir / L"d\\");
-    form().ShowEmptyButton(true);
+    ui().dests.Append(dir / L"d\\");
+    ShowEmptyNow();
     dialogs.menuChoices = {kMenuEmptyNow};
     dialogs.answers = {IDYES};
-    SendMessageW(Ctl(L"EmptyNowButton"), WM_LBUTTONDOWN, 0, MAKELPARAM(1, 1));
+    SendMessageW(ui().emptyNow.hwnd(), WM_LBUTTONDOWN, 0, MAKELPARAM(1, 1));
     ASSERT_TRUE(form().Working());
     if (sessionEnds) {
       SendMessageW(form().hwnd(), WM_ENDSESSION, TRUE, 0);
@@ -318,9 +318,9 @@ TEST_F(MainWindow, ASearchOfAFolderThatIsGoneLeavesTheDialogOpen) {
   form().Show();
   TempDir dir;
   SearchDialog& search = app_->searchDialog();
-  SetWindowTextW(search.Control(L"Folder"), (dir / L"gone\\").c_str());
-  SetWindowTextW(search.Control(L"Keys"), L"key");
-  PostMessageW(search.Control(L"Search"), BM_CLICK, 0, 0);
+  search.Controls().folder.SetText(dir / L"gone\\");
+  search.Controls().keys.SetText(L"key");
+  PostMessageW(search.Controls().search.hwnd(), BM_CLICK, 0, 0);
   // Once the search has ended (timers come when the queue is empty, so after the click),
   // what the dialog shows is noted and 取消 closes it.
   struct Seen {
@@ -335,16 +335,16 @@ TEST_F(MainWindow, ASearchOfAFolderThatIsGoneLeavesTheDialogOpen) {
     if (seen->noted || seen->form->Working()) return;
     seen->noted = true;
     seen->open = IsWindowVisible(seen->search->hwnd());
-    seen->ready = IsWindowEnabled(seen->search->Control(L"Search"));
-    PostMessageW(seen->search->Control(L"Cancel"), BM_CLICK, 0, 0);
+    seen->ready = IsWindowEnabled(seen->search->Controls().search.hwnd());
+    PostMessageW(seen->search->Controls().cancel.hwnd(), BM_CLICK, 0, 0);
   });
-  Click(L"SearchAddFiles");
+  Click(ui().searchAddFiles);
   KillTimer(nullptr, timer);
   EXPECT_TRUE(here.noted);
   EXPECT_TRUE(here.open);
   EXPECT_TRUE(here.ready);
   EXPECT_FALSE(IsWindowVisible(search.hwnd()));
-  EXPECT_TRUE(Items(L"SourceList").empty());
+  EXPECT_TRUE(ui().sources.Items().empty());
   EXPECT_TRUE(dialogs.boxes.empty());
 }
 
@@ -359,13 +359,13 @@ TEST_F(MainWindow, ClosingDuringARunAsksAndOnlyYesStopsItAndCloses) {
     Start();
     form().Show();
     const std::wstring dest = dir / (answer == IDYES ? L"yes\\" : L"no\\");
-    form().Sources().Append(dir / L"src");
-    form().Dests().Append(dest);
-    Click(L"Skip");
+    ui().sources.Append(dir / L"src");
+    ui().dests.Append(dest);
+    Click(ui().skip);
     dialogs.boxes.clear();
     dialogs.answers = {answer, IDOK};
     PostMessageW(form().hwnd(), WM_CLOSE, 0, 0);  // arrives once the run has begun
-    SendMessageW(Ctl(L"Copy"), BM_CLICK, 0, 0);
+    SendMessageW(ui().copy.hwnd(), BM_CLICK, 0, 0);
     const HWND window = form().hwnd();
     for (DWORD start = GetTickCount(); IsWindow(window) && form().Working() && GetTickCount() - start < 120000;) {
       MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
@@ -401,18 +401,18 @@ TEST_F(MainWindow, TheStatusLineCountsRemovalsDuringAnEmptying) {
   form().Show();
   TempDir dir;
   for (int i = 0; i < 500; ++i) WriteBytes(dir / L"d\\f" + std::to_wstring(i), "x");
-  form().Dests().Append(dir / L"d\\");
-  form().ShowEmptyButton(true);
+  ui().dests.Append(dir / L"d\\");
+  ShowEmptyNow();
   dialogs.menuChoices = {kMenuEmptyNow};
   dialogs.answers = {IDYES, IDOK};
   static std::vector<std::wstring> seen;
   static HWND status;
   seen.clear();
-  status = Ctl(L"Status");
+  status = ui().status.hwnd();
   const UINT_PTR timer = SetTimer(nullptr, 0, 20, [](HWND, UINT, UINT_PTR, DWORD) {
     if (GetWindowTextLengthW(status)) seen.push_back(WindowText(status));
   });
-  SendMessageW(Ctl(L"EmptyNowButton"), WM_LBUTTONDOWN, 0, 0);
+  SendMessageW(ui().emptyNow.hwnd(), WM_LBUTTONDOWN, 0, 0);
   WaitIdle();
   KillTimer(nullptr, timer);
   ASSERT_EQ(dialogs.boxes.size(), 2u);

@@ -4,12 +4,15 @@ namespace {
 
 using Settings = AppTest;
 
-const wchar_t* const kRadios[] = {L"Overwrite", L"Skip", L"Ask", L"AutoNumber", L"NewerOnly"};
+// The policy's radio buttons, as members of the window's controls.
+using Radio = RadioButton MainControls::*;
+constexpr Radio kOverwrite = &MainControls::overwrite, kSkip = &MainControls::skip, kAsk = &MainControls::ask,
+                kAutoNumber = &MainControls::autoNumber, kNewerOnly = &MainControls::newerOnly;
 
-std::wstring Selected(MainWindow& form) {
-  for (auto name : kRadios)
-    if (IsChecked(form.Control(name))) return name;
-  return L"";
+Radio Selected(MainWindow& form) {
+  for (Radio radio : {kOverwrite, kSkip, kAsk, kAutoNumber, kNewerOnly})
+    if ((form.Controls().*radio).Checked()) return radio;
+  return nullptr;
 }
 
 TEST(StoredNumber, ParsesLikeTheStoredFormat) {
@@ -27,20 +30,20 @@ TEST(StoredNumber, ParsesLikeTheStoredFormat) {
 TEST_F(Settings, StoredTextSelectsTheRadioButton) {
   struct Case {
     std::string fileValue;
-    const wchar_t* expected;
-  } cases[] = {{"", L"AutoNumber"},
-               {"1", L"Overwrite"},
-               {" 2", L"Skip"},
-               {"3", L"Ask"},
-               {"0x3", L"Ask"},
-               {"$2", L"Skip"},
-               {"x1", L"Overwrite"},
-               {"4", L"AutoNumber"},
-               {"5", L"NewerOnly"},
-               {"0", L"AutoNumber"},
-               {"-1", L"AutoNumber"},
-               {"abc", L"AutoNumber"},
-               {"99999999999", L"AutoNumber"}};
+    Radio expected;
+  } cases[] = {{"", kAutoNumber},
+               {"1", kOverwrite},
+               {" 2", kSkip},
+               {"3", kAsk},
+               {"0x3", kAsk},
+               {"$2", kSkip},
+               {"x1", kOverwrite},
+               {"4", kAutoNumber},
+               {"5", kNewerOnly},
+               {"0", kAutoNumber},
+               {"-1", kAutoNumber},
+               {"abc", kAutoNumber},
+               {"99999999999", kAutoNumber}};
   for (auto& c : cases) {
     WriteBytes(paths_.system, "[Parameter]\r\nSameFile=" + c.fileValue + "\r\n");
     Start();
@@ -51,13 +54,13 @@ TEST_F(Settings, StoredTextSelectsTheRadioButton) {
 
 TEST_F(Settings, ClosingStoresTheSelectionAndTheNextStartSelectsItAgain) {
   struct Case {
-    const wchar_t* radio;
+    Radio radio;
     const char* stored;
-  } cases[] = {{L"Overwrite", "1"}, {L"Skip", "2"}, {L"Ask", "3"}, {L"AutoNumber", "4"}, {L"NewerOnly", "5"}};
+  } cases[] = {{kOverwrite, "1"}, {kSkip, "2"}, {kAsk, "3"}, {kAutoNumber, "4"}, {kNewerOnly, "5"}};
   for (auto& c : cases) {
     DeleteFileW(paths_.system.c_str());
     Start();
-    Click(form().Control(c.radio));
+    Click(ui().*c.radio);
     CloseMainWindow();
     EXPECT_FALSE(IsWindow(form().hwnd()));
     EXPECT_EQ(ReadBytes(paths_.system), std::string("[Parameter]\r\nSameFile=") + c.stored + "\r\n");
@@ -71,7 +74,7 @@ TEST_F(Settings, ClosingStoresTheSelectionAndTheNextStartSelectsItAgain) {
 
 TEST_F(Settings, TheEndOfTheSessionStoresThePolicyToo) {
   Start();
-  Click(L"NewerOnly");
+  Click(ui().newerOnly);
   SendMessageW(form().hwnd(), WM_ENDSESSION, FALSE, 0);  // the end was cancelled: nothing stored
   EXPECT_FALSE(Exists(paths_.system));
   SendMessageW(form().hwnd(), WM_ENDSESSION, TRUE, 0);
@@ -82,7 +85,7 @@ TEST_F(Settings, TheEndOfTheSessionStoresThePolicyToo) {
 TEST_F(Settings, OtherSectionsAndKeysSurviveAStore) {
   WriteBytes(paths_.system, "[Other]\r\nKey=Value\r\n[Parameter]\r\nMore=x\r\nSameFile=1\r\n");
   Start();
-  Click(L"Skip");
+  Click(ui().skip);
   CloseMainWindow();
   EXPECT_EQ(ReadBytes(paths_.system), "[Other]\r\nKey=Value\r\n[Parameter]\r\nMore=x\r\nSameFile=2\r\n");
 }
@@ -91,25 +94,25 @@ TEST_F(Settings, AnUnwritableSystemDirectoryFallsBackToThePerUserCopy) {
   paths_.system = settingsDir_ / L"missing folder\\Tandrel.ini";
   OverrideSettingsPaths(&paths_);
   Start();
-  Click(L"Skip");
+  Click(ui().skip);
   CloseMainWindow();
   EXPECT_TRUE(dialogs.boxes.empty());
   EXPECT_FALSE(IsWindow(form().hwnd()));
   EXPECT_EQ(ReadBytes(paths_.user), "[Parameter]\r\nSameFile=2\r\n");
   app_.reset();
   Start();
-  EXPECT_EQ(Selected(form()), L"Skip");
+  EXPECT_EQ(Selected(form()), kSkip);
   app_.reset();
   // Once the system file can be written again, it wins and the copy's key goes.
   paths_.system = settingsDir_ / L"sys\\Tandrel.ini";
   OverrideSettingsPaths(&paths_);
   Start();
-  Click(L"Ask");
+  Click(ui().ask);
   CloseMainWindow();
   EXPECT_EQ(ReadBytes(paths_.system), "[Parameter]\r\nSameFile=3\r\n");
   app_.reset();
   Start();
-  EXPECT_EQ(Selected(form()), L"Ask");
+  EXPECT_EQ(Selected(form()), kAsk);
 }
 
 TEST_F(Settings, WhenNothingCanBeWrittenTheErrorBoxShowsAndTheWindowClosesAllTheSame) {

@@ -9,7 +9,7 @@ TEST_F(FolderTree, GivesBackEveryNodeWhenRebuiltAndWhenItsWindowGoes) {
   TempDir dir;
   MakeDir(dir / L"A\\B");
   Start();
-  ShellTree& tree = app_->folderChooser().Tree();
+  ShellTree& tree = app_->folderChooser().Controls().tree;
   tree.Refresh();
   ASSERT_TRUE(tree.SelectPath(dir / L"A\\B"));
   const size_t shown = ShellTree::NodesAlive();

@@ -77,19 +77,19 @@ class Search : public AppTest {
     SetAttributes(dir / L"sysdir", FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_SYSTEM);
   }
   SearchDialog& dialog() { return app_->searchDialog(); }
-  HWND Field(const wchar_t* name) { return dialog().Control(name); }
+  SearchControls& fields() { return dialog().Controls(); }
   // Opens the dialog from the main window and presses "确定" in it.
   void RunSearch(const std::wstring& folder, const std::wstring& keys, bool subfolders) {
-    SetWindowTextW(Field(L"Folder"), folder.c_str());
-    SetWindowTextW(Field(L"Keys"), keys.c_str());
-    SetChecked(Field(L"Subfolders"), subfolders);
-    PostMessageW(Field(L"Search"), BM_CLICK, 0, 0);
+    SetWindowTextW(fields().folder.hwnd(), folder.c_str());
+    SetWindowTextW(fields().keys.hwnd(), keys.c_str());
+    fields().subfolders.SetChecked(subfolders);
+    PostMessageW(fields().search.hwnd(), BM_CLICK, 0, 0);
     // The search closes the dialog; should it not, a late "取消" does, so no test hangs.
     static HWND cancel;
-    cancel = Field(L"Cancel");
+    cancel = fields().cancel.hwnd();
     UINT_PTR timer =
         SetTimer(nullptr, 0, 5000, [](HWND, UINT, UINT_PTR, DWORD) { PostMessageW(cancel, BM_CLICK, 0, 0); });
-    Click(L"SearchAddFiles");
+    Click(ui().searchAddFiles);
     KillTimer(nullptr, timer);
   }
   TempDir dir;
@@ -97,53 +97,53 @@ class Search : public AppTest {
 
 TEST_F(Search, WithSubfoldersHiddenFilesYesSystemNoInTreeOrder) {
   RunSearch(dir.path(), L"KEY", true);
-  auto items = Items(L"SourceList");
+  auto items = ui().sources.Items();
   std::sort(items.begin(), items.begin() + 2);  // the folder's own files, in listing order
   EXPECT_EQ(items, (std::vector<std::wstring>{dir / L"hidkey.txt", dir / L"key1.txt", dir / L"sub\\subkey.doc",
                                               dir / L"sub\\deeper\\deepkey"}));
   EXPECT_FALSE(IsWindowVisible(dialog().hwnd()));
-  EXPECT_TRUE(IsWindowEnabled(Field(L"Search")));
+  EXPECT_TRUE(IsWindowEnabled(fields().search.hwnd()));
   EXPECT_TRUE(dialogs.boxes.empty());
 }
 
 TEST_F(Search, OneFolderIncludesSystemFilesAndNeverAddsTwice) {
-  form().Sources().Append(dir / L"KEY1.TXT");
+  ui().sources.Append(dir / L"KEY1.TXT");
   RunSearch(dir.path().substr(0, dir.path().size() - 1), L"nothing\r\nkey", false);
-  auto items = Items(L"SourceList");
+  auto items = ui().sources.Items();
   ASSERT_EQ(items.size(), 3u);
   std::sort(items.begin() + 1, items.end());
   EXPECT_EQ(items, (std::vector<std::wstring>{dir / L"KEY1.TXT", dir / L"hidkey.txt", dir / L"syskey.txt"}));
   // Again: nothing new.
   RunSearch(dir.path(), L"key", false);
-  EXPECT_EQ(Items(L"SourceList").size(), 3u);
+  EXPECT_EQ(ui().sources.Items().size(), 3u);
 }
 
 TEST_F(Search, MissingInputsAskAndKeepTheDialogOpen) {
   // No folder: the message, then the browser; cancelling leaves the field empty.
-  SetWindowTextW(Field(L"Folder"), L"");
-  dialog().OnSearch();
+  SetWindowTextW(fields().folder.hwnd(), L"");
+  SendMessageW(fields().search.hwnd(), BM_CLICK, 0, 0);
   ASSERT_EQ(dialogs.boxes.size(), 1u);
   EXPECT_EQ(dialogs.boxes[0].text, L"请选择要搜索的目录!");
   EXPECT_EQ(dialogs.boxes[0].flags, UINT(MB_OK | MB_ICONINFORMATION));
   EXPECT_EQ(dialogs.boxes[0].owner, dialog().hwnd());
   EXPECT_EQ(dialogs.browseTitles, (std::vector<std::wstring>{L"请选择文件夹"}));
-  EXPECT_EQ(WindowText(Field(L"Folder")), L"");
+  EXPECT_EQ(fields().folder.Text(), L"");
   // The browser's folder gets its backslash.
   dialogs.folders = {dir.path().substr(0, dir.path().size() - 1)};
-  SendMessageW(Field(L"ChooseFolder"), BM_CLICK, 0, 0);
-  EXPECT_EQ(WindowText(Field(L"Folder")), dir.path());
+  SendMessageW(fields().chooseFolder.hwnd(), BM_CLICK, 0, 0);
+  EXPECT_EQ(fields().folder.Text(), dir.path());
   // No keywords.
-  dialog().OnSearch();
+  SendMessageW(fields().search.hwnd(), BM_CLICK, 0, 0);
   EXPECT_EQ(dialogs.boxes.back().text, L"请输入要匹配的关键字!");
-  EXPECT_EQ(GetFocus(), Field(L"Keys"));
+  EXPECT_EQ(GetFocus(), fields().keys.hwnd());
   // A folder that is gone: silently nothing.
-  SetWindowTextW(Field(L"Folder"), (dir / L"gone\\").c_str());
-  SetWindowTextW(Field(L"Keys"), L"key");
-  dialog().OnSearch();
+  SetWindowTextW(fields().folder.hwnd(), (dir / L"gone\\").c_str());
+  SetWindowTextW(fields().keys.hwnd(), L"key");
+  SendMessageW(fields().search.hwnd(), BM_CLICK, 0, 0);
   EXPECT_EQ(dialogs.boxes.size(), 2u);
-  EXPECT_TRUE(Items(L"SourceList").empty());
+  EXPECT_TRUE(ui().sources.Items().empty());
   // Typing into the read-only folder field opens the browser.
-  SendMessageW(Field(L"Folder"), WM_CHAR, L'x', 0);
+  SendMessageW(fields().folder.hwnd(), WM_CHAR, L'x', 0);
   EXPECT_EQ(dialogs.browseTitles.size(), 3u);
 }
 
@@ -153,31 +153,31 @@ TEST_F(Search, TheDialogKeepsItsFieldsBetweenShowings) {
   GetClientRect(dialog().hwnd(), &client);
   EXPECT_EQ(client.right, 315);
   EXPECT_EQ(client.bottom, 319);
-  EXPECT_EQ(WindowText(Field(L"KeysHint")), L"说明：\r\n可以输入多行关键字，匹配其中之一。");
-  EXPECT_TRUE(IsChecked(Field(L"Subfolders")));
-  EXPECT_TRUE(GetWindowLongW(Field(L"Folder"), GWL_STYLE) & ES_READONLY);
+  EXPECT_EQ(fields().keysHint.Text(), L"说明：\r\n可以输入多行关键字，匹配其中之一。");
+  EXPECT_TRUE(fields().subfolders.Checked());
+  EXPECT_TRUE(GetWindowLongW(fields().folder.hwnd(), GWL_STYLE) & ES_READONLY);
   // Tab order: keywords, subfolder option, folder field, its button, cancel, OK.
-  std::vector<std::wstring> order;
+  std::vector<const Control*> order;
   HWND first = GetNextDlgTabItem(dialog().hwnd(), nullptr, FALSE);
   for (HWND w = first; w && order.size() < 7; w = GetNextDlgTabItem(dialog().hwnd(), w, FALSE)) {
     if (!order.empty() && w == first) break;
     for (const ControlDef& def : dialog().Definitions())
-      if (dialog().Control(def.name) == w) order.push_back(def.name);
+      if (def.control->hwnd() == w) order.push_back(def.control);
   }
-  EXPECT_EQ(order,
-            (std::vector<std::wstring>{L"Keys", L"Subfolders", L"Folder", L"ChooseFolder", L"Cancel", L"Search"}));
+  const SearchControls& f = fields();
+  EXPECT_EQ(order, (std::vector<const Control*>{&f.keys, &f.subfolders, &f.folder, &f.chooseFolder, &f.cancel, &f.search}));
   RunSearch(dir.path(), L"zzz\r\nyyy", false);
-  EXPECT_EQ(WindowText(Field(L"Folder")), dir.path());
-  EXPECT_EQ(WindowText(Field(L"Keys")), L"zzz\r\nyyy");
-  EXPECT_FALSE(IsChecked(Field(L"Subfolders")));
-  EXPECT_TRUE(Items(L"SourceList").empty());
+  EXPECT_EQ(fields().folder.Text(), dir.path());
+  EXPECT_EQ(fields().keys.Text(), L"zzz\r\nyyy");
+  EXPECT_FALSE(fields().subfolders.Checked());
+  EXPECT_TRUE(ui().sources.Items().empty());
 }
 
 TEST_F(Search, LinksCannotLeadTheTreeSearchInACircle) {
   const std::wstring root = L"C:\\qm-links\\loop\\";
   ASSERT_EQ(GetFileAttributesW((root + L"A\\B\\up").c_str()) & 0x410, 0x410u);
   RunSearch(root + L"A\\", L"f\r\ng", true);
-  EXPECT_EQ(Items(L"SourceList"), (std::vector<std::wstring>{root + L"A\\f.txt", root + L"A\\B\\g.txt"}));
+  EXPECT_EQ(ui().sources.Items(), (std::vector<std::wstring>{root + L"A\\f.txt", root + L"A\\B\\g.txt"}));
 }
 
 }  // namespace
@@ -189,17 +189,17 @@ namespace {
 TEST_F(Search, EscOrClosingTheDialogStopsTheSearch) {
   for (int i = 0; i < 200; ++i) WriteBytes(dir / L"many\\s" + std::to_wstring(i) + L"\\key.txt", "");
   for (UINT message : {UINT(WM_KEYDOWN), UINT(WM_CLOSE)}) {
-    form().Sources().Clear();
-    SetWindowTextW(Field(L"Folder"), dir.path().c_str());
-    SetWindowTextW(Field(L"Keys"), L"key");
-    SetChecked(Field(L"Subfolders"), true);
-    PostMessageW(Field(L"Search"), BM_CLICK, 0, 0);
+    ui().sources.Clear();
+    SetWindowTextW(fields().folder.hwnd(), dir.path().c_str());
+    SetWindowTextW(fields().keys.hwnd(), L"key");
+    fields().subfolders.SetChecked(true);
+    PostMessageW(fields().search.hwnd(), BM_CLICK, 0, 0);
     if (message == WM_KEYDOWN)
-      PostMessageW(Field(L"Keys"), WM_KEYDOWN, VK_ESCAPE, 0);
+      PostMessageW(fields().keys.hwnd(), WM_KEYDOWN, VK_ESCAPE, 0);
     else
       PostMessageW(dialog().hwnd(), WM_CLOSE, 0, 0);
-    Click(L"SearchAddFiles");
-    auto items = Items(L"SourceList");
+    Click(ui().searchAddFiles);
+    auto items = ui().sources.Items();
     std::sort(items.begin(), items.end());
     ASSERT_GE(items.size(), 2u) << message;  // the folder's own files come first
     EXPECT_EQ(items[0], dir / L"hidkey.txt");

@@ -32,10 +32,10 @@ class AppTest : public ::testing::Test {
     return *app_;
   }
   MainWindow& form() { return app_->mainWindow(); }
-  HWND Ctl(const wchar_t* name) { return form().Control(name); }
+  MainControls& ui() { return form().Controls(); }
   // A click, and the long work it started (which ends with a posted message).
-  void Click(HWND button) {
-    SendMessageW(button, BM_CLICK, 0, 0);
+  void Click(const Control& button) {
+    SendMessageW(button.hwnd(), BM_CLICK, 0, 0);
     WaitIdle();
   }
   void WaitIdle() {
@@ -45,10 +45,8 @@ class AppTest : public ::testing::Test {
     }
     ASSERT_FALSE(form().Working()) << "long work did not end";
   }
-  void Click(const wchar_t* name) { Click(Ctl(name)); }
-  std::vector<std::wstring> Items(const wchar_t* list) {
-    return (std::wstring(list) == L"SourceList" ? form().Sources() : form().Dests()).Items();
-  }
+  // "..." shows, as adding a destination shows it.
+  void ShowEmptyNow() { ShowWindow(ui().emptyNow.hwnd(), SW_SHOWNA); }
   // Closes the main window as its close box would, and lets the close finish.
   void CloseMainWindow() {
     SendMessageW(form().hwnd(), WM_CLOSE, 0, 0);
