@@ -16,9 +16,9 @@ class CopyCommands : public AppTest {
     Start();
     form().Show();
   }
-  void AddSource(const std::wstring& p) { form().Sources().Append(p); }
-  void AddDest(const std::wstring& p) { form().Dests().Append(p); }
-  int Progress() { return int(SendMessageW(Ctl(L"Progress"), PBM_GETPOS, 0, 0)); }
+  void AddSource(const std::wstring& p) { ui().sources.Append(p); }
+  void AddDest(const std::wstring& p) { ui().dests.Append(p); }
+  int Progress() { return int(SendMessageW(ui().progress.hwnd(), PBM_GETPOS, 0, 0)); }
   // Records, for each box, whether the main window took input and where the bar stood.
   void WatchBoxes() {
     dialogs.onBox = [this](const ScriptedDialogs::Box&) {
@@ -33,10 +33,10 @@ class CopyCommands : public AppTest {
 TEST_F(CopyCommands, EmptyListsOnlyShowTheMessage) {
   TempDir dir;
   AddSource(dir / L"a.txt");
-  Click(L"Copy");
+  Click(ui().copy);
   AddDest(dir / L"d\\");
-  form().Sources().Clear();
-  Click(L"Copy");
+  ui().sources.Clear();
+  Click(ui().copy);
   ASSERT_EQ(dialogs.boxes.size(), 2u);
   for (auto& box : dialogs.boxes) {
     EXPECT_EQ(box.text, L"没有需要复制的文件或文件夹!");
@@ -59,7 +59,7 @@ TEST_F(CopyCommands, WhatADestinationCannotKeepIsAWarningNotAFailure) {
   AddDest(dir / L"d\\");
   fs::faults::Clear();
   fs::faults::Inject(fs::faults::Step::SetAttributes, ERROR_GEN_FAILURE);  // Wine's word for the driver's ENOSYS
-  Click(L"Copy");
+  Click(ui().copy);
   fs::faults::Clear();
   ASSERT_EQ(dialogs.boxes.size(), 1u);
   EXPECT_EQ(dialogs.boxes[0].text, L"复制工作完成！\r\n\r\n以下目标所在的磁盘不能保留文件的全部信息（文件已复制）：\r\n" +
@@ -75,7 +75,7 @@ TEST_F(CopyCommands, ADriveRootInTheSourcesRefusesTheRun) {
   AddSource(dir / L"a.txt");
   AddSource(L"C:\\");
   AddDest(dir / L"d\\");
-  Click(L"Copy");
+  Click(ui().copy);
   ASSERT_EQ(dialogs.boxes.size(), 1u);
   EXPECT_EQ(dialogs.boxes[0].text, L"不能对整个驱动器（磁盘）进行复制！");
   EXPECT_EQ(dialogs.boxes[0].owner, app_->appWindow());
@@ -91,13 +91,13 @@ TEST_F(CopyCommands, AWholeDriveIsNeverEmptied) {
   AddSource(dir / L"a.txt");
   AddDest(dir / L"d\\");
   AddDest(L"Q:\\sub\\..");
-  form().ShowEmptyButton(true);
+  ShowEmptyNow();
   dialogs.answers = {IDYES};
-  Click(L"EmptyFirst");
+  Click(ui().emptyFirst);
   dialogs.boxes.clear();
-  Click(L"Copy");
+  Click(ui().copy);
   dialogs.menuChoices = {kMenuEmptyNow};
-  SendMessageW(Ctl(L"EmptyNowButton"), WM_LBUTTONDOWN, 0, MAKELPARAM(1, 1));
+  SendMessageW(ui().emptyNow.hwnd(), WM_LBUTTONDOWN, 0, MAKELPARAM(1, 1));
   WaitIdle();
   ASSERT_EQ(dialogs.boxes.size(), 2u);  // no warning before the refusal
   for (const auto& box : dialogs.boxes) {
@@ -108,8 +108,8 @@ TEST_F(CopyCommands, AWholeDriveIsNeverEmptied) {
   EXPECT_TRUE(Exists(L"Q:\\keep1.txt"));
   EXPECT_TRUE(Exists(L"Q:\\sub\\keep2.txt"));
   EXPECT_FALSE(Exists(dir / L"d"));
-  EXPECT_TRUE(IsChecked(Ctl(L"EmptyFirst")));  // nothing changed
-  EXPECT_TRUE(IsWindowEnabled(Ctl(L"EmptyNowButton")));
+  EXPECT_TRUE(ui().emptyFirst.Checked());  // nothing changed
+  EXPECT_TRUE(IsWindowEnabled(ui().emptyNow.hwnd()));
 }
 
 TEST_F(CopyCommands, ARunAsksOwnedByTheApplicationWindowAndEndsWithTheMessage) {
@@ -118,10 +118,10 @@ TEST_F(CopyCommands, ARunAsksOwnedByTheApplicationWindowAndEndsWithTheMessage) {
   WriteBytes(dir / L"d\\a.txt", "old");
   AddSource(dir / L"s\\a.txt");
   AddDest(dir / L"d\\");
-  Click(L"Ask");
+  Click(ui().ask);
   dialogs.answers = {IDYES, IDOK};
   WatchBoxes();
-  Click(L"Copy");
+  Click(ui().copy);
   ASSERT_EQ(dialogs.boxes.size(), 2u);
   EXPECT_EQ(dialogs.boxes[0].text, L"文件" + dir.path() + L"d\\a.txt已存在，是否覆盖？");
   EXPECT_EQ(dialogs.boxes[0].flags, UINT(MB_YESNOCANCEL | MB_ICONQUESTION));
@@ -133,11 +133,11 @@ TEST_F(CopyCommands, ARunAsksOwnedByTheApplicationWindowAndEndsWithTheMessage) {
   EXPECT_EQ(mainEnabledAtBox, (std::vector<bool>{false, true}));
   EXPECT_EQ(progressAtBox[1], 100);
   EXPECT_EQ(Progress(), 0);
-  EXPECT_TRUE(IsWindowEnabled(Ctl(L"Copy")));
+  EXPECT_TRUE(IsWindowEnabled(ui().copy.hwnd()));
   EXPECT_EQ(ReadBytes(dir / L"d\\a.txt"), "new");
   // The run reads the selected policy: AutoNumber now numbers.
-  Click(L"AutoNumber");
-  Click(L"Copy");
+  Click(ui().autoNumber);
+  Click(ui().copy);
   EXPECT_EQ(ReadBytes(dir / L"d\\a_1.txt"), "new");
 }
 
@@ -152,7 +152,7 @@ TEST_F(CopyCommands, AFolderThatCannotBeEnteredNeverEndsTheRun) {
   AddSource(dir / L"s");
   AddDest(dir / L"d\\");
   WatchBoxes();
-  Click(L"Copy");
+  Click(ui().copy);
   ASSERT_EQ(dialogs.boxes.size(), 1u);
   // d\ does not exist for the file entry; the folder's copy made it.
   EXPECT_EQ(dialogs.boxes[0].text, L"复制工作完成！\r\n\r\n有 2 项未能完成：\r\n" + dir.path() + L"a.txt → " + dir.path() +
@@ -163,20 +163,20 @@ TEST_F(CopyCommands, AFolderThatCannotBeEnteredNeverEndsTheRun) {
   EXPECT_EQ(ReadBytes(dir / L"d\\s\\x.txt"), "x");
   EXPECT_EQ(Progress(), 0);
   EXPECT_TRUE(IsWindowEnabled(form().hwnd()));
-  EXPECT_TRUE(IsWindowEnabled(Ctl(L"Copy")));
+  EXPECT_TRUE(IsWindowEnabled(ui().copy.hwnd()));
   RemoveDirectoryW((L"\\\\?\\" + dir.path() + L"s\\bad.").c_str());
 }
 
 TEST_F(CopyCommands, TickingTheEmptyingBoxWarnsAndNoUnticksIt) {
   WatchBoxes();
   dialogs.answers = {IDNO};
-  Click(L"EmptyFirst");
-  EXPECT_FALSE(IsChecked(Ctl(L"EmptyFirst")));
+  Click(ui().emptyFirst);
+  EXPECT_FALSE(ui().emptyFirst.Checked());
   dialogs.answers = {IDYES};
-  Click(L"EmptyFirst");
-  EXPECT_TRUE(IsChecked(Ctl(L"EmptyFirst")));
-  Click(L"EmptyFirst");  // unticking never asks
-  EXPECT_FALSE(IsChecked(Ctl(L"EmptyFirst")));
+  Click(ui().emptyFirst);
+  EXPECT_TRUE(ui().emptyFirst.Checked());
+  Click(ui().emptyFirst);  // unticking never asks
+  EXPECT_FALSE(ui().emptyFirst.Checked());
   ASSERT_EQ(dialogs.boxes.size(), 2u);
   for (auto& box : dialogs.boxes) {
     EXPECT_EQ(box.text, L"清空（删除）操作是不可撤消（恢复）的，您确这要继续吗？");
@@ -193,12 +193,12 @@ TEST_F(CopyCommands, TheEmptyNowMenuEmptiesEveryDestinationOnYesOnly) {
   WriteBytes(dir / L"B\\sub\\b.txt", "b");
   AddDest(dir / L"A\\");
   AddDest(dir / L"B");
-  form().ShowEmptyButton(true);
+  ShowEmptyNow();
   dialogs.answers = {IDYES};
-  Click(L"EmptyFirst");
+  Click(ui().emptyFirst);
 
   // Any mouse button pops the menu at the press point; No changes nothing.
-  HWND button = Ctl(L"EmptyNowButton");
+  HWND button = ui().emptyNow.hwnd();
   dialogs.menuChoices = {kMenuEmptyNow, kMenuEmptyNow};
   dialogs.answers = {IDNO};
   SendMessageW(button, WM_RBUTTONDOWN, 0, MAKELPARAM(5, 7));
@@ -208,13 +208,13 @@ TEST_F(CopyCommands, TheEmptyNowMenuEmptiesEveryDestinationOnYesOnly) {
   ASSERT_EQ(dialogs.menuPoints.size(), 1u);
   EXPECT_EQ(dialogs.menuPoints[0].x, expected.x);
   EXPECT_EQ(dialogs.menuPoints[0].y, expected.y);
-  EXPECT_TRUE(IsChecked(Ctl(L"EmptyFirst")));
+  EXPECT_TRUE(ui().emptyFirst.Checked());
   EXPECT_TRUE(Exists(dir / L"A\\a.txt"));
 
   dialogs.answers = {IDYES, IDOK};
   SendMessageW(button, WM_LBUTTONDOWN, 0, MAKELPARAM(1, 1));
   WaitIdle();
-  EXPECT_FALSE(IsChecked(Ctl(L"EmptyFirst")));
+  EXPECT_FALSE(ui().emptyFirst.Checked());
   EXPECT_FALSE(Exists(dir / L"A\\a.txt"));
   EXPECT_TRUE(fs::IsFolder(dir / L"A"));
   EXPECT_TRUE(fs::IsFolder(dir / L"B"));  // listed without its backslash: kept all the same
@@ -232,12 +232,12 @@ TEST_F(CopyCommands, EmptyingBeforeCopyingInterleavesAndSparesSources) {
   AddSource(dir / L"D\\in\\src.txt");
   AddDest(dir / L"D\\");
   dialogs.answers = {IDYES};
-  Click(L"EmptyFirst");
-  Click(L"Copy");
+  Click(ui().emptyFirst);
+  Click(ui().copy);
   EXPECT_FALSE(Exists(dir / L"D\\old.txt"));
   EXPECT_EQ(ReadBytes(dir / L"D\\in\\src.txt"), "s");
   EXPECT_EQ(ReadBytes(dir / L"D\\src.txt"), "s");
-  EXPECT_TRUE(IsChecked(Ctl(L"EmptyFirst")));  // the run leaves it ticked
+  EXPECT_TRUE(ui().emptyFirst.Checked());  // the run leaves it ticked
 }
 
 }  // namespace
@@ -252,19 +252,19 @@ TEST_F(CopyCommands, NoSpellingOfASourceInsideTheDestinationLetsEmptyingDeleteIt
       {L"e\\.\\src", L"e\\"}, {L"e\\\\src", L"e\\"},    {L"e/src", L"e\\"},   {L"E\\SRC\\", L"e\\"},
       {L"e\\src.", L"e\\"},   {L"e\\x\\..\\src", L"e"}, {L"e\\src", L"e\\."}, {L"e\\src", L"e\\sub\\.."},
   };
-  Click(L"Overwrite");
+  Click(ui().overwrite);
   for (auto& c : cases) {
     SCOPED_TRACE(Narrow(c.source) + " into " + Narrow(c.dest));
     TempDir dir;
     WriteBytes(dir / L"e\\src\\keep.txt", "k");
     WriteBytes(dir / L"e\\junk.txt", "j");
-    form().Sources().Clear();
-    form().Dests().Clear();
+    ui().sources.Clear();
+    ui().dests.Clear();
     AddSource(dir / c.source);
     AddDest(dir / c.dest);
-    SendMessageW(Ctl(L"EmptyFirst"), BM_SETCHECK, BST_CHECKED, 0);  // ticked without the warning
+    SendMessageW(ui().emptyFirst.hwnd(), BM_SETCHECK, BST_CHECKED, 0);  // ticked without the warning
     dialogs.boxes.clear();
-    Click(L"Copy");
+    Click(ui().copy);
     EXPECT_EQ(ReadBytes(dir / L"e\\src\\keep.txt"), "k");
     EXPECT_FALSE(Exists(dir / L"e\\junk.txt"));
     EXPECT_FALSE(Exists(dir / L"e\\src\\src"));  // never copied into itself
@@ -283,12 +283,12 @@ TEST_F(CopyCommands, DotsNeverCopyAWholeDriveNorWriteOutsideTheDestination) {
   for (auto& c : cases) {
     SCOPED_TRACE(Narrow(c.source));
     RemoveTree(dir / L"out");
-    form().Sources().Clear();
-    form().Dests().Clear();
+    ui().sources.Clear();
+    ui().dests.Clear();
     AddSource(c.source);
     AddDest(dir / L"out\\");
     dialogs.boxes.clear();
-    Click(L"Copy");
+    Click(ui().copy);
     ASSERT_EQ(dialogs.boxes.size(), 1u);
     EXPECT_EQ(dialogs.boxes[0].text, c.refused ? L"不能对整个驱动器（磁盘）进行复制！" : L"复制工作完成！");
     // The entry is copied under the name of the folder it names, inside the destination.
@@ -307,28 +307,28 @@ TEST_F(CopyCommands, CommandsPostedDuringARunOrAnEmptyingAreRefused) {
   const std::vector<std::wstring> dests = {dir / L"d1\\", dir / L"d2\\", dir / L"d3\\", dir / L"d4\\"};
   AddSource(dir / L"src");
   for (auto& d : dests) AddDest(d);
-  SendMessageW(form().Sources().box(), LB_SETCURSEL, 0, 0);
-  SendMessageW(form().Dests().box(), LB_SETCURSEL, 0, 0);
-  Click(L"AutoNumber");
+  SendMessageW(ui().sources.hwnd(), LB_SETCURSEL, 0, 0);
+  SendMessageW(ui().dests.hwnd(), LB_SETCURSEL, 0, 0);
+  Click(ui().autoNumber);
   auto postEverything = [&] {
-    for (const wchar_t* button :
-         {L"ClearSources", L"ClearDests", L"RemoveSource", L"RemoveDest", L"Overwrite", L"SearchAddFiles"})
-      PostMessageW(Ctl(button), BM_CLICK, 0, 0);
-    PostMessageW(form().Sources().box(), WM_KEYDOWN, VK_DELETE, 0);
-    PostMessageW(form().Dests().box(), WM_KEYDOWN, VK_DELETE, 0);
-    PostMessageW(form().Sources().box(), WM_DROPFILES, WPARAM(MakeDrop({dir / L"src\\f1"})), 0);
+    const Control* posted[] = {&ui().clearSources, &ui().clearDests, &ui().removeSource,
+                               &ui().removeDest,   &ui().overwrite,  &ui().searchAddFiles};
+    for (const Control* button : posted) PostMessageW(button->hwnd(), BM_CLICK, 0, 0);
+    PostMessageW(ui().sources.hwnd(), WM_KEYDOWN, VK_DELETE, 0);
+    PostMessageW(ui().dests.hwnd(), WM_KEYDOWN, VK_DELETE, 0);
+    PostMessageW(ui().sources.hwnd(), WM_DROPFILES, WPARAM(MakeDrop({dir / L"src\\f1"})), 0);
   };
   postEverything();
-  Click(L"Copy");
+  Click(ui().copy);
   EXPECT_EQ(dialogs.texts(), std::vector<std::wstring>{L"复制工作完成！"});  // one run, one message
-  EXPECT_EQ(form().Sources().Items(), std::vector<std::wstring>{dir / L"src"});
-  EXPECT_EQ(form().Dests().Items(), dests);
+  EXPECT_EQ(ui().sources.Items(), std::vector<std::wstring>{dir / L"src"});
+  EXPECT_EQ(ui().dests.Items(), dests);
   for (auto& d : dests) {
     EXPECT_EQ(ReadBytes(d + L"src\\f19"), "x") << Narrow(d);
     EXPECT_FALSE(Exists(d + L"src\\f19_1")) << Narrow(d);  // no second run inside the first
   }
-  EXPECT_TRUE(IsChecked(Ctl(L"AutoNumber")));
-  EXPECT_FALSE(IsChecked(Ctl(L"Overwrite")));
+  EXPECT_TRUE(ui().autoNumber.Checked());
+  EXPECT_FALSE(ui().overwrite.Checked());
   Pump();
 
   // The same during the empty-now command.
@@ -336,12 +336,12 @@ TEST_F(CopyCommands, CommandsPostedDuringARunOrAnEmptyingAreRefused) {
   dialogs.menuChoices = {kMenuEmptyNow};
   dialogs.answers = {IDYES};
   postEverything();
-  SendMessageW(Ctl(L"EmptyNowButton"), WM_LBUTTONDOWN, 0, 0);
+  SendMessageW(ui().emptyNow.hwnd(), WM_LBUTTONDOWN, 0, 0);
   WaitIdle();
   EXPECT_EQ(dialogs.texts(), (std::vector<std::wstring>{L"清空（删除）操作是不可撤消（恢复）的，您确这要继续吗？",
                                                         L"目标文件夹下的内容已完全删除！"}));
-  EXPECT_EQ(form().Sources().Items(), std::vector<std::wstring>{dir / L"src"});
-  EXPECT_EQ(form().Dests().Items(), dests);
+  EXPECT_EQ(ui().sources.Items(), std::vector<std::wstring>{dir / L"src"});
+  EXPECT_EQ(ui().dests.Items(), dests);
   EXPECT_FALSE(Exists(dir / L"d4\\src"));
 }
 
@@ -358,31 +358,31 @@ TEST_F(CopyCommands, ARunStopsOnStopEscOrCancelKeepingWhatItCopied) {
     TempDir dir;
     for (int i = 0; i < 300; ++i) WriteBytes(dir / L"src\\f" + std::to_wstring(i), "x");
     WriteBytes(dir / L"d1\\src\\f0", "old");
-    form().Sources().Clear();
-    form().Dests().Clear();
+    ui().sources.Clear();
+    ui().dests.Clear();
     AddSource(dir / L"src");
     AddDest(dir / L"d1\\");
     AddDest(dir / L"d2\\");
-    Click(way == Cancel ? L"Ask" : L"AutoNumber");
+    Click(way == Cancel ? ui().ask : ui().autoNumber);
     std::vector<std::wstring> captions;
     std::vector<bool> othersEnabled;
     dialogs.boxes.clear();
     dialogs.answers = {IDCANCEL, IDOK};
     dialogs.onBox = [&](const ScriptedDialogs::Box&) {
-      captions.push_back(WindowText(Ctl(L"Copy")));
-      othersEnabled.push_back(IsWindowEnabled(Ctl(L"AddFiles")));
+      captions.push_back(ui().copy.Text());
+      othersEnabled.push_back(IsWindowEnabled(ui().addFiles.hwnd()));
     };
-    if (way == StopButton) PostMessageW(Ctl(L"Copy"), BM_CLICK, 0, 0);
-    if (way == Escape) PostMessageW(Ctl(L"Copy"), WM_KEYDOWN, VK_ESCAPE, 0);
-    Click(L"Copy");
+    if (way == StopButton) PostMessageW(ui().copy.hwnd(), BM_CLICK, 0, 0);
+    if (way == Escape) PostMessageW(ui().copy.hwnd(), WM_KEYDOWN, VK_ESCAPE, 0);
+    Click(ui().copy);
     ASSERT_FALSE(dialogs.boxes.empty());
     // The box says how far the run got: every file in d1 but the old f0 is a copy.
     const size_t copied = ListEntries(dir / L"d1\\src\\*", fs::kMaskAll).size() - 3;
     EXPECT_EQ(dialogs.boxes.back().text, L"复制已停止。\r\n已复制 " + std::to_wstring(copied) + L" 个文件。");
     EXPECT_EQ(dialogs.boxes.back().flags, UINT(MB_OK | MB_ICONINFORMATION));
     EXPECT_EQ(captions.back(), L"开始复制");  // the run is over when its box shows
-    EXPECT_EQ(WindowText(Ctl(L"Copy")), L"开始复制");
-    EXPECT_TRUE(IsWindowEnabled(Ctl(L"AddFiles")));
+    EXPECT_EQ(ui().copy.Text(), L"开始复制");
+    EXPECT_TRUE(IsWindowEnabled(ui().addFiles.hwnd()));
     EXPECT_EQ(Progress(), 0);
     EXPECT_FALSE(Exists(dir / L"d2\\src"));  // nothing after the stop starts
     // What was copied before the stop is whole, and nothing half-made is left.
@@ -416,8 +416,8 @@ TEST_F(CopyCommands, TheFinalBoxTellsWhatFailedAndNothingIsLeftHalfWritten) {
       CreateFileW((dir / L"s\\locked.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
   for (auto name : {L"good.txt", L"locked.txt", L"ro.txt", L"folder.txt"}) AddSource(dir / L"s\\" + name);
   AddDest(dir / L"d\\");
-  Click(L"Overwrite");
-  Click(L"Copy");
+  Click(ui().overwrite);
+  Click(ui().copy);
   ASSERT_EQ(dialogs.boxes.size(), 1u);
   const std::wstring& text = dialogs.boxes[0].text;
   EXPECT_EQ(text.substr(0, text.find(L"\r\n")), L"复制工作完成！");
@@ -438,7 +438,7 @@ TEST_F(CopyCommands, TheFinalBoxTellsWhatFailedAndNothingIsLeftHalfWritten) {
   dialogs.boxes.clear();
   dialogs.menuChoices = {kMenuEmptyNow};
   dialogs.answers = {IDYES};
-  SendMessageW(Ctl(L"EmptyNowButton"), WM_LBUTTONDOWN, 0, 0);
+  SendMessageW(ui().emptyNow.hwnd(), WM_LBUTTONDOWN, 0, 0);
   WaitIdle();
   ASSERT_EQ(dialogs.boxes.size(), 2u);
   EXPECT_EQ(dialogs.boxes[1].text.substr(0, dialogs.boxes[1].text.find(L"\r\n")), L"目标文件夹下的内容未能完全删除。");
@@ -457,22 +457,22 @@ TEST_F(CopyCommands, TheSessionWaitsForARunAndTheStatusLineNamesItsFile) {
   AddSource(dir / L"src");
   AddSource(dir / L"last.txt");
   AddDest(dir / L"d\\");
-  Click(L"Ask");
+  Click(ui().ask);
   LRESULT duringRun = -1;
   std::wstring status, file;
   dialogs.answers = {IDNO, IDOK};
   dialogs.onBox = [&](const ScriptedDialogs::Box&) {
     if (duringRun != -1) return;
     duringRun = SendMessageW(form().hwnd(), WM_QUERYENDSESSION, 0, 0);
-    status = WindowText(Ctl(L"Status"));
-    file = WindowText(Ctl(L"StatusFile"));
+    status = ui().status.Text();
+    file = ui().statusFile.Text();
   };
-  Click(L"Copy");
+  Click(ui().copy);
   dialogs.onBox = nullptr;
   EXPECT_EQ(duringRun, 0);
   EXPECT_EQ(status.substr(0, status.find(L"，")), L"5 个文件");
   EXPECT_EQ(file, dir / L"last.txt");
-  EXPECT_EQ(WindowText(Ctl(L"Status")), L"");  // cleared after the run
+  EXPECT_EQ(ui().status.Text(), L"");  // cleared after the run
   EXPECT_NE(SendMessageW(form().hwnd(), WM_QUERYENDSESSION, 0, 0), 0);
 }
 
@@ -484,7 +484,7 @@ TEST_F(CopyCommands, ASessionEndedDuringARunLeavesNothingHalfWrittenAndKeepsTheP
   WriteBytes(dir / L"d\\src\\f0", "old");
   AddSource(dir / L"src");
   AddDest(dir / L"d\\");
-  Click(L"Ask");
+  Click(ui().ask);
   bool workingAfterEnd = true;
   dialogs.onBox = [&](const ScriptedDialogs::Box&) {
     if (!workingAfterEnd) return;
@@ -492,7 +492,7 @@ TEST_F(CopyCommands, ASessionEndedDuringARunLeavesNothingHalfWrittenAndKeepsTheP
     workingAfterEnd = false;
   };
   dialogs.answers = {IDYES, IDOK};
-  Click(L"Copy");
+  Click(ui().copy);
   dialogs.onBox = nullptr;
   for (const fs::Entry& e : ListEntries(dir / L"d\\src\\*", fs::kMaskAll)) EXPECT_FALSE(fs::IsTemporaryName(e.name));
   EXPECT_LT(ListEntries(dir / L"d\\src\\*", fs::kMaskAll).size(), 202u);  // given up, not finished
