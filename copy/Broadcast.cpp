@@ -34,6 +34,7 @@ struct Item {
   fs::Entry listed{};   // File: as its folder's listing told (the name is the target's)
   bool hasListing = false;
   fs::Entry facts{};  // File: as the source told when it was opened
+  std::vector<std::wstring> streams;  // File: its named streams
   Plan plan = Plan::Keep;
   DWORD code = 0;        // File: why the source could not be opened; End: why the read broke off
   bool changed = false;  // End: the source grew or shrank while it was read
@@ -183,7 +184,7 @@ class Writer {
       return;
     }
     copy_ = std::make_unique<fs::PendingCopy>();
-    if (!copy_->Begin(item.path, item.folder, item.facts, observer_.stop, BytesTold(&observer_)))
+    if (!copy_->Begin(item.path, item.folder, item.facts, item.streams, observer_.stop, BytesTold(&observer_)))
       failed_ = GetLastError();
   }
 
@@ -343,6 +344,7 @@ class Reader : public TreeSink {
       code = GetLastError() ? GetLastError() : ERROR_READ_FAULT;
     for (auto& [writer, item] : files) {
       item.facts = from.facts;
+      item.streams = from.streams;
       item.code = code;
       writer->Push(std::move(item));
     }

@@ -160,6 +160,24 @@ bool AllZero(const char* data, DWORD size) {
   return std::all_of(data, data + size, [](char c) { return c == 0; });
 }
 
+// The named streams of an open file (":name:$DATA"), asked of its handle.
+std::vector<std::wstring> NamedStreamsOf(HANDLE file) {
+  if (faults::Injected(faults::Step::SourceStream)) return {L":qm:$DATA"};  // a stream Wine cannot show
+  std::vector<char> buffer(4096);
+  while (!GetFileInformationByHandleEx(file, FileStreamInfo, buffer.data(), DWORD(buffer.size()))) {
+    if (GetLastError() != ERROR_MORE_DATA || buffer.size() >= (1u << 20)) return {};  // none, or no streams there
+    buffer.resize(buffer.size() * 4);
+  }
+  std::vector<std::wstring> names;
+  for (size_t at = 0;;) {
+    const auto* info = reinterpret_cast<const FILE_STREAM_INFO*>(buffer.data() + at);
+    const std::wstring name(info->StreamName, info->StreamNameLength / sizeof(wchar_t));
+    if (!name.empty() && name != L"::$DATA") names.push_back(name);
+    if (!info->NextEntryOffset) return names;
+    at += info->NextEntryOffset;
+  }
+}
+
 }  // namespace
 
 bool ReadChunks(HANDLE from, uint64_t length, const StopSignal* stop,
@@ -199,6 +217,7 @@ bool OpenSource(const std::wstring& path, const Entry* listed, SourceFile& sourc
     return false;
   }
   if (const auto extra = faults::Injected(faults::Step::SourceAttributes)) source.facts.attributes |= *extra;
+  source.streams = NamedStreamsOf(source.handle.get());
   return true;
 }
 
@@ -239,21 +258,9 @@ bool CopyData(HANDLE from, HANDLE to, const StopSignal* stop, bool sparse, const
 // The source's named streams (a download's Zone.Identifier, say), as the
 // system's own copy carries them. Copied before the temporary is marked for
 // removal: Windows refuses to open any stream of a file so marked.
-bool CopyNamedStreams(const std::wstring& source, const std::wstring& temporary, bool marked,
-                      const StopSignal* stop) {
-  std::vector<std::wstring> names;
-  if (faults::Injected(faults::Step::SourceStream)) {
-    names.push_back(L":qm:$DATA");  // a stream Wine cannot show
-  } else {
-    WIN32_FIND_STREAM_DATA stream;
-    const HANDLE find = FindFirstStreamW(SystemPath(source).c_str(), FindStreamInfoStandard, &stream, 0);
-    if (find == INVALID_HANDLE_VALUE) return true;  // none, or a file system without streams
-    do {
-      if (std::wstring(stream.cStreamName) != L"::$DATA") names.push_back(stream.cStreamName);
-    } while (FindNextStreamW(find, &stream));
-    FindClose(find);
-  }
-  for (const std::wstring& stream : names) {
+bool CopyNamedStreams(const std::wstring& source, const std::vector<std::wstring>& streams,
+                      const std::wstring& temporary, bool marked, const StopSignal* stop) {
+  for (const std::wstring& stream : streams) {
     const std::wstring name = stream.substr(0, stream.rfind(L':'));  // ":name"
     if (marked && faults::Injected(faults::Step::MarkedRefusesOpen)) return Fail(ERROR_ACCESS_DENIED);
     const FileHandle from = OpenToRead(LongPath(source) + name);
@@ -262,6 +269,7 @@ bool CopyNamedStreams(const std::wstring& source, const std::wstring& temporary,
   }
   return true;
 }
+
 
 bool IsTaken(DWORD error) { return error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS; }
 
@@ -435,7 +443,8 @@ bool PendingCopy::SetCarriedAttributes() {
 bool PendingCopy::Write(const std::wstring& source, const std::wstring& targetFolder, const Entry* listed,
                         const StopSignal* stop, const std::function<void(int64_t)>& written) {
   SourceFile from;
-  if (!OpenSource(source, listed, from) || !Start(source, targetFolder, from.facts, stop, written, &from.handle))
+  if (!OpenSource(source, listed, from) ||
+      !Start(source, targetFolder, from.facts, from.streams, stop, written, &from.handle))
     return false;
   if (from_.valid()) return true;  // written when placed
   bool changed = false;
@@ -449,12 +458,14 @@ bool PendingCopy::Write(const std::wstring& source, const std::wstring& targetFo
 }
 
 bool PendingCopy::Begin(const std::wstring& source, const std::wstring& targetFolder, const Entry& facts,
-                        const StopSignal* stop, const std::function<void(int64_t)>& written) {
-  return Start(source, targetFolder, facts, stop, written, nullptr);
+                        const std::vector<std::wstring>& streams, const StopSignal* stop,
+                        const std::function<void(int64_t)>& written) {
+  return Start(source, targetFolder, facts, streams, stop, written, nullptr);
 }
 
 bool PendingCopy::Start(const std::wstring& source, const std::wstring& targetFolder, const Entry& facts,
-                        const StopSignal* stop, const std::function<void(int64_t)>& written, FileHandle* opened) {
+                        const std::vector<std::wstring>& streams, const StopSignal* stop,
+                        const std::function<void(int64_t)>& written, FileHandle* opened) {
   written_ = written;
   folder_ = targetFolder;
   volume_ = &TraitsOf(targetFolder);
@@ -470,7 +481,7 @@ bool PendingCopy::Start(const std::wstring& source, const std::wstring& targetFo
     if (!path_.empty()) KeepingError([this] { Discard(); });
     return false;
   }
-  if (!CopyNamedStreams(source, path_, marked_, stop)) {
+  if (!CopyNamedStreams(source, streams, path_, marked_, stop)) {
     KeepingError([this] { Discard(); });
     return false;
   }

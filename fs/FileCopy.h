@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "common/StopSignal.h"
 #include "fs/FileSystem.h"
@@ -41,6 +42,7 @@ enum Lost : unsigned {
 struct SourceFile {
   FileHandle handle;
   Entry facts{};
+  std::vector<std::wstring> streams;  // its named streams, ":name:$DATA" (a download's Zone.Identifier)
 };
 // listed, what a listing told, stands in where the handle cannot be asked.
 bool OpenSource(const std::wstring& path, const Entry* listed, SourceFile& source);
@@ -78,7 +80,8 @@ class PendingCopy {
   // destinations): Begin with the source's facts, Append each chunk, End.
   // A failure discards the copy. On a volume that renames nothing the copy
   // takes no chunks: it reads its source itself when it is placed.
-  bool Begin(const std::wstring& source, const std::wstring& targetFolder, const Entry& facts, const StopSignal* stop,
+  bool Begin(const std::wstring& source, const std::wstring& targetFolder, const Entry& facts,
+             const std::vector<std::wstring>& streams, const StopSignal* stop,
              const std::function<void(int64_t)>& written);
   bool Append(const char* data, DWORD size);
   bool End(bool changed);
@@ -94,7 +97,8 @@ class PendingCopy {
   bool Changed() const { return changed_; }
 
  private:
-  bool Start(const std::wstring& source, const std::wstring& targetFolder, const Entry& facts, const StopSignal* stop,
+  bool Start(const std::wstring& source, const std::wstring& targetFolder, const Entry& facts,
+             const std::vector<std::wstring>& streams, const StopSignal* stop,
              const std::function<void(int64_t)>& written, FileHandle* opened);
   bool MarkForRemoval(bool remove);
   bool CreateTemporary(DWORD attributes);
