@@ -6,9 +6,10 @@
 #   64-bit Windows: silent installs for the current user and for all users put
 #   the 64-bit build, its shortcuts and the uninstall key (with the version) in
 #   place; the installed Quillmere.exe shows its window and qmcopy.exe /?
-#   prints the version; the uninstaller removes all of it, file by file,
-#   keeping the settings file and a list saved beside the exe. The 32-bit
-#   build reads and writes the settings file the 64-bit one does.
+#   prints the version, neither importing more than system DLLs; the
+#   uninstaller removes all of it, file by file, keeping the settings file
+#   and a list saved beside the exe. The 32-bit build reads and writes the
+#   settings file the 64-bit one does.
 #   32-bit Windows: the installer picks the 32-bit build, which starts, copies
 #   a folder (from its window and with qmcopy) and imports only system DLLs.
 #
@@ -202,6 +203,8 @@ PUBLIC_DESKTOP="$P64/drive_c/users/Public/Desktop"
 
 dir="$LOCAL/Programs/Quillmere"
 install_round CurrentUser "$dir" "$USER_MENU" "$USER_DIR/Desktop" HKCU 64 "$STAGE/win64" win64
+check "Quillmere.exe imports only system DLLs" system_imports_only "$dir/Quillmere.exe" x86_64-w64-mingw32-objdump
+check "qmcopy.exe imports only system DLLs" system_imports_only "$dir/qmcopy.exe" x86_64-w64-mingw32-objdump
 rm -f "$SYS/Tandrel.ini"
 check "the installed Quillmere.exe stores its settings" ticked "$dir/Quillmere.exe" "自动编号同名文件" "跳过"
 check "in the system directory" ini_says "$SYS/Tandrel.ini" 2
