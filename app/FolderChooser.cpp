@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 
+#include "app/Texts.h"
 #include "common/AppError.h"
 #include "common/Paths.h"
 #include "common/Raii.h"
@@ -68,9 +69,9 @@ std::vector<ControlDef> FolderChooser::ControlTable() {
       {&c.depth, WC_COMBOBOXW, L"", WS_VISIBLE | WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWN | WS_DISABLED, nullptr, 160, 335,
        50, 120},
       {&c.levelsLabel, WC_STATICW, L"级子目录", WS_VISIBLE | SS_LEFT, nullptr, 216, 339, 80, 13},
-      {&c.ok, WC_BUTTONW, L"确定", WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, nullptr, 232, 360, 75, 25,
+      {&c.ok, WC_BUTTONW, kOk, WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, nullptr, 232, 360, 75, 25,
        [this] { EndModal(IDOK); }},
-      {&c.cancel, WC_BUTTONW, L"取消", WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, nullptr, 320, 360, 75, 25,
+      {&c.cancel, WC_BUTTONW, kCancel, WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, nullptr, 320, 360, 75, 25,
        [this] { EndModal(IDCANCEL); }},
   };
 }
@@ -132,7 +133,7 @@ std::optional<FolderChoice> FolderChooser::Choose() {
 
 int FolderChoice::Levels() const {
   auto levels = text::ParseInteger(depth);
-  if (!levels) throw AppError(L"'" + depth + L"' is not a valid integer value");
+  if (!levels) throw AppError(NotAnIntegerText(depth));
   return *levels;
 }
 

@@ -12,10 +12,17 @@
 #include "copy/RunReport.h"
 #include "app/TaskbarProgress.h"
 #include "app/Texts.h"
+#include "common/Text.h"
 #include "wingui/Dialogs.h"
 #include "common/Raii.h"
 
 namespace {
+
+// Captions that two controls of the table share.
+const wchar_t kAddFolder[] = L"添加文件夹", kClearList[] = L"清空列表", kExportList[] = L"导出保存列表",
+              kImportList[] = L"导入列表";
+// The "..." button's one command: its menu item and its tip.
+const wchar_t kEmptyNowCommand[] = L"立即清空（删除）目标文件夹中的原有内容";
 
 constexpr DWORD kButton = WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON;
 constexpr DWORD kRadio = WS_VISIBLE | WS_TABSTOP | BS_AUTORADIOBUTTON;
@@ -51,38 +58,38 @@ std::vector<ControlDef> MainWindow::ControlTable() {
       {&c.sources, WC_LISTBOXW, L"", kList, &c.sourceGroup, 8, 16, 632, 198},
       {&c.addFiles, WC_BUTTONW, L"添加文件", kButton, &c.sourceGroup, kColumnX, Row(0), 90, 25,
        On(&MainWindow::OnAddFiles)},
-      {&c.searchAddFiles, WC_BUTTONW, L"搜索添加文件", kButton, &c.sourceGroup, kColumnX, Row(1), 89, 25,
+      {&c.searchAddFiles, WC_BUTTONW, kSearchAddFiles, kButton, &c.sourceGroup, kColumnX, Row(1), 89, 25,
        On(&MainWindow::OnSearchAdd), FontKind::Song},
-      {&c.addSourceFolder, WC_BUTTONW, L"添加文件夹", kButton, &c.sourceGroup, kColumnX, Row(2), 90, 25,
+      {&c.addSourceFolder, WC_BUTTONW, kAddFolder, kButton, &c.sourceGroup, kColumnX, Row(2), 90, 25,
        On(&MainWindow::OnAddSourceFolder)},
       {&c.removeSource, WC_BUTTONW, L"移除文件(夹)", kButton, &c.sourceGroup, kColumnX, Row(3), 90, 25,
        On(&MainWindow::OnRemoveSource), FontKind::Song},
-      {&c.clearSources, WC_BUTTONW, L"清空列表", kButton, &c.sourceGroup, kColumnX, Row(4), 90, 25,
+      {&c.clearSources, WC_BUTTONW, kClearList, kButton, &c.sourceGroup, kColumnX, Row(4), 90, 25,
        On(&MainWindow::OnClearSources)},
-      {&c.exportSources, WC_BUTTONW, L"导出保存列表", kButton, &c.sourceGroup, kColumnX, Row(5), 90, 25,
+      {&c.exportSources, WC_BUTTONW, kExportList, kButton, &c.sourceGroup, kColumnX, Row(5), 90, 25,
        On(&MainWindow::OnExportSources), FontKind::Song},
-      {&c.importSources, WC_BUTTONW, L"导入列表", kButton, &c.sourceGroup, kColumnX, Row(6), 90, 25,
+      {&c.importSources, WC_BUTTONW, kImportList, kButton, &c.sourceGroup, kColumnX, Row(6), 90, 25,
        On(&MainWindow::OnImportSources)},
       {&c.destGroup, WC_BUTTONW, L"复制到的文件夹(目录)", kGroup, &c.startPage, 2, 224, 740, 165},
       {&c.dests, WC_LISTBOXW, L"", kList, &c.destGroup, 8, 16, 632, 141},
-      {&c.addDestFolder, WC_BUTTONW, L"添加文件夹", kButton, &c.destGroup, kColumnX, Row(0), 90, 25,
+      {&c.addDestFolder, WC_BUTTONW, kAddFolder, kButton, &c.destGroup, kColumnX, Row(0), 90, 25,
        On(&MainWindow::OnAddDestFolder)},
       {&c.removeDest, WC_BUTTONW, L"移除文件夹", kButton, &c.destGroup, kColumnX, Row(1), 90, 25,
        On(&MainWindow::OnRemoveDest)},
-      {&c.clearDests, WC_BUTTONW, L"清空列表", kButton, &c.destGroup, kColumnX, Row(2), 90, 25,
+      {&c.clearDests, WC_BUTTONW, kClearList, kButton, &c.destGroup, kColumnX, Row(2), 90, 25,
        On(&MainWindow::OnClearDests)},
-      {&c.exportDests, WC_BUTTONW, L"导出保存列表", kButton, &c.destGroup, kColumnX, Row(3), 90, 25,
+      {&c.exportDests, WC_BUTTONW, kExportList, kButton, &c.destGroup, kColumnX, Row(3), 90, 25,
        On(&MainWindow::OnExportDests), FontKind::Song},
-      {&c.importDests, WC_BUTTONW, L"导入列表", kButton, &c.destGroup, kColumnX, Row(4), 90, 25,
+      {&c.importDests, WC_BUTTONW, kImportList, kButton, &c.destGroup, kColumnX, Row(4), 90, 25,
        On(&MainWindow::OnImportDests)},
       {&c.optionsGroup, WC_BUTTONW, L"复制选项", kGroup, &c.startPage, 2, 389, 740, 95},
       {&c.sameNameLabel, WC_STATICW, L" 目标目录下已有同名文件存在时：", WS_VISIBLE | SS_LEFT, &c.optionsGroup, 8, 18,
        218, 13},
-      {&c.overwrite, WC_BUTTONW, L"覆盖", kRadio | WS_GROUP, &c.optionsGroup, 16, 40, 60, 17},
-      {&c.skip, WC_BUTTONW, L"跳过", kRadio, &c.optionsGroup, 88, 40, 60, 17},
-      {&c.ask, WC_BUTTONW, L"询问", kRadio, &c.optionsGroup, 160, 40, 60, 17},
-      {&c.autoNumber, WC_BUTTONW, L"自动编号同名文件", kRadio, &c.optionsGroup, 232, 40, 138, 17},
-      {&c.newerOnly, WC_BUTTONW, L"按文件修改时间只替换旧文件", kRadio, &c.optionsGroup, 384, 40, 223, 17},
+      {&c.overwrite, WC_BUTTONW, text::kOverwrite, kRadio | WS_GROUP, &c.optionsGroup, 16, 40, 60, 17},
+      {&c.skip, WC_BUTTONW, text::kSkip, kRadio, &c.optionsGroup, 88, 40, 60, 17},
+      {&c.ask, WC_BUTTONW, text::kAsk, kRadio, &c.optionsGroup, 160, 40, 60, 17},
+      {&c.autoNumber, WC_BUTTONW, text::kAutoNumber, kRadio, &c.optionsGroup, 232, 40, 138, 17},
+      {&c.newerOnly, WC_BUTTONW, text::kNewerOnly, kRadio, &c.optionsGroup, 384, 40, 223, 17},
       {&c.emptyFirst, WC_BUTTONW, L"复制时先清空（删除）目标文件夹中的原有内容",
        WS_VISIBLE | WS_TABSTOP | WS_GROUP | BS_CHECKBOX, &c.optionsGroup, 11, 68, 320, 17,
        On(&MainWindow::OnEmptyFirstClick)},
@@ -145,7 +152,7 @@ void MainWindow::Create(HWND appWindow) {
   });
 
   emptyNowMenu_ = CreatePopupMenu();
-  AppendMenuW(emptyNowMenu_, MF_STRING, kMenuEmptyNow, L"立即清空（删除）目标文件夹中的原有内容");
+  AppendMenuW(emptyNowMenu_, MF_STRING, kMenuEmptyNow, kEmptyNowCommand);
 
   tooltip_ = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP, 0, 0, 0, 0, hwnd_,
                              nullptr, instance, nullptr);
@@ -153,7 +160,7 @@ void MainWindow::Create(HWND appWindow) {
   tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
   tool.hwnd = hwnd_;
   tool.uId = reinterpret_cast<UINT_PTR>(ui_.emptyNow.hwnd());
-  tool.lpszText = const_cast<wchar_t*>(L"立即清空（删除）目标文件夹中的原有内容");
+  tool.lpszText = const_cast<wchar_t*>(kEmptyNowCommand);
   SendMessageW(tooltip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
 
   help_ = std::make_unique<HelpView>(ui_.helpPage.hwnd(), Dpi());
@@ -177,19 +184,23 @@ void MainWindow::Show() {
   UpdateWindow(hwnd_);
 }
 
+void MainWindow::ShowWholeDriveCopied() {
+  TheDialogs().Message(AppWindow(), text::kWholeDriveCopied, MB_OK | MB_ICONINFORMATION);
+}
+
 void MainWindow::ShowEmptyButton(bool visible) { ShowWindow(ui_.emptyNow.hwnd(), visible ? SW_SHOWNA : SW_HIDE); }
 
 void MainWindow::OnClose() {
   if (!StoreSameFileSetting(SelectedMode())) {
     // Neither the machine-wide file nor the per-user copy could be written.
-    ShowErrorBox(L"Unable to write to " + SettingsPaths().system);
+    ShowErrorBox(UnableToWriteText(SettingsPaths().system));
   }
 }
 
 bool MainWindow::StopRunToClose() {
   askingToClose_ = true;
   const int answer =
-      TheDialogs().Message(hwnd_, L"复制正在进行，是否停止并退出？", MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2);
+      TheDialogs().Message(hwnd_, kStopToClose, MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2);
   askingToClose_ = false;
   if (answer == IDYES) {
     controller_->Abandon();  // the file in progress is given up, as a stop gives it up
@@ -292,6 +303,8 @@ void MainWindow::AsCommand(const std::function<void()>& body) {
     try {
       body();
     } catch (const FileError& error) {
+      throw Worded(error);
+    } catch (const ListBoxError& error) {
       throw Worded(error);
     }
   });

@@ -100,7 +100,8 @@ class MainWindow : public Form, private SearchHost {
     MainWindow& form_;
     std::shared_ptr<copy::RunReport> report_;
     const DWORD start_;
-    const bool emptiesOnly_;  // its status line counts removals alone
+    const bool emptiesOnly_;      // its status line counts removals alone
+    const std::wstring caption_;  // what "停止" read before the run
     std::atomic<int> position_{0};
     std::vector<HWND> disabled_;
   };
@@ -122,6 +123,8 @@ class MainWindow : public Form, private SearchHost {
   void PickIcons();
   void ShowPage(int index);
   void ShowEmptyButton(bool visible);
+  // "A whole drive is never copied", owned by the application window.
+  void ShowWholeDriveCopied();
   // True while the window is disabled and paints only.
   bool Busy() const { return busyDepth_ > 0; }
   // Closing: stores the policy, reporting when it cannot.

@@ -12,10 +12,7 @@
 
 namespace {
 
-const wchar_t kEmptyWarning[] = L"清空（删除）操作是不可撤消（恢复）的，您确这要继续吗？";
 constexpr UINT kWarningFlags = MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2;  // 0x134
-
-const wchar_t kWholeDriveEmptied[] = L"不能清空整个驱动器（磁盘）！";
 
 // The final box: information when everything went, a warning when the report
 // names failures. Paths are shortened to fit the owner's screen.
@@ -25,21 +22,19 @@ void ShowOutcome(HWND owner, const std::wstring& headline, const copy::RunReport
 }
 
 // A stopped run's headline says how far it got.
-std::wstring StoppedCopy(const copy::RunReport& report) {
+std::wstring Stopped(bool emptiesOnly, const copy::RunReport& report) {
   const copy::RunReport::Progress done = report.Read();
-  std::wstring text = L"复制已停止。\r\n已复制 " + std::to_wstring(done.files) + L" 个文件";
-  if (done.removed) text += L"，清空时删除了 " + std::to_wstring(done.removed) + L" 项";
-  return text + L"。";
-}
-
-std::wstring StoppedEmptying(const copy::RunReport& report) {
-  return L"清空已停止。\r\n" + text::EmptyingStatusText(report.Read().removed) + L"。";
+  return StoppedRunText(emptiesOnly, done.files, done.removed);
 }
 
 }  // namespace
 
 MainWindow::RunScope::RunScope(MainWindow& form, const wchar_t* work, bool emptiesOnly)
-    : form_(form), report_(std::make_shared<copy::RunReport>()), start_(GetTickCount()), emptiesOnly_(emptiesOnly) {
+    : form_(form),
+      report_(std::make_shared<copy::RunReport>()),
+      start_(GetTickCount()),
+      emptiesOnly_(emptiesOnly),
+      caption_(form.ui_.copy.Text()) {
   const MainControls& ui = form_.ui_;
   // Everything but "停止", the containers it sits in and the status line shows as disabled.
   for (const ControlDef& def : form_.Definitions()) {
@@ -50,7 +45,7 @@ MainWindow::RunScope::RunScope(MainWindow& form, const wchar_t* work, bool empti
     EnableWindow(control, FALSE);
     disabled_.push_back(control);
   }
-  ui.copy.SetText(L"停止");
+  ui.copy.SetText(kStopCaption);
   SetFocus(ui.copy.hwnd());
   ShutdownBlockReasonCreate(form_.hwnd_, work);
   form_.taskbar_->Set(TaskbarProgress::State::Normal);
@@ -60,7 +55,7 @@ MainWindow::RunScope::~RunScope() {
   ShutdownBlockReasonDestroy(form_.hwnd_);
   for (HWND control : disabled_) EnableWindow(control, TRUE);
   const MainControls& ui = form_.ui_;
-  ui.copy.SetText(L"开始复制");
+  ui.copy.SetText(caption_);
   ui.status.SetText(L"");
   ui.statusFile.SetText(L"");
 }
@@ -121,7 +116,7 @@ void MainWindow::StartRun(const wchar_t* work, bool emptiesOnly, std::function<v
 
 void MainWindow::OnCopy() {
   if (ui_.sources.Count() == 0 || ui_.dests.Count() == 0) {
-    TheDialogs().Message(hwnd_, L"没有需要复制的文件或文件夹!", MB_OK | MB_ICONINFORMATION);
+    TheDialogs().Message(hwnd_, kNothingToCopy, MB_OK | MB_ICONINFORMATION);
     return;
   }
   const copy::CopyJob job{ui_.sources.Items(), ui_.dests.Items(), SelectedMode(), ui_.emptyFirst.Checked()};
@@ -129,7 +124,7 @@ void MainWindow::OnCopy() {
   // asked for during it starts nothing, and cannot make it pass.
   auto refusal = std::make_shared<copy::Refusal>(copy::Refusal::None);
   StartRun(
-      L"正在复制文件…", false,
+      kCopying, false,
       [job, refusal](const copy::CopyObserver& observer) {
         // A whole drive is never copied nor emptied, however it reached the list and however it is spelled.
         *refusal = copy::RefusalOf(job);
@@ -138,15 +133,15 @@ void MainWindow::OnCopy() {
       [this, refusal](const copy::RunReport& report) {
         switch (*refusal) {
           case copy::Refusal::WholeDriveSource:
-            ShowDriveRootMessage();
+            ShowWholeDriveCopied();
             return;
           case copy::Refusal::WholeDriveEmptied:
-            TheDialogs().Message(hwnd_, kWholeDriveEmptied, MB_OK | MB_ICONINFORMATION);
+            TheDialogs().Message(hwnd_, text::kWholeDriveEmptied, MB_OK | MB_ICONINFORMATION);
             return;
           case copy::Refusal::None:
             break;
         }
-        ShowOutcome(hwnd_, controller_->StoppedWork() ? StoppedCopy(report) : L"复制工作完成！", report);
+        ShowOutcome(hwnd_, controller_->StoppedWork() ? Stopped(false, report) : kCopyDone, report);
         ui_.progress.SetPosition(0);
       });
 }
@@ -172,7 +167,7 @@ void MainWindow::OnEmptyNow() {
   CheckThen([dests] { return copy::FindWholeDrive(dests).has_value(); },
             [this, dests](bool wholeDrive) {
               if (wholeDrive)
-                TheDialogs().Message(hwnd_, kWholeDriveEmptied, MB_OK | MB_ICONINFORMATION);
+                TheDialogs().Message(hwnd_, text::kWholeDriveEmptied, MB_OK | MB_ICONINFORMATION);
               else
                 WarnThenEmpty(dests);
             });
@@ -185,15 +180,15 @@ void MainWindow::WarnThenEmpty(const std::vector<std::wstring>& dests) {
   }
   ui_.emptyFirst.SetChecked(false);
   StartRun(
-      L"正在清空目标文件夹…", true,
+      kEmptying, true,
       [dests, sources = ui_.sources.Items()](const copy::CopyObserver& observer) {
         copy::EmptyDestinations(dests, sources, observer);
       },
       [this](const copy::RunReport& report) {
         // Said only when it is true (what is spared on purpose is no failure): otherwise the box tells what stayed.
-        const std::wstring headline = controller_->StoppedWork() ? StoppedEmptying(report)
-                                      : report.FailureCount()    ? L"目标文件夹下的内容未能完全删除。"
-                                                                 : L"目标文件夹下的内容已完全删除！";
+        const std::wstring headline = controller_->StoppedWork() ? Stopped(true, report)
+                                      : report.FailureCount()    ? kNotAllEmptied
+                                                                 : kAllEmptied;
         ShowOutcome(hwnd_, headline, report);
         EnableWindow(ui_.emptyNow.hwnd(), FALSE);
       });

@@ -21,9 +21,9 @@ void MainWindow::AddDestinations(std::vector<std::wstring> paths, int levels, bo
         for (const std::wstring& path : paths) {
           if (dropped && HasWildcard(path)) continue;
           if (dropped && fs::IsWholeDrive(path)) {
-            AskFromWork([&feed] {
+            AskFromWork([this, &feed] {
               feed.Flush();  // what came before it shows first
-              ShowDriveRootMessage();
+              ShowWholeDriveCopied();
               return IDOK;
             });
             continue;
@@ -89,6 +89,6 @@ void MainWindow::OnDropOnDests(HDROP drop) {
   std::vector<std::wstring> paths = TakeDroppedPaths(drop);
   if (paths.empty()) return;
   const bool withSubfolders =
-      TheDialogs().Message(hwnd_, L"添加包括选定文件夹下的所有子文件夹吗？", MB_YESNO | MB_ICONQUESTION) == IDYES;
+      TheDialogs().Message(hwnd_, kWithSubfolders, MB_YESNO | MB_ICONQUESTION) == IDYES;
   AddDestinations(std::move(paths), withSubfolders ? -1 : 0, true, true);
 }

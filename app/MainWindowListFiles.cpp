@@ -1,6 +1,7 @@
 // Export and import of both lists as list files.
 #include "app/ListFeed.h"
 #include "app/MainWindow.h"
+#include "app/Texts.h"
 #include "wingui/Dialogs.h"
 #include "lists/ImportCheck.h"
 #include "lists/ListFile.h"
@@ -9,7 +10,7 @@ namespace {
 
 FileDialogOptions SaveOptions(const wchar_t* proposed) {
   FileDialogOptions options;
-  options.filter = L"列表文件(*.lst)|*.lst";
+  options.filter = kListFileFilter;
   options.fileName = proposed;
   return options;
 }
@@ -40,8 +41,7 @@ struct MainWindow::Imported {
 namespace {
 
 void ShowStopped(HWND owner, size_t added) {
-  TheDialogs().Message(owner, L"导入已停止：已添加 " + std::to_wstring(added) + L" 行，其余各行未读。",
-                       MB_OK | MB_ICONINFORMATION);
+  TheDialogs().Message(owner, ImportStoppedText(added), MB_OK | MB_ICONINFORMATION);
 }
 
 }  // namespace
@@ -91,19 +91,16 @@ void MainWindow::Import(PathList& list, bool foldersOnly, std::function<void(con
       true, false);
 }
 
-void MainWindow::OnExportSources() { Export(ui_.sources, L"当前文件列表为空！", L"file.lst"); }
+void MainWindow::OnExportSources() { Export(ui_.sources, kNoFilesToExport, L"file.lst"); }
 
-void MainWindow::OnExportDests() { Export(ui_.dests, L"当前目录列表为空！", L"dir.lst"); }
+void MainWindow::OnExportDests() { Export(ui_.dests, kNoFoldersToExport, L"dir.lst"); }
 
 void MainWindow::OnImportSources() {
   Import(ui_.sources, false, [this](const Imported& result) {
     if (result.stopped)
       ShowStopped(hwnd_, result.added);
     else if (result.refused)
-      TheDialogs().Message(hwnd_,
-                           L"列表文件中有 " + std::to_wstring(result.refused) +
-                               L" 行未能导入：所指的文件或文件夹不存在，或不是完整的路径。",
-                           MB_OK | MB_ICONINFORMATION);
+      TheDialogs().Message(hwnd_, ImportSkippedText(result.refused), MB_OK | MB_ICONINFORMATION);
   });
 }
 
@@ -113,6 +110,6 @@ void MainWindow::OnImportDests() {
     if (result.stopped)
       ShowStopped(hwnd_, result.added);
     else if (result.listed + result.refused + result.blank)
-      TheDialogs().Message(hwnd_, L"列表文件中所保存某些目录已不存在，未能导入。", MB_OK | MB_ICONINFORMATION);
+      TheDialogs().Message(hwnd_, kFoldersNotImported, MB_OK | MB_ICONINFORMATION);
   });
 }

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "app/Texts.h"
 #include "wingui/Dialogs.h"
 #include "fs/FileSystem.h"
 #include "wingui/DropFiles.h"
@@ -19,14 +20,14 @@ void MainWindow::OnAddFiles() {
 }
 
 void MainWindow::OnAddSourceFolder() {
-  auto folder = BrowseForFolder(L"请选择文件夹");
+  auto folder = BrowseForFolder(kChooseFolderTitle);
   if (!folder) return;
   std::wstring path = WithBackslash(*folder);
   if (HasWildcard(path)) return;
   CheckThen([path] { return fs::IsWholeDrive(path); },
             [this, path](bool wholeDrive) {
               if (wholeDrive)
-                ShowDriveRootMessage();
+                ShowWholeDriveCopied();
               else
                 ui_.sources.AppendNew(path);
             });
@@ -54,7 +55,7 @@ void MainWindow::OnDropOnSources(HDROP drop) {
         PathList::Bulk bulk(ui_.sources);
         for (size_t i = 0; i < paths.size(); ++i) {
           if (wholeDrive[i])
-            ShowDriveRootMessage();
+            ShowWholeDriveCopied();
           else
             ui_.sources.Append(paths[i]);  // as delivered: no test, no trailing backslash
         }

@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 
+#include "app/Texts.h"
 #include "wingui/Dialogs.h"
 #include "common/Paths.h"
 #include "common/Raii.h"
@@ -25,9 +26,9 @@ std::vector<ControlDef> SearchDialog::ControlTable() {
        241, 21},
       {&c.chooseFolder, WC_BUTTONW, L"选择", WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, nullptr, 260, 24, 41, 25,
        On(&SearchDialog::OnChooseFolder)},
-      {&c.cancel, WC_BUTTONW, L"取消", WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, nullptr, 32, 280, 75, 25,
+      {&c.cancel, WC_BUTTONW, kCancel, WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, nullptr, 32, 280, 75, 25,
        On(&SearchDialog::Close)},
-      {&c.search, WC_BUTTONW, L"确定", WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, nullptr, 192, 280, 75, 25,
+      {&c.search, WC_BUTTONW, kOk, WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, nullptr, 192, 280, 75, 25,
        On(&SearchDialog::OnSearch)},
   };
 }
@@ -45,7 +46,7 @@ void SearchDialog::Run(SearchHost& host) {
 void SearchDialog::Create(HWND owner) {
   HINSTANCE instance = GetModuleHandleW(nullptr);
   RegisterFormClass(instance, L"SearchDialog", nullptr);
-  CreateForm(L"SearchDialog", L"搜索添加文件", WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME,
+  CreateForm(L"SearchDialog", kSearchAddFiles, WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME,
              WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT, owner, 315, 319, true);
   CreateControls(ControlTable());
   ui_.subfolders.SetChecked(true);
@@ -65,7 +66,7 @@ void SearchDialog::Close() {
 
 void SearchDialog::OnChooseFolder() {
   if (searching_) return;  // the folder of a search under way stays as it is
-  auto folder = BrowseForFolder(L"请选择文件夹");
+  auto folder = BrowseForFolder(kChooseFolderTitle);
   if (!folder) return;
   ui_.folder.SetText(WithBackslash(*folder));
 }
@@ -73,13 +74,13 @@ void SearchDialog::OnChooseFolder() {
 void SearchDialog::OnSearch() {
   const std::wstring folder = ui_.folder.Text();
   if (folder.empty()) {
-    TheDialogs().Message(hwnd_, L"请选择要搜索的目录!", MB_OK | MB_ICONINFORMATION);
+    TheDialogs().Message(hwnd_, kNoSearchFolder, MB_OK | MB_ICONINFORMATION);
     OnChooseFolder();
     return;
   }
   const std::wstring keys = ui_.keys.Text();
   if (keys.empty()) {
-    TheDialogs().Message(hwnd_, L"请输入要匹配的关键字!", MB_OK | MB_ICONINFORMATION);
+    TheDialogs().Message(hwnd_, kNoKeywords, MB_OK | MB_ICONINFORMATION);
     SetFocus(ui_.keys.hwnd());
     return;
   }

@@ -40,6 +40,11 @@ AppError Worded(const FileError& error) {
   return AppError(IoErrorText(error.code), error.path);
 }
 
+AppError Worded(const ListBoxError& error) {
+  if (error.kind == ListBoxError::Kind::InsertRefused) return AppError(L"Unable to insert a line");
+  return AppError(L"List index out of bounds (" + std::to_wstring(error.index) + L")");
+}
+
 std::wstring ReportText(const std::wstring& headline, const copy::RunReport& report, size_t lineUnits) {
   const size_t count = report.FailureCount();
   std::wstring text = headline;
@@ -52,8 +57,7 @@ std::wstring ReportText(const std::wstring& headline, const copy::RunReport& rep
   const std::vector<std::wstring> changed = report.FirstChanged();
   if (!changed.empty()) text += std::wstring(L"\r\n\r\n") + text::kChangedHeading;
   for (const std::wstring& path : changed) text += L"\r\n" + text::ShortenMiddle(path, lineUnits ? lineUnits : SIZE_MAX);
-  if (report.ChangedCount() > changed.size())
-    text += L"\r\n……另有 " + std::to_wstring(report.ChangedCount() - changed.size()) + L" 项";
+  if (report.ChangedCount() > changed.size()) text += L"\r\n" + text::MoreText(report.ChangedCount() - changed.size());
   if (count == 0) return text;
   text += L"\r\n\r\n有 " + std::to_wstring(count) + L" 项未能完成：";
   const std::vector<copy::Failure> first = report.FirstFailures();
@@ -64,13 +68,52 @@ std::wstring ReportText(const std::wstring& headline, const copy::RunReport& rep
     const size_t paths = failure.target.empty() ? 1 : 2, fixed = text::Units(reason) + 2 + (paths - 1) * 3;
     const size_t room =
         lineUnits == 0 ? SIZE_MAX : std::max<size_t>(40, (lineUnits > fixed ? lineUnits - fixed : 0) / paths);
-    text += L"\r\n" + text::ShortenMiddle(failure.path, room) +
-            (failure.target.empty() ? L"" : L" → " + text::ShortenMiddle(failure.target, room)) + L"：" + reason;
+    text += L"\r\n" + text::FailureLine(text::ShortenMiddle(failure.path, room),
+                                         failure.target.empty() ? L"" : text::ShortenMiddle(failure.target, room), reason);
   }
-  if (count > first.size()) text += L"\r\n……另有 " + std::to_wstring(count - first.size()) + L" 项";
+  if (count > first.size()) text += L"\r\n" + text::MoreText(count - first.size());
   return text;
 }
 
 std::wstring UnreadableFoldersText(size_t count) {
   return L"有 " + std::to_wstring(count) + L" 个文件夹无法读取，其中的内容未能添加。";
 }
+
+std::wstring StoppedRunText(bool emptiesOnly, uint64_t files, uint64_t removed) {
+  std::wstring done = emptiesOnly ? text::EmptyingStatusText(removed) : L"已复制 " + text::FileCount(files);
+  if (removed && !emptiesOnly) done += L"，清空时删除了 " + text::ItemCount(removed);
+  return (emptiesOnly ? L"清空已停止。" : text::kCopyStopped) + (L"\r\n" + done + L"。");
+}
+
+std::wstring ImportSkippedText(size_t lines) {
+  return L"列表文件中有 " + std::to_wstring(lines) + L" 行未能导入：所指的文件或文件夹不存在，或不是完整的路径。";
+}
+
+std::wstring ImportStoppedText(size_t added) {
+  return L"导入已停止：已添加 " + std::to_wstring(added) + L" 行，其余各行未读。";
+}
+
+std::wstring NotAnIntegerText(const std::wstring& typed) { return L"'" + typed + L"' is not a valid integer value"; }
+
+std::wstring UnableToWriteText(const std::wstring& file) { return L"Unable to write to " + file; }
+
+const wchar_t kNothingToCopy[] = L"没有需要复制的文件或文件夹!";
+const wchar_t kCopyDone[] = L"复制工作完成！";
+const wchar_t kAllEmptied[] = L"目标文件夹下的内容已完全删除！";
+const wchar_t kNotAllEmptied[] = L"目标文件夹下的内容未能完全删除。";
+const wchar_t kEmptyWarning[] = L"清空（删除）操作是不可撤消（恢复）的，您确这要继续吗？";
+const wchar_t kStopToClose[] = L"复制正在进行，是否停止并退出？";
+const wchar_t kWithSubfolders[] = L"添加包括选定文件夹下的所有子文件夹吗？";
+const wchar_t kNoFilesToExport[] = L"当前文件列表为空！";
+const wchar_t kNoFoldersToExport[] = L"当前目录列表为空！";
+const wchar_t kFoldersNotImported[] = L"列表文件中所保存某些目录已不存在，未能导入。";
+const wchar_t kCopying[] = L"正在复制文件…";
+const wchar_t kEmptying[] = L"正在清空目标文件夹…";
+const wchar_t kStopCaption[] = L"停止";
+const wchar_t kListFileFilter[] = L"列表文件(*.lst)|*.lst";
+const wchar_t kChooseFolderTitle[] = L"请选择文件夹";
+const wchar_t kSearchAddFiles[] = L"搜索添加文件";
+const wchar_t kNoSearchFolder[] = L"请选择要搜索的目录!";
+const wchar_t kNoKeywords[] = L"请输入要匹配的关键字!";
+const wchar_t kOk[] = L"确定";
+const wchar_t kCancel[] = L"取消";

@@ -13,13 +13,15 @@ struct PolicyName {
   const wchar_t* name;     // as /policy: takes it
   const wchar_t* caption;  // as the window's radio button says it
 };
-constexpr PolicyName kPolicies[] = {
-    {copy::SameFileMode::Overwrite, L"overwrite", L"覆盖"},
-    {copy::SameFileMode::Skip, L"skip", L"跳过"},
-    {copy::SameFileMode::Ask, L"ask", L"询问"},
-    {copy::SameFileMode::AutoNumber, L"number", L"自动编号同名文件"},
-    {copy::SameFileMode::NewerOnly, L"newer", L"按文件修改时间只替换旧文件"},
+const PolicyName kPolicies[] = {
+    {copy::SameFileMode::Overwrite, L"overwrite", text::kOverwrite},
+    {copy::SameFileMode::Skip, L"skip", text::kSkip},
+    {copy::SameFileMode::Ask, L"ask", text::kAsk},
+    {copy::SameFileMode::AutoNumber, L"number", text::kAutoNumber},
+    {copy::SameFileMode::NewerOnly, L"newer", text::kNewerOnly},
 };
+
+const wchar_t kUnknownArgument[] = L"不认识的参数：";
 
 std::optional<int> Count(const std::wstring& text, int most) {
   const auto value = text::ParseInteger(text);
@@ -46,7 +48,7 @@ std::variant<Arguments, std::wstring> ParseArguments(const std::vector<std::wstr
   Arguments arguments;
   std::vector<std::wstring> once;  // the switches that may be given once
   for (const std::wstring& word : words) {
-    if (word.size() < 2 || (word[0] != L'/' && word[0] != L'-')) return L"不认识的参数：" + word;
+    if (word.size() < 2 || (word[0] != L'/' && word[0] != L'-')) return kUnknownArgument + word;
     const size_t colon = word.find(L':');
     const std::wstring name = CaseKey(word.substr(1, colon == std::wstring::npos ? std::wstring::npos : colon - 1));
     const bool hasValue = colon != std::wstring::npos;
@@ -89,7 +91,7 @@ std::variant<Arguments, std::wstring> ParseArguments(const std::vector<std::wstr
       if (!seconds) return L"/wait: 需要 0 到 3600 的秒数：" + value;
       arguments.waitSeconds = *seconds;
     } else {
-      return L"不认识的参数：" + word;
+      return kUnknownArgument + word;
     }
   }
   if (!arguments.help && arguments.sources.empty()) return L"缺少 /src:（要复制的文件、文件夹或列表文件）";

@@ -52,7 +52,7 @@ bool Gather(const std::vector<std::wstring>& given, ImportCheck::Wants wants, Co
     try {
       lines = ReadListFile(path);
     } catch (const FileError& error) {
-      console.Error(L"无法读取列表文件 " + path + L"：" + Reason(error.code));
+      console.Error(text::WithReason(L"无法读取列表文件 " + path, Reason(error.code)));
       allRead = false;
     }
     for (const std::wstring& line : lines)
@@ -85,6 +85,12 @@ std::wstring Row(const std::wstring& label, const std::wstring& value) {
   return L"  " + label + std::wstring(units < kLabelUnits ? kLabelUnits - units : 1, L' ') + value;
 }
 
+std::wstring Seconds(double seconds) {
+  wchar_t text[32];
+  swprintf(text, 32, L"%.2f 秒", seconds);
+  return text;
+}
+
 const wchar_t* OutcomeWord(copy::FileOutcome outcome) {
   switch (outcome) {
     case copy::FileOutcome::Copied:
@@ -94,7 +100,7 @@ const wchar_t* OutcomeWord(copy::FileOutcome outcome) {
     case copy::FileOutcome::Numbered:
       return L"编号";
     case copy::FileOutcome::Kept:
-      return L"跳过";
+      return text::kSkip;
   }
   return L"";
 }
@@ -108,7 +114,7 @@ int RunCopyCommand(const Arguments& arguments, Console& console, StopSignal& sto
   auto finish = [&](int code) {
     if (logFile.empty()) return code;
     if (fs::WriteWholeFile(logFile, "\xEF\xBB\xBF" + text::ToUtf8(console.Lasting())) != fs::WholeWrite::Done) {
-      console.Error(L"无法写入日志文件 " + logFile + L"：" + Reason(GetLastError()));
+      console.Error(text::WithReason(L"无法写入日志文件 " + logFile, Reason(GetLastError())));
       if (code == kAllDone) code = kSomeFailed;
     }
     return code;
@@ -147,10 +153,10 @@ int RunCopyCommand(const Arguments& arguments, Console& console, StopSignal& sto
   job.retry = {arguments.retries, DWORD(arguments.waitSeconds) * 1000};
   switch (copy::RefusalOf(job)) {
     case copy::Refusal::WholeDriveSource:
-      console.Error(L"不能对整个驱动器（磁盘）进行复制！");
+      console.Error(text::kWholeDriveCopied);
       return finish(kNothingDone);
     case copy::Refusal::WholeDriveEmptied:
-      console.Error(L"不能清空整个驱动器（磁盘）！");
+      console.Error(text::kWholeDriveEmptied);
       return finish(kNothingDone);
     case copy::Refusal::None:
       break;
@@ -236,7 +242,7 @@ int RunCopyCommand(const Arguments& arguments, Console& console, StopSignal& sto
 
   const double elapsed = seconds();
   const auto done = report.Read();
-  if (stop.Requested()) console.Line(L"复制已停止。");
+  if (stop.Requested()) console.Line(text::kCopyStopped);
   console.Line(arguments.dryRun ? L"演练结果（什么也没有改动）：" : L"结果：");
   console.Line(Row(L"源", std::to_wstring(job.sources.size())));
   console.Line(Row(L"目标", std::to_wstring(job.dests.size())));
@@ -248,20 +254,17 @@ int RunCopyCommand(const Arguments& arguments, Console& console, StopSignal& sto
   if (skipped) console.Line(Row(L"未能使用的输入", std::to_wstring(skipped)));
   console.Line(Row(L"清空时删除", std::to_wstring(done.removed)));
   console.Line(Row(L"字节", text::ByteAmount(double(done.bytes))));
-  wchar_t time[32];
-  swprintf(time, 32, L"%.2f 秒", elapsed);
-  console.Line(Row(L"用时", time));
+  console.Line(Row(L"用时", Seconds(elapsed)));
   if (!arguments.dryRun) console.Line(Row(L"速度", text::ByteAmount(elapsed > 0 ? done.bytes / elapsed : 0) + L"/s"));
   // Destination by destination, each named, in list order.
   const std::vector<copy::DestinationTally> tallies = report.Tallies();
   if (tallies.size() > 1) console.Line(L"每个目标：");
   for (const copy::DestinationTally& tally : tallies) {
     if (tallies.size() < 2) break;
-    wchar_t took[32];
-    swprintf(took, 32, L"%.2f 秒", tally.seconds);
-    console.Line(L"  " + tally.entry + L"：" + std::to_wstring(tally.files) + L" 个文件，" +
-                 text::ByteAmount(double(tally.bytes)) + L"，失败 " + std::to_wstring(tally.failures) + L" 项，用时 " +
-                 took);
+    console.Line(L"  " + text::WithReason(tally.entry, text::Listed({text::FileCount(tally.files),
+                                                                      text::ByteAmount(double(tally.bytes)),
+                                                                      L"失败 " + text::ItemCount(tally.failures),
+                                                                      L"用时 " + Seconds(tally.seconds)})));
   }
   std::stable_sort(failures.begin(), failures.end(),
                    [](const copy::Failure& a, const copy::Failure& b) { return a.destination < b.destination; });
@@ -270,10 +273,10 @@ int RunCopyCommand(const Arguments& arguments, Console& console, StopSignal& sto
     const copy::Failure& failure = failures[k];
     const bool named = tallies.size() > 1 && failure.destination < tallies.size();
     if (named && (k == 0 || failures[k - 1].destination != failure.destination))
-      console.Line(L"  目标 " + tallies[failure.destination].entry + L"：");
-    console.Line(std::wstring(named ? L"    " : L"  ") + failure.path +
-                 (failure.target.empty() ? L"" : L" → " + failure.target) + L"：" +
-                 (failure.entering ? text::EnterFolderFailure(failure.code) : Reason(failure.code)));
+      console.Line(text::WithReason(L"  目标 " + tallies[failure.destination].entry, L""));
+    console.Line(std::wstring(named ? L"    " : L"  ") +
+                 text::FailureLine(failure.path, failure.target,
+                                   failure.entering ? text::EnterFolderFailure(failure.code) : Reason(failure.code)));
   }
   // A warning, not a failure: the copies stand.
   const std::vector<copy::Warning> warnings = report.Warnings();
@@ -285,7 +288,7 @@ int RunCopyCommand(const Arguments& arguments, Console& console, StopSignal& sto
   if (!changed.empty()) console.Line(text::kChangedHeading);
   for (const std::wstring& path : changed) console.Line(L"  " + path);
   if (report.ChangedCount() > changed.size())
-    console.Line(L"  ……另有 " + std::to_wstring(report.ChangedCount() - changed.size()) + L" 项");
+    console.Line(L"  " + text::MoreText(report.ChangedCount() - changed.size()));
   if (stop.Requested()) return finish(kStopped);
   return finish(!failures.empty() || skipped ? kSomeFailed : kAllDone);
 }

@@ -27,7 +27,3 @@ struct FileError : std::runtime_error {
   std::wstring path;
   DWORD code;
 };
-
-// The error box's text: a full stop is appended when the last character
-// sorts after "." (so "!", ",", "." and a blank get none).
-std::wstring ErrorBoxText(const std::wstring& text);

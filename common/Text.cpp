@@ -142,16 +142,32 @@ std::wstring ByteAmount(double bytes) {
   return buffer;
 }
 
-std::wstring StatusText(uint64_t files, uint64_t bytes, double seconds, uint64_t removed,
-                        const std::wstring& slowest) {
-  std::wstring text = std::to_wstring(files) + L" 个文件，" + ByteAmount(double(bytes));
-  if (seconds > 0.5) text += L"，" + ByteAmount(double(bytes) / seconds) + L"/s";
-  if (removed) text += L"，" + EmptyingStatusText(removed);
-  if (!slowest.empty()) text += L"，最慢的目标：" + slowest;
+std::wstring FileCount(uint64_t files) { return std::to_wstring(files) + L" 个文件"; }
+std::wstring ItemCount(uint64_t items) { return std::to_wstring(items) + L" 项"; }
+std::wstring MoreText(uint64_t left) { return L"……另有 " + ItemCount(left); }
+
+std::wstring Listed(const std::vector<std::wstring>& parts) {
+  std::wstring text;
+  for (const std::wstring& part : parts) text += (text.empty() ? L"" : L"，") + part;
   return text;
 }
 
-std::wstring EmptyingStatusText(uint64_t removed) { return L"已删除 " + std::to_wstring(removed) + L" 项"; }
+std::wstring WithReason(const std::wstring& what, const std::wstring& reason) { return what + L"：" + reason; }
+
+std::wstring FailureLine(const std::wstring& path, const std::wstring& target, const std::wstring& reason) {
+  return WithReason(target.empty() ? path : path + L" → " + target, reason);
+}
+
+std::wstring StatusText(uint64_t files, uint64_t bytes, double seconds, uint64_t removed,
+                        const std::wstring& slowest) {
+  std::vector<std::wstring> parts = {FileCount(files), ByteAmount(double(bytes))};
+  if (seconds > 0.5) parts.push_back(ByteAmount(double(bytes) / seconds) + L"/s");
+  if (removed) parts.push_back(EmptyingStatusText(removed));
+  if (!slowest.empty()) parts.push_back(L"最慢的目标：" + slowest);
+  return Listed(parts);
+}
+
+std::wstring EmptyingStatusText(uint64_t removed) { return L"已删除 " + ItemCount(removed); }
 
 std::wstring EnterFolderFailure(unsigned long code) { return L"无法进入文件夹（错误 " + std::to_wstring(code) + L"）"; }
 
@@ -166,5 +182,11 @@ std::wstring NotKeptText(const std::wstring& destination, bool times, bool attri
 }
 
 std::wstring OverwriteQuestion(const std::wstring& target) { return L"文件" + target + L"已存在，是否覆盖？"; }
+
+const wchar_t kWholeDriveCopied[] = L"不能对整个驱动器（磁盘）进行复制！";
+const wchar_t kWholeDriveEmptied[] = L"不能清空整个驱动器（磁盘）！";
+const wchar_t kOverwrite[] = L"覆盖", kSkip[] = L"跳过", kAsk[] = L"询问", kAutoNumber[] = L"自动编号同名文件",
+              kNewerOnly[] = L"按文件修改时间只替换旧文件";
+const wchar_t kCopyStopped[] = L"复制已停止。";
 
 }  // namespace text

@@ -1,8 +1,11 @@
 // Text conversion for list files (GBK, or UTF-8 when GBK cannot hold the
-// list) and small text rules.
+// list), small text rules, and the words both front ends say (the window
+// and qmcopy): the status line, the overwrite question, the refusals.
 #pragma once
+#include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace text {
 
@@ -29,6 +32,19 @@ std::wstring ShortenMiddle(const std::wstring& text, size_t maxUnits);
 
 // A size for people to read: "512 B", "4.0 KB", "1.2 MB" (1024 per step).
 std::wstring ByteAmount(double bytes);
+// Counts as they are said: "12 个文件", "5 项".
+std::wstring FileCount(uint64_t files);
+std::wstring ItemCount(uint64_t items);
+// What a list of lines leaves out: "……另有 5 项".
+std::wstring MoreText(uint64_t left);
+// Parts of one statement: "12 个文件，3.4 MB".
+std::wstring Listed(const std::vector<std::wstring>& parts);
+// A thing and what became of it: "D:\x.txt：拒绝访问。".
+std::wstring WithReason(const std::wstring& what, const std::wstring& reason);
+// A failure of the copy: the path (and the target, when it had one) with
+// the reason: "C:\a.txt → D:\a.txt：拒绝访问。".
+std::wstring FailureLine(const std::wstring& path, const std::wstring& target, const std::wstring& reason);
+
 // The words both front ends say while a run goes on: "12 个文件，3.4 MB，
 // 1.2 MB/s" after seconds of work, with "，已删除 5 项" once its emptying
 // removed something (an emptying alone, which writes nothing, says only
@@ -48,6 +64,14 @@ std::wstring EnterFolderFailure(unsigned long code);
 extern const wchar_t kNotKeptHeading[];
 // The heading above the sources that changed while they were copied.
 extern const wchar_t kChangedHeading[];
+// A whole drive is never copied, nor emptied.
+extern const wchar_t kWholeDriveCopied[];
+extern const wchar_t kWholeDriveEmptied[];
+// The same-name policies as the window's radio buttons name them; qmcopy's
+// summary names them so too.
+extern const wchar_t kOverwrite[], kSkip[], kAsk[], kAutoNumber[], kNewerOnly[];
+// The first line said when a copy run was stopped.
+extern const wchar_t kCopyStopped[];
 // A 32-bit whole number: leading spaces, a sign, decimal digits or hex
 // after 0x/0X/x/X/$. Empty for anything else or a value that does not fit.
 std::optional<int> ParseInteger(const std::wstring& text);

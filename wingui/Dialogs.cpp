@@ -165,10 +165,6 @@ std::optional<std::wstring> BrowseForFolder(const std::wstring& title) {
   return TheDialogs().BrowseFolder(AppWindow(), title);
 }
 
-void ShowDriveRootMessage() {
-  TheDialogs().Message(AppWindow(), L"不能对整个驱动器（磁盘）进行复制！", MB_OK | MB_ICONINFORMATION);
-}
-
 size_t MessageLineUnits(HWND owner) {
   MONITORINFO monitor{sizeof monitor};
   GetMonitorInfoW(MonitorFromWindow(owner, MONITOR_DEFAULTTOPRIMARY), &monitor);

@@ -48,11 +48,12 @@ size_t MessageLineUnits(HWND owner);
 // window of the application takes input while it is open.
 // A detail, when given, goes on a second line after the full stop.
 void ShowErrorBox(const std::wstring& text, const std::wstring& detail = L"");
+// The error box's text: a full stop is appended when the last character
+// sorts after "." (so "!", ",", "." and a blank get none).
+std::wstring ErrorBoxText(const std::wstring& text);
 
 // The application title, caption of the main window and every box.
 extern const wchar_t kAppTitle[];
-// "A whole drive is never copied", owned by the application window.
-void ShowDriveRootMessage();
 
 // The platform folder browser, owned by the application window, rooted at
 // the desktop, file-system folders only, nothing preselected.

@@ -1,12 +1,10 @@
 #include "wingui/PathList.h"
 
-#include "common/AppError.h"
-
 int PathList::Count() const { return int(SendMessageW(hwnd(), LB_GETCOUNT, 0, 0)); }
 
 std::wstring PathList::At(int index) const {
   LRESULT length = SendMessageW(hwnd(), LB_GETTEXTLEN, index, 0);
-  if (length == LB_ERR) throw AppError(L"List index out of bounds (" + std::to_wstring(index) + L")");
+  if (length == LB_ERR) throw ListBoxError(ListBoxError::Kind::NoSuchIndex, index);
   std::wstring text(length + 1, L'\0');
   length = SendMessageW(hwnd(), LB_GETTEXT, index, reinterpret_cast<LPARAM>(text.data()));
   text.resize(length == LB_ERR ? 0 : length);
@@ -23,7 +21,7 @@ std::vector<std::wstring> PathList::Items() const {
 
 void PathList::Append(const std::wstring& path) {
   LRESULT at = SendMessageW(hwnd(), LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(path.c_str()));
-  if (at == LB_ERR || at == LB_ERRSPACE) throw AppError(L"Unable to insert a line");
+  if (at == LB_ERR || at == LB_ERRSPACE) throw ListBoxError(ListBoxError::Kind::InsertRefused, int(at));
   index_.Add(path);
 }
 

@@ -3,11 +3,21 @@
 #pragma once
 #include <windows.h>
 
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "common/Paths.h"
 #include "wingui/Controls.h"
+
+// A list box that refused a line, or was asked for one it does not hold;
+// the windows word it (app/Texts) and show the error box.
+struct ListBoxError : std::runtime_error {
+  enum class Kind { InsertRefused, NoSuchIndex };
+  ListBoxError(Kind what, int at) : std::runtime_error("ListBoxError"), kind(what), index(at) {}
+  Kind kind;
+  int index;
+};
 
 class PathList : public Control {
  public:
@@ -16,7 +26,7 @@ class PathList : public Control {
   std::vector<std::wstring> Items() const;
   bool Contains(const std::wstring& path) const { return index_.Contains(path); }
   const ListIndex& Index() const { return index_; }
-  // Appends at the end; throws "Unable to insert a line" when the control refuses.
+  // Appends at the end; throws ListBoxError when the control refuses.
   void Append(const std::wstring& path);
   // Appends unless already listed; true when appended.
   bool AppendNew(const std::wstring& path);

@@ -28,6 +28,8 @@ TEST(Texts, IoErrorsAndFileErrorsInTheBoxesWords) {
   EXPECT_EQ(Worded(FileError(FileError::Kind::OpenListFile, L"l", 32)).text.rfind(L"Cannot open file \"l\". ", 0), 0u);
   EXPECT_EQ(Worded(FileError(FileError::Kind::WriteListFile, L"l", 112)).text.rfind(L"Cannot write file \"l\". ", 0),
             0u);
+  EXPECT_EQ(Worded(ListBoxError(ListBoxError::Kind::InsertRefused, -2)).text, L"Unable to insert a line");
+  EXPECT_EQ(Worded(ListBoxError(ListBoxError::Kind::NoSuchIndex, 7)).text, L"List index out of bounds (7)");
 }
 
 }  // namespace
