@@ -19,7 +19,7 @@ class HelpView {
  public:
   HelpView(HWND page, UINT dpi);
   ~HelpView();
-  HWND hwnd() const { return container_; }  // HelpBrowser
+  HWND hwnd() const { return container_; }
   HWND tipsWindow() const { return tips_; }
   void Resize(int x, int y, int width, int height);
   void SetDpi(UINT dpi);  // the tips' font

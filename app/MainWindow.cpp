@@ -101,8 +101,8 @@ std::vector<ControlDef> MainWindow::ControlTable() {
       // The status line of a run: counts and speed left of the button, the file in progress right of it.
       {&c.status, WC_STATICW, L"", WS_VISIBLE | SS_LEFT | SS_NOPREFIX | SS_ENDELLIPSIS, &c.copyPanel, 8, kStatusY, 304,
        kStatusHeight},
-      {&c.statusFile, WC_STATICW, L"", WS_VISIBLE | SS_LEFT | SS_NOPREFIX | SS_PATHELLIPSIS, &c.copyPanel,
-       kStatusFileX, kStatusY, 304, kStatusHeight},
+      {&c.statusFile, WC_STATICW, L"", WS_VISIBLE | SS_LEFT | SS_NOPREFIX | SS_PATHELLIPSIS, &c.copyPanel, kStatusFileX,
+       kStatusY, 304, kStatusHeight},
       {&c.helpPage, kPanelClass, L"帮助及使用技巧", WS_CLIPCHILDREN, &c.tabs, 4, 28, 744, 580},
   };
 }
@@ -169,7 +169,7 @@ void MainWindow::Create(HWND appWindow) {
   PickIcons();
   LayoutOnResize();
   SetWindowTextW(hwnd_, kAppTitle);
-  policy_.Select(ReadSameFileSetting());
+  policy_.Select(copy::ReadSameFileSetting());
   // Drops on either list reach the drop handlers through the list's subclass.
   DragAcceptFiles(ui_.sources.hwnd(), TRUE);
   DragAcceptFiles(ui_.dests.hwnd(), TRUE);
@@ -191,16 +191,15 @@ void MainWindow::ShowWholeDriveCopied() {
 void MainWindow::ShowEmptyButton(bool visible) { ShowWindow(ui_.emptyNow.hwnd(), visible ? SW_SHOWNA : SW_HIDE); }
 
 void MainWindow::OnClose() {
-  if (!StoreSameFileSetting(SelectedMode())) {
+  if (!copy::StoreSameFileSetting(SelectedMode())) {
     // Neither the machine-wide file nor the per-user copy could be written.
-    ShowErrorBox(UnableToWriteText(SettingsPaths().system));
+    ShowErrorBox(UnableToWriteText(copy::SettingsPaths().system));
   }
 }
 
 bool MainWindow::StopRunToClose() {
   askingToClose_ = true;
-  const int answer =
-      TheDialogs().Message(hwnd_, kStopToClose, MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2);
+  const int answer = TheDialogs().Message(hwnd_, kStopToClose, MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2);
   askingToClose_ = false;
   if (answer == IDYES) {
     controller_->Abandon();  // the file in progress is given up, as a stop gives it up
@@ -341,7 +340,8 @@ bool MainWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* 
         *result = TRUE;
         return true;
       }
-      if (header->hwndFrom == ui_.tabs.hwnd() && header->code == TCN_SELCHANGE) ShowPage(TabCtrl_GetCurSel(header->hwndFrom));
+      if (header->hwndFrom == ui_.tabs.hwnd() && header->code == TCN_SELCHANGE)
+        ShowPage(TabCtrl_GetCurSel(header->hwndFrom));
       return false;
     }
     case WM_SIZE:
@@ -377,7 +377,7 @@ bool MainWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* 
         // run its file in progress, so no copy is left half-written; a check
         // starts nothing), and the policy is kept.
         if (Working()) controller_->Abandon();
-        StoreSameFileSetting(SelectedMode());  // Windows ends without WM_CLOSE
+        copy::StoreSameFileSetting(SelectedMode());  // Windows ends without WM_CLOSE
       }
       *result = 0;
       return true;

@@ -75,7 +75,7 @@ void MainWindow::RunScope::ShowProgress() {
 
 copy::Answer MainWindow::AskOverwrite(const std::wstring& target) {
   const int answer = AskFromWork([this, &target] {
-    BusyScope question(*this);  // nothing but the question takes input while it is open
+    BusyScope question(*this);       // nothing but the question takes input while it is open
     if (run_) run_->ShowProgress();  // the status line names the file asked about
     taskbar_->Set(TaskbarProgress::State::Paused);
     ScopeGuard resume([this] { taskbar_->Set(TaskbarProgress::State::Normal); });

@@ -88,7 +88,6 @@ void MainWindow::OnClearDests() {
 void MainWindow::OnDropOnDests(HDROP drop) {
   std::vector<std::wstring> paths = TakeDroppedPaths(drop);
   if (paths.empty()) return;
-  const bool withSubfolders =
-      TheDialogs().Message(hwnd_, kWithSubfolders, MB_YESNO | MB_ICONQUESTION) == IDYES;
+  const bool withSubfolders = TheDialogs().Message(hwnd_, kWithSubfolders, MB_YESNO | MB_ICONQUESTION) == IDYES;
   AddDestinations(std::move(paths), withSubfolders ? -1 : 0, true, true);
 }

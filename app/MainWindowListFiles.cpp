@@ -53,7 +53,7 @@ void MainWindow::Export(PathList& list, const wchar_t* emptyMessage, const wchar
   }
   auto file = TheDialogs().SaveFile(hwnd_, SaveOptions(proposed));
   if (!file) return;
-  FileWorkThen([lines = list.Items(), file = *file] { WriteListFile(lines, file); }, [] {});
+  FileWorkThen([lines = list.Items(), file = *file] { lists::WriteListFile(lines, file); }, [] {});
 }
 
 // Reads the list file and appends each line the list may hold and that is
@@ -63,12 +63,12 @@ void MainWindow::Import(PathList& list, bool foldersOnly, std::function<void(con
   auto file = ChooseListFile(hwnd_);
   if (!file) return;
   auto result = std::make_shared<Imported>();
-  const auto wants = foldersOnly ? ImportCheck::Wants::Folders : ImportCheck::Wants::FilesAndFolders;
+  const auto wants = foldersOnly ? lists::ImportCheck::Wants::Folders : lists::ImportCheck::Wants::FilesAndFolders;
   StartFeeding(
       list,
       [this, file = *file, result, wants](ListFeed& feed) {
-        const std::vector<std::wstring> lines = ReadListFile(file);
-        ImportCheck check(wants);
+        const std::vector<std::wstring> lines = lists::ReadListFile(file);
+        lists::ImportCheck check(wants);
         for (size_t i = 0; i < lines.size(); ++i) {
           const std::wstring& line = lines[i];
           if (feed.Listed(line))

@@ -16,7 +16,8 @@ void MainWindow::StartSearch(const std::wstring& folder, bool wholeTree, const s
   auto unreadable = std::make_shared<size_t>(0);
   StartFeeding(
       ui_.sources,
-      [this, isFolder, unreadable, folder, wholeTree, matcher = KeywordMatcher(SplitLines(keys))](ListFeed& feed) {
+      [this, isFolder, unreadable, folder, wholeTree,
+       matcher = search::KeywordMatcher(search::SplitAtCrLf(keys))](ListFeed& feed) {
         *isFolder = fs::IsFolder(folder);
         if (!*isFolder) return;
         *unreadable = search::FindFiles(folder, wholeTree, matcher, WorkStop(),

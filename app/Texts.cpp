@@ -53,10 +53,11 @@ std::wstring ReportText(const std::wstring& headline, const copy::RunReport& rep
   if (!warnings.empty()) text += std::wstring(L"\r\n\r\n") + text::kNotKeptHeading;
   for (const copy::Warning& warning : warnings)
     text += L"\r\n" + text::NotKeptText(text::ShortenMiddle(warning.destination, lineUnits ? lineUnits / 2 : SIZE_MAX),
-                                         warning.lost & fs::kLostTimes, warning.lost & fs::kLostAttributes);
+                                        warning.lost & fs::kLostTimes, warning.lost & fs::kLostAttributes);
   const std::vector<std::wstring> changed = report.FirstChanged();
   if (!changed.empty()) text += std::wstring(L"\r\n\r\n") + text::kChangedHeading;
-  for (const std::wstring& path : changed) text += L"\r\n" + text::ShortenMiddle(path, lineUnits ? lineUnits : SIZE_MAX);
+  for (const std::wstring& path : changed)
+    text += L"\r\n" + text::ShortenMiddle(path, lineUnits ? lineUnits : SIZE_MAX);
   if (report.ChangedCount() > changed.size()) text += L"\r\n" + text::MoreText(report.ChangedCount() - changed.size());
   if (count == 0) return text;
   text += L"\r\n\r\n有 " + std::to_wstring(count) + L" 项未能完成：";
@@ -68,8 +69,9 @@ std::wstring ReportText(const std::wstring& headline, const copy::RunReport& rep
     const size_t paths = failure.target.empty() ? 1 : 2, fixed = text::Units(reason) + 2 + (paths - 1) * 3;
     const size_t room =
         lineUnits == 0 ? SIZE_MAX : std::max<size_t>(40, (lineUnits > fixed ? lineUnits - fixed : 0) / paths);
-    text += L"\r\n" + text::FailureLine(text::ShortenMiddle(failure.path, room),
-                                         failure.target.empty() ? L"" : text::ShortenMiddle(failure.target, room), reason);
+    text +=
+        L"\r\n" + text::FailureLine(text::ShortenMiddle(failure.path, room),
+                                    failure.target.empty() ? L"" : text::ShortenMiddle(failure.target, room), reason);
   }
   if (count > first.size()) text += L"\r\n" + text::MoreText(count - first.size());
   return text;

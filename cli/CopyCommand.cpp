@@ -20,18 +20,16 @@ namespace {
 // A list file goes by its extension; any other value is a path.
 bool IsListFileName(const std::wstring& value) { return CaseKey(fs::ExtensionPart(value)) == CaseKey(L".lst"); }
 
-std::wstring Reason(DWORD code) {
-  return code == ERROR_BAD_DEVICE ? L"这是设备，不是文件" : fs::SystemErrorText(code);
-}
+std::wstring Reason(DWORD code) { return code == ERROR_BAD_DEVICE ? L"这是设备，不是文件" : fs::SystemErrorText(code); }
 
 // The entries the given list files and paths name, checked as the window's
 // imports check them, each place once (its first spelling); what names
 // nothing usable goes to `skipped`. False when a list cannot be read; the
 // lists after it are read all the same, so the log is checked against all
 // that can be known.
-bool Gather(const std::vector<std::wstring>& given, ImportCheck::Wants wants, Console& console,
+bool Gather(const std::vector<std::wstring>& given, lists::ImportCheck::Wants wants, Console& console,
             std::vector<std::wstring>& entries, std::vector<std::wstring>& skipped) {
-  ImportCheck check(wants);
+  lists::ImportCheck check(wants);
   ListIndex places;
   auto offer = [&](const std::wstring& entry) {
     const std::wstring place = fs::ResolvePath(entry);
@@ -50,7 +48,7 @@ bool Gather(const std::vector<std::wstring>& given, ImportCheck::Wants wants, Co
     }
     std::vector<std::wstring> lines;
     try {
-      lines = ReadListFile(path);
+      lines = lists::ReadListFile(path);
     } catch (const FileError& error) {
       console.Error(text::WithReason(L"无法读取列表文件 " + path, Reason(error.code)));
       allRead = false;
@@ -126,8 +124,8 @@ int RunCopyCommand(const Arguments& arguments, Console& console, StopSignal& sto
   copy::CopyJob job;
   std::vector<std::wstring> skippedSources, skippedDests;
   const bool sourcesRead =
-      Gather(arguments.sources, ImportCheck::Wants::FilesAndFolders, console, job.sources, skippedSources);
-  const bool destsRead = Gather(arguments.dests, ImportCheck::Wants::Folders, console, job.dests, skippedDests);
+      Gather(arguments.sources, lists::ImportCheck::Wants::FilesAndFolders, console, job.sources, skippedSources);
+  const bool destsRead = Gather(arguments.dests, lists::ImportCheck::Wants::Folders, console, job.dests, skippedDests);
   if (!logFile.empty() && LogIsInTheWay(logFile, {&job.sources, &job.dests})) return RefuseLog(logFile, console);
   if (!sourcesRead || !destsRead) return finish(kNothingDone);
   // What names nothing usable is said, and counts as a failure: a script
@@ -148,7 +146,7 @@ int RunCopyCommand(const Arguments& arguments, Console& console, StopSignal& sto
   for (const auto* given : {&arguments.sources, &arguments.dests})
     for (const std::wstring& value : *given)
       if (IsListFileName(value)) job.keptByEmptying.push_back(fs::FullPath(value));
-  job.mode = arguments.mode.value_or(ReadSameFileSetting());
+  job.mode = arguments.mode.value_or(copy::ReadSameFileSetting());
   job.emptyFirst = arguments.empty;
   job.retry = {arguments.retries, DWORD(arguments.waitSeconds) * 1000};
   switch (copy::RefusalOf(job)) {
@@ -233,8 +231,8 @@ int RunCopyCommand(const Arguments& arguments, Console& console, StopSignal& sto
           Sleep(100);  // at most ten updates a second
           if (over) break;
           const auto done = report.Read();
-          console.Progress(text::StatusText(done.files, done.bytes, seconds(), done.removed, report.Slowest()) +
-                           L"  " + done.current);
+          console.Progress(text::StatusText(done.files, done.bytes, seconds(), done.removed, report.Slowest()) + L"  " +
+                           done.current);
         }
       });
     copy::RunCopy(job, observer);
@@ -262,9 +260,9 @@ int RunCopyCommand(const Arguments& arguments, Console& console, StopSignal& sto
   for (const copy::DestinationTally& tally : tallies) {
     if (tallies.size() < 2) break;
     console.Line(L"  " + text::WithReason(tally.entry, text::Listed({text::FileCount(tally.files),
-                                                                      text::ByteAmount(double(tally.bytes)),
-                                                                      L"失败 " + text::ItemCount(tally.failures),
-                                                                      L"用时 " + Seconds(tally.seconds)})));
+                                                                     text::ByteAmount(double(tally.bytes)),
+                                                                     L"失败 " + text::ItemCount(tally.failures),
+                                                                     L"用时 " + Seconds(tally.seconds)})));
   }
   std::stable_sort(failures.begin(), failures.end(),
                    [](const copy::Failure& a, const copy::Failure& b) { return a.destination < b.destination; });

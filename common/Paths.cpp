@@ -2,9 +2,9 @@
 
 #include <cwctype>
 
-int ClassifyEntry(const std::wstring& name, DWORD attributes) {
-  if (name == L"." || name == L"..") return 2;
-  return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? 1 : 0;
+EntryKind ClassifyEntry(const std::wstring& name, DWORD attributes) {
+  if (name == L"." || name == L"..") return EntryKind::DotName;
+  return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? EntryKind::Folder : EntryKind::File;
 }
 
 bool SameTextIgnoreCase(const std::wstring& a, const std::wstring& b) {

@@ -7,8 +7,10 @@
 #include <unordered_map>
 #include <vector>
 
-// 2 for "." and "..", 1 for a subfolder, 0 for a file.
-int ClassifyEntry(const std::wstring& name, DWORD attributes);
+// What a listed name stands for: "." and ".." (the folder itself and its
+// parent), a subfolder, or a file.
+enum class EntryKind { File, Folder, DotName };
+EntryKind ClassifyEntry(const std::wstring& name, DWORD attributes);
 
 // Equal as the file system compares names: ordinal, letter case ignored.
 bool SameTextIgnoreCase(const std::wstring& a, const std::wstring& b);

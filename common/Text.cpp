@@ -158,8 +158,7 @@ std::wstring FailureLine(const std::wstring& path, const std::wstring& target, c
   return WithReason(target.empty() ? path : path + L" → " + target, reason);
 }
 
-std::wstring StatusText(uint64_t files, uint64_t bytes, double seconds, uint64_t removed,
-                        const std::wstring& slowest) {
+std::wstring StatusText(uint64_t files, uint64_t bytes, double seconds, uint64_t removed, const std::wstring& slowest) {
   std::vector<std::wstring> parts = {FileCount(files), ByteAmount(double(bytes))};
   if (seconds > 0.5) parts.push_back(ByteAmount(double(bytes) / seconds) + L"/s");
   if (removed) parts.push_back(EmptyingStatusText(removed));

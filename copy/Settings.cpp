@@ -10,6 +10,8 @@
 #include "common/Text.h"
 #include "fs/FileSystem.h"
 
+namespace copy {
+
 namespace {
 
 const wchar_t kSection[] = L"Parameter";
@@ -53,18 +55,18 @@ void OverrideSettingsPaths(const SettingsFilePaths* paths) {
 
 int ParseStoredNumber(const std::wstring& text) { return text::ParseInteger(text).value_or(0); }
 
-copy::SameFileMode ModeFromStoredCode(int code) {
-  return code >= 1 && code <= 5 ? copy::SameFileMode(code) : copy::SameFileMode::AutoNumber;
+SameFileMode ModeFromStoredCode(int code) {
+  return code >= 1 && code <= 5 ? SameFileMode(code) : SameFileMode::AutoNumber;
 }
 
-copy::SameFileMode ReadSameFileSetting() {
+SameFileMode ReadSameFileSetting() {
   SettingsFilePaths paths = SettingsPaths();
   auto text = ReadKey(paths.user);  // the per-user copy wins when it holds the key
   if (!text) text = ReadKey(paths.system);
   return ModeFromStoredCode(ParseStoredNumber(text.value_or(L"")));
 }
 
-bool StoreSameFileSetting(copy::SameFileMode mode) {
+bool StoreSameFileSetting(SameFileMode mode) {
   const int code = int(mode);
   SettingsFilePaths paths = SettingsPaths();
   const std::wstring value = std::to_wstring(code);
@@ -78,3 +80,5 @@ bool StoreSameFileSetting(copy::SameFileMode mode) {
   if (slash != std::wstring::npos) fs::MakeFolderPath(paths.user.substr(0, slash));
   return fs::WriteProfileString(paths.user, kSection, kKey, value.c_str());
 }
+
+}  // namespace copy

@@ -6,6 +6,8 @@
 
 #include "copy/SameFileMode.h"
 
+namespace copy {
+
 struct SettingsFilePaths {
   std::wstring system;  // <system directory>\Tandrel.ini
   std::wstring user;    // %LOCALAPPDATA%\Quillmere\Tandrel.ini
@@ -22,8 +24,10 @@ int ParseStoredNumber(const std::wstring& text);
 // The policy a stored code selects (the code is the policy's number; a
 // reader that knows only 1 to 4 takes 5 as AutoNumber, the policy that never
 // replaces a file); AutoNumber for any code of no policy.
-copy::SameFileMode ModeFromStoredCode(int code);
+SameFileMode ModeFromStoredCode(int code);
 
-copy::SameFileMode ReadSameFileSetting();
+SameFileMode ReadSameFileSetting();
 // Writes the policy's code; false when no file could be written.
-bool StoreSameFileSetting(copy::SameFileMode mode);
+bool StoreSameFileSetting(SameFileMode mode);
+
+}  // namespace copy

@@ -73,7 +73,8 @@ std::optional<std::vector<Entry>> ListMatches(const std::wstring& pattern, DWORD
     if (GetLastError() == ERROR_FILE_NOT_FOUND) return result;  // nothing matches
     return std::nullopt;
   }
-  const DWORD excluded = ~mask & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | 0x08 | FILE_ATTRIBUTE_DIRECTORY);
+  const DWORD excluded =
+      ~mask & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | kVolumeLabelBit | FILE_ATTRIBUTE_DIRECTORY);
   do {
     if (data.dwFileAttributes & excluded) continue;
     result.push_back({data.cFileName, data.dwFileAttributes, Ticks(data.nFileSizeHigh, data.nFileSizeLow),
@@ -314,7 +315,6 @@ std::optional<Entry> Look(const std::wstring& path) {
                Ticks(data.ftLastAccessTime.dwHighDateTime, data.ftLastAccessTime.dwLowDateTime)};
 }
 
-
 namespace {
 // Opens a file or folder (a folder needs backup semantics) sharing everything.
 FileHandle OpenShared(const std::wstring& path, DWORD access, DWORD flags) {
@@ -536,12 +536,13 @@ WholeWrite WriteWholeFile(const std::wstring& path, const std::string& bytes) {
   }
   static std::atomic<unsigned> counter{0};
   // Named as our temporaries are, so no import takes one left by a crash for data.
-  const std::wstring temporary = SystemPath(full.substr(0, full.rfind(L'\\') + 1) + L"~quillmere-" +
-                                            std::to_wstring(GetCurrentProcessId()) + L"-" +
-                                            std::to_wstring(counter++) + L".part");
+  const std::wstring temporary =
+      SystemPath(full.substr(0, full.rfind(L'\\') + 1) + L"~quillmere-" + std::to_wstring(GetCurrentProcessId()) +
+                 L"-" + std::to_wstring(counter++) + L".part");
   WholeWrite result = WholeWrite::Done;
   {
-    FileHandle file(CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    FileHandle file(
+        CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.valid()) return WholeWrite::NotMade;
     if (!WriteAll(file, bytes) || !FlushFileBuffers(file.get())) result = WholeWrite::WriteFailed;
   }

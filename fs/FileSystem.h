@@ -31,13 +31,15 @@ constexpr size_t kLongestName = 255;
 
 // Listing masks: an entry is left out when it carries one of hidden, system,
 // volume label or directory that the mask lacks.
-constexpr DWORD kMaskAll = 63;
-constexpr DWORD kMaskNoSystem = 18;  // hidden + directory
+constexpr DWORD kVolumeLabelBit = 0x8;  // the DOS volume label; Windows names no attribute for it
+constexpr DWORD kMaskAll = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | kVolumeLabelBit |
+                           FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_ARCHIVE;
+constexpr DWORD kMaskNoSystem = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_DIRECTORY;
 
 // Entries matching a wildcard pattern, in file-system order, "." and ".."
-// included. Anything that cannot be read gives an empty listing.
-// Empty (the code in GetLastError()) when the folder cannot be read or its
-// listing breaks off; a pattern that matches nothing gives no entries.
+// included; a pattern that matches nothing gives no entries. Empty (the
+// code in GetLastError()) when the folder cannot be read or its listing
+// breaks off.
 std::optional<std::vector<Entry>> ListMatches(const std::wstring& pattern, DWORD mask);
 
 bool IsFolder(const std::wstring& path);

@@ -3,6 +3,8 @@
 #include "common/Paths.h"
 #include "fs/FileCopy.h"
 
+namespace lists {
+
 std::optional<DWORD> ImportCheck::Listed(const std::wstring& line) {
   // Only a line the system reads as written: one with "." or ".." names,
   // forward or doubled slashes, trailing dots or spaces, a device's name or
@@ -49,3 +51,5 @@ bool ImportCheck::Accepts(const std::wstring& line) {
   if (fs::IsFolder(line)) return true;
   return wantsFiles && fs::IsFile(line) && !fs::IsTemporaryName(fs::NamePart(line));
 }
+
+}  // namespace lists

@@ -1,9 +1,9 @@
 // Which lines of a list file become entries: an absolute path, without
 // wildcards, to what exists (a file or folder for the source list, a folder
 // for the destination list), never a device, and never one of our
-// unfinished copies. A
-// folder that several lines fall into is listed once, instead of asking the
-// system about each line; every answer is the one asking would give.
+// unfinished copies. A folder that several lines fall into is listed once,
+// instead of asking the system about each line; every answer is the one
+// asking would give.
 #pragma once
 #include <optional>
 #include <string>
@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "fs/FileSystem.h"
+
+namespace lists {
 
 class ImportCheck {
  public:
@@ -31,3 +33,5 @@ class ImportCheck {
   Wants wants_;
   std::unordered_map<std::wstring, Folder> folders_;  // by case key
 };
+
+}  // namespace lists

@@ -7,6 +7,8 @@
 #include "common/Text.h"
 #include "fs/FileSystem.h"
 
+namespace lists {
+
 namespace {
 const char kUtf8Mark[] = "\xEF\xBB\xBF";
 }
@@ -34,7 +36,7 @@ namespace {
 // Lines end at CR, LF or CR LF; a NUL ends the text. Neither GBK nor UTF-8
 // has those bytes inside a character, so the bytes split before decoding.
 template <typename Char>
-std::vector<std::basic_string_view<Char>> SplitLines(std::basic_string_view<Char> text) {
+std::vector<std::basic_string_view<Char>> SplitAtLineEnds(std::basic_string_view<Char> text) {
   std::vector<std::basic_string_view<Char>> lines;
   size_t i = 0;
   while (i < text.size() && text[i] != 0) {
@@ -99,11 +101,11 @@ std::vector<std::wstring> DecodeListFile(const std::string& bytes,
   std::vector<std::wstring> lines;
   if (all.substr(0, 2) == "\xFF\xFE" || all.substr(0, 2) == "\xFE\xFF") {
     const std::wstring text = FromUtf16(all.substr(2), all[0] == '\xFE');
-    for (std::wstring_view line : SplitLines(std::wstring_view(text))) lines.emplace_back(line);
+    for (std::wstring_view line : SplitAtLineEnds(std::wstring_view(text))) lines.emplace_back(line);
     return lines;
   }
   const bool marked = all.substr(0, 3) == kUtf8Mark;
-  const std::vector<std::string_view> raw = SplitLines(marked ? all.substr(3) : all);
+  const std::vector<std::string_view> raw = SplitAtLineEnds(marked ? all.substr(3) : all);
   bool utf8 = marked;
   if (!marked) {
     bool isUtf8 = true, isGbk = true;
@@ -143,3 +145,5 @@ std::vector<std::wstring> ReadListFile(const std::wstring& fileName) {
   if (!bytes) throw FileError(FileError::Kind::OpenListFile, fileName, GetLastError());
   return DecodeListFile(*bytes, [](const std::wstring& line) { return IsAbsolutePath(line) && fs::Exists(line); });
 }
+
+}  // namespace lists

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+namespace lists {
+
 std::string EncodeListFile(const std::vector<std::wstring>& entries);
 // Lines end at CR, LF or CR LF; a NUL ends the text; empty lines are kept.
 // What a byte-order mark says (UTF-8, UTF-16 LE or BE); without one, UTF-8
@@ -20,3 +22,5 @@ std::vector<std::wstring> DecodeListFile(const std::string& bytes,
 // or is a device. The old file stays whole when a write fails.
 void WriteListFile(const std::vector<std::wstring>& entries, const std::wstring& fileName);
 std::vector<std::wstring> ReadListFile(const std::wstring& fileName);
+
+}  // namespace lists

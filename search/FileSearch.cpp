@@ -10,7 +10,7 @@ size_t FindFiles(const std::wstring& folder, bool wholeTree, const KeywordMatche
                  const std::function<void(const std::wstring& path)>& found) {
   auto offer = [&](const std::wstring& where, const fs::Entry& entry) {
     // An unfinished copy of ours is no file to find.
-    if (ClassifyEntry(entry.name, entry.attributes) == 0 && !fs::IsTemporaryName(entry.name) &&
+    if (ClassifyEntry(entry.name, entry.attributes) == EntryKind::File && !fs::IsTemporaryName(entry.name) &&
         matcher.Matches(entry.name))
       found(where + entry.name);
   };

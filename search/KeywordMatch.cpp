@@ -2,7 +2,9 @@
 
 #include "common/Text.h"
 
-std::vector<std::wstring> SplitLines(const std::wstring& text) {
+namespace search {
+
+std::vector<std::wstring> SplitAtCrLf(const std::wstring& text) {
   std::vector<std::wstring> pieces;
   size_t start = 0, at;
   while ((at = text.find(L"\r\n", start)) != std::wstring::npos) {
@@ -28,3 +30,5 @@ bool KeywordMatcher::Matches(const std::wstring& name) const {
 bool NameMatchesKeywords(const std::wstring& name, const std::vector<std::wstring>& keywords) {
   return KeywordMatcher(keywords).Matches(name);
 }
+
+}  // namespace search

@@ -3,9 +3,11 @@
 #include <string>
 #include <vector>
 
+namespace search {
+
 // Splits at CR LF only; a lone CR or LF stays inside its piece; the last
 // piece is kept even when empty.
-std::vector<std::wstring> SplitLines(const std::wstring& text);
+std::vector<std::wstring> SplitAtCrLf(const std::wstring& text);
 
 // True when the name, cut at its first ".", contains one of the keywords
 // (letters a..z upper-cased on both sides, no other folding; an empty
@@ -21,3 +23,5 @@ class KeywordMatcher {
  private:
   std::vector<std::wstring> upperKeywords_;
 };
+
+}  // namespace search

@@ -96,7 +96,7 @@ TEST_F(MainWindow, OpensAsTheTextSays) {
   EXPECT_EQ(SendMessageW(ui().progress.hwnd(), PBM_GETPOS, 0, 0), 0);
   EXPECT_EQ(SendMessageW(ui().progress.hwnd(), PBM_GETRANGE, FALSE, 0), 100);
   EXPECT_TRUE(IsWindowEnabled(ui().copy.hwnd()));
-  // First start: no settings file, so RbRename, not Rb1.
+  // First start: no settings file, so 自动编号同名文件, not 覆盖.
   EXPECT_TRUE(ui().autoNumber.Checked());
   EXPECT_EQ(form().SelectedMode(), copy::SameFileMode::AutoNumber);
   // Centred on the screen's work area.

@@ -24,7 +24,7 @@ TEST(StoredNumber, ParsesLikeTheStoredFormat) {
                {L"X1", 1},         {L"4", 4},           {L"-1", -1},         {L"+2", 2},
                {L"abc", 0},        {L"0x", 0},          {L"99999999999", 0}, {L"2147483647", 2147483647},
                {L"2147483648", 0}, {L"0x100000001", 0}, {L"1 ", 0},          {L"1a", 0}};
-  for (auto& c : cases) EXPECT_EQ(ParseStoredNumber(c.text), c.value) << Narrow(c.text);
+  for (auto& c : cases) EXPECT_EQ(copy::ParseStoredNumber(c.text), c.value) << Narrow(c.text);
 }
 
 TEST_F(Settings, StoredTextSelectsTheRadioButton) {
@@ -92,7 +92,7 @@ TEST_F(Settings, OtherSectionsAndKeysSurviveAStore) {
 
 TEST_F(Settings, AnUnwritableSystemDirectoryFallsBackToThePerUserCopy) {
   paths_.system = settingsDir_ / L"missing folder\\Tandrel.ini";
-  OverrideSettingsPaths(&paths_);
+  copy::OverrideSettingsPaths(&paths_);
   Start();
   Click(ui().skip);
   CloseMainWindow();
@@ -105,7 +105,7 @@ TEST_F(Settings, AnUnwritableSystemDirectoryFallsBackToThePerUserCopy) {
   app_.reset();
   // Once the system file can be written again, it wins and the copy's key goes.
   paths_.system = settingsDir_ / L"sys\\Tandrel.ini";
-  OverrideSettingsPaths(&paths_);
+  copy::OverrideSettingsPaths(&paths_);
   Start();
   Click(ui().ask);
   CloseMainWindow();
@@ -119,7 +119,7 @@ TEST_F(Settings, WhenNothingCanBeWrittenTheErrorBoxShowsAndTheWindowClosesAllThe
   paths_.system = settingsDir_ / L"missing folder\\Tandrel.ini";
   WriteBytes(settingsDir_ / L"blocker", "a file where the per-user folder should be");
   paths_.user = settingsDir_ / L"blocker\\Quillmere\\Tandrel.ini";
-  OverrideSettingsPaths(&paths_);
+  copy::OverrideSettingsPaths(&paths_);
   Start();
   CloseMainWindow();
   ASSERT_EQ(dialogs.boxes.size(), 1u);

@@ -96,11 +96,11 @@ TEST(ParseInteger, FitsInThirtyTwoBitsOrIsNone) {
 }
 
 TEST(ClassifyEntry, DotsFoldersFiles) {
-  EXPECT_EQ(ClassifyEntry(L".", FILE_ATTRIBUTE_ARCHIVE), 2);
-  EXPECT_EQ(ClassifyEntry(L"..", FILE_ATTRIBUTE_DIRECTORY), 2);
-  EXPECT_EQ(ClassifyEntry(L"...", FILE_ATTRIBUTE_DIRECTORY), 1);
-  EXPECT_EQ(ClassifyEntry(L"sub", FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN), 1);
-  EXPECT_EQ(ClassifyEntry(L"a.txt", FILE_ATTRIBUTE_ARCHIVE), 0);
+  EXPECT_EQ(ClassifyEntry(L".", FILE_ATTRIBUTE_ARCHIVE), EntryKind::DotName);
+  EXPECT_EQ(ClassifyEntry(L"..", FILE_ATTRIBUTE_DIRECTORY), EntryKind::DotName);
+  EXPECT_EQ(ClassifyEntry(L"...", FILE_ATTRIBUTE_DIRECTORY), EntryKind::Folder);
+  EXPECT_EQ(ClassifyEntry(L"sub", FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN), EntryKind::Folder);
+  EXPECT_EQ(ClassifyEntry(L"a.txt", FILE_ATTRIBUTE_ARCHIVE), EntryKind::File);
   EXPECT_TRUE(HasWildcard(L"C:\\nm\\*.txt"));
   EXPECT_TRUE(HasWildcard(L"C:\\nm\\n?rmal.txt"));
   EXPECT_FALSE(HasWildcard(L"C:\\nm\\normal.txt"));

@@ -9,11 +9,11 @@
 namespace {
 
 TEST(ListFile, ExportIsGbkWithCrLfAfterEveryEntry) {
-  EXPECT_EQ(EncodeListFile({L"C:\\A\\", L"D:\\B\\"}), "C:\\A\\\r\nD:\\B\\\r\n");
-  EXPECT_EQ(EncodeListFile({L"C:\\数据\\"}), "C:\\\xca\xfd\xbe\xdd\\\r\n");
-  EXPECT_EQ(EncodeListFile({}), "");
+  EXPECT_EQ(lists::EncodeListFile({L"C:\\A\\", L"D:\\B\\"}), "C:\\A\\\r\nD:\\B\\\r\n");
+  EXPECT_EQ(lists::EncodeListFile({L"C:\\数据\\"}), "C:\\\xca\xfd\xbe\xdd\\\r\n");
+  EXPECT_EQ(lists::EncodeListFile({}), "");
   // A list GBK cannot hold goes to UTF-8 with a byte-order mark, whole.
-  EXPECT_EQ(EncodeListFile({L"C:\\a\\", L"C:\\한\\"}),
+  EXPECT_EQ(lists::EncodeListFile({L"C:\\a\\", L"C:\\한\\"}),
             "\xEF\xBB\xBF"
             "C:\\a\\\r\nC:\\\xED\x95\x9C\\\r\n");
 }
@@ -52,20 +52,20 @@ TEST(ListFile, ReadingSplitsAtEveryKindOfLineEnd) {
       {"C:\\\xE6\x8A\xA5\r\n", {L"C:\\报"}},
       {"C:\\\xCD\xBC\xC6\xAC\r\n", {L"C:\\图片"}},
   };
-  for (auto& c : cases) EXPECT_EQ(DecodeListFile(c.bytes), c.lines) << c.bytes;
-  EXPECT_EQ(DecodeListFile("\xFE\r\n\x81").size(), 2u);  // damaged GBK: a line each all the same
+  for (auto& c : cases) EXPECT_EQ(lists::DecodeListFile(c.bytes), c.lines) << c.bytes;
+  EXPECT_EQ(lists::DecodeListFile("\xFE\r\n\x81").size(), 2u);  // damaged GBK: a line each all the same
 }
 
 TEST(ListFile, WriteAndReadRoundTripAndTheirErrors) {
   TempDir dir;
   std::vector<std::wstring> list = {L"C:\\x\\", L"C:\\한\\y.txt"};
-  WriteListFile(list, dir / L"l.lst");
-  EXPECT_EQ(ReadListFile(dir / L"l.lst"), list);
-  WriteListFile({L"C:\\z"}, dir / L"l.lst");  // replaced without asking
+  lists::WriteListFile(list, dir / L"l.lst");
+  EXPECT_EQ(lists::ReadListFile(dir / L"l.lst"), list);
+  lists::WriteListFile({L"C:\\z"}, dir / L"l.lst");  // replaced without asking
   EXPECT_EQ(ReadBytes(dir / L"l.lst"), "C:\\z\r\n");
 
   try {
-    WriteListFile(list, dir / L"missing\\l.lst");
+    lists::WriteListFile(list, dir / L"missing\\l.lst");
     FAIL();
   } catch (const FileError& e) {
     EXPECT_EQ(e.kind, FileError::Kind::CreateListFile);
@@ -76,14 +76,14 @@ TEST(ListFile, WriteAndReadRoundTripAndTheirErrors) {
   HANDLE writer = CreateFileW((dir / L"l.lst").c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                               OPEN_EXISTING, 0, nullptr);
   try {
-    ReadListFile(dir / L"l.lst");
+    lists::ReadListFile(dir / L"l.lst");
     ADD_FAILURE() << "read while another program writes";
   } catch (const FileError& e) {
     EXPECT_EQ(e.kind, FileError::Kind::OpenListFile);
     EXPECT_EQ(e.code, DWORD(ERROR_SHARING_VIOLATION));
   }
   CloseHandle(writer);
-  EXPECT_EQ(ReadListFile(dir / L"l.lst"), (std::vector<std::wstring>{L"C:\\z"}));
+  EXPECT_EQ(lists::ReadListFile(dir / L"l.lst"), (std::vector<std::wstring>{L"C:\\z"}));
 }
 
 // Bytes that read both ways are read the way under which their lines name
@@ -92,10 +92,10 @@ TEST(ListFile, BytesOfBothEncodingsReadAsTheyNameWhatExists) {
   TempDir dir;
   MakeDir(dir / L"报告");
   MakeDir(dir / L"图片");
-  WriteBytes(dir / L"notepad.lst", Narrow(dir / L"报告") + "\r\n");  // as GBK: 鎶ュ憡
+  WriteBytes(dir / L"notepad.lst", Narrow(dir / L"报告") + "\r\n");     // as GBK: 鎶ュ憡
   WriteBytes(dir / L"ours.lst", *text::ToGbk(dir / L"图片") + "\r\n");  // as UTF-8: ͼƬ
-  EXPECT_EQ(ReadListFile(dir / L"notepad.lst"), std::vector<std::wstring>{dir / L"报告"});
-  EXPECT_EQ(ReadListFile(dir / L"ours.lst"), std::vector<std::wstring>{dir / L"图片"});
+  EXPECT_EQ(lists::ReadListFile(dir / L"notepad.lst"), std::vector<std::wstring>{dir / L"报告"});
+  EXPECT_EQ(lists::ReadListFile(dir / L"ours.lst"), std::vector<std::wstring>{dir / L"图片"});
 }
 
 TEST(ListFile, AWriteThatFailsIsAnErrorAndLeavesTheOldListWhole) {
@@ -104,9 +104,9 @@ TEST(ListFile, AWriteThatFailsIsAnErrorAndLeavesTheOldListWhole) {
   if (!GetDiskFreeSpaceExW(full.c_str(), &available, &total, nullptr) || total.QuadPart > (1u << 20))
     GTEST_SKIP() << "no small volume mounted at " << Narrow(full);
   const std::wstring list = full + L"l.lst";
-  WriteListFile({L"C:\\old\\"}, list);
+  lists::WriteListFile({L"C:\\old\\"}, list);
   try {
-    WriteListFile(std::vector<std::wstring>(50000, L"C:\\a line that fills the disk\\"), list);
+    lists::WriteListFile(std::vector<std::wstring>(50000, L"C:\\a line that fills the disk\\"), list);
     ADD_FAILURE() << "a failed write ended silently";
   } catch (const FileError& e) {
     EXPECT_EQ(e.kind, FileError::Kind::WriteListFile);
@@ -146,7 +146,7 @@ TEST(ImportCheck, ListingAFolderAnswersAsAskingAboutEachLine) {
       {dir / L"f\\~quillmere-7-0123456789abcdef-0.part", false, false},  // an unfinished copy
       {dir / L"no folder\\file.txt", false, false},
       {dir / L"f\\*.txt", false, false},
-      {L"f\\file.txt", false, false},             // not an absolute path
+      {L"f\\file.txt", false, false},                    // not an absolute path
       {L"\\\\?\\" + dir / L"f\\file.txt", true, false},  // the "?" of the prefix is no wildcard
       {L"\\\\?\\" + dir / L"f\\sub", true, true},
       {dir / L"f\\nul", false, false},  // devices, wherever their names stand
@@ -159,13 +159,13 @@ TEST(ImportCheck, ListingAFolderAnswersAsAskingAboutEachLine) {
       {links + L"rule\\case\\dest\\f", true, false},
       {links + L"rule\\case\\Dest\\f", true, false},
   };
-  for (auto wants : {ImportCheck::Wants::FilesAndFolders, ImportCheck::Wants::Folders}) {
-    const bool source = wants == ImportCheck::Wants::FilesAndFolders;
+  for (auto wants : {lists::ImportCheck::Wants::FilesAndFolders, lists::ImportCheck::Wants::Folders}) {
+    const bool source = wants == lists::ImportCheck::Wants::FilesAndFolders;
     for (const Case& c : cases) {
-      ImportCheck alone(wants);
+      lists::ImportCheck alone(wants);
       EXPECT_EQ(alone.Accepts(c.line), source ? c.source : c.dest) << Narrow(c.line) << " asked";
     }
-    ImportCheck together(wants);
+    lists::ImportCheck together(wants);
     for (int pass = 0; pass < 2; ++pass)
       for (const Case& c : cases)
         EXPECT_EQ(together.Accepts(c.line), source ? c.source : c.dest) << Narrow(c.line) << " listed";

@@ -40,10 +40,11 @@ TEST(Keywords, NameUpToTheFirstDotContainsAKeyword) {
       {L"report_w.txt", {L"W"}, true},
   };
   for (auto& c : cases)
-    EXPECT_EQ(NameMatchesKeywords(c.name, c.keywords), c.match) << Narrow(c.name) << " " << Narrow(c.keywords[0]);
+    EXPECT_EQ(search::NameMatchesKeywords(c.name, c.keywords), c.match)
+        << Narrow(c.name) << " " << Narrow(c.keywords[0]);
 }
 
-TEST(Keywords, SplitLinesAtCrLfOnly) {
+TEST(Keywords, SplitAtCrLfOnly) {
   struct Case {
     std::wstring text;
     std::vector<std::wstring> lines;
@@ -54,7 +55,7 @@ TEST(Keywords, SplitLinesAtCrLfOnly) {
       {L"a\nb\rc", {L"a\nb\rc"}},
       {L"", {L""}},
   };
-  for (auto& c : cases) EXPECT_EQ(SplitLines(c.text), c.lines) << Narrow(c.text);
+  for (auto& c : cases) EXPECT_EQ(search::SplitAtCrLf(c.text), c.lines) << Narrow(c.text);
 }
 
 class Search : public AppTest {
@@ -165,7 +166,8 @@ TEST_F(Search, TheDialogKeepsItsFieldsBetweenShowings) {
       if (def.control->hwnd() == w) order.push_back(def.control);
   }
   const SearchControls& f = fields();
-  EXPECT_EQ(order, (std::vector<const Control*>{&f.keys, &f.subfolders, &f.folder, &f.chooseFolder, &f.cancel, &f.search}));
+  EXPECT_EQ(order,
+            (std::vector<const Control*>{&f.keys, &f.subfolders, &f.folder, &f.chooseFolder, &f.cancel, &f.search}));
   RunSearch(dir.path(), L"zzz\r\nyyy", false);
   EXPECT_EQ(fields().folder.Text(), dir.path());
   EXPECT_EQ(fields().keys.Text(), L"zzz\r\nyyy");
@@ -223,17 +225,17 @@ TEST(Walks, HandOverWhatTheyFindAndCountWhatTheyCannotRead) {
   std::vector<std::wstring> found;
   StopSignal stop;
   auto collect = [&](const std::wstring& path) { found.push_back(path); };
-  EXPECT_EQ(search::FindFiles(dir.path(), true, KeywordMatcher({L"key"}), stop, collect), 1u);
+  EXPECT_EQ(search::FindFiles(dir.path(), true, search::KeywordMatcher({L"key"}), stop, collect), 1u);
   std::sort(found.begin(), found.end());
   EXPECT_EQ(found, (std::vector<std::wstring>{dir / L"key.txt", dir / L"sub\\key2.txt"}));
   found.clear();
   EXPECT_EQ(lists::WalkFolderTree(dir.path(), -1, [&](const std::wstring& each) { return collect(each), true; }), 1u);
   std::sort(found.begin(), found.end());
   EXPECT_EQ(found, (std::vector<std::wstring>{dir.path(), dir / L"bad.\\", dir / L"sub\\"}));
-  EXPECT_EQ(search::FindFiles(dir / L"gone\\", false, KeywordMatcher({L"key"}), stop, collect), 1u);
+  EXPECT_EQ(search::FindFiles(dir / L"gone\\", false, search::KeywordMatcher({L"key"}), stop, collect), 1u);
   stop.Request();  // a stopped tree search ends after the first folder
   found.clear();
-  search::FindFiles(dir.path(), true, KeywordMatcher({L"key"}), stop, collect);
+  search::FindFiles(dir.path(), true, search::KeywordMatcher({L"key"}), stop, collect);
   EXPECT_EQ(found, std::vector<std::wstring>{dir / L"key.txt"});
   RemoveDirectoryW((L"\\\\?\\" + dir.path() + L"bad.").c_str());
 }

@@ -17,15 +17,15 @@ class AppTest : public ::testing::Test {
     paths_.system = settingsDir_ / L"sys\\Tandrel.ini";
     paths_.user = settingsDir_ / L"user\\Quillmere\\Tandrel.ini";
     MakeDir(settingsDir_ / L"sys");
-    OverrideSettingsPaths(&paths_);
+    copy::OverrideSettingsPaths(&paths_);
     UseDialogs(&dialogs);
   }
   void TearDown() override {
     app_.reset();
     UseDialogs(nullptr);
-    OverrideSettingsPaths(nullptr);
+    copy::OverrideSettingsPaths(nullptr);
   }
-  // Creates the windows (OnCreate reads the settings now).
+  // Creates the windows (the main window reads the settings now).
   Application& Start() {
     app_ = std::make_unique<Application>();
     app_->Create();
@@ -62,6 +62,6 @@ class AppTest : public ::testing::Test {
 
   ScriptedDialogs dialogs;
   TempDir settingsDir_;
-  SettingsFilePaths paths_;
+  copy::SettingsFilePaths paths_;
   std::unique_ptr<Application> app_;
 };

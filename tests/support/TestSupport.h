@@ -40,7 +40,6 @@ std::string Narrow(const std::wstring& w);  // UTF-8, for test messages
 std::vector<fs::Entry> ListEntries(const std::wstring& pattern, DWORD mask);
 std::wstring CurrentFolder();
 bool SetAttributes(const std::wstring& path, DWORD bits);
-// The temporary names copies are written under ("~quillmere-....part").
 
 // Records every box and dialog and answers from queues.
 class ScriptedDialogs : public Dialogs {
