@@ -4,6 +4,7 @@
 #include <ole2.h>
 
 #include "app/Application.h"
+#include "app/FolderChooser.h"
 #include "app/MainWindow.h"
 #include "bench/BenchSupport.h"
 #include "wingui/Dialogs.h"
@@ -14,10 +15,10 @@ namespace {
 
 const std::wstring kRoot = L"C:\\qmbench\\lists";
 
-// Answers the open dialog with the list file; everything else is declined.
+// Answers the open dialog with the list file; every box with Yes, every other dialog declined.
 struct ListFileDialogs : Dialogs {
   std::wstring file;
-  int Message(HWND, const std::wstring&, UINT) override { return IDOK; }
+  int Message(HWND, const std::wstring&, UINT) override { return IDYES; }
   std::optional<std::wstring> BrowseFolder(HWND, const std::wstring&) override { return std::nullopt; }
   std::vector<std::wstring> OpenFiles(HWND, const FileDialogOptions&) override { return {file}; }
   std::optional<std::wstring> SaveFile(HWND, const FileDialogOptions&) override { return std::nullopt; }
@@ -49,11 +50,15 @@ int main(int argc, char** argv) {
         lines.push_back(path);
       }
     }
-    WriteListFile(lines, listFile);
+    lists::WriteListFile(lines, listFile);
   }
   Application app;
   app.Create();
   MainWindow& form = app.mainWindow();
+  MainControls& ui = form.Controls();
+  // The destination is chosen in the folder chooser, with all its subfolders.
+  ChooserControls& chooser = app.folderChooser().Controls();
+  SendMessageW(chooser.allSubfolders.hwnd(), BM_CLICK, 0, 0);
   ListFileDialogs dialogs;
   dialogs.file = listFile;
   UseDialogs(&dialogs);
@@ -62,21 +67,24 @@ int main(int argc, char** argv) {
   size_t folders = 0, imported = 0;
   for (int r = 0; r < runs; ++r) {
     walk.push_back(bench::Seconds([&] { bench::BareWalk(tree); }));
-    form.Dests().Clear();
+    ui.dests.Clear();
+    chooser.tree.Refresh();
+    chooser.tree.SelectPath(tree);
     expand.push_back(bench::Seconds([&] {
-      form.ExpandDestination(tree + L"\\");
+      PostMessageW(chooser.ok.hwnd(), BM_CLICK, 0, 0);
+      SendMessageW(ui.addDestFolder.hwnd(), BM_CLICK, 0, 0);
       bench::PumpWhile([&] { return form.Working(); });
     }));
-    folders = form.Dests().Count();
+    folders = ui.dests.Count();
     read.push_back(bench::Seconds([&] {
-      for (const auto& line : ReadListFile(listFile)) fs::IsFile(line);
+      for (const auto& line : lists::ReadListFile(listFile)) fs::IsFile(line);
     }));
-    form.Sources().Clear();
+    ui.sources.Clear();
     import.push_back(bench::Seconds([&] {
-      form.OnImportSources();
+      SendMessageW(ui.importSources.hwnd(), BM_CLICK, 0, 0);
     bench::PumpWhile([&] { return form.Working(); });
   }));
-  imported = form.Sources().Count();
+  imported = ui.sources.Count();
 }
 UseDialogs(nullptr);
 std::printf("ExpandDestination: %zu folders listed; import: %zu entries; medians of %d runs\n", folders, imported,
