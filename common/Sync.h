@@ -24,6 +24,12 @@ class Condition {
   void wait(std::unique_lock<Lock>& held, Ready ready) {
     while (!ready()) SleepConditionVariableSRW(&condition_, &held.mutex()->lock_, INFINITE, 0);
   }
+  // The same, asking ready() again at least every step, for a condition
+  // that may come true without a notification (a stop requested).
+  template <typename Ready>
+  void wait(std::unique_lock<Lock>& held, Ready ready, DWORD step) {
+    while (!ready()) SleepConditionVariableSRW(&condition_, &held.mutex()->lock_, step, 0);
+  }
   void notify_one() { WakeConditionVariable(&condition_); }
   void notify_all() { WakeAllConditionVariable(&condition_); }
 

@@ -92,12 +92,13 @@ class Writer {
   void LetGo() {
     auto cut = std::find_if(queue_.begin(), queue_.end(), [](const Item& item) { return item.BeginsStep(); });
     Item letGo{Item::Kind::LetGo};
+    const bool whole = std::any_of(queue_.begin(), queue_.end(), [](const Item& item) { return item.kind == Item::Kind::End; });
     if (cut != queue_.end())
       letGo.at = cut->at;
-    else if (writingFile_)
+    else if (writingFile_ && !whole)
       letGo.at = writing_;
     else
-      return;
+      return;  // the file in progress is all here: the next step is the cut
     for (auto item = cut; item != queue_.end(); ++item) queued_ -= item->Cost();
     queue_.erase(cut, queue_.end());
     queued_ += letGo.Cost();
@@ -139,6 +140,11 @@ class Writer {
       }
     } catch (...) {
       failure_ = std::current_exception();
+      // Out of the run: the read no longer waits for it.
+      std::lock_guard<Lock> hold(lock_);
+      attached_ = false;
+      queue_.clear();
+      queued_ = 0;
     }
     copy_.reset();
     if (observer_.report) observer_.report->DestinationFinished(index_);
@@ -179,6 +185,12 @@ class Writer {
     failed_ = 0;
     skipped_ = stopped || !BeginFile(item.path, item.folder, item.listed.name, context_);
     if (skipped_ || item.plan == Plan::Keep) return;
+    // Planned on the read, ahead of this destination's earlier steps: asked
+    // again now that they are written, as the run one by one would ask.
+    if (job_.mode == SameFileMode::Skip || job_.mode == SameFileMode::NewerOnly)
+      file_.plan = PlanOf(fs::ChildPath(item.folder, item.listed.name), context_,
+                          item.hasListing ? &item.listed : nullptr, item.path);
+    if (file_.plan == Plan::Keep) return;
     if (item.code) {
       failed_ = item.code;
       return;
@@ -271,7 +283,8 @@ class Reader : public TreeSink {
   }
 
   bool Stopped() const override { return observer_.StopRequested() || !AnyAttached(); }
-  void Folder(const std::wstring& relative) override {
+  void Folder(const std::wstring& relative, bool) override {
+    WaitForRoom(writers_);
     for (const auto& writer : writers_) {
       Item item{Item::Kind::Folder, {entry_, relative}};
       item.path = writer->Top() + Below(top_, relative);
@@ -282,7 +295,9 @@ class Reader : public TreeSink {
     Copy(source, Below(top_, relative), entry, true, {entry_, Below(relative, entry.name)});
   }
   void CouldNotEnter(const std::wstring& folder, DWORD code) override {
-    const std::wstring relative = folder.size() > sourceTop_.size() + 1 ? folder.substr(sourceTop_.size() + 1) : L"";
+    // A destination let go here goes on inside the folder, made already.
+    const std::wstring relative =
+        folder.size() > sourceTop_.size() + 1 ? folder.substr(sourceTop_.size() + 1) + L"\\" : L"";
     Item item{Item::Kind::CouldNotEnter, {entry_, relative}, folder};
     item.code = code;
     Push(item);
@@ -313,7 +328,7 @@ class Reader : public TreeSink {
         anyone = true;
       }
       return !anyone || observer_.StopRequested();
-    });
+    }, 100);  // a stop is no notification
   }
 
   // One file for every destination: each plans it as its policy says; the
@@ -392,30 +407,36 @@ std::wstring ParentOf(const std::wstring& place) {
   return parent;
 }
 
-// A place, and the identities of it and of every folder above it.
+// A place as given and where it leads (links followed), and the identities
+// of it and of every folder above it, on either path.
 struct Line {
-  std::wstring place;
+  std::vector<std::wstring> places;
   std::optional<fs::PlaceId> id;
   std::vector<fs::PlaceId> above;  // itself included
 };
 
 Line LineOf(const std::wstring& entry, std::unordered_map<std::wstring, std::optional<fs::PlaceId>>& known) {
-  Line line{fs::ResolvePath(entry)};
-  for (std::wstring at = line.place; !at.empty(); at = ParentOf(at)) {
-    auto found = known.find(CaseKey(at));
-    if (found == known.end()) found = known.emplace(CaseKey(at), fs::Identify(at)).first;
-    if (!found->second) continue;
-    if (at == line.place) line.id = found->second;
-    line.above.push_back(*found->second);
-  }
+  Line line{{fs::ResolvePath(entry)}};
+  if (auto final = fs::FinalPath(line.places[0]); final && !SameTextIgnoreCase(*final, line.places[0]))
+    line.places.push_back(fs::ResolvePath(*final));
+  for (const std::wstring& place : line.places)
+    for (std::wstring at = place; !at.empty(); at = ParentOf(at)) {
+      auto found = known.find(CaseKey(at));
+      if (found == known.end()) found = known.emplace(CaseKey(at), fs::Identify(at)).first;
+      if (!found->second) continue;
+      if (at == place) line.id = found->second;
+      line.above.push_back(*found->second);
+    }
   return line;
 }
 
 // One lies in the other, or is it: by path (a place not made yet) or by identity.
 bool Overlap(const Line& a, const Line& b) {
   auto holds = [](const Line& outer, const Line& inner) {
-    return LiesWithin(inner.place, outer.place) ||
-           (outer.id && std::find(inner.above.begin(), inner.above.end(), *outer.id) != inner.above.end());
+    for (const std::wstring& outerPlace : outer.places)
+      for (const std::wstring& innerPlace : inner.places)
+        if (LiesWithin(innerPlace, outerPlace)) return true;
+    return outer.id && std::find(inner.above.begin(), inner.above.end(), *outer.id) != inner.above.end();
   };
   return holds(a, b) || holds(b, a);
 }
@@ -451,13 +472,13 @@ void RunBroadcast(const CopyJob& job, const CopyObserver& observer, std::optiona
   std::vector<std::unique_ptr<Writer>> writers;
   for (size_t j = 0; j < job.dests.size(); ++j)
     writers.push_back(std::make_unique<Writer>(j, job, observer, progress, pace));
-  for (const auto& writer : writers) writer->Start();
   {
     // Every destination finishes its steps, however the read ends.
     ScopeGuard finish([&] {
       for (const auto& writer : writers) writer->Push(Item{Item::Kind::Finish});
       for (const auto& writer : writers) writer->Join();
     });
+    for (const auto& writer : writers) writer->Start();
     Reader reader(writers, observer, pace, job.readAhead);
     for (size_t i = 0; i < job.sources.size() && !reader.Stopped(); ++i) reader.Entry(i, job.sources[i]);
   }

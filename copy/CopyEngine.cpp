@@ -31,9 +31,9 @@ class TreeCopy : public TreeSink {
       : destFolder_(destFolder), context_(context), excluded_(excluded) {}
 
   bool Stopped() const override { return context_.observer && context_.observer->StopRequested(); }
-  void Folder(const std::wstring& relative) override {
+  void Folder(const std::wstring& relative, bool again) override {
     const std::wstring folder = relative.empty() ? destFolder_ : destFolder_ + L"\\" + relative;
-    MakeTargetFolder(folder, context_);
+    if (!again) MakeTargetFolder(folder, context_);  // made, or said to fail, once
     if (relative.empty() && !excluded_.empty()) {
       output_ = fs::Identify(destFolder_);
       outputFinal_ = fs::FinalPath(destFolder_);

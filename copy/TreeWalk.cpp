@@ -29,6 +29,7 @@ std::vector<std::wstring> Split(const std::wstring& relative) {
     names.push_back(relative.substr(at, end - at));
     at = end + 1;
   }
+  if (!relative.empty() && relative.back() == L'\\') names.push_back(L"");
   return names;
 }
 
@@ -48,7 +49,8 @@ class Walker {
     if (listed->empty()) return false;
     if (!path_.Enter(base, viaLink)) return true;  // a link back up the path
     ScopeGuard leave([this] { path_.Leave(); });
-    if (relative.empty()) sink_.Folder(L"");
+    // The top, unless the walk goes on inside it.
+    if (relative.empty()) sink_.Folder(L"", k < from_.size());
 
     std::vector<Named> entries;
     entries.reserve(listed->size());
@@ -67,7 +69,7 @@ class Walker {
         const int order = Compare(named.key, entry.name, fromKeys_[k], from_[k]);
         if (order < 0) continue;  // before where the walk goes on
         onPath = false;
-        if (order == 0 && k + 1 < from_.size()) inner = k + 1;
+        if (order == 0 && k + 1 < from_.size()) inner = k + 1;  // it goes on inside this folder
       }
       if (!(entry.attributes & FILE_ATTRIBUTE_DIRECTORY)) {
         sink_.File(fs::ChildPath(base, entry.name), relative, entry);
@@ -87,7 +89,7 @@ class Walker {
       const bool link = fs::WalkPath::IsLink(entry.attributes);
       if (!link && sink_.IsOwnOutput(subSource, false)) continue;
       const std::wstring subRelative = Below(relative, entry.name);
-      sink_.Folder(subRelative);  // looks before it makes
+      sink_.Folder(subRelative, inner < from_.size());  // looks before it makes
       if (link && sink_.IsOwnOutput(subSource, true)) continue;
       Walk(subSource, link, subRelative, inner);
     }

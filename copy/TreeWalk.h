@@ -16,8 +16,10 @@ class TreeSink {
  public:
   virtual ~TreeSink() = default;
   virtual bool Stopped() const = 0;
-  // A folder of the copy, below its top ("" for the top), handed on before what it holds.
-  virtual void Folder(const std::wstring& relative) = 0;
+  // A folder of the copy, below its top ("" for the top), handed on before
+  // what it holds; again when a walk that goes on hands on a folder above
+  // where it goes on from (handed on already).
+  virtual void Folder(const std::wstring& relative, bool again) = 0;
   // A file of the source, for the copy's folder relative.
   virtual void File(const std::wstring& source, const std::wstring& relative, const fs::Entry& entry) = 0;
   // A folder that cannot be entered or listed: its tree is left out, the walk goes on.
@@ -29,6 +31,7 @@ class TreeSink {
 // Walks the tree below sourceFolder. With from (a path below it, as a
 // relative of the sink's), the walk goes on from there: what comes before it
 // in walk order is left out, and the folders above it are handed on again.
+// A from ending with a backslash goes on inside that folder, from its start.
 // False when sourceFolder lists nothing at all.
 bool WalkTree(const std::wstring& sourceFolder, TreeSink& sink, const std::wstring& from = L"");
 

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <map>
 #include <set>
+#include <stdexcept>
 #include <mutex>
 
 #include "common/Paths.h"
@@ -199,13 +200,19 @@ TEST(Broadcast, GoesSideBySideOnlyWhereNoOrderWouldShow) {
     EXPECT_EQ(CanBroadcast(job, {}), c.sideBySide);
   }
   ASSERT_NE(shortSpelling, dir / L"a-long-folder-name") << "no short name to test with";
+  // A source that is a link: what it leads to lies in a destination.
+  const std::wstring linked = L"C:\\qm-links\\feed\\S\\x\\lnk";
+  MakeDir(L"C:\\qm-links\\feed\\S\\out\\S\\x");
+  CopyJob throughLink{{linked}, {dir / L"d2", L"C:\\qm-links\\feed\\S\\out\\S"}, Overwrite};
+  EXPECT_FALSE(CanBroadcast(throughLink, {})) << "link fixture missing?";
+  RemoveTree(L"C:\\qm-links\\feed\\S\\out");
   Rehearsal rehearsal;
   CopyObserver dryRun;
   dryRun.rehearsal = &rehearsal;
   EXPECT_FALSE(CanBroadcast({{dir / L"src"}, {dir / L"d1", dir / L"d2"}}, dryRun));
 }
 
-TEST(Broadcast, AsksAndNumbersInTheOrderOfOneDestinationAfterAnother) {
+TEST(Broadcast, AsksNumbersAndKeepsNewerInTheOrderOfOneDestinationAfterAnother) {
   TempDir dir;
   WriteBytes(dir / L"A\\x.txt", "from A");
   WriteBytes(dir / L"B\\x.txt", "from B");
@@ -216,6 +223,18 @@ TEST(Broadcast, AsksAndNumbersInTheOrderOfOneDestinationAfterAnother) {
     EXPECT_EQ(ReadBytes(dir / dest + L"x_1.txt"), "from A");
     EXPECT_EQ(ReadBytes(dir / dest + L"x_2.txt"), "from B");
   }
+  // The older of two same-named sources never replaces the newer one's copy.
+  SetWriteTime(dir / L"A\\x.txt", kThen + 100 * kSecond);
+  SetWriteTime(dir / L"B\\x.txt", kThen);
+  job.mode = NewerOnly;
+  job.dests = {dir / L"n1\\", dir / L"n2\\"};
+  for (const std::wstring& dest : job.dests) MakeDir(dest);
+  RunReport report;
+  RunCopy(job, {nullptr, nullptr, &report});
+  for (const wchar_t* dest : {L"n1\\", L"n2\\"}) EXPECT_EQ(ReadBytes(dir / dest + L"x.txt"), "from A");
+  EXPECT_EQ(report.Count(FileOutcome::Copied), 2u);
+  EXPECT_EQ(report.Count(FileOutcome::Kept), 2u);
+  job.dests = {dir / L"d1\\", dir / L"d2\\"};
   std::vector<std::wstring> asked;
   job.mode = Ask;
   RunCopy(job, {[&](const std::wstring& target) {
@@ -292,18 +311,22 @@ TEST(Broadcast, AWalkGoesOnFromWhereItWasLeft) {
   for (const wchar_t* name : {L"a.txt", L"B\\b1", L"B\\c\\x", L"B\\c\\y", L"C\\z", L"d.txt"})
     WriteBytes(dir / L"src\\" + name, "1");
   const copy::CopyContext context{Overwrite};
+  // The folders above where the walk goes on were made before it stopped.
   struct Case {
     const wchar_t* from;
-    std::vector<std::wstring> copied;
+    std::vector<std::wstring> made, copied;
   } cases[] = {
-      {L"B\\c\\y", {L"B\\", L"B\\c\\", L"B\\c\\y", L"C\\", L"C\\z", L"d.txt"}},
-      {L"B\\c", {L"B\\", L"B\\c\\", L"B\\c\\x", L"B\\c\\y", L"C\\", L"C\\z", L"d.txt"}},
-      {L"B\\bb", {L"B\\", L"B\\c\\", L"B\\c\\x", L"B\\c\\y", L"C\\", L"C\\z", L"d.txt"}},  // gone meanwhile
-      {L"c.txt", {L"d.txt"}},
+      {L"B\\c\\y", {L"B\\c"}, {L"B\\", L"B\\c\\", L"B\\c\\y", L"C\\", L"C\\z", L"d.txt"}},
+      {L"B\\c", {L"B"}, {L"B\\", L"B\\c\\", L"B\\c\\x", L"B\\c\\y", L"C\\", L"C\\z", L"d.txt"}},
+      {L"B\\bb", {L"B"}, {L"B\\", L"B\\c\\", L"B\\c\\x", L"B\\c\\y", L"C\\", L"C\\z", L"d.txt"}},  // gone since
+      {L"c.txt", {}, {L"d.txt"}},
+      {L"C\\", {L"C"}, {L"C\\", L"C\\z", L"d.txt"}},  // inside a folder, from its start
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(Narrow(c.from));
     RemoveTree(dir / L"out");
+    MakeDir(dir / L"out");
+    for (const std::wstring& folder : c.made) MakeDir(dir / L"out\\" + folder);
     CopyFolderTree(dir / L"src", dir / L"out", context, L"", c.from);
     std::vector<std::wstring> copied;
     for (const auto& [name, file] : ContentsOf(dir / L"out")) copied.push_back(name);
@@ -312,6 +335,28 @@ TEST(Broadcast, AWalkGoesOnFromWhereItWasLeft) {
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(copied, expected);
   }
+  // A folder above where the walk goes on was made, or said to fail, before
+  // it stopped: never again.
+  RemoveTree(dir / L"out");
+  WriteBytes(dir / L"out\\B", "a file where the folder goes");
+  RunReport report;
+  CopyObserver observer{nullptr, nullptr, &report};
+  CopyFolderTree(dir / L"src", dir / L"out", copy::CopyContext{Overwrite, &observer}, L"", L"B\\c\\y");
+  ASSERT_EQ(report.FailureCount(), 1u);
+  EXPECT_EQ(report.FirstFailures()[0].path, dir / L"src\\B\\c\\y");
+}
+
+// A destination whose thread fails takes no one down with it: the run ends,
+// and says why.
+TEST(Broadcast, AFailureOnADestinationsThreadEndsTheRunWithoutAHang) {
+  TempDir dir;
+  WriteBytes(dir / L"src\\a.txt", "a");
+  WriteBytes(dir / L"src\\b.bin", std::string(24 << 20, 'b'));
+  CopyJob job{{dir / L"src\\a.txt", dir / L"src\\b.bin"}, {dir / L"d1\\", dir / L"d2\\"}, Overwrite};
+  for (const std::wstring& dest : job.dests) MakeDir(dest);
+  CopyObserver observer;
+  observer.fileDone = [](const std::wstring&, const std::wstring&, FileOutcome) { throw std::runtime_error("no"); };
+  EXPECT_THROW(RunCopy(job, observer), std::runtime_error);
 }
 
 }  // namespace
