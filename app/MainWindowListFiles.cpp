@@ -73,7 +73,7 @@ void MainWindow::Import(PathList& list, bool foldersOnly, std::function<void(con
           const std::wstring& line = lines[i];
           if (feed.Listed(line))
             ++result->listed;
-          else if (check.Accepts(line))
+          else if (check.Accepts(fs::Resolve(line)))
             feed.Offer(line);
           else
             ++(line.empty() ? result->blank : result->refused);

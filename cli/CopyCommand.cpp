@@ -23,57 +23,140 @@ bool IsListFileName(const std::wstring& value) { return CaseKey(fs::ExtensionPar
 std::wstring Reason(DWORD code) { return code == ERROR_BAD_DEVICE ? L"这是设备，不是文件" : fs::SystemErrorText(code); }
 
 // The entries the given list files and paths name, checked as the window's
-// imports check them, each place once (its first spelling); what names
-// nothing usable goes to `skipped`. False when a list cannot be read; the
-// lists after it are read all the same, so the log is checked against all
-// that can be known.
-bool Gather(const std::vector<std::wstring>& given, lists::ImportCheck::Wants wants, Console& console,
-            std::vector<std::wstring>& entries, std::vector<std::wstring>& skipped) {
+// imports check them, each place once (its first spelling).
+struct Gathered {
+  std::vector<fs::GivenPath> entries;
+  std::vector<std::wstring> skipped;  // as given, or as the list's line: what names nothing usable
+  bool allRead = true;                // false when a list file could not be read
+};
+
+// A list file that cannot be read is said, and the lists after it are read
+// all the same, so the log is checked against all that can be known.
+Gathered Gather(const std::vector<fs::GivenPath>& given, lists::ImportCheck::Wants wants, Console& console) {
+  Gathered gathered;
   lists::ImportCheck check(wants);
   ListIndex places;
-  auto offer = [&](const std::wstring& entry) {
-    const std::wstring place = fs::ResolvePath(entry);
-    if (places.Contains(place)) return true;
+  auto offer = [&](const fs::GivenPath& entry) {
+    if (places.Contains(entry.place)) return true;
     if (!check.Accepts(entry)) return false;
-    places.Add(place);
-    entries.push_back(entry);
+    places.Add(entry.place);
+    gathered.entries.push_back(entry);
     return true;
   };
-  bool allRead = true;
-  for (const std::wstring& value : given) {
-    const std::wstring path = fs::FullPath(value);  // relative to the current folder
-    if (!IsListFileName(value)) {
-      if (!offer(path)) skipped.push_back(value);
+  for (const fs::GivenPath& value : given) {
+    if (!IsListFileName(value.given)) {
+      // A path given here enters the list as its full path.
+      if (!offer({value.full, value.full, value.place})) gathered.skipped.push_back(value.given);
       continue;
     }
     std::vector<std::wstring> lines;
     try {
-      lines = lists::ReadListFile(path);
+      lines = lists::ReadListFile(value.full);
     } catch (const FileError& error) {
-      console.Error(text::WithReason(L"无法读取列表文件 " + path, Reason(error.code)));
-      allRead = false;
+      console.Error(text::WithReason(L"无法读取列表文件 " + value.full, Reason(error.code)));
+      gathered.allRead = false;
     }
     for (const std::wstring& line : lines)
-      if (!line.empty() && !offer(line)) skipped.push_back(line);
+      if (!line.empty() && !offer(fs::Resolve(line))) gathered.skipped.push_back(line);
   }
-  return allRead;
+  return gathered;
 }
 
-// The log would replace a list file or a path given, or land among what is
-// copied or emptied. Checked before any list is read with the values given,
-// then with the entries read from the lists.
-bool LogIsInTheWay(const std::wstring& log, const std::vector<const std::vector<std::wstring>*>& pathSets) {
-  const std::wstring place = fs::ResolvePath(log);
-  for (const auto* paths : pathSets)
-    for (const std::wstring& path : *paths)
-      if (LiesWithin(place, fs::ResolvePath(fs::FullPath(path)))) return true;
-  return false;
+// /log: the text said, kept in a UTF-8 file when all is said, and only once
+// it is known to touch none of the run's input.
+class Log {
+ public:
+  Log(const std::wstring& given, Console& console) : console_(console) {
+    if (!given.empty()) file_ = fs::Resolve(given);
+  }
+  // The log would replace a list file or a path given, or land among what
+  // is copied or emptied. Asked before any list is read with the paths
+  // given, then with the entries read from the lists.
+  bool InTheWay(std::initializer_list<const std::vector<fs::GivenPath>*> pathSets) const {
+    if (!file_) return false;
+    for (const auto* paths : pathSets)
+      for (const fs::GivenPath& path : *paths)
+        if (LiesWithin(file_->place, path.place)) return true;
+    return false;
+  }
+  bool FolderIsMissing() const { return file_ && !fs::IsFolder(file_->full.substr(0, file_->full.rfind(L'\\') + 1)); }
+  int Refuse() const {
+    console_.Error(L"日志文件 " + file_->full +
+                   L" 不能放在要复制的内容或目标文件夹中，也不能是列表文件；它所在的文件夹须已存在。");
+    return kNothingDone;
+  }
+  // Writes the log; a log that could not be written is a failure.
+  int Finish(int code) const {
+    if (!file_) return code;
+    if (fs::WriteWholeFile(file_->full, "\xEF\xBB\xBF" + text::ToUtf8(console_.Lasting())) != fs::WholeWrite::Done) {
+      console_.Error(text::WithReason(L"无法写入日志文件 " + file_->full, Reason(GetLastError())));
+      if (code == kAllDone) code = kSomeFailed;
+    }
+    return code;
+  }
+
+ private:
+  Console& console_;
+  std::optional<fs::GivenPath> file_;
+};
+
+std::vector<fs::GivenPath> ResolveEach(const std::vector<std::wstring>& given) {
+  std::vector<fs::GivenPath> paths;
+  for (const std::wstring& path : given) paths.push_back(fs::Resolve(path));
+  return paths;
 }
 
-int RefuseLog(const std::wstring& log, Console& console) {
-  console.Error(L"日志文件 " + log +
-                L" 不能放在要复制的内容或目标文件夹中，也不能是列表文件；它所在的文件夹须已存在。");
-  return kNothingDone;
+// What names nothing usable is said, and counts as a failure: a script
+// learns of a mistyped path.
+void SaySkipped(const Gathered& sources, const Gathered& dests, Console& console) {
+  auto why = [](const std::wstring& value, const wchar_t* otherwise) {
+    return fs::IsDevice(value) ? L"（这是设备，不是文件或文件夹）" : otherwise;
+  };
+  for (const std::wstring& value : sources.skipped)
+    console.Line(L"未能使用的源：" + value + why(value, L"（不存在，或不是完整的路径）"));
+  for (const std::wstring& value : dests.skipped)
+    console.Line(L"未能使用的目标：" + value + why(value, L"（不存在、不是文件夹，或不是完整的路径）"));
+}
+
+std::vector<std::wstring> Entries(const Gathered& gathered) {
+  std::vector<std::wstring> entries;
+  for (const fs::GivenPath& entry : gathered.entries) entries.push_back(entry.given);
+  return entries;
+}
+
+// The run /policy:, /empty, /retry: and /wait: ask for, from the entries gathered.
+copy::CopyJob JobOf(const Arguments& arguments, const Gathered& sources, const Gathered& dests,
+                    std::initializer_list<const std::vector<fs::GivenPath>*> given) {
+  copy::CopyJob job;
+  job.sources = Entries(sources);
+  job.dests = Entries(dests);
+  // The list files the run was given outlive its emptying.
+  for (const auto* paths : given)
+    for (const fs::GivenPath& value : *paths)
+      if (IsListFileName(value.given)) job.keptByEmptying.push_back(value.full);
+  job.mode = arguments.mode.value_or(copy::ReadSameFileSetting());
+  job.emptyFirst = arguments.empty;
+  job.retry = {arguments.retries, DWORD(arguments.waitSeconds) * 1000};
+  return job;
+}
+
+// A whole drive is refused, and so is "询问" without a console to answer it.
+bool MayStart(const copy::CopyJob& job, const Arguments& arguments, Console& console) {
+  switch (copy::RefusalOf(job)) {
+    case copy::Refusal::WholeDriveSource:
+      console.Error(text::kWholeDriveCopied);
+      return false;
+    case copy::Refusal::WholeDriveEmptied:
+      console.Error(text::kWholeDriveEmptied);
+      return false;
+    case copy::Refusal::None:
+      break;
+  }
+  if (job.mode == copy::SameFileMode::Ask && !arguments.dryRun && !console.CanAsk()) {
+    console.Error(L"同名文件方式“询问”要在控制台中回答，没有控制台时不能使用。");
+    return false;
+  }
+  return true;
 }
 
 // "标签" padded to one width in half-width units, then the value.
@@ -103,114 +186,58 @@ const wchar_t* OutcomeWord(copy::FileOutcome outcome) {
   return L"";
 }
 
-}  // namespace
-
-int RunCopyCommand(const Arguments& arguments, Console& console, StopSignal& stop) {
-  // The log is written when all is said, and only once it is known to
-  // touch none of the run's input; a log that could not be is a failure.
-  const std::wstring logFile = arguments.logFile.empty() ? L"" : fs::FullPath(arguments.logFile);
-  auto finish = [&](int code) {
-    if (logFile.empty()) return code;
-    if (fs::WriteWholeFile(logFile, "\xEF\xBB\xBF" + text::ToUtf8(console.Lasting())) != fs::WholeWrite::Done) {
-      console.Error(text::WithReason(L"无法写入日志文件 " + logFile, Reason(GetLastError())));
-      if (code == kAllDone) code = kSomeFailed;
-    }
-    return code;
-  };
-  if (!logFile.empty() && (LogIsInTheWay(logFile, {&arguments.sources, &arguments.dests}) ||
-                           !fs::IsFolder(logFile.substr(0, logFile.rfind(L'\\') + 1))))
-    return RefuseLog(logFile, console);
-
-  copy::CopyJob job;
-  std::vector<std::wstring> skippedSources, skippedDests;
-  const bool sourcesRead =
-      Gather(arguments.sources, lists::ImportCheck::Wants::FilesAndFolders, console, job.sources, skippedSources);
-  const bool destsRead = Gather(arguments.dests, lists::ImportCheck::Wants::Folders, console, job.dests, skippedDests);
-  if (!logFile.empty() && LogIsInTheWay(logFile, {&job.sources, &job.dests})) return RefuseLog(logFile, console);
-  if (!sourcesRead || !destsRead) return finish(kNothingDone);
-  // What names nothing usable is said, and counts as a failure: a script
-  // learns of a mistyped path.
-  const size_t skipped = skippedSources.size() + skippedDests.size();
-  auto why = [](const std::wstring& value, const wchar_t* otherwise) {
-    return fs::IsDevice(value) ? L"（这是设备，不是文件或文件夹）" : otherwise;
-  };
-  for (const std::wstring& value : skippedSources)
-    console.Line(L"未能使用的源：" + value + why(value, L"（不存在，或不是完整的路径）"));
-  for (const std::wstring& value : skippedDests)
-    console.Line(L"未能使用的目标：" + value + why(value, L"（不存在、不是文件夹，或不是完整的路径）"));
-  if (job.sources.empty() || job.dests.empty()) {
-    console.Error(job.sources.empty() ? L"没有要复制的文件或文件夹。" : L"没有可复制到的目标文件夹。");
-    return finish(kNothingDone);
-  }
-  // The list files the run was given outlive its emptying.
-  for (const auto* given : {&arguments.sources, &arguments.dests})
-    for (const std::wstring& value : *given)
-      if (IsListFileName(value)) job.keptByEmptying.push_back(fs::FullPath(value));
-  job.mode = arguments.mode.value_or(copy::ReadSameFileSetting());
-  job.emptyFirst = arguments.empty;
-  job.retry = {arguments.retries, DWORD(arguments.waitSeconds) * 1000};
-  switch (copy::RefusalOf(job)) {
-    case copy::Refusal::WholeDriveSource:
-      console.Error(text::kWholeDriveCopied);
-      return finish(kNothingDone);
-    case copy::Refusal::WholeDriveEmptied:
-      console.Error(text::kWholeDriveEmptied);
-      return finish(kNothingDone);
-    case copy::Refusal::None:
-      break;
-  }
-  const bool asks = job.mode == copy::SameFileMode::Ask && !arguments.dryRun;
-  if (asks && !console.CanAsk()) {
-    console.Error(L"同名文件方式“询问”要在控制台中回答，没有控制台时不能使用。");
-    return finish(kNothingDone);
-  }
-
-  console.Line(L"qmcopy：" + std::to_wstring(job.sources.size()) + L" 个源，" + std::to_wstring(job.dests.size()) +
-               L" 个目标；同名文件：" + PolicyCaption(job.mode) + (arguments.mode ? L"" : L"（程序记住的方式）") +
-               (job.emptyFirst ? L"；先清空每个目标" : L"") + (arguments.dryRun ? L"；演练，不做任何改动" : L""));
-
+// What a run leaves to be said: its report, every failure in order, and how long it took.
+struct Outcome {
   copy::RunReport report;
+  std::vector<copy::Failure> failures;
+  double seconds = 0;
+};
+
+// "询问" asks on the console: Y, N or C; no answer ends the run.
+copy::Answer AskOnConsole(const std::wstring& target, Console& console, const StopSignal& stop) {
+  console.HoldProgress(true);
+  copy::Answer answer = copy::Answer::Cancel;
+  for (;;) {
+    const auto reply = console.Ask(text::OverwriteQuestion(target) + L"[Y] 是  [N] 否  [C] 取消");
+    if (!reply || stop.Requested() || CaseKey(*reply) == CaseKey(L"c")) break;
+    if (CaseKey(*reply) == CaseKey(L"y")) {
+      answer = copy::Answer::Yes;
+      break;
+    }
+    if (CaseKey(*reply) == CaseKey(L"n")) {
+      answer = copy::Answer::No;
+      break;
+    }
+  }
+  console.HoldProgress(false);
+  return answer;
+}
+
+// The run itself: /dry-run lists each step instead of taking it, and a
+// console shows the progress line unless /quiet.
+void Run(const copy::CopyJob& job, const Arguments& arguments, Console& console, StopSignal& stop, Outcome& outcome) {
   copy::Rehearsal rehearsal;
   Lock failuresLock;
-  std::vector<copy::Failure> failures;  // every one, in order
   copy::CopyObserver observer;
-  observer.report = &report;
+  observer.report = &outcome.report;
   observer.stop = &stop;
   observer.failed = [&](const copy::Failure& failure) {
     std::lock_guard<Lock> hold(failuresLock);
-    failures.push_back(failure);
+    outcome.failures.push_back(failure);
   };
   if (arguments.dryRun) {
     observer.rehearsal = &rehearsal;
-    observer.fileDone = [&](const std::wstring& source, const std::wstring& target, copy::FileOutcome outcome) {
-      console.Line(std::wstring(OutcomeWord(outcome)) + L"  " + source + L" → " + target);
+    observer.fileDone = [&](const std::wstring& source, const std::wstring& target, copy::FileOutcome done) {
+      console.Line(std::wstring(OutcomeWord(done)) + L"  " + source + L" → " + target);
     };
     observer.removed = [&](const std::wstring& path) { console.Line(L"删除  " + path); };
     observer.askOverwrite = [&](const std::wstring& target) {
       console.Line(L"询问  " + target);
       return copy::Answer::No;
     };
-  } else if (asks) {
-    observer.askOverwrite = [&](const std::wstring& target) {
-      console.HoldProgress(true);
-      copy::Answer answer = copy::Answer::Cancel;
-      for (;;) {
-        const auto reply = console.Ask(text::OverwriteQuestion(target) + L"[Y] 是  [N] 否  [C] 取消");
-        if (!reply || stop.Requested() || CaseKey(*reply) == CaseKey(L"c")) break;  // no answer ends the run
-        if (CaseKey(*reply) == CaseKey(L"y")) {
-          answer = copy::Answer::Yes;
-          break;
-        }
-        if (CaseKey(*reply) == CaseKey(L"n")) {
-          answer = copy::Answer::No;
-          break;
-        }
-      }
-      console.HoldProgress(false);
-      return answer;
-    };
+  } else if (job.mode == copy::SameFileMode::Ask) {
+    observer.askOverwrite = [&](const std::wstring& target) { return AskOnConsole(target, console, stop); };
   }
-
   const DWORD start = GetTickCount();
   auto seconds = [start] { return (GetTickCount() - start) / 1000.0; };
   {
@@ -230,17 +257,24 @@ int RunCopyCommand(const Arguments& arguments, Console& console, StopSignal& sto
         while (!over) {
           Sleep(100);  // at most ten updates a second
           if (over) break;
-          const auto done = report.Read();
-          console.Progress(text::StatusText(done.files, done.bytes, seconds(), done.removed, report.Slowest()) + L"  " +
-                           done.current);
+          const auto done = outcome.report.Read();
+          console.Progress(text::StatusText(done.files, done.bytes, seconds(), done.removed, outcome.report.Slowest()) +
+                           L"  " + done.current);
         }
       });
     copy::RunCopy(job, observer);
   }
+  outcome.seconds = seconds();
+}
 
-  const double elapsed = seconds();
+// The result rows, a line per destination, the failures under the
+// destination they concern (in list order), then what is only a warning.
+void Summarize(const Outcome& outcome, const copy::CopyJob& job, const Arguments& arguments, size_t skipped,
+               bool stopped, Console& console) {
+  const copy::RunReport& report = outcome.report;
+  const double elapsed = outcome.seconds;
   const auto done = report.Read();
-  if (stop.Requested()) console.Line(text::kCopyStopped);
+  if (stopped) console.Line(text::kCopyStopped);
   console.Line(arguments.dryRun ? L"演练结果（什么也没有改动）：" : L"结果：");
   console.Line(Row(L"源", std::to_wstring(job.sources.size())));
   console.Line(Row(L"目标", std::to_wstring(job.dests.size())));
@@ -248,7 +282,7 @@ int RunCopyCommand(const Arguments& arguments, Console& console, StopSignal& sto
   console.Line(Row(L"已替换", std::to_wstring(report.Count(copy::FileOutcome::Replaced))));
   console.Line(Row(L"已跳过", std::to_wstring(report.Count(copy::FileOutcome::Kept))));
   console.Line(Row(L"已编号", std::to_wstring(report.Count(copy::FileOutcome::Numbered))));
-  console.Line(Row(L"失败", std::to_wstring(failures.size())));
+  console.Line(Row(L"失败", std::to_wstring(outcome.failures.size())));
   if (skipped) console.Line(Row(L"未能使用的输入", std::to_wstring(skipped)));
   console.Line(Row(L"清空时删除", std::to_wstring(done.removed)));
   console.Line(Row(L"字节", text::ByteAmount(double(done.bytes))));
@@ -264,6 +298,7 @@ int RunCopyCommand(const Arguments& arguments, Console& console, StopSignal& sto
                                                                      L"失败 " + text::ItemCount(tally.failures),
                                                                      L"用时 " + Seconds(tally.seconds)})));
   }
+  std::vector<copy::Failure> failures = outcome.failures;
   std::stable_sort(failures.begin(), failures.end(),
                    [](const copy::Failure& a, const copy::Failure& b) { return a.destination < b.destination; });
   if (!failures.empty()) console.Line(L"失败的项（共 " + std::to_wstring(failures.size()) + L" 项）：");
@@ -287,6 +322,36 @@ int RunCopyCommand(const Arguments& arguments, Console& console, StopSignal& sto
   for (const std::wstring& path : changed) console.Line(L"  " + path);
   if (report.ChangedCount() > changed.size())
     console.Line(L"  " + text::MoreText(report.ChangedCount() - changed.size()));
-  if (stop.Requested()) return finish(kStopped);
-  return finish(!failures.empty() || skipped ? kSomeFailed : kAllDone);
+}
+
+}  // namespace
+
+int RunCopyCommand(const Arguments& arguments, Console& console, StopSignal& stop) {
+  const Log log(arguments.logFile, console);
+  // /src: and /dst: name paths and list files, each resolved once.
+  const std::vector<fs::GivenPath> givenSources = ResolveEach(arguments.sources);
+  const std::vector<fs::GivenPath> givenDests = ResolveEach(arguments.dests);
+  if (log.InTheWay({&givenSources, &givenDests}) || log.FolderIsMissing()) return log.Refuse();
+  // Every entry they hold, checked as the window's imports check them.
+  const Gathered sources = Gather(givenSources, lists::ImportCheck::Wants::FilesAndFolders, console);
+  const Gathered dests = Gather(givenDests, lists::ImportCheck::Wants::Folders, console);
+  if (log.InTheWay({&sources.entries, &dests.entries})) return log.Refuse();
+  if (!sources.allRead || !dests.allRead) return log.Finish(kNothingDone);
+  SaySkipped(sources, dests, console);
+  if (sources.entries.empty() || dests.entries.empty()) {
+    console.Error(sources.entries.empty() ? L"没有要复制的文件或文件夹。" : L"没有可复制到的目标文件夹。");
+    return log.Finish(kNothingDone);
+  }
+  // Then /policy:, /empty, /retry: and /wait: make the run.
+  const copy::CopyJob job = JobOf(arguments, sources, dests, {&givenSources, &givenDests});
+  if (!MayStart(job, arguments, console)) return log.Finish(kNothingDone);
+  console.Line(L"qmcopy：" + std::to_wstring(job.sources.size()) + L" 个源，" + std::to_wstring(job.dests.size()) +
+               L" 个目标；同名文件：" + PolicyCaption(job.mode) + (arguments.mode ? L"" : L"（程序记住的方式）") +
+               (job.emptyFirst ? L"；先清空每个目标" : L"") + (arguments.dryRun ? L"；演练，不做任何改动" : L""));
+  Outcome outcome;
+  Run(job, arguments, console, stop, outcome);
+  const size_t skipped = sources.skipped.size() + dests.skipped.size();
+  Summarize(outcome, job, arguments, skipped, stop.Requested(), console);
+  if (stop.Requested()) return log.Finish(kStopped);
+  return log.Finish(!outcome.failures.empty() || skipped ? kSomeFailed : kAllDone);
 }

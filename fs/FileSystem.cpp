@@ -209,10 +209,9 @@ std::wstring WithoutDevicePrefix(const std::wstring& path) {
 bool HasShortNameShape(const std::wstring& path) {
   return AnyName(path, 0, [](std::wstring_view name) { return name.size() <= 12 && name.find(L'~') != name.npos; });
 }
-}  // namespace
 
-std::wstring ResolvePath(const std::wstring& path) {
-  std::wstring place = FullPath(WithoutDevicePrefix(path));
+// The place a full path without a device prefix names.
+std::wstring PlaceOf(std::wstring place) {
   // A short (8.3) name spells the place of a long one; the long name is its
   // own. Only a path with a short name's shape pays for the look-up.
   if (HasShortNameShape(place)) {
@@ -226,14 +225,27 @@ std::wstring ResolvePath(const std::wstring& path) {
   while (place.size() > 1 && place.back() == L'\\' && !(place.size() == 3 && place[1] == L':')) place.pop_back();
   return place;
 }
+}  // namespace
+
+std::wstring ResolvePath(const std::wstring& path) { return PlaceOf(FullPath(WithoutDevicePrefix(path))); }
+
+GivenPath Resolve(const std::wstring& given) {
+  std::wstring full = FullPath(given);
+  // A full path is its own full path, unless it loses a \\?\ prefix, which the system never resolves behind.
+  const std::wstring plain = WithoutDevicePrefix(full);
+  std::wstring place = PlaceOf(plain == full ? full : FullPath(plain));
+  return {given, std::move(full), std::move(place)};
+}
 
 bool SamePlace(const std::wstring& a, const std::wstring& b) {
   return SameTextIgnoreCase(ResolvePath(a), ResolvePath(b));
 }
 
-bool IsDevice(const std::wstring& path) {
+bool IsDevice(const std::wstring& path) { return IsDevice(GivenPath{path, FullPath(path), L""}); }
+
+bool IsDevice(const GivenPath& path) {
   // The system turns a device's name into \\.\NAME wherever it stands.
-  const std::wstring full = FullPath(path);
+  const std::wstring& full = path.full;
   if (full.rfind(L"\\\\.\\", 0) != 0 && full.rfind(L"\\\\?\\", 0) != 0) return false;
   // After the prefix, a path begins with a drive, UNC\ or a volume's name.
   const std::wstring first = full.substr(4, full.find(L'\\', 4) - 4);

@@ -82,9 +82,21 @@ std::wstring FullPath(const std::wstring& path);
 std::wstring ResolvePath(const std::wstring& path);
 // The two paths name the same place (letter case ignored).
 bool SamePlace(const std::wstring& a, const std::wstring& b);
+
+// A path as it was given (typed, or a list file's line), resolved once: the
+// full path the system makes of it (a relative one counts from the current
+// folder) and the place it names, for every comparison that follows.
+struct GivenPath {
+  std::wstring given;
+  std::wstring full;   // FullPath(given)
+  std::wstring place;  // ResolvePath(given)
+};
+GivenPath Resolve(const std::wstring& given);
+
 // The path names a device, not a file or folder: "NUL", "C:\x\con.lst"
 // (where the system reads it as CON), "\\.\PhysicalDrive0", "\\.\COM1".
 bool IsDevice(const std::wstring& path);
+bool IsDevice(const GivenPath& path);
 // The path names a whole drive ("Q:\", "Q:\.", "Q:\sub\..", "\\.\Q:\", or a
 // link, mapped drive or share that leads to a volume's root).
 bool IsWholeDrive(const std::wstring& path);

@@ -5,12 +5,13 @@
 
 namespace lists {
 
-std::optional<DWORD> ImportCheck::Listed(const std::wstring& line) {
+std::optional<DWORD> ImportCheck::Listed(const fs::GivenPath& given) {
   // Only a line the system reads as written: one with "." or ".." names,
   // forward or doubled slashes, trailing dots or spaces, a device's name or
   // a \\?\ prefix is asked about as it stands.
+  const std::wstring& line = given.given;
   const size_t slash = line.rfind(L'\\');
-  if (slash == std::wstring::npos || slash + 1 == line.size() || fs::FullPath(line) != line) return std::nullopt;
+  if (slash == std::wstring::npos || slash + 1 == line.size() || given.full != line) return std::nullopt;
   const std::wstring folderPath = line.substr(0, slash + 1);
   Folder& folder = folders_[CaseKey(folderPath)];
   // One line alone in its folder costs less asked about than a listing.
@@ -41,10 +42,11 @@ bool IsPattern(const std::wstring& line) {
 }
 }  // namespace
 
-bool ImportCheck::Accepts(const std::wstring& line) {
-  if (!IsAbsolutePath(line) || IsPattern(line) || fs::IsDevice(line)) return false;
+bool ImportCheck::Accepts(const fs::GivenPath& given) {
+  const std::wstring& line = given.given;
+  if (!IsAbsolutePath(line) || IsPattern(line) || fs::IsDevice(given)) return false;
   const bool wantsFiles = wants_ == Wants::FilesAndFolders;
-  if (auto attributes = Listed(line)) {
+  if (auto attributes = Listed(given)) {
     if (*attributes & FILE_ATTRIBUTE_DIRECTORY) return true;
     return wantsFiles && !fs::IsTemporaryName(fs::NamePart(line));
   }

@@ -18,7 +18,8 @@ class ImportCheck {
  public:
   enum class Wants { FilesAndFolders, Folders };
   explicit ImportCheck(Wants wants) : wants_(wants) {}
-  bool Accepts(const std::wstring& line);
+  // The line as written decides, its full path beside it.
+  bool Accepts(const fs::GivenPath& line);
 
  private:
   struct Folder {
@@ -28,7 +29,7 @@ class ImportCheck {
   };
   // The attributes the folder's listing shows for the line; empty when only
   // asking about the line itself can tell.
-  std::optional<DWORD> Listed(const std::wstring& line);
+  std::optional<DWORD> Listed(const fs::GivenPath& line);
 
   Wants wants_;
   std::unordered_map<std::wstring, Folder> folders_;  // by case key
