@@ -24,9 +24,9 @@ our_mounts() {  # read from the kernel's table, never by touching the mount poin
 }
 
 down() {
-  local spec letter mnt
-  for spec in $DESTINATIONS; do
-    letter="${spec%%:*}"
+  local drive letter mnt
+  for drive in $DESTINATIONS; do
+    letter="${drive%%:*}"
     # Only our own links: a drive the prefix uses for something else stays.
     [ -L "$DOS/$letter:" ] && case "$(readlink "$DOS/$letter:")" in "$DIR"/*) rm -f "$DOS/$letter:" ;; esac
   done
@@ -45,9 +45,9 @@ up() {
   if [ ! -x "$DIR/throttlefs" ] || [ "$QM_ROOT/bench/throttlefs.c" -nt "$DIR/throttlefs" ]; then
     gcc -O2 -Wall -o "$DIR/throttlefs" "$QM_ROOT/bench/throttlefs.c" $(pkg-config --cflags --libs fuse3) || return 1
   fi
-  local spec letter rate words=""
-  for spec in $DESTINATIONS; do
-    letter="${spec%%:*}" rate="${spec#*:}"
+  local drive letter rate words=""
+  for drive in $DESTINATIONS; do
+    letter="${drive%%:*}" rate="${drive#*:}"
     if [ -e "$DOS/$letter:" ] && ! [ -L "$DOS/$letter:" ]; then
       log "drive $letter: of the prefix is taken"
       return 1
