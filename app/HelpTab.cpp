@@ -5,40 +5,13 @@
 #include <ole2.h>
 
 #include "Version.h"
+#include "app/Texts.h"
 #include "wingui/Window.h"
 
 // The publisher's help host; the path and query are fixed.
 static const wchar_t kHelpHost[] = L"www.quillmere.example";
 
 std::wstring HelpPageAddress() { return std::wstring(L"http://") + kHelpHost + L"/soft/Tandrel.asp?ver=" QM_VERSION_W; }
-
-const wchar_t kHelpTips[] =
-    L"Quillmere " QM_VERSION_W L" 使用技巧\r\n"
-    L"\r\n"
-    L"一、准备要复制的文件或文件夹（上方列表）\r\n"
-    L"  ・“添加文件”：在文件对话框中选择一个或多个文件。\r\n"
-    L"  "
-    L"・“搜索添加文件”：选择一个文件夹，输入一行或多行关键字，文件名（第一个点之前的部分）包含任一关键字的文件会被加入"
-    L"列表；可选择是否搜索所有子目录。\r\n"
-    L"  ・“添加文件夹”：选择一个文件夹，复制时会连同其中的全部内容一起复制。\r\n"
-    L"  ・也可以直接从资源管理器把文件或文件夹拖放到列表中。\r\n"
-    L"  ・“移除文件(夹)”或 Delete 键移除选中的一项，“清空列表”移除全部。\r\n"
-    L"\r\n"
-    L"二、准备复制到的文件夹（中间列表）\r\n"
-    L"  ・“添加文件夹”：在目录树中选择文件夹，可以只添加该文件夹，也可以包括其下所有子文件夹或指定级数的子文件夹。\r\n"
-    L"  ・把文件夹拖放到列表中时，会询问是否包括所有子文件夹。\r\n"
-    L"\r\n"
-    L"三、选择复制选项\r\n"
-    L"  ・目标目录下已有同名文件时：覆盖、跳过、询问、自动编号同名文件（如 "
-    L"报告_1.doc），或按文件修改时间只替换旧文件。所选的方式会在下次启动时保留。\r\n"
-    L"  ・勾选“复制时先清空（删除）目标文件夹中的原有内容”后，每个目标文件夹在复制前会被清空；此操作不可撤消。\r\n"
-    L"  ・该复选框旁的“...”按钮可以立即清空所有目标文件夹。\r\n"
-    L"\r\n"
-    L"四、点击“开始复制”\r\n"
-    L"  ・每一项都会被复制到每一个目标文件夹中，进度条显示进度，完成后会有提示。\r\n"
-    L"\r\n"
-    L"五、保存常用的列表\r\n"
-    L"  ・“导出保存列表”把列表保存为 .lst 列表文件，“导入列表”可以再次载入；已不存在的文件或文件夹不会被导入。\r\n";
 
 // A minimal OLE container for the browser control: client site, in-place
 // site and frame, and the sink for the browser's events.

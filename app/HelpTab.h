@@ -13,7 +13,6 @@
 class BrowserSite;
 
 std::wstring HelpPageAddress();
-extern const wchar_t kHelpTips[];
 
 class HelpView {
  public:

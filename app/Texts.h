@@ -56,3 +56,5 @@ extern const wchar_t kSearchAddFiles[];
 extern const wchar_t kNoSearchFolder[], kNoKeywords[];
 // The buttons that end the dialogs.
 extern const wchar_t kOk[], kCancel[];
+// The help tab's built-in tips, shown until (and unless) the help page arrives.
+extern const wchar_t kHelpTips[];
