@@ -32,15 +32,14 @@ class TreeCopy : public TreeSink {
 
   bool Stopped() const override { return context_.observer && context_.observer->StopRequested(); }
   void Folder(const std::wstring& relative, bool again) override {
-    const std::wstring folder = relative.empty() ? destFolder_ : destFolder_ + L"\\" + relative;
-    if (!again) MakeTargetFolder(folder, context_);  // made, or said to fail, once
+    if (!again) MakeTargetFolder(Target(relative), context_);  // made, or said to fail, once
     if (relative.empty() && !excluded_.empty()) {
       output_ = fs::Identify(destFolder_);
       outputFinal_ = fs::FinalPath(destFolder_);
     }
   }
   void File(const std::wstring& source, const std::wstring& relative, const fs::Entry& entry) override {
-    const std::wstring targetFolder = (relative.empty() ? destFolder_ : destFolder_ + L"\\" + relative) + L"\\";
+    const std::wstring targetFolder = Target(relative) + L"\\";
     if (context_.parallel && IsIndependent(context_.mode)) {
       const CopyContext worker{context_.mode, context_.observer, nullptr, context_.retry, context_.destination};
       context_.parallel->Submit([source, targetFolder, entry, worker] {
@@ -62,6 +61,11 @@ class TreeCopy : public TreeSink {
   }
 
  private:
+  // The copy's folder for a folder below the source's top.
+  std::wstring Target(const std::wstring& relative) const {
+    return relative.empty() ? destFolder_ : destFolder_ + L"\\" + relative;
+  }
+
   std::wstring destFolder_;
   const CopyContext& context_;
   std::wstring excluded_;
