@@ -241,17 +241,25 @@ smbd_start() {
 # The server and every process it forked (one per client connection, and its
 # helpers), by force: the share dies as when a server goes away. The client
 # stays, as a computer's stays when its server vanishes.
+# A connection's process forked while the others are being killed would
+# outlive them and serve on, so this goes round until none is left.
 smbd_kill() {
-  local ns p pids=""
+  local ns p pids round
   ns="$(netns_pid)"
   [ -n "$ns" ] || return 0
-  for p in $(netns_members "$ns"); do
-    [ "$p" = "$ns" ] && continue
-    case "$(cat "/proc/$p/comm" 2>/dev/null)" in smbnetfs) ;; *) pids="$pids $p" ;; esac
+  for round in $(seq 50); do
+    pids=""
+    for p in $(netns_members "$ns"); do
+      [ "$p" = "$ns" ] && continue
+      grep -q '^State:.Z' "/proc/$p/status" 2>/dev/null && continue  # dead, not yet reaped
+      case "$(cat "/proc/$p/comm" 2>/dev/null)" in smbnetfs | "") ;; *) pids="$pids $p" ;; esac
+    done
+    [ -z "$pids" ] && break
+    kill -9 $pids 2>/dev/null
+    sleep 0.02
   done
-  [ -n "$pids" ] && kill -9 $pids 2>/dev/null
   rm -f "$SAMBA/var/pid/smbd.pid"
-  true
+  [ -z "$pids" ] || log "server processes outlived the kill:$pids"
 }
 
 up() {
