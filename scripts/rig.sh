@@ -33,10 +33,14 @@ log() { echo "rig: $*" >&2; }
 
 # PIDs of the process holding the rig's network namespace (one, unless a
 # crash left more).
+# Only a "sleep" has its command line read: reading another process's waits
+# while that process is stuck in a page fault (on a share gone, say).
 netns_holders() {
-  local p argv0
+  local p argv0 comm
   for p in /proc/[0-9]*; do
-    argv0=""
+    comm="" argv0=""
+    { read -r comm < "$p/comm"; } 2>/dev/null
+    [ "$comm" = sleep ] || continue
     { read -r -d '' argv0 < "$p/cmdline"; } 2>/dev/null
     [ "$argv0" = "$NETNS_TAG" ] && echo "${p#/proc/}"
   done
@@ -292,8 +296,10 @@ up() {
   for _ in $(seq 50); do ns="$(netns_pid)"; [ -n "$ns" ] && break; sleep 0.1; done
   [ -n "$ns" ] || { log "no network namespace"; return 1; }
   smbd_start || return 1
+  # smb_timeout: a dead server holds a call 3 s, not 20; reply_timeout: a
+  # worker of the client's that hangs anyway is given up after 10 s, not 30.
   HOME="$SAMBA/client" nsenter -t "$ns" -n smbnetfs "$MNT/smbnet" \
-    -o config="$SAMBA/client/.smb/smbnetfs.conf",smb_query_browsers=false,smb_timeout=3000 || return 1
+    -o config="$SAMBA/client/.smb/smbnetfs.conf",smb_query_browsers=false,smb_timeout=3000,reply_timeout=10 || return 1
   wait_mounted "$MNT/smbnet" || return 1
   local share="$MNT/smbnet/127.0.0.1/share"
   for _ in $(seq 50); do timeout 5 ls "$share" >/dev/null 2>&1 && break; sleep 0.2; done

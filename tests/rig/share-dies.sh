@@ -49,7 +49,7 @@ temporaries() { find "$dst" -name '~quillmere-*' 2>/dev/null; }
 stuck_report() {
   local p t
   for p in $(pgrep -x 'qmcopy.exe|smbnetfs'); do
-    echo "  process $p: $(tr '\0' ' ' < "/proc/$p/cmdline" 2>/dev/null | cut -c1-100)"
+    echo "  process $p: $(cat "/proc/$p/comm" 2>/dev/null)"
     for t in /proc/"$p"/task/*; do
       echo "    thread ${t##*/}: $(sed -n 's/^State:\s*//p' "$t/status" 2>/dev/null) in $(cat "$t/wchan" 2>/dev/null)"
       sed 's/^/      /' "$t/stack" 2>/dev/null | head -5
