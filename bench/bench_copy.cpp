@@ -223,12 +223,22 @@ void MeasureDestinations(const std::wstring& small, int runs) {
   }
 }
 
-// Copies, ours and bare, one folder of 50 files and then four, between
-// markers: the difference over the 150 more files is what one file costs
-// past the fixed cost of a run.
+// Copies, ours and bare, a folder holding one folder of 50 files and then
+// one holding four, between markers: the difference over the 150 more files
+// is what one file costs past the fixed cost of a run and of a source.
 int CountCalls(const std::wstring& small) {
-  const std::wstring out = kRoot + L"\\calls";
+  const std::wstring out = kRoot + L"\\calls", sources = kRoot + L"\\calls-src";
   bench::RemoveTree(out);
+  for (int folders : {1, 4})
+    for (int d = 0; d < folders; ++d) {
+      const std::wstring folder = L"\\d" + std::to_wstring(d);
+      const std::wstring into = sources + L"\\" + std::to_wstring(folders) + folder;
+      fs::MakeFolderPath(into);
+      for (int f = 0; f < 50; ++f) {
+        const std::wstring file = L"\\f" + std::to_wstring(f) + L".bin";
+        CopyFileW((small + folder + file).c_str(), (into + file).c_str(), FALSE);
+      }
+    }
   Sleep(2000);  // the prefix's own processes settle
   auto mark = [](const char* what) {
     std::fprintf(stderr, "QM-MARK %s\n", what);
@@ -240,17 +250,16 @@ int CountCalls(const std::wstring& small) {
       const std::wstring to = out + L"\\" + std::to_wstring(folders) + bench::Wide(who);
       fs::MakeFolderPath(to);
       mark((std::string(who) + std::to_string(folders)).c_str());
-      for (int d = 0; d < folders; ++d) {
-        const std::wstring from = small + L"\\d" + std::to_wstring(d);
-        if (who == std::string("ours"))
-          OurCopy(from, to);
-        else
-          BareCopy(from, to + L"\\d" + std::to_wstring(d));
-      }
+      const std::wstring from = sources + L"\\" + std::to_wstring(folders);
+      if (who == std::string("ours"))
+        OurCopy(from, to);
+      else
+        BareCopy(from, to + L"\\" + std::to_wstring(folders));
     }
   }
   mark("end");
   bench::RemoveTree(out);
+  bench::RemoveTree(sources);
   return 0;
 }
 
