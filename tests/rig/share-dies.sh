@@ -109,8 +109,10 @@ else
 fi
 
 # The share is back: a second run with retries brings everything over.
-for _ in $(seq 50); do timeout 5 ls "$share_unix" >/dev/null 2>&1 && break; sleep 0.2; done
-SECOND_LIMIT=75  # what is left of the row's 2 minutes
+back_by=$(($(date +%s) + 15))
+while ! timeout 5 ls "$share_unix" >/dev/null 2>&1 && [ "$(date +%s)" -lt "$back_by" ]; do sleep 0.2; done
+SECOND_LIMIT=$((start + 112 - $(date +%s)))  # what is left of the row's 2 minutes, to report in
+[ "$SECOND_LIMIT" -ge 30 ] || SECOND_LIMIT=30
 timeout "$SECOND_LIMIT" wine "$QMCOPY" "/src:$src_win\\files" "/dst:$share_win$name" /policy:overwrite /quiet \
   /retry:3 /wait:1 "/log:$src_win\\second.log" >"$src/second.out" 2>&1
 second_exit=$?
