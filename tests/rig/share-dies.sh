@@ -44,11 +44,11 @@ rm "$src/all"
 entries() { find "$dst" -type f 2>/dev/null | wc -l; }
 temporaries() { find "$dst" -name '~quillmere-*' 2>/dev/null; }
 
-# Where each thread of qmcopy and of the share's client waits, and what is
-# left of the server.
+# Where each thread of qmcopy, the wineserver and the share's client waits,
+# and what is left of the server.
 stuck_report() {
   local p t
-  for p in $(pgrep -x 'qmcopy.exe|smbnetfs'); do
+  for p in $(pgrep -x 'qmcopy.exe|smbnetfs|wineserver'); do
     echo "  process $p: $(cat "/proc/$p/comm" 2>/dev/null)"
     for t in /proc/"$p"/task/*; do
       echo "    thread ${t##*/}: $(sed -n 's/^State:\s*//p' "$t/status" 2>/dev/null) in $(cat "$t/wchan" 2>/dev/null)"
