@@ -4,10 +4,12 @@
 #include <string>
 #include <vector>
 
-#include "wingui/Window.h"
+#include "tests/support/OtherProgram.h"
 #include "tests/support/TestSupport.h"
 
 namespace {
+
+using other::Children;
 
 std::wstring ExePath() {
   std::string unix = QM_EXE_UNIX_PATH;
@@ -16,70 +18,14 @@ std::wstring ExePath() {
   return path;
 }
 
-struct Found {
-  const wchar_t* cls;
-  const wchar_t* text;  // nullptr: any
-  std::vector<HWND> windows;
-};
-
-BOOL CALLBACK Collect(HWND w, LPARAM p) {
-  auto* f = reinterpret_cast<Found*>(p);
-  wchar_t cls[64];
-  GetClassNameW(w, cls, 64);
-  if (lstrcmpiW(cls, f->cls) == 0 && (!f->text || WindowText(w) == f->text)) f->windows.push_back(w);
-  return TRUE;
-}
-
-std::vector<HWND> Children(HWND parent, const wchar_t* cls, const wchar_t* text = nullptr) {
-  Found f{cls, text, {}};
-  EnumChildWindows(parent, Collect, reinterpret_cast<LPARAM>(&f));
-  return f.windows;
-}
-
-// A top-level window of the process, waiting up to the given time.
-HWND WaitForWindow(DWORD pid, const wchar_t* cls, const wchar_t* caption, int seconds) {
-  for (int i = 0; i < seconds * 10; ++i) {
-    for (HWND w = FindWindowW(cls, caption); w; w = FindWindowExW(nullptr, w, cls, caption)) {
-      DWORD owner = 0;
-      GetWindowThreadProcessId(w, &owner);
-      if (owner == pid && IsWindowVisible(w)) return w;
-    }
-    Sleep(100);
-  }
-  return nullptr;
-}
-
-class Running {
- public:
-  Running() {
-    STARTUPINFOW si = {sizeof si};
-    std::wstring command = L"\"" + ExePath() + L"\"";
-    started_ = CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi_);
-  }
-  ~Running() {
-    if (!started_) return;
-    if (WaitForSingleObject(pi_.hProcess, 0) == WAIT_TIMEOUT) TerminateProcess(pi_.hProcess, 1);
-    CloseHandle(pi_.hThread);
-    CloseHandle(pi_.hProcess);
-  }
-  bool started() const { return started_; }
-  DWORD pid() const { return pi_.dwProcessId; }
-  bool Ended(int seconds) { return WaitForSingleObject(pi_.hProcess, seconds * 1000) == WAIT_OBJECT_0; }
-
- private:
-  PROCESS_INFORMATION pi_ = {};
-  bool started_ = false;
-};
-
 TEST(EndToEnd, StartsShowsTheMainWindowAndEndsOnClose) {
-  Running app;
+  other::OtherProgram app(ExePath());
   ASSERT_TRUE(app.started()) << Narrow(ExePath());
-  HWND main = WaitForWindow(app.pid(), L"MainWindow", L"Quillmere", 60);
+  HWND main = app.MainWindow();
   ASSERT_TRUE(main);
   EXPECT_EQ(Children(main, L"Button", L"开始复制").size(), 1u);
   EXPECT_EQ(Children(main, L"ListBox").size(), 2u);
-  PostMessageW(main, WM_CLOSE, 0, 0);
-  EXPECT_TRUE(app.Ended(30));
+  EXPECT_TRUE(app.Close(main));
 }
 
 TEST(EndToEnd, ACopyRunFromTheRealWindow) {
@@ -87,9 +33,9 @@ TEST(EndToEnd, ACopyRunFromTheRealWindow) {
   WriteBytes(dir / L"src\\tree\\a.txt", "a");
   WriteBytes(dir / L"src\\one.txt", "one");
   MakeDir(dir / L"d1");
-  Running app;
+  other::OtherProgram app(ExePath());
   ASSERT_TRUE(app.started());
-  HWND main = WaitForWindow(app.pid(), L"MainWindow", L"Quillmere", 60);
+  HWND main = app.MainWindow();
   ASSERT_TRUE(main);
   auto lists = Children(main, L"ListBox");
   ASSERT_EQ(lists.size(), 2u);
@@ -103,7 +49,7 @@ TEST(EndToEnd, ACopyRunFromTheRealWindow) {
   ASSERT_EQ(start.size(), 1u);
   PostMessageW(start[0], BM_CLICK, 0, 0);
 
-  HWND done = WaitForWindow(app.pid(), L"#32770", L"Quillmere", 60);
+  HWND done = app.Box(60);
   ASSERT_TRUE(done);
   auto statics = Children(done, L"Static", L"复制工作完成！");
   EXPECT_EQ(statics.size(), 1u);
@@ -113,19 +59,18 @@ TEST(EndToEnd, ACopyRunFromTheRealWindow) {
   EXPECT_EQ(ReadBytes(dir / L"d2\\one.txt"), "one");  // d2 was made by the folder entry before it
   PostMessageW(done, WM_COMMAND, IDOK, 0);
   Sleep(500);
-  PostMessageW(main, WM_CLOSE, 0, 0);
-  EXPECT_TRUE(app.Ended(30));
+  EXPECT_TRUE(app.Close(main));
 }
 
 TEST(EndToEnd, RealMessageBoxesCarryTheTitleAndTheirOwner) {
-  Running app;
+  other::OtherProgram app(ExePath());
   ASSERT_TRUE(app.started());
-  HWND main = WaitForWindow(app.pid(), L"MainWindow", L"Quillmere", 60);
+  HWND main = app.MainWindow();
   ASSERT_TRUE(main);
   auto exportButtons = Children(main, L"Button", L"导出保存列表");
   ASSERT_EQ(exportButtons.size(), 2u);
   PostMessageW(exportButtons[1], BM_CLICK, 0, 0);
-  HWND box = WaitForWindow(app.pid(), L"#32770", L"Quillmere", 30);
+  HWND box = app.Box(30);
   ASSERT_TRUE(box);
   EXPECT_EQ(Children(box, L"Static", L"当前目录列表为空！").size(), 1u);
   EXPECT_EQ(GetWindow(box, GW_OWNER), main);
@@ -133,8 +78,7 @@ TEST(EndToEnd, RealMessageBoxesCarryTheTitleAndTheirOwner) {
   PostMessageW(box, WM_COMMAND, IDOK, 0);
   for (int i = 0; i < 50 && !IsWindowEnabled(main); ++i) Sleep(100);
   EXPECT_TRUE(IsWindowEnabled(main));
-  PostMessageW(main, WM_CLOSE, 0, 0);
-  EXPECT_TRUE(app.Ended(30));
+  EXPECT_TRUE(app.Close(main));
 }
 
 // Windows reads the awareness from the exe's manifest (Wine treats every

@@ -15,7 +15,12 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/OtherProgram.h"
+
 namespace {
+
+using other::Children;
+using other::TextOf;
 
 void Write(HANDLE stream, const std::wstring& text) {
   int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), nullptr, 0, nullptr, nullptr);
@@ -29,78 +34,6 @@ int Fail(const std::wstring& text) {
   Write(GetStdHandle(STD_ERROR_HANDLE), L"dist_probe: " + text + L"\n");
   return 1;
 }
-
-std::wstring TextOf(HWND window) {
-  wchar_t text[256] = L"";
-  GetWindowTextW(window, text, 256);
-  return text;
-}
-
-std::wstring ClassOf(HWND window) {
-  wchar_t name[64] = L"";
-  GetClassNameW(window, name, 64);
-  return name;
-}
-
-struct Search {
-  std::wstring cls;
-  std::wstring text;  // empty: any
-  std::vector<HWND> found;
-};
-
-BOOL CALLBACK Collect(HWND window, LPARAM param) {
-  auto* search = reinterpret_cast<Search*>(param);
-  if (lstrcmpiW(ClassOf(window).c_str(), search->cls.c_str()) == 0 &&
-      (search->text.empty() || TextOf(window) == search->text))
-    search->found.push_back(window);
-  return TRUE;
-}
-
-std::vector<HWND> Children(HWND parent, const std::wstring& cls, const std::wstring& text = L"") {
-  Search search{cls, text, {}};
-  EnumChildWindows(parent, Collect, reinterpret_cast<LPARAM>(&search));
-  return search.found;
-}
-
-// A visible top-level window of the process, waiting up to the given time.
-HWND WaitForWindow(DWORD pid, const wchar_t* cls, const wchar_t* caption, int seconds) {
-  for (int i = 0; i < seconds * 10; ++i) {
-    for (HWND w = FindWindowW(cls, caption); w; w = FindWindowExW(nullptr, w, cls, caption)) {
-      DWORD owner = 0;
-      GetWindowThreadProcessId(w, &owner);
-      if (owner == pid && IsWindowVisible(w)) return w;
-    }
-    Sleep(100);
-  }
-  return nullptr;
-}
-
-class Program {
- public:
-  explicit Program(const std::wstring& exe) {
-    STARTUPINFOW si = {sizeof si};
-    std::wstring command = L"\"" + exe + L"\"";
-    started_ = CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi_);
-  }
-  ~Program() {
-    if (!started_) return;
-    if (WaitForSingleObject(pi_.hProcess, 0) == WAIT_TIMEOUT) TerminateProcess(pi_.hProcess, 1);
-    CloseHandle(pi_.hThread);
-    CloseHandle(pi_.hProcess);
-  }
-  bool started() const { return started_; }
-  HWND MainWindow() { return WaitForWindow(pi_.dwProcessId, L"MainWindow", L"Quillmere", 60); }
-  HWND Box() { return WaitForWindow(pi_.dwProcessId, L"#32770", L"Quillmere", 120); }
-  // Closes the main window as the user does and waits for the process to end.
-  bool Close(HWND main) {
-    PostMessageW(main, WM_CLOSE, 0, 0);
-    return WaitForSingleObject(pi_.hProcess, 30000) == WAIT_OBJECT_0;
-  }
-
- private:
-  PROCESS_INFORMATION pi_ = {};
-  bool started_ = false;
-};
 
 int Version(const std::wstring& file) {
   DWORD ignored = 0;
@@ -132,7 +65,7 @@ int Version(const std::wstring& file) {
 }
 
 int Start(const std::wstring& exe, int holdSeconds) {
-  Program program(exe);
+  other::OtherProgram program(exe);
   if (!program.started()) return Fail(L"cannot start " + exe);
   HWND main = program.MainWindow();
   if (!main) return Fail(L"the main window did not appear");
@@ -146,7 +79,7 @@ int Start(const std::wstring& exe, int holdSeconds) {
 const wchar_t* const kChoices[] = {L"覆盖", L"跳过", L"询问", L"自动编号同名文件", L"按文件修改时间只替换旧文件"};
 
 int Policy(const std::wstring& exe, const std::wstring& choose) {
-  Program program(exe);
+  other::OtherProgram program(exe);
   if (!program.started()) return Fail(L"cannot start " + exe);
   HWND main = program.MainWindow();
   if (!main) return Fail(L"the main window did not appear");
@@ -166,7 +99,7 @@ int Policy(const std::wstring& exe, const std::wstring& choose) {
 int Copy(const std::wstring& exe, std::wstring source, std::wstring dest) {
   if (source.back() != L'\\') source += L'\\';  // a folder entry
   if (dest.back() != L'\\') dest += L'\\';
-  Program program(exe);
+  other::OtherProgram program(exe);
   if (!program.started()) return Fail(L"cannot start " + exe);
   HWND main = program.MainWindow();
   if (!main) return Fail(L"the main window did not appear");
@@ -179,7 +112,7 @@ int Copy(const std::wstring& exe, std::wstring source, std::wstring dest) {
   if (overwrite.size() != 1 || start.size() != 1) return Fail(L"no 覆盖 or 开始复制 button");
   SendMessageW(overwrite[0], BM_CLICK, 0, 0);
   PostMessageW(start[0], BM_CLICK, 0, 0);
-  HWND box = program.Box();
+  HWND box = program.Box(120);
   if (!box) return Fail(L"no box at the end of the copy");
   std::wstring said;
   for (HWND text : Children(box, L"Static")) said += TextOf(text);
