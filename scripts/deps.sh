@@ -6,12 +6,9 @@ PKGS="g++-mingw-w64-x86-64-posix wine wine64 xvfb fonts-wqy-zenhei fonts-arphic-
 PKGS="$PKGS samba smbnetfs exfat-fuse exfatprogs fusefat dosfstools ntfs-3g fuse3 util-linux mount iproute2"
 # The broadcast benchmark's throttled destinations (bench/throttlefs.c, built natively).
 PKGS="$PKGS gcc libc6-dev libfuse3-dev pkg-config"
-missing=""
-for p in $PKGS; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
-done
+. "$(dirname "$0")/packages.sh"
+missing="$(missing_packages $PKGS)"
 [ -z "$missing" ] && exit 0
 echo "Installing:$missing"
-SUDO=""; [ "$(id -u)" -ne 0 ] && SUDO=sudo
 $SUDO apt-get update -q
 DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q --no-install-recommends $missing

@@ -5,12 +5,8 @@
 # the 32-bit build, in a 32-bit prefix too.
 set -e
 PKGS="g++-mingw-w64-i686-posix binutils-mingw-w64-i686 nsis zip unzip xauth wine32:i386"
-SUDO=""; [ "$(id -u)" -ne 0 ] && SUDO=sudo
-
-missing=""
-for p in $PKGS; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
-done
+. "$(dirname "$0")/packages.sh"
+missing="$(missing_packages $PKGS)"
 [ -z "$missing" ] && exit 0
 
 echo "Installing:$missing"
