@@ -15,7 +15,7 @@ std::wstring HelpPageAddress() { return std::wstring(L"http://") + kHelpHost + L
 
 // A minimal OLE container for the browser control: client site, in-place
 // site and frame, and the sink for the browser's events.
-class BrowserSite : public IOleClientSite, public IOleInPlaceSite, public IOleInPlaceFrame, public IDispatch {
+class BrowserSite final : public IOleClientSite, public IOleInPlaceSite, public IOleInPlaceFrame, public IDispatch {
  public:
   BrowserSite(HWND host, HelpView* view) : host_(host), view_(view) {}
   void Detach() { view_ = nullptr; }
