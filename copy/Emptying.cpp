@@ -6,8 +6,10 @@
 
 namespace copy {
 namespace {
-// How often a removal the system accepted but did not carry out is tried again, 5 ms apart.
-constexpr int kRemovalAttempts = 40;
+// How often a removal the system accepted but did not carry out is tried
+// again, and how many ms apart: half a second for a share's client to let go.
+constexpr int kRemovalAttempts = 50;
+constexpr DWORD kRemovalPause = 10;
 }  // namespace
 
 void EmptyRules::Places::Add(const std::wstring& path) {
@@ -139,6 +141,8 @@ class Emptier {
  private:
   // The entry is judged again on the handle that removes it. False when it stays.
   bool Remove(const std::wstring& full, const Expected& expected, bool innerLeft) {
+    // What stands after the last attempt was refused by whoever holds it.
+    DWORD refusal = ERROR_SHARING_VIOLATION;
     for (int attempt = 0;; ++attempt) {
       bool folder;
       {
@@ -162,19 +166,20 @@ class Emptier {
           return false;
         }
       }
-      if (attempt > 0) {
-        // The removal by the handle was accepted and not carried out: a
-        // share's client refuses it while Wine still holds a copy of the
-        // handle it read from. Judged again just now, it goes by name.
-        if (folder ? RemoveDirectoryW(fs::SystemPath(full).c_str()) : DeleteFileW(fs::SystemPath(full).c_str())) break;
-      } else if (!fs::Exists(full)) {
-        break;
-      }
+      // A removal the handle's close should carry out may not be: a share's
+      // client refuses it while it still holds the file (Wine's copy of a
+      // handle that was read from, or another program's), and Wine says
+      // nothing of it. Judged again just now, it goes by name, which Wine
+      // also reports done before it is, so only its absence counts.
+      if (attempt > 0 && !(folder ? RemoveDirectoryW(fs::SystemPath(full).c_str())
+                                  : DeleteFileW(fs::SystemPath(full).c_str())))
+        refusal = GetLastError();
+      if (fs::IsAbsent(full)) break;
       if (attempt == kRemovalAttempts) {
-        observer_.Failed(full, GetLastError());
+        observer_.Failed(full, refusal);
         return false;
       }
-      Sleep(5);
+      Sleep(kRemovalPause);
     }
     observer_.Removed(full);
     return true;
@@ -188,7 +193,7 @@ class Emptier {
     auto entry = fs::Inspect(held);
     if (!entry) {
       const DWORD error = GetLastError();
-      if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return {Verdict::Gone, {}};
+      if (fs::IsNotFound(error)) return {Verdict::Gone, {}};
       observer_.Failed(full, error);
       return {Verdict::Keep, {}};
     }
@@ -222,7 +227,7 @@ void EmptyFolder(const std::wstring& folder, const EmptyRules& rules, const Copy
   const auto root = fs::Inspect(fs::OpenToLook(place));
   if (!root) {
     const DWORD error = GetLastError();
-    if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) observer.Failed(place, error);
+    if (!fs::IsNotFound(error)) observer.Failed(place, error);
     return;  // else nothing there to empty
   }
   // The destination is a source of the run, or lies inside one: all it holds

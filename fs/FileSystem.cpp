@@ -94,6 +94,10 @@ bool IsFolder(const std::wstring& path) {
 
 bool Exists(const std::wstring& path) { return AttributesOf(path) != INVALID_FILE_ATTRIBUTES; }
 
+bool IsNotFound(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
+
+bool IsAbsent(const std::wstring& path) { return AttributesOf(path) == INVALID_FILE_ATTRIBUTES && IsNotFound(GetLastError()); }
+
 bool IsFile(const std::wstring& path) {
   if (path.empty()) return false;
   // A search would read "a." as "a without an extension"; a \\?\ path means its one name.

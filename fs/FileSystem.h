@@ -45,6 +45,9 @@ std::optional<std::vector<Entry>> ListMatches(const std::wstring& pattern, DWORD
 bool IsFolder(const std::wstring& path);
 // Anything at all (file, folder, device) stands at the path.
 bool Exists(const std::wstring& path);
+// Looked for and not there: a place that cannot be reached is not absent.
+bool IsAbsent(const std::wstring& path);
+bool IsNotFound(DWORD error);
 // True when a search for the path (wildcards allowed in the last component;
 // a \\?\ path names its one entry) finds an entry that is not a folder,
 // whatever its time stamp.
