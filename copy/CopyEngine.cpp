@@ -19,6 +19,7 @@
 #include "common/Text.h"
 #include "fs/FileCopy.h"
 #include "fs/FileSystem.h"
+#include "fs/LateTimes.h"
 #include "fs/Volume.h"
 
 namespace copy {
@@ -456,6 +457,7 @@ void RunCopy(const CopyJob& given, const CopyObserver& observer) {
     RunBroadcast(job, observer, rules, progress);
   else
     RunOneByOne(job, observer, rules, progress);
+  fs::SettleLateTimes();
 }
 
 }  // namespace copy

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/Paths.h"
+#include "fs/LateTimes.h"
 
 namespace fs {
 namespace {
@@ -404,20 +405,12 @@ bool PendingCopy::SetTimes(HANDLE file) {
   }
   FILE_BASIC_INFO basic{};
   basic.LastWriteTime.QuadPart = LONGLONG(facts_.writeTime);
-  basic.LastAccessTime.QuadPart = LONGLONG(facts_.accessTime ? facts_.accessTime : facts_.writeTime);
+  basic.LastAccessTime.QuadPart = LONGLONG(AccessTime());
   if (SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic)) return true;
   if (!IsNotSupported(GetLastError())) return false;
   volume_->keepsTimes = false;
   losses_ |= kLostTimes;
   return true;
-}
-
-// The times once more, on the copy closed under its name.
-bool PendingCopy::SetTimesOfClosed(const std::wstring& target) {
-  const FileHandle file(CreateFileW(SystemPath(target).c_str(), FILE_WRITE_ATTRIBUTES,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
-                                    nullptr));
-  return file.valid() && SetTimes(file.get());
 }
 
 // Hidden and system before the rename (a fresh file has none); read-only
@@ -854,14 +847,13 @@ Placed PendingCopy::Finish(const std::wstring& target, Placed placed) {
       }
     });
   }
-  // A client that will not rename an open file writes it out as it closes,
-  // and stamps it then (the share here): its times are set on the closed file.
-  // Its cache hides that from a read-back for a second, so this is not learned.
+  // A client that will not rename an open file writes it out as it lets go
+  // of it, a moment after the close, and stamps it then (the share here):
+  // its times are set on the closed file, now and after that moment. Its
+  // cache hides that from a read-back for a second, so this is not learned.
   if (volume_->renamesNothing) volume_->timesAfterClose = true;
   if (volume_->keepsTimes) {
-    if (volume_->timesAfterClose) {
-      KeepingError([&] { SetTimesOfClosed(target); });
-    }
+    if (volume_->timesAfterClose) KeepingError([&] { SetTimesNowAndLater(target, facts_.writeTime, AccessTime()); });
     if (!volume_->timesChecked) KeepingError([&] { CheckTimesKept(target); });
   } else {
     losses_ |= kLostTimes;
@@ -881,7 +873,7 @@ void PendingCopy::CheckTimesKept(const std::wstring& target) {
   };
   auto seen = kept();
   if (!seen) {
-    if (!SetTimesOfClosed(target)) return;  // learned nothing
+    if (!SetTimesOfClosed(target, facts_.writeTime, AccessTime())) return;  // learned nothing
     seen = kept();
     if (!seen) {
       volume_->keepsTimes = false;
