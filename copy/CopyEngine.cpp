@@ -442,6 +442,7 @@ int CopyingThreads() {
 }
 
 void RunCopy(const CopyJob& given, const CopyObserver& observer) {
+  const ScopeGuard settle([] { fs::SettleLateTimes(); });
   CopyJob job = given;
   job.sources = OncePerPlace(given.sources);
   job.dests = OncePerPlace(given.dests);
@@ -457,7 +458,6 @@ void RunCopy(const CopyJob& given, const CopyObserver& observer) {
     RunBroadcast(job, observer, rules, progress);
   else
     RunOneByOne(job, observer, rules, progress);
-  fs::SettleLateTimes();
 }
 
 }  // namespace copy

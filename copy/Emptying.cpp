@@ -141,18 +141,19 @@ class Emptier {
  private:
   // The entry is judged again on the handle that removes it. False when it stays.
   bool Remove(const std::wstring& full, const Expected& expected, bool innerLeft) {
-    // What stands after the last attempt was refused by whoever holds it.
-    DWORD refusal = ERROR_SHARING_VIOLATION;
+    DWORD refusal = ERROR_SHARING_VIOLATION;  // what a holder that keeps it says
     for (int attempt = 0;; ++attempt) {
       bool folder;
       {
         const fs::FileHandle held = fs::OpenForRemoval(full);
-        // Refused once its removal was accepted: it is pending, and goes as the last holder lets go.
-        if (attempt > 0 && !held.valid() && GetLastError() == ERROR_ACCESS_DENIED) break;
+        // Accepted, and pending until its last holder lets go.
+        if (attempt > 0 && !held.valid() && fs::RemovalPending()) break;
         const Judgement judged = Judge(held, full, expected);
         if (judged.verdict == Verdict::Gone) {
           if (attempt == 0) return true;  // gone before us
-          break;
+          if (fs::IsAbsent(full)) break;
+          observer_.Failed(full, GetLastError());  // not found where nothing answers
+          return false;
         }
         if (judged.verdict != Verdict::Remove && judged.verdict != Verdict::EmptyThenRemove) return false;
         // A dry run removes nothing, and tells what would go (a folder with what it holds).

@@ -148,8 +148,7 @@ bool RemoveClosed(const std::wstring& path) {
   for (int attempt = 0;; ++attempt) {
     const bool deleted = DeleteFileW(path.c_str());
     const DWORD error = GetLastError();
-    if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES && GetLastError() == ERROR_FILE_NOT_FOUND)
-      return true;
+    if (IsAbsent(path)) return true;
     if (attempt == 40 || (!deleted && error != ERROR_LOCK_VIOLATION && error != ERROR_SHARING_VIOLATION))
       return Fail(deleted ? ERROR_LOCK_VIOLATION : error);
     Sleep(5);
@@ -403,10 +402,7 @@ bool PendingCopy::SetTimes(HANDLE file) {
     losses_ |= kLostTimes;
     return true;
   }
-  FILE_BASIC_INFO basic{};
-  basic.LastWriteTime.QuadPart = LONGLONG(facts_.writeTime);
-  basic.LastAccessTime.QuadPart = LONGLONG(AccessTime());
-  if (SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic)) return true;
+  if (SetFileTimes(file, facts_.writeTime, facts_.accessTime)) return true;
   if (!IsNotSupported(GetLastError())) return false;
   volume_->keepsTimes = false;
   losses_ |= kLostTimes;
@@ -797,12 +793,7 @@ bool PendingCopy::WriteOver(const std::wstring& target, DWORD standing) {
     {
       const FileHandle keptData = OpenToRead(aside);
       restored = keptData.valid() && overwrite(keptData.get());
-      if (restored && old) {
-        FILE_BASIC_INFO basic{};
-        basic.LastWriteTime.QuadPart = LONGLONG(old->writeTime);
-        basic.LastAccessTime.QuadPart = LONGLONG(old->accessTime ? old->accessTime : old->writeTime);
-        SetFileInformationByHandle(file_.get(), FileBasicInfo, &basic, sizeof basic);
-      }
+      if (restored && old) SetFileTimes(file_.get(), old->writeTime, old->accessTime);
       file_ = FileHandle();
     }
     if (restored) RemoveClosed(aside);  // put back whole; else the old bytes stay aside
@@ -853,7 +844,7 @@ Placed PendingCopy::Finish(const std::wstring& target, Placed placed) {
   // cache hides that from a read-back for a second, so this is not learned.
   if (volume_->renamesNothing) volume_->timesAfterClose = true;
   if (volume_->keepsTimes) {
-    if (volume_->timesAfterClose) KeepingError([&] { SetTimesNowAndLater(target, facts_.writeTime, AccessTime()); });
+    if (volume_->timesAfterClose) KeepingError([&] { SetTimesNowAndLater(target, volume_->root, facts_.writeTime, facts_.accessTime); });
     if (!volume_->timesChecked) KeepingError([&] { CheckTimesKept(target); });
   } else {
     losses_ |= kLostTimes;
@@ -873,7 +864,7 @@ void PendingCopy::CheckTimesKept(const std::wstring& target) {
   };
   auto seen = kept();
   if (!seen) {
-    if (!SetTimesOfClosed(target, facts_.writeTime, AccessTime())) return;  // learned nothing
+    if (!SetTimesOfClosed(target, facts_.writeTime, facts_.accessTime)) return;  // learned nothing
     seen = kept();
     if (!seen) {
       volume_->keepsTimes = false;

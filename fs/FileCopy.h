@@ -103,7 +103,6 @@ class PendingCopy {
   bool MarkForRemoval(bool remove);
   bool CreateTemporary(DWORD attributes);
   bool SetTimes(HANDLE file);
-  uint64_t AccessTime() const { return facts_.accessTime ? facts_.accessTime : facts_.writeTime; }
   bool SetCarriedAttributes();
   bool Rename(const std::wstring& target);
   bool RenameByHandle(const std::wstring& target, bool replace);

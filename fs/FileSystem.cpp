@@ -9,6 +9,7 @@
 
 #include "common/Paths.h"
 #include "common/Text.h"
+#include "fs/Volume.h"
 
 namespace fs {
 namespace {
@@ -96,7 +97,30 @@ bool Exists(const std::wstring& path) { return AttributesOf(path) != INVALID_FIL
 
 bool IsNotFound(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
 
-bool IsAbsent(const std::wstring& path) { return AttributesOf(path) == INVALID_FILE_ATTRIBUTES && IsNotFound(GetLastError()); }
+bool IsAbsent(const std::wstring& path) {
+  if (AttributesOf(path) != INVALID_FILE_ATTRIBUTES) return false;
+  const DWORD error = GetLastError();
+  if (error != ERROR_PATH_NOT_FOUND) return error == ERROR_FILE_NOT_FOUND;
+  const std::wstring root = VolumePathOf(path);
+  const bool answers = !root.empty() && AttributesOf(root) != INVALID_FILE_ATTRIBUTES;
+  SetLastError(error);
+  return answers;
+}
+
+bool RemovalPending() {
+  constexpr LONG kDeletePending = LONG(0xC0000056);  // STATUS_DELETE_PENDING
+  using LastStatus = LONG(WINAPI*)();
+  static const auto lastStatus =
+      reinterpret_cast<LastStatus>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "RtlGetLastNtStatus"));
+  return GetLastError() == ERROR_ACCESS_DENIED && lastStatus && lastStatus() == kDeletePending;
+}
+
+bool SetFileTimes(HANDLE file, uint64_t writeTime, uint64_t accessTime) {
+  FILE_BASIC_INFO basic{};
+  basic.LastWriteTime.QuadPart = LONGLONG(writeTime);
+  basic.LastAccessTime.QuadPart = LONGLONG(accessTime ? accessTime : writeTime);
+  return SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic);
+}
 
 bool IsFile(const std::wstring& path) {
   if (path.empty()) return false;

@@ -45,9 +45,17 @@ std::optional<std::vector<Entry>> ListMatches(const std::wstring& pattern, DWORD
 bool IsFolder(const std::wstring& path);
 // Anything at all (file, folder, device) stands at the path.
 bool Exists(const std::wstring& path);
-// Looked for and not there: a place that cannot be reached is not absent.
+// Looked for and not there. A place that cannot be reached is not absent:
+// "path not found" counts only where the volume still answers (a drive that
+// went away says it too).
 bool IsAbsent(const std::wstring& path);
 bool IsNotFound(DWORD error);
+// The last call failed because the entry's removal is pending: it goes as
+// its last holder lets go (Windows says "access denied" for it).
+bool RemovalPending();
+// Sets the last-write and last-access times through a handle that may write
+// attributes; an access time of 0 takes the write time.
+bool SetFileTimes(HANDLE file, uint64_t writeTime, uint64_t accessTime);
 // True when a search for the path (wildcards allowed in the last component;
 // a \\?\ path names its one entry) finds an entry that is not a folder,
 // whatever its time stamp.

@@ -16,7 +16,7 @@ namespace {
 constexpr ULONGLONG kMoment = 1000;
 
 struct Late {
-  std::wstring path;
+  std::wstring path, volume;
   uint64_t writeTime, accessTime;
   ULONGLONG due;
 };
@@ -37,29 +37,36 @@ bool TakeDue(bool wait, Late& late) {
   return true;
 }
 
+// A copy removed since is let be. A volume that cannot be reached (a share
+// gone) is not asked again for its other copies: each asking could wait out
+// the client's time-out.
+void SetAgain(const Late& late) {
+  if (SetTimesOfClosed(late.path, late.writeTime, late.accessTime) || IsNotFound(GetLastError())) return;
+  std::lock_guard<Lock> hold(g_lateLock);
+  std::erase_if(g_late, [&](const Late& other) { return SameTextIgnoreCase(other.volume, late.volume); });
+}
+
 }  // namespace
 
 bool SetTimesOfClosed(const std::wstring& path, uint64_t writeTime, uint64_t accessTime) {
   const FileHandle file(CreateFileW(SystemPath(path).c_str(), FILE_WRITE_ATTRIBUTES,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
                                     nullptr));
-  FILE_BASIC_INFO basic{};
-  basic.LastWriteTime.QuadPart = LONGLONG(writeTime);
-  basic.LastAccessTime.QuadPart = LONGLONG(accessTime);
-  return file.valid() && SetFileInformationByHandle(file.get(), FileBasicInfo, &basic, sizeof basic);
+  return file.valid() && SetFileTimes(file.get(), writeTime, accessTime);
 }
 
-void SetTimesNowAndLater(const std::wstring& path, uint64_t writeTime, uint64_t accessTime) {
+void SetTimesNowAndLater(const std::wstring& path, const std::wstring& volume, uint64_t writeTime,
+                         uint64_t accessTime) {
   SetTimesOfClosed(path, writeTime, accessTime);
-  for (Late late; TakeDue(false, late);) SetTimesOfClosed(late.path, late.writeTime, late.accessTime);
+  for (Late late; TakeDue(false, late);) SetAgain(late);
   std::lock_guard<Lock> hold(g_lateLock);
-  g_late.push_back({path, writeTime, accessTime, GetTickCount64() + kMoment});
+  // A name copied twice in the run ends with its later copy's times.
+  std::erase_if(g_late, [&](const Late& other) { return SameTextIgnoreCase(other.path, path); });
+  g_late.push_back({path, volume, writeTime, accessTime, GetTickCount64() + kMoment});
 }
 
 void SettleLateTimes() {
-  // Taken in the order placed: a name copied twice in the run ends with its
-  // later copy's times. A copy removed since, or a share gone, is let be.
-  for (Late late; TakeDue(true, late);) SetTimesOfClosed(late.path, late.writeTime, late.accessTime);
+  for (Late late; TakeDue(true, late);) SetAgain(late);
 }
 
 }  // namespace fs

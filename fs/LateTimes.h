@@ -10,12 +10,15 @@
 
 namespace fs {
 
-// Sets the last-write and last-access times of the closed file at path.
+// Sets the last-write and last-access times of the closed file at path (an
+// access time of 0 takes the write time).
 bool SetTimesOfClosed(const std::wstring& path, uint64_t writeTime, uint64_t accessTime);
-// The same, now and once more later: at a later call of either of these
-// functions, or at the run's end.
-void SetTimesNowAndLater(const std::wstring& path, uint64_t writeTime, uint64_t accessTime);
-// As a run ends: waits out the moment for the last copies and sets their times again.
+// The same, now and once more later: at a later call of this function, or
+// as the run ends. volume is the path of the volume that holds it.
+void SetTimesNowAndLater(const std::wstring& path, const std::wstring& volume, uint64_t writeTime,
+                         uint64_t accessTime);
+// As a run ends, however it ends: waits out the moment for the last copies
+// and sets their times again.
 void SettleLateTimes();
 
 }  // namespace fs

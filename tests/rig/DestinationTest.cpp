@@ -89,9 +89,14 @@ class DestFolder {
   explicit DestFolder(const Destination& d) {
     static int counter = 0;
     MakeDir(d.root + L"qmrig");
-    do {
+    for (;;) {
       path_ = d.root + L"qmrig\\t" + std::to_wstring(GetCurrentProcessId()) + L"_" + std::to_wstring(counter++) + L"\\";
-    } while (!CreateDirectoryW(path_.c_str(), nullptr) && GetLastError() == ERROR_ALREADY_EXISTS);
+      if (CreateDirectoryW(path_.c_str(), nullptr)) break;
+      if (GetLastError() != ERROR_ALREADY_EXISTS) {
+        ADD_FAILURE() << "cannot make " << Narrow(path_) << ": error " << GetLastError();
+        break;
+      }
+    }
   }
   ~DestFolder() { RemoveTree(path_); }
   const std::wstring& path() const { return path_; }
