@@ -8,26 +8,11 @@
 # file could wait out the client's 3 s time-out); a second run with
 # /retry:3 /wait:1 completes every file; nothing half-written stays.
 # Usage: share-dies.sh QMCOPY_EXE   (inside scripts/with-wine.sh, rig up)
-set -u
-[ "${QM_RIG:-}" = skip ] && { echo "QM_RIG=skip"; exit 0; }
-HERE="$(cd "$(dirname "$0")" && pwd)"
-. "$HERE/../../scripts/wine-env.sh"
-RIG_SH="$QM_ROOT/scripts/rig.sh"
-QMCOPY="$1"
-ENV_FILE="$QM_ROOT/build/rig/destinations.env"
-[ -f "$ENV_FILE" ] || { echo "FAIL: the rig is not up ($ENV_FILE missing)"; exit 1; }
-server_root="$(sed -n 's/^share_server_files=//p' "$ENV_FILE")"
-share_unix="$(sed -n 's/^share_unix=//p' "$ENV_FILE")"
-share_win="$(sed -n 's/^share=//p' "$ENV_FILE")"
+. "$(dirname "$0")/share-test.sh"
 
 FILES=300
 KILL_AFTER=20
-name="qmrig-dies-$$"
-src="$WINEPREFIX/drive_c/qmtests/$name"
-src_win="C:\\qmtests\\$name"
 dst="$server_root/$name"  # the server's own view: the client may be down
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 cleanup() {
   [ -n "${watch_pid:-}" ] && kill "$watch_pid" 2>/dev/null
   "$RIG_SH" smbd-start >/dev/null 2>&1  # a run that failed half-way leaves the share up

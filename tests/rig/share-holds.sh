@@ -6,21 +6,8 @@
 # exit 1), while the rest is emptied and the copy made; once the file is
 # let go, a second run empties it and exits 0.
 # Usage: share-holds.sh QMCOPY_EXE   (inside scripts/with-wine.sh, rig up)
-set -u
-[ "${QM_RIG:-}" = skip ] && { echo "QM_RIG=skip"; exit 0; }
-HERE="$(cd "$(dirname "$0")" && pwd)"
-. "$HERE/../../scripts/wine-env.sh"
-QMCOPY="$1"
-ENV_FILE="$QM_ROOT/build/rig/destinations.env"
-[ -f "$ENV_FILE" ] || { echo "FAIL: the rig is not up ($ENV_FILE missing)"; exit 1; }
-share_unix="$(sed -n 's/^share_unix=//p' "$ENV_FILE")"
-share_win="$(sed -n 's/^share=//p' "$ENV_FILE")"
-
-name="qmrig-holds-$$"
-src="$WINEPREFIX/drive_c/qmtests/$name"
+. "$(dirname "$0")/share-test.sh"
 dst="$share_unix/$name"
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 cleanup() {
   [ -n "${holder:-}" ] && kill "$holder" 2>/dev/null
   rm -rf "$src" "$dst"
@@ -34,7 +21,7 @@ echo free > "$dst/free.txt"
 echo deep > "$dst/sub/deep.txt"
 
 run() {  # prints qmcopy's summary; returns its exit code
-  wine "$QMCOPY" "/src:C:\\qmtests\\$name\\a.txt" "/dst:$share_win$name" /empty /policy:overwrite 2>&1 | tr -d '\r'
+  wine "$QMCOPY" "/src:$src_win\\a.txt" "/dst:$share_win$name" /empty /policy:overwrite 2>&1 | tr -d '\r'
   return "${PIPESTATUS[0]}"
 }
 holds() { (cd "$dst" && find . -mindepth 1 | sort | tr '\n' ' '); }
