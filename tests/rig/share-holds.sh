@@ -36,6 +36,7 @@ echo "$out" | grep -q 'held\.txt：' || fail "the run names no failure for the h
 [ "$(holds)" = "./a.txt ./held.txt " ] || fail "the folder holds $(holds), not the copy and the held file"
 
 kill "$holder"; wait "$holder" 2>/dev/null; holder=""
+sleep 1  # let go a while ago: the client has closed it on the server too
 out="$(run)"; code=$?
 echo "let go: exit $code; the folder holds: $(holds)"
 [ "$code" -eq 0 ] || { fail "the run after the file was let go exited $code"; echo "$out" | sed 's/^/  | /'; }
