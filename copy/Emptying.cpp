@@ -172,8 +172,8 @@ class Emptier {
       // handle that was read from, or another program's), and Wine says
       // nothing of it. Judged again just now, it goes by name, which Wine
       // also reports done before it is, so only its absence counts.
-      if (attempt > 0 && !(folder ? RemoveDirectoryW(fs::SystemPath(full).c_str())
-                                  : DeleteFileW(fs::SystemPath(full).c_str())))
+      if (attempt > 0 &&
+          !(folder ? RemoveDirectoryW(fs::SystemPath(full).c_str()) : DeleteFileW(fs::SystemPath(full).c_str())))
         refusal = GetLastError();
       if (fs::IsAbsent(full)) break;
       if (attempt == kRemovalAttempts) {

@@ -844,7 +844,8 @@ Placed PendingCopy::Finish(const std::wstring& target, Placed placed) {
   // cache hides that from a read-back for a second, so this is not learned.
   if (volume_->renamesNothing) volume_->timesAfterClose = true;
   if (volume_->keepsTimes) {
-    if (volume_->timesAfterClose) KeepingError([&] { SetTimesNowAndLater(target, volume_->root, facts_.writeTime, facts_.accessTime); });
+    if (volume_->timesAfterClose)
+      KeepingError([&] { SetTimesNowAndLater(target, volume_->root, facts_.writeTime, facts_.accessTime); });
     if (!volume_->timesChecked) KeepingError([&] { CheckTimesKept(target); });
   } else {
     losses_ |= kLostTimes;

@@ -15,8 +15,7 @@ namespace fs {
 bool SetTimesOfClosed(const std::wstring& path, uint64_t writeTime, uint64_t accessTime);
 // The same, now and once more later: at a later call of this function, or
 // as the run ends. volume is the path of the volume that holds it.
-void SetTimesNowAndLater(const std::wstring& path, const std::wstring& volume, uint64_t writeTime,
-                         uint64_t accessTime);
+void SetTimesNowAndLater(const std::wstring& path, const std::wstring& volume, uint64_t writeTime, uint64_t accessTime);
 // As a run ends, however it ends: waits out the moment for the last copies
 // and sets their times again.
 void SettleLateTimes();
