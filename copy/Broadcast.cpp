@@ -14,6 +14,7 @@
 #include "copy/Destination.h"
 #include "copy/TreeWalk.h"
 #include "fs/FileCopy.h"
+#include "fs/OwnFiles.h"
 
 namespace copy {
 namespace {
@@ -169,7 +170,7 @@ class Writer {
         break;
       case Item::Kind::Chunk:
         if (copy_ && !failed_ && !stopped && !copy_->Append(item.data->data(), DWORD(item.data->size())))
-          failed_ = GetLastError();
+          failed_ = GetLastError() ? GetLastError() : ERROR_WRITE_FAULT;
         break;
       case Item::Kind::End:
         EndCopy(item);
@@ -197,18 +198,18 @@ class Writer {
     }
     copy_ = std::make_unique<fs::PendingCopy>();
     if (!copy_->Begin(item.path, item.folder, item.facts, item.streams, observer_.stop, BytesTold(&observer_)))
-      failed_ = GetLastError();
+      failed_ = GetLastError() ? GetLastError() : ERROR_WRITE_FAULT;
   }
 
   void EndCopy(const Item& end) {
     if (skipped_) return;
-    const Attempt written = [&](std::wstring& placedName) -> std::optional<FileOutcome> {
+    const Attempt written = [&](std::wstring& placedName) -> Attempted {
       placedName = file_.listed.name;
-      const DWORD code = failed_ ? failed_ : end.code;
-      if (code || !copy_->End(end.changed)) {
+      DWORD code = failed_ ? failed_ : end.code;
+      if (!code && !copy_->End(end.changed)) code = GetLastError() ? GetLastError() : ERROR_WRITE_FAULT;
+      if (code) {
         copy_.reset();
-        if (code) SetLastError(code);
-        return std::nullopt;
+        return Attempted{std::nullopt, code};
       }
       return PlaceWritten(*copy_, file_.path, file_.folder, file_.listed.name, file_.plan, context_, placedName);
     };
@@ -335,7 +336,7 @@ class Reader : public TreeSink {
   // source is read only when one of them takes it.
   void Copy(const std::wstring& source, const std::wstring& below, const fs::Entry& entry, bool listed,
             const Position& at) {
-    if (fs::IsTemporaryName(entry.name)) return;  // another copy's unfinished file is no data
+    if (fs::IsOwnFileName(entry.name)) return;  // another copy's unfinished file is no data
     WaitForRoom(writers_);
     if (observer_.report) observer_.report->FileStarted(source);
     std::vector<std::pair<Writer*, Item>> files;
@@ -347,6 +348,7 @@ class Reader : public TreeSink {
       item.listed = entry;
       item.hasListing = listed;
       const bool gone = writer->Place().Gone().has_value();
+      if (!gone) PrepareFolder(writer->Place(), item.folder);
       item.plan = gone ? Plan::New
                        : PlanOf(fs::ChildPath(item.folder, entry.name), writer->Context(), listed ? &entry : nullptr,
                                 source);

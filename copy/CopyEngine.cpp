@@ -18,6 +18,7 @@
 #include "common/Raii.h"
 #include "common/Text.h"
 #include "fs/FileCopy.h"
+#include "fs/OwnFiles.h"
 #include "fs/FileSystem.h"
 #include "fs/LateTimes.h"
 #include "fs/Volume.h"
@@ -125,9 +126,7 @@ Plan PlanOf(const std::wstring& target, const CopyContext& context, const fs::En
       if (!sourceLook) return Plan::Keep;
       // Only a target older than the source by more than either place can
       // tell apart: a FAT copy's time, kept to 2 s, is not older.
-      const uint64_t unit =
-          std::max(fs::TimeUnit(fs::TraitsOf(FolderOf(source)), sourceLook->writeTime),
-                   fs::TimeUnit(fs::TraitsOf(FolderOf(target)), standing->writeTime));
+      const uint64_t unit = std::max(fs::TraitsOf(FolderOf(source)).timeUnit, fs::TraitsOf(FolderOf(target)).timeUnit);
       return fs::WrittenLater(sourceLook->writeTime, standing->writeTime, unit) ? Plan::Replace : Plan::Keep;
     }
     default:
@@ -137,21 +136,7 @@ Plan PlanOf(const std::wstring& target, const CopyContext& context, const fs::En
 
 namespace {
 
-// Errors that may pass if the copy is tried again a little later.
-bool MayPass(DWORD error) {
-  switch (error) {
-    case ERROR_SHARING_VIOLATION:
-    case ERROR_LOCK_VIOLATION:
-    case ERROR_NETNAME_DELETED:
-    case ERROR_UNEXP_NET_ERR:
-    case ERROR_BAD_NETPATH:
-    case ERROR_NETWORK_UNREACHABLE:
-    case ERROR_SEM_TIMEOUT:
-      return true;
-    default:
-      return false;
-  }
-}
+DWORD LastErrorOr(DWORD fallback) { return GetLastError() ? GetLastError() : fallback; }
 
 // A file copied onto itself is already where it should be: the same path,
 // or the same place by another spelling (a short name, "." or ".."). A name
@@ -168,39 +153,29 @@ constexpr int kNumberRaces = 64;
 
 }  // namespace
 
-std::optional<FileOutcome> PlaceWritten(fs::PendingCopy& copy, const std::wstring& source,
-                                        const std::wstring& targetFolder, const std::wstring& name, Plan plan,
-                                        const CopyContext& context, std::wstring& placedName) {
+Attempted PlaceWritten(fs::PendingCopy& copy, const std::wstring& source, const std::wstring& targetFolder,
+                       const std::wstring& name, Plan plan, const CopyContext& context, std::wstring& placedName) {
   const CopyObserver* observer = context.observer;
-  struct LossesTold {  // on every way out: a placed copy's, or one that failed after its name
-    const fs::PendingCopy& copy;
-    Destination* destination;
-    ~LossesTold() {
-      if (destination && copy.Losses()) destination->Lost(copy.Losses());
-    }
-  };
-  const LossesTold told{copy, context.destination};
-  auto placed = [&](FileOutcome outcome) {
+  auto placed = [&](const fs::Placement& placement, FileOutcome outcome) {
+    if (context.destination && placement.lost) context.destination->Lost(placement.lost);
     if (observer && observer->report && copy.Changed()) observer->report->ChangedWhileCopied(source);
-    return outcome;
+    return Attempted{outcome};
   };
   placedName = plan == Plan::Number ? FreeNumberedName(targetFolder, name) : name;
   for (int race = 0;; ++race) {
-    switch (copy.PlaceAs(placedName, plan == Plan::Replace)) {
+    const fs::Placement placement = copy.PlaceAs(placedName, plan == Plan::Replace);
+    switch (placement.placed) {
       case fs::Placed::New:
-        return placed(placedName == name ? FileOutcome::Copied : FileOutcome::Numbered);
+        return placed(placement, placedName == name ? FileOutcome::Copied : FileOutcome::Numbered);
       case fs::Placed::Replaced:
-        return placed(FileOutcome::Replaced);
+        return placed(placement, FileOutcome::Replaced);
       case fs::Placed::Taken:
-        if (plan != Plan::Number) return FileOutcome::Kept;  // it appeared meanwhile, and stays
-        if (race == kNumberRaces) {
-          SetLastError(ERROR_FILE_EXISTS);
-          return std::nullopt;
-        }
+        if (plan != Plan::Number) return Attempted{FileOutcome::Kept};  // it appeared meanwhile, and stays
+        if (race == kNumberRaces) return Attempted{std::nullopt, ERROR_FILE_EXISTS};
         placedName = FreeNumberedName(targetFolder, name);
         break;
       case fs::Placed::Failed:
-        return std::nullopt;
+        return Attempted{std::nullopt, placement.error};
     }
   }
 }
@@ -213,48 +188,47 @@ std::function<void(int64_t)> BytesTold(const CopyObserver* observer) {
 namespace {
 
 // One attempt at writing the copy from its source and giving it its name.
-std::optional<FileOutcome> WriteAndPlace(const std::wstring& source, const std::wstring& targetFolder,
-                                         const std::wstring& name, Plan plan, const CopyContext& context,
-                                         const fs::Entry* listed, std::wstring& placedName) {
+Attempted WriteAndPlace(const std::wstring& source, const std::wstring& targetFolder, const std::wstring& name,
+                        Plan plan, const CopyContext& context, const fs::Entry* listed, std::wstring& placedName) {
   const CopyObserver* observer = context.observer;
   fs::PendingCopy copy;
   placedName = name;
   if (!copy.Write(source, targetFolder, listed, observer ? observer->stop : nullptr, BytesTold(observer)))
-    return std::nullopt;
+    return Attempted{std::nullopt, LastErrorOr(ERROR_GEN_FAILURE)};
   return PlaceWritten(copy, source, targetFolder, name, plan, context, placedName);
 }
 
 // What the copy would do, with nothing written: the outcome, or the failure
 // that can be foreseen (its code left in GetLastError()).
-std::optional<FileOutcome> Rehearse(const std::wstring& source, const std::wstring& targetFolder,
-                                    const std::wstring& name, Plan plan, const CopyObserver& observer,
-                                    const fs::Entry* listed, std::wstring& placedName) {
+Attempted Rehearse(const std::wstring& source, const std::wstring& targetFolder, const std::wstring& name, Plan plan,
+                   const CopyObserver& observer, const fs::Entry* listed, std::wstring& placedName) {
   Rehearsal& rehearsal = *observer.rehearsal;
   placedName = plan == Plan::Number ? FreeNumberedName(targetFolder, name, &observer) : name;
   const std::wstring target = fs::ChildPath(targetFolder, placedName);
-  auto refuse = [](DWORD code) {
-    SetLastError(code);
-    return std::nullopt;
-  };
+  auto refuse = [](DWORD code) { return Attempted{std::nullopt, code}; };
   const auto facts = listed ? std::optional<fs::Entry>(*listed) : fs::Look(source);
-  if (!facts || !fs::CanReadFile(source)) return std::nullopt;
+  if (!facts || !fs::CanReadFile(source)) return refuse(LastErrorOr(ERROR_READ_FAULT));
   if (!rehearsal.Look(targetFolder)) return refuse(ERROR_PATH_NOT_FOUND);
   if (placedName.size() > fs::kLongestName) return refuse(ERROR_FILENAME_EXCED_RANGE);
   const auto standing = rehearsal.Look(target);
-  if (standing && plan != Plan::Replace) return FileOutcome::Kept;
+  if (standing && plan != Plan::Replace) return Attempted{FileOutcome::Kept};
   if (standing && (standing->attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)))
     return refuse(ERROR_ACCESS_DENIED);
   rehearsal.Made(target, *facts);
   observer.BytesWritten(int64_t(facts->size));  // the bytes it would write
-  if (standing) return FileOutcome::Replaced;
-  return placedName == name ? FileOutcome::Copied : FileOutcome::Numbered;
+  if (standing) return Attempted{FileOutcome::Replaced};
+  return Attempted{placedName == name ? FileOutcome::Copied : FileOutcome::Numbered};
 }
 
 }  // namespace
 
+void PrepareFolder(Destination& destination, const std::wstring& folder) {
+  if (destination.FirstVisit(folder)) fs::RepairFolder(folder);
+}
+
 bool BeginFile(const std::wstring& source, const std::wstring& targetFolder, const std::wstring& name,
                const CopyContext& context) {
-  if (fs::IsTemporaryName(name)) return false;  // another copy's unfinished file is no data
+  if (fs::IsOwnFileName(name)) return false;  // another copy's unfinished file is no data
   const CopyObserver* observer = context.observer;
   if (observer && observer->report) observer->report->FileStarted(source);  // the question, if any, is about it
   Destination* destination = observer && observer->rehearsal ? nullptr : context.destination;
@@ -265,7 +239,8 @@ bool BeginFile(const std::wstring& source, const std::wstring& targetFolder, con
     if (observer) observer->Failed(source, *gone, fs::ChildPath(targetFolder, name));
     return false;
   }
-  if (destination->FirstVisit(targetFolder)) fs::SweepTemporaries(targetFolder);
+  destination->PassOutage();
+  PrepareFolder(*destination, targetFolder);
   return true;
 }
 
@@ -281,31 +256,38 @@ std::wstring CarryOut(const std::wstring& source, const std::wstring& targetFold
   if (observer && observer->StopRequested()) return L"";
 
   std::wstring placedName = name;
-  std::optional<FileOutcome> outcome;
-  for (int attempt = 0;; ++attempt) {
-    outcome = attempt == 0 && first ? first(placedName)
-              : observer && observer->rehearsal
-                  ? Rehearse(source, targetFolder, name, plan, *observer, listed, placedName)
-                  : WriteAndPlace(source, targetFolder, name, plan, context, listed, placedName);
-    const DWORD error = GetLastError();
-    // A dry run foretells the failure; it waits for nothing.
-    if (outcome || attempt >= context.retry.times || !MayPass(error) || (observer && observer->rehearsal)) break;
-    if (destination && destination->Gone()) break;
-    // Waited out in short steps, so a stop is never kept waiting.
-    for (DWORD waited = 0; waited < context.retry.waitMilliseconds && !(observer && observer->StopRequested());
-         waited += 100)
+  const bool rehearsal = observer && observer->rehearsal;
+  auto stopped = [observer] { return observer && observer->StopRequested(); };
+  auto attempt = [&] {
+    return rehearsal ? Rehearse(source, targetFolder, name, plan, *observer, listed, placedName)
+                     : WriteAndPlace(source, targetFolder, name, plan, context, listed, placedName);
+  };
+  const unsigned returns = destination ? destination->Returns() : 0;
+  Attempted result = first ? first(placedName) : attempt();
+  // A dry run foretells the failure; it waits for nothing.
+  for (int retried = 0; !result.outcome && !rehearsal && MayPass(result.error) && !stopped(); ++retried) {
+    // A destination gone is waited for as a whole: this file tries it again,
+    // its other files wait.
+    if (destination && IsPlaceGone(result.error) && context.retry.times > 0 && !fs::IsFolder(targetFolder)) {
+      destination->WaitOut(returns, context.retry.times, context.retry.waitMilliseconds, stopped, [&] {
+        result = attempt();
+        return result.outcome || !IsPlaceGone(result.error);
+      });
+      break;
+    }
+    if (retried >= context.retry.times || (destination && destination->Gone())) break;
+    for (DWORD waited = 0; waited < context.retry.waitMilliseconds && !stopped(); waited += 100)
       Sleep(std::min<DWORD>(100, context.retry.waitMilliseconds - waited));
-    if (observer && observer->StopRequested()) break;
-    SetLastError(error);
+    if (!stopped()) result = attempt();
   }
   const std::wstring to = fs::ChildPath(targetFolder, placedName);
-  if (outcome) {
+  if (result.outcome) {
     if (destination) destination->Succeeded();
-    return done(to, *outcome);
+    return done(to, *result.outcome);
   }
   // A copy abandoned by a stop is no failure of the file.
-  if (observer && observer->StopRequested()) return L"";
-  const DWORD error = GetLastError();
+  if (stopped()) return L"";
+  const DWORD error = result.error ? result.error : ERROR_GEN_FAILURE;
   // Only a destination that cannot be reached counts towards "gone", not a
   // source that could not be read for the same reason.
   if (destination) destination->FailedWith(IsPlaceGone(error) && !fs::IsFolder(targetFolder) ? error : ERROR_SUCCESS);
@@ -442,6 +424,7 @@ int CopyingThreads() {
 }
 
 void RunCopy(const CopyJob& given, const CopyObserver& observer) {
+  fs::ForgetVolumes();  // a stick swapped since the last run is asked afresh
   const ScopeGuard settle([] { fs::SettleLateTimes(); });
   CopyJob job = given;
   job.sources = OncePerPlace(given.sources);

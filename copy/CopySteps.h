@@ -30,19 +30,28 @@ Plan PlanOf(const std::wstring& target, const CopyContext& context, const fs::En
 // Makes a folder of the copy where it is missing; a failure where a file stands.
 void MakeTargetFolder(const std::wstring& folder, const CopyContext& context);
 
+// A run's first visit to a folder of a destination: what our dead processes
+// left there is repaired or removed, before any file of it is planned.
+void PrepareFolder(Destination& destination, const std::wstring& folder);
+
 // Tells the run a file is begun: false when it is not to be copied at all (an
-// unfinished copy of ours, or a destination gone, said as a failure). The
-// first visit of a folder sweeps it of our dead temporaries.
+// unfinished copy of ours, or a destination gone, said as a failure). It
+// waits while the destination's outage is waited out, and prepares the folder.
 bool BeginFile(const std::wstring& source, const std::wstring& targetFolder, const std::wstring& name,
                const CopyContext& context);
 
 // Tells the run the bytes a copy writes (and takes back).
 std::function<void(int64_t)> BytesTold(const CopyObserver* observer);
 
-// One attempt at a copy: the outcome, or nothing with the code in GetLastError().
-using Attempt = std::function<std::optional<FileOutcome>(std::wstring& placedName)>;
-// Gives a written copy its name as the plan says.
-std::optional<FileOutcome> PlaceWritten(fs::PendingCopy& copy, const std::wstring& source,
+// One attempt at a copy: its outcome, or the code it failed with (never 0).
+struct Attempted {
+  std::optional<FileOutcome> outcome;
+  DWORD error = 0;
+};
+using Attempt = std::function<Attempted(std::wstring& placedName)>;
+// Gives a written copy its name as the plan says. Once it has a name, it
+// has its outcome: nothing after makes it a failure, so no retry places it twice.
+Attempted PlaceWritten(fs::PendingCopy& copy, const std::wstring& source,
                                         const std::wstring& targetFolder, const std::wstring& name, Plan plan,
                                         const CopyContext& context, std::wstring& placedName);
 // Carries out a planned copy: first (a copy written from a read made

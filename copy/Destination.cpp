@@ -1,5 +1,6 @@
 #include "copy/Destination.h"
 
+#include <algorithm>
 #include <mutex>
 
 #include "common/Paths.h"
@@ -16,6 +17,7 @@ bool IsPlaceGone(DWORD code) {
     case ERROR_HOST_UNREACHABLE:
     case ERROR_CONNECTION_ABORTED:
     case ERROR_SEM_TIMEOUT:
+    case ERROR_NETWORK_BUSY:
     case ERROR_DEV_NOT_EXIST:
     case ERROR_NOT_READY:
     case ERROR_IO_DEVICE:
@@ -23,6 +25,30 @@ bool IsPlaceGone(DWORD code) {
     default:
       return false;
   }
+}
+
+bool MayPass(DWORD code) {
+  return code == ERROR_SHARING_VIOLATION || code == ERROR_LOCK_VIOLATION || IsPlaceGone(code);
+}
+
+bool Destination::WaitOut(unsigned returnsBefore, int times, DWORD waitMs, const std::function<bool()>& stopped,
+                          const std::function<bool()>& again) {
+  std::lock_guard<Lock> hold(outage_);
+  if (Gone()) return false;
+  // It came back while this file waited behind another: once more, at once.
+  if (returns_.load() != returnsBefore) return again();
+  for (int attempt = 0; attempt < times && !stopped(); ++attempt) {
+    // Waited out in short steps, so a stop is never kept waiting.
+    for (DWORD waited = 0; waited < waitMs && !stopped(); waited += 100) Sleep(std::min<DWORD>(100, waitMs - waited));
+    if (stopped()) return false;
+    if (again()) {
+      ++returns_;
+      Succeeded();
+      return true;
+    }
+  }
+  if (!stopped()) goneInARow_.store(kGoneAfter);
+  return false;
 }
 
 void Destination::FailedWith(DWORD code) {

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <functional>
 #include <optional>
 #include <string>
 #include <unordered_set>
@@ -13,8 +14,12 @@
 
 namespace copy {
 
-// A reason that says the place itself is gone, not this one file.
+// A reason that says the place itself is gone, not this one file ("Not
+// ready." among them: a share whose server stopped answering, under Wine).
 bool IsPlaceGone(DWORD code);
+// A reason that may pass if the copy is tried again a little later: a file
+// in use, a lock, or the place gone for a while.
+bool MayPass(DWORD code);
 
 class Destination {
  public:
@@ -30,6 +35,19 @@ class Destination {
   // The reason it is gone, once it is.
   std::optional<DWORD> Gone() const;
 
+  // With retries, a place gone is waited for as a whole: the file that
+  // found it gone tries again up to times, waitMs apart (stopped early by
+  // stopped), while every other file of it waits in PassOutage. True when
+  // again succeeded (the place is back); else the place is gone, and its
+  // remaining files fail at once.
+  // returnsBefore: Returns() as the file's first attempt began.
+  bool WaitOut(unsigned returnsBefore, int times, DWORD waitMs, const std::function<bool()>& stopped, const std::function<bool()>& again);
+  // Waits while another file of it waits out an outage.
+  void PassOutage() { std::lock_guard<Lock> hold(outage_); }
+  // Changes each time a place gone came back: an attempt that failed before
+  // that is tried again at once.
+  unsigned Returns() const { return returns_.load(); }
+
   // True the first time a folder of it is written to in this run.
   bool FirstVisit(const std::wstring& folder);
 
@@ -41,6 +59,8 @@ class Destination {
   std::atomic<int> goneInARow_{0};
   std::atomic<DWORD> goneReason_{0};
   std::atomic<unsigned> lost_{0};
+  std::atomic<unsigned> returns_{0};
+  Lock outage_;
   Lock lock_;
   std::unordered_set<std::wstring> visited_;
 };

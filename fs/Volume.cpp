@@ -8,6 +8,7 @@
 #include "common/Paths.h"
 #include "common/Sync.h"
 #include "fs/FileSystem.h"
+#include "fs/Steps.h"
 
 namespace fs {
 namespace {
@@ -16,7 +17,6 @@ constexpr DWORD kSupportsPosixRename = 0x00000400;
 }  // namespace
 
 namespace faults {
-void ForgetVolumes();
 namespace {
 std::atomic<bool> g_any{false};
 std::atomic<bool> g_set[size_t(Step::Count)];
@@ -29,7 +29,7 @@ void Inject(Step step, DWORD value) {
   g_value[size_t(step)] = value;
   g_set[size_t(step)] = true;
   g_any = true;
-  if (step == Step::VolumeFlags) ForgetVolumes();  // read again as Windows would say
+  ForgetVolumes();  // each volume asked again under the fault
 }
 
 void Clear() {
@@ -41,6 +41,13 @@ void Clear() {
 std::optional<DWORD> Injected(Step step) {
   if (!g_any.load(std::memory_order_relaxed) || !g_set[size_t(step)]) return std::nullopt;
   return g_value[size_t(step)].load();
+}
+
+void Reached(Point point) {
+  const auto at = Injected(Step::PauseAt);
+  if (!at || *at != DWORD(point)) return;
+  SetEvent(CreateEventW(nullptr, TRUE, FALSE, L"Local\\quillmere-paused"));
+  Sleep(INFINITE);
 }
 
 void InjectFileSystemName(const std::wstring& name) {
@@ -56,11 +63,74 @@ std::wstring InjectedFileSystemName() {
 
 namespace {
 
-// Traits live as long as the process: a handful of volumes, never forgotten
-// while a copy may hold a reference.
-Lock g_volumesLock;
-std::map<std::wstring, std::unique_ptr<VolumeTraits>, bool (*)(const std::wstring&, const std::wstring&)> g_volumes(
-    [](const std::wstring& a, const std::wstring& b) { return CompareStringOrdinal(a.c_str(), int(a.size()), b.c_str(), int(b.size()), TRUE) == CSTR_LESS_THAN; });
+struct CaseLess {
+  bool operator()(const std::wstring& a, const std::wstring& b) const {
+    return CompareStringOrdinal(a.c_str(), int(a.size()), b.c_str(), int(b.size()), TRUE) == CSTR_LESS_THAN;
+  }
+};
+
+// The volumes of this run. Traits live as long as the process (a copy may
+// hold a reference past a run's end); a run forgets them by a new generation.
+struct Table {
+  Lock lock;
+  unsigned generation = 1;
+  std::map<std::wstring, VolumeTraits*, CaseLess> byRoot, byKey;
+  std::vector<std::unique_ptr<VolumeTraits>> all;
+};
+Table& Volumes() {
+  static Table table;
+  return table;
+}
+
+std::wstring Hex(uint64_t value) {
+  wchar_t text[17];
+  swprintf(text, 17, L"%llx", static_cast<unsigned long long>(value));
+  return text;
+}
+
+// The drive or share part of a path ("C:\", "\\server\share\"); empty when none.
+std::wstring RootPart(const std::wstring& path) {
+  if (path.size() >= 3 && path[1] == L':' && path[2] == L'\\') return path.substr(0, 3);
+  if (path.rfind(L"\\\\", 0) != 0) return L"";
+  const size_t server = path.find(L'\\', 2);
+  if (server == std::wstring::npos) return L"";
+  const size_t share = path.find(L'\\', server + 1);
+  return share == std::wstring::npos ? path + L"\\" : path.substr(0, share + 1);
+}
+
+// Who a volume is, and its unit, asked of the system with no lock held (a
+// share may be slow to answer): its volume GUID path, else its serial number
+// and file system where the serial is not 0, else the root of the folder's
+// final path.
+void Identify(VolumeTraits& volume, const std::wstring& path) {
+  wchar_t name[MAX_PATH + 1] = L"";
+  DWORD serial = 0, flags = 0;
+  const bool told = !volume.root.empty() && GetVolumeInformationW(volume.root.c_str(), nullptr, 0, &serial, nullptr,
+                                                                   &flags, name, MAX_PATH + 1);
+  wchar_t guid[64] = L"";
+  if (!volume.root.empty() && GetVolumeNameForVolumeMountPointW(volume.root.c_str(), guid, 64))
+    volume.key = guid;
+  else if (told && serial)
+    volume.key = Hex(serial) + L":" + name;
+  else if (const auto final = FinalPath(path); final && !RootPart(*final).empty())
+    volume.key = RootPart(*final);
+  else
+    volume.key = !volume.root.empty() ? volume.root : RootPart(ResolvePath(path));
+  if (!TrustVolumeFlags()) return;
+  std::wstring fileSystem = name;
+  if (const auto injected = faults::Injected(faults::Step::VolumeFlags)) {
+    flags = *injected;
+    fileSystem = faults::InjectedFileSystemName();
+  } else if (!told) {
+    return;
+  }
+  volume.posixRename = (flags & kSupportsPosixRename) != 0;
+  auto is = [&fileSystem](const wchar_t* kind) { return SameTextIgnoreCase(fileSystem, kind); };
+  if (is(L"NTFS") || is(L"ReFS"))
+    volume.timeUnit = 1;
+  else if (is(L"exFAT"))
+    volume.timeUnit = kTicksPerSecond;
+}
 
 }  // namespace
 
@@ -74,53 +144,13 @@ std::wstring VolumePathOf(const std::wstring& path) {
   return result;
 }
 
-namespace {
-
-// What Windows says of a volume, where it is to be believed.
-void ReadVolumeFlags(VolumeTraits& volume) {
-  if (!TrustVolumeFlags() || volume.root.empty()) return;
-  DWORD flags = 0;
-  wchar_t name[MAX_PATH + 1] = L"";
-  std::wstring fileSystem;
-  if (const auto injected = faults::Injected(faults::Step::VolumeFlags)) {
-    flags = *injected;
-    fileSystem = faults::InjectedFileSystemName();
-  } else if (GetVolumeInformationW(volume.root.c_str(), nullptr, 0, nullptr, nullptr, &flags, name, MAX_PATH + 1)) {
-    fileSystem = name;
-  } else {
-    return;
-  }
-  volume.posixRename = (flags & kSupportsPosixRename) != 0;
-  auto is = [&fileSystem](const wchar_t* kind) { return SameTextIgnoreCase(fileSystem, kind); };
-  if (is(L"NTFS") || is(L"ReFS"))
-    volume.timeUnit = 1;
-  else if (is(L"exFAT"))
-    volume.timeUnit = kTicksPerSecond;
-  else if (is(L"FAT") || is(L"FAT32"))
-    volume.timeUnit = kCoarsestTimeUnit;
-}
-
-}  // namespace
-
-namespace faults {
-// What was learned under injected faults must not outlive them.
 void ForgetVolumes() {
-  std::lock_guard<Lock> hold(g_volumesLock);
-  for (auto& [root, traits] : g_volumes) {
-    traits->renamesOpenFiles = true;
-    traits->renamesNothing = false;
-    traits->renamesProven = false;
-    traits->posixRename = true;
-    traits->keepsAttributes = true;
-    traits->keepsTimes = true;
-    traits->timesAfterClose = false;
-    traits->timesChecked = false;
-    traits->attributesChecked = false;
-    traits->timeUnit = 0;
-    ReadVolumeFlags(*traits);
-  }
+  Table& table = Volumes();
+  std::lock_guard<Lock> hold(table.lock);
+  ++table.generation;
+  table.byRoot.clear();
+  table.byKey.clear();
 }
-}  // namespace faults
 
 bool TrustVolumeFlags() {
   if (faults::Injected(faults::Step::VolumeFlags)) return true;
@@ -134,32 +164,48 @@ VolumeTraits& TraitsOf(const std::wstring& path) {
   struct Known {
     std::wstring path;
     VolumeTraits* traits = nullptr;
+    unsigned generation = 0;
   };
   thread_local Known known[4];
   thread_local size_t next = 0;
+  Table& table = Volumes();
+  const unsigned generation = [&] {
+    std::lock_guard<Lock> hold(table.lock);
+    return table.generation;
+  }();
   for (const Known& k : known)
-    if (k.traits && k.path == path) return *k.traits;
-  std::wstring root = VolumePathOf(path);
-  std::lock_guard<Lock> hold(g_volumesLock);
-  std::unique_ptr<VolumeTraits>& slot = g_volumes[root];
-  if (!slot) {
-    slot = std::make_unique<VolumeTraits>();
-    slot->root = root;
-    ReadVolumeFlags(*slot);
+    if (k.traits && k.generation == generation && k.path == path) return *k.traits;
+  auto found = std::make_unique<VolumeTraits>();
+  found->root = VolumePathOf(path);
+  VolumeTraits* traits = nullptr;
+  {
+    std::lock_guard<Lock> hold(table.lock);
+    if (auto at = table.byRoot.find(found->root); at != table.byRoot.end() && !found->root.empty())
+      traits = at->second;
   }
-  known[next] = {path, slot.get()};
+  if (!traits) {
+    Identify(*found, path);
+    std::lock_guard<Lock> hold(table.lock);
+    VolumeTraits*& slot = table.byKey[found->key];
+    if (!slot) {
+      slot = found.get();
+      table.all.push_back(std::move(found));
+    }
+    traits = slot;
+    if (!traits->root.empty()) table.byRoot.emplace(traits->root, traits);
+  }
+  known[next] = {path, traits, generation};
   next = (next + 1) % std::size(known);
-  return *slot;
+  return *traits;
 }
 
-uint64_t TimeUnit(VolumeTraits& volume, uint64_t seenTime) {
-  const uint64_t known = volume.timeUnit;
-  if (known) return known;
-  if (seenTime % kTicksPerSecond) {
-    volume.timeUnit = 1;  // it holds parts of a second
-    return 1;
-  }
-  return kCoarsestTimeUnit;
+const VolumeTraits& ProbedTraitsOf(const std::wstring& folder) {
+  VolumeTraits& traits = TraitsOf(folder);
+  if (traits.probed()) return traits;
+  AcquireSRWLockExclusive(&traits.probing_);
+  if (!traits.probed() && ProbeVolume(traits, folder)) traits.probed_.store(true, std::memory_order_release);
+  ReleaseSRWLockExclusive(&traits.probing_);
+  return traits;
 }
 
 bool WrittenLater(uint64_t source, uint64_t target, uint64_t unit) {

@@ -1,6 +1,9 @@
-// What each volume is seen to do: which steps of a copy it refuses and how
-// finely it keeps times. Learned per volume as the copies go, so a stick that
-// refuses a step never turns it off for a disk in the same run.
+// What each volume does: which steps of a copy it allows and how finely it
+// keeps times. Known per run, before its copies: the time unit when the
+// volume is first met, the rest by one probe at the first write into it.
+// Nothing is learned from one file's refusal. Kept by the volume's identity,
+// never by a letter as typed, and forgotten when the next run begins, so a
+// stick swapped in between is asked again.
 #pragma once
 #include <windows.h>
 
@@ -13,38 +16,49 @@ namespace fs {
 
 constexpr uint64_t kTicksPerSecond = 10'000'000;
 // The coarsest unit any volume keeps last-write times in (FAT's 2 s); also
-// the one assumed where nothing was seen.
+// the one taken where the file system cannot be told.
 constexpr uint64_t kCoarsestTimeUnit = 2 * kTicksPerSecond;
 
 struct VolumeTraits {
-  std::wstring root;                        // the volume's path ("F:\", "\\server\share\")
-  std::atomic<bool> renamesOpenFiles{true};  // by the handle that wrote the file
-  std::atomic<bool> renamesProven{false};    // a copy of ours took its name by a rename here
+  std::wstring root;  // the first folder's volume path ("F:\", "\\server\share\")
+  std::wstring key;   // its identity: a volume GUID path, a serial and file system, or a final path's root
+  // Fixed when the volume is first met: from the file system's name where
+  // Windows tells it truly, else the coarsest.
+  uint64_t timeUnit = kCoarsestTimeUnit;
+  // What the probe found; read only once probed() is true.
+  bool renamesOpenFiles = true;  // by the handle that wrote the file
   // Renames nothing at all (under Wine a share whose client refuses to
-  // rename an open file: Wine opens every file it renames). Copies there are
-  // written under their own name, made new, marked for removal until whole.
-  std::atomic<bool> renamesNothing{false};
-  std::atomic<bool> posixRename{true};       // a replace with POSIX semantics (Windows 10 1709 on)
-  std::atomic<bool> keepsAttributes{true};   // hidden, system, read-only
-  std::atomic<bool> keepsTimes{true};
-  std::atomic<bool> timesAfterClose{false};  // set once more after the file is closed, or they are lost
-  std::atomic<bool> timesChecked{false};     // read back once
-  std::atomic<bool> attributesChecked{false};  // read back once, on a copy that carries some
-  std::atomic<uint64_t> timeUnit{0};         // in ticks; 0 while not seen
+  // rename an open file: Wine opens every file it renames). Copies there
+  // are written under their own name, behind a journal.
+  bool renamesNothing = false;
+  bool posixRename = true;  // a replace with POSIX semantics (Windows 10 1709 on)
+  bool keepsAttributes = true;  // hidden, system, read-only
+  bool keepsTimes = true;
+  bool timesAfterClose = false;  // set once more after the file is closed, or they are lost
+
+  bool probed() const { return probed_.load(std::memory_order_acquire); }
+
+ private:
+  friend const VolumeTraits& ProbedTraitsOf(const std::wstring& folder);
+  friend void ForgetVolumes();
+  std::atomic<bool> probed_{false};
+  SRWLOCK probing_ = SRWLOCK_INIT;
 };
 
 // The path of the volume that holds path ("C:\", a mount point's folder,
 // "\\server\share\"); empty when it cannot be told.
 std::wstring VolumePathOf(const std::wstring& path);
 
-// The traits of the volume that holds path (a folder or a file). Cheap when
-// asked again for the same folder on the same thread.
+// The traits of the volume that holds path (a folder or a file), as far as
+// known: its time unit is. Cheap when asked again for the same folder.
 VolumeTraits& TraitsOf(const std::wstring& path);
+// The same, probed: the first call for a volume in a run writes, renames and
+// removes a small file of ours in folder (which must exist) to see what the
+// volume does. Other threads wait for that one probe.
+const VolumeTraits& ProbedTraitsOf(const std::wstring& folder);
+// A run begins: every volume is asked afresh.
+void ForgetVolumes();
 
-// The unit a volume keeps times in, as far as seen: what a copy's time read
-// back showed, or a time read from it with a part of a second (that volume
-// keeps fine times); 2 s where nothing tells.
-uint64_t TimeUnit(VolumeTraits& volume, uint64_t seenTime);
 // Whether the source was written later than the target, compared at the
 // coarser unit of the two places: an equal time, or one within that unit, is
 // no later.
@@ -57,7 +71,7 @@ bool IsNotSupported(DWORD code);
 
 // The volume flags and file system name tell what a volume does, on Windows;
 // under Wine they describe Wine, not the driver (a FUSE FAT32 volume calls
-// itself NTFS), so only what is seen counts there.
+// itself NTFS), so the probe alone counts there.
 bool TrustVolumeFlags();
 
 // Test seam: a step of the file layer answers with a result Windows
@@ -72,8 +86,14 @@ enum class Step {
   SourceStream,       // the source carries a named stream ":qm" (Wine has none)
   MarkedRefusesOpen,  // a file whose delete disposition is set cannot be opened again
   VolumeFlags,        // the flags and file system name of a volume, as Windows reads them
+  PauseAt,            // a copy stops for good at a Point, for a test to kill it there
   Count
 };
+// The moments of a copy at which a test may kill it (PauseAt).
+enum class Point : DWORD { None, TemporaryWritten, OldKept, JournalWritten, HalfWritten, TimesSet, OldRemoved };
+// At a point: when PauseAt names it, signals the event "Local\\quillmere-paused"
+// and waits for the kill.
+void Reached(Point point);
 void Inject(Step step, DWORD value);
 // Clears every fault, and what volumes were seen to do under them.
 void Clear();

@@ -1,7 +1,8 @@
 #include "lists/ImportCheck.h"
 
 #include "common/Paths.h"
-#include "fs/FileCopy.h"
+#include "fs/FileSystem.h"
+#include "fs/OwnFiles.h"
 
 namespace lists {
 
@@ -48,10 +49,10 @@ bool ImportCheck::Accepts(const fs::GivenPath& given) {
   const bool wantsFiles = wants_ == Wants::FilesAndFolders;
   if (auto attributes = Listed(given)) {
     if (*attributes & FILE_ATTRIBUTE_DIRECTORY) return true;
-    return wantsFiles && !fs::IsTemporaryName(fs::NamePart(line));
+    return wantsFiles && !fs::IsOwnFileName(fs::NamePart(line));
   }
   if (fs::IsFolder(line)) return true;
-  return wantsFiles && fs::IsFile(line) && !fs::IsTemporaryName(fs::NamePart(line));
+  return wantsFiles && fs::IsFile(line) && !fs::IsOwnFileName(fs::NamePart(line));
 }
 
 }  // namespace lists

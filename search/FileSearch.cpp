@@ -1,7 +1,8 @@
 #include "search/FileSearch.h"
 
 #include "common/Paths.h"
-#include "fs/FileCopy.h"
+#include "fs/FileSystem.h"
+#include "fs/OwnFiles.h"
 #include "fs/FileSystem.h"
 
 namespace search {
@@ -10,7 +11,7 @@ size_t FindFiles(const std::wstring& folder, bool wholeTree, const KeywordMatche
                  const std::function<void(const std::wstring& path)>& found) {
   auto offer = [&](const std::wstring& where, const fs::Entry& entry) {
     // An unfinished copy of ours is no file to find.
-    if (ClassifyEntry(entry.name, entry.attributes) == EntryKind::File && !fs::IsTemporaryName(entry.name) &&
+    if (ClassifyEntry(entry.name, entry.attributes) == EntryKind::File && !fs::IsOwnFileName(entry.name) &&
         matcher.Matches(entry.name))
       found(where + entry.name);
   };

@@ -7,6 +7,7 @@
 
 #include "app/HelpTab.h"
 #include "fs/FileCopy.h"
+#include "fs/OwnFiles.h"
 
 namespace {
 
@@ -388,7 +389,7 @@ TEST_F(MainWindow, ClosingDuringARunAsksAndOnlyYesStopsItAndCloses) {
     EXPECT_LT(copies.size(), 302u);
     for (const fs::Entry& e : copies) {
       if (e.attributes & FILE_ATTRIBUTE_DIRECTORY) continue;
-      EXPECT_FALSE(fs::IsTemporaryName(e.name)) << Narrow(e.name);
+      EXPECT_FALSE(fs::IsOwnFileName(e.name)) << Narrow(e.name);
       EXPECT_EQ(ReadBytes(dest + L"src\\" + e.name), "x") << Narrow(e.name);
     }
     EXPECT_EQ(ReadBytes(paths_.system), "[Parameter]\r\nSameFile=2\r\n");

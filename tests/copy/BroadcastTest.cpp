@@ -13,6 +13,7 @@
 #include "common/Paths.h"
 #include "copy/Broadcast.h"
 #include "copy/CopyEngine.h"
+#include "fs/OwnFiles.h"
 #include "tests/support/TestSupport.h"
 
 using namespace copy;
@@ -294,7 +295,7 @@ TEST(Broadcast, AStopLeavesOnlyWholeCopiesAndCountsThem) {
   for (const std::wstring& dest : job.dests)
     for (const auto& [name, file] : ContentsOf(dest)) {
       SCOPED_TRACE(Narrow(dest + name));
-      EXPECT_FALSE(fs::IsTemporaryName(name));
+      EXPECT_FALSE(fs::IsOwnFileName(name));
       EXPECT_EQ(file.first, Summary(std::string(3 << 20, char('a' + (name[1] - L'0')))));
       ++standing;
     }

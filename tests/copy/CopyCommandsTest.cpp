@@ -4,6 +4,7 @@
 #include <commctrl.h>
 
 #include "fs/FileCopy.h"
+#include "fs/OwnFiles.h"
 #include "fs/FileSystem.h"
 #include "fs/Volume.h"
 
@@ -388,7 +389,7 @@ TEST_F(CopyCommands, ARunStopsOnStopEscOrCancelKeepingWhatItCopied) {
     // What was copied before the stop is whole, and nothing half-made is left.
     for (const fs::Entry& e : ListEntries(dir / L"d1\\src\\*", fs::kMaskAll)) {
       if (e.attributes & FILE_ATTRIBUTE_DIRECTORY) continue;
-      EXPECT_FALSE(fs::IsTemporaryName(e.name)) << Narrow(e.name);
+      EXPECT_FALSE(fs::IsOwnFileName(e.name)) << Narrow(e.name);
       if (e.name != L"f0") EXPECT_EQ(ReadBytes(dir / L"d1\\src\\" + e.name), "x") << Narrow(e.name);
     }
     if (way == Cancel) {
@@ -494,7 +495,7 @@ TEST_F(CopyCommands, ASessionEndedDuringARunLeavesNothingHalfWrittenAndKeepsTheP
   dialogs.answers = {IDYES, IDOK};
   Click(ui().copy);
   dialogs.onBox = nullptr;
-  for (const fs::Entry& e : ListEntries(dir / L"d\\src\\*", fs::kMaskAll)) EXPECT_FALSE(fs::IsTemporaryName(e.name));
+  for (const fs::Entry& e : ListEntries(dir / L"d\\src\\*", fs::kMaskAll)) EXPECT_FALSE(fs::IsOwnFileName(e.name));
   EXPECT_LT(ListEntries(dir / L"d\\src\\*", fs::kMaskAll).size(), 202u);  // given up, not finished
   EXPECT_EQ(ReadBytes(paths_.system), "[Parameter]\r\nSameFile=3\r\n");
 }

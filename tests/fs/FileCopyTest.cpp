@@ -4,8 +4,10 @@
 
 #include "common/Raii.h"
 #include "fs/FileCopy.h"
+#include "fs/OwnFiles.h"
 #include "fs/FileSystem.h"
 #include "fs/Volume.h"
+#include "common/StopSignal.h"
 #include "tests/support/TestSupport.h"
 
 namespace {
@@ -43,113 +45,132 @@ TEST(Times, NewerOnlyComparesAtTheCoarserUnit) {
   for (const Case& c : cases) EXPECT_EQ(fs::WrittenLater(c.source, c.target, c.unit), c.later) << c.source - t;
 }
 
-// A volume's unit, as seen: told by Windows' file system name where those
-// are believed, by a time with a part of a second, else the coarsest.
-TEST(Times, AVolumeKeepsTheUnitItIsSeenToKeep) {
+// A volume's unit is fixed when it is first met, before any decision: from
+// the file system's name where Windows tells it truly, else FAT's 2 s,
+// whatever times are seen there.
+TEST(Times, AVolumesUnitIsFixedWhenItIsFirstMet) {
   TempDir dir;
   Faults faults;
-  const uint64_t whole = 130000000000000000ull, fine = whole + 1234567;
-  EXPECT_EQ(fs::TimeUnit(fs::TraitsOf(dir / L""), whole), 2 * kSecond);  // nothing seen yet
-  EXPECT_EQ(fs::TimeUnit(fs::TraitsOf(dir / L""), fine), 1u);            // it holds parts of a second
-  EXPECT_EQ(fs::TimeUnit(fs::TraitsOf(dir / L""), whole), 1u);           // and is known to from now on
   struct Case {
-    const wchar_t* fileSystem;
+    const wchar_t* fileSystem;  // injected as Windows would name it; null: Wine's word, not believed
     uint64_t unit;
-  } cases[] = {{L"FAT32", 2 * kSecond}, {L"exFAT", kSecond}, {L"NTFS", 1}};
+  } cases[] = {{nullptr, 2 * kSecond}, {L"FAT32", 2 * kSecond}, {L"exFAT", kSecond}, {L"NTFS", 1}};
   for (const Case& c : cases) {
     fs::faults::Clear();
-    fs::faults::InjectFileSystemName(c.fileSystem);
-    fs::faults::Inject(Step::VolumeFlags, 0);
-    EXPECT_EQ(fs::TimeUnit(fs::TraitsOf(dir / L""), fine), c.unit) << Narrow(c.fileSystem);
+    if (c.fileSystem) {
+      fs::faults::InjectFileSystemName(c.fileSystem);
+      fs::faults::Inject(Step::VolumeFlags, 0);
+    }
+    WriteBytes(dir / L"fine.txt", "x");
+    SetWriteTime(dir / L"fine.txt", 130000000000000000ull + 1234567);  // a part of a second teaches nothing
+    EXPECT_EQ(fs::TraitsOf(dir / L"").timeUnit, c.unit) << (c.fileSystem ? Narrow(c.fileSystem) : "Wine");
   }
-}
-
-// A copy whose write time a volume did not keep: the first copy there reads
-// it back, sets it again on the closed file, and from then on sets it so.
-TEST(PendingCopy, CarriesTimesAndReadsThemBackOncePerVolume) {
-  TempDir dir;
-  Faults faults;
-  WriteBytes(dir / L"src.txt", "data");
-  const uint64_t time = 130000000000000000ull + 1234567;
-  SetWriteTime(dir / L"src.txt", time);
-  fs::PendingCopy copy;
-  ASSERT_TRUE(copy.Write(dir / L"src.txt", dir / L"", nullptr, nullptr, nullptr));
-  EXPECT_EQ(copy.PlaceAs(L"t.txt", false), fs::Placed::New);
-  EXPECT_EQ(GetWriteTime(dir / L"t.txt"), time);
-  EXPECT_EQ(copy.Losses(), unsigned(fs::kLostNothing));
-  fs::VolumeTraits& volume = fs::TraitsOf(dir / L"");
-  EXPECT_TRUE(volume.timesChecked);
-  EXPECT_EQ(volume.timeUnit, 1u);  // read back exactly, parts of a second included
 }
 
 // Where a volume refuses a step, the copy steps down and still lands whole,
 // with the decision at the rename and the old target kept until then. Each
-// row injects one refusal as the file system reports it.
+// row injects one refusal as the file system reports it; the probe at the
+// volume's first write sees it, and nothing is learned from a copy's own
+// refusal. Once a copy holds its name, a refusal is a loss, never a failure.
 TEST(PendingCopy, StepsDownWhereAVolumeRefusesAStep) {
   TempDir dir;
-  WriteBytes(dir / L"src.txt", "new");
-  SetAttributes(dir / L"src.txt", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+  constexpr DWORD kHiddenSystem = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+  const uint64_t time = 130000000000000000ull + 1234567;
   struct Case {
     const char* what;
     Step step;
     DWORD code;
+    DWORD bits;  // the source's
     bool standing, replace;
     fs::Placed placed;
     std::string after;
     unsigned lost;
-    bool learned;  // the volume is known to refuse the step from now on
+    bool refuses;  // the probe found the volume refusing the step
   } cases[] = {
       // A share that will not rename an open file ("busy", a lock violation to Wine).
-      {"open rename refused, new", Step::RenameOpenFile, ERROR_LOCK_VIOLATION, false, false, fs::Placed::New, "new", 0,
-       true},
-      {"open rename refused, taken", Step::RenameOpenFile, ERROR_LOCK_VIOLATION, true, false, fs::Placed::Taken, "old",
-       0, true},
-      {"open rename refused, replace", Step::RenameOpenFile, ERROR_LOCK_VIOLATION, true, true, fs::Placed::Replaced,
-       "new", 0, true},
-      {"open rename not supported", Step::RenameOpenFile, ERROR_NOT_SUPPORTED, true, true, fs::Placed::Replaced, "new",
-       0, true},
+      {"open rename refused, new", Step::RenameOpenFile, ERROR_LOCK_VIOLATION, kHiddenSystem, false, false, fs::Placed::New, "new", 0, true},
+      {"open rename refused, taken", Step::RenameOpenFile, ERROR_LOCK_VIOLATION, kHiddenSystem, true, false, fs::Placed::Taken, "old", 0, true},
+      {"open rename refused, replace", Step::RenameOpenFile, ERROR_LOCK_VIOLATION, kHiddenSystem, true, true, fs::Placed::Replaced, "new", 0, true},
+      {"open rename not supported", Step::RenameOpenFile, ERROR_NOT_SUPPORTED, kHiddenSystem, true, true, fs::Placed::Replaced, "new", 0, true},
       // A stick whose driver cannot change modes: Wine's "general failure".
-      {"attributes refused", Step::SetAttributes, ERROR_GEN_FAILURE, false, false, fs::Placed::New, "new",
-       fs::kLostAttributes, true},
+      {"attributes refused", Step::SetAttributes, ERROR_GEN_FAILURE, kHiddenSystem, false, false, fs::Placed::New, "new", fs::kLostAttributes, true},
+      // The read-only bit refused once the copy has its name: placed, never failed (a retry would place it twice).
+      {"read-only refused once placed", Step::SetAttributes, ERROR_ACCESS_DENIED, FILE_ATTRIBUTE_READONLY, false, false, fs::Placed::New, "new", fs::kLostAttributes, false},
       // Windows without the POSIX rename (older systems, FAT, many servers).
-      {"posix rename refused", Step::PosixRename, ERROR_INVALID_PARAMETER, true, true, fs::Placed::Replaced, "new", 0,
-       true},
+      {"posix rename refused", Step::PosixRename, ERROR_INVALID_PARAMETER, kHiddenSystem, true, true, fs::Placed::Replaced, "new", 0, true},
       // A share whose client renames nothing Wine has open, which is every
-      // file Wine renames: the copy is written under its own name.
-      {"renames nothing, new", Step::RenameByName, ERROR_LOCK_VIOLATION, false, false, fs::Placed::New, "new", 0, true},
-      {"renames nothing, taken", Step::RenameByName, ERROR_LOCK_VIOLATION, true, false, fs::Placed::Taken, "old", 0,
-       true},
-      {"renames nothing, replace", Step::RenameByName, ERROR_LOCK_VIOLATION, true, true, fs::Placed::Replaced, "new", 0,
-       true},
+      // file Wine renames: the copy is written under its own name, behind a journal.
+      {"renames nothing, new", Step::RenameByName, ERROR_LOCK_VIOLATION, kHiddenSystem, false, false, fs::Placed::New, "new", 0, true},
+      {"renames nothing, taken", Step::RenameByName, ERROR_LOCK_VIOLATION, kHiddenSystem, true, false, fs::Placed::Taken, "old", 0, true},
+      {"renames nothing, replace", Step::RenameByName, ERROR_LOCK_VIOLATION, kHiddenSystem, true, true, fs::Placed::Replaced, "new", 0, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     Faults faults;
+    WriteBytes(dir / L"src.txt", "new");
+    SetAttributes(dir / L"src.txt", c.bits);
+    SetWriteTime(dir / L"src.txt", time);
     fs::faults::Inject(c.step, c.code);
     if (c.step == Step::RenameByName) fs::faults::Inject(Step::RenameOpenFile, c.code);
-    fs::TraitsOf(dir / L"").renamesProven = true;  // an earlier copy took its name here
     const std::wstring target = dir / L"t.txt";
     if (c.standing) WriteBytes(target, "old");
     {
       fs::PendingCopy copy;
       ASSERT_TRUE(copy.Write(dir / L"src.txt", dir / L"", nullptr, nullptr, nullptr));
-      EXPECT_EQ(copy.PlaceAs(L"t.txt", c.replace), c.placed);
-      EXPECT_EQ(copy.Losses(), c.lost);
-      if (c.placed == fs::Placed::Taken) EXPECT_EQ(copy.PlaceAs(L"t_1.txt", false), fs::Placed::New);
+      const fs::Placement placement = copy.PlaceAs(L"t.txt", c.replace);
+      EXPECT_EQ(placement.placed, c.placed);
+      EXPECT_EQ(placement.lost, c.lost);
+      if (c.placed == fs::Placed::Taken) EXPECT_EQ(copy.PlaceAs(L"t_1.txt", false).placed, fs::Placed::New);
     }
     EXPECT_EQ(ReadBytes(target), c.after);
-    EXPECT_EQ(Temporaries(dir / L""), 0u);
-    EXPECT_TRUE(ListEntries(dir / L"*.aside", fs::kMaskAll).empty());
-    fs::VolumeTraits& volume = fs::TraitsOf(dir / L"");
+    if (c.after == "new") EXPECT_EQ(GetWriteTime(target), time);
+    EXPECT_EQ(Temporaries(dir / L""), 0u);  // no temporary, aside, journal, .old or probe
+    const fs::VolumeTraits& volume = fs::ProbedTraitsOf(dir / L"");
     const bool refuses = c.step == Step::RenameOpenFile ? !volume.renamesOpenFiles
-                         : c.step == Step::RenameByName  ? volume.renamesNothing.load()
+                         : c.step == Step::RenameByName  ? volume.renamesNothing
                          : c.step == Step::SetAttributes ? !volume.keepsAttributes
                                                          : !volume.posixRename;
-    EXPECT_EQ(refuses, c.learned);
-    SetAttributes(target, FILE_ATTRIBUTE_NORMAL);
-    DeleteFileW(target.c_str());
-    SetAttributes(dir / L"t_1.txt", FILE_ATTRIBUTE_NORMAL);
-    DeleteFileW((dir / L"t_1.txt").c_str());
+    EXPECT_EQ(refuses, c.refuses);
+    for (const wchar_t* name : {L"t.txt", L"t_1.txt", L"src.txt"}) {
+      SetAttributes(dir / name, FILE_ATTRIBUTE_NORMAL);
+      DeleteFileW((dir / name).c_str());
+    }
+  }
+}
+
+// A write in place that fails midway (here a stop) puts the old file back
+// with its time, or removes the partial new one; nothing of ours stays.
+TEST(PendingCopy, AFailedWriteInPlaceLeavesTheOldFileWhole) {
+  TempDir dir;
+  WriteBytes(dir / L"src.bin", std::string(300000, 'n'));  // five chunks
+  const uint64_t oldTime = 120000000000000000ull;
+  for (bool standing : {true, false}) {
+    SCOPED_TRACE(standing ? "replace" : "new");
+    Faults faults;
+    fs::faults::Inject(Step::RenameOpenFile, ERROR_LOCK_VIOLATION);
+    fs::faults::Inject(Step::RenameByName, ERROR_LOCK_VIOLATION);
+    DeleteFileW((dir / L"t.bin").c_str());
+    if (standing) {
+      WriteBytes(dir / L"t.bin", "old bytes");
+      SetWriteTime(dir / L"t.bin", oldTime);
+    }
+    StopSignal stop;
+    int64_t written = 0;
+    fs::PendingCopy copy;
+    ASSERT_TRUE(copy.Write(dir / L"src.bin", dir / L"", nullptr, &stop, [&](int64_t n) {
+      written += n;
+      if (written > 100000) stop.Request();
+    }));
+    const fs::Placement placement = copy.PlaceAs(L"t.bin", true);
+    EXPECT_EQ(placement.placed, fs::Placed::Failed);
+    EXPECT_EQ(placement.error, DWORD(ERROR_OPERATION_ABORTED));
+    EXPECT_FALSE(placement.leftForRepair);
+    EXPECT_EQ(Exists(dir / L"t.bin"), standing);
+    if (standing) {
+      EXPECT_EQ(ReadBytes(dir / L"t.bin"), "old bytes");
+      EXPECT_EQ(GetWriteTime(dir / L"t.bin"), oldTime);
+    }
+    EXPECT_EQ(Temporaries(dir / L""), 0u);
   }
 }
 
@@ -167,7 +188,7 @@ TEST(PendingCopy, ARefusalOfOneFileTeachesNothing) {
     EXPECT_FALSE(copy.Write(dir / L"src.txt", dir / L"", nullptr, nullptr, nullptr));
     EXPECT_EQ(GetLastError(), DWORD(ERROR_ACCESS_DENIED));
   }
-  EXPECT_TRUE(fs::TraitsOf(dir / L"").keepsAttributes);
+  EXPECT_TRUE(fs::ProbedTraitsOf(dir / L"").keepsAttributes);
   // The old target is held without sharing: the rename by handle is refused
   // as a refusing volume's would be, but moved aside by name it cannot be
   // either, and it stays.
@@ -176,10 +197,11 @@ TEST(PendingCopy, ARefusalOfOneFileTeachesNothing) {
     fs::FileHandle held(CreateFileW((dir / L"t.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
     fs::PendingCopy copy;
     ASSERT_TRUE(copy.Write(dir / L"src.txt", dir / L"", nullptr, nullptr, nullptr));
-    EXPECT_EQ(copy.PlaceAs(L"t.txt", true), fs::Placed::Failed);
-    EXPECT_EQ(GetLastError(), DWORD(ERROR_SHARING_VIOLATION));
+    const fs::Placement placement = copy.PlaceAs(L"t.txt", true);
+    EXPECT_EQ(placement.placed, fs::Placed::Failed);
+    EXPECT_EQ(placement.error, DWORD(ERROR_SHARING_VIOLATION));
   }
-  EXPECT_TRUE(fs::TraitsOf(dir / L"").renamesOpenFiles);
+  EXPECT_TRUE(fs::ProbedTraitsOf(dir / L"").renamesOpenFiles);
   EXPECT_EQ(ReadBytes(dir / L"t.txt"), "old");
   EXPECT_EQ(Temporaries(dir / L""), 0u);
   EXPECT_EQ(ListEntries(dir / L"*", fs::kMaskAll).size(), 4u);  // ".", "..", src.txt, t.txt
@@ -201,11 +223,13 @@ TEST(PendingCopy, WindowsOnlyRules) {
     EXPECT_FALSE(copy.Write(dir / L"src.bin", dir / L"", nullptr, nullptr, nullptr));
     EXPECT_EQ(GetLastError(), DWORD(ERROR_ENCRYPTION_FAILED));
     // The same on a volume that renames nothing, where copies are written under their own name.
-    fs::TraitsOf(dir / L"").renamesNothing = true;
+    fs::faults::Inject(Step::RenameOpenFile, ERROR_LOCK_VIOLATION);
+    fs::faults::Inject(Step::RenameByName, ERROR_LOCK_VIOLATION);
     fs::PendingCopy inPlace;
     ASSERT_TRUE(inPlace.Write(dir / L"src.bin", dir / L"", nullptr, nullptr, nullptr));
-    EXPECT_EQ(inPlace.PlaceAs(L"secret.bin", false), fs::Placed::Failed);
-    EXPECT_EQ(GetLastError(), DWORD(ERROR_ENCRYPTION_FAILED));
+    const fs::Placement placement = inPlace.PlaceAs(L"secret.bin", false);
+    EXPECT_EQ(placement.placed, fs::Placed::Failed);
+    EXPECT_EQ(placement.error, DWORD(ERROR_ENCRYPTION_FAILED));
   }
   EXPECT_FALSE(Exists(dir / L"secret.bin"));
   EXPECT_EQ(Temporaries(dir / L""), 0u);
@@ -214,7 +238,7 @@ TEST(PendingCopy, WindowsOnlyRules) {
     fs::faults::Inject(Step::SourceAttributes, FILE_ATTRIBUTE_SPARSE_FILE);
     fs::PendingCopy copy;
     ASSERT_TRUE(copy.Write(dir / L"src.bin", dir / L"", nullptr, nullptr, nullptr));
-    EXPECT_EQ(copy.PlaceAs(L"sparse.bin", false), fs::Placed::New);
+    EXPECT_EQ(copy.PlaceAs(L"sparse.bin", false).placed, fs::Placed::New);
   }
   EXPECT_EQ(ReadBytes(dir / L"sparse.bin"), sparse);  // the holes read as the zeros they were
   {
@@ -223,15 +247,16 @@ TEST(PendingCopy, WindowsOnlyRules) {
     fs::faults::Inject(Step::MarkedRefusesOpen, 0);
     fs::PendingCopy copy;
     ASSERT_TRUE(copy.Write(dir / L"src.bin", dir / L"", nullptr, nullptr, nullptr)) << GetLastError();
-    EXPECT_EQ(copy.PlaceAs(L"streamed.bin", false), fs::Placed::New);
+    EXPECT_EQ(copy.PlaceAs(L"streamed.bin", false).placed, fs::Placed::New);
   }
   for (const fs::Entry& e : ListEntries(dir / L"~quillmere-*:qm", fs::kMaskAll))  // the stream's stand-in
     DeleteFileW((dir / e.name).c_str());
 }
 
-// Temporaries a dead process of this computer left are swept; another
-// computer's, a live process's and one still held open stay.
-TEST(SweepTemporaries, TakesOnlyWhatTheDeadOfThisComputerLeft) {
+// What a dead process of this computer left is repaired or removed at a
+// run's first visit; another computer's, a live process's, one still held
+// open and a user's file moved aside stay.
+TEST(RepairFolder, TakesOnlyWhatTheDeadOfThisComputerLeftAndLeavesEveryTargetWhole) {
   TempDir dir;
   // A process that has ended: its id and start time.
   wchar_t command[] = L"cmd.exe /c exit";
@@ -243,6 +268,7 @@ TEST(SweepTemporaries, TakesOnlyWhatTheDeadOfThisComputerLeft) {
   FILETIME created, exited, kernel, user;
   GetProcessTimes(child.hProcess, &created, &exited, &kernel, &user);
   CloseHandle(child.hThread);
+  CloseHandle(child.hProcess);
   auto hex = [](uint64_t v) {
     wchar_t t[17];
     swprintf(t, 17, L"%llx", static_cast<unsigned long long>(v));
@@ -256,24 +282,85 @@ TEST(SweepTemporaries, TakesOnlyWhatTheDeadOfThisComputerLeft) {
   FILETIME myCreated;
   GetProcessTimes(GetCurrentProcess(), &myCreated, &exited, &kernel, &user);
   const uint64_t myStart = (uint64_t(myCreated.dwHighDateTime) << 32) | myCreated.dwLowDateTime;
-  auto temporary = [&](const std::wstring& who, DWORD pid, uint64_t start, int n) {
-    return L"~quillmere-" + who + L"-" + hex(pid) + L"-" + hex(start) + L"-" + std::to_wstring(n) + L".part";
+  auto own = [&](const std::wstring& who, DWORD pid, uint64_t start, int n, const wchar_t* kind) {
+    return L"~quillmere-" + who + L"-" + hex(pid) + L"-" + hex(start) + L"-" + std::to_wstring(n) + kind;
   };
-  const std::wstring dead = temporary(computer, child.dwProcessId, deadStart, 1),
-                     deadHeld = temporary(computer, child.dwProcessId, deadStart, 2),
-                     deadDashed = temporary(L"OTHER-" + computer, child.dwProcessId, deadStart, 3),
-                     live = temporary(computer, GetCurrentProcessId(), myStart, 4),
-                     reused = temporary(computer, GetCurrentProcessId(), myStart + 1, 5);  // the id went to us since
-  CloseHandle(child.hProcess);
-  for (const auto& n : {dead, deadHeld, deadDashed, live, reused}) WriteBytes(dir / n, "x");
-  fs::FileHandle held(CreateFileW((dir / deadHeld).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                  OPEN_EXISTING, 0, nullptr));
-  EXPECT_EQ(fs::SweepTemporaries(dir / L""), 2u);
-  EXPECT_FALSE(fs::Exists(dir / dead));
-  EXPECT_FALSE(fs::Exists(dir / reused));
-  EXPECT_TRUE(fs::Exists(dir / deadHeld));
-  EXPECT_TRUE(fs::Exists(dir / deadDashed));
-  EXPECT_TRUE(fs::Exists(dir / live));
+  auto dead = [&](int n, const wchar_t* kind) { return own(computer, child.dwProcessId, deadStart, n, kind); };
+  const uint64_t oldTime = 120000000000000000ull, newTime = 130000000000000000ull;
+  // An in-place write of t<n>.txt by the dead process (or another maker), killed partway.
+  auto journal = [&](const std::wstring& journalName, int n, bool replace, bool torn = false) {
+    const std::wstring target = L"t" + std::to_wstring(n) + L".txt";
+    fs::Journal j;
+    j.target = target;
+    if (replace) {
+      j.old = journalName.substr(0, journalName.rfind(L'.')) + L".old";
+      WriteBytes(dir / j.old, "old bytes");
+      j.oldLength = 9;
+      j.oldWriteTime = j.oldAccessTime = oldTime;
+    }
+    j.newLength = 9;
+    j.newWriteTime = newTime;
+    ASSERT_TRUE(fs::WriteJournal(dir / journalName, j));
+    if (torn) {
+      std::string bytes = ReadBytes(dir / journalName);
+      DeleteFileW((dir / journalName).c_str());
+      WriteBytes(dir / journalName, bytes.substr(0, bytes.size() - 3));
+    }
+  };
+  struct Case {
+    std::wstring file;
+    bool stays;
+  };
+  std::vector<Case> files = {
+      {dead(1, L".part"), false},
+      {dead(2, L".part"), true},  // held open below
+      {own(L"OTHER-" + computer, child.dwProcessId, deadStart, 3, L".part"), true},
+      {own(computer, GetCurrentProcessId(), myStart, 4, L".part"), true},
+      {own(computer, GetCurrentProcessId(), myStart + 1, 5, L".part"), false},  // the id went to us since
+      {dead(6, L".aside"), true},   // the user's file, moved aside for a rename
+      {dead(7, L".probe"), false},
+      {dead(8, L".old"), false},    // kept before its journal was written: the target was never touched
+  };
+  for (const Case& c : files) WriteBytes(dir / c.file, "x");
+  fs::FileHandle held(CreateFileW((dir / files[1].file).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING, 0, nullptr));
+  // Targets as the kill left them: the old bytes, half the new ones, or all of them.
+  struct Target {
+    const char* what;
+    std::string before;
+    uint64_t beforeTime;
+    std::string after;  // empty: no file
+    uint64_t afterTime;
+  } targets[] = {
+      {"torn journal: untouched", "old bytes", oldTime, "old bytes", oldTime},
+      {"replace killed mid-write: put back", "new b", 0, "old bytes", oldTime},
+      {"replace whole: kept", "new bytes", newTime, "new bytes", newTime},
+      {"new file killed mid-write: removed", "new b", 0, "", 0},
+      {"a live run's replace: let be", "new b", 0, "new b", 0},
+  };
+  journal(dead(10, L".journal"), 0, true, true);
+  journal(dead(11, L".journal"), 1, true);
+  journal(dead(12, L".journal"), 2, true);
+  journal(dead(13, L".journal"), 3, false);
+  journal(own(computer, GetCurrentProcessId(), myStart, 14, L".journal"), 4, true);
+  for (size_t n = 0; n < std::size(targets); ++n) {
+    const std::wstring target = dir / (L"t" + std::to_wstring(n) + L".txt");
+    WriteBytes(target, targets[n].before);
+    if (targets[n].beforeTime) SetWriteTime(target, targets[n].beforeTime);
+  }
+  fs::RepairFolder(dir / L"");
+  for (const Case& c : files) EXPECT_EQ(Exists(dir / c.file), c.stays) << Narrow(c.file);
+  for (size_t n = 0; n < std::size(targets); ++n) {
+    SCOPED_TRACE(targets[n].what);
+    const std::wstring target = dir / (L"t" + std::to_wstring(n) + L".txt");
+    EXPECT_EQ(Exists(target), !targets[n].after.empty());
+    if (targets[n].after.empty()) continue;
+    EXPECT_EQ(ReadBytes(target), targets[n].after);
+    if (targets[n].afterTime) EXPECT_EQ(GetWriteTime(target), targets[n].afterTime);
+  }
+  // Of the journals and their .old files, only the live run's stay.
+  EXPECT_EQ(ListEntries(dir / L"*.journal", fs::kMaskAll).size(), 1u);
+  EXPECT_EQ(ListEntries(dir / L"*.old", fs::kMaskAll).size(), 1u);
 }
 
 }  // namespace
@@ -307,7 +394,7 @@ TEST(PendingCopy, TakesTheSourceAsItWasWhenItsCopyBegan) {
       if (change == Grow) WriteFile(writer.get(), "appended", 8, &put, nullptr);
       SetEndOfFile(writer.get());
     }));
-    EXPECT_EQ(copy.PlaceAs(L"copy.txt", true), fs::Placed::New);
+    EXPECT_EQ(copy.PlaceAs(L"copy.txt", true).placed, fs::Placed::New);
     const std::string copied = ReadBytes(dir / L"copy.txt");
     EXPECT_EQ(copied, change == Shrink ? original.substr(0, 70000) : original) << int(change);
     EXPECT_EQ(GetWriteTime(dir / L"copy.txt"), 130000000000000000ull);

@@ -5,6 +5,7 @@
 #include "common/Text.h"
 #include "common/StopSignal.h"
 #include "fs/FileCopy.h"
+#include "fs/OwnFiles.h"
 #include "fs/FileSystem.h"
 #include "tests/support/TestSupport.h"
 
@@ -175,12 +176,11 @@ TEST(PendingCopy, WhatStandsAtTheTargetIsDecidedAtTheRename) {
         WriteBytes(target, c.standing);
         SetAttributes(target, c.bits);
       }
-      EXPECT_EQ(copy.PlaceAs(L"t.txt", c.replace), c.placed);
-      if (c.placed == fs::Placed::Failed) {
-        EXPECT_EQ(GetLastError(), c.error);
-      }
+      const fs::Placement placement = copy.PlaceAs(L"t.txt", c.replace);
+      EXPECT_EQ(placement.placed, c.placed);
+      EXPECT_EQ(placement.error, c.error);
       if (c.placed == fs::Placed::Taken) {  // the copy waits for another name
-        EXPECT_EQ(copy.PlaceAs(L"t_1.txt", false), fs::Placed::New);
+        EXPECT_EQ(copy.PlaceAs(L"t_1.txt", false).placed, fs::Placed::New);
         EXPECT_EQ(ReadBytes(dir / L"t_1.txt"), "new");
       }
     }
@@ -239,21 +239,22 @@ TEST(PendingCopy, AFailedOrStoppedCopyLeavesNothing) {
     }));
     EXPECT_EQ(GetLastError(), c.error);
     EXPECT_EQ(written, 0);
-    EXPECT_EQ(copy.PlaceAs(L"big.bin", true), fs::Placed::Failed);
+    EXPECT_EQ(copy.PlaceAs(L"big.bin", true).placed, fs::Placed::Failed);
   }
   EXPECT_EQ(ListEntries(dir / L"*", fs::kMaskAll).size(), 4u + lookalikes.size());  // with "." and ".."
   for (auto& name : lookalikes) EXPECT_EQ(ReadBytes(name), "user data") << Narrow(name);
 }
 
-// The names of our temporaries, and only they, are never taken for data.
-TEST(PendingCopy, TemporaryNames) {
-  for (const wchar_t* name : {L"~quillmere-32-c86b86c809d18bd8-0.part", L"~QUILLMERE-1.PART"})
-    EXPECT_TRUE(fs::IsTemporaryName(name)) << Narrow(name);
-  for (const wchar_t* name : {L"~quillmere-.part", L"quillmere-1.part", L"~quillmere-1.part.txt", L"a.part"})
-    EXPECT_FALSE(fs::IsTemporaryName(name)) << Narrow(name);
+// The names of our own files, and only they, are never taken for data.
+TEST(PendingCopy, OwnFileNames) {
+  for (const wchar_t* name : {L"~quillmere-32-c86b86c809d18bd8-0.part", L"~QUILLMERE-1.PART", L"~quillmere-PC-1-2-3.old",
+                              L"~quillmere-PC-1-2-3.journal", L"~quillmere-PC-1-2-3.aside", L"~quillmere-PC-1-2-3.probe"})
+    EXPECT_TRUE(fs::IsOwnFileName(name)) << Narrow(name);
+  for (const wchar_t* name : {L"~quillmere-.part", L"quillmere-1.part", L"~quillmere-1.part.txt", L"a.part", L"~quillmere-1.journal.bak"})
+    EXPECT_FALSE(fs::IsOwnFileName(name)) << Narrow(name);
 }
 
-TEST(Times, LookAndCompare) {
+TEST(Look, ReadsTheTimeAndLengthOfAFileHeldWithoutSharing) {
   TempDir dir;
   WriteBytes(dir / L"a", "abc");
   SetWriteTime(dir / L"a", 140000000000000000ull);

@@ -1,0 +1,44 @@
+// A copy written under its target's own name, on a volume that renames
+// nothing (under Wine, a share). A journal is written before the target is
+// touched, so that a kill, a crash or an outage at any moment leaves every
+// target whole, old or new, once the next run has repaired the folder:
+//   1. the old bytes (a replace) are copied whole into a .old file and flushed;
+//   2. the journal is written whole and flushed: the target's name, the .old
+//      file's name and length, the old times and attributes, the new copy's
+//      length and time, sealed with a checksum;
+//   3. only then is the target made or opened, and written;
+//   4. commit: the times are set (again after the close where the volume
+//      needs it), the .old file removed, then the journal.
+// A write that fails within the run puts the old file back with its times
+// and attributes, or removes the partial new file; where the volume will not
+// let it, the journal stays and the next run does it (fs::RepairFolder).
+#pragma once
+#include <windows.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "fs/FileSystem.h"
+#include "fs/Placement.h"
+#include "fs/Volume.h"
+
+namespace fs {
+
+// Hands a copy's bytes from their start, chunk by chunk, to take; false on a
+// failure or a stop, with the code.
+using Take = std::function<bool(const char* data, DWORD size)>;
+using Feed = std::function<bool(const Take& take)>;
+
+struct InPlaceCopy {
+  std::wstring folder;  // ending with "\"
+  Entry facts;          // the copy's length, times and the attribute bits it carries
+  const VolumeTraits* volume = nullptr;
+};
+
+// Writes the copy under name in its folder. Without replace, an entry that
+// holds the name keeps it (Taken); with it, a file standing there is written
+// over (the caller refuses folders and read-only files first).
+Placement WriteInPlace(const InPlaceCopy& copy, const std::wstring& name, bool replace, const Feed& feed);
+
+}  // namespace fs

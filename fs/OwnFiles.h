@@ -1,0 +1,63 @@
+// The files a copy keeps beside its targets for a moment, all named
+// "~quillmere-<computer>-<process>-<start>-<n>.<kind>" so that a later run
+// knows whose they are and whether their maker is gone:
+//   .part     a copy being written, before it takes its name
+//   .aside    the old target moved aside while a copy takes its name by a
+//             rename; should we die in between, it is the user's file and stays
+//   .old      the old bytes of a target written over in place, kept whole
+//             until the new bytes are
+//   .journal  what an in-place write is doing, written before the target is
+//             touched, so that the next run finds every target whole
+//   .probe    a volume asked what it does
+// None of them is ever data: never copied, found or imported.
+#pragma once
+#include <windows.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace fs {
+
+enum class OwnKind { Part, Aside, Old, Journal, Probe };
+
+// A new name of ours in folder (ending with "\"), in its system form.
+std::wstring OwnFilePath(const std::wstring& folder, OwnKind kind);
+// The same name with another kind ("...-7.journal" for "...-7.old").
+std::wstring SiblingOf(const std::wstring& ownPath, OwnKind kind);
+// Any file of ours, by its name alone.
+bool IsOwnFileName(const std::wstring& name);
+
+// Removes a file we closed. A share's client lets go of a file a moment
+// after it is closed, and until then refuses to remove it, or takes the
+// removal and does not carry it out: it is looked for, and tried again.
+bool RemoveClosed(const std::wstring& path);
+
+// What an in-place write does to the target named in its folder. The old
+// bytes are in the .old of the same number; a new file has none.
+struct Journal {
+  std::wstring target;  // the name, in the journal's folder
+  std::wstring old;     // the .old file's name; empty for a new file
+  uint64_t oldLength = 0, oldWriteTime = 0, oldAccessTime = 0;
+  DWORD oldAttributes = 0;
+  uint64_t newLength = 0, newWriteTime = 0;
+};
+// Writes the journal whole and flushed, sealed with a checksum.
+bool WriteJournal(const std::wstring& path, const Journal& journal);
+// Empty when it cannot be read, or is torn (its checksum does not hold).
+std::optional<Journal> ReadJournal(const std::wstring& path);
+// Puts the old bytes back under the target's name, with their times and
+// attributes, then removes the .old and the journal. False, with both left
+// for a later run, when the volume will not let it.
+bool PutBack(const std::wstring& folder, const std::wstring& journalPath, const Journal& journal);
+
+// A run's first visit to a folder (ending with "\"), before any file of it
+// is planned: what this computer's dead processes left there is repaired or
+// removed. A torn journal touched nothing and goes; a target that holds the
+// new length and time stays; else the old file is put back, or a partial new
+// file removed. Temporaries, probes and .old files without a journal go. A
+// live process's files, another computer's and any .aside stay. Returns how
+// many files went.
+size_t RepairFolder(const std::wstring& folder);
+
+}  // namespace fs

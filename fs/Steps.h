@@ -1,0 +1,29 @@
+// The steps of a copy that volumes differ on, shared by the copy and the
+// probe that asks a volume which of them it allows.
+#pragma once
+#include <windows.h>
+
+#include <string>
+
+#include "fs/Volume.h"
+
+namespace fs {
+
+// Renames the open file to target by its handle; with posix, replacing with
+// POSIX semantics (others may hold the old file). False with the code.
+bool RenameOpenFile(HANDLE file, const std::wstring& target, bool replace, bool posix);
+// Renames a closed file of ours by name, never over a file. A share's client
+// lets go of a closed file a moment late: a refusal counts only when it holds.
+bool MoveClosed(const std::wstring& from, const std::wstring& to);
+// A refusal by which a volume may be saying that it does not rename (an
+// open file, or at all), rather than that a name is taken.
+bool RefusesRename(DWORD error);
+// Sets a file's attribute bits by its handle.
+bool SetAttributesOf(HANDLE file, DWORD attributes);
+
+// Asks the volume that holds folder what it does, with a small file of ours
+// written, renamed and removed there. False when no file could be made (the
+// next write asks again).
+bool ProbeVolume(VolumeTraits& volume, const std::wstring& folder);
+
+}  // namespace fs
