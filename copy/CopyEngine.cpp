@@ -425,7 +425,10 @@ int CopyingThreads() {
 
 void RunCopy(const CopyJob& given, const CopyObserver& observer) {
   fs::ForgetVolumes();  // a stick swapped since the last run is asked afresh
-  const ScopeGuard settle([] { fs::SettleLateTimes(); });
+  const ScopeGuard settle([] {
+    fs::RepairLeft(L"");  // what an outage kept the run from undoing, where the volume is back
+    fs::SettleLateTimes();
+  });
   CopyJob job = given;
   job.sources = OncePerPlace(given.sources);
   job.dests = OncePerPlace(given.dests);

@@ -28,7 +28,10 @@ bool IsPlaceGone(DWORD code) {
 }
 
 bool MayPass(DWORD code) {
-  return code == ERROR_SHARING_VIOLATION || code == ERROR_LOCK_VIOLATION || IsPlaceGone(code);
+  // A share's client cut off mid-write may say EFAULT ("no access to memory
+  // location") for the file in flight.
+  return code == ERROR_SHARING_VIOLATION || code == ERROR_LOCK_VIOLATION || code == ERROR_NOACCESS ||
+         IsPlaceGone(code);
 }
 
 bool Destination::WaitOut(unsigned returnsBefore, int times, DWORD waitMs, const std::function<bool()>& stopped,

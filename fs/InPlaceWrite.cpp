@@ -56,7 +56,7 @@ void Commit(const InPlaceCopy& copy, const std::wstring& target, const std::wstr
     SetTimesNowAndLater(target, copy.volume->root, copy.facts.writeTime, copy.facts.accessTime);
   if (!old.empty()) RemoveClosed(old);
   faults::Reached(faults::Point::OldRemoved);
-  RemoveClosed(journal);
+  if (!RemoveClosed(journal)) LeaveForRepair(journal);  // the copy is whole: the journal says so
 }
 
 // A copy of the old target's bytes, whole and flushed; its length in length.
@@ -119,6 +119,7 @@ Placement WriteNew(const InPlaceCopy& copy, const std::wstring& target, const Fe
     file = FileHandle();
     // The partial new file goes; where it cannot, the next run removes it.
     const bool removed = RemoveClosed(SystemPath(target)) && RemoveClosed(journalPath);
+    if (!removed) LeaveForRepair(journalPath);
     return Failed(error, !removed);
   }
   file = FileHandle();
@@ -163,7 +164,9 @@ Placement WriteOver(const InPlaceCopy& copy, const std::wstring& target, const F
   if (!WriteWhole(file.get(), copy, feed, placement.lost)) {
     const DWORD error = GetLastError();
     file = FileHandle();
-    return Failed(error, !PutBack(copy.folder, journalPath, journal));
+    const bool putBack = PutBack(copy.folder, journalPath, journal);
+    if (!putBack) LeaveForRepair(journalPath);
+    return Failed(error, !putBack);
   }
   faults::Reached(faults::Point::TimesSet);
   file = FileHandle();
@@ -176,6 +179,9 @@ Placement WriteOver(const InPlaceCopy& copy, const std::wstring& target, const F
 
 Placement WriteInPlace(const InPlaceCopy& copy, const std::wstring& name, bool replace, const Feed& feed) {
   const std::wstring target = ChildPath(copy.folder, name);
+  // An earlier write of this target that failed is undone first: its partial
+  // file would otherwise pass for a copy.
+  if (!RepairLeft(target)) return Failed(ERROR_NOT_READY, true);
   // A replace over a file that stands needs no journal for a new file first.
   if (replace && Look(target)) return WriteOver(copy, target, feed);
   Placement placement = WriteNew(copy, target, feed);

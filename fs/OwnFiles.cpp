@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "common/Paths.h"
+#include "common/Sync.h"
 #include "fs/FileSystem.h"
 #include "fs/LateTimes.h"
 #include "fs/Volume.h"
@@ -252,38 +253,85 @@ bool PutBack(const std::wstring& folder, const std::wstring& journalPath, const 
   return RemoveClosed(old) && RemoveClosed(journalPath);
 }
 
+namespace {
+
+// Journals this process left where the volume would not let a failed write
+// be undone (a share gone for a while): tried again before the next write of
+// the same target, and as the run ends.
+Lock g_leftLock;
+std::vector<std::wstring> g_left;
+
+bool Remove(const std::wstring& path, size_t& removed) {
+  if (IsAbsent(path)) return true;
+  if (!RemoveClosed(path)) return false;
+  ++removed;
+  return true;
+}
+
+}  // namespace
+
+size_t RepairJournal(const std::wstring& path) {
+  const std::wstring folder = path.substr(0, path.size() - NamePart(path).size());
+  size_t removed = 0;
+  const auto journal = ReadJournal(path);
+  if (!journal) {  // torn as it was written: nothing was touched yet
+    if (Remove(SiblingOf(path, OwnKind::Old), removed)) Remove(path, removed);
+    return removed;
+  }
+  const std::wstring target = ChildPath(folder, journal->target);
+  const auto standing = Look(target);
+  const bool whole = standing && standing->size == journal->newLength &&
+                     WrittenLater(journal->newWriteTime + kCoarsestTimeUnit, standing->writeTime, 1) &&
+                     WrittenLater(standing->writeTime + kCoarsestTimeUnit, journal->newWriteTime, 1);
+  if (whole) {
+    if (journal->old.empty() || Remove(ChildPath(folder, journal->old), removed)) Remove(path, removed);
+  } else if (!journal->old.empty()) {
+    if (PutBack(folder, path, *journal)) removed += 2;
+  } else if (!standing || Remove(target, removed)) {
+    Remove(path, removed);
+  }
+  return removed;
+}
+
+void LeaveForRepair(const std::wstring& journalPath) {
+  std::lock_guard<Lock> hold(g_leftLock);
+  g_left.push_back(journalPath);
+}
+
+bool RepairLeft(const std::wstring& target) {
+  std::vector<std::wstring> left, kept;
+  {
+    std::lock_guard<Lock> hold(g_leftLock);
+    if (g_left.empty()) return true;
+    left.swap(g_left);
+  }
+  bool repaired = true;
+  for (const std::wstring& journal : left) {
+    const std::wstring folder = journal.substr(0, journal.size() - NamePart(journal).size());
+    const auto read = target.empty() ? std::nullopt : ReadJournal(journal);
+    if (!target.empty() && !(read && SamePlace(ChildPath(folder, read->target), target))) {
+      kept.push_back(journal);
+      continue;
+    }
+    RepairJournal(journal);
+    if (!IsAbsent(journal)) {
+      repaired = false;
+      kept.push_back(journal);
+    }
+  }
+  std::lock_guard<Lock> hold(g_leftLock);
+  g_left.insert(g_left.end(), kept.begin(), kept.end());
+  return repaired;
+}
+
 size_t RepairFolder(const std::wstring& folder) {
   const auto listed = ListMatches(folder + kPrefix + L"*", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
   if (!listed) return 0;
   size_t removed = 0;
-  auto remove = [&](const std::wstring& path) {
-    if (IsAbsent(path)) return true;
-    if (!RemoveClosed(path)) return false;
-    ++removed;
-    return true;
-  };
   // Journals first: each says what becomes of its .old.
-  for (const Entry& entry : *listed) {
-    if (KindOf(entry.name) != OwnKind::Journal || !LeftByTheDead(entry.name)) continue;
-    const std::wstring path = ChildPath(folder, entry.name);
-    const auto journal = ReadJournal(path);
-    if (!journal) {  // torn as it was written: nothing was touched yet
-      if (remove(SiblingOf(path, OwnKind::Old))) remove(path);
-      continue;
-    }
-    const std::wstring target = ChildPath(folder, journal->target);
-    const auto standing = Look(target);
-    const bool whole = standing && standing->size == journal->newLength &&
-                       WrittenLater(journal->newWriteTime + kCoarsestTimeUnit, standing->writeTime, 1) &&
-                       WrittenLater(standing->writeTime + kCoarsestTimeUnit, journal->newWriteTime, 1);
-    if (whole) {
-      if (journal->old.empty() || remove(ChildPath(folder, journal->old))) remove(path);
-    } else if (!journal->old.empty()) {
-      if (PutBack(folder, path, *journal)) removed += 2;
-    } else if (!standing || remove(target)) {
-      remove(path);
-    }
-  }
+  for (const Entry& entry : *listed)
+    if (KindOf(entry.name) == OwnKind::Journal && LeftByTheDead(entry.name))
+      removed += RepairJournal(ChildPath(folder, entry.name));
   for (const Entry& entry : *listed) {
     const auto kind = KindOf(entry.name);
     if (!kind || *kind == OwnKind::Journal || *kind == OwnKind::Aside || !LeftByTheDead(entry.name)) continue;

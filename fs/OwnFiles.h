@@ -51,11 +51,22 @@ std::optional<Journal> ReadJournal(const std::wstring& path);
 // for a later run, when the volume will not let it.
 bool PutBack(const std::wstring& folder, const std::wstring& journalPath, const Journal& journal);
 
+// Repairs what the in-place write behind the journal at path left: a torn
+// journal touched nothing and goes; a target that holds the new length and
+// time stays; else the old file is put back, or a partial new file removed.
+// Returns how many files went.
+size_t RepairJournal(const std::wstring& path);
+// A journal this process could not act on (the volume would not let a
+// failed write be undone): repaired before the next write of its target
+// (RepairLeft(target), false while it cannot be) and as the run ends
+// (RepairLeft(L"")).
+void LeaveForRepair(const std::wstring& journalPath);
+bool RepairLeft(const std::wstring& target);
+
 // A run's first visit to a folder (ending with "\"), before any file of it
 // is planned: what this computer's dead processes left there is repaired or
-// removed. A torn journal touched nothing and goes; a target that holds the
-// new length and time stays; else the old file is put back, or a partial new
-// file removed. Temporaries, probes and .old files without a journal go. A
+// removed: each journal as RepairJournal says; temporaries, probes and .old
+// files without a journal go. A
 // live process's files, another computer's and any .aside stay. Returns how
 // many files went.
 size_t RepairFolder(const std::wstring& folder);

@@ -7,6 +7,7 @@
 #   rig.sh down    takes everything down, hung mounts included
 #   rig.sh status  says what is mounted
 #   rig.sh smbd-kill | smbd-start   (the share-dying test) the server alone
+#   rig.sh smbd-freeze | smbd-thaw  (the share-freezing test) the server stopped and let go on
 #
 # Kinds, their drives and paths (also written to build/rig/destinations.env):
 #   fat32  K:  mkfs.vfat -F 32 image under fusefat -o rw+ (times to 2 s; no mode changes)
@@ -266,6 +267,18 @@ smbd_kill() {
   [ -z "$pids" ] || log "server processes outlived the kill:$pids"
 }
 
+# The server's processes (not the client), each sent signal $1: a server
+# that stops answering for a while and then goes on.
+smbd_signal() {
+  local ns p
+  ns="$(netns_pid)"
+  [ -n "$ns" ] || return 0
+  for p in $(netns_members "$ns"); do
+    [ "$p" = "$ns" ] && continue
+    case "$(cat "/proc/$p/comm" 2>/dev/null)" in smbnetfs | "") ;; *) kill "-$1" "$p" 2>/dev/null ;; esac
+  done
+}
+
 up() {
   need
   down
@@ -340,5 +353,7 @@ case "${1:-}" in
   status) status ;;
   smbd-kill) smbd_kill ;;
   smbd-start) smbd_start ;;
-  *) echo "usage: $0 up|down|status|smbd-kill|smbd-start" >&2; exit 2 ;;
+  smbd-freeze) smbd_signal STOP ;;
+  smbd-thaw) smbd_signal CONT ;;
+  *) echo "usage: $0 up|down|status|smbd-kill|smbd-start|smbd-freeze|smbd-thaw" >&2; exit 2 ;;
 esac
