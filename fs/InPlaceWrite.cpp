@@ -34,7 +34,13 @@ bool WriteFed(HANDLE file, const Feed& feed, uint64_t length) {
 // The copy's bytes, times and bits into the open target, flushed. What the
 // volume does not keep is said in lost.
 bool WriteWhole(HANDLE file, const InPlaceCopy& copy, const Feed& feed, unsigned& lost) {
-  if (!WriteFed(file, feed, copy.facts.size) || !SetEndOfFile(file)) return false;
+  if (!WriteFed(file, feed, copy.facts.size)) return false;
+  // Cut only where the old file was longer: some drivers (FAT32 through
+  // FUSE) refuse to set the length of an open file.
+  LARGE_INTEGER at{}, size{}, none{};
+  if (!SetFilePointerEx(file, none, &at, FILE_CURRENT) || !GetFileSizeEx(file, &size) ||
+      (at.QuadPart < size.QuadPart && !SetEndOfFile(file)))
+    return false;
   if (!copy.volume->keepsTimes)
     lost |= kLostTimes;
   else if (!SetFileTimes(file, copy.facts.writeTime, copy.facts.accessTime))
@@ -45,7 +51,9 @@ bool WriteWhole(HANDLE file, const InPlaceCopy& copy, const Feed& feed, unsigned
   } else if (!SetAttributesOf(file, bits)) {
     lost |= kLostAttributes;  // the data is whole: a bit refused is no failure of it
   }
-  return FlushFileBuffers(file);
+  if (!FlushFileBuffers(file)) return false;
+  faults::Reached(faults::Point::TimesSet);
+  return true;
 }
 
 // The commit after the close: times again where the volume needs it, then
@@ -150,10 +158,10 @@ Placement WriteOver(const InPlaceCopy& copy, const std::wstring& target, const F
     return Failed(error);
   }
   faults::Reached(faults::Point::JournalWritten);
-  // A hidden or system file is opened with its own bits, or Windows refuses to truncate it.
-  const DWORD bits = standing->attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+  // Written over from its start and cut after, not truncated as it opens:
+  // some drivers (FAT32 through FUSE) refuse to set an open file's length.
   FileHandle file(CreateFileW(SystemPath(target).c_str(), GENERIC_WRITE | FILE_WRITE_ATTRIBUTES, 0, nullptr,
-                              TRUNCATE_EXISTING, bits | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+                              OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
   if (!file.valid()) {  // untouched
     const DWORD error = GetLastError();
     RemoveClosed(old);
@@ -168,7 +176,6 @@ Placement WriteOver(const InPlaceCopy& copy, const std::wstring& target, const F
     if (!putBack) LeaveForRepair(journalPath);
     return Failed(error, !putBack);
   }
-  faults::Reached(faults::Point::TimesSet);
   file = FileHandle();
   Commit(copy, target, old, journalPath);
   placement.placed = Placed::Replaced;

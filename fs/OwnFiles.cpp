@@ -143,17 +143,13 @@ struct Reader {
   }
 };
 
-// Copies one open file's bytes over another's, from both starts, and cuts
-// the other to that length.
+// Copies one open file's bytes into a new one.
 bool CopyWhole(HANDLE from, HANDLE to) {
-  LARGE_INTEGER start{};
-  if (!SetFilePointerEx(from, start, nullptr, FILE_BEGIN) || !SetFilePointerEx(to, start, nullptr, FILE_BEGIN))
-    return false;
   std::vector<char> buffer(64u << 10);
   for (;;) {
     DWORD got = 0, put = 0;
     if (!ReadFile(from, buffer.data(), DWORD(buffer.size()), &got, nullptr)) return false;
-    if (!got) return SetEndOfFile(to);
+    if (!got) return true;
     if (!WriteFile(to, buffer.data(), got, &put, nullptr)) return false;
     if (put != got) return Fail(ERROR_WRITE_FAULT);
   }
@@ -238,13 +234,18 @@ bool PutBack(const std::wstring& folder, const std::wstring& journalPath, const 
     LARGE_INTEGER size{};
     if (!from.valid() || !GetFileSizeEx(from.get(), &size) || uint64_t(size.QuadPart) != journal.oldLength)
       return false;
-    // Opened as it stands, hidden or not; cut to length after the bytes.
+    // Made anew rather than cut to length: some drivers (FAT32 through
+    // FUSE) refuse to set the length of an open file. Should we die before
+    // the bytes are in, the journal and the .old file are still there.
+    if (!IsAbsent(target) && !RemoveClosed(SystemPath(target))) return false;
     FileHandle to(CreateFileW(SystemPath(target).c_str(), GENERIC_WRITE | FILE_WRITE_ATTRIBUTES, 0, nullptr,
-                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+                              CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!to.valid() || !CopyWhole(from.get(), to.get())) return false;
-    FILE_BASIC_INFO basic{};
-    basic.FileAttributes = journal.oldAttributes ? journal.oldAttributes : FILE_ATTRIBUTE_NORMAL;
-    SetFileInformationByHandle(to.get(), FileBasicInfo, &basic, sizeof basic);  // a stick may keep none
+    if (journal.oldAttributes & ~FILE_ATTRIBUTE_ARCHIVE) {
+      FILE_BASIC_INFO basic{};
+      basic.FileAttributes = journal.oldAttributes;
+      SetFileInformationByHandle(to.get(), FileBasicInfo, &basic, sizeof basic);  // a stick may keep none
+    }
     if (!SetFileTimes(to.get(), journal.oldWriteTime, journal.oldAccessTime) || !FlushFileBuffers(to.get()))
       return false;
   }
@@ -284,6 +285,9 @@ size_t RepairJournal(const std::wstring& path) {
                      WrittenLater(journal->newWriteTime + kCoarsestTimeUnit, standing->writeTime, 1) &&
                      WrittenLater(standing->writeTime + kCoarsestTimeUnit, journal->newWriteTime, 1);
   if (whole) {
+    // The commit, as the write would have ended it: a share's client stamps
+    // a file it lets go of after a kill, and its cache hides that a while.
+    SetTimesNowAndLater(target, VolumePathOf(folder), journal->newWriteTime, 0);
     if (journal->old.empty() || Remove(ChildPath(folder, journal->old), removed)) Remove(path, removed);
   } else if (!journal->old.empty()) {
     if (PutBack(folder, path, *journal)) removed += 2;

@@ -418,41 +418,14 @@ TEST(RemoveHeld, RemovesWhatItHoldsReadOnlyIncludedButNoFolderThatHoldsSomething
 
 }  // namespace
 
-namespace {
-const wchar_t kHoldVariable[] = L"QM_HOLD_COPY_INTO";
-}
-
-// Run alone by the test below, in a process of its own: writes a copy and
-// stays in the middle of it.
-TEST(PendingCopyHolder, WritesAndWaits) {
-  wchar_t folder[MAX_PATH];
-  if (!GetEnvironmentVariableW(kHoldVariable, folder, MAX_PATH)) GTEST_SKIP() << "started by AKilledCopyLeavesNothing";
-  fs::PendingCopy copy;
-  copy.Write(std::wstring(folder) + L"big.bin", folder, nullptr, nullptr, [](int64_t) { Sleep(INFINITE); });
-}
-
 // A copy whose process is killed midway leaves nothing: the system removes
 // the temporary as the process's handles close.
 TEST(PendingCopy, AKilledCopyLeavesNothing) {
   TempDir dir;
-  WriteBytes(dir / L"big.bin", std::string(4u << 20, 'x'));
-  wchar_t self[MAX_PATH];
-  GetModuleFileNameW(nullptr, self, MAX_PATH);
-  std::wstring command = L"\"" + std::wstring(self) + L"\" --gtest_filter=PendingCopyHolder.*";
-  SetEnvironmentVariableW(kHoldVariable, (dir / L"").c_str());
-  STARTUPINFOW startup{sizeof startup};
-  PROCESS_INFORMATION child{};
-  ASSERT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &child));
-  SetEnvironmentVariableW(kHoldVariable, nullptr);
-  for (int i = 0; i < 200 && !HoldsTemporaries(dir / L""); ++i) Sleep(50);
-  EXPECT_TRUE(HoldsTemporaries(dir / L""));  // the copy is under way
-  TerminateProcess(child.hProcess, 9);
-  WaitForSingleObject(child.hProcess, 10000);
-  CloseHandle(child.hProcess);
-  CloseHandle(child.hThread);
-  Sleep(200);  // the server closes the dead process's handles
-  EXPECT_FALSE(HoldsTemporaries(dir / L""));
-  EXPECT_EQ(ListEntries(dir / L"*", fs::kMaskAll).size(), 3u);  // ".", ".." and big.bin
+  WriteBytes(dir / L"src\\big.bin", std::string(4u << 20, 'x'));
+  MakeDir(dir / L"dst");
+  EXPECT_TRUE(CopyKilledAt(fs::faults::Point::TemporaryWritten, false, dir / L"src\\big.bin", dir / L"dst"));
+  EXPECT_EQ(ListEntries(dir / L"dst\\*", fs::kMaskAll).size(), 2u);  // "." and ".."
 }
 
 // A disk that fills up midway: the copy fails with the system's reason and

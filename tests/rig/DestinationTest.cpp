@@ -238,8 +238,9 @@ enum class Act {
   EmptyFirst,  // the run, emptying the destination first (it holds junk)
   StopMidFile, // the run, stopped once the first bytes are written
   KillMidCopy, // qmcopy killed while its temporary stands, then run again
+  KillAt,      // a run under 覆盖 writing in place killed at a point, then a run under 跳过
 };
-enum class Holds { Nothing, New, Old };
+enum class Holds { Nothing, New, Old, OldOrNew };
 
 struct Row {
   const char* what;
@@ -254,6 +255,7 @@ struct Row {
   DWORD failure;
   // Kinds that cannot hold the row's setup, and why.
   std::map<Kind, const char*> notApplicable;
+  fs::faults::Point killedAt = fs::faults::Point::None;  // Act::KillAt
 };
 
 uint64_t TargetTime(Target t) {
@@ -336,6 +338,13 @@ std::vector<std::string> RunCell(const Row& row, const Destination& d) {
     watcher.join();
     if (!expect(bytesAtStop > 0 && bytesAtStop < row.size, "setup: the copy ended before the stop came mid-file"))
       return problems;
+  } else if (row.act == Act::KillAt) {
+    DWORD ended = 0;
+    if (!expect(CopyKilledAt(row.killedAt, true, src / L"a.txt", dst.path(), &ended),
+                "setup: the copy never reached the point, and ended " + Describe(ended)))
+      return problems;
+    job.mode = Skip;  // keeps whatever stands: a partial file would stay for good
+    RunCopy(job, observer);
   } else {
     Child first;
     StartQmcopy(first, L"/src:" + src / L"a.txt /dst:" + dst.path() + L" /policy:overwrite /quiet");
@@ -355,7 +364,7 @@ std::vector<std::string> RunCell(const Row& row, const Destination& d) {
   }
 
   // Bytes and times of what stands under each name.
-  auto check = [&](const std::wstring& name, Holds holds) {
+  auto check = [&](const std::wstring& name, Holds holds) {  // by value: OldOrNew is told once seen
     const std::string n = Narrow(name);
     if (holds == Holds::Nothing) {
       expect(!Exists(dst / name), n + " exists");
@@ -366,6 +375,11 @@ std::vector<std::string> RunCell(const Row& row, const Destination& d) {
     if (!expect(contents.has_value(), n + " cannot be read: " + Describe(GetLastError()))) return;
     const std::string& bytes = *contents;
     const bool isNew = bytes == fresh, isOld = bytes == old;
+    if (holds == Holds::OldOrNew) {
+      if (!expect(isNew || isOld, n + " holds " + std::to_string(bytes.size()) + " bytes, neither the old nor the new"))
+        return;
+      holds = isNew ? Holds::New : Holds::Old;
+    }
     if (holds == Holds::New)
       expect(isNew, n + (isOld ? " still holds the old target" : " holds " + std::to_string(bytes.size()) + " bytes, not the source's"));
     else
@@ -395,6 +409,10 @@ std::vector<std::string> RunCell(const Row& row, const Destination& d) {
   if (row.act == Act::KillMidCopy) return problems;  // qmcopy's exit code said it
   std::string failures;
   for (const auto& f : report.FirstFailures()) failures += " " + Describe(f.code);
+  if (row.act == Act::KillAt) {  // kept or copied, as the repair left it
+    expect(report.FailureCount() == 0, "the run after the kill failed:" + failures);
+    return problems;
+  }
   if (row.failure)
     expect(report.FailureCount() == 1 && report.FirstFailures()[0].code == row.failure,
            "expected the failure " + Describe(row.failure) + ", got:" + (failures.empty() ? " none" : failures));
@@ -412,6 +430,7 @@ TEST(Destinations, EveryOutcomeOnEveryKindOfDestination) {
   constexpr size_t kSmall = 300 * 1024 + 17, kBig = 48u << 20;
   using enum Holds;
   using O = FileOutcome;
+  using Point = fs::faults::Point;
   const Row rows[] = {
       // what                         mode        target before     r/o    act               size    a.txt numbered outcome      failure
       {"new target",                  Overwrite,  Target::Absent,   false, Act::Run,         kSmall, New, Nothing, O::Copied,   0},
@@ -426,6 +445,16 @@ TEST(Destinations, EveryOutcomeOnEveryKindOfDestination) {
       {"read-only target",            Overwrite,  Target::Older,    true,  Act::Run,         kSmall, Old, Nothing, {},          ERROR_ACCESS_DENIED,
        {{Kind::Fat32, kFat32NoModes}, {Kind::ExFat, kExFatNoBits}}},
       {"kill mid-copy, then run again", Overwrite, Target::Older,   false, Act::KillMidCopy, kBig,   New, Nothing, {},          0},
+      // A write in place (the share's way; injected elsewhere) killed at each
+      // named point, then a run under 跳过: the target whole, old or new.
+      {"in place, replace killed: old kept",   Overwrite, Target::Older, false, Act::KillAt, kSmall, OldOrNew, Nothing, {}, 0, {}, Point::OldKept},
+      {"in place, replace killed: journaled",  Overwrite, Target::Older, false, Act::KillAt, kSmall, OldOrNew, Nothing, {}, 0, {}, Point::JournalWritten},
+      {"in place, replace killed: half",       Overwrite, Target::Older, false, Act::KillAt, kSmall, OldOrNew, Nothing, {}, 0, {}, Point::HalfWritten},
+      {"in place, replace killed: times set",  Overwrite, Target::Older, false, Act::KillAt, kSmall, OldOrNew, Nothing, {}, 0, {}, Point::TimesSet},
+      {"in place, replace killed: old gone",   Overwrite, Target::Older, false, Act::KillAt, kSmall, OldOrNew, Nothing, {}, 0, {}, Point::OldRemoved},
+      {"in place, new killed: journaled",      Overwrite, Target::Absent, false, Act::KillAt, kSmall, New, Nothing, {}, 0, {}, Point::JournalWritten},
+      {"in place, new killed: half",           Overwrite, Target::Absent, false, Act::KillAt, kSmall, New, Nothing, {}, 0, {}, Point::HalfWritten},
+      {"in place, new killed: times set",      Overwrite, Target::Absent, false, Act::KillAt, kSmall, New, Nothing, {}, 0, {}, Point::TimesSet},
   };
   const auto kinds = Destinations();
   ASSERT_FALSE(kinds.empty());

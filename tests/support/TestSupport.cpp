@@ -148,3 +148,32 @@ std::wstring CurrentFolder() {
 bool SetAttributes(const std::wstring& path, DWORD bits) {
   return SetFileAttributesW(fs::SystemPath(path).c_str(), bits);
 }
+
+bool CopyKilledAt(fs::faults::Point point, bool inPlace, const std::wstring& source, const std::wstring& destination,
+                  DWORD* ended) {
+  const HANDLE paused = CreateEventW(nullptr, TRUE, FALSE, L"Local\\quillmere-paused");
+  ResetEvent(paused);
+  wchar_t self[MAX_PATH];
+  GetModuleFileNameW(nullptr, self, MAX_PATH);
+  // A backslash before a closing quote is doubled, or it would escape the quote.
+  const std::wstring to = destination.back() == L'\\' ? destination + L"\\" : destination;
+  std::wstring command = L"\"" + std::wstring(self) + L"\" --copy-killed-at " + std::to_wstring(DWORD(point)) +
+                         (inPlace ? L" 1 \"" : L" 0 \"") + source + L"\" \"" + to + L"\"";
+  STARTUPINFOW startup{sizeof startup};
+  PROCESS_INFORMATION child{};
+  if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
+                      &child)) {
+    CloseHandle(paused);
+    return false;
+  }
+  const HANDLE either[] = {paused, child.hProcess};
+  const bool reached = WaitForMultipleObjects(2, either, FALSE, 60000) == WAIT_OBJECT_0;
+  TerminateProcess(child.hProcess, 9);
+  WaitForSingleObject(child.hProcess, 10000);
+  if (ended) GetExitCodeProcess(child.hProcess, ended);
+  CloseHandle(child.hProcess);
+  CloseHandle(child.hThread);
+  CloseHandle(paused);
+  Sleep(200);  // the server closes the dead process's handles
+  return reached;
+}

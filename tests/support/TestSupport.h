@@ -12,6 +12,7 @@
 
 #include "wingui/Dialogs.h"
 #include "fs/FileSystem.h"
+#include "fs/Volume.h"
 
 // A fresh folder under C:\qmtests, removed with everything in it at the end.
 class TempDir {
@@ -76,6 +77,13 @@ class ScopedScriptedDialogs : public ScriptedDialogs {
   ScopedScriptedDialogs() { UseDialogs(this); }
   ~ScopedScriptedDialogs() override { UseDialogs(nullptr); }
 };
+
+// Starts this test program as a copy run of source into destination under
+// 覆盖 (written in place, as on a share, when inPlace) and kills it once it
+// reaches point. False when it never did, with its exit code in ended (the
+// code of the copy's failure, or 3).
+bool CopyKilledAt(fs::faults::Point point, bool inPlace, const std::wstring& source, const std::wstring& destination,
+                  DWORD* ended = nullptr);
 
 // A real drop handle holding the given paths, as the shell makes one.
 HDROP MakeDrop(const std::vector<std::wstring>& paths);
