@@ -21,12 +21,6 @@ std::wstring CaseKey(const std::wstring& text) {
   return key;
 }
 
-int FindListItem(const std::vector<std::wstring>& items, const std::wstring& text) {
-  for (size_t i = 0; i < items.size(); ++i)
-    if (SameTextIgnoreCase(items[i], text)) return int(i);
-  return -1;
-}
-
 void ListIndex::Remove(const std::wstring& text) {
   auto it = counts_.find(CaseKey(text));
   if (it != counts_.end() && --it->second == 0) counts_.erase(it);

@@ -17,8 +17,6 @@ bool SameTextIgnoreCase(const std::wstring& a, const std::wstring& b);
 // The key under which SameTextIgnoreCase-equal texts collide.
 std::wstring CaseKey(const std::wstring& text);
 
-// Position of the first item equal to text (letter case ignored), or -1.
-int FindListItem(const std::vector<std::wstring>& items, const std::wstring& text);
 
 // Counts the entries of a list by case key, so that "already listed" costs
 // O(1) however long the list grows.

@@ -115,16 +115,6 @@ bool OpenSource(const std::wstring& path, const Entry* listed, SourceFile& sourc
 
 namespace {
 
-// Why a write fell short without a code: a full disk only when the volume
-// that holds folder has less room than was asked for.
-DWORD ShortWriteReason(const std::wstring& folder, DWORD asked) {
-  ULARGE_INTEGER free{};
-  if (!folder.empty() && GetDiskFreeSpaceExW(SystemPath(folder).c_str(), &free, nullptr, nullptr) &&
-      free.QuadPart < asked)
-    return ERROR_DISK_FULL;
-  return ERROR_WRITE_FAULT;
-}
-
 // Writes one chunk; a sparse copy leaves a hole for a chunk of zeros.
 bool WriteChunk(HANDLE to, const char* data, DWORD size, bool sparse, bool& skipped, const std::wstring& folder) {
   if (sparse && AllZero(data, size)) {
@@ -134,10 +124,7 @@ bool WriteChunk(HANDLE to, const char* data, DWORD size, bool sparse, bool& skip
     return SetFilePointerEx(to, step, nullptr, FILE_CURRENT);
   }
   skipped = false;
-  DWORD put = 0;
-  if (WriteFile(to, data, size, &put, nullptr) && put == size) return true;
-  if (GetLastError() == ERROR_SUCCESS) SetLastError(ShortWriteReason(folder, size - put));
-  return false;
+  return WriteAllOf(to, data, size, folder);
 }
 
 // Copies one open file's data into another, chunk by chunk, up to the
@@ -309,15 +296,15 @@ bool PendingCopy::End(bool changed) {
   if (done && volume_->keepsTimes) done = SetFileTimes(file_.get(), facts_.writeTime, facts_.accessTime);
   // Hidden and system before the rename (a fresh file has none); read-only
   // after it, since until then the copy must stay removable.
-  if (done && (attributes_ & kSetAttributes) && volume_->keepsAttributes)
-    done = SetAttributesOf(file_.get(), attributes_ & kCarriedAttributes & ~FILE_ATTRIBUTE_READONLY);
+  const DWORD kept = volume_->keptAttributes;
+  if (done && (attributes_ & kSetAttributes & (kept | ~kShownAttributes)) && kept)
+    done = SetAttributesOf(file_.get(), attributes_ & kCarriedAttributes & (kept | ~kShownAttributes) & ~FILE_ATTRIBUTE_READONLY);
   if (!done) {
     KeepingError([this] { Discard(); });
     return false;
   }
   if (!volume_->keepsTimes) lost_ |= kLostTimes;
-  if ((attributes_ & (kSetAttributes | FILE_ATTRIBUTE_READONLY)) && !volume_->keepsAttributes)
-    lost_ |= kLostAttributes;
+  if (attributes_ & kShownAttributes & ~kept) lost_ |= kLostAttributes;
   stage_ = Stage::Written;
   faults::Reached(faults::Point::TemporaryWritten);
   return true;
@@ -463,9 +450,9 @@ Placement PendingCopy::Finish(const std::wstring& target, Placed placed) {
   temporary_.clear();
   bytes_ = 0;
   stage_ = Stage::Placed;
-  if ((attributes_ & FILE_ATTRIBUTE_READONLY) && volume_->keepsAttributes) {
-    const bool set = file_.valid() ? SetAttributesOf(file_.get(), attributes_ & kCarriedAttributes)
-                                   : SetFileAttributesW(SystemPath(target).c_str(), attributes_ & kCarriedAttributes);
+  if (attributes_ & volume_->keptAttributes & FILE_ATTRIBUTE_READONLY) {
+    const DWORD bits = attributes_ & kCarriedAttributes & (volume_->keptAttributes | ~kShownAttributes);
+    const bool set = file_.valid() ? SetAttributesOf(file_.get(), bits) : SetFileAttributesW(SystemPath(target).c_str(), bits);
     if (!set) lost_ |= kLostAttributes;
   }
   KeepingError([this] { file_ = FileHandle(); });

@@ -543,11 +543,6 @@ std::optional<std::string> ReadWholeFileDenyWriters(const std::wstring& path) {
   }
 }
 
-FileHandle CreateForWriting(const std::wstring& path) {
-  return FileHandle(
-      CreateFileW(SystemPath(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-}
-
 bool WriteAll(const FileHandle& file, const std::string& bytes) {
   size_t done = 0;
   while (done < bytes.size()) {

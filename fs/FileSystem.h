@@ -222,8 +222,6 @@ size_t WalkFolders(const std::wstring& root, DWORD mask, int maxLevels, const Fo
 // Whole-file helpers used by the list files and the log.
 // A device is no file to read (1200): NUL reads as empty, CON waits for typing.
 std::optional<std::string> ReadWholeFileDenyWriters(const std::wstring& path);
-// Creates or truncates a file for writing (invalid handle on failure).
-FileHandle CreateForWriting(const std::wstring& path);
 bool WriteAll(const FileHandle& file, const std::string& bytes);
 // Puts bytes at path by a temporary beside it and a rename, so a write that
 // fails leaves the file that stood there whole. A read-only file there is

@@ -17,15 +17,11 @@ Placement Failed(DWORD code, bool leftForRepair = false) {
 
 bool IsTaken(DWORD error) { return error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS; }
 
-// Writes everything feed hands over into file (length bytes are expected).
-bool WriteFed(HANDLE file, const Feed& feed, uint64_t length) {
+// Writes everything feed hands over into file in folder (length bytes are expected).
+bool WriteFed(HANDLE file, const std::wstring& folder, const Feed& feed, uint64_t length) {
   uint64_t written = 0;
   return feed([&](const char* data, DWORD size) {
-    DWORD put = 0;
-    if (!WriteFile(file, data, size, &put, nullptr) || put != size) {
-      if (GetLastError() == ERROR_SUCCESS) SetLastError(ERROR_WRITE_FAULT);
-      return false;
-    }
+    if (!WriteAllOf(file, data, size, folder)) return false;
     if (written < length / 2 && (written += size) >= length / 2) faults::Reached(faults::Point::HalfWritten);
     return true;
   });
@@ -34,7 +30,7 @@ bool WriteFed(HANDLE file, const Feed& feed, uint64_t length) {
 // The copy's bytes, times and bits into the open target, flushed. What the
 // volume does not keep is said in lost.
 bool WriteWhole(HANDLE file, const InPlaceCopy& copy, const Feed& feed, unsigned& lost) {
-  if (!WriteFed(file, feed, copy.facts.size)) return false;
+  if (!WriteFed(file, copy.folder, feed, copy.facts.size)) return false;
   // Cut only where the old file was longer: some drivers (FAT32 through
   // FUSE) refuse to set the length of an open file.
   LARGE_INTEGER at{}, size{}, none{};
@@ -45,12 +41,10 @@ bool WriteWhole(HANDLE file, const InPlaceCopy& copy, const Feed& feed, unsigned
     lost |= kLostTimes;
   else if (!SetFileTimes(file, copy.facts.writeTime, copy.facts.accessTime))
     return false;
-  const DWORD bits = copy.facts.attributes;
-  if (!copy.volume->keepsAttributes) {
-    if (bits & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_READONLY)) lost |= kLostAttributes;
-  } else if (!SetAttributesOf(file, bits)) {
-    lost |= kLostAttributes;  // the data is whole: a bit refused is no failure of it
-  }
+  const DWORD bits = copy.facts.attributes, kept = copy.volume->keptAttributes;
+  if (bits & kShownAttributes & ~kept) lost |= kLostAttributes;
+  // The data is whole: a bit refused is no failure of it.
+  if (kept && !SetAttributesOf(file, bits & (kept | ~kShownAttributes))) lost |= kLostAttributes;
   if (!FlushFileBuffers(file)) return false;
   faults::Reached(faults::Point::TimesSet);
   return true;
@@ -67,23 +61,23 @@ void Commit(const InPlaceCopy& copy, const std::wstring& target, const std::wstr
   if (!RemoveClosed(journal)) LeaveForRepair(journal);  // the copy is whole: the journal says so
 }
 
-// A copy of the old target's bytes, whole and flushed; its length in length.
-bool KeepOld(const std::wstring& target, const std::wstring& old, uint64_t& length) {
+// A copy of the old target's bytes, whole and flushed; its length in length
+// (as many bytes as were read: a client's cache may tell a stale size).
+bool KeepOld(const std::wstring& folder, const std::wstring& target, const std::wstring& old, uint64_t& length) {
   const FileHandle from = OpenToRead(target);
   FileHandle to(CreateFileW(old.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-  LARGE_INTEGER size{};
-  bool kept = from.valid() && to.valid() && GetFileSizeEx(from.get(), &size);
-  if (kept) {
-    kept = WriteFed(to.get(), [&](const Take& take) {
-      std::vector<char> buffer(64u << 10);
-      for (DWORD got = 0;;) {
-        if (!ReadFile(from.get(), buffer.data(), DWORD(buffer.size()), &got, nullptr)) return false;
-        if (!got) return true;
-        if (!take(buffer.data(), got)) return false;
-      }
-    }, 0) && FlushFileBuffers(to.get());
-  }
-  length = uint64_t(size.QuadPart);
+  length = 0;
+  const bool kept = from.valid() && to.valid() &&
+                    WriteFed(to.get(), folder, [&](const Take& take) {
+                      std::vector<char> buffer(64u << 10);
+                      for (DWORD got = 0;;) {
+                        if (!ReadFile(from.get(), buffer.data(), DWORD(buffer.size()), &got, nullptr)) return false;
+                        if (!got) return true;
+                        length += got;
+                        if (!take(buffer.data(), got)) return false;
+                      }
+                    }, 0) &&
+                    FlushFileBuffers(to.get());
   if (kept) return true;
   const DWORD error = GetLastError();
   if (to.valid()) {
@@ -150,7 +144,7 @@ Placement WriteOver(const InPlaceCopy& copy, const std::wstring& target, const F
                                                   FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
   journal.newLength = copy.facts.size;
   journal.newWriteTime = copy.facts.writeTime;
-  if (!KeepOld(target, old, journal.oldLength)) return Failed(GetLastError());
+  if (!KeepOld(copy.folder, target, old, journal.oldLength)) return Failed(GetLastError());
   faults::Reached(faults::Point::OldKept);
   if (!WriteJournal(journalPath, journal)) {
     const DWORD error = GetLastError();

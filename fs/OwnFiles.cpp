@@ -143,8 +143,11 @@ struct Reader {
   }
 };
 
-// Copies one open file's bytes into a new one.
+// Copies one open file's bytes over another's, from both starts.
 bool CopyWhole(HANDLE from, HANDLE to) {
+  LARGE_INTEGER start{};
+  if (!SetFilePointerEx(from, start, nullptr, FILE_BEGIN) || !SetFilePointerEx(to, start, nullptr, FILE_BEGIN))
+    return false;
   std::vector<char> buffer(64u << 10);
   for (;;) {
     DWORD got = 0, put = 0;
@@ -234,13 +237,19 @@ bool PutBack(const std::wstring& folder, const std::wstring& journalPath, const 
     LARGE_INTEGER size{};
     if (!from.valid() || !GetFileSizeEx(from.get(), &size) || uint64_t(size.QuadPart) != journal.oldLength)
       return false;
-    // Made anew rather than cut to length: some drivers (FAT32 through
-    // FUSE) refuse to set the length of an open file. Should we die before
-    // the bytes are in, the journal and the .old file are still there.
-    if (!IsAbsent(target) && !RemoveClosed(SystemPath(target))) return false;
+    // Written over from the start and cut to length; where a driver will not
+    // set an open file's length (FAT32 through FUSE), made anew. Should we
+    // die before the bytes are in, the journal and the .old file are still there.
     FileHandle to(CreateFileW(SystemPath(target).c_str(), GENERIC_WRITE | FILE_WRITE_ATTRIBUTES, 0, nullptr,
-                              CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!to.valid() || !CopyWhole(from.get(), to.get())) return false;
+    if (!SetEndOfFile(to.get())) {
+      to = FileHandle();
+      if (!RemoveClosed(SystemPath(target))) return false;
+      to = FileHandle(CreateFileW(SystemPath(target).c_str(), GENERIC_WRITE | FILE_WRITE_ATTRIBUTES, 0, nullptr,
+                                  CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+      if (!to.valid() || !CopyWhole(from.get(), to.get())) return false;
+    }
     if (journal.oldAttributes & ~FILE_ATTRIBUTE_ARCHIVE) {
       FILE_BASIC_INFO basic{};
       basic.FileAttributes = journal.oldAttributes;

@@ -56,6 +56,22 @@ bool MoveClosed(const std::wstring& from, const std::wstring& to) {
   }
 }
 
+bool WriteAllOf(HANDLE file, const char* data, DWORD size, const std::wstring& folder) {
+  while (size) {
+    DWORD put = 0;
+    if (!WriteFile(file, data, size, &put, nullptr)) return false;
+    if (!put) {
+      ULARGE_INTEGER free{};
+      const bool full = !folder.empty() && GetDiskFreeSpaceExW(SystemPath(folder).c_str(), &free, nullptr, nullptr) &&
+                        free.QuadPart < size;
+      return Fail(full ? ERROR_DISK_FULL : ERROR_WRITE_FAULT);
+    }
+    data += put;
+    size -= put;
+  }
+  return true;
+}
+
 bool SetAttributesOf(HANDLE file, DWORD attributes) {
   if (const auto refused = faults::Injected(faults::Step::SetAttributes)) return Fail(*refused);
   FILE_BASIC_INFO basic{};
@@ -76,8 +92,8 @@ bool ProbeVolume(VolumeTraits& volume, const std::wstring& folder) {
   DWORD put = 0;
   WriteFile(file.get(), "probe", 5, &put, nullptr);
   // A refusal of another kind teaches nothing; a bit or time set is read back below.
-  const bool hidden = SetAttributesOf(file.get(), FILE_ATTRIBUTE_HIDDEN);
-  if (!hidden && IsNotSupported(GetLastError())) volume.keepsAttributes = false;
+  const bool hidden = SetAttributesOf(file.get(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+  if (!hidden && IsNotSupported(GetLastError())) volume.keptAttributes = 0;
   const bool timed = SetFileTimes(file.get(), kProbeTime, kProbeTime);
   if (!timed && IsNotSupported(GetLastError())) volume.keepsTimes = false;
   const std::wstring renamed = OwnFilePath(folder, OwnKind::Probe);
@@ -102,7 +118,7 @@ bool ProbeVolume(VolumeTraits& volume, const std::wstring& folder) {
       volume.renamesNothing = true;
   }
   if (const auto seen = Look(at)) {
-    if (hidden && !(seen->attributes & FILE_ATTRIBUTE_HIDDEN)) volume.keepsAttributes = false;
+    if (hidden) volume.keptAttributes &= seen->attributes | FILE_ATTRIBUTE_READONLY;
     const auto kept = [](uint64_t time) { return (time > kProbeTime ? time - kProbeTime : kProbeTime - time) < kCoarsestTimeUnit; };
     if (timed && !kept(seen->writeTime)) {
       // Some file systems write the time of the close: set again on the closed file.
@@ -117,6 +133,11 @@ bool ProbeVolume(VolumeTraits& volume, const std::wstring& folder) {
   // of it, a moment after the close, and stamps it then (the share here):
   // its cache hides that from a read-back for a second.
   if (volume.renamesNothing) volume.timesAfterClose = true;
+  // Read-only last, on the closed file, and taken off again for the removal.
+  if (volume.keptAttributes && SetFileAttributesW(at.c_str(), FILE_ATTRIBUTE_READONLY)) {
+    if (!(GetFileAttributesW(at.c_str()) & FILE_ATTRIBUTE_READONLY)) volume.keptAttributes &= ~FILE_ATTRIBUTE_READONLY;
+    SetFileAttributesW(at.c_str(), FILE_ATTRIBUTE_NORMAL);
+  }
   RemoveClosed(at);
   return true;
 }

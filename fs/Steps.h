@@ -18,6 +18,11 @@ bool MoveClosed(const std::wstring& from, const std::wstring& to);
 // A refusal by which a volume may be saying that it does not rename (an
 // open file, or at all), rather than that a name is taken.
 bool RefusesRename(DWORD error);
+// Writes all of data at the file's position. A write cut short is carried
+// on, so that the system says why it stopped; where it says nothing, the
+// volume that holds folder is full only when it has no room, else it is a
+// write fault (a share gone mid-write).
+bool WriteAllOf(HANDLE file, const char* data, DWORD size, const std::wstring& folder);
 // Sets a file's attribute bits by its handle.
 bool SetAttributesOf(HANDLE file, DWORD attributes);
 

@@ -19,6 +19,9 @@ constexpr uint64_t kTicksPerSecond = 10'000'000;
 // the one taken where the file system cannot be told.
 constexpr uint64_t kCoarsestTimeUnit = 2 * kTicksPerSecond;
 
+// The attribute bits a copy carries that a user sees, and a volume may drop.
+constexpr DWORD kShownAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_READONLY;
+
 struct VolumeTraits {
   std::wstring root;  // the first folder's volume path ("F:\", "\\server\share\")
   std::wstring key;   // its identity: a volume GUID path, a serial and file system, or a final path's root
@@ -32,7 +35,9 @@ struct VolumeTraits {
   // are written under their own name, behind a journal.
   bool renamesNothing = false;
   bool posixRename = true;  // a replace with POSIX semantics (Windows 10 1709 on)
-  bool keepsAttributes = true;  // hidden, system, read-only
+  // Of the hidden, system and read-only bits, those it keeps (a share may
+  // keep read-only and drop hidden; FAT32 through FUSE refuses them all).
+  DWORD keptAttributes = kShownAttributes;
   bool keepsTimes = true;
   bool timesAfterClose = false;  // set once more after the file is closed, or they are lost
 

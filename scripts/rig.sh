@@ -308,6 +308,9 @@ up() {
   unshare -n -- bash -c "ip link set lo up && exec -a '$NETNS_TAG' sleep infinity" </dev/null >/dev/null 2>&1 &
   for _ in $(seq 50); do ns="$(netns_pid)"; [ -n "$ns" ] && break; sleep 0.1; done
   [ -n "$ns" ] || { log "no network namespace"; return 1; }
+  # A small folder on the share (its own 8 MiB volume on the server) that fills up.
+  mkdir -p "$SAMBA/share/small"
+  mount -t tmpfs -o size=8m qm-rig-small "$SAMBA/share/small" || return 1
   smbd_start || return 1
   # smb_timeout: a dead server holds a call 3 s, not 20; reply_timeout: a
   # worker of the client's that hangs anyway is given up after 10 s, not 30.
@@ -330,6 +333,7 @@ exfat=L:\\
 ntfs=M:\\
 share=\\\\127.0.0.1\\share\\
 share_letter=N:\\
+share_small=\\\\127.0.0.1\\share\\small\\
 fat32_unix=$MNT/fat32
 exfat_unix=$MNT/exfat
 ntfs_unix=$MNT/ntfs

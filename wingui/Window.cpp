@@ -118,7 +118,6 @@ HFONT FontOf(FontKind kind, UINT dpi) {
   return font;
 }
 
-HFONT DefaultFont(UINT dpi) { return FontOf(FontKind::Default, dpi); }
 HFONT SongFont(UINT dpi) { return FontOf(FontKind::Song, dpi); }
 
 void RegisterCommonClasses(HINSTANCE instance) {
@@ -274,7 +273,6 @@ int Form::ShowModal() {
   bool ownerWasEnabled = owner && IsWindowEnabled(owner);
   if (ownerWasEnabled) EnableWindow(owner, FALSE);
   modalResult_ = 0;
-  inModal_ = true;
   SendMessageW(hwnd_, kFormShowing, 0, 0);
   FollowMonitorDpi();
   ShowWindow(hwnd_, SW_SHOW);
@@ -290,7 +288,6 @@ int Form::ShowModal() {
       DispatchMessageW(&msg);
     }
   }
-  inModal_ = false;
   if (ownerWasEnabled) EnableWindow(owner, TRUE);
   ShowWindow(hwnd_, SW_HIDE);
   if (owner) SetActiveWindow(owner);

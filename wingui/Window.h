@@ -48,8 +48,8 @@ constexpr LONG_PTR kBevelPanel = 1;
 
 // The fonts at a DPI, their 96-dpi heights scaled like the layout (made once
 // for each DPI, kept for the process).
-HFONT DefaultFont(UINT dpi = display::kBaseDpi);  // "MS Sans Serif", 8 pt
-HFONT SongFont(UINT dpi = display::kBaseDpi);     // "宋体", 9 pt
+// Default: "MS Sans Serif", 8 pt; Song: "宋体", 9 pt.
+HFONT SongFont(UINT dpi = display::kBaseDpi);
 HFONT FontOf(FontKind kind, UINT dpi);
 
 void RegisterCommonClasses(HINSTANCE instance);
@@ -68,7 +68,6 @@ class Form {
   // Shows the form modally over its owner; returns the modal result.
   int ShowModal();
   void EndModal(int result) { modalResult_ = result; }
-  bool IsModal() const { return inModal_; }
 
  protected:
   static void RegisterFormClass(HINSTANCE instance, const wchar_t* className, HICON icon);
@@ -107,7 +106,6 @@ class Form {
   void PlaceControl(const ControlDef& def) const;
   std::vector<ControlDef> defs_;
   int modalResult_ = 0;
-  bool inModal_ = false;
   UINT dpi_ = display::kBaseDpi;
   // The window's size at 96 dpi, as CreateForm was given it.
   int baseWidth_ = 0, baseHeight_ = 0;

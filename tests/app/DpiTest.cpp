@@ -205,8 +205,8 @@ TEST_F(Dpi, ListsTabsIconsAndTheLayoutFollowTheDpi) {
     }
     RECT tab;
     TabCtrl_GetItemRect(ui().tabs.hwnd(), 0, &tab);
-    EXPECT_GE(Height(tab), TextHeight(DefaultFont(dpi)));
-    EXPECT_LE(Height(tab), TextHeight(DefaultFont(dpi)) + display::Scale(12, dpi));
+    EXPECT_GE(Height(tab), TextHeight(FontOf(FontKind::Default, dpi)));
+    EXPECT_LE(Height(tab), TextHeight(FontOf(FontKind::Default, dpi)) + display::Scale(12, dpi));
     // The pages start below the tabs; the button panel keeps to the bottom.
     RECT page = Rect(ui().startPage.hwnd()), panel = Rect(ui().copyPanel.hwnd());
     MapWindowPoints(HWND_DESKTOP, ui().tabs.hwnd(), reinterpret_cast<POINT*>(&page), 2);

@@ -189,6 +189,50 @@ TEST(CopyOneFile, NewerOnlyComparesLastWriteTimes) {
   EXPECT_EQ(report.FailureCount(), 1u);
 }
 
+// Retries take only a copy that was not placed. A refusal after the copy
+// has its name (the read-only bit here) is a loss, never a failure: no twin
+// under 自动编号, no "kept" under 跳过. A failure keeps its system's reason.
+TEST(RunCopy, APlacedCopyIsNeverTriedAgainAndAFailureKeepsItsReason) {
+  struct Case {
+    const char* what;
+    SameFileMode mode;
+    bool held;  // the target stands, held without sharing
+    std::vector<std::wstring> after;
+    FileOutcome counted;
+    DWORD failure;
+  } cases[] = {
+      {"number, refused after the name", AutoNumber, false, {L"a.txt"}, FileOutcome::Copied, 0},
+      {"skip, refused after the name", Skip, false, {L"a.txt"}, FileOutcome::Copied, 0},
+      {"overwrite onto a held target", Overwrite, true, {L"a.txt"}, FileOutcome::Kept, ERROR_SHARING_VIOLATION},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    WriteBytes(dir / L"s\\a.txt", "new");
+    SetAttributes(dir / L"s\\a.txt", FILE_ATTRIBUTE_READONLY);
+    MakeDir(dir / L"d");
+    fs::FileHandle held;
+    if (c.held) {
+      WriteBytes(dir / L"d\\a.txt", "old");
+      held = fs::FileHandle(CreateFileW((dir / L"d\\a.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    }
+    fs::faults::Clear();
+    fs::faults::Inject(fs::faults::Step::SetAttributes, ERROR_ACCESS_DENIED);
+    RunReport report;
+    CopyJob job{{dir / L"s\\a.txt"}, {dir / L"d\\"}, c.mode};
+    job.retry = {2, 0};
+    RunCopy(job, {nullptr, nullptr, &report});
+    fs::faults::Clear();
+    held = fs::FileHandle();
+    EXPECT_EQ(TreeOf(dir / L"d\\"), c.after);
+    ASSERT_EQ(report.FailureCount(), c.failure ? 1u : 0u);
+    if (c.failure) EXPECT_EQ(report.FirstFailures()[0].code, c.failure);
+    else EXPECT_EQ(report.Count(c.counted), 1u);
+    EXPECT_EQ(ReadBytes(dir / L"d\\a.txt"), c.held ? "old" : "new");
+    SetAttributes(dir / L"d\\a.txt", FILE_ATTRIBUTE_NORMAL);
+  }
+}
+
 TEST(CopyOneFile, AskAndAutoNumberSeeAFileWhateverItsTimeStamp) {
   TempDir dir;
   WriteBytes(dir / L"s\\f.txt", "new");
@@ -516,11 +560,7 @@ TEST(RunCopy, TreesDeeperThanTheClassicPathLimitCopyAndEmpty) {
     rel += L"level_" + std::to_wstring(level) + L"_" + std::wstring(20, L'x') + L"\\";
   const std::wstring deepFile = dir / L"src\\" + rel + L"deep.txt";
   ASSERT_GT(deepFile.size(), 300u);
-  ASSERT_TRUE(fs::MakeFolderPath(dir / L"src\\" + rel));
-  fs::FileHandle file = fs::CreateForWriting(deepFile);
-  ASSERT_TRUE(file.valid());
-  ASSERT_TRUE(fs::WriteAll(file, "deep"));
-  file = fs::FileHandle();
+  WriteBytes(deepFile, "deep");
   for (SameFileMode mode : {Overwrite, AutoNumber}) {
     FakeHost host;
     host.mode = mode;

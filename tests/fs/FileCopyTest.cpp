@@ -128,7 +128,7 @@ TEST(PendingCopy, StepsDownWhereAVolumeRefusesAStep) {
     const fs::VolumeTraits& volume = fs::ProbedTraitsOf(dir / L"");
     const bool refuses = c.step == Step::RenameOpenFile ? !volume.renamesOpenFiles
                          : c.step == Step::RenameByName  ? volume.renamesNothing
-                         : c.step == Step::SetAttributes ? !volume.keepsAttributes
+                         : c.step == Step::SetAttributes ? volume.keptAttributes == 0
                                                          : !volume.posixRename;
     EXPECT_EQ(refuses, c.refuses);
     for (const wchar_t* name : {L"t.txt", L"t_1.txt", L"src.txt"}) {
@@ -188,7 +188,7 @@ TEST(PendingCopy, ARefusalOfOneFileTeachesNothing) {
     EXPECT_FALSE(copy.Write(dir / L"src.txt", dir / L"", nullptr, nullptr, nullptr));
     EXPECT_EQ(GetLastError(), DWORD(ERROR_ACCESS_DENIED));
   }
-  EXPECT_TRUE(fs::ProbedTraitsOf(dir / L"").keepsAttributes);
+  EXPECT_EQ(fs::ProbedTraitsOf(dir / L"").keptAttributes, fs::kShownAttributes);
   // The old target is held without sharing: the rename by handle is refused
   // as a refusing volume's would be, but moved aside by name it cannot be
   // either, and it stays.

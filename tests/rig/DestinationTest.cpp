@@ -16,6 +16,7 @@
 #include "common/StopSignal.h"
 #include "copy/CopyEngine.h"
 #include "fs/FileSystem.h"
+#include "fs/Placement.h"
 #include "tests/support/TestSupport.h"
 
 using namespace copy;
@@ -44,15 +45,9 @@ std::wstring FromUnix(const std::string& unix) {
   return path;
 }
 
-// The kinds and where the rig put them; the local disk needs no rig.
-std::vector<Destination> Destinations() {
-  std::vector<Destination> kinds = {
-      {Kind::Local, "local disk", nullptr, 1, L"C:\\qmtests\\"},
-      {Kind::Ntfs, "NTFS", "ntfs", 1, L""},
-      {Kind::ExFat, "exFAT", "exfat", kSecond, L""},
-      {Kind::Fat32, "FAT32", "fat32", 2 * kSecond, L""},
-      {Kind::Share, "share", "share", kSecond, L""},
-  };
+// What scripts/rig.sh wrote of where it put each kind; empty, with a
+// failure, when the rig is not up.
+std::map<std::string, std::string> RigValues() {
   const char* file = std::getenv("QM_RIG_DESTINATIONS");
   if (!file) {
     ADD_FAILURE() << "QM_RIG_DESTINATIONS is not set (the rig tests run through ctest)";
@@ -64,14 +59,31 @@ std::vector<Destination> Destinations() {
     if (line.empty() || line[0] == '#' || line.find('=') == std::string::npos) continue;
     values[line.substr(0, line.find('='))] = line.substr(line.find('=') + 1);
   }
+  if (values.empty()) ADD_FAILURE() << "the rig is not up: " << file << " holds nothing (scripts/rig.sh up)";
+  return values;
+}
+
+std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+
+// The kinds and where the rig put them; the local disk needs no rig.
+std::vector<Destination> Destinations() {
+  std::vector<Destination> kinds = {
+      {Kind::Local, "local disk", nullptr, 1, L"C:\\qmtests\\"},
+      {Kind::Ntfs, "NTFS", "ntfs", 1, L""},
+      {Kind::ExFat, "exFAT", "exfat", kSecond, L""},
+      {Kind::Fat32, "FAT32", "fat32", 2 * kSecond, L""},
+      {Kind::Share, "share", "share", kSecond, L""},
+  };
+  const auto values = RigValues();
+  if (values.empty()) return {};
   for (auto& d : kinds) {
     if (!d.key) continue;
-    if (values[d.key].empty()) {
-      ADD_FAILURE() << "the rig is not up: no " << d.key << " in " << file << " (scripts/rig.sh up)";
+    if (!values.count(d.key)) {
+      ADD_FAILURE() << "the rig is not up: no " << d.key << " (scripts/rig.sh up)";
       return {};
     }
-    d.root = std::wstring(values[d.key].begin(), values[d.key].end());
-    if (d.kind == Kind::Share) d.serverRoot = FromUnix(values["share_server_files"]) + L"\\";
+    d.root = Wide(values.at(d.key));
+    if (d.kind == Kind::Share) d.serverRoot = FromUnix(values.at("share_server_files")) + L"\\";
   }
   return kinds;
 }
@@ -525,6 +537,100 @@ TEST(Destinations, EveryKindAtOnceEndsAsEachInTurn) {
       }
     }
   }
+}
+
+// The share's small folder (8 MiB of its own on the server) fills up: a first
+// file larger than half the room still goes (no temporary beside it); a
+// replace that cannot fit fails "Disk full." and leaves the old file whole,
+// with its time, and nothing of ours.
+TEST(Destinations, ASmallShareFillsUp) {
+  if (RigSkipped()) GTEST_SKIP() << "QM_RIG=skip";
+  const auto values = RigValues();
+  ASSERT_TRUE(values.count("share_small"));
+  const std::wstring small = Wide(values.at("share_small"));
+  const std::wstring server = FromUnix(values.at("share_server_files")) + L"\\small\\";
+  struct Case {
+    const char* what;
+    size_t oldSize, newSize;  // oldSize 0: no target stands
+    DWORD failure;
+  } cases[] = {
+      {"a first file of 5 MiB into 8 MiB", 0, 5u << 20, 0},
+      {"a replace of 1 MiB by 9 MiB", 1u << 20, 9u << 20, ERROR_DISK_FULL},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir src;
+    const std::string fresh = Pattern(c.newSize, 'n'), old = Pattern(c.oldSize, 'o');
+    // A name of its own: the old file is put there past the client, whose cache would remember the last one.
+    const std::wstring name = L"a" + std::to_wstring(GetTickCount64()) + L".bin";
+    WriteBytes(src / name, fresh);
+    SetTimes(src / name, kSourceTime);
+    const uint64_t oldTime = kEven - 100 * kSecond;
+    if (c.oldSize) {
+      WriteBytes(server + name, old);
+      SetTimes(server + name, oldTime);
+    }
+    RunReport report;
+    RunCopy({{src / name}, {small}, Overwrite}, {nullptr, nullptr, &report});
+    EXPECT_EQ(report.FailureCount(), c.failure ? 1u : 0u);
+    if (c.failure && report.FailureCount()) EXPECT_EQ(report.FirstFailures()[0].code, c.failure);
+    const auto contents = Contents(server + name);
+    EXPECT_TRUE(contents == (c.failure ? old : fresh)) << (contents ? contents->size() : 0) << " bytes stand";
+    const uint64_t time = WriteTimeOf(server + name), wanted = c.failure ? oldTime : kSourceTime;
+    EXPECT_LT(std::max(time, wanted) - std::min(time, wanted), kSecond) << Ticks(time);
+    for (const auto& left : Temporaries(server)) ADD_FAILURE() << "left: " << Narrow(left);
+    DeleteFileW((server + name).c_str());
+  }
+}
+
+// A stick swapped between two runs of one process, at one letter: the
+// second run asks the new volume afresh. FAT32 here keeps no attribute
+// bits; NTFS keeps the read-only bit the first run could not.
+TEST(Destinations, ASwappedStickIsAskedAfresh) {
+  if (RigSkipped()) GTEST_SKIP() << "QM_RIG=skip";
+  const auto values = RigValues();
+  ASSERT_TRUE(values.count("fat32_unix") && values.count("ntfs_unix"));
+  wchar_t prefix[MAX_PATH] = L"";
+  ASSERT_TRUE(GetEnvironmentVariableW(L"WINEPREFIX", prefix, MAX_PATH));
+  const std::string letter = Narrow(prefix) + "/dosdevices/s:";
+  // A Wine process may start a Unix program: the letter is re-pointed as a stick is swapped.
+  auto unix = [&](const std::string& line) {
+    std::wstring command = L"Z:\\bin\\" + Wide(line);
+    STARTUPINFOW startup{sizeof startup};
+    PROCESS_INFORMATION child{};
+    ASSERT_TRUE(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &child));
+    WaitForSingleObject(child.hProcess, 10000);
+    CloseHandle(child.hProcess);
+    CloseHandle(child.hThread);
+  };
+  TempDir src;
+  WriteBytes(src / L"r.txt", "read-only");
+  SetAttributes(src / L"r.txt", FILE_ATTRIBUTE_READONLY);
+  struct Case {
+    const char* stick;
+    unsigned lost;
+    bool readOnly;
+  } cases[] = {{"fat32_unix", fs::kLostAttributes, false}, {"ntfs_unix", fs::kLostNothing, true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.stick);
+    // Each stick carries a mark of its own: S: holds it once the swap is seen.
+    const std::string mark = std::string("qmstick-") + c.stick;
+    unix("touch " + values.at(c.stick) + "/" + mark);
+    unix("ln -sfn " + values.at(c.stick) + " " + letter);
+    for (int i = 0; i < 100 && !Exists(L"S:\\" + Wide(mark)); ++i) Sleep(50);
+    const std::wstring folder = L"S:\\qmswap" + std::to_wstring(GetCurrentProcessId()) + L"\\";
+    MakeDir(folder);
+    ASSERT_TRUE(fs::IsFolder(folder)) << "the swapped stick is not reachable at S:";
+    RunReport report;
+    RunCopy({{src / L"r.txt"}, {folder}, Overwrite}, {nullptr, nullptr, &report});
+    for (const auto& f : report.FirstFailures()) ADD_FAILURE() << Narrow(f.path) << ": " << Describe(f.code);
+    EXPECT_EQ(Contents(folder + L"r.txt"), "read-only");
+    EXPECT_EQ((GetFileAttributesW((folder + L"r.txt").c_str()) & FILE_ATTRIBUTE_READONLY) != 0, c.readOnly);
+    EXPECT_EQ(report.Warnings().empty(), c.lost == fs::kLostNothing);
+    RemoveTree(folder);
+    unix("rm -f " + values.at(c.stick) + "/" + mark);
+  }
+  unix("rm -f " + letter);  // taken out
 }
 
 }  // namespace

@@ -43,7 +43,8 @@ void MakeDir(const std::wstring& path) { fs::MakeFolderPath(path); }
 void WriteBytes(const std::wstring& path, const std::string& bytes) {
   size_t slash = path.rfind(L'\\');
   if (slash != std::wstring::npos) fs::MakeFolderPath(path.substr(0, slash));
-  fs::FileHandle file = fs::CreateForWriting(path);
+  fs::FileHandle file(CreateFileW(fs::SystemPath(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.valid() || !fs::WriteAll(file, bytes)) throw std::runtime_error("cannot write " + Narrow(path));
 }
 
