@@ -599,7 +599,8 @@ std::wstring SystemErrorText(DWORD code) {
   if (text) LocalFree(text);
   while (!result.empty() && (result.back() == L'\n' || result.back() == L'\r' || result.back() == L' '))
     result.pop_back();
-  return result;
+  // A code the system has no words for is still a reason: never an empty one.
+  return result.empty() ? L"Error " + std::to_wstring(code) + L"." : result;
 }
 
 std::optional<std::wstring> ReadProfileString(const std::wstring& file, const wchar_t* section, const wchar_t* key) {

@@ -144,7 +144,8 @@ bool CanReadFile(const std::wstring& path);
 // when nothing can be read there.
 std::optional<Entry> Look(const std::wstring& path);
 
-// The system's own description of an error code, without line breaks at the end.
+// The system's own description of an error code, without line breaks at the
+// end; "Error N." for a code it has no words for.
 std::wstring SystemErrorText(DWORD code);
 
 // Identity of a file or folder (volume serial and file index): the same for
