@@ -223,7 +223,7 @@ Attempted Rehearse(const std::wstring& source, const std::wstring& targetFolder,
 }  // namespace
 
 void PrepareFolder(Destination& destination, const std::wstring& folder) {
-  if (destination.FirstVisit(folder)) fs::RepairFolder(folder);
+  destination.PrepareOnce(folder, [&] { fs::RepairFolder(folder); });
 }
 
 bool BeginFile(const std::wstring& source, const std::wstring& targetFolder, const std::wstring& name,
@@ -240,6 +240,10 @@ bool BeginFile(const std::wstring& source, const std::wstring& targetFolder, con
     return false;
   }
   destination->PassOutage();
+  if (const auto gone = destination->Gone()) {  // given up while this file waited
+    if (observer) observer->Failed(source, *gone, fs::ChildPath(targetFolder, name));
+    return false;
+  }
   PrepareFolder(*destination, targetFolder);
   return true;
 }
@@ -269,7 +273,7 @@ std::wstring CarryOut(const std::wstring& source, const std::wstring& targetFold
     // A destination gone is waited for as a whole: this file tries it again,
     // its other files wait.
     if (destination && IsPlaceGone(result.error) && context.retry.times > 0 && !fs::IsFolder(targetFolder)) {
-      destination->WaitOut(returns, context.retry.times, context.retry.waitMilliseconds, stopped, [&] {
+      destination->WaitOut(result.error, returns, context.retry.times, context.retry.waitMilliseconds, stopped, [&] {
         result = attempt();
         return result.outcome || !IsPlaceGone(result.error);
       });
@@ -425,8 +429,9 @@ int CopyingThreads() {
 
 void RunCopy(const CopyJob& given, const CopyObserver& observer) {
   fs::ForgetVolumes();  // a stick swapped since the last run is asked afresh
-  const ScopeGuard settle([] {
-    fs::RepairLeft(L"");  // what an outage kept the run from undoing, where the volume is back
+  const ScopeGuard settle([&observer] {
+    // What an outage kept the run from undoing, where the volume is back.
+    if (!observer.rehearsal) fs::RepairLeft(L"");
     fs::SettleLateTimes();
   });
   CopyJob job = given;

@@ -34,7 +34,7 @@ bool MayPass(DWORD code) {
          IsPlaceGone(code);
 }
 
-bool Destination::WaitOut(unsigned returnsBefore, int times, DWORD waitMs, const std::function<bool()>& stopped,
+bool Destination::WaitOut(DWORD reason, unsigned returnsBefore, int times, DWORD waitMs, const std::function<bool()>& stopped,
                           const std::function<bool()>& again) {
   std::lock_guard<Lock> hold(outage_);
   if (Gone()) return false;
@@ -50,7 +50,10 @@ bool Destination::WaitOut(unsigned returnsBefore, int times, DWORD waitMs, const
       return true;
     }
   }
-  if (!stopped()) goneInARow_.store(kGoneAfter);
+  if (!stopped()) {
+    goneReason_.store(reason);  // before the count: a file that sees it gone reads the reason
+    goneInARow_.store(kGoneAfter);
+  }
   return false;
 }
 
@@ -68,9 +71,27 @@ std::optional<DWORD> Destination::Gone() const {
   return goneReason_.load();
 }
 
-bool Destination::FirstVisit(const std::wstring& folder) {
-  std::lock_guard<Lock> hold(lock_);
-  return visited_.insert(CaseKey(folder)).second;
+void Destination::PrepareOnce(const std::wstring& folder, const std::function<void()>& prepare) {
+  const std::wstring key = CaseKey(folder);
+  {
+    std::unique_lock<Lock> hold(lock_);
+    const auto [at, first] = folders_.try_emplace(key, false);
+    if (!first) {
+      prepared_.wait(hold, [&] { return folders_[key]; });
+      return;
+    }
+  }
+  // Done on every way out, or the files waiting for it would wait for good.
+  struct Done {
+    Destination& self;
+    const std::wstring& key;
+    ~Done() {
+      std::lock_guard<Lock> hold(self.lock_);
+      self.folders_[key] = true;
+      self.prepared_.notify_all();
+    }
+  } done{*this, key};
+  prepare();
 }
 
 }  // namespace copy

@@ -8,7 +8,7 @@
 #include <functional>
 #include <optional>
 #include <string>
-#include <unordered_set>
+#include <unordered_map>
 
 #include "common/Sync.h"
 
@@ -41,15 +41,16 @@ class Destination {
   // again succeeded (the place is back); else the place is gone, and its
   // remaining files fail at once.
   // returnsBefore: Returns() as the file's first attempt began.
-  bool WaitOut(unsigned returnsBefore, int times, DWORD waitMs, const std::function<bool()>& stopped, const std::function<bool()>& again);
+  bool WaitOut(DWORD reason, unsigned returnsBefore, int times, DWORD waitMs, const std::function<bool()>& stopped, const std::function<bool()>& again);
   // Waits while another file of it waits out an outage.
   void PassOutage() { std::lock_guard<Lock> hold(outage_); }
   // Changes each time a place gone came back: an attempt that failed before
   // that is tried again at once.
   unsigned Returns() const { return returns_.load(); }
 
-  // True the first time a folder of it is written to in this run.
-  bool FirstVisit(const std::wstring& folder);
+  // Runs prepare the first time a folder of it is met in this run; a file of
+  // that folder met meanwhile on another thread waits until it is done.
+  void PrepareOnce(const std::wstring& folder, const std::function<void()>& prepare);
 
   void Lost(unsigned bits) { lost_.fetch_or(bits, std::memory_order_relaxed); }
   unsigned LostBits() const { return lost_.load(); }
@@ -62,7 +63,8 @@ class Destination {
   std::atomic<unsigned> returns_{0};
   Lock outage_;
   Lock lock_;
-  std::unordered_set<std::wstring> visited_;
+  Condition prepared_;
+  std::unordered_map<std::wstring, bool> folders_;  // prepared, or being prepared
 };
 
 }  // namespace copy

@@ -42,11 +42,6 @@ void KeepingError(Work work) {
   SetLastError(error);
 }
 
-bool Fail(DWORD code) {
-  SetLastError(code);
-  return false;
-}
-
 bool AllZero(const char* data, DWORD size) {
   return std::all_of(data, data + size, [](char c) { return c == 0; });
 }
@@ -159,8 +154,6 @@ bool CopyNamedStreams(const std::wstring& source, const std::vector<std::wstring
   return true;
 }
 
-
-bool IsTaken(DWORD error) { return error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS; }
 
 Placement Failure(DWORD code) {
   Placement placement;

@@ -8,14 +8,11 @@
 namespace fs {
 namespace {
 
-Placement Failed(DWORD code, bool leftForRepair = false) {
+Placement Failed(DWORD code) {
   Placement placement;
   placement.error = code ? code : ERROR_WRITE_FAULT;
-  placement.leftForRepair = leftForRepair;
   return placement;
 }
-
-bool IsTaken(DWORD error) { return error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS; }
 
 // Writes everything feed hands over into file in folder (length bytes are expected).
 bool WriteFed(HANDLE file, const std::wstring& folder, const Feed& feed, uint64_t length) {
@@ -27,8 +24,8 @@ bool WriteFed(HANDLE file, const std::wstring& folder, const Feed& feed, uint64_
   });
 }
 
-// The copy's bytes, times and bits into the open target, flushed. What the
-// volume does not keep is said in lost.
+// The copy's bytes, times and bits but read-only into the open target,
+// flushed. What the volume does not keep is said in lost.
 bool WriteWhole(HANDLE file, const InPlaceCopy& copy, const Feed& feed, unsigned& lost) {
   if (!WriteFed(file, copy.folder, feed, copy.facts.size)) return false;
   // Cut only where the old file was longer: some drivers (FAT32 through
@@ -43,42 +40,51 @@ bool WriteWhole(HANDLE file, const InPlaceCopy& copy, const Feed& feed, unsigned
     return false;
   const DWORD bits = copy.facts.attributes, kept = copy.volume->keptAttributes;
   if (bits & kShownAttributes & ~kept) lost |= kLostAttributes;
-  // The data is whole: a bit refused is no failure of it.
-  if (kept && !SetAttributesOf(file, bits & (kept | ~kShownAttributes))) lost |= kLostAttributes;
+  // Read-only comes after the commit, so that an undo can still write the
+  // file. The data is whole: a bit refused is no failure of it.
+  if (kept && !SetAttributesOf(file, bits & (kept | ~kShownAttributes) & ~FILE_ATTRIBUTE_READONLY))
+    lost |= kLostAttributes;
   if (!FlushFileBuffers(file)) return false;
   faults::Reached(faults::Point::TimesSet);
   return true;
 }
 
-// The commit after the close: times again where the volume needs it, then
-// the .old file, then the journal.
-void Commit(const InPlaceCopy& copy, const std::wstring& target, const std::wstring& old,
-            const std::wstring& journal) {
+// The commit after the target's close: read-only, the times again where the
+// volume needs it, the mark that the write is whole, then the .old file and
+// the journal. Nothing here fails the copy.
+void Commit(const InPlaceCopy& copy, const std::wstring& target, const std::wstring& old, FileHandle& journal,
+            const std::wstring& journalPath, unsigned& lost) {
+  const DWORD bits = copy.facts.attributes & (copy.volume->keptAttributes | ~kShownAttributes);
+  if ((bits & FILE_ATTRIBUTE_READONLY) && !SetFileAttributesW(SystemPath(target).c_str(), bits))
+    lost |= kLostAttributes;
   if (copy.volume->keepsTimes && copy.volume->timesAfterClose)
     SetTimesNowAndLater(target, copy.volume->root, copy.facts.writeTime, copy.facts.accessTime);
+  const bool ended = EndJournal(journal, Journal::Ending::Committed);
+  journal = FileHandle();
   if (!old.empty()) RemoveClosed(old);
   faults::Reached(faults::Point::OldRemoved);
-  if (!RemoveClosed(journal)) LeaveForRepair(journal);  // the copy is whole: the journal says so
+  // A journal that stays says the copy is whole, or, unmarked, would have it
+  // undone: tried again as the run ends.
+  if (!ended || !RemoveClosed(journalPath)) LeaveForRepair(journalPath, target);
 }
 
-// A copy of the old target's bytes, whole and flushed; its length in length
-// (as many bytes as were read: a client's cache may tell a stale size).
+// A write that never touched its target ends: its files go.
+void Untouched(FileHandle& journal, const std::wstring& journalPath, const std::wstring& old) {
+  EndJournal(journal, Journal::Ending::Untouched);
+  journal = FileHandle();
+  if (!old.empty()) RemoveClosed(old);
+  RemoveClosed(journalPath);
+}
+
+// A copy of the old target's bytes, whole and flushed, never in the clear;
+// its length in length (as many bytes as were read: a client's cache may
+// tell a stale size).
 bool KeepOld(const std::wstring& folder, const std::wstring& target, const std::wstring& old, uint64_t& length) {
   const FileHandle from = OpenToRead(target);
   FileHandle to(CreateFileW(old.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
   length = 0;
-  const bool kept = from.valid() && to.valid() &&
-                    WriteFed(to.get(), folder, [&](const Take& take) {
-                      std::vector<char> buffer(64u << 10);
-                      for (DWORD got = 0;;) {
-                        if (!ReadFile(from.get(), buffer.data(), DWORD(buffer.size()), &got, nullptr)) return false;
-                        if (!got) return true;
-                        length += got;
-                        if (!take(buffer.data(), got)) return false;
-                      }
-                    }, 0) &&
-                    FlushFileBuffers(to.get());
-  if (kept) return true;
+  if (from.valid() && to.valid() && CopyAll(from.get(), to.get(), folder, &length) && FlushFileBuffers(to.get()))
+    return true;
   const DWORD error = GetLastError();
   if (to.valid()) {
     to = FileHandle();
@@ -89,12 +95,19 @@ bool KeepOld(const std::wstring& folder, const std::wstring& target, const std::
 }
 
 Placement WriteNew(const InPlaceCopy& copy, const std::wstring& target, const Feed& feed) {
+  Placement placement;
+  // A name that is taken never gets a journal that a repair would read as ours.
+  if (Look(target)) {
+    placement.placed = Placed::Taken;
+    return placement;
+  }
   const std::wstring journalPath = OwnFilePath(copy.folder, OwnKind::Journal);
-  Journal journal;
-  journal.target = NamePart(target);
-  journal.newLength = copy.facts.size;
-  journal.newWriteTime = copy.facts.writeTime;
-  if (!WriteJournal(journalPath, journal)) return Failed(GetLastError());
+  Journal record;
+  record.target = NamePart(target);
+  record.newLength = copy.facts.size;
+  record.newWriteTime = copy.facts.writeTime;
+  FileHandle journal = WriteJournal(journalPath, record);
+  if (!journal.valid()) return Failed(GetLastError());
   faults::Reached(faults::Point::JournalWritten);
   // An encrypted source is written encrypted, or not at all.
   const bool encrypted = copy.facts.attributes & FILE_ATTRIBUTE_ENCRYPTED;
@@ -104,49 +117,49 @@ Placement WriteNew(const InPlaceCopy& copy, const std::wstring& target, const Fe
                               nullptr));
   if (!file.valid()) {
     const DWORD error = GetLastError();
-    RemoveClosed(journalPath);
-    if (IsTaken(error)) {
-      Placement taken;
-      taken.placed = Placed::Taken;
-      return taken;
-    }
-    return Failed(error);
+    Untouched(journal, journalPath, L"");
+    if (!IsTaken(error)) return Failed(error);
+    placement.placed = Placed::Taken;
+    return placement;
   }
-  Placement placement;
   FILE_BASIC_INFO made;
   const bool sealed = !encrypted || (GetFileInformationByHandleEx(file.get(), FileBasicInfo, &made, sizeof made) &&
                                      (made.FileAttributes & FILE_ATTRIBUTE_ENCRYPTED));
   if (!sealed || !WriteWhole(file.get(), copy, feed, placement.lost)) {
     const DWORD error = sealed ? GetLastError() : ERROR_ENCRYPTION_FAILED;
     file = FileHandle();
-    // The partial new file goes; where it cannot, the next run removes it.
-    const bool removed = RemoveClosed(SystemPath(target)) && RemoveClosed(journalPath);
-    if (!removed) LeaveForRepair(journalPath);
-    return Failed(error, !removed);
+    journal = FileHandle();
+    // The partial new file goes; where it cannot, the journal stays for a repair.
+    if (RemoveClosed(SystemPath(target)) && RemoveClosed(journalPath)) return Failed(error);
+    LeaveForRepair(journalPath, target);
+    return Failed(error);
   }
   file = FileHandle();
-  Commit(copy, target, L"", journalPath);
+  Commit(copy, target, L"", journal, journalPath, placement.lost);
   placement.placed = Placed::New;
   return placement;
 }
 
 Placement WriteOver(const InPlaceCopy& copy, const std::wstring& target, const Feed& feed) {
   const auto standing = Look(target);
-  if (!standing) return Failed(GetLastError());
+  if (!standing) return WriteNew(copy, target, feed);  // gone meanwhile
+  // The old bytes would be kept in the clear, or the new ones written so.
+  if ((standing->attributes | copy.facts.attributes) & FILE_ATTRIBUTE_ENCRYPTED) return Failed(ERROR_ENCRYPTION_FAILED);
   const std::wstring journalPath = OwnFilePath(copy.folder, OwnKind::Journal);
   const std::wstring old = SiblingOf(journalPath, OwnKind::Old);
-  Journal journal;
-  journal.target = NamePart(target);
-  journal.old = NamePart(old);
-  journal.oldWriteTime = standing->writeTime;
-  journal.oldAccessTime = standing->accessTime;
-  journal.oldAttributes = standing->attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
-                                                  FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
-  journal.newLength = copy.facts.size;
-  journal.newWriteTime = copy.facts.writeTime;
-  if (!KeepOld(copy.folder, target, old, journal.oldLength)) return Failed(GetLastError());
+  Journal record;
+  record.target = NamePart(target);
+  record.old = NamePart(old);
+  record.oldWriteTime = standing->writeTime;
+  record.oldAccessTime = standing->accessTime;
+  record.oldAttributes = standing->attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                                                 FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
+  record.newLength = copy.facts.size;
+  record.newWriteTime = copy.facts.writeTime;
+  if (!KeepOld(copy.folder, target, old, record.oldLength)) return Failed(GetLastError());
   faults::Reached(faults::Point::OldKept);
-  if (!WriteJournal(journalPath, journal)) {
+  FileHandle journal = WriteJournal(journalPath, record);
+  if (!journal.valid()) {
     const DWORD error = GetLastError();
     RemoveClosed(old);
     return Failed(error);
@@ -156,22 +169,21 @@ Placement WriteOver(const InPlaceCopy& copy, const std::wstring& target, const F
   // some drivers (FAT32 through FUSE) refuse to set an open file's length.
   FileHandle file(CreateFileW(SystemPath(target).c_str(), GENERIC_WRITE | FILE_WRITE_ATTRIBUTES, 0, nullptr,
                               OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-  if (!file.valid()) {  // untouched
+  if (!file.valid()) {
     const DWORD error = GetLastError();
-    RemoveClosed(old);
-    RemoveClosed(journalPath);
+    Untouched(journal, journalPath, old);
     return Failed(error);
   }
   Placement placement;
   if (!WriteWhole(file.get(), copy, feed, placement.lost)) {
     const DWORD error = GetLastError();
     file = FileHandle();
-    const bool putBack = PutBack(copy.folder, journalPath, journal);
-    if (!putBack) LeaveForRepair(journalPath);
-    return Failed(error, !putBack);
+    journal = FileHandle();
+    if (!PutBack(copy.folder, journalPath, record)) LeaveForRepair(journalPath, target);
+    return Failed(error);
   }
   file = FileHandle();
-  Commit(copy, target, old, journalPath);
+  Commit(copy, target, old, journal, journalPath, placement.lost);
   placement.placed = Placed::Replaced;
   return placement;
 }
@@ -182,7 +194,7 @@ Placement WriteInPlace(const InPlaceCopy& copy, const std::wstring& name, bool r
   const std::wstring target = ChildPath(copy.folder, name);
   // An earlier write of this target that failed is undone first: its partial
   // file would otherwise pass for a copy.
-  if (!RepairLeft(target)) return Failed(ERROR_NOT_READY, true);
+  if (!RepairLeft(target)) return Failed(ERROR_NOT_READY);
   // A replace over a file that stands needs no journal for a new file first.
   if (replace && Look(target)) return WriteOver(copy, target, feed);
   Placement placement = WriteNew(copy, target, feed);

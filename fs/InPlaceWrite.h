@@ -5,13 +5,17 @@
 //   1. the old bytes (a replace) are copied whole into a .old file and flushed;
 //   2. the journal is written whole and flushed: the target's name, the .old
 //      file's name and length, the old times and attributes, the new copy's
-//      length and time, sealed with a checksum;
+//      length and time, sealed with a checksum; it stays open, others may
+//      only read it, so no repair takes a live write's journal;
 //   3. only then is the target made or opened, and written;
-//   4. commit: the times are set (again after the close where the volume
-//      needs it), the .old file removed, then the journal.
+//   4. commit: after the close, read-only and the times again where the
+//      volume needs it; a mark on the journal that the copy is whole; the
+//      .old file removed, then the journal.
 // A write that fails within the run puts the old file back with its times
 // and attributes, or removes the partial new file; where the volume will not
-// let it, the journal stays and the next run does it (fs::RepairFolder).
+// let it, the journal stays, for the run's end or the next run
+// (fs::RepairLeft, fs::RepairFolder). A repair never guesses: a journal
+// without the mark is undone.
 #pragma once
 #include <windows.h>
 

@@ -8,6 +8,7 @@
 #include "common/Sync.h"
 #include "fs/FileSystem.h"
 #include "fs/LateTimes.h"
+#include "fs/Steps.h"
 #include "fs/Volume.h"
 
 namespace fs {
@@ -43,12 +44,6 @@ const Maker& Me() {
     return Maker{computer, GetCurrentProcessId(), StartOf(GetCurrentProcess())};
   }();
   return me;
-}
-
-std::wstring Hex(uint64_t value) {
-  wchar_t text[17];
-  swprintf(text, 17, L"%llx", static_cast<unsigned long long>(value));
-  return text;
 }
 
 // The kind a name of ours ends with; empty for any other name.
@@ -90,7 +85,8 @@ bool IsGone(const Maker& maker) {
   DWORD code = STILL_ACTIVE;
   GetExitCodeProcess(process, &code);
   CloseHandle(process);
-  return started != maker.started || code != STILL_ACTIVE;
+  // A start that cannot be read is no proof of death.
+  return (started && started != maker.started) || code != STILL_ACTIVE;
 }
 
 // A file of ours that a dead process of this computer left.
@@ -99,14 +95,12 @@ bool LeftByTheDead(const std::wstring& name) {
   return maker && SameTextIgnoreCase(maker->computer, Me().computer) && IsGone(*maker);
 }
 
-bool Fail(DWORD code) {
-  SetLastError(code);
-  return false;
-}
-
 // The journal on disk: a fixed header, the two names, and an FNV-1a
 // checksum of everything before it.
 constexpr char kMagic[4] = {'Q', 'M', 'J', '1'};
+// The mark after the sealed part that says how the write ended.
+constexpr DWORD kMarkSize = 8;
+constexpr char kCommitted[] = "QMJ-DONE", kUntouched[] = "QMJ-NONE";
 
 uint64_t Checksum(const char* data, size_t size) {
   uint64_t hash = 14695981039346656037ull;
@@ -143,20 +137,7 @@ struct Reader {
   }
 };
 
-// Copies one open file's bytes over another's, from both starts.
-bool CopyWhole(HANDLE from, HANDLE to) {
-  LARGE_INTEGER start{};
-  if (!SetFilePointerEx(from, start, nullptr, FILE_BEGIN) || !SetFilePointerEx(to, start, nullptr, FILE_BEGIN))
-    return false;
-  std::vector<char> buffer(64u << 10);
-  for (;;) {
-    DWORD got = 0, put = 0;
-    if (!ReadFile(from, buffer.data(), DWORD(buffer.size()), &got, nullptr)) return false;
-    if (!got) return true;
-    if (!WriteFile(to, buffer.data(), got, &put, nullptr)) return false;
-    if (put != got) return Fail(ERROR_WRITE_FAULT);
-  }
-}
+
 
 }  // namespace
 
@@ -185,7 +166,7 @@ bool RemoveClosed(const std::wstring& path) {
   }
 }
 
-bool WriteJournal(const std::wstring& path, const Journal& journal) {
+FileHandle WriteJournal(const std::wstring& path, const Journal& journal) {
   std::string bytes(kMagic, sizeof kMagic);
   PutName(bytes, journal.target);
   PutName(bytes, journal.old);
@@ -196,39 +177,73 @@ bool WriteJournal(const std::wstring& path, const Journal& journal) {
   Put(bytes, journal.newLength);
   Put(bytes, journal.newWriteTime);
   Put(bytes, Checksum(bytes.data(), bytes.size()));
-  FileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-  DWORD put = 0;
-  if (file.valid() && WriteFile(file.get(), bytes.data(), DWORD(bytes.size()), &put, nullptr) &&
-      put == bytes.size() && FlushFileBuffers(file.get()))
-    return true;
+  FileHandle file(
+      CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (file.valid() && WriteAllOf(file.get(), bytes.data(), DWORD(bytes.size()), L"") && FlushFileBuffers(file.get()))
+    return file;
   const DWORD error = GetLastError() ? GetLastError() : ERROR_WRITE_FAULT;
   if (file.valid()) {
     file = FileHandle();
     RemoveClosed(path);
   }
-  return Fail(error);
+  SetLastError(error);
+  return FileHandle();
 }
 
-std::optional<Journal> ReadJournal(const std::wstring& path) {
-  const FileHandle file = OpenToRead(path);
-  if (!file.valid()) return std::nullopt;
-  std::string bytes(4096, '\0');
-  DWORD got = 0;
-  if (!ReadFile(file.get(), bytes.data(), DWORD(bytes.size()), &got, nullptr)) return std::nullopt;
-  bytes.resize(got);
-  Journal journal;
+bool EndJournal(const FileHandle& journal, Journal::Ending ending) {
+  const char* mark = ending == Journal::Ending::Committed ? kCommitted : kUntouched;
+  return WriteAllOf(journal.get(), mark, kMarkSize, L"") && FlushFileBuffers(journal.get());
+}
+
+namespace {
+
+enum class JournalState { Held, Torn, Read };
+
+// The journal at path, taken for a repair: opened sharing nothing, so a
+// journal that a live write holds (or that cannot be read now) is let be.
+JournalState TakeJournal(const std::wstring& path, Journal& journal) {
+  std::string bytes;
+  {
+    const FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!file.valid()) return JournalState::Held;
+    char buffer[4096];
+    for (DWORD got = 0;;) {
+      if (!ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr)) return JournalState::Held;
+      if (!got) break;
+      bytes.append(buffer, got);
+      if (bytes.size() > (1u << 20)) return JournalState::Torn;
+    }
+  }
   Reader in{bytes};
   char magic[4];
   uint64_t sum = 0;
   if (!in.Get(magic) || std::memcmp(magic, kMagic, 4) || !in.GetName(journal.target) || !in.GetName(journal.old) ||
       !in.Get(journal.oldLength) || !in.Get(journal.oldWriteTime) || !in.Get(journal.oldAccessTime) ||
       !in.Get(journal.oldAttributes) || !in.Get(journal.newLength) || !in.Get(journal.newWriteTime))
-    return std::nullopt;
+    return JournalState::Torn;
   const size_t sealed = in.at;
-  if (!in.Get(sum) || in.at != bytes.size() || sum != Checksum(bytes.data(), sealed) || journal.target.empty())
-    return std::nullopt;
-  return journal;
+  if (!in.Get(sum) || sum != Checksum(bytes.data(), sealed) || journal.target.empty()) return JournalState::Torn;
+  const std::string mark = bytes.substr(in.at);
+  journal.ending = mark == std::string(kCommitted, kMarkSize)   ? Journal::Ending::Committed
+                   : mark == std::string(kUntouched, kMarkSize) ? Journal::Ending::Untouched
+                                                                 : Journal::Ending::Open;
+  return JournalState::Read;
 }
+
+// Opens a file we just closed for writing: a share's client lets go of it a
+// moment late.
+FileHandle OpenClosedToWrite(const std::wstring& path, DWORD disposition) {
+  for (int attempt = 0;; ++attempt) {
+    FileHandle file(CreateFileW(SystemPath(path).c_str(), GENERIC_WRITE | FILE_WRITE_ATTRIBUTES, 0, nullptr,
+                                disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
+    const DWORD error = GetLastError();
+    if (file.valid() || attempt == 40 || (error != ERROR_SHARING_VIOLATION && error != ERROR_LOCK_VIOLATION))
+      return file;
+    Sleep(5);
+  }
+}
+
+}  // namespace
 
 bool PutBack(const std::wstring& folder, const std::wstring& journalPath, const Journal& journal) {
   const std::wstring target = ChildPath(folder, journal.target), old = ChildPath(folder, journal.old);
@@ -237,24 +252,22 @@ bool PutBack(const std::wstring& folder, const std::wstring& journalPath, const 
     LARGE_INTEGER size{};
     if (!from.valid() || !GetFileSizeEx(from.get(), &size) || uint64_t(size.QuadPart) != journal.oldLength)
       return false;
+    // Whatever bits the failed write gave it, read-only included, go first.
+    SetFileAttributesW(SystemPath(target).c_str(), FILE_ATTRIBUTE_NORMAL);
     // Written over from the start and cut to length; where a driver will not
     // set an open file's length (FAT32 through FUSE), made anew. Should we
     // die before the bytes are in, the journal and the .old file are still there.
-    FileHandle to(CreateFileW(SystemPath(target).c_str(), GENERIC_WRITE | FILE_WRITE_ATTRIBUTES, 0, nullptr,
-                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!to.valid() || !CopyWhole(from.get(), to.get())) return false;
+    FileHandle to = OpenClosedToWrite(target, OPEN_ALWAYS);
+    if (!to.valid() || !CopyAll(from.get(), to.get(), folder)) return false;
     if (!SetEndOfFile(to.get())) {
       to = FileHandle();
       if (!RemoveClosed(SystemPath(target))) return false;
-      to = FileHandle(CreateFileW(SystemPath(target).c_str(), GENERIC_WRITE | FILE_WRITE_ATTRIBUTES, 0, nullptr,
-                                  CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-      if (!to.valid() || !CopyWhole(from.get(), to.get())) return false;
+      to = OpenClosedToWrite(target, CREATE_NEW);
+      if (!to.valid() || !CopyAll(from.get(), to.get(), folder)) return false;
     }
-    if (journal.oldAttributes & ~FILE_ATTRIBUTE_ARCHIVE) {
-      FILE_BASIC_INFO basic{};
-      basic.FileAttributes = journal.oldAttributes;
-      SetFileInformationByHandle(to.get(), FileBasicInfo, &basic, sizeof basic);  // a stick may keep none
-    }
+    FILE_BASIC_INFO basic{};
+    basic.FileAttributes = journal.oldAttributes ? journal.oldAttributes : FILE_ATTRIBUTE_NORMAL;
+    SetFileInformationByHandle(to.get(), FileBasicInfo, &basic, sizeof basic);  // a stick may keep none
     if (!SetFileTimes(to.get(), journal.oldWriteTime, journal.oldAccessTime) || !FlushFileBuffers(to.get()))
       return false;
   }
@@ -266,91 +279,96 @@ bool PutBack(const std::wstring& folder, const std::wstring& journalPath, const 
 namespace {
 
 // Journals this process left where the volume would not let a failed write
-// be undone (a share gone for a while): tried again before the next write of
-// the same target, and as the run ends.
+// be undone, or refused a journal's removal (a share gone for a while): tried
+// again before the next write of the same target, and as the run ends.
+struct Left {
+  std::wstring journal, target;
+};
 Lock g_leftLock;
-std::vector<std::wstring> g_left;
+std::vector<Left> g_left;
 
-bool Remove(const std::wstring& path, size_t& removed) {
-  if (IsAbsent(path)) return true;
-  if (!RemoveClosed(path)) return false;
-  ++removed;
-  return true;
+void Remove(const std::wstring& path) {
+  if (!IsAbsent(path)) RemoveClosed(path);
 }
 
 }  // namespace
 
-size_t RepairJournal(const std::wstring& path) {
+void RepairJournal(const std::wstring& path) {
   const std::wstring folder = path.substr(0, path.size() - NamePart(path).size());
-  size_t removed = 0;
-  const auto journal = ReadJournal(path);
-  if (!journal) {  // torn as it was written: nothing was touched yet
-    if (Remove(SiblingOf(path, OwnKind::Old), removed)) Remove(path, removed);
-    return removed;
+  Journal journal;
+  switch (TakeJournal(path, journal)) {
+    case JournalState::Held:
+      return;
+    case JournalState::Torn:  // torn as it was written: nothing was touched yet
+      if (IsAbsent(SiblingOf(path, OwnKind::Old)) || RemoveClosed(SiblingOf(path, OwnKind::Old))) Remove(path);
+      return;
+    case JournalState::Read:
+      break;
   }
-  const std::wstring target = ChildPath(folder, journal->target);
-  const auto standing = Look(target);
-  const bool whole = standing && standing->size == journal->newLength &&
-                     WrittenLater(journal->newWriteTime + kCoarsestTimeUnit, standing->writeTime, 1) &&
-                     WrittenLater(standing->writeTime + kCoarsestTimeUnit, journal->newWriteTime, 1);
-  if (whole) {
-    // The commit, as the write would have ended it: a share's client stamps
-    // a file it lets go of after a kill, and its cache hides that a while.
-    SetTimesNowAndLater(target, VolumePathOf(folder), journal->newWriteTime, 0);
-    if (journal->old.empty() || Remove(ChildPath(folder, journal->old), removed)) Remove(path, removed);
-  } else if (!journal->old.empty()) {
-    if (PutBack(folder, path, *journal)) removed += 2;
-  } else if (!standing || Remove(target, removed)) {
-    Remove(path, removed);
+  const std::wstring target = ChildPath(folder, journal.target);
+  switch (journal.ending) {
+    case Journal::Ending::Committed:
+      // As the write would have ended it: a share's client stamps a file it
+      // lets go of after a kill, and its cache hides that a while.
+      if (!IsAbsent(target)) SetTimesNowAndLater(target, VolumePathOf(folder), journal.newWriteTime, 0);
+      [[fallthrough]];
+    case Journal::Ending::Untouched:
+      if (journal.old.empty() || IsAbsent(ChildPath(folder, journal.old)) ||
+          RemoveClosed(ChildPath(folder, journal.old)))
+        Remove(path);
+      return;
+    case Journal::Ending::Open:
+      if (!journal.old.empty()) {
+        PutBack(folder, path, journal);
+      } else if (IsAbsent(target) || (SetFileAttributesW(SystemPath(target).c_str(), FILE_ATTRIBUTE_NORMAL),
+                                      RemoveClosed(SystemPath(target)))) {
+        Remove(path);
+      }
+      return;
   }
-  return removed;
 }
 
-void LeaveForRepair(const std::wstring& journalPath) {
+void LeaveForRepair(const std::wstring& journalPath, const std::wstring& target) {
   std::lock_guard<Lock> hold(g_leftLock);
-  g_left.push_back(journalPath);
+  g_left.push_back({journalPath, target});
 }
 
 bool RepairLeft(const std::wstring& target) {
-  std::vector<std::wstring> left, kept;
+  std::vector<Left> mine;
   {
     std::lock_guard<Lock> hold(g_leftLock);
     if (g_left.empty()) return true;
-    left.swap(g_left);
+    std::erase_if(g_left, [&](const Left& left) {
+      const bool taken = target.empty() || SameTextIgnoreCase(left.target, target);
+      if (taken) mine.push_back(left);
+      return taken;
+    });
   }
   bool repaired = true;
-  for (const std::wstring& journal : left) {
-    const std::wstring folder = journal.substr(0, journal.size() - NamePart(journal).size());
-    const auto read = target.empty() ? std::nullopt : ReadJournal(journal);
-    if (!target.empty() && !(read && SamePlace(ChildPath(folder, read->target), target))) {
-      kept.push_back(journal);
-      continue;
-    }
-    RepairJournal(journal);
-    if (!IsAbsent(journal)) {
+  for (const Left& left : mine) {
+    RepairJournal(left.journal);
+    if (!IsAbsent(left.journal)) {
       repaired = false;
-      kept.push_back(journal);
+      LeaveForRepair(left.journal, left.target);
     }
   }
-  std::lock_guard<Lock> hold(g_leftLock);
-  g_left.insert(g_left.end(), kept.begin(), kept.end());
   return repaired;
 }
 
-size_t RepairFolder(const std::wstring& folder) {
+void RepairFolder(const std::wstring& folder) {
   const auto listed = ListMatches(folder + kPrefix + L"*", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
-  if (!listed) return 0;
-  size_t removed = 0;
+  if (!listed) return;
   // Journals first: each says what becomes of its .old.
   for (const Entry& entry : *listed)
-    if (KindOf(entry.name) == OwnKind::Journal && LeftByTheDead(entry.name))
-      removed += RepairJournal(ChildPath(folder, entry.name));
+    if (KindOf(entry.name) == OwnKind::Journal && LeftByTheDead(entry.name)) RepairJournal(ChildPath(folder, entry.name));
   for (const Entry& entry : *listed) {
     const auto kind = KindOf(entry.name);
     if (!kind || *kind == OwnKind::Journal || *kind == OwnKind::Aside || !LeftByTheDead(entry.name)) continue;
     const std::wstring path = ChildPath(folder, entry.name);
     // An .old whose journal stands is the journal's to remove.
     if (*kind == OwnKind::Old && !IsAbsent(SiblingOf(path, OwnKind::Journal))) continue;
+    // A probe killed while it was read-only keeps the bit; ours, it goes all the same.
+    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
     // Shares nothing: a file someone still has open stays.
     FileHandle file(CreateFileW(path.c_str(), DELETE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!file.valid()) continue;
@@ -358,9 +376,8 @@ size_t RepairFolder(const std::wstring& folder) {
     SetFileInformationByHandle(file.get(), FileDispositionInfo, &disposition, sizeof disposition);
     file = FileHandle();
     // Where the system did not carry the disposition out (a share), by name.
-    if (RemoveClosed(path)) ++removed;
+    RemoveClosed(path);
   }
-  return removed;
 }
 
 }  // namespace fs

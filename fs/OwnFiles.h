@@ -17,6 +17,8 @@
 #include <optional>
 #include <string>
 
+#include "fs/FileSystem.h"
+
 namespace fs {
 
 enum class OwnKind { Part, Aside, Old, Journal, Probe };
@@ -41,34 +43,40 @@ struct Journal {
   uint64_t oldLength = 0, oldWriteTime = 0, oldAccessTime = 0;
   DWORD oldAttributes = 0;
   uint64_t newLength = 0, newWriteTime = 0;
+  // How the write ended, as a mark after the sealed part says: not yet (the
+  // target may be partial), committed (the target is whole and new), or
+  // with the target untouched.
+  enum class Ending { Open, Committed, Untouched } ending = Ending::Open;
 };
-// Writes the journal whole and flushed, sealed with a checksum.
-bool WriteJournal(const std::wstring& path, const Journal& journal);
-// Empty when it cannot be read, or is torn (its checksum does not hold).
-std::optional<Journal> ReadJournal(const std::wstring& path);
+// Writes the journal whole and flushed, sealed with a checksum, and keeps it
+// open (others may only read it) until the write ends: a repair takes only a
+// journal nobody holds. Invalid, with the code, when it could not be written.
+FileHandle WriteJournal(const std::wstring& path, const Journal& journal);
+// Marks how the write ended, flushed, on the journal still held.
+bool EndJournal(const FileHandle& journal, Journal::Ending ending);
 // Puts the old bytes back under the target's name, with their times and
 // attributes, then removes the .old and the journal. False, with both left
 // for a later run, when the volume will not let it.
 bool PutBack(const std::wstring& folder, const std::wstring& journalPath, const Journal& journal);
 
-// Repairs what the in-place write behind the journal at path left: a torn
-// journal touched nothing and goes; a target that holds the new length and
-// time stays; else the old file is put back, or a partial new file removed.
-// Returns how many files went.
-size_t RepairJournal(const std::wstring& path);
+// Repairs what the in-place write behind the journal at path left, unless
+// someone holds the journal (a live write) or it cannot be read: a torn
+// journal touched nothing and goes; a committed or untouched one goes, the
+// committed target's times set again; otherwise the old file is put back,
+// or the partial new file removed.
+void RepairJournal(const std::wstring& path);
 // A journal this process could not act on (the volume would not let a
-// failed write be undone): repaired before the next write of its target
-// (RepairLeft(target), false while it cannot be) and as the run ends
-// (RepairLeft(L"")).
-void LeaveForRepair(const std::wstring& journalPath);
+// failed write be undone, or its removal was refused): repaired before the
+// next write of its target (RepairLeft(target), false while it cannot be)
+// and as the run ends (RepairLeft(L"")).
+void LeaveForRepair(const std::wstring& journalPath, const std::wstring& target);
 bool RepairLeft(const std::wstring& target);
 
 // A run's first visit to a folder (ending with "\"), before any file of it
 // is planned: what this computer's dead processes left there is repaired or
 // removed: each journal as RepairJournal says; temporaries, probes and .old
-// files without a journal go. A
-// live process's files, another computer's and any .aside stay. Returns how
-// many files went.
-size_t RepairFolder(const std::wstring& folder);
+// files without a journal go. A live process's files, another computer's and
+// any .aside stay.
+void RepairFolder(const std::wstring& folder);
 
 }  // namespace fs

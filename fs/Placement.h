@@ -24,9 +24,6 @@ struct Placement {
   Placed placed = Placed::Failed;
   unsigned lost = kLostNothing;
   DWORD error = 0;  // why it failed: never 0 when it did
-  // An in-place write that failed where the volume would not let the old
-  // file be put back (a share gone): its journal stays for the next run.
-  bool leftForRepair = false;
 };
 
 }  // namespace fs

@@ -13,15 +13,16 @@ namespace {
 // Windows 10's rename with flags; the headers name it only for newer targets.
 constexpr auto kFileRenameInfoEx = FILE_INFO_BY_HANDLE_CLASS(22);
 
-bool Fail(DWORD code) {
-  SetLastError(code);
-  return false;
-}
-
 // The probe's time: a part of a second, which every volume must round.
 constexpr uint64_t kProbeTime = 132000000000000000ull + 1234567;
 
 }  // namespace
+
+std::wstring Hex(uint64_t value) {
+  wchar_t text[17];
+  swprintf(text, 17, L"%llx", static_cast<unsigned long long>(value));
+  return text;
+}
 
 bool RenameOpenFile(HANDLE file, const std::wstring& target, bool replace, bool posix) {
   if (const auto refused = faults::Injected(faults::Step::RenameOpenFile)) return Fail(*refused);
@@ -51,7 +52,9 @@ bool MoveClosed(const std::wstring& from, const std::wstring& to) {
   for (int attempt = 0;; ++attempt) {
     if (injected ? Fail(*injected) : MoveFileExW(from.c_str(), SystemPath(to).c_str(), 0)) return true;
     const DWORD error = GetLastError();
-    if (attempt == 10 || !(IsNotSupported(error) || error == ERROR_LOCK_VIOLATION)) return Fail(error);
+    if (attempt == 10 ||
+        !(IsNotSupported(error) || error == ERROR_LOCK_VIOLATION || error == ERROR_SHARING_VIOLATION))
+      return Fail(error);
     Sleep(5);
   }
 }
@@ -70,6 +73,19 @@ bool WriteAllOf(HANDLE file, const char* data, DWORD size, const std::wstring& f
     size -= put;
   }
   return true;
+}
+
+bool CopyAll(HANDLE from, HANDLE to, const std::wstring& folder, uint64_t* copied) {
+  LARGE_INTEGER start{};
+  if (!SetFilePointerEx(from, start, nullptr, FILE_BEGIN) || !SetFilePointerEx(to, start, nullptr, FILE_BEGIN))
+    return false;
+  std::vector<char> buffer(64u << 10);
+  for (DWORD got = 0;;) {
+    if (!ReadFile(from, buffer.data(), DWORD(buffer.size()), &got, nullptr)) return false;
+    if (!got) return true;
+    if (!WriteAllOf(to, buffer.data(), got, folder)) return false;
+    if (copied) *copied += got;
+  }
 }
 
 bool SetAttributesOf(HANDLE file, DWORD attributes) {

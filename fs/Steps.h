@@ -3,11 +3,22 @@
 #pragma once
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
 
 #include "fs/Volume.h"
 
 namespace fs {
+
+// Small helpers of the file layer's own.
+// Sets the last error and returns false.
+inline bool Fail(DWORD code) {
+  SetLastError(code);
+  return false;
+}
+// A name that is taken, as CreateFileW and the renames say it.
+inline bool IsTaken(DWORD error) { return error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS; }
+std::wstring Hex(uint64_t value);
 
 // Renames the open file to target by its handle; with posix, replacing with
 // POSIX semantics (others may hold the old file). False with the code.
@@ -23,6 +34,10 @@ bool RefusesRename(DWORD error);
 // volume that holds folder is full only when it has no room, else it is a
 // write fault (a share gone mid-write).
 bool WriteAllOf(HANDLE file, const char* data, DWORD size, const std::wstring& folder);
+// Copies all of one open file's bytes over another's, from both starts, into
+// a file on the volume that holds folder; copied counts them (what was read,
+// not what a size says).
+bool CopyAll(HANDLE from, HANDLE to, const std::wstring& folder, uint64_t* copied = nullptr);
 // Sets a file's attribute bits by its handle.
 bool SetAttributesOf(HANDLE file, DWORD attributes);
 

@@ -82,12 +82,6 @@ Table& Volumes() {
   return table;
 }
 
-std::wstring Hex(uint64_t value) {
-  wchar_t text[17];
-  swprintf(text, 17, L"%llx", static_cast<unsigned long long>(value));
-  return text;
-}
-
 // The drive or share part of a path ("C:\", "\\server\share\"); empty when none.
 std::wstring RootPart(const std::wstring& path) {
   if (path.size() >= 3 && path[1] == L':' && path[2] == L'\\') return path.substr(0, 3);
@@ -185,6 +179,7 @@ VolumeTraits& TraitsOf(const std::wstring& path) {
   }
   if (!traits) {
     Identify(*found, path);
+    const std::wstring root = found->root;
     std::lock_guard<Lock> hold(table.lock);
     VolumeTraits*& slot = table.byKey[found->key];
     if (!slot) {
@@ -192,7 +187,7 @@ VolumeTraits& TraitsOf(const std::wstring& path) {
       table.all.push_back(std::move(found));
     }
     traits = slot;
-    if (!traits->root.empty()) table.byRoot.emplace(traits->root, traits);
+    if (!root.empty()) table.byRoot.emplace(root, traits);  // this spelling of the volume too
   }
   known[next] = {path, traits, generation};
   next = (next + 1) % std::size(known);
@@ -203,7 +198,20 @@ const VolumeTraits& ProbedTraitsOf(const std::wstring& folder) {
   VolumeTraits& traits = TraitsOf(folder);
   if (traits.probed()) return traits;
   AcquireSRWLockExclusive(&traits.probing_);
-  if (!traits.probed() && ProbeVolume(traits, folder)) traits.probed_.store(true, std::memory_order_release);
+  // Asked into a copy of its own and published whole, so that no copy reads
+  // a half-asked volume; a probe that could not ask changes nothing.
+  VolumeTraits asked;
+  asked.root = traits.root;
+  asked.posixRename = traits.posixRename;
+  if (!traits.probed() && ProbeVolume(asked, folder)) {
+    traits.renamesOpenFiles = asked.renamesOpenFiles;
+    traits.renamesNothing = asked.renamesNothing;
+    traits.posixRename = asked.posixRename;
+    traits.keptAttributes = asked.keptAttributes;
+    traits.keepsTimes = asked.keepsTimes;
+    traits.timesAfterClose = asked.timesAfterClose;
+    traits.probed_.store(true, std::memory_order_release);
+  }
   ReleaseSRWLockExclusive(&traits.probing_);
   return traits;
 }

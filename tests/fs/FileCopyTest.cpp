@@ -164,7 +164,6 @@ TEST(PendingCopy, AFailedWriteInPlaceLeavesTheOldFileWhole) {
     const fs::Placement placement = copy.PlaceAs(L"t.bin", true);
     EXPECT_EQ(placement.placed, fs::Placed::Failed);
     EXPECT_EQ(placement.error, DWORD(ERROR_OPERATION_ABORTED));
-    EXPECT_FALSE(placement.leftForRepair);
     EXPECT_EQ(Exists(dir / L"t.bin"), standing);
     if (standing) {
       EXPECT_EQ(ReadBytes(dir / L"t.bin"), "old bytes");
@@ -288,7 +287,8 @@ TEST(RepairFolder, TakesOnlyWhatTheDeadOfThisComputerLeftAndLeavesEveryTargetWho
   auto dead = [&](int n, const wchar_t* kind) { return own(computer, child.dwProcessId, deadStart, n, kind); };
   const uint64_t oldTime = 120000000000000000ull, newTime = 130000000000000000ull;
   // An in-place write of t<n>.txt by the dead process (or another maker), killed partway.
-  auto journal = [&](const std::wstring& journalName, int n, bool replace, bool torn = false) {
+  using Ending = fs::Journal::Ending;
+  auto journal = [&](const std::wstring& journalName, int n, bool replace, Ending ending, bool torn = false) {
     const std::wstring target = L"t" + std::to_wstring(n) + L".txt";
     fs::Journal j;
     j.target = target;
@@ -300,7 +300,11 @@ TEST(RepairFolder, TakesOnlyWhatTheDeadOfThisComputerLeftAndLeavesEveryTargetWho
     }
     j.newLength = 9;
     j.newWriteTime = newTime;
-    ASSERT_TRUE(fs::WriteJournal(dir / journalName, j));
+    {
+      const fs::FileHandle written = fs::WriteJournal(dir / journalName, j);
+      ASSERT_TRUE(written.valid());
+      if (ending != Ending::Open) fs::EndJournal(written, ending);
+    }
     if (torn) {
       std::string bytes = ReadBytes(dir / journalName);
       DeleteFileW((dir / journalName).c_str());
@@ -334,15 +338,20 @@ TEST(RepairFolder, TakesOnlyWhatTheDeadOfThisComputerLeftAndLeavesEveryTargetWho
   } targets[] = {
       {"torn journal: untouched", "old bytes", oldTime, "old bytes", oldTime},
       {"replace killed mid-write: put back", "new b", 0, "old bytes", oldTime},
-      {"replace whole: kept", "new bytes", newTime, "new bytes", newTime},
+      // Whole by its length, yet never marked whole: put back, no guess.
+      {"replace of the same length unmarked: put back", "new bytes", newTime, "old bytes", oldTime},
+      {"replace marked whole: kept", "new bytes", newTime, "new bytes", newTime},
       {"new file killed mid-write: removed", "new b", 0, "", 0},
+      {"new name found taken: the user's file stays", "user's", 0, "user's", 0},
       {"a live run's replace: let be", "new b", 0, "new b", 0},
   };
-  journal(dead(10, L".journal"), 0, true, true);
-  journal(dead(11, L".journal"), 1, true);
-  journal(dead(12, L".journal"), 2, true);
-  journal(dead(13, L".journal"), 3, false);
-  journal(own(computer, GetCurrentProcessId(), myStart, 14, L".journal"), 4, true);
+  journal(dead(10, L".journal"), 0, true, Ending::Open, true);
+  journal(dead(11, L".journal"), 1, true, Ending::Open);
+  journal(dead(12, L".journal"), 2, true, Ending::Open);
+  journal(dead(13, L".journal"), 3, true, Ending::Committed);
+  journal(dead(14, L".journal"), 4, false, Ending::Open);
+  journal(dead(15, L".journal"), 5, false, Ending::Untouched);
+  journal(own(computer, GetCurrentProcessId(), myStart, 16, L".journal"), 6, true, Ending::Open);
   for (size_t n = 0; n < std::size(targets); ++n) {
     const std::wstring target = dir / (L"t" + std::to_wstring(n) + L".txt");
     WriteBytes(target, targets[n].before);
