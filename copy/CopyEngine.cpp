@@ -20,6 +20,7 @@
 #include "fs/FileCopy.h"
 #include "fs/OwnFiles.h"
 #include "fs/FileSystem.h"
+#include "fs/InPlaceWrite.h"
 #include "fs/LateTimes.h"
 #include "fs/Volume.h"
 
@@ -432,6 +433,7 @@ void RunCopy(const CopyJob& given, const CopyObserver& observer) {
   const ScopeGuard settle([&observer] {
     // What an outage kept the run from undoing, where the volume is back.
     if (!observer.rehearsal) fs::RepairLeft(L"");
+    fs::CloseJournals();
     fs::SettleLateTimes();
   });
   CopyJob job = given;

@@ -1,6 +1,10 @@
 #include "fs/InPlaceWrite.h"
 
 #include "common/Paths.h"
+#include "common/Sync.h"
+
+#include <memory>
+#include <vector>
 #include "fs/LateTimes.h"
 #include "fs/OwnFiles.h"
 #include "fs/Steps.h"
@@ -24,9 +28,9 @@ bool WriteFed(HANDLE file, const std::wstring& folder, const Feed& feed, uint64_
   });
 }
 
-// The copy's bytes, times and bits but read-only into the open target,
-// flushed. What the volume does not keep is said in lost.
-bool WriteWhole(HANDLE file, const InPlaceCopy& copy, const Feed& feed, unsigned& lost) {
+// The copy's bytes, times and bits but read-only into the open target
+// (flushed where flush). What the volume does not keep is said in lost.
+bool WriteWhole(HANDLE file, const InPlaceCopy& copy, const Feed& feed, bool flush, unsigned& lost) {
   if (!WriteFed(file, copy.folder, feed, copy.facts.size)) return false;
   // Cut only where the old file was longer: some drivers (FAT32 through
   // FUSE) refuse to set the length of an open file.
@@ -41,44 +45,83 @@ bool WriteWhole(HANDLE file, const InPlaceCopy& copy, const Feed& feed, unsigned
   const DWORD bits = copy.facts.attributes, kept = copy.volume->keptAttributes;
   if (bits & kShownAttributes & ~kept) lost |= kLostAttributes;
   // Read-only comes after the commit, so that an undo can still write the
-  // file. The data is whole: a bit refused is no failure of it.
-  if (kept && !SetAttributesOf(file, bits & (kept | ~kShownAttributes) & ~FILE_ATTRIBUTE_READONLY))
-    lost |= kLostAttributes;
-  if (!FlushFileBuffers(file)) return false;
+  // file. A new file needs no call for the archive bit it has. The data is
+  // whole: a bit refused is no failure of it.
+  const DWORD wanted = bits & (kept | ~kShownAttributes) & ~FILE_ATTRIBUTE_READONLY;
+  if (kept && (flush || (wanted & ~FILE_ATTRIBUTE_ARCHIVE)) && !SetAttributesOf(file, wanted)) lost |= kLostAttributes;
+  if (flush && !FlushFileBuffers(file)) return false;
   faults::Reached(faults::Point::TimesSet);
   return true;
 }
 
+// The journal each thread writes into one folder through, reused file after
+// file: a new name on a share costs a listing of its folder, under Wine, and
+// one journal made per file would double what a small file costs there.
+struct Slot {
+  std::wstring folder, path;
+  FileHandle file;
+};
+Lock g_slotsLock;
+std::vector<std::unique_ptr<Slot>> g_slots;  // every thread's, for CloseJournals
+unsigned g_slotsGeneration = 1;
+thread_local Slot* t_slot = nullptr;
+thread_local unsigned t_slotGeneration = 0;
+
+// This thread's journal for folder, made when there is none; null, with the
+// code, when it cannot be made.
+Slot* JournalFor(const std::wstring& folder) {
+  unsigned generation;
+  {
+    std::lock_guard<Lock> hold(g_slotsLock);
+    generation = g_slotsGeneration;
+  }
+  if (t_slotGeneration != generation) t_slot = nullptr;  // the run that made it is over
+  if (t_slot && t_slot->file.valid() && SameTextIgnoreCase(t_slot->folder, folder)) return t_slot;
+  if (t_slot && t_slot->file.valid()) {  // another folder's, done with: it goes
+    t_slot->file = FileHandle();
+    RemoveClosed(t_slot->path);
+  }
+  auto slot = std::make_unique<Slot>();
+  slot->folder = folder;
+  slot->path = OwnFilePath(folder, OwnKind::Journal);
+  slot->file = MakeJournal(slot->path);
+  if (!slot->file.valid()) return nullptr;
+  t_slot = slot.get();
+  t_slotGeneration = generation;
+  std::lock_guard<Lock> hold(g_slotsLock);
+  g_slots.push_back(std::move(slot));
+  return t_slot;
+}
+
+// A journal whose write could not be ended is let go, for a repair to take.
+Placement LeftForRepair(Slot& slot, const std::wstring& target, DWORD error) {
+  slot.file = FileHandle();
+  LeaveForRepair(slot.path, target);
+  return Failed(error);
+}
+
 // The commit after the target's close: read-only, the times again where the
-// volume needs it, the mark that the write is whole, then the .old file and
-// the journal. Nothing here fails the copy.
-void Commit(const InPlaceCopy& copy, const std::wstring& target, const std::wstring& old, FileHandle& journal,
-            const std::wstring& journalPath, unsigned& lost) {
+// volume needs it, then the mark that the copy is whole, then the .old file.
+// Nothing here fails the copy.
+void Commit(const InPlaceCopy& copy, const std::wstring& target, const std::wstring& old, Slot& journal,
+            unsigned& lost) {
   const DWORD bits = copy.facts.attributes & (copy.volume->keptAttributes | ~kShownAttributes);
   if ((bits & FILE_ATTRIBUTE_READONLY) && !SetFileAttributesW(SystemPath(target).c_str(), bits))
     lost |= kLostAttributes;
   if (copy.volume->keepsTimes && copy.volume->timesAfterClose)
     SetTimesNowAndLater(target, copy.volume->root, copy.facts.writeTime, copy.facts.accessTime);
-  const bool ended = EndJournal(journal, Journal::Ending::Committed);
-  journal = FileHandle();
-  if (!old.empty()) RemoveClosed(old);
+  // A replace's mark must hold before its .old file goes; a new file's, lost,
+  // would only have a whole copy removed by the next run.
+  if (!MarkJournal(journal.file.get(), Journal::State::Committed, !old.empty())) {
+    LeftForRepair(journal, target, GetLastError());
+    return;
+  }
+  if (!old.empty()) RemoveClosed(old);  // one that stays is the next run's
   faults::Reached(faults::Point::OldRemoved);
-  // A journal that stays says the copy is whole, or, unmarked, would have it
-  // undone: tried again as the run ends.
-  if (!ended || !RemoveClosed(journalPath)) LeaveForRepair(journalPath, target);
 }
 
-// A write that never touched its target ends: its files go.
-void Untouched(FileHandle& journal, const std::wstring& journalPath, const std::wstring& old) {
-  EndJournal(journal, Journal::Ending::Untouched);
-  journal = FileHandle();
-  if (!old.empty()) RemoveClosed(old);
-  RemoveClosed(journalPath);
-}
-
-// A copy of the old target's bytes, whole and flushed, never in the clear;
-// its length in length (as many bytes as were read: a client's cache may
-// tell a stale size).
+// A copy of the old target's bytes, whole and flushed; its length in length
+// (as many bytes as were read: a client's cache may tell a stale size).
 bool KeepOld(const std::wstring& folder, const std::wstring& target, const std::wstring& old, uint64_t& length) {
   const FileHandle from = OpenToRead(target);
   FileHandle to(CreateFileW(old.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -96,18 +139,16 @@ bool KeepOld(const std::wstring& folder, const std::wstring& target, const std::
 
 Placement WriteNew(const InPlaceCopy& copy, const std::wstring& target, const Feed& feed) {
   Placement placement;
-  // A name that is taken never gets a journal that a repair would read as ours.
-  if (Look(target)) {
-    placement.placed = Placed::Taken;
-    return placement;
-  }
-  const std::wstring journalPath = OwnFilePath(copy.folder, OwnKind::Journal);
+  Slot* journal = JournalFor(copy.folder);
+  if (!journal) return Failed(GetLastError());
   Journal record;
   record.target = NamePart(target);
   record.newLength = copy.facts.size;
   record.newWriteTime = copy.facts.writeTime;
-  FileHandle journal = WriteJournal(journalPath, record);
-  if (!journal.valid()) return Failed(GetLastError());
+  // A new file risks nothing of the user's: its journal and its bytes reach
+  // the volume as the calls return, unflushed (a kill cannot lose them; the
+  // close carries them to a share's server before the mark).
+  if (!WriteJournal(journal->file.get(), record, false)) return LeftForRepair(*journal, target, GetLastError());
   faults::Reached(faults::Point::JournalWritten);
   // An encrypted source is written encrypted, or not at all.
   const bool encrypted = copy.facts.attributes & FILE_ATTRIBUTE_ENCRYPTED;
@@ -115,27 +156,28 @@ Placement WriteNew(const InPlaceCopy& copy, const std::wstring& target, const Fe
                               CREATE_NEW,
                               (encrypted ? FILE_ATTRIBUTE_ENCRYPTED : FILE_ATTRIBUTE_NORMAL) | FILE_FLAG_SEQUENTIAL_SCAN,
                               nullptr));
-  if (!file.valid()) {
+  if (!file.valid()) {  // the name is another's, or nothing was made
     const DWORD error = GetLastError();
-    Untouched(journal, journalPath, L"");
+    if (!MarkJournal(journal->file.get(), Journal::State::Untouched, false)) LeftForRepair(*journal, target, error);
     if (!IsTaken(error)) return Failed(error);
     placement.placed = Placed::Taken;
     return placement;
   }
+  // From here the name is ours: a repair removes what stands there unless it is marked whole.
   FILE_BASIC_INFO made;
   const bool sealed = !encrypted || (GetFileInformationByHandleEx(file.get(), FileBasicInfo, &made, sizeof made) &&
                                      (made.FileAttributes & FILE_ATTRIBUTE_ENCRYPTED));
-  if (!sealed || !WriteWhole(file.get(), copy, feed, placement.lost)) {
-    const DWORD error = sealed ? GetLastError() : ERROR_ENCRYPTION_FAILED;
+  if (!MarkJournal(journal->file.get(), Journal::State::Made, false) || !sealed ||
+      !WriteWhole(file.get(), copy, feed, false, placement.lost)) {
+    const DWORD error = !sealed ? ERROR_ENCRYPTION_FAILED : GetLastError();
     file = FileHandle();
-    journal = FileHandle();
     // The partial new file goes; where it cannot, the journal stays for a repair.
-    if (RemoveClosed(SystemPath(target)) && RemoveClosed(journalPath)) return Failed(error);
-    LeaveForRepair(journalPath, target);
-    return Failed(error);
+    if (RemoveClosed(SystemPath(target)) && MarkJournal(journal->file.get(), Journal::State::Untouched, false))
+      return Failed(error);
+    return LeftForRepair(*journal, target, error);
   }
   file = FileHandle();
-  Commit(copy, target, L"", journal, journalPath, placement.lost);
+  Commit(copy, target, L"", *journal, placement.lost);
   placement.placed = Placed::New;
   return placement;
 }
@@ -145,8 +187,9 @@ Placement WriteOver(const InPlaceCopy& copy, const std::wstring& target, const F
   if (!standing) return WriteNew(copy, target, feed);  // gone meanwhile
   // The old bytes would be kept in the clear, or the new ones written so.
   if ((standing->attributes | copy.facts.attributes) & FILE_ATTRIBUTE_ENCRYPTED) return Failed(ERROR_ENCRYPTION_FAILED);
-  const std::wstring journalPath = OwnFilePath(copy.folder, OwnKind::Journal);
-  const std::wstring old = SiblingOf(journalPath, OwnKind::Old);
+  Slot* journal = JournalFor(copy.folder);
+  if (!journal) return Failed(GetLastError());
+  const std::wstring old = OwnFilePath(copy.folder, OwnKind::Old);
   Journal record;
   record.target = NamePart(target);
   record.old = NamePart(old);
@@ -158,11 +201,10 @@ Placement WriteOver(const InPlaceCopy& copy, const std::wstring& target, const F
   record.newWriteTime = copy.facts.writeTime;
   if (!KeepOld(copy.folder, target, old, record.oldLength)) return Failed(GetLastError());
   faults::Reached(faults::Point::OldKept);
-  FileHandle journal = WriteJournal(journalPath, record);
-  if (!journal.valid()) {
+  if (!WriteJournal(journal->file.get(), record, true)) {
     const DWORD error = GetLastError();
     RemoveClosed(old);
-    return Failed(error);
+    return LeftForRepair(*journal, target, error);
   }
   faults::Reached(faults::Point::JournalWritten);
   // Written over from its start and cut after, not truncated as it opens:
@@ -171,19 +213,20 @@ Placement WriteOver(const InPlaceCopy& copy, const std::wstring& target, const F
                               OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
   if (!file.valid()) {
     const DWORD error = GetLastError();
-    Untouched(journal, journalPath, old);
+    RemoveClosed(old);
+    if (!MarkJournal(journal->file.get(), Journal::State::Untouched, false)) return LeftForRepair(*journal, target, error);
     return Failed(error);
   }
   Placement placement;
-  if (!WriteWhole(file.get(), copy, feed, placement.lost)) {
+  if (!WriteWhole(file.get(), copy, feed, true, placement.lost)) {
     const DWORD error = GetLastError();
     file = FileHandle();
-    journal = FileHandle();
-    if (!PutBack(copy.folder, journalPath, record)) LeaveForRepair(journalPath, target);
-    return Failed(error);
+    if (PutBack(copy.folder, record) && MarkJournal(journal->file.get(), Journal::State::Untouched, false))
+      return Failed(error);
+    return LeftForRepair(*journal, target, error);
   }
   file = FileHandle();
-  Commit(copy, target, old, journal, journalPath, placement.lost);
+  Commit(copy, target, old, *journal, placement.lost);
   placement.placed = Placed::Replaced;
   return placement;
 }
@@ -195,11 +238,22 @@ Placement WriteInPlace(const InPlaceCopy& copy, const std::wstring& name, bool r
   // An earlier write of this target that failed is undone first: its partial
   // file would otherwise pass for a copy.
   if (!RepairLeft(target)) return Failed(ERROR_NOT_READY);
-  // A replace over a file that stands needs no journal for a new file first.
+  // A replace over a file that stands goes to it at once.
   if (replace && Look(target)) return WriteOver(copy, target, feed);
   Placement placement = WriteNew(copy, target, feed);
   if (placement.placed != Placed::Taken || !replace) return placement;
   return WriteOver(copy, target, feed);
+}
+
+void CloseJournals() {
+  std::lock_guard<Lock> hold(g_slotsLock);
+  for (auto& slot : g_slots) {
+    if (!slot->file.valid()) continue;  // let go for a repair
+    slot->file = FileHandle();
+    RemoveClosed(slot->path);
+  }
+  g_slots.clear();
+  ++g_slotsGeneration;
 }
 
 }  // namespace fs

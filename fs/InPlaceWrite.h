@@ -3,14 +3,16 @@
 // touched, so that a kill, a crash or an outage at any moment leaves every
 // target whole, old or new, once the next run has repaired the folder:
 //   1. the old bytes (a replace) are copied whole into a .old file and flushed;
-//   2. the journal is written whole and flushed: the target's name, the .old
-//      file's name and length, the old times and attributes, the new copy's
-//      length and time, sealed with a checksum; it stays open, others may
-//      only read it, so no repair takes a live write's journal;
-//   3. only then is the target made or opened, and written;
+//   2. the journal is written whole (flushed for a replace): the target's
+//      name, the .old file's name and length, the old times and attributes,
+//      the new copy's length and time, sealed with a checksum. It stays
+//      open, others may only read it, so no repair takes a live write's
+//      journal; a thread writes its next file in that folder through it;
+//   3. only then is the target made (marked made, so a repair knows the name
+//      is ours) or opened, and written;
 //   4. commit: after the close, read-only and the times again where the
-//      volume needs it; a mark on the journal that the copy is whole; the
-//      .old file removed, then the journal.
+//      volume needs it; the mark that the copy is whole; the .old file
+//      removed. The journal goes as the run ends (CloseJournals).
 // A write that fails within the run puts the old file back with its times
 // and attributes, or removes the partial new file; where the volume will not
 // let it, the journal stays, for the run's end or the next run
@@ -44,5 +46,7 @@ struct InPlaceCopy {
 // holds the name keeps it (Taken); with it, a file standing there is written
 // over (the caller refuses folders and read-only files first).
 Placement WriteInPlace(const InPlaceCopy& copy, const std::wstring& name, bool replace, const Feed& feed);
+// As a run ends: every thread's journal, its writes ended, is closed and removed.
+void CloseJournals();
 
 }  // namespace fs

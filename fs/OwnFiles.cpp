@@ -98,9 +98,13 @@ bool LeftByTheDead(const std::wstring& name) {
 // The journal on disk: a fixed header, the two names, and an FNV-1a
 // checksum of everything before it.
 constexpr char kMagic[4] = {'Q', 'M', 'J', '1'};
-// The mark after the sealed part that says how the write ended.
+// A journal is written only by appending, never over itself (fusefat loses a
+// write over bytes its own handle wrote): a record opens with the mark for
+// Open followed by its sealed part; each later mark (Made, Committed,
+// Untouched) is appended after it. The last record and the marks after it
+// say where the last write stands; earlier ones ended.
 constexpr DWORD kMarkSize = 8;
-constexpr char kCommitted[] = "QMJ-DONE", kUntouched[] = "QMJ-NONE";
+constexpr const char* kMarks[] = {"QMJ-RECD", "QMJ-MADE", "QMJ-DONE", "QMJ-NONE"};
 
 uint64_t Checksum(const char* data, size_t size) {
   uint64_t hash = 14695981039346656037ull;
@@ -147,11 +151,6 @@ std::wstring OwnFilePath(const std::wstring& folder, OwnKind kind) {
                     std::to_wstring(g_counter.fetch_add(1)) + SuffixOf(kind));
 }
 
-std::wstring SiblingOf(const std::wstring& ownPath, OwnKind kind) {
-  const auto current = KindOf(NamePart(ownPath));
-  if (!current) return L"";
-  return ownPath.substr(0, ownPath.size() - wcslen(SuffixOf(*current))) + SuffixOf(kind);
-}
 
 bool IsOwnFileName(const std::wstring& name) { return KindOf(name).has_value(); }
 
@@ -166,33 +165,28 @@ bool RemoveClosed(const std::wstring& path) {
   }
 }
 
-FileHandle WriteJournal(const std::wstring& path, const Journal& journal) {
-  std::string bytes(kMagic, sizeof kMagic);
-  PutName(bytes, journal.target);
-  PutName(bytes, journal.old);
-  Put(bytes, journal.oldLength);
-  Put(bytes, journal.oldWriteTime);
-  Put(bytes, journal.oldAccessTime);
-  Put(bytes, journal.oldAttributes);
-  Put(bytes, journal.newLength);
-  Put(bytes, journal.newWriteTime);
-  Put(bytes, Checksum(bytes.data(), bytes.size()));
-  FileHandle file(
+FileHandle MakeJournal(const std::wstring& path) {
+  return FileHandle(
       CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (file.valid() && WriteAllOf(file.get(), bytes.data(), DWORD(bytes.size()), L"") && FlushFileBuffers(file.get()))
-    return file;
-  const DWORD error = GetLastError() ? GetLastError() : ERROR_WRITE_FAULT;
-  if (file.valid()) {
-    file = FileHandle();
-    RemoveClosed(path);
-  }
-  SetLastError(error);
-  return FileHandle();
 }
 
-bool EndJournal(const FileHandle& journal, Journal::Ending ending) {
-  const char* mark = ending == Journal::Ending::Committed ? kCommitted : kUntouched;
-  return WriteAllOf(journal.get(), mark, kMarkSize, L"") && FlushFileBuffers(journal.get());
+bool WriteJournal(HANDLE journal, const Journal& record, bool flush) {
+  std::string bytes(kMarks[size_t(Journal::State::Open)], kMarkSize);
+  bytes.append(kMagic, sizeof kMagic);
+  PutName(bytes, record.target);
+  PutName(bytes, record.old);
+  Put(bytes, record.oldLength);
+  Put(bytes, record.oldWriteTime);
+  Put(bytes, record.oldAccessTime);
+  Put(bytes, record.oldAttributes);
+  Put(bytes, record.newLength);
+  Put(bytes, record.newWriteTime);
+  Put(bytes, Checksum(bytes.data() + kMarkSize, bytes.size() - kMarkSize));
+  return WriteAllOf(journal, bytes.data(), DWORD(bytes.size()), L"") && (!flush || FlushFileBuffers(journal));
+}
+
+bool MarkJournal(HANDLE journal, Journal::State state, bool flush) {
+  return WriteAllOf(journal, kMarks[size_t(state)], kMarkSize, L"") && (!flush || FlushFileBuffers(journal));
 }
 
 namespace {
@@ -214,19 +208,35 @@ JournalState TakeJournal(const std::wstring& path, Journal& journal) {
       if (bytes.size() > (1u << 20)) return JournalState::Torn;
     }
   }
-  Reader in{bytes};
-  char magic[4];
-  uint64_t sum = 0;
-  if (!in.Get(magic) || std::memcmp(magic, kMagic, 4) || !in.GetName(journal.target) || !in.GetName(journal.old) ||
-      !in.Get(journal.oldLength) || !in.Get(journal.oldWriteTime) || !in.Get(journal.oldAccessTime) ||
-      !in.Get(journal.oldAttributes) || !in.Get(journal.newLength) || !in.Get(journal.newWriteTime))
-    return JournalState::Torn;
-  const size_t sealed = in.at;
-  if (!in.Get(sum) || sum != Checksum(bytes.data(), sealed) || journal.target.empty()) return JournalState::Torn;
-  const std::string mark = bytes.substr(in.at);
-  journal.ending = mark == std::string(kCommitted, kMarkSize)   ? Journal::Ending::Committed
-                   : mark == std::string(kUntouched, kMarkSize) ? Journal::Ending::Untouched
-                                                                 : Journal::Ending::Open;
+  // The last record whole, and the marks after it; a tail torn as it was
+  // written is a write that touched nothing yet.
+  bool any = false;
+  for (Reader in{bytes}; in.at + kMarkSize <= bytes.size();) {
+    const std::string mark = bytes.substr(in.at, kMarkSize);
+    size_t state = 0;
+    while (state < std::size(kMarks) && mark != kMarks[state]) ++state;
+    if (state == std::size(kMarks)) break;
+    in.at += kMarkSize;
+    if (Journal::State(state) != Journal::State::Open) {
+      if (any) journal.state = Journal::State(state);
+      continue;
+    }
+    Journal next;
+    const size_t start = in.at;
+    char magic[4];
+    uint64_t sum = 0;
+    if (!in.Get(magic) || std::memcmp(magic, kMagic, 4) || !in.GetName(next.target) || !in.GetName(next.old) ||
+        !in.Get(next.oldLength) || !in.Get(next.oldWriteTime) || !in.Get(next.oldAccessTime) ||
+        !in.Get(next.oldAttributes) || !in.Get(next.newLength) || !in.Get(next.newWriteTime))
+      break;
+    const size_t sealed = in.at;
+    if (!in.Get(sum) || sum != Checksum(bytes.data() + start, sealed - start) ||
+        next.target.empty())
+      break;
+    journal = next;
+    any = true;
+  }
+  if (!any) return JournalState::Torn;
   return JournalState::Read;
 }
 
@@ -245,7 +255,7 @@ FileHandle OpenClosedToWrite(const std::wstring& path, DWORD disposition) {
 
 }  // namespace
 
-bool PutBack(const std::wstring& folder, const std::wstring& journalPath, const Journal& journal) {
+bool PutBack(const std::wstring& folder, const Journal& journal) {
   const std::wstring target = ChildPath(folder, journal.target), old = ChildPath(folder, journal.old);
   {
     const FileHandle from = OpenToRead(old);
@@ -273,7 +283,7 @@ bool PutBack(const std::wstring& folder, const std::wstring& journalPath, const 
   }
   // A share's client stamps the file as it lets go of it: set again, now and later.
   SetTimesNowAndLater(target, VolumePathOf(folder), journal.oldWriteTime, journal.oldAccessTime);
-  return RemoveClosed(old) && RemoveClosed(journalPath);
+  return RemoveClosed(old);
 }
 
 namespace {
@@ -293,39 +303,37 @@ void Remove(const std::wstring& path) {
 
 }  // namespace
 
-void RepairJournal(const std::wstring& path) {
+bool RepairJournal(const std::wstring& path) {
   const std::wstring folder = path.substr(0, path.size() - NamePart(path).size());
   Journal journal;
   switch (TakeJournal(path, journal)) {
     case JournalState::Held:
-      return;
-    case JournalState::Torn:  // torn as it was written: nothing was touched yet
-      if (IsAbsent(SiblingOf(path, OwnKind::Old)) || RemoveClosed(SiblingOf(path, OwnKind::Old))) Remove(path);
-      return;
+      return false;
+    case JournalState::Torn:  // torn as its record was written: its target not touched yet
+      return RemoveClosed(path);
     case JournalState::Read:
       break;
   }
-  const std::wstring target = ChildPath(folder, journal.target);
-  switch (journal.ending) {
-    case Journal::Ending::Committed:
+  const std::wstring target = ChildPath(folder, journal.target), old = ChildPath(folder, journal.old);
+  bool done = true;
+  switch (journal.state) {
+    case Journal::State::Committed:
       // As the write would have ended it: a share's client stamps a file it
       // lets go of after a kill, and its cache hides that a while.
       if (!IsAbsent(target)) SetTimesNowAndLater(target, VolumePathOf(folder), journal.newWriteTime, 0);
       [[fallthrough]];
-    case Journal::Ending::Untouched:
-      if (journal.old.empty() || IsAbsent(ChildPath(folder, journal.old)) ||
-          RemoveClosed(ChildPath(folder, journal.old)))
-        Remove(path);
-      return;
-    case Journal::Ending::Open:
-      if (!journal.old.empty()) {
-        PutBack(folder, path, journal);
-      } else if (IsAbsent(target) || (SetFileAttributesW(SystemPath(target).c_str(), FILE_ATTRIBUTE_NORMAL),
-                                      RemoveClosed(SystemPath(target)))) {
-        Remove(path);
-      }
-      return;
+    case Journal::State::Untouched:
+      done = journal.old.empty() || IsAbsent(old) || RemoveClosed(old);
+      break;
+    case Journal::State::Open:
+    case Journal::State::Made:
+      if (!journal.old.empty())
+        done = PutBack(folder, journal);
+      else if (journal.state == Journal::State::Made && !IsAbsent(target))  // ours, partial
+        done = (SetFileAttributesW(SystemPath(target).c_str(), FILE_ATTRIBUTE_NORMAL), RemoveClosed(SystemPath(target)));
+      break;  // a name never made by us is not ours to remove
   }
+  return done && RemoveClosed(path);
 }
 
 void LeaveForRepair(const std::wstring& journalPath, const std::wstring& target) {
@@ -346,8 +354,7 @@ bool RepairLeft(const std::wstring& target) {
   }
   bool repaired = true;
   for (const Left& left : mine) {
-    RepairJournal(left.journal);
-    if (!IsAbsent(left.journal)) {
+    if (!RepairJournal(left.journal)) {
       repaired = false;
       LeaveForRepair(left.journal, left.target);
     }
@@ -358,15 +365,17 @@ bool RepairLeft(const std::wstring& target) {
 void RepairFolder(const std::wstring& folder) {
   const auto listed = ListMatches(folder + kPrefix + L"*", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
   if (!listed) return;
-  // Journals first: each says what becomes of its .old.
+  // Journals first: each says what becomes of its .old file. While one
+  // stays, every .old file stays with it.
+  bool journalStays = false;
   for (const Entry& entry : *listed)
-    if (KindOf(entry.name) == OwnKind::Journal && LeftByTheDead(entry.name)) RepairJournal(ChildPath(folder, entry.name));
+    if (KindOf(entry.name) == OwnKind::Journal && LeftByTheDead(entry.name))
+      journalStays |= !RepairJournal(ChildPath(folder, entry.name));
   for (const Entry& entry : *listed) {
     const auto kind = KindOf(entry.name);
     if (!kind || *kind == OwnKind::Journal || *kind == OwnKind::Aside || !LeftByTheDead(entry.name)) continue;
+    if (*kind == OwnKind::Old && journalStays) continue;
     const std::wstring path = ChildPath(folder, entry.name);
-    // An .old whose journal stands is the journal's to remove.
-    if (*kind == OwnKind::Old && !IsAbsent(SiblingOf(path, OwnKind::Journal))) continue;
     // A probe killed while it was read-only keeps the bit; ours, it goes all the same.
     SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
     // Shares nothing: a file someone still has open stays.

@@ -25,8 +25,6 @@ enum class OwnKind { Part, Aside, Old, Journal, Probe };
 
 // A new name of ours in folder (ending with "\"), in its system form.
 std::wstring OwnFilePath(const std::wstring& folder, OwnKind kind);
-// The same name with another kind ("...-7.journal" for "...-7.old").
-std::wstring SiblingOf(const std::wstring& ownPath, OwnKind kind);
 // Any file of ours, by its name alone.
 bool IsOwnFileName(const std::wstring& name);
 
@@ -43,28 +41,31 @@ struct Journal {
   uint64_t oldLength = 0, oldWriteTime = 0, oldAccessTime = 0;
   DWORD oldAttributes = 0;
   uint64_t newLength = 0, newWriteTime = 0;
-  // How the write ended, as a mark after the sealed part says: not yet (the
-  // target may be partial), committed (the target is whole and new), or
-  // with the target untouched.
-  enum class Ending { Open, Committed, Untouched } ending = Ending::Open;
+  // Where the write stands, as the mark at the journal's start says: begun
+  // (the target may be partial), a new target made by us, committed (the
+  // target whole and new), or ended with the target untouched.
+  enum class State { Open, Made, Committed, Untouched } state = State::Open;
 };
-// Writes the journal whole and flushed, sealed with a checksum, and keeps it
-// open (others may only read it) until the write ends: a repair takes only a
-// journal nobody holds. Invalid, with the code, when it could not be written.
-FileHandle WriteJournal(const std::wstring& path, const Journal& journal);
-// Marks how the write ended, flushed, on the journal still held.
-bool EndJournal(const FileHandle& journal, Journal::Ending ending);
+// A journal file made new, held (others may only read it) for as long as
+// writes use it: a repair takes only a journal nobody holds. One journal
+// serves a thread's writes into one folder in turn.
+FileHandle MakeJournal(const std::wstring& path);
+// Writes the record from the journal's start, marked Open, sealed with a
+// checksum; flushed where flush.
+bool WriteJournal(HANDLE journal, const Journal& record, bool flush);
+// Marks where the write stands, at the journal's start.
+bool MarkJournal(HANDLE journal, Journal::State state, bool flush);
 // Puts the old bytes back under the target's name, with their times and
-// attributes, then removes the .old and the journal. False, with both left
-// for a later run, when the volume will not let it.
-bool PutBack(const std::wstring& folder, const std::wstring& journalPath, const Journal& journal);
+// attributes, then removes the .old file. False, with it left for a later
+// run, when the volume will not let it.
+bool PutBack(const std::wstring& folder, const Journal& journal);
 
 // Repairs what the in-place write behind the journal at path left, unless
 // someone holds the journal (a live write) or it cannot be read: a torn
-// journal touched nothing and goes; a committed or untouched one goes, the
-// committed target's times set again; otherwise the old file is put back,
-// or the partial new file removed.
-void RepairJournal(const std::wstring& path);
+// journal touched nothing and goes; a committed one goes, its target's times
+// set again; an untouched one goes; otherwise the old file is put back, or
+// the partial new file we made removed. False when the journal stays.
+bool RepairJournal(const std::wstring& path);
 // A journal this process could not act on (the volume would not let a
 // failed write be undone, or its removal was refused): repaired before the
 // next write of its target (RepairLeft(target), false while it cannot be)
@@ -74,8 +75,8 @@ bool RepairLeft(const std::wstring& target);
 
 // A run's first visit to a folder (ending with "\"), before any file of it
 // is planned: what this computer's dead processes left there is repaired or
-// removed: each journal as RepairJournal says; temporaries, probes and .old
-// files without a journal go. A live process's files, another computer's and
+// removed: each journal as RepairJournal says; temporaries and probes go,
+// and .old files once no journal stays. A live process's files, another computer's and
 // any .aside stay.
 void RepairFolder(const std::wstring& folder);
 

@@ -4,6 +4,7 @@
 
 #include "common/Raii.h"
 #include "fs/FileCopy.h"
+#include "fs/InPlaceWrite.h"
 #include "fs/OwnFiles.h"
 #include "fs/FileSystem.h"
 #include "fs/Volume.h"
@@ -122,6 +123,7 @@ TEST(PendingCopy, StepsDownWhereAVolumeRefusesAStep) {
       EXPECT_EQ(placement.lost, c.lost);
       if (c.placed == fs::Placed::Taken) EXPECT_EQ(copy.PlaceAs(L"t_1.txt", false).placed, fs::Placed::New);
     }
+    fs::CloseJournals();  // as a run ends
     EXPECT_EQ(ReadBytes(target), c.after);
     if (c.after == "new") EXPECT_EQ(GetWriteTime(target), time);
     EXPECT_EQ(Temporaries(dir / L""), 0u);  // no temporary, aside, journal, .old or probe
@@ -164,6 +166,7 @@ TEST(PendingCopy, AFailedWriteInPlaceLeavesTheOldFileWhole) {
     const fs::Placement placement = copy.PlaceAs(L"t.bin", true);
     EXPECT_EQ(placement.placed, fs::Placed::Failed);
     EXPECT_EQ(placement.error, DWORD(ERROR_OPERATION_ABORTED));
+    fs::CloseJournals();
     EXPECT_EQ(Exists(dir / L"t.bin"), standing);
     if (standing) {
       EXPECT_EQ(ReadBytes(dir / L"t.bin"), "old bytes");
@@ -230,6 +233,7 @@ TEST(PendingCopy, WindowsOnlyRules) {
     EXPECT_EQ(placement.placed, fs::Placed::Failed);
     EXPECT_EQ(placement.error, DWORD(ERROR_ENCRYPTION_FAILED));
   }
+  fs::CloseJournals();
   EXPECT_FALSE(Exists(dir / L"secret.bin"));
   EXPECT_EQ(Temporaries(dir / L""), 0u);
   {
@@ -287,8 +291,8 @@ TEST(RepairFolder, TakesOnlyWhatTheDeadOfThisComputerLeftAndLeavesEveryTargetWho
   auto dead = [&](int n, const wchar_t* kind) { return own(computer, child.dwProcessId, deadStart, n, kind); };
   const uint64_t oldTime = 120000000000000000ull, newTime = 130000000000000000ull;
   // An in-place write of t<n>.txt by the dead process (or another maker), killed partway.
-  using Ending = fs::Journal::Ending;
-  auto journal = [&](const std::wstring& journalName, int n, bool replace, Ending ending, bool torn = false) {
+  using State = fs::Journal::State;
+  auto journal = [&](const std::wstring& journalName, int n, bool replace, State state, bool torn = false) {
     const std::wstring target = L"t" + std::to_wstring(n) + L".txt";
     fs::Journal j;
     j.target = target;
@@ -301,9 +305,9 @@ TEST(RepairFolder, TakesOnlyWhatTheDeadOfThisComputerLeftAndLeavesEveryTargetWho
     j.newLength = 9;
     j.newWriteTime = newTime;
     {
-      const fs::FileHandle written = fs::WriteJournal(dir / journalName, j);
-      ASSERT_TRUE(written.valid());
-      if (ending != Ending::Open) fs::EndJournal(written, ending);
+      const fs::FileHandle written = fs::MakeJournal(dir / journalName);
+      ASSERT_TRUE(fs::WriteJournal(written.get(), j, true));
+      if (state != State::Open) fs::MarkJournal(written.get(), state, true);
     }
     if (torn) {
       std::string bytes = ReadBytes(dir / journalName);
@@ -341,17 +345,17 @@ TEST(RepairFolder, TakesOnlyWhatTheDeadOfThisComputerLeftAndLeavesEveryTargetWho
       // Whole by its length, yet never marked whole: put back, no guess.
       {"replace of the same length unmarked: put back", "new bytes", newTime, "old bytes", oldTime},
       {"replace marked whole: kept", "new bytes", newTime, "new bytes", newTime},
-      {"new file killed mid-write: removed", "new b", 0, "", 0},
-      {"new name found taken: the user's file stays", "user's", 0, "user's", 0},
+      {"new file made, killed mid-write: removed", "new b", 0, "", 0},
+      {"new name journaled, never made: the user's file stays", "user's", 0, "user's", 0},
       {"a live run's replace: let be", "new b", 0, "new b", 0},
   };
-  journal(dead(10, L".journal"), 0, true, Ending::Open, true);
-  journal(dead(11, L".journal"), 1, true, Ending::Open);
-  journal(dead(12, L".journal"), 2, true, Ending::Open);
-  journal(dead(13, L".journal"), 3, true, Ending::Committed);
-  journal(dead(14, L".journal"), 4, false, Ending::Open);
-  journal(dead(15, L".journal"), 5, false, Ending::Untouched);
-  journal(own(computer, GetCurrentProcessId(), myStart, 16, L".journal"), 6, true, Ending::Open);
+  journal(dead(10, L".journal"), 0, true, State::Open, true);
+  journal(dead(11, L".journal"), 1, true, State::Open);
+  journal(dead(12, L".journal"), 2, true, State::Open);
+  journal(dead(13, L".journal"), 3, true, State::Committed);
+  journal(dead(14, L".journal"), 4, false, State::Made);
+  journal(dead(15, L".journal"), 5, false, State::Open);
+  journal(own(computer, GetCurrentProcessId(), myStart, 16, L".journal"), 6, true, State::Open);
   for (size_t n = 0; n < std::size(targets); ++n) {
     const std::wstring target = dir / (L"t" + std::to_wstring(n) + L".txt");
     WriteBytes(target, targets[n].before);
