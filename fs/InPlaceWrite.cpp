@@ -28,16 +28,18 @@ bool WriteFed(HANDLE file, const std::wstring& folder, const Feed& feed, uint64_
   });
 }
 
-// The copy's bytes, times and bits but read-only into the open target
-// (flushed where flush). What the volume does not keep is said in lost.
-bool WriteWhole(HANDLE file, const InPlaceCopy& copy, const Feed& feed, bool flush, unsigned& lost) {
+// The copy's bytes, times and bits but read-only into the open target; over
+// an old file, cut to length and flushed. What the volume does not keep is
+// said in lost.
+bool WriteWhole(HANDLE file, const InPlaceCopy& copy, const Feed& feed, bool over, unsigned& lost) {
   if (!WriteFed(file, copy.folder, feed, copy.facts.size)) return false;
   // Cut only where the old file was longer: some drivers (FAT32 through
   // FUSE) refuse to set the length of an open file.
   LARGE_INTEGER at{}, size{}, none{};
-  if (!SetFilePointerEx(file, none, &at, FILE_CURRENT) || !GetFileSizeEx(file, &size) ||
-      (at.QuadPart < size.QuadPart && !SetEndOfFile(file)))
+  if (over && (!SetFilePointerEx(file, none, &at, FILE_CURRENT) || !GetFileSizeEx(file, &size) ||
+               (at.QuadPart < size.QuadPart && !SetEndOfFile(file))))
     return false;
+  const bool flush = over;
   if (!copy.volume->keepsTimes)
     lost |= kLostTimes;
   else if (!SetFileTimes(file, copy.facts.writeTime, copy.facts.accessTime))
@@ -110,13 +112,15 @@ void Commit(const InPlaceCopy& copy, const std::wstring& target, const std::wstr
     lost |= kLostAttributes;
   if (copy.volume->keepsTimes && copy.volume->timesAfterClose)
     SetTimesNowAndLater(target, copy.volume->root, copy.facts.writeTime, copy.facts.accessTime);
-  // A replace's mark must hold before its .old file goes; a new file's, lost,
-  // would only have a whole copy removed by the next run.
-  if (!MarkJournal(journal.file.get(), Journal::State::Committed, !old.empty())) {
+  // A new file takes no mark: the next record, or the run's end, says it
+  // ended (after a kill, the next run removes it and copies it again). A
+  // replace's mark must hold before its .old file goes.
+  if (old.empty()) return;
+  if (!MarkJournal(journal.file.get(), Journal::State::Committed, true)) {
     LeftForRepair(journal, target, GetLastError());
     return;
   }
-  if (!old.empty()) RemoveClosed(old);  // one that stays is the next run's
+  RemoveClosed(old);  // one that stays is the next run's
   faults::Reached(faults::Point::OldRemoved);
 }
 
@@ -146,8 +150,11 @@ Placement WriteNew(const InPlaceCopy& copy, const std::wstring& target, const Fe
   record.newLength = copy.facts.size;
   record.newWriteTime = copy.facts.writeTime;
   // A new file risks nothing of the user's: its journal and its bytes reach
-  // the volume as the calls return, unflushed (a kill cannot lose them; the
-  // close carries them to a share's server before the mark).
+  // the volume as the calls return, unflushed (a kill cannot lose them). Each
+  // call to a share costs: the record is the one this file adds. A repair
+  // removes a file the record names unless the name was found taken (marked
+  // untouched): only a name another program takes in the instant between
+  // the record and the making, as we are killed, would be lost with it.
   if (!WriteJournal(journal->file.get(), record, false)) return LeftForRepair(*journal, target, GetLastError());
   faults::Reached(faults::Point::JournalWritten);
   // An encrypted source is written encrypted, or not at all.
@@ -163,12 +170,10 @@ Placement WriteNew(const InPlaceCopy& copy, const std::wstring& target, const Fe
     placement.placed = Placed::Taken;
     return placement;
   }
-  // From here the name is ours: a repair removes what stands there unless it is marked whole.
   FILE_BASIC_INFO made;
   const bool sealed = !encrypted || (GetFileInformationByHandleEx(file.get(), FileBasicInfo, &made, sizeof made) &&
                                      (made.FileAttributes & FILE_ATTRIBUTE_ENCRYPTED));
-  if (!MarkJournal(journal->file.get(), Journal::State::Made, false) || !sealed ||
-      !WriteWhole(file.get(), copy, feed, false, placement.lost)) {
+  if (!sealed || !WriteWhole(file.get(), copy, feed, false, placement.lost)) {
     const DWORD error = !sealed ? ERROR_ENCRYPTION_FAILED : GetLastError();
     file = FileHandle();
     // The partial new file goes; where it cannot, the journal stays for a repair.
@@ -238,8 +243,8 @@ Placement WriteInPlace(const InPlaceCopy& copy, const std::wstring& name, bool r
   // An earlier write of this target that failed is undone first: its partial
   // file would otherwise pass for a copy.
   if (!RepairLeft(target)) return Failed(ERROR_NOT_READY);
-  // A replace over a file that stands goes to it at once.
-  if (replace && Look(target)) return WriteOver(copy, target, feed);
+  // Made new first, even for a replace: on a share under Wine, looking for a
+  // name that is not there costs a listing of the whole folder.
   Placement placement = WriteNew(copy, target, feed);
   if (placement.placed != Placed::Taken || !replace) return placement;
   return WriteOver(copy, target, feed);

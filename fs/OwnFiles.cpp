@@ -100,11 +100,11 @@ bool LeftByTheDead(const std::wstring& name) {
 constexpr char kMagic[4] = {'Q', 'M', 'J', '1'};
 // A journal is written only by appending, never over itself (fusefat loses a
 // write over bytes its own handle wrote): a record opens with the mark for
-// Open followed by its sealed part; each later mark (Made, Committed,
-// Untouched) is appended after it. The last record and the marks after it
-// say where the last write stands; earlier ones ended.
+// Open followed by its sealed part; a later mark (Committed, Untouched) is
+// appended after it. The last record and the mark after it say where the
+// last write stands; earlier ones ended.
 constexpr DWORD kMarkSize = 8;
-constexpr const char* kMarks[] = {"QMJ-RECD", "QMJ-MADE", "QMJ-DONE", "QMJ-NONE"};
+constexpr const char* kMarks[] = {"QMJ-RECD", "QMJ-DONE", "QMJ-NONE"};
 
 uint64_t Checksum(const char* data, size_t size) {
   uint64_t hash = 14695981039346656037ull;
@@ -326,12 +326,11 @@ bool RepairJournal(const std::wstring& path) {
       done = journal.old.empty() || IsAbsent(old) || RemoveClosed(old);
       break;
     case Journal::State::Open:
-    case Journal::State::Made:
       if (!journal.old.empty())
         done = PutBack(folder, journal);
-      else if (journal.state == Journal::State::Made && !IsAbsent(target))  // ours, partial
+      else if (!IsAbsent(target))  // ours, perhaps partial: copied again by the next run
         done = (SetFileAttributesW(SystemPath(target).c_str(), FILE_ATTRIBUTE_NORMAL), RemoveClosed(SystemPath(target)));
-      break;  // a name never made by us is not ours to remove
+      break;
   }
   return done && RemoveClosed(path);
 }

@@ -41,10 +41,10 @@ struct Journal {
   uint64_t oldLength = 0, oldWriteTime = 0, oldAccessTime = 0;
   DWORD oldAttributes = 0;
   uint64_t newLength = 0, newWriteTime = 0;
-  // Where the write stands, as the mark at the journal's start says: begun
-  // (the target may be partial), a new target made by us, committed (the
-  // target whole and new), or ended with the target untouched.
-  enum class State { Open, Made, Committed, Untouched } state = State::Open;
+  // Where the write stands, as the marks after the record say: begun (the
+  // target may be partial), committed (a replace's target whole and new), or
+  // ended with the target untouched.
+  enum class State { Open, Committed, Untouched } state = State::Open;
 };
 // A journal file made new, held (others may only read it) for as long as
 // writes use it: a repair takes only a journal nobody holds. One journal
@@ -64,7 +64,7 @@ bool PutBack(const std::wstring& folder, const Journal& journal);
 // someone holds the journal (a live write) or it cannot be read: a torn
 // journal touched nothing and goes; a committed one goes, its target's times
 // set again; an untouched one goes; otherwise the old file is put back, or
-// the partial new file we made removed. False when the journal stays.
+// the new file removed. False when the journal stays.
 bool RepairJournal(const std::wstring& path);
 // A journal this process could not act on (the volume would not let a
 // failed write be undone, or its removal was refused): repaired before the

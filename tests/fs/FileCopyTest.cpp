@@ -345,16 +345,16 @@ TEST(RepairFolder, TakesOnlyWhatTheDeadOfThisComputerLeftAndLeavesEveryTargetWho
       // Whole by its length, yet never marked whole: put back, no guess.
       {"replace of the same length unmarked: put back", "new bytes", newTime, "old bytes", oldTime},
       {"replace marked whole: kept", "new bytes", newTime, "new bytes", newTime},
-      {"new file made, killed mid-write: removed", "new b", 0, "", 0},
-      {"new name journaled, never made: the user's file stays", "user's", 0, "user's", 0},
+      {"new file killed mid-write: removed", "new b", 0, "", 0},
+      {"new name found taken: the user's file stays", "user's", 0, "user's", 0},
       {"a live run's replace: let be", "new b", 0, "new b", 0},
   };
   journal(dead(10, L".journal"), 0, true, State::Open, true);
   journal(dead(11, L".journal"), 1, true, State::Open);
   journal(dead(12, L".journal"), 2, true, State::Open);
   journal(dead(13, L".journal"), 3, true, State::Committed);
-  journal(dead(14, L".journal"), 4, false, State::Made);
-  journal(dead(15, L".journal"), 5, false, State::Open);
+  journal(dead(14, L".journal"), 4, false, State::Open);
+  journal(dead(15, L".journal"), 5, false, State::Untouched);
   journal(own(computer, GetCurrentProcessId(), myStart, 16, L".journal"), 6, true, State::Open);
   for (size_t n = 0; n < std::size(targets); ++n) {
     const std::wstring target = dir / (L"t" + std::to_wstring(n) + L".txt");
