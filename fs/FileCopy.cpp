@@ -393,12 +393,6 @@ Placement PendingCopy::PlaceTemporary(const std::wstring& target, bool replace) 
 }
 
 Placement PendingCopy::PlaceInPlace(const std::wstring& name, bool replace) {
-  const std::wstring target = ChildPath(folder_, name);
-  if (replace) {
-    const DWORD standing = GetFileAttributesW(SystemPath(target).c_str());
-    if (standing != INVALID_FILE_ATTRIBUTES && (standing & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)))
-      return Failure(ERROR_ACCESS_DENIED);
-  }
   InPlaceCopy copy{folder_, facts_, volume_};
   copy.facts.attributes = attributes_ & kCarriedAttributes;
   copy.facts.attributes |= facts_.attributes & FILE_ATTRIBUTE_ENCRYPTED;

@@ -190,6 +190,8 @@ Placement WriteNew(const InPlaceCopy& copy, const std::wstring& target, const Fe
 Placement WriteOver(const InPlaceCopy& copy, const std::wstring& target, const Feed& feed) {
   const auto standing = Look(target);
   if (!standing) return WriteNew(copy, target, feed);  // gone meanwhile
+  // What Windows refuses to replace by a copy: a folder or a read-only file.
+  if (standing->attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) return Failed(ERROR_ACCESS_DENIED);
   // The old bytes would be kept in the clear, or the new ones written so.
   if ((standing->attributes | copy.facts.attributes) & FILE_ATTRIBUTE_ENCRYPTED) return Failed(ERROR_ENCRYPTION_FAILED);
   Slot* journal = JournalFor(copy.folder);
