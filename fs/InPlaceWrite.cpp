@@ -57,8 +57,8 @@ bool WriteWhole(HANDLE file, const InPlaceCopy& copy, const Feed& feed, bool ove
 }
 
 // The journal each thread writes into one folder through, reused file after
-// file: a new name on a share costs a listing of its folder, under Wine, and
-// one journal made per file would double what a small file costs there.
+// file: a file adds one record to an open file, not a new name (under Wine
+// a name that does not exist is looked for through a listing of its folder).
 struct Slot {
   std::wstring folder, path;
   FileHandle file;

@@ -8,11 +8,12 @@
 //      the new copy's length and time, sealed with a checksum. It stays
 //      open, others may only read it, so no repair takes a live write's
 //      journal; a thread writes its next file in that folder through it;
-//   3. only then is the target made (marked made, so a repair knows the name
-//      is ours) or opened, and written;
+//   3. only then is the target made (a name found taken is marked
+//      untouched) or opened, and written;
 //   4. commit: after the close, read-only and the times again where the
-//      volume needs it; the mark that the copy is whole; the .old file
-//      removed. The journal goes as the run ends (CloseJournals).
+//      volume needs it; for a replace, the mark that the copy is whole, then
+//      the .old file removed. A new file's record is ended by the next one,
+//      or by the run's end, when the journal goes (CloseJournals).
 // A write that fails within the run puts the old file back with its times
 // and attributes, or removes the partial new file; where the volume will not
 // let it, the journal stays, for the run's end or the next run

@@ -20,13 +20,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-mkdir -p "$src/files" "$dst"
-head -c $((FILES * 256 * 1024)) /dev/urandom > "$src/all"
-split -b $((256 * 1024)) -d -a 3 "$src/all" "$src/files/f"
-rm "$src/all"
-
-# Entries on the server, ours and half-written ones alike.
-entries() { find "$dst" -type f 2>/dev/null | wc -l; }
+make_files "$FILES" 256
 temporaries() { find "$dst" -name '~quillmere-*' 2>/dev/null; }
 
 # Where each thread of qmcopy, the wineserver and the share's client waits,

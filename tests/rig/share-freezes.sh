@@ -17,11 +17,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-mkdir -p "$src/files" "$dst"
-head -c $((FILES * 512 * 1024)) /dev/urandom > "$src/all"
-split -b $((512 * 1024)) -d -a 3 "$src/all" "$src/files/f"
-rm "$src/all"
-entries() { find "$dst" -type f 2>/dev/null | wc -l; }
+make_files "$FILES" 512
 
 start=$(date +%s)
 timeout 100 wine "$QMCOPY" "/src:$src_win\\files" "/dst:$share_win$name" /policy:overwrite /quiet /retry:3 /wait:3 \

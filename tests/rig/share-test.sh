@@ -17,3 +17,12 @@ src="$WINEPREFIX/drive_c/qmtests/$name"
 src_win="C:\\qmtests\\$name"
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+# COUNT files of KIB KiB of random bytes in $src/files, and the folder $dst.
+make_files() {
+  mkdir -p "$src/files" "$dst"
+  head -c $(($1 * $2 * 1024)) /dev/urandom > "$src/all"
+  split -b $(($2 * 1024)) -d -a 3 "$src/all" "$src/files/f"
+  rm "$src/all"
+}
+# Entries on the server, ours and half-written ones alike.
+entries() { find "$dst" -type f 2>/dev/null | wc -l; }
