@@ -434,7 +434,8 @@ void RunCopy(const CopyJob& given, const CopyObserver& observer) {
     // What an outage kept the run from undoing, where the volume is back.
     if (!observer.rehearsal) fs::RepairLeft(L"");
     fs::CloseJournals();
-    fs::SettleLateTimes();
+    fs::SettleLateTimes();  // waits out the moment after the last copies' close
+    fs::RemoveJournals();
   });
   CopyJob job = given;
   job.sources = OncePerPlace(given.sources);

@@ -62,6 +62,7 @@ bool WriteWhole(HANDLE file, const InPlaceCopy& copy, const Feed& feed, bool ove
 struct Slot {
   std::wstring folder, path;
   FileHandle file;
+  bool ended = false;  // closed with its writes ended: removed as the run ends
 };
 Lock g_slotsLock;
 std::vector<std::unique_ptr<Slot>> g_slots;  // every thread's, for CloseJournals
@@ -79,9 +80,11 @@ Slot* JournalFor(const std::wstring& folder) {
   }
   if (t_slotGeneration != generation) t_slot = nullptr;  // the run that made it is over
   if (t_slot && t_slot->file.valid() && SameTextIgnoreCase(t_slot->folder, folder)) return t_slot;
-  if (t_slot && t_slot->file.valid()) {  // another folder's, done with: it goes
+  if (t_slot && t_slot->file.valid()) {  // another folder's, done with
+    // Closed now, removed as the run ends: a share's client lets go of a
+    // file a moment after its close, and a removal now would wait for it.
     t_slot->file = FileHandle();
-    RemoveClosed(t_slot->path);
+    t_slot->ended = true;
   }
   auto slot = std::make_unique<Slot>();
   slot->folder = folder;
@@ -255,12 +258,22 @@ Placement WriteInPlace(const InPlaceCopy& copy, const std::wstring& name, bool r
 void CloseJournals() {
   std::lock_guard<Lock> hold(g_slotsLock);
   for (auto& slot : g_slots) {
-    if (!slot->file.valid()) continue;  // let go for a repair
+    if (!slot->file.valid()) continue;  // let go for a repair, or ended
     slot->file = FileHandle();
-    RemoveClosed(slot->path);
+    slot->ended = true;
   }
-  g_slots.clear();
   ++g_slotsGeneration;
+}
+
+void RemoveJournals() {
+  std::vector<std::unique_ptr<Slot>> slots;
+  {
+    std::lock_guard<Lock> hold(g_slotsLock);
+    slots.swap(g_slots);
+    ++g_slotsGeneration;
+  }
+  for (const auto& slot : slots)
+    if (slot->ended) RemoveClosed(slot->path);  // one that stays says its writes ended: the next run's
 }
 
 }  // namespace fs

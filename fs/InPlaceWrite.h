@@ -49,7 +49,10 @@ struct InPlaceCopy {
 // new first: on a share under Wine, looking for a name that is not there
 // costs a listing of its whole folder.
 Placement WriteInPlace(const InPlaceCopy& copy, const std::wstring& name, bool replace, const Feed& feed);
-// As a run ends: every thread's journal, its writes ended, is closed and removed.
+// As a run ends: every thread's journal, its writes ended, is closed; then,
+// a moment later (a share's client lets go of a file a moment after its
+// close), removed.
 void CloseJournals();
+void RemoveJournals();
 
 }  // namespace fs

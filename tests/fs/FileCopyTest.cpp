@@ -124,6 +124,7 @@ TEST(PendingCopy, StepsDownWhereAVolumeRefusesAStep) {
       if (c.placed == fs::Placed::Taken) EXPECT_EQ(copy.PlaceAs(L"t_1.txt", false).placed, fs::Placed::New);
     }
     fs::CloseJournals();  // as a run ends
+    fs::RemoveJournals();
     EXPECT_EQ(ReadBytes(target), c.after);
     if (c.after == "new") EXPECT_EQ(GetWriteTime(target), time);
     EXPECT_EQ(Temporaries(dir / L""), 0u);  // no temporary, aside, journal, .old or probe
@@ -167,6 +168,7 @@ TEST(PendingCopy, AFailedWriteInPlaceLeavesTheOldFileWhole) {
     EXPECT_EQ(placement.placed, fs::Placed::Failed);
     EXPECT_EQ(placement.error, DWORD(ERROR_OPERATION_ABORTED));
     fs::CloseJournals();
+    fs::RemoveJournals();
     EXPECT_EQ(Exists(dir / L"t.bin"), standing);
     if (standing) {
       EXPECT_EQ(ReadBytes(dir / L"t.bin"), "old bytes");
@@ -234,6 +236,7 @@ TEST(PendingCopy, WindowsOnlyRules) {
     EXPECT_EQ(placement.error, DWORD(ERROR_ENCRYPTION_FAILED));
   }
   fs::CloseJournals();
+  fs::RemoveJournals();
   EXPECT_FALSE(Exists(dir / L"secret.bin"));
   EXPECT_EQ(Temporaries(dir / L""), 0u);
   {
