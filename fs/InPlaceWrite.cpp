@@ -57,8 +57,9 @@ bool WriteWhole(HANDLE file, const InPlaceCopy& copy, const Feed& feed, bool ove
 }
 
 // The journal each thread writes into one folder through, reused file after
-// file: a file adds one record to an open file, not a new name (under Wine
-// a name that does not exist is looked for through a listing of its folder).
+// file: a file adds one record to an open file, not a file of its own made
+// and removed (on a share each call is a round trip, and a removal waits for
+// the client to let go of what was just closed).
 struct Slot {
   std::wstring folder, path;
   FileHandle file;
@@ -248,8 +249,8 @@ Placement WriteInPlace(const InPlaceCopy& copy, const std::wstring& name, bool r
   // An earlier write of this target that failed is undone first: its partial
   // file would otherwise pass for a copy.
   if (!RepairLeft(target)) return Failed(ERROR_NOT_READY);
-  // Made new first, even for a replace: on a share under Wine, looking for a
-  // name that is not there costs a listing of the whole folder.
+  // Made new first, even for a replace: one call where a look first would
+  // cost two for every new file (each a round trip on a share).
   Placement placement = WriteNew(copy, target, feed);
   if (placement.placed != Placed::Taken || !replace) return placement;
   return WriteOver(copy, target, feed);

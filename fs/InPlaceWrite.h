@@ -46,8 +46,7 @@ struct InPlaceCopy {
 // Writes the copy under name in its folder. Without replace, an entry that
 // holds the name keeps it (Taken); with it, a file standing there is written
 // over, but a folder or a read-only file (access denied). The name is tried
-// new first: on a share under Wine, looking for a name that is not there
-// costs a listing of its whole folder.
+// new first: a look first would cost every new file a call more.
 Placement WriteInPlace(const InPlaceCopy& copy, const std::wstring& name, bool replace, const Feed& feed);
 // As a run ends: every thread's journal, its writes ended, is closed; then,
 // a moment later (a share's client lets go of a file a moment after its
