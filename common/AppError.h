@@ -6,6 +6,10 @@
 #include <stdexcept>
 #include <string>
 
+// The last error, or fallback where a call failed without setting one: a
+// failure is never reported as "success".
+inline DWORD LastErrorOr(DWORD fallback) { return GetLastError() ? GetLastError() : fallback; }
+
 struct AppError : std::runtime_error {
   explicit AppError(std::wstring message, std::wstring second = L"")
       : std::runtime_error("AppError"), text(std::move(message)), detail(std::move(second)) {}

@@ -8,6 +8,7 @@
 #include <thread>
 #include <unordered_map>
 
+#include "common/AppError.h"
 #include "common/Paths.h"
 #include "common/Raii.h"
 #include "common/Sync.h"
@@ -170,7 +171,7 @@ class Writer {
         break;
       case Item::Kind::Chunk:
         if (copy_ && !failed_ && !stopped && !copy_->Append(item.data->data(), DWORD(item.data->size())))
-          failed_ = GetLastError() ? GetLastError() : ERROR_WRITE_FAULT;
+          failed_ = LastErrorOr(ERROR_WRITE_FAULT);
         break;
       case Item::Kind::End:
         EndCopy(item);
@@ -198,7 +199,7 @@ class Writer {
     }
     copy_ = std::make_unique<fs::PendingCopy>();
     if (!copy_->Begin(item.path, item.folder, item.facts, item.streams, observer_.stop, BytesTold(&observer_)))
-      failed_ = GetLastError() ? GetLastError() : ERROR_WRITE_FAULT;
+      failed_ = LastErrorOr(ERROR_WRITE_FAULT);
   }
 
   void EndCopy(const Item& end) {
@@ -206,7 +207,7 @@ class Writer {
     const Attempt written = [&](std::wstring& placedName) -> Attempted {
       placedName = file_.listed.name;
       DWORD code = failed_ ? failed_ : end.code;
-      if (!code && !copy_->End(end.changed)) code = GetLastError() ? GetLastError() : ERROR_WRITE_FAULT;
+      if (!code && !copy_->End(end.changed)) code = LastErrorOr(ERROR_WRITE_FAULT);
       if (code) {
         copy_.reset();
         return Attempted{std::nullopt, code};
@@ -358,7 +359,7 @@ class Reader : public TreeSink {
     fs::SourceFile from;
     DWORD code = 0;
     if (!taking.empty() && !fs::OpenSource(source, listed ? &entry : nullptr, from))
-      code = GetLastError() ? GetLastError() : ERROR_READ_FAULT;
+      code = LastErrorOr(ERROR_READ_FAULT);
     for (auto& [writer, item] : files) {
       item.facts = from.facts;
       item.streams = from.streams;
@@ -381,7 +382,7 @@ class Reader : public TreeSink {
             return anyone;  // all let go: no one to read for
           },
           &changed);
-      if (!whole) code = GetLastError() ? GetLastError() : ERROR_OPERATION_ABORTED;
+      if (!whole) code = LastErrorOr(ERROR_OPERATION_ABORTED);
     }
     Item end{Item::Kind::End};
     end.code = code;

@@ -137,8 +137,6 @@ Plan PlanOf(const std::wstring& target, const CopyContext& context, const fs::En
 
 namespace {
 
-DWORD LastErrorOr(DWORD fallback) { return GetLastError() ? GetLastError() : fallback; }
-
 // A file copied onto itself is already where it should be: the same path,
 // or the same place by another spelling (a short name, "." or ".."). A name
 // in its literal \\?\ form ("aux.h" as a file, never the device) is compared
@@ -281,9 +279,7 @@ std::wstring CarryOut(const std::wstring& source, const std::wstring& targetFold
       break;
     }
     if (retried >= context.retry.times || (destination && destination->Gone())) break;
-    for (DWORD waited = 0; waited < context.retry.waitMilliseconds && !stopped(); waited += 100)
-      Sleep(std::min<DWORD>(100, context.retry.waitMilliseconds - waited));
-    if (!stopped()) result = attempt();
+    if (WaitUnlessStopped(context.retry.waitMilliseconds, stopped)) result = attempt();
   }
   const std::wstring to = fs::ChildPath(targetFolder, placedName);
   if (result.outcome) {

@@ -27,6 +27,11 @@ bool IsPlaceGone(DWORD code) {
   }
 }
 
+bool WaitUnlessStopped(DWORD ms, const std::function<bool()>& stopped) {
+  for (DWORD waited = 0; waited < ms && !stopped(); waited += 100) Sleep(std::min<DWORD>(100, ms - waited));
+  return !stopped();
+}
+
 bool MayPass(DWORD code) {
   // A share's client cut off mid-write may say EFAULT ("no access to memory
   // location") for the file in flight.
@@ -41,9 +46,7 @@ bool Destination::WaitOut(DWORD reason, unsigned returnsBefore, int times, DWORD
   // It came back while this file waited behind another: once more, at once.
   if (returns_.load() != returnsBefore) return again();
   for (int attempt = 0; attempt < times && !stopped(); ++attempt) {
-    // Waited out in short steps, so a stop is never kept waiting.
-    for (DWORD waited = 0; waited < waitMs && !stopped(); waited += 100) Sleep(std::min<DWORD>(100, waitMs - waited));
-    if (stopped()) return false;
+    if (!WaitUnlessStopped(waitMs, stopped)) return false;
     if (again()) {
       ++returns_;
       Succeeded();

@@ -17,6 +17,9 @@ namespace copy {
 // A reason that says the place itself is gone, not this one file ("Not
 // ready." among them: a share whose server stopped answering, under Wine).
 bool IsPlaceGone(DWORD code);
+// Waits ms in short steps, so that a stop is never kept waiting; false when
+// stopped() came true.
+bool WaitUnlessStopped(DWORD ms, const std::function<bool()>& stopped);
 // A reason that may pass if the copy is tried again a little later: a file
 // in use, a lock, or the place gone for a while.
 bool MayPass(DWORD code);

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "common/AppError.h"
 #include "common/Paths.h"
 #include "fs/InPlaceWrite.h"
 #include "fs/LateTimes.h"
@@ -76,7 +77,7 @@ bool ReadChunks(HANDLE from, uint64_t length, const StopSignal* stop,
     // At the length it began with, one byte more tells whether it grew.
     const DWORD wanted = left == 0 ? 1 : DWORD(std::min<uint64_t>(kChunk, left));
     // A device may fail a read without a code: said as a read fault, never "success".
-    if (!ReadFile(from, buffer.data(), wanted, &got, nullptr)) return Fail(GetLastError() ? GetLastError() : ERROR_READ_FAULT);
+    if (!ReadFile(from, buffer.data(), wanted, &got, nullptr)) return Fail(LastErrorOr(ERROR_READ_FAULT));
     if (left == 0 || got == 0) {
       if (changed) *changed = length != UINT64_MAX && (got != 0 || left != 0);
       return true;
@@ -154,12 +155,6 @@ bool CopyNamedStreams(const std::wstring& source, const std::vector<std::wstring
   return true;
 }
 
-
-Placement Failure(DWORD code) {
-  Placement placement;
-  placement.error = code ? code : ERROR_GEN_FAILURE;
-  return placement;
-}
 
 }  // namespace
 
@@ -290,8 +285,8 @@ bool PendingCopy::End(bool changed) {
   // Hidden and system before the rename (a fresh file has none); read-only
   // after it, since until then the copy must stay removable.
   const DWORD kept = volume_->keptAttributes;
-  if (done && (attributes_ & kSetAttributes & (kept | ~kShownAttributes)) && kept)
-    done = SetAttributesOf(file_.get(), attributes_ & kCarriedAttributes & (kept | ~kShownAttributes) & ~FILE_ATTRIBUTE_READONLY);
+  if (done && kept && volume_->Keepable(attributes_ & kSetAttributes))
+    done = SetAttributesOf(file_.get(), volume_->Keepable(attributes_ & kCarriedAttributes) & ~FILE_ATTRIBUTE_READONLY);
   if (!done) {
     KeepingError([this] { Discard(); });
     return false;
@@ -337,14 +332,14 @@ bool PendingCopy::ReplaceViaAside(const std::wstring& target) {
 Placement PendingCopy::PlaceAs(const std::wstring& name, bool replace) {
   // A name longer than file systems hold: said as such, not as the "file not
   // found" that some systems give.
-  if (name.size() > kLongestName) return Failure(ERROR_FILENAME_EXCED_RANGE);
+  if (name.size() > kLongestName) return Placement::Failure(ERROR_FILENAME_EXCED_RANGE);
   switch (stage_) {
     case Stage::Written:
       return PlaceTemporary(ChildPath(folder_, name), replace);
     case Stage::AtPlacing:
       return PlaceInPlace(name, replace);
     default:
-      return Failure(ERROR_INVALID_HANDLE);
+      return Placement::Failure(ERROR_INVALID_HANDLE);
   }
 }
 
@@ -361,7 +356,7 @@ Placement PendingCopy::PlaceTemporary(const std::wstring& target, bool replace) 
       return Finish(target, Placed::New);
     }
     const DWORD error = GetLastError();
-    if (!IsTaken(error)) return Failure(error);
+    if (!IsTaken(error)) return Placement::Failure(error);
     if (!replace) {
       Placement taken;
       taken.placed = Placed::Taken;
@@ -373,7 +368,7 @@ Placement PendingCopy::PlaceTemporary(const std::wstring& target, bool replace) 
   // Wine's rename replaces a read-only file, Windows refuses it. Hidden and
   // system bits hide a file, they do not protect it: it is replaced.
   if (standing != INVALID_FILE_ATTRIBUTES && (standing & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)))
-    return Failure(ERROR_ACCESS_DENIED);
+    return Placement::Failure(ERROR_ACCESS_DENIED);
   // By the handle in one rename where the volume renames open files, else by
   // way of the aside. The file standing there may be held for a moment
   // (another copy that just placed it and is closing it): the later copy
@@ -389,7 +384,7 @@ Placement PendingCopy::PlaceTemporary(const std::wstring& target, bool replace) 
   if (replaced) return Finish(target, Placed::Replaced);
   // Not read-only, not a folder: the file is in use, which may pass (a retry may take it).
   const DWORD error = GetLastError();
-  return Failure(error == ERROR_ACCESS_DENIED ? ERROR_SHARING_VIOLATION : error);
+  return Placement::Failure(error == ERROR_ACCESS_DENIED ? ERROR_SHARING_VIOLATION : error);
 }
 
 Placement PendingCopy::PlaceInPlace(const std::wstring& name, bool replace) {
@@ -438,7 +433,7 @@ Placement PendingCopy::Finish(const std::wstring& target, Placed placed) {
   bytes_ = 0;
   stage_ = Stage::Placed;
   if (attributes_ & volume_->keptAttributes & FILE_ATTRIBUTE_READONLY) {
-    const DWORD bits = attributes_ & kCarriedAttributes & (volume_->keptAttributes | ~kShownAttributes);
+    const DWORD bits = volume_->Keepable(attributes_ & kCarriedAttributes);
     const bool set = file_.valid() ? SetAttributesOf(file_.get(), bits) : SetFileAttributesW(SystemPath(target).c_str(), bits);
     if (!set) lost_ |= kLostAttributes;
   }

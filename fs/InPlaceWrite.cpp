@@ -3,6 +3,7 @@
 #include "common/Paths.h"
 #include "common/Sync.h"
 
+#include <atomic>
 #include <memory>
 #include <vector>
 #include "fs/LateTimes.h"
@@ -12,11 +13,8 @@
 namespace fs {
 namespace {
 
-Placement Failed(DWORD code) {
-  Placement placement;
-  placement.error = code ? code : ERROR_WRITE_FAULT;
-  return placement;
-}
+// A write in place that fails without a code failed writing.
+Placement Failed(DWORD code) { return Placement::Failure(code ? code : ERROR_WRITE_FAULT); }
 
 // Writes everything feed hands over into file in folder (length bytes are expected).
 bool WriteFed(HANDLE file, const std::wstring& folder, const Feed& feed, uint64_t length) {
@@ -49,7 +47,7 @@ bool WriteWhole(HANDLE file, const InPlaceCopy& copy, const Feed& feed, bool ove
   // Read-only comes after the commit, so that an undo can still write the
   // file. A new file needs no call for the archive bit it has. The data is
   // whole: a bit refused is no failure of it.
-  const DWORD wanted = bits & (kept | ~kShownAttributes) & ~FILE_ATTRIBUTE_READONLY;
+  const DWORD wanted = copy.volume->Keepable(bits) & ~FILE_ATTRIBUTE_READONLY;
   if (kept && (flush || (wanted & ~FILE_ATTRIBUTE_ARCHIVE)) && !SetAttributesOf(file, wanted)) lost |= kLostAttributes;
   if (flush && !FlushFileBuffers(file)) return false;
   faults::Reached(faults::Point::TimesSet);
@@ -67,18 +65,14 @@ struct Slot {
 };
 Lock g_slotsLock;
 std::vector<std::unique_ptr<Slot>> g_slots;  // every thread's, for CloseJournals
-unsigned g_slotsGeneration = 1;
+std::atomic<unsigned> g_slotsGeneration{1};  // read on every write's path: no lock
 thread_local Slot* t_slot = nullptr;
 thread_local unsigned t_slotGeneration = 0;
 
 // This thread's journal for folder, made when there is none; null, with the
 // code, when it cannot be made.
 Slot* JournalFor(const std::wstring& folder) {
-  unsigned generation;
-  {
-    std::lock_guard<Lock> hold(g_slotsLock);
-    generation = g_slotsGeneration;
-  }
+  const unsigned generation = g_slotsGeneration.load();
   if (t_slotGeneration != generation) t_slot = nullptr;  // the run that made it is over
   if (t_slot && t_slot->file.valid() && SameTextIgnoreCase(t_slot->folder, folder)) return t_slot;
   if (t_slot && t_slot->file.valid()) {  // another folder's, done with
@@ -111,7 +105,7 @@ Placement LeftForRepair(Slot& slot, const std::wstring& target, DWORD error) {
 // Nothing here fails the copy.
 void Commit(const InPlaceCopy& copy, const std::wstring& target, const std::wstring& old, Slot& journal,
             unsigned& lost) {
-  const DWORD bits = copy.facts.attributes & (copy.volume->keptAttributes | ~kShownAttributes);
+  const DWORD bits = copy.volume->Keepable(copy.facts.attributes);
   if ((bits & FILE_ATTRIBUTE_READONLY) && !SetFileAttributesW(SystemPath(target).c_str(), bits))
     lost |= kLostAttributes;
   if (copy.volume->keepsTimes && copy.volume->timesAfterClose)

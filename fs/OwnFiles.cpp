@@ -297,10 +297,6 @@ struct Left {
 Lock g_leftLock;
 std::vector<Left> g_left;
 
-void Remove(const std::wstring& path) {
-  if (!IsAbsent(path)) RemoveClosed(path);
-}
-
 }  // namespace
 
 bool RepairJournal(const std::wstring& path) {

@@ -24,6 +24,12 @@ struct Placement {
   Placed placed = Placed::Failed;
   unsigned lost = kLostNothing;
   DWORD error = 0;  // why it failed: never 0 when it did
+
+  static Placement Failure(DWORD code) {
+    Placement placement;
+    placement.error = code ? code : ERROR_GEN_FAILURE;
+    return placement;
+  }
 };
 
 }  // namespace fs

@@ -73,7 +73,7 @@ struct CaseLess {
 // hold a reference past a run's end); a run forgets them by a new generation.
 struct Table {
   Lock lock;
-  unsigned generation = 1;
+  std::atomic<unsigned> generation{1};  // read on every copy's path: no lock
   std::map<std::wstring, VolumeTraits*, CaseLess> byRoot, byKey;
   std::vector<std::unique_ptr<VolumeTraits>> all;
 };
@@ -163,10 +163,7 @@ VolumeTraits& TraitsOf(const std::wstring& path) {
   thread_local Known known[4];
   thread_local size_t next = 0;
   Table& table = Volumes();
-  const unsigned generation = [&] {
-    std::lock_guard<Lock> hold(table.lock);
-    return table.generation;
-  }();
+  const unsigned generation = table.generation.load();
   for (const Known& k : known)
     if (k.traits && k.generation == generation && k.path == path) return *k.traits;
   auto found = std::make_unique<VolumeTraits>();

@@ -42,6 +42,8 @@ struct VolumeTraits {
   bool timesAfterClose = false;  // set once more after the file is closed, or they are lost
 
   bool probed() const { return probed_.load(std::memory_order_acquire); }
+  // Of the bits a copy carries, those this volume keeps (and every bit it is not asked about).
+  DWORD Keepable(DWORD bits) const { return bits & (keptAttributes | ~kShownAttributes); }
 
  private:
   friend const VolumeTraits& ProbedTraitsOf(const std::wstring& folder);
