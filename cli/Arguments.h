@@ -18,9 +18,3 @@ struct Arguments {
 
 // The arguments after the program's name; an error text when they make no sense.
 std::variant<Arguments, std::wstring> ParseArguments(const std::vector<std::wstring>& words);
-
-// The name /policy: takes for a mode, and the mode's name in the summary.
-const wchar_t* PolicySwitchName(copy::SameFileMode mode);
-const wchar_t* PolicyCaption(copy::SameFileMode mode);
-
-extern const wchar_t kUsage[];

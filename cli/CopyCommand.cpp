@@ -6,6 +6,7 @@
 #include <atomic>
 #include <thread>
 
+#include "cli/Texts.h"
 #include "common/AppError.h"
 #include "common/Paths.h"
 #include "common/Text.h"
@@ -20,7 +21,9 @@ namespace {
 // A list file goes by its extension; any other value is a path.
 bool IsListFileName(const std::wstring& value) { return CaseKey(fs::ExtensionPart(value)) == CaseKey(L".lst"); }
 
-std::wstring Reason(DWORD code) { return code == ERROR_BAD_DEVICE ? L"这是设备，不是文件" : fs::SystemErrorText(code); }
+std::wstring Reason(DWORD code) {
+  return code == ERROR_BAD_DEVICE ? clitext::kDeviceNotFile : fs::SystemErrorText(code);
+}
 
 // The entries the given list files and paths name, checked as the window's
 // imports check them, each place once (its first spelling).
@@ -53,7 +56,7 @@ Gathered Gather(const std::vector<fs::GivenPath>& given, lists::ImportCheck::Wan
     try {
       lines = lists::ReadListFile(value.full);
     } catch (const FileError& error) {
-      console.Error(text::WithReason(L"无法读取列表文件 " + value.full, Reason(error.code)));
+      console.Error(clitext::ListNotRead(value.full, Reason(error.code)));
       gathered.allRead = false;
     }
     for (const std::wstring& line : lines)
@@ -81,15 +84,14 @@ class Log {
   }
   bool FolderIsMissing() const { return file_ && !fs::IsFolder(file_->full.substr(0, file_->full.rfind(L'\\') + 1)); }
   int Refuse() const {
-    console_.Error(L"日志文件 " + file_->full +
-                   L" 不能放在要复制的内容或目标文件夹中，也不能是列表文件；它所在的文件夹须已存在。");
+    console_.Error(clitext::LogRefused(file_->full));
     return kNothingDone;
   }
   // Writes the log; a log that could not be written is a failure.
   int Finish(int code) const {
     if (!file_) return code;
     if (fs::WriteWholeFile(file_->full, "\xEF\xBB\xBF" + text::ToUtf8(console_.Lasting())) != fs::WholeWrite::Done) {
-      console_.Error(text::WithReason(L"无法写入日志文件 " + file_->full, Reason(GetLastError())));
+      console_.Error(text::LogNotWritten(file_->full, Reason(GetLastError())));
       if (code == kAllDone) code = kSomeFailed;
     }
     return code;
@@ -109,13 +111,8 @@ std::vector<fs::GivenPath> ResolveEach(const std::vector<std::wstring>& given) {
 // What names nothing usable is said, and counts as a failure: a script
 // learns of a mistyped path.
 void SaySkipped(const Gathered& sources, const Gathered& dests, Console& console) {
-  auto why = [](const std::wstring& value, const wchar_t* otherwise) {
-    return fs::IsDevice(value) ? L"（这是设备，不是文件或文件夹）" : otherwise;
-  };
-  for (const std::wstring& value : sources.skipped)
-    console.Line(L"未能使用的源：" + value + why(value, L"（不存在，或不是完整的路径）"));
-  for (const std::wstring& value : dests.skipped)
-    console.Line(L"未能使用的目标：" + value + why(value, L"（不存在、不是文件夹，或不是完整的路径）"));
+  for (const std::wstring& value : sources.skipped) console.Line(clitext::UnusableSource(value, fs::IsDevice(value)));
+  for (const std::wstring& value : dests.skipped) console.Line(clitext::UnusableDest(value, fs::IsDevice(value)));
 }
 
 std::vector<std::wstring> Entries(const Gathered& gathered) {
@@ -153,7 +150,7 @@ bool MayStart(const copy::CopyJob& job, const Arguments& arguments, Console& con
       break;
   }
   if (job.mode == copy::SameFileMode::Ask && !arguments.dryRun && !console.CanAsk()) {
-    console.Error(L"同名文件方式“询问”要在控制台中回答，没有控制台时不能使用。");
+    console.Error(clitext::kAskNeedsConsole);
     return false;
   }
   return true;
@@ -164,26 +161,6 @@ std::wstring Row(const std::wstring& label, const std::wstring& value) {
   constexpr size_t kLabelUnits = 16;
   const size_t units = text::Units(label);
   return L"  " + label + std::wstring(units < kLabelUnits ? kLabelUnits - units : 1, L' ') + value;
-}
-
-std::wstring Seconds(double seconds) {
-  wchar_t text[32];
-  swprintf(text, 32, L"%.2f 秒", seconds);
-  return text;
-}
-
-const wchar_t* OutcomeWord(copy::FileOutcome outcome) {
-  switch (outcome) {
-    case copy::FileOutcome::Copied:
-      return L"复制";
-    case copy::FileOutcome::Replaced:
-      return L"替换";
-    case copy::FileOutcome::Numbered:
-      return L"编号";
-    case copy::FileOutcome::Kept:
-      return text::kSkip;
-  }
-  return L"";
 }
 
 // What a run leaves to be said: its report, every failure in order, and how long it took.
@@ -198,7 +175,7 @@ copy::Answer AskOnConsole(const std::wstring& target, Console& console, const St
   console.HoldProgress(true);
   copy::Answer answer = copy::Answer::Cancel;
   for (;;) {
-    const auto reply = console.Ask(text::OverwriteQuestion(target) + L"[Y] 是  [N] 否  [C] 取消");
+    const auto reply = console.Ask(text::OverwriteQuestion(target) + clitext::kAnswers);
     if (!reply || stop.Requested() || CaseKey(*reply) == CaseKey(L"c")) break;
     if (CaseKey(*reply) == CaseKey(L"y")) {
       answer = copy::Answer::Yes;
@@ -228,11 +205,11 @@ void Run(const copy::CopyJob& job, const Arguments& arguments, Console& console,
   if (arguments.dryRun) {
     observer.rehearsal = &rehearsal;
     observer.fileDone = [&](const std::wstring& source, const std::wstring& target, copy::FileOutcome done) {
-      console.Line(std::wstring(OutcomeWord(done)) + L"  " + source + L" → " + target);
+      console.Line(clitext::Rehearsed(done, source, target));
     };
-    observer.removed = [&](const std::wstring& path) { console.Line(L"删除  " + path); };
+    observer.removed = [&](const std::wstring& path) { console.Line(clitext::RehearsedRemoval(path)); };
     observer.askOverwrite = [&](const std::wstring& target) {
-      console.Line(L"询问  " + target);
+      console.Line(clitext::RehearsedQuestion(target));
       return copy::Answer::No;
     };
   } else if (job.mode == copy::SameFileMode::Ask) {
@@ -275,38 +252,36 @@ void Summarize(const Outcome& outcome, const copy::CopyJob& job, const Arguments
   const double elapsed = outcome.seconds;
   const auto done = report.Read();
   if (stopped) console.Line(text::kCopyStopped);
-  console.Line(arguments.dryRun ? L"演练结果（什么也没有改动）：" : L"结果：");
-  console.Line(Row(L"源", std::to_wstring(job.sources.size())));
-  console.Line(Row(L"目标", std::to_wstring(job.dests.size())));
-  console.Line(Row(L"已复制", std::to_wstring(report.Count(copy::FileOutcome::Copied))));
-  console.Line(Row(L"已替换", std::to_wstring(report.Count(copy::FileOutcome::Replaced))));
-  console.Line(Row(L"已跳过", std::to_wstring(report.Count(copy::FileOutcome::Kept))));
-  console.Line(Row(L"已编号", std::to_wstring(report.Count(copy::FileOutcome::Numbered))));
-  console.Line(Row(L"失败", std::to_wstring(outcome.failures.size())));
-  if (skipped) console.Line(Row(L"未能使用的输入", std::to_wstring(skipped)));
-  console.Line(Row(L"清空时删除", std::to_wstring(done.removed)));
-  console.Line(Row(L"字节", text::ByteAmount(double(done.bytes))));
-  console.Line(Row(L"用时", Seconds(elapsed)));
-  if (!arguments.dryRun) console.Line(Row(L"速度", text::ByteAmount(elapsed > 0 ? done.bytes / elapsed : 0) + L"/s"));
+  console.Line(arguments.dryRun ? clitext::kRehearsalResults : clitext::kResults);
+  console.Line(Row(clitext::kSourcesRow, std::to_wstring(job.sources.size())));
+  console.Line(Row(clitext::kDestsRow, std::to_wstring(job.dests.size())));
+  console.Line(Row(clitext::kCopiedRow, std::to_wstring(report.Count(copy::FileOutcome::Copied))));
+  console.Line(Row(clitext::kReplacedRow, std::to_wstring(report.Count(copy::FileOutcome::Replaced))));
+  console.Line(Row(clitext::kKeptRow, std::to_wstring(report.Count(copy::FileOutcome::Kept))));
+  console.Line(Row(clitext::kNumberedRow, std::to_wstring(report.Count(copy::FileOutcome::Numbered))));
+  console.Line(Row(clitext::kFailedRow, std::to_wstring(outcome.failures.size())));
+  if (skipped) console.Line(Row(clitext::kUnusableRow, std::to_wstring(skipped)));
+  console.Line(Row(clitext::kRemovedRow, std::to_wstring(done.removed)));
+  console.Line(Row(clitext::kBytesRow, text::ByteAmount(double(done.bytes))));
+  console.Line(Row(clitext::kTimeRow, clitext::Seconds(elapsed)));
+  if (!arguments.dryRun) console.Line(Row(clitext::kSpeedRow, text::Speed(elapsed > 0 ? done.bytes / elapsed : 0)));
   // Destination by destination, each named, in list order.
   const std::vector<copy::DestinationTally> tallies = report.Tallies();
-  if (tallies.size() > 1) console.Line(L"每个目标：");
+  if (tallies.size() > 1) console.Line(clitext::kPerDestination);
   for (const copy::DestinationTally& tally : tallies) {
     if (tallies.size() < 2) break;
-    console.Line(L"  " + text::WithReason(tally.entry, text::Listed({text::FileCount(tally.files),
-                                                                     text::ByteAmount(double(tally.bytes)),
-                                                                     L"失败 " + text::ItemCount(tally.failures),
-                                                                     L"用时 " + Seconds(tally.seconds)})));
+    console.Line(L"  " +
+                 clitext::DestinationLine(tally.entry, tally.files, tally.bytes, tally.failures, tally.seconds));
   }
   std::vector<copy::Failure> failures = outcome.failures;
   std::stable_sort(failures.begin(), failures.end(),
                    [](const copy::Failure& a, const copy::Failure& b) { return a.destination < b.destination; });
-  if (!failures.empty()) console.Line(L"失败的项（共 " + std::to_wstring(failures.size()) + L" 项）：");
+  if (!failures.empty()) console.Line(clitext::FailuresHeading(failures.size()));
   for (size_t k = 0; k < failures.size(); ++k) {
     const copy::Failure& failure = failures[k];
     const bool named = tallies.size() > 1 && failure.destination < tallies.size();
     if (named && (k == 0 || failures[k - 1].destination != failure.destination))
-      console.Line(text::WithReason(L"  目标 " + tallies[failure.destination].entry, L""));
+      console.Line(L"  " + clitext::FailuresAt(tallies[failure.destination].entry));
     console.Line(std::wstring(named ? L"    " : L"  ") +
                  text::FailureLine(failure.path, failure.target,
                                    failure.entering ? text::EnterFolderFailure(failure.code) : Reason(failure.code)));
@@ -339,15 +314,14 @@ int RunCopyCommand(const Arguments& arguments, Console& console, StopSignal& sto
   if (!sources.allRead || !dests.allRead) return log.Finish(kNothingDone);
   SaySkipped(sources, dests, console);
   if (sources.entries.empty() || dests.entries.empty()) {
-    console.Error(sources.entries.empty() ? L"没有要复制的文件或文件夹。" : L"没有可复制到的目标文件夹。");
+    console.Error(sources.entries.empty() ? clitext::kNothingToCopy : clitext::kNowhereToCopy);
     return log.Finish(kNothingDone);
   }
   // Then /policy:, /empty, /retry: and /wait: make the run.
   const copy::CopyJob job = JobOf(arguments, sources, dests, {&givenSources, &givenDests});
   if (!MayStart(job, arguments, console)) return log.Finish(kNothingDone);
-  console.Line(L"qmcopy：" + std::to_wstring(job.sources.size()) + L" 个源，" + std::to_wstring(job.dests.size()) +
-               L" 个目标；同名文件：" + PolicyCaption(job.mode) + (arguments.mode ? L"" : L"（程序记住的方式）") +
-               (job.emptyFirst ? L"；先清空每个目标" : L"") + (arguments.dryRun ? L"；演练，不做任何改动" : L""));
+  console.Line(clitext::RunHeader(job.sources.size(), job.dests.size(), job.mode, arguments.mode.has_value(),
+                                  job.emptyFirst, arguments.dryRun));
   Outcome outcome;
   Run(job, arguments, console, stop, outcome);
   const size_t skipped = sources.skipped.size() + dests.skipped.size();

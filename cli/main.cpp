@@ -7,6 +7,7 @@
 #include "cli/Arguments.h"
 #include "cli/Console.h"
 #include "cli/CopyCommand.h"
+#include "cli/Texts.h"
 #include "common/Text.h"
 
 namespace {
@@ -25,12 +26,12 @@ int wmain(int argc, wchar_t** argv) {
   const auto parsed = ParseArguments(std::vector<std::wstring>(argv + 1, argv + argc));
   if (auto* error = std::get_if<std::wstring>(&parsed)) {
     console.Error(*error);
-    console.Error(L"用 qmcopy /? 查看用法。");
+    console.Error(clitext::kSeeUsage);
     return kNothingDone;
   }
   const Arguments& arguments = std::get<Arguments>(parsed);
   if (arguments.help) {
-    console.Line(kUsage);
+    console.Line(clitext::kUsage);
     return kAllDone;
   }
   SetConsoleCtrlHandler(OnControl, TRUE);
@@ -38,7 +39,7 @@ int wmain(int argc, wchar_t** argv) {
     return RunCopyCommand(arguments, console, g_stop);
   } catch (const std::exception& error) {
     // Said, and a failure: uncaught, it would end the program with 3, which means stopped.
-    console.Error(L"qmcopy 出错：" + text::FromUtf8(error.what()));
+    console.Error(clitext::UncaughtError(text::FromUtf8(error.what())));
     return kSomeFailed;
   }
 }

@@ -142,6 +142,7 @@ std::wstring ByteAmount(double bytes) {
   return buffer;
 }
 
+std::wstring Speed(double bytesPerSecond) { return ByteAmount(bytesPerSecond) + L"/s"; }
 std::wstring FileCount(uint64_t files) { return std::to_wstring(files) + L" 个文件"; }
 std::wstring ItemCount(uint64_t items) { return std::to_wstring(items) + L" 项"; }
 std::wstring MoreText(uint64_t left) { return L"……另有 " + ItemCount(left); }
@@ -160,7 +161,7 @@ std::wstring FailureLine(const std::wstring& path, const std::wstring& target, c
 
 std::wstring StatusText(uint64_t files, uint64_t bytes, double seconds, uint64_t removed, const std::wstring& slowest) {
   std::vector<std::wstring> parts = {FileCount(files), ByteAmount(double(bytes))};
-  if (seconds > 0.5) parts.push_back(ByteAmount(double(bytes) / seconds) + L"/s");
+  if (seconds > 0.5) parts.push_back(Speed(double(bytes) / seconds));
   if (removed) parts.push_back(EmptyingStatusText(removed));
   if (!slowest.empty()) parts.push_back(L"最慢的目标：" + slowest);
   return Listed(parts);
@@ -187,5 +188,9 @@ const wchar_t kWholeDriveEmptied[] = L"不能清空整个驱动器（磁盘）�
 const wchar_t kOverwrite[] = L"覆盖", kSkip[] = L"跳过", kAsk[] = L"询问", kAutoNumber[] = L"自动编号同名文件",
               kNewerOnly[] = L"按文件修改时间只替换旧文件";
 const wchar_t kCopyStopped[] = L"复制已停止。";
+
+std::wstring LogNotWritten(const std::wstring& path, const std::wstring& reason) {
+  return WithReason(L"无法写入日志文件 " + path, reason);
+}
 
 }  // namespace text

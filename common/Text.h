@@ -37,6 +37,8 @@ std::wstring FileCount(uint64_t files);
 std::wstring ItemCount(uint64_t items);
 // What a list of lines leaves out: "……另有 5 项".
 std::wstring MoreText(uint64_t left);
+// A speed: "1.2 MB/s".
+std::wstring Speed(double bytesPerSecond);
 // Parts of one statement: "12 个文件，3.4 MB".
 std::wstring Listed(const std::vector<std::wstring>& parts);
 // A thing and what became of it: "D:\x.txt：拒绝访问。".
@@ -72,6 +74,8 @@ extern const wchar_t kWholeDriveEmptied[];
 extern const wchar_t kOverwrite[], kSkip[], kAsk[], kAutoNumber[], kNewerOnly[];
 // The first line said when a copy run was stopped.
 extern const wchar_t kCopyStopped[];
+// A log that could not be written, with the system's reason.
+std::wstring LogNotWritten(const std::wstring& path, const std::wstring& reason);
 // A 32-bit whole number: leading spaces, a sign, decimal digits or hex
 // after 0x/0X/x/X/$. Empty for anything else or a value that does not fit.
 std::optional<int> ParseInteger(const std::wstring& text);
