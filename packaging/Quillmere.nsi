@@ -255,15 +255,18 @@ SectionEnd
 ; The install of the other mode is removed by its own uninstaller, run in
 ; place so that its exit code is its own; an all-users one asks for rights.
 Function RemoveOtherInstall
+  ${If} $AllUsers == 1
+    StrCpy $2 "/CurrentUser"
+  ${Else}
+    StrCpy $2 "/AllUsers"
+  ${EndIf}
   ${Do}
     StrCpy $1 ""
     ${If} $AllUsers == 0
     ${AndIf} $IsAdmin != 1
-      ClearErrors
-      ExecShellWait "runas" "$OtherDir\${UNINSTALLER}" "/S /AllUsers _?=$OtherDir"
+      ExecShellWait "runas" "$OtherDir\${UNINSTALLER}" "/S $2 _?=$OtherDir"
     ${Else}
-      ClearErrors
-      ExecWait '"$OtherDir\${UNINSTALLER}" /S $ModeSwitch _?=$OtherDir' $1
+      ExecWait '"$OtherDir\${UNINSTALLER}" /S $2 _?=$OtherDir' $1
     ${EndIf}
     ${If} $1 != ${EXIT_RUNNING}
       ${Break}
