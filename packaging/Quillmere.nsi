@@ -381,9 +381,9 @@ Function .onInit
     StrCpy $0 "仅为我安装：只有你可以使用 Quillmere，不需要管理员权限。"
   ${EndIf}
   ${If} $Upgrade == 1
-    StrCpy $DirText "$0$\r$\n它已经安装在下面的文件夹中，将在原处更新，你的设置和列表都会保留。$_CLICK"
+    StrCpy $DirText "$0$\r$\n它已经安装在下面的文件夹中，将在原处更新，你的设置和列表都会保留。"
   ${Else}
-    StrCpy $DirText "$0$\r$\n安装程序将把它安装到下面的文件夹中。要安装到其他文件夹，请点击“浏览”并选择。$_CLICK"
+    StrCpy $DirText "$0$\r$\n安装程序将把它安装到下面的文件夹中。要安装到其他文件夹，请点击“浏览”并选择。"
   ${EndIf}
 
   ; What is installed is one build, not both.

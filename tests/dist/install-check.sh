@@ -248,7 +248,8 @@ quiet_uninstall() {  # root, view, log: runs the key's QuietUninstallString
 drive() {
   local log="$1" pid line word name l t r b
   shift
-  probe drive "$(win "$WORK")" "$@" > "$log" 2>&1 &
+  : > "$log"
+  probe drive "$(win "$WORK")" "$@" >> "$log" 2>&1 &
   pid=$!
   while :; do
     while read -r word name l t r b; do
@@ -295,6 +296,17 @@ refuses_a_changed_file() {  # certificate, signed file
   printf 'Q' | dd of="$WORK/changed.exe" bs=1 seek=4096 conv=notrunc 2>/dev/null
   ! osslsigncode verify -CAfile "$1" -in "$WORK/changed.exe" >/dev/null 2>&1 || { echo "a changed file verified"; return 1; }
 }
+readme_for_users() {  # README.txt: one voice, Chinese bullets, the switches, the codes, where qmcopy is
+  local text word
+  text="$(iconv -f UTF-8 -t UTF-8 "$1")" || return 1
+  for word in 您 ・; do
+    ! grep -qF "$word" <<< "$text" || { echo "says $word"; return 1; }
+  done
+  for word in /S /CurrentUser /AllUsers /NoDesktopShortcut /D= "_?=" "3     Quillmere 或 qmcopy 正在运行" \
+    "4     已经以另一种方式" "740" "PATH" "目标文件夹必须已经存在"; do
+    grep -qF -- "$word" <<< "$text" || { echo "does not say $word"; return 1; }
+  done
+}
 unzipped() {  # zip, dir
   rm -rf "$2" && mkdir -p "$2" && unzip -q "$1" -d "$2"
 }
@@ -326,6 +338,8 @@ install_round() {
   check "the installed Quillmere.exe shows its window (screenshot: caption and face where Windows puts them)" \
     shows_window "$dir/Quillmere.exe" "$WORK/installed-$label-$mode.png"
   check "the installed qmcopy.exe /? ends with 0 and names $VERSION" usage_has_version "$dir/qmcopy.exe"
+  check "README.txt says 你, not 您, lists the switches, the exit codes and where qmcopy.exe is" \
+    readme_for_users "$dir/README.txt"
 }
 
 # uninstall_round dir start-menu desktop root view: as a deployment tool does
@@ -398,7 +412,7 @@ check "in the system directory" ini_says "$SYS/Tandrel.ini" 2
 echo "-- an upgrade, driven as a user does (no switch: the install's own mode), unticking the desktop shortcut"
 log="$WORK/upgrade.log"
 check "the pages go by and the installer ends with 0" drive "$log" "$SETUP_W" \
-  page=欢迎 shot=page-welcome next page=所需空间 tree=1:0 shot=page-components next \
+  page=欢迎 shot=page-welcome next page=所需空间 ticked=1:1 tree=1:0 shot=page-components next \
   page=仅为我安装 shot=page-folder-upgrade next page=完成 shot=page-finish-current-user uncheck=运行 next exit=0
 check "the components page asks for what one build installs" asks_for_what_it_installs "$log" "$dir"
 check "the folder page says 仅为我安装, and that it is upgraded in place" said "$log" "将在原处更新"
@@ -411,7 +425,7 @@ check "setup /S upgrades it and ends with 0" exits 0 "$SETUP" /S
 check "the desktop shortcut stays away, as chosen last" lacks "$USER_DESKTOP/Quillmere.lnk"
 log="$WORK/cancel.log"
 check "the components page shows it unticked; 取消 then ends with 1" drive "$log" "$SETUP_W" \
-  page=欢迎 next page=所需空间 shot=page-components-remembered cancel box=确定要退出 answer=$IDYES exit=1
+  page=欢迎 next page=所需空间 ticked=1:0 shot=page-components-remembered cancel box=确定要退出 answer=$IDYES exit=1
 check "setup /S /DesktopShortcut ends with 0" exits 0 "$SETUP" /S /DesktopShortcut
 check "and makes it" has_files "$USER_DESKTOP" Quillmere.lnk
 check "setup /S /NoDesktopShortcut ends with 0" exits 0 "$SETUP" /S /NoDesktopShortcut
@@ -428,7 +442,8 @@ old_files() {
   (cd "$dir" && sha256sum --quiet -c "$WORK/before.sums") && key_says HKCU 64 DisplayVersion 0.1 &&
     has_files "$USER_MENU" Quillmere.lnk
 }
-probe hold "$(win "$dir/Quillmere.exe")" > "$WORK/hold.log" 2>&1 &
+: > "$WORK/hold.log"
+probe hold "$(win "$dir/Quillmere.exe")" >> "$WORK/hold.log" 2>&1 &
 hold=$!
 for n in $(seq 600); do grep -q shown "$WORK/hold.log" && break; sleep 0.1; done
 check "setup /S ends with 3" exits 3 "$SETUP" /S
@@ -436,7 +451,7 @@ check "and changes nothing" old_files
 log="$WORK/running.log"
 check "interactively it asks to close the program (重试 asks again), and 取消 ends with 3" drive "$log" "$SETUP_W" \
   page=欢迎 next page=所需空间 next page=仅为我安装 next box=Quillmere shot=box-running answer=$IDRETRY \
-  box=Quillmere answer=$IDCANCEL page=安装已中止 shot=page-aborted next exit=3
+  box=Quillmere answer=$IDCANCEL page=安装中止 shot=page-aborted cancel exit=3
 check "the box says \"$RUNNING\"" said "$log" "box: $RUNNING"
 check "no page said it was installed" never_said "$log" "已经成功安装"
 check "and nothing changed" old_files
@@ -447,7 +462,7 @@ check "and removes nothing" old_files
 log="$WORK/uninstall-running-ui.log"
 check "the uninstaller, run in place, asks to close the program; 取消 ends with 3" drive "$log" \
   "\"$(win "$dir/uninstall.exe")\" _?=$(win "$dir")" \
-  page=卸载 next box=Quillmere shot=box-uninstall-running answer=$IDCANCEL page=卸载已中止 next exit=3
+  page=卸载 next box=Quillmere shot=box-uninstall-running answer=$IDCANCEL page=卸载中止 cancel exit=3
 check "its box says \"$RUNNING\"" said "$log" "box: $RUNNING"
 check "and it removed nothing" old_files
 check "Quillmere closes" probe close
@@ -461,7 +476,7 @@ check "and the uninstall key does not say $VERSION" key_says HKCU 64 DisplayVers
 log="$WORK/file-error.log"
 check "interactively the box offers no 忽略; 取消 ends with 2" drive "$log" "$SETUP_W" \
   page=欢迎 next page=所需空间 next page=仅为我安装 next box=无法写入文件 shot=box-file-error answer=$IDCANCEL \
-  page=安装已中止 next exit=2
+  page=安装中止 cancel exit=2
 check "the box is Chinese throughout, with no [Abort] nor 忽略" never_said "$log" "[Abort]" "[Retry]" "忽略" "Ignore"
 check "it names the file" said "$log" "$(win "$dir/README.txt")"
 rmdir "$dir/README.txt"
@@ -484,8 +499,8 @@ check "是 removes it first; the pages go by and the installer ends with 0" driv
   box=已经仅为你安装 answer=$IDYES page=欢迎 next page=所需空间 next page=为所有用户安装 shot=page-folder-all-users \
   next page=完成 absent=运行 shot=page-finish-all-users next exit=0
 check "the finish page offers no 运行 Quillmere" never_said "$log" "运行 Quillmere"
-check "this user's install is gone: key, files, folder, shortcuts" \
-  bash -c "! wine reg query 'HKCU\\$KEY' /reg:64 >/dev/null 2>&1 && [ ! -e '$dir' ] && [ ! -e '$USER_MENU/Quillmere.lnk' ]"
+check "this user's install is gone: its key" no_key HKCU 64
+check "its folder and its shortcut" lacks "$dir" "$USER_MENU/Quillmere.lnk"
 dir="$P64/drive_c/Program Files/Quillmere"
 check "the all-users install is there" key_says HKLM 64 InstallLocation "$(win "$dir")"
 check "setup /S /CurrentUser now ends with 4" exits 4 "$SETUP" /S /CurrentUser

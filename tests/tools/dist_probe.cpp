@@ -23,6 +23,7 @@
 //     answer=ID      presses button ID of that box (IDRETRY 4, IDCANCEL 2, IDYES 6...)
 //     next, cancel   presses the wizard's 下一步/安装/完成 (1) or 取消 (2)
 //     tree=N:0|1     unticks or ticks the N-th item of the components page
+//     ticked=N:0|1   fails unless that item is unticked or ticked
 //     uncheck=TEXT   unticks the wizard's check box whose caption holds TEXT
 //     absent=TEXT    fails if the wizard shows TEXT
 //     shot=NAME      asks the caller for a screenshot: prints "shot NAME L T R B"
@@ -299,7 +300,8 @@ std::wstring Shows(HWND parent) {
   std::wstring all;
   for (HWND control : VisibleControls(parent)) {
     std::wstring text = TextAsked(control);
-    if (text.empty()) continue;
+    if (text.empty() || text[0] == 0xFFFF) continue;  // an icon's resource id
+    if (!IsWindowEnabled(control)) text = L"(" + text + L")";
     for (wchar_t& c : text)
       if (c == L'\r' || c == L'\n') c = L' ';
     all += (all.empty() ? L"" : L" | ") + text;
@@ -348,7 +350,7 @@ int Drive(const std::wstring& shots, const std::wstring& command, const std::vec
       int id = verb == L"next" ? IDOK : IDCANCEL;
       PostMessageW(wizard, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), LPARAM(GetDlgItem(wizard, id)));
       Sleep(500);
-    } else if (verb == L"tree") {
+    } else if (verb == L"tree" || verb == L"ticked") {
       auto trees = wizard ? Children(wizard, L"SysTreeView32") : std::vector<HWND>{};
       if (trees.size() != 1) return Fail(L"no components tree");
       HWND tree = trees[0];
@@ -359,6 +361,7 @@ int Drive(const std::wstring& shots, const std::wstring& command, const std::vec
       // NSIS's own check boxes: state image 2 ticked, 1 not (and their read-only kinds above).
       auto ticked = [&] { return (SendMessageW(tree, TVM_GETITEMSTATE, WPARAM(item), TVIS_STATEIMAGEMASK) >> 12) % 2 == 0; };
       bool want = arg.substr(arg.find(L':') + 1) == L"1";
+      if (verb == L"ticked" && ticked() != want) return Fail(L"tree item " + arg.substr(0, arg.find(L':')) + L" is not so");
       if (ticked() != want) {
         SendMessageW(tree, TVM_SELECTITEM, TVGN_CARET, LPARAM(item));
         PostMessageW(tree, WM_KEYDOWN, VK_SPACE, 0x00390001);
