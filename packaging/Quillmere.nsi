@@ -191,10 +191,9 @@ Function ${UN}CheckNotRunning
     ${If} $2 == ""
       Return
     ${EndIf}
-    DetailPrint "正在使用中：$INSTDIR\$2"
     MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "${RUNNING_TEXT}" /SD IDCANCEL IDRETRY retry
     SetErrorLevel ${EXIT_RUNNING}
-    Abort
+    Abort "Quillmere 正在运行（$INSTDIR\$2），什么也没有改动。"
     retry:
   ${Loop}
 FunctionEnd
