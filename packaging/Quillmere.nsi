@@ -193,7 +193,7 @@ Function ${UN}CheckNotRunning
     ${EndIf}
     MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "${RUNNING_TEXT}" /SD IDCANCEL IDRETRY retry
     SetErrorLevel ${EXIT_RUNNING}
-    Abort "Quillmere 正在运行（$INSTDIR\$2），什么也没有改动。"
+    Abort "Quillmere 正在运行，什么也没有改动。"
     retry:
   ${Loop}
 FunctionEnd
@@ -281,7 +281,7 @@ Function RemoveOtherInstall
     ReadRegStr $0 HKLM "${UNINSTALL_KEY}" "InstallLocation"
   ${EndIf}
   ${If} $0 != ""
-    MessageBox MB_OK|MB_ICONSTOP "未能卸载 $OtherDir 中的 Quillmere（代码 $1）。请在“应用和功能”中卸载它，然后再运行安装程序。"
+    MessageBox MB_OK|MB_ICONSTOP "未能卸载 $OtherDir 中的 Quillmere。请在“应用和功能”中卸载它，然后再运行安装程序。"
     SetErrorLevel ${EXIT_OTHER_MODE}
     Quit
   ${EndIf}

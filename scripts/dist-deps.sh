@@ -2,8 +2,8 @@
 # Installs what `make dist` needs beyond scripts/deps.sh and is missing: the
 # 32-bit cross compiler, the installer compiler, zip, xauth (for xvfb-run),
 # osslsigncode and openssl (signing, and the install check's own test
-# certificate), and 32-bit Wine (through Debian's multiarch), which runs the installer and
-# the 32-bit build, in a 32-bit prefix too.
+# certificate), and 32-bit Wine (through Debian's multiarch), which runs the
+# installer and the 32-bit build, in a 32-bit prefix too.
 set -e
 PKGS="g++-mingw-w64-i686-posix binutils-mingw-w64-i686 nsis zip unzip xauth osslsigncode openssl wine32:i386"
 . "$(dirname "$0")/packages.sh"
