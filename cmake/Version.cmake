@@ -17,6 +17,9 @@ if(NOT QM_BUILD_NUMBER MATCHES "^[0-9]+$")
   set(QM_BUILD_NUMBER 0)
 endif()
 set(QM_FILE_VERSION ${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}.0.${QM_BUILD_NUMBER})
+# Who the files name as their maker: the holders named in LICENSE.
+set(QM_COMPANY "the Quillmere authors")
+set(QM_COPYRIGHT "Copyright (c) the Quillmere authors, MIT 许可证")
 
 # Windows loads a manifest only when its architecture is the exe's own.
 if(CMAKE_SYSTEM_PROCESSOR MATCHES "^(i.86|x86)$")

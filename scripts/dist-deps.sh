@@ -1,10 +1,11 @@
 #!/bin/bash
 # Installs what `make dist` needs beyond scripts/deps.sh and is missing: the
 # 32-bit cross compiler, the installer compiler, zip, xauth (for xvfb-run),
-# and 32-bit Wine (through Debian's multiarch), which runs the installer and
-# the 32-bit build, in a 32-bit prefix too.
+# osslsigncode and openssl (signing, and the install check's own test
+# certificate), and 32-bit Wine (through Debian's multiarch), which runs the
+# installer and the 32-bit build, in a 32-bit prefix too.
 set -e
-PKGS="g++-mingw-w64-i686-posix binutils-mingw-w64-i686 nsis zip unzip xauth wine32:i386"
+PKGS="g++-mingw-w64-i686-posix binutils-mingw-w64-i686 nsis zip unzip xauth osslsigncode openssl wine32:i386"
 . "$(dirname "$0")/packages.sh"
 missing="$(missing_packages $PKGS)"
 [ -z "$missing" ] && exit 0
