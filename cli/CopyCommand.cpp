@@ -1,7 +1,5 @@
 #include "cli/CopyCommand.h"
 
-#include "fs/FileCopy.h"
-
 #include <algorithm>
 #include <atomic>
 #include <thread>
@@ -12,7 +10,9 @@
 #include "common/Text.h"
 #include "copy/CopyEngine.h"
 #include "copy/Settings.h"
+#include "fs/FileCopy.h"
 #include "fs/FileSystem.h"
+#include "fs/Place.h"
 #include "lists/ImportCheck.h"
 #include "lists/ListFile.h"
 
@@ -73,14 +73,14 @@ class Log {
     if (!given.empty()) file_ = fs::Resolve(given);
   }
   // The log would replace a list file or a path given, or land among what
-  // is copied or emptied. Asked before any list is read with the paths
-  // given, then with the entries read from the lists.
-  bool InTheWay(std::initializer_list<const std::vector<fs::GivenPath>*> pathSets) const {
+  // is copied or emptied, by any of their names. Asked before any list is
+  // read with the paths given, then with the entries read from the lists,
+  // and again at the write.
+  bool InTheWay(std::initializer_list<const std::vector<fs::GivenPath>*> pathSets) {
     if (!file_) return false;
     for (const auto* paths : pathSets)
-      for (const fs::GivenPath& path : *paths)
-        if (LiesWithin(file_->place, path.place)) return true;
-    return false;
+      for (const fs::GivenPath& path : *paths) inputs_.push_back(fs::PlaceOf(path.place));
+    return TouchesAnInput();
   }
   bool FolderIsMissing() const { return file_ && !fs::IsFolder(file_->full.substr(0, file_->full.rfind(L'\\') + 1)); }
   int Refuse() const {
@@ -90,6 +90,10 @@ class Log {
   // Writes the log; a log that could not be written is a failure.
   int Finish(int code) const {
     if (!file_) return code;
+    if (TouchesAnInput()) {
+      Refuse();
+      return code == kAllDone ? kSomeFailed : code;
+    }
     if (fs::WriteWholeFile(file_->full, "\xEF\xBB\xBF" + text::ToUtf8(console_.Lasting())) != fs::WholeWrite::Done) {
       console_.Error(text::LogNotWritten(file_->full, Reason(GetLastError())));
       if (code == kAllDone) code = kSomeFailed;
@@ -98,8 +102,15 @@ class Log {
   }
 
  private:
+  bool TouchesAnInput() const {
+    fs::Places places;
+    const fs::Place log = places.Of(file_->full);
+    return std::any_of(inputs_.begin(), inputs_.end(), [&](const fs::Place& input) { return fs::LiesWithin(log, input); });
+  }
+
   Console& console_;
   std::optional<fs::GivenPath> file_;
+  std::vector<fs::Place> inputs_;  // the run's list files, sources and destinations
 };
 
 std::vector<fs::GivenPath> ResolveEach(const std::vector<std::wstring>& given) {
@@ -125,8 +136,8 @@ std::vector<std::wstring> Entries(const Gathered& gathered) {
 copy::CopyJob JobOf(const Arguments& arguments, const Gathered& sources, const Gathered& dests,
                     std::initializer_list<const std::vector<fs::GivenPath>*> given) {
   copy::CopyJob job;
-  job.sources = Entries(sources);
-  job.dests = Entries(dests);
+  job.sources = fs::OncePerPlace(Entries(sources));  // the header counts places
+  job.dests = fs::OncePerPlace(Entries(dests));
   // The list files the run was given outlive its emptying.
   for (const auto* paths : given)
     for (const fs::GivenPath& value : *paths)
@@ -302,7 +313,7 @@ void Summarize(const Outcome& outcome, const copy::CopyJob& job, const Arguments
 }  // namespace
 
 int RunCopyCommand(const Arguments& arguments, Console& console, StopSignal& stop) {
-  const Log log(arguments.logFile, console);
+  Log log(arguments.logFile, console);
   // /src: and /dst: name paths and list files, each resolved once.
   const std::vector<fs::GivenPath> givenSources = ResolveEach(arguments.sources);
   const std::vector<fs::GivenPath> givenDests = ResolveEach(arguments.dests);

@@ -12,6 +12,7 @@
 #include "common/Paths.h"
 #include "common/Raii.h"
 #include "common/Sync.h"
+#include "copy/Channel.h"
 #include "copy/Destination.h"
 #include "copy/TreeWalk.h"
 #include "fs/FileCopy.h"
@@ -20,50 +21,17 @@
 namespace copy {
 namespace {
 
-// Where the walk stands: a source entry, and a path below its copy's top
-// ("" for the whole entry). A destination let go goes on from here.
-struct Position {
-  size_t entry = 0;
-  std::wstring relative;
-};
-
-// One step of the walk, as each destination takes it in turn.
-struct Item {
-  enum class Kind { Folder, File, Chunk, End, CouldNotEnter, EntryDone, Finish, LetGo } kind;
-  Position at;          // Folder, File, CouldNotEnter, LetGo
-  std::wstring path;    // Folder: the folder to make; File: the source; CouldNotEnter: the folder
-  std::wstring folder;  // File: its target folder, ending with "\"
-  fs::Entry listed{};   // File: as its folder's listing told (the name is the target's)
-  bool hasListing = false;
-  fs::Entry facts{};  // File: as the source told when it was opened
-  std::vector<std::wstring> streams;  // File: its named streams
-  Plan plan = Plan::Keep;
-  DWORD code = 0;        // File: why the source could not be opened; End: why the read broke off
-  bool changed = false;  // End: the source grew or shrank while it was read
-  std::shared_ptr<const std::vector<char>> data;  // Chunk
-
-  bool BeginsStep() const { return kind == Kind::Folder || kind == Kind::File || kind == Kind::CouldNotEnter; }
-  uint64_t Cost() const {
-    return 256 + 2 * (path.size() + folder.size() + at.relative.size()) + (data ? data->size() : 0);
-  }
-};
-
-// Wakes the read when a destination has room again.
-struct Pace {
-  Lock lock;
-  Condition room;
-};
-
 // One destination of the run: its own thread takes the walk's steps in
 // order and writes its copies.
 class Writer {
  public:
-  Writer(size_t index, const CopyJob& job, const CopyObserver& runObserver, RunProgress& progress, Pace& pace)
-      : index_(index), job_(job), destination_(job.dests[index]), progress_(progress), pace_(pace),
-        top_(WithBackslash(fs::ResolvePath(job.dests[index]))) {
+  Writer(size_t index, const CopyJob& job, const CopyObserver& runObserver, RunProgress& progress, Pace& pace,
+         const OwnOutputs& outputs)
+      : index_(index), job_(job), destination_(job.dests[index]), progress_(progress),
+        channel_(job.readAhead, job.letGoBehind, pace), top_(WithBackslash(fs::ResolvePath(job.dests[index]))) {
     observer_ = runObserver;
     observer_.destination = index;
-    context_ = CopyContext{job.mode, &observer_, nullptr, job.retry, &destination_};
+    context_ = CopyContext{job.mode, &observer_, nullptr, job.retry, &destination_, &outputs};
   }
 
   void Start() { thread_ = std::thread([this] { Work(); }); }
@@ -75,134 +43,79 @@ class Writer {
   const std::wstring& Top() const { return top_; }
   const CopyContext& Context() const { return context_; }
   Destination& Place() { return destination_; }
-  bool Attached() const { return attached_.load(); }
-  uint64_t Queued() const { return queued_.load(); }
-
-  // From the read: the next step. One that falls too far behind is let go.
-  void Push(Item item) {
-    std::lock_guard<Lock> hold(lock_);
-    if (!attached_) return;
-    queued_ += item.Cost();
-    queue_.push_back(std::move(item));
-    if (queued_ > job_.letGoBehind) LetGo();
-    ready_.notify_one();
-  }
+  Channel& Steps() { return channel_; }
 
  private:
-  // Cuts the queue at its first step not yet begun (or, with none, at the
-  // file in progress, written again), and goes on alone from there.
-  void LetGo() {
-    auto cut = std::find_if(queue_.begin(), queue_.end(), [](const Item& item) { return item.BeginsStep(); });
-    Item letGo{Item::Kind::LetGo};
-    const bool whole = std::any_of(queue_.begin(), queue_.end(), [](const Item& item) { return item.kind == Item::Kind::End; });
-    if (cut != queue_.end())
-      letGo.at = cut->at;
-    else if (writingFile_ && !whole)
-      letGo.at = writing_;
-    else
-      return;  // the file in progress is all here: the next step is the cut
-    for (auto item = cut; item != queue_.end(); ++item) queued_ -= item->Cost();
-    queue_.erase(cut, queue_.end());
-    queued_ += letGo.Cost();
-    queue_.push_back(std::move(letGo));
-    attached_ = false;
-  }
-
-  Item Next() {
-    std::unique_lock<Lock> hold(lock_);
-    ready_.wait(hold, [this] { return !queue_.empty(); });
-    Item item = std::move(queue_.front());
-    queue_.pop_front();
-    queued_ -= item.Cost();
-    if (item.kind == Item::Kind::File) {
-      writingFile_ = true;
-      writing_ = item.at;
-    } else if (item.kind == Item::Kind::End) {
-      writingFile_ = false;
-    }
-    return item;
-  }
-
   void Work() {
     if (observer_.report) observer_.report->DestinationStarted(index_);
     try {
       for (;;) {
-        Item item = Next();
-        if (queued_ < job_.readAhead) {
-          std::lock_guard<Lock> hold(pace_.lock);
-          pace_.room.notify_all();
-        }
-        if (item.kind == Item::Kind::Finish) break;
-        if (item.kind == Item::Kind::LetGo) {
-          copy_.reset();  // a file cut short is written again
-          GoOnAlone(item.at);
+        Step step = channel_.Pop();
+        if (step.kind == Step::Kind::Finish) break;
+        if (step.kind == Step::Kind::LetGo) {
+          copy_.reset();
+          GoOnAlone(step);
           break;
         }
-        Take(item);
+        Take(step);
       }
     } catch (...) {
       failure_ = std::current_exception();
-      // Out of the run: the read no longer waits for it.
-      std::lock_guard<Lock> hold(lock_);
-      attached_ = false;
-      queue_.clear();
-      queued_ = 0;
+      channel_.Stop();  // out of the run: the read no longer waits for it
     }
     copy_.reset();
     if (observer_.report) observer_.report->DestinationFinished(index_);
-    std::lock_guard<Lock> hold(pace_.lock);
-    pace_.room.notify_all();
   }
 
-  void Take(const Item& item) {
+  void Take(const Step& step) {
     const bool stopped = observer_.StopRequested();  // what is queued is dropped
-    switch (item.kind) {
-      case Item::Kind::Folder:
-        if (!stopped) MakeTargetFolder(item.path, context_);
+    switch (step.kind) {
+      case Step::Kind::Folder:
+        if (!stopped) MakeTargetFolder(step.path, context_);
         break;
-      case Item::Kind::CouldNotEnter:
-        if (!stopped) observer_.CouldNotEnter(item.path, item.code);
+      case Step::Kind::CouldNotEnter:
+        if (!stopped) observer_.CouldNotEnter(step.path, step.code);
         break;
-      case Item::Kind::EntryDone:
+      case Step::Kind::EntryDone:
         progress_.EntryDone();
         break;
-      case Item::Kind::File:
-        BeginCopy(item, stopped);
+      case Step::Kind::File:
+        BeginCopy(step, stopped);
         break;
-      case Item::Kind::Chunk:
-        if (copy_ && !failed_ && !stopped && !copy_->Append(item.data->data(), DWORD(item.data->size())))
+      case Step::Kind::Chunk:
+        if (copy_ && !failed_ && !stopped && !copy_->Append(step.data->data(), DWORD(step.data->size())))
           failed_ = LastErrorOr(ERROR_WRITE_FAULT);
         break;
-      case Item::Kind::End:
-        EndCopy(item);
+      case Step::Kind::End:
+        EndCopy(step);
         break;
       default:
         break;
     }
   }
 
-  void BeginCopy(const Item& item, bool stopped) {
-    file_ = item;
+  void BeginCopy(const Step& step, bool stopped) {
+    file_ = step;
     copy_.reset();
     failed_ = 0;
-    skipped_ = stopped || !BeginFile(item.path, item.folder, item.listed.name, context_);
-    if (skipped_ || item.plan == Plan::Keep) return;
+    skipped_ = stopped || !BeginFile(step.path, step.folder, step.listed.name, context_);
+    if (skipped_ || step.plan == Plan::Keep) return;
     // Planned on the read, ahead of this destination's earlier steps: asked
     // again now that they are written, as the run one by one would ask.
     if (job_.mode == SameFileMode::Skip || job_.mode == SameFileMode::NewerOnly)
-      file_.plan = PlanOf(fs::ChildPath(item.folder, item.listed.name), context_,
-                          item.hasListing ? &item.listed : nullptr, item.path);
+      file_.plan = PlanOf(fs::ChildPath(step.folder, step.listed.name), context_,
+                          step.hasListing ? &step.listed : nullptr, step.path);
     if (file_.plan == Plan::Keep) return;
-    if (item.code) {
-      failed_ = item.code;
+    if (step.code) {
+      failed_ = step.code;
       return;
     }
     copy_ = std::make_unique<fs::PendingCopy>();
-    if (!copy_->Begin(item.path, item.folder, item.facts, item.streams, observer_.stop, BytesTold(&observer_)))
+    if (!copy_->Begin(step.path, step.folder, step.facts, step.streams, observer_.stop, BytesTold(&observer_)))
       failed_ = LastErrorOr(ERROR_WRITE_FAULT);
   }
 
-  void EndCopy(const Item& end) {
+  void EndCopy(const Step& end) {
     if (skipped_) return;
     const Attempt written = [&](std::wstring& placedName) -> Attempted {
       placedName = file_.listed.name;
@@ -219,12 +132,17 @@ class Writer {
     copy_.reset();
   }
 
-  // The rest of the run into this destination, reading for itself.
-  void GoOnAlone(const Position& from) {
+  // The rest of the run into this destination, reading for itself; the file
+  // cut short, as the read began it.
+  void GoOnAlone(const Step& letGo) {
+    const BegunFile begun{file_.path, letGo.facts};
+    if (letGo.midFile) context_.begun = &begun;
+    const Position& from = letGo.at;
     for (size_t i = from.entry; i < job_.sources.size() && !observer_.StopRequested(); ++i) {
       CopyEntry(job_.sources[i], job_.dests[index_], context_, nullptr, i == from.entry ? from.relative : L"");
       progress_.EntryDone();
     }
+    context_.begun = nullptr;
   }
 
   const size_t index_;
@@ -233,21 +151,13 @@ class Writer {
   Destination destination_;
   CopyContext context_;
   RunProgress& progress_;
-  Pace& pace_;
+  Channel channel_;
   const std::wstring top_;
   std::thread thread_;
   std::exception_ptr failure_;
 
-  Lock lock_;
-  Condition ready_;
-  std::deque<Item> queue_;
-  std::atomic<uint64_t> queued_{0};
-  std::atomic<bool> attached_{true};
-  bool writingFile_ = false;  // and where it stands, under lock_
-  Position writing_;
-
   // The file in progress, on the writer's thread.
-  Item file_;
+  Step file_{Step::Kind::File};
   std::unique_ptr<fs::PendingCopy> copy_;
   DWORD failed_ = 0;
   bool skipped_ = false;
@@ -258,11 +168,8 @@ class Writer {
 class Reader : public TreeSink {
  public:
   Reader(std::vector<std::unique_ptr<Writer>>& writers, const CopyObserver& observer, Pace& pace,
-         uint64_t readAhead)
-      : writers_(writers), observer_(observer), pace_(pace), readAhead_(readAhead) {
-    for (const auto& writer : writers_)
-      if (auto final = fs::FinalPath(writer->Top())) destinations_.push_back(*final);
-  }
+         const OwnOutputs& outputs)
+      : writers_(writers), observer_(observer), pace_(pace), outputs_(outputs) {}
 
   void Entry(size_t index, const std::wstring& sourceEntry) {
     entry_ = index;
@@ -277,20 +184,20 @@ class Reader : public TreeSink {
         Copy(source, L"", named, false, {index, L""});
       }
     }
-    Push(Item{Item::Kind::EntryDone});
+    Push(Step{Step::Kind::EntryDone});
   }
 
   bool AnyAttached() const {
-    return std::any_of(writers_.begin(), writers_.end(), [](const auto& writer) { return writer->Attached(); });
+    return std::any_of(writers_.begin(), writers_.end(), [](const auto& writer) { return writer->Steps().Attached(); });
   }
 
   bool Stopped() const override { return observer_.StopRequested() || !AnyAttached(); }
   void Folder(const std::wstring& relative, bool) override {
     WaitForRoom(writers_);
     for (const auto& writer : writers_) {
-      Item item{Item::Kind::Folder, {entry_, relative}};
-      item.path = writer->Top() + Below(top_, relative);
-      writer->Push(std::move(item));
+      Step step{Step::Kind::Folder, {entry_, relative}};
+      step.path = writer->Top() + Below(top_, relative);
+      writer->Steps().Push(std::move(step));
     }
   }
   void File(const std::wstring& source, const std::wstring& relative, const fs::Entry& entry) override {
@@ -300,22 +207,19 @@ class Reader : public TreeSink {
     // A destination let go here goes on inside the folder, made already.
     const std::wstring relative =
         folder.size() > sourceTop_.size() + 1 ? folder.substr(sourceTop_.size() + 1) + L"\\" : L"";
-    Item item{Item::Kind::CouldNotEnter, {entry_, relative}, folder};
-    item.code = code;
-    Push(item);
+    Step step{Step::Kind::CouldNotEnter, {entry_, relative}, folder};
+    step.code = code;
+    Push(step);
   }
-  // A link that leads into a destination is not followed: it would read
-  // what the run is writing.
-  bool IsOwnOutput(const std::wstring& folder, bool viaLink) override {
-    if (!viaLink) return false;
-    const std::wstring final = fs::FinalPath(WithBackslash(folder)).value_or(L"");
-    return std::any_of(destinations_.begin(), destinations_.end(),
-                       [&](const std::wstring& destination) { return LiesWithin(final, destination); });
+  // No destination lies in a source (or the run would go one by one): only
+  // a link can lead into the run's output.
+  bool IsOwnOutput(const std::wstring& folder, bool underLink) override {
+    return underLink && outputs_.Holds(folder);
   }
 
  private:
-  void Push(const Item& item) {
-    for (const auto& writer : writers_) writer->Push(item);
+  void Push(const Step& step) {
+    for (const auto& writer : writers_) writer->Steps().Push(step);
   }
 
   // Until the fastest of the destinations still attached has room.
@@ -325,8 +229,8 @@ class Reader : public TreeSink {
     pace_.room.wait(hold, [&] {
       bool anyone = false;
       for (const auto& writer : among) {
-        if (!writer->Attached()) continue;
-        if (writer->Queued() < readAhead_) return true;
+        if (!writer->Steps().Attached()) continue;
+        if (writer->Steps().HasRoom()) return true;
         anyone = true;
       }
       return !anyone || observer_.StopRequested();
@@ -339,32 +243,31 @@ class Reader : public TreeSink {
             const Position& at) {
     if (fs::IsOwnFileName(entry.name)) return;  // another copy's unfinished file is no data
     WaitForRoom(writers_);
-    if (observer_.report) observer_.report->FileStarted(source);
-    std::vector<std::pair<Writer*, Item>> files;
+    std::vector<std::pair<Writer*, Step>> files;
     std::vector<Writer*> taking;
     for (const auto& writer : writers_) {
-      if (!writer->Attached()) continue;
-      Item item{Item::Kind::File, at, source};
-      item.folder = below.empty() ? writer->Top() : writer->Top() + below + L"\\";
-      item.listed = entry;
-      item.hasListing = listed;
+      if (!writer->Steps().Attached()) continue;
+      Step file{Step::Kind::File, at, source};
+      file.folder = below.empty() ? writer->Top() : writer->Top() + below + L"\\";
+      file.listed = entry;
+      file.hasListing = listed;
       const bool gone = writer->Place().Gone().has_value();
-      if (!gone) PrepareFolder(writer->Place(), item.folder);
-      item.plan = gone ? Plan::New
-                       : PlanOf(fs::ChildPath(item.folder, entry.name), writer->Context(), listed ? &entry : nullptr,
+      if (!gone) PrepareFolder(writer->Place(), file.folder);
+      file.plan = gone ? Plan::New
+                       : PlanOf(fs::ChildPath(file.folder, entry.name), writer->Context(), listed ? &entry : nullptr,
                                 source);
-      if (item.plan != Plan::Keep && !gone) taking.push_back(writer.get());
-      files.emplace_back(writer.get(), std::move(item));
+      if (file.plan != Plan::Keep && !gone) taking.push_back(writer.get());
+      files.emplace_back(writer.get(), std::move(file));
     }
     fs::SourceFile from;
     DWORD code = 0;
     if (!taking.empty() && !fs::OpenSource(source, listed ? &entry : nullptr, from))
       code = LastErrorOr(ERROR_READ_FAULT);
-    for (auto& [writer, item] : files) {
-      item.facts = from.facts;
-      item.streams = from.streams;
-      item.code = code;
-      writer->Push(std::move(item));
+    for (auto& [writer, file] : files) {
+      file.facts = from.facts;
+      file.streams = from.streams;
+      file.code = code;
+      writer->Steps().Push(std::move(file));
     }
     bool changed = false;
     if (!taking.empty() && !code) {
@@ -372,19 +275,16 @@ class Reader : public TreeSink {
           from.handle.get(), from.facts.size, observer_.stop,
           [&](const char* data, DWORD size) {
             WaitForRoom(taking);
-            Item chunk{Item::Kind::Chunk};
+            Step chunk{Step::Kind::Chunk};
             chunk.data = std::make_shared<const std::vector<char>>(data, data + size);
             bool anyone = false;
-            for (Writer* writer : taking) {
-              writer->Push(chunk);
-              anyone |= writer->Attached();
-            }
+            for (Writer* writer : taking) anyone |= writer->Steps().Push(chunk);
             return anyone;  // all let go: no one to read for
           },
           &changed);
       if (!whole) code = LastErrorOr(ERROR_OPERATION_ABORTED);
     }
-    Item end{Item::Kind::End};
+    Step end{Step::Kind::End};
     end.code = code;
     end.changed = changed;
     Push(end);
@@ -393,76 +293,34 @@ class Reader : public TreeSink {
   std::vector<std::unique_ptr<Writer>>& writers_;
   const CopyObserver& observer_;
   Pace& pace_;
-  const uint64_t readAhead_;
-  std::vector<std::wstring> destinations_;  // where each leads, links followed
+  const OwnOutputs& outputs_;
   size_t entry_ = 0;
   std::wstring top_;        // the folder entry's name: its copy's top below a destination
   std::wstring sourceTop_;  // the folder entry's place
 };
 
-// A place's parent as the system resolves it; empty above a root.
-std::wstring ParentOf(const std::wstring& place) {
-  const size_t cut = fs::LastSeparator(L"\\", place);
-  if (cut == 0 || cut == place.size()) return L"";  // a drive root
-  std::wstring parent = place.substr(0, cut - 1);
-  if (parent.size() == 2 && parent[1] == L':') return parent + L"\\";
-  if (parent.rfind(L"\\\\", 0) == 0 && std::count(parent.begin(), parent.end(), L'\\') < 3) return L"";
-  return parent;
-}
-
-// A place as given and where it leads (links followed), and the identities
-// of it and of every folder above it, on either path.
-struct Line {
-  std::vector<std::wstring> places;
-  std::optional<fs::PlaceId> id;
-  std::vector<fs::PlaceId> above;  // itself included
-};
-
-Line LineOf(const std::wstring& entry, std::unordered_map<std::wstring, std::optional<fs::PlaceId>>& known) {
-  Line line{{fs::ResolvePath(entry)}};
-  if (auto final = fs::FinalPath(line.places[0]); final && !SameTextIgnoreCase(*final, line.places[0]))
-    line.places.push_back(fs::ResolvePath(*final));
-  for (const std::wstring& place : line.places)
-    for (std::wstring at = place; !at.empty(); at = ParentOf(at)) {
-      auto found = known.find(CaseKey(at));
-      if (found == known.end()) found = known.emplace(CaseKey(at), fs::Identify(at)).first;
-      if (!found->second) continue;
-      if (at == place) line.id = found->second;
-      line.above.push_back(*found->second);
-    }
-  return line;
-}
-
-// One lies in the other, or is it: by path (a place not made yet) or by identity.
-bool Overlap(const Line& a, const Line& b) {
-  auto holds = [](const Line& outer, const Line& inner) {
-    for (const std::wstring& outerPlace : outer.places)
-      for (const std::wstring& innerPlace : inner.places)
-        if (LiesWithin(innerPlace, outerPlace)) return true;
-    return outer.id && std::find(inner.above.begin(), inner.above.end(), *outer.id) != inner.above.end();
-  };
-  return holds(a, b) || holds(b, a);
-}
+// One lies in the other, or is it, by any of their names.
+bool Overlap(const fs::Place& a, const fs::Place& b) { return fs::LiesWithin(a, b) || fs::LiesWithin(b, a); }
 
 }  // namespace
 
 bool CanBroadcast(const CopyJob& job, const CopyObserver& observer) {
   if (job.dests.size() < 2 || job.mode == SameFileMode::Ask || observer.rehearsal) return false;
-  std::unordered_map<std::wstring, std::optional<fs::PlaceId>> known;
-  std::vector<Line> dests, sources;
-  for (const std::wstring& dest : job.dests) dests.push_back(LineOf(dest, known));
-  for (const std::wstring& source : job.sources) sources.push_back(LineOf(source, known));
+  fs::Places places;
+  std::vector<fs::Place> dests, sources;
+  for (const std::wstring& dest : job.dests) dests.push_back(places.Of(dest));
+  for (const std::wstring& source : job.sources) sources.push_back(places.Of(source));
   for (size_t j = 0; j < dests.size(); ++j) {
     for (size_t k = j + 1; k < dests.size(); ++k)
       if (Overlap(dests[j], dests[k])) return false;
-    for (const Line& source : sources)
+    for (const fs::Place& source : sources)
       if (Overlap(dests[j], source)) return false;
   }
   return true;
 }
 
 void RunBroadcast(const CopyJob& job, const CopyObserver& observer, std::optional<EmptyRules>& rules,
-                  RunProgress& progress) {
+                  RunProgress& progress, const OwnOutputs& outputs) {
   if (rules) {
     for (size_t j = 0; j < job.dests.size() && !observer.StopRequested(); ++j) {
       CopyObserver emptying = observer;
@@ -474,15 +332,15 @@ void RunBroadcast(const CopyJob& job, const CopyObserver& observer, std::optiona
   Pace pace;
   std::vector<std::unique_ptr<Writer>> writers;
   for (size_t j = 0; j < job.dests.size(); ++j)
-    writers.push_back(std::make_unique<Writer>(j, job, observer, progress, pace));
+    writers.push_back(std::make_unique<Writer>(j, job, observer, progress, pace, outputs));
   {
     // Every destination finishes its steps, however the read ends.
     ScopeGuard finish([&] {
-      for (const auto& writer : writers) writer->Push(Item{Item::Kind::Finish});
+      for (const auto& writer : writers) writer->Steps().Push(Step{Step::Kind::Finish});
       for (const auto& writer : writers) writer->Join();
     });
     for (const auto& writer : writers) writer->Start();
-    Reader reader(writers, observer, pace, job.readAhead);
+    Reader reader(writers, observer, pace, outputs);
     for (size_t i = 0; i < job.sources.size() && !reader.Stopped(); ++i) reader.Entry(i, job.sources[i]);
   }
   // What a destination could not keep is said once, in list order.

@@ -23,6 +23,6 @@ bool CanBroadcast(const CopyJob& job, const CopyObserver& observer);
 // Every destination emptied first, in list order, when rules are given
 // (a stop then copies nothing); then the copy side by side.
 void RunBroadcast(const CopyJob& job, const CopyObserver& observer, std::optional<EmptyRules>& rules,
-                  RunProgress& progress);
+                  RunProgress& progress, const OwnOutputs& outputs);
 
 }  // namespace copy

@@ -31,20 +31,19 @@ namespace {
 class TreeCopy : public TreeSink {
  public:
   TreeCopy(const std::wstring& destFolder, const CopyContext& context, const std::wstring& excluded)
-      : destFolder_(destFolder), context_(context), excluded_(excluded) {}
+      : destFolder_(destFolder), context_(context), own_({}, {}) {
+    if (!excluded.empty()) own_.Add(excluded);
+  }
 
   bool Stopped() const override { return context_.observer && context_.observer->StopRequested(); }
   void Folder(const std::wstring& relative, bool again) override {
     if (!again) MakeTargetFolder(Target(relative), context_);  // made, or said to fail, once
-    if (relative.empty() && !excluded_.empty()) {
-      output_ = fs::Identify(destFolder_);
-      outputFinal_ = fs::FinalPath(destFolder_);
-    }
   }
   void File(const std::wstring& source, const std::wstring& relative, const fs::Entry& entry) override {
     const std::wstring targetFolder = Target(relative) + L"\\";
     if (context_.parallel && IsIndependent(context_.mode)) {
-      const CopyContext worker{context_.mode, context_.observer, nullptr, context_.retry, context_.destination};
+      CopyContext worker = context_;
+      worker.parallel = nullptr;
       context_.parallel->Submit([source, targetFolder, entry, worker] {
         if (worker.observer && worker.observer->StopRequested()) return;  // queued, not begun: left out
         CopyOneFile(source, targetFolder, entry.name, worker, &entry);
@@ -56,11 +55,9 @@ class TreeCopy : public TreeSink {
   void CouldNotEnter(const std::wstring& folder, DWORD code) override {
     if (context_.observer) context_.observer->CouldNotEnter(folder, code);
   }
-  bool IsOwnOutput(const std::wstring& folder, bool viaLink) override {
-    if (!excluded_.empty() && fs::SamePlace(folder, excluded_)) return true;
-    // Our own output reached by another spelling (a link, a short name).
-    if (output_ && fs::Identify(folder) == output_) return true;
-    return viaLink && outputFinal_ && LiesWithin(fs::FinalPath(WithBackslash(folder)).value_or(L""), *outputFinal_);
+  // A source may hold a destination, or a link to one: every folder is asked.
+  bool IsOwnOutput(const std::wstring& folder, bool) override {
+    return own_.Holds(folder) || (context_.outputs && context_.outputs->Holds(folder));
   }
 
  private:
@@ -71,9 +68,7 @@ class TreeCopy : public TreeSink {
 
   std::wstring destFolder_;
   const CopyContext& context_;
-  std::wstring excluded_;
-  std::optional<fs::PlaceId> output_;        // the copy's own top folder
-  std::optional<std::wstring> outputFinal_;  // where it is once links are followed
+  OwnOutputs own_;  // this copy's top
 };
 
 }  // namespace
@@ -157,7 +152,8 @@ Attempted PlaceWritten(fs::PendingCopy& copy, const std::wstring& source, const 
   const CopyObserver* observer = context.observer;
   auto placed = [&](const fs::Placement& placement, FileOutcome outcome) {
     if (context.destination && placement.lost) context.destination->Lost(placement.lost);
-    if (observer && observer->report && copy.Changed()) observer->report->ChangedWhileCopied(source);
+    if (observer && observer->report && copy.Changed())
+      observer->report->ChangedWhileCopied(source, fs::ChildPath(targetFolder, placedName));
     return Attempted{outcome};
   };
   placedName = plan == Plan::Number ? FreeNumberedName(targetFolder, name) : name;
@@ -192,7 +188,9 @@ Attempted WriteAndPlace(const std::wstring& source, const std::wstring& targetFo
   const CopyObserver* observer = context.observer;
   fs::PendingCopy copy;
   placedName = name;
-  if (!copy.Write(source, targetFolder, listed, observer ? observer->stop : nullptr, BytesTold(observer)))
+  const BegunFile* begun = context.begun;
+  const fs::Entry* asBegun = begun && SameTextIgnoreCase(begun->source, source) ? &begun->facts : nullptr;
+  if (!copy.Write(source, targetFolder, listed, observer ? observer->stop : nullptr, BytesTold(observer), asBegun))
     return Attempted{std::nullopt, LastErrorOr(ERROR_GEN_FAILURE)};
   return PlaceWritten(copy, source, targetFolder, name, plan, context, placedName);
 }
@@ -229,7 +227,7 @@ bool BeginFile(const std::wstring& source, const std::wstring& targetFolder, con
                const CopyContext& context) {
   if (fs::IsOwnFileName(name)) return false;  // another copy's unfinished file is no data
   const CopyObserver* observer = context.observer;
-  if (observer && observer->report) observer->report->FileStarted(source);  // the question, if any, is about it
+  if (observer && observer->report) observer->report->FileStarted(source, observer->destination);  // the question, if any, is about it
   Destination* destination = observer && observer->rehearsal ? nullptr : context.destination;
   if (!destination) return true;
   // A share gone or a stick pulled out: its remaining files fail at once
@@ -353,44 +351,68 @@ std::wstring CopyEntry(const std::wstring& sourceEntry, const std::wstring& dest
   const std::wstring source = SourcePlace(sourceEntry);
   const std::wstring dest = WithBackslash(fs::ResolvePath(destEntry));
   if (fs::IsWholeDrive(source)) return L"";
-  if (!fs::IsFolder(source)) return CopyOneFile(source, dest, fs::NamePart(source), context);
+  if (!fs::IsFolder(source)) {
+    // Into its own folder by another name (a second letter, a link): replaced by itself, it stays.
+    const std::wstring name = fs::NamePart(source);
+    if (context.mode == SameFileMode::Overwrite &&
+        fs::SamePlace(fs::PlaceOf(dest), fs::PlaceOf(source.substr(0, source.size() - name.size())))) {
+      if (!BeginFile(source, dest, name, context)) return L"";
+      return CarryOut(source, dest, name, Plan::Keep, context, nullptr);
+    }
+    return CopyOneFile(source, dest, name, context);
+  }
   const std::wstring target = dest + fs::NamePart(source);
   // The copies made before a stop stand: the workers finish first.
   ScopeGuard drain([&] {
     if (parallel) parallel->Drain();
   });
-  // A folder is never copied onto itself (by any spelling or link) nor into its own output.
-  if (fs::SamePlace(target, source)) return L"";
-  auto targetId = fs::Identify(target);
-  if (targetId && targetId == fs::Identify(source)) return L"";
+  // A folder is never copied onto itself, by any name or link.
+  if (fs::SamePlace(fs::PlaceOf(target), fs::PlaceOf(source))) return L"";
   CopyFolderTree(source, target, context, target, from);
   if (parallel)
     if (auto failure = parallel->Drain()) std::rethrow_exception(failure);
   return target;
 }
 
-namespace {
-
-// Each place once, in its first spelling.
-std::vector<std::wstring> OncePerPlace(const std::vector<std::wstring>& entries) {
-  std::vector<std::wstring> once;
-  std::unordered_set<std::wstring> seen;
-  for (const std::wstring& entry : entries)
-    if (seen.insert(CaseKey(fs::ResolvePath(entry))).second) once.push_back(entry);
-  return once;
+OwnOutputs::OwnOutputs(const std::vector<std::wstring>& sources, const std::vector<std::wstring>& dests) {
+  for (const std::wstring& entry : sources) {
+    const std::wstring source = SourcePlace(entry);
+    if (!fs::IsFolder(source) || fs::IsWholeDrive(source)) continue;
+    for (const std::wstring& dest : dests) Add(WithBackslash(fs::ResolvePath(dest)) + fs::NamePart(source));
+  }
 }
+
+void OwnOutputs::Add(const std::wstring& output) {
+  const fs::Place place = fs::PlaceOf(output);
+  finals_.insert(CaseKey(place.final.empty() ? place.resolved : place.final));
+  if (place.id) ids_.insert(*place.id);
+}
+
+bool OwnOutputs::Holds(const std::wstring& folder) const {
+  if (finals_.empty()) return false;
+  const fs::Place place = fs::PlaceOf(folder);
+  if (place.id && ids_.count(*place.id)) return true;
+  // In an output, or below one (a link may lead anywhere inside it).
+  const std::wstring key = CaseKey(place.final.empty() ? place.resolved : place.final);
+  for (size_t end = key.size(); end != std::wstring::npos && end > 2; end = key.rfind(L'\\', end - 1))
+    if (finals_.count(key.substr(0, end))) return true;
+  return false;
+}
+
+namespace {
 
 // Destinations one after another, sources inner; emptying each destination
 // just before its turn.
 void RunOneByOne(const CopyJob& job, const CopyObserver& runObserver, std::optional<EmptyRules>& rules,
-                 RunProgress& progress) {
+                 RunProgress& progress, const OwnOutputs& outputs) {
   ParallelCopier parallel(CopyingThreads());
   for (size_t j = 0; j < job.dests.size() && !runObserver.StopRequested(); ++j) {
     CopyObserver observer = runObserver;
     observer.destination = j;
     Destination destination(job.dests[j]);
     // A dry run tells its files in order, one by one.
-    const CopyContext context{job.mode, &observer, observer.rehearsal ? nullptr : &parallel, job.retry, &destination};
+    const CopyContext context{job.mode,  &observer,    observer.rehearsal ? nullptr : &parallel,
+                              job.retry, &destination, &outputs};
     if (observer.report) observer.report->DestinationStarted(j);
     // What it could not keep is said once, however its turn ends.
     ScopeGuard finished([&] {
@@ -434,8 +456,8 @@ void RunCopy(const CopyJob& given, const CopyObserver& observer) {
     fs::RemoveJournals();
   });
   CopyJob job = given;
-  job.sources = OncePerPlace(given.sources);
-  job.dests = OncePerPlace(given.dests);
+  job.sources = fs::OncePerPlace(given.sources);
+  job.dests = fs::OncePerPlace(given.dests);
   if (observer.report) observer.report->Destinations(job.dests);
   std::optional<EmptyRules> rules;
   if (job.emptyFirst) {
@@ -444,10 +466,11 @@ void RunCopy(const CopyJob& given, const CopyObserver& observer) {
     rules.emplace(job.dests, spared);
   }
   RunProgress progress(uint64_t(job.sources.size()) * job.dests.size(), observer);
+  const OwnOutputs outputs(job.sources, job.dests);
   if (CanBroadcast(job, observer))
-    RunBroadcast(job, observer, rules, progress);
+    RunBroadcast(job, observer, rules, progress, outputs);
   else
-    RunOneByOne(job, observer, rules, progress);
+    RunOneByOne(job, observer, rules, progress, outputs);
 }
 
 }  // namespace copy

@@ -15,6 +15,7 @@
 namespace copy {
 
 class Destination;
+class OwnOutputs;
 class ParallelCopier;
 
 // How a copy that failed for a reason that may pass (a file in use, a lock,
@@ -22,6 +23,14 @@ class ParallelCopier;
 struct Retry {
   int times = 0;
   DWORD waitMilliseconds = 0;
+};
+
+// A file a read elsewhere began and did not finish for this copy: copied as
+// that read began it, so a file that grows meanwhile gives every destination
+// the same copy.
+struct BegunFile {
+  std::wstring source;
+  fs::Entry facts;  // its length, times and attributes then
 };
 
 // What one copy needs: its policy, the observer, and the workers that take
@@ -32,6 +41,8 @@ struct CopyContext {
   ParallelCopier* parallel = nullptr;
   Retry retry;
   Destination* destination = nullptr;  // the run's destination the copy goes into, when in a run
+  const OwnOutputs* outputs = nullptr;  // the run's, which no walk enters
+  const BegunFile* begun = nullptr;
 };
 
 // Copies one file into targetFolder (ending with "\") under name, as the
@@ -49,8 +60,8 @@ std::wstring FreeNumberedName(const std::wstring& targetFolder, const std::wstri
 
 // Copies the tree below sourceFolder into destFolder (made as needed); false
 // when sourceFolder lists nothing at all. A folder that cannot be entered is a
-// failure of its own, and the rest goes on. A subfolder whose path is
-// `excluded` (the copy's own output) is left out.
+// failure of its own, and the rest goes on. The run's own output (context's
+// outputs, and `excluded`, this copy's top) is left out, by any name.
 bool CopyFolderTree(const std::wstring& sourceFolder, const std::wstring& destFolder, const CopyContext& context,
                     const std::wstring& excluded = L"", const std::wstring& from = L"");
 

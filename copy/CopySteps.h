@@ -9,10 +9,13 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <unordered_set>
+#include <vector>
 
 #include "common/Sync.h"
 #include "copy/CopyEngine.h"
 #include "fs/FileCopy.h"
+#include "fs/Place.h"
 
 namespace copy {
 
@@ -69,6 +72,22 @@ std::wstring SourcePlace(const std::wstring& sourceEntry);
 // Returns what the run wrote or kept there, or empty.
 std::wstring CopyEntry(const std::wstring& sourceEntry, const std::wstring& destEntry, const CopyContext& context,
                        ParallelCopier* parallel, const std::wstring& from = L"");
+
+// The run's own output, which no walk of a source enters, whatever name or
+// link leads there: every destination's copy of every folder entry. Told by
+// where a folder leads or by its identity (fs/Place.h), so the run into one
+// destination at a time, the read for several and a destination let go to
+// read for itself all leave out the same folders.
+class OwnOutputs {
+ public:
+  OwnOutputs(const std::vector<std::wstring>& sources, const std::vector<std::wstring>& dests);
+  void Add(const std::wstring& output);
+  bool Holds(const std::wstring& folder) const;
+
+ private:
+  std::unordered_set<std::wstring> finals_;
+  std::unordered_set<fs::PlaceId, fs::PlaceIdHash> ids_;
+};
 
 // The bar: the share of the run's (source entry, destination) pairs done.
 class RunProgress {

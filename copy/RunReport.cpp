@@ -4,9 +4,10 @@
 
 namespace copy {
 
-void RunReport::FileStarted(const std::wstring& path) {
+void RunReport::FileStarted(const std::wstring& path, size_t destination) {
   std::lock_guard<Lock> lock(mutex_);
   current_ = path;
+  if (Tally* tally = TallyOf(destination)) tally->current = path;
 }
 
 void RunReport::Destinations(const std::vector<std::wstring>& entries) {
@@ -20,6 +21,9 @@ void RunReport::Destinations(const std::vector<std::wstring>& entries) {
 static DWORD Now() { return GetTickCount() | 1; }
 
 void RunReport::DestinationStarted(size_t destination) {
+  std::lock_guard<Lock> lock(mutex_);
+  for (size_t i = 0; i < tallyCount_; ++i)
+    if (tallies_[i].started && !tallies_[i].finished) sideBySide_ = true;
   if (Tally* tally = TallyOf(destination)) tally->started = Now();
 }
 
@@ -61,22 +65,28 @@ std::vector<DestinationTally> RunReport::Tallies() const {
   return tallies;
 }
 
-std::wstring RunReport::Slowest() const {
-  const std::vector<DestinationTally> tallies = Tallies();
-  const DestinationTally* slowest = nullptr;
-  size_t working = 0;
-  for (const DestinationTally& tally : tallies) {
+const RunReport::Tally* RunReport::SlowestTally() const {
+  if (!sideBySide_) return nullptr;
+  const Tally* slowest = nullptr;
+  for (size_t i = 0; i < tallyCount_; ++i) {
+    const Tally& tally = tallies_[i];
     if (!tally.started || tally.finished) continue;
-    ++working;
     if (!slowest || tally.bytes < slowest->bytes) slowest = &tally;
   }
-  return working > 1 ? slowest->entry : L"";
+  return slowest;
+}
+
+std::wstring RunReport::Slowest() const {
+  std::lock_guard<Lock> lock(mutex_);
+  const Tally* slowest = SlowestTally();
+  return slowest ? slowest->entry : L"";
 }
 
 RunReport::Progress RunReport::Read() const {
   std::lock_guard<Lock> lock(mutex_);
   const uint64_t files = Count(FileOutcome::Copied) + Count(FileOutcome::Replaced) + Count(FileOutcome::Numbered);
-  return {files, bytes_.load(), removed_.load(), current_};
+  const Tally* slowest = SlowestTally();
+  return {files, bytes_.load(), removed_.load(), slowest ? slowest->current : current_};
 }
 
 std::vector<Failure> RunReport::FirstFailures() const {
@@ -101,9 +111,9 @@ void RunReport::Warn(const std::wstring& destination, unsigned lost) {
   warnings_.push_back({destination, lost});
 }
 
-void RunReport::ChangedWhileCopied(const std::wstring& path) {
+void RunReport::ChangedWhileCopied(const std::wstring& path, const std::wstring& target) {
   std::lock_guard<Lock> lock(mutex_);
-  if (changed_.size() < kKeptFailures) changed_.push_back(path);
+  if (changed_.size() < kKeptFailures) changed_.push_back(path + L" → " + target);
   changedCount_.fetch_add(1);
 }
 

@@ -55,7 +55,8 @@ class RunReport {
   void DestinationStarted(size_t destination);
   void DestinationFinished(size_t destination);
 
-  void FileStarted(const std::wstring& path);
+  // The file a destination begins (of one destination at a time, the run's).
+  void FileStarted(const std::wstring& path, size_t destination = 0);
   void FileDone(FileOutcome outcome, size_t destination = 0);
   // Bytes as they are written; a copy that fails takes its own back.
   void BytesWritten(int64_t bytes, size_t destination = 0);
@@ -63,9 +64,10 @@ class RunReport {
   void Failed(const std::wstring& path, DWORD code, const std::wstring& target = L"", bool entering = false,
               size_t destination = 0);
   void Warn(const std::wstring& destination, unsigned lost);
-  // A source that changed while it was copied (a warning: its copy holds it
-  // as it was when the copy began).
-  void ChangedWhileCopied(const std::wstring& path);
+  // A source that changed while it was copied to target (a warning: its
+  // copy holds it as it was when the copy began). Told per copy, each
+  // naming where it went.
+  void ChangedWhileCopied(const std::wstring& path, const std::wstring& target);
 
   struct Progress {
     uint64_t files, bytes, removed;  // files written, whatever their outcome
@@ -77,7 +79,8 @@ class RunReport {
   // The first ones of each destination, destinations in list order.
   std::vector<Failure> FirstFailures() const;
   std::vector<DestinationTally> Tallies() const;
-  // Of several destinations at work side by side, the one furthest behind.
+  // Of destinations written side by side, the one furthest behind while any
+  // still writes (empty otherwise).
   std::wstring Slowest() const;
   std::vector<Warning> Warnings() const;
   size_t ChangedCount() const { return changedCount_.load(); }
@@ -89,7 +92,10 @@ class RunReport {
     std::atomic<uint64_t> files{0}, bytes{0};
     std::atomic<size_t> failures{0}, kept{0};
     std::atomic<DWORD> started{0}, finished{0};  // ticks, 0 until then
+    std::wstring current;                        // its file in progress, under mutex_
   };
+  // The slowest tally still at work, of a run side by side; under mutex_.
+  const Tally* SlowestTally() const;
   Tally* TallyOf(size_t destination) const {
     return destination < tallyCount_ ? &tallies_[destination] : nullptr;
   }
@@ -98,6 +104,7 @@ class RunReport {
   std::atomic<uint64_t> bytes_{0}, removed_{0};
   std::atomic<uint64_t> outcomes_[4] = {};
   std::atomic<size_t> failureCount_{0};
+  bool sideBySide_ = false;  // destinations were at work at once
   mutable Lock mutex_;
   std::wstring current_;
   std::vector<Failure> failures_;

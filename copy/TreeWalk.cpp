@@ -40,7 +40,8 @@ class Walker {
   }
 
   // k: how much of from_ leads here (from_.size() once the walk is past it).
-  bool Walk(const std::wstring& sourceFolder, bool viaLink, const std::wstring& relative, size_t k) {
+  // underLink: a link leads here, this folder's own or one above it.
+  bool Walk(const std::wstring& sourceFolder, bool viaLink, bool underLink, const std::wstring& relative, size_t k) {
     // The current folder is never changed, so a long path copies like any other.
     if (!fs::CanEnterFolder(sourceFolder)) return CouldNotEnter(sourceFolder, GetLastError());
     const std::wstring base = WithBackslash(sourceFolder);
@@ -87,11 +88,11 @@ class Walker {
       // A link into the output is told by where it leads: its folder is
       // made like any other, and left empty.
       const bool link = fs::WalkPath::IsLink(entry.attributes);
-      if (!link && sink_.IsOwnOutput(subSource, false)) continue;
+      if (!link && sink_.IsOwnOutput(subSource, underLink)) continue;
       const std::wstring subRelative = Below(relative, entry.name);
       sink_.Folder(subRelative, inner < from_.size());  // looks before it makes
       if (link && sink_.IsOwnOutput(subSource, true)) continue;
-      Walk(subSource, link, subRelative, inner);
+      Walk(subSource, link, underLink || link, subRelative, inner);
     }
     return true;
   }
@@ -116,7 +117,7 @@ std::wstring Below(const std::wstring& relative, const std::wstring& name) {
 
 bool WalkTree(const std::wstring& sourceFolder, TreeSink& sink, const std::wstring& from) {
   Walker walker(sink, from);
-  return walker.Walk(sourceFolder, false, L"", 0);
+  return walker.Walk(sourceFolder, false, false, L"", 0);
 }
 
 }  // namespace copy

@@ -24,8 +24,9 @@ class TreeSink {
   virtual void File(const std::wstring& source, const std::wstring& relative, const fs::Entry& entry) = 0;
   // A folder that cannot be entered or listed: its tree is left out, the walk goes on.
   virtual void CouldNotEnter(const std::wstring& folder, DWORD code) = 0;
-  // A source folder that is the copy's own output, by another spelling or a link: left out.
-  virtual bool IsOwnOutput(const std::wstring& folder, bool viaLink) = 0;
+  // A source folder that is the run's own output, by another name or a link:
+  // left out. underLink: a link leads to it or to a folder above it.
+  virtual bool IsOwnOutput(const std::wstring& folder, bool underLink) = 0;
 };
 
 // Walks the tree below sourceFolder. With from (a path below it, as a

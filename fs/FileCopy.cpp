@@ -215,11 +215,11 @@ bool PendingCopy::CreateTemporary() {
 }
 
 bool PendingCopy::Write(const std::wstring& source, const std::wstring& targetFolder, const Entry* listed,
-                        const StopSignal* stop, const std::function<void(int64_t)>& written) {
+                        const StopSignal* stop, const std::function<void(int64_t)>& written, const Entry* begun) {
   SourceFile from;
-  if (!OpenSource(source, listed, from) ||
-      !Start(source, targetFolder, from.facts, from.streams, stop, written, &from.handle))
-    return false;
+  if (!OpenSource(source, listed, from)) return false;
+  if (begun) from.facts = *begun;
+  if (!Start(source, targetFolder, from.facts, from.streams, stop, written, &from.handle)) return false;
   if (stage_ == Stage::AtPlacing) return true;  // written when placed
   bool changed = false;
   if (!ReadChunks(
@@ -248,8 +248,8 @@ bool PendingCopy::Start(const std::wstring& source, const std::wstring& targetFo
   skipped_ = false;
   volume_ = &ProbedTraitsOf(targetFolder);
   if (volume_->renamesNothing) {  // written when placed, under its own name, from its own read
-    source_ = opened ? std::move(*opened) : OpenToRead(source);
-    if (!source_.valid()) return false;
+    if (!bytes_held_) source_ = opened ? std::move(*opened) : OpenToRead(source);
+    if (!bytes_held_ && !source_.valid()) return false;
     stage_ = Stage::AtPlacing;
     return true;
   }
@@ -261,6 +261,14 @@ bool PendingCopy::Start(const std::wstring& source, const std::wstring& targetFo
   // Discard removes it by name, and a later run sweeps what a death left.
   MarkForRemoval(true);
   return true;
+}
+
+bool PendingCopy::BeginBytes(const std::string& bytes, const std::wstring& targetFolder) {
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  const uint64_t time = (uint64_t(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+  bytes_held_ = &bytes;
+  return Start(L"", targetFolder, Entry{L"", 0, bytes.size(), time, time}, {}, nullptr, nullptr, nullptr);
 }
 
 bool PendingCopy::Append(const char* data, DWORD size) {
@@ -395,6 +403,11 @@ Placement PendingCopy::PlaceInPlace(const std::wstring& name, bool replace) {
   const bool counting = bytes_ == 0;
   bool changed = false;
   const Feed feed = [&](const Take& take) {
+    if (bytes_held_) {
+      for (size_t at = 0; at < bytes_held_->size(); at += kChunk)
+        if (!take(bytes_held_->data() + at, DWORD(std::min<size_t>(kChunk, bytes_held_->size() - at)))) return false;
+      return true;
+    }
     LARGE_INTEGER start{};
     if (!SetFilePointerEx(source_.get(), start, nullptr, FILE_BEGIN)) return false;
     int64_t fed = 0;
@@ -447,6 +460,42 @@ Placement PendingCopy::Finish(const std::wstring& target, Placed placed) {
   placement.placed = placed;
   placement.lost = lost_;
   return placement;
+}
+
+WholeWrite WriteWholeFile(const std::wstring& path, const std::string& bytes) {
+  const std::wstring full = FullPath(path);
+  if (IsDevice(full) || OpensAsDevice(full)) {
+    SetLastError(ERROR_BAD_DEVICE);
+    return WholeWrite::NotMade;
+  }
+  const size_t cut = full.rfind(L'\\') + 1;
+  const std::wstring folder = full.substr(0, cut), name = full.substr(cut);
+  // A write of ours killed here is settled first: its repair must not undo this one.
+  RepairFolder(folder);
+  WholeWrite result = WholeWrite::Done;
+  {
+    PendingCopy copy;
+    if (!copy.BeginBytes(bytes, folder)) return WholeWrite::NotMade;
+    for (size_t at = 0; at < bytes.size() && result == WholeWrite::Done; at += kChunk)
+      if (!copy.Append(bytes.data() + at, DWORD(std::min<size_t>(kChunk, bytes.size() - at))))
+        result = WholeWrite::WriteFailed;
+    if (result == WholeWrite::Done && !copy.End(false)) result = WholeWrite::WriteFailed;
+    if (result == WholeWrite::Done) {
+      const Placement placement = copy.PlaceAs(name, true);
+      if (placement.placed == Placed::Failed) {
+        const DWORD error = placement.error;
+        result = error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL ? WholeWrite::WriteFailed
+                                                                               : WholeWrite::NotMade;
+        SetLastError(error);
+      }
+    }
+  }
+  // Written behind a journal, outside a run: it goes now, as a run's goes at its end.
+  KeepingError([] {
+    CloseJournals();
+    RemoveJournals();
+  });
+  return result;
 }
 
 }  // namespace fs

@@ -54,9 +54,10 @@ class PendingCopy {
   // when the copy begins, up to the length it has then (listed, what a
   // listing told, stands in where the source cannot be asked). written hears of the
   // bytes as they are written (a failed copy takes them back). A stop
-  // abandons the copy between two chunks (ERROR_OPERATION_ABORTED).
+  // abandons the copy between two chunks (ERROR_OPERATION_ABORTED). begun:
+  // the facts a read made earlier began the same copy with, which it keeps.
   bool Write(const std::wstring& source, const std::wstring& targetFolder, const Entry* listed, const StopSignal* stop,
-             const std::function<void(int64_t)>& written);
+             const std::function<void(int64_t)>& written, const Entry* begun = nullptr);
   // The same copy fed by a read made elsewhere (one read for several
   // destinations): Begin with the source's facts, Append each chunk, End.
   // A failure discards the copy. On a volume that renames nothing the copy
@@ -66,6 +67,9 @@ class PendingCopy {
              const std::function<void(int64_t)>& written);
   bool Append(const char* data, DWORD size);
   bool End(bool changed);
+  // The same copy of bytes held in memory (a list, a log), new as of now;
+  // they must outlive the copy.
+  bool BeginBytes(const std::string& bytes, const std::wstring& targetFolder);
   // Gives the copy the name in targetFolder. Without replace an entry that
   // holds the name keeps it (Taken). With it a file standing there is
   // replaced, hidden or not, except what Windows refuses to replace by a
@@ -97,6 +101,7 @@ class PendingCopy {
   FileHandle file_;        // the temporary while it is open
   std::wstring temporary_;  // its path until it is placed
   FileHandle source_;      // AtPlacing: the source, read when placed
+  const std::string* bytes_held_ = nullptr;  // or the bytes, where they are in memory
   const StopSignal* stop_ = nullptr;
   std::wstring folder_;
   const VolumeTraits* volume_ = nullptr;
@@ -109,5 +114,17 @@ class PendingCopy {
   int64_t bytes_ = 0;
   std::function<void(int64_t)> written_;
 };
+
+// Puts bytes at path as a copy is placed (fs/FileCopy.h): a temporary and a
+// rename, or behind a journal where nothing renames, so a write that fails
+// leaves the file that stood there whole. A read-only file there is refused
+// (5), as Windows refuses to replace one, and so is a device (1200). On
+// failure the code is in GetLastError().
+enum class WholeWrite {
+  Done,
+  NotMade,     // the file could not be created or put in place
+  WriteFailed  // its bytes could not be written (a full disk)
+};
+WholeWrite WriteWholeFile(const std::wstring& path, const std::string& bytes);
 
 }  // namespace fs

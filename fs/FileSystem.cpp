@@ -377,8 +377,10 @@ std::optional<PlaceId> IdentityOf(const FileHandle& entry) {
   BY_HANDLE_FILE_INFORMATION info;
   if (!entry.valid() || !GetFileInformationByHandle(entry.get(), &info)) return std::nullopt;
   const uint64_t index = (uint64_t(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
-  // Some network file systems give every entry the index 0: that names no one place.
-  if (index == 0) return std::nullopt;
+  // Some network file systems give every entry the index 0, and Wine gives a
+  // volume reached by a Z: path the serial 0 and repeats its indexes on the
+  // next: neither names one place.
+  if (index == 0 || info.dwVolumeSerialNumber == 0) return std::nullopt;
   return PlaceId{info.dwVolumeSerialNumber, index};
 }
 
@@ -462,20 +464,22 @@ bool RemoveHeld(const FileHandle& entry, DWORD attributes) {
 
 bool WalkPath::Enter(const std::wstring& folder, bool viaLink) {
   if (!viaLink) {
-    path_.push_back({folder, std::nullopt, false});
+    path_.push_back({folder});
     return true;
   }
-  auto id = Identify(folder);
-  if (id) {
+  auto held = Inspect(OpenToLook(folder));
+  if (held) {
     for (Level& level : path_) {
       if (!level.identified) {
-        level.id = Identify(level.folder);
+        if (auto above = Inspect(OpenToLook(level.folder))) level.held = std::move(*above);
         level.identified = true;
       }
-      if (level.id && *level.id == *id) return false;
+      // One folder by its final path, or by an identity where the final paths differ (a share by two names).
+      if (SameTextIgnoreCase(level.held.finalPath, held->finalPath) || (level.held.id && level.held.id == held->id))
+        return false;
     }
   }
-  path_.push_back({folder, id, true});
+  path_.push_back({folder, held ? std::move(*held) : HeldEntry{}, true});
   return true;
 }
 
@@ -519,11 +523,12 @@ bool OpenedADevice(const FileHandle& file) {
   return true;
 }
 
+}  // namespace
+
 bool OpensAsDevice(const std::wstring& path) {
   FileHandle there = OpenToLook(path);
   return there.valid() && OpenedADevice(there);
 }
-}  // namespace
 
 std::optional<std::string> ReadWholeFileDenyWriters(const std::wstring& path) {
   if (IsDevice(path)) {
@@ -555,40 +560,6 @@ bool WriteAll(const FileHandle& file, const std::string& bytes) {
     done += written;
   }
   return true;
-}
-
-WholeWrite WriteWholeFile(const std::wstring& path, const std::string& bytes) {
-  const std::wstring full = FullPath(path);
-  if (IsDevice(full) || OpensAsDevice(full)) {
-    SetLastError(ERROR_BAD_DEVICE);
-    return WholeWrite::NotMade;
-  }
-  // The rename would replace a read-only file under Wine; Windows refuses.
-  const DWORD attributes = AttributesOf(full);
-  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY))) {
-    SetLastError(ERROR_ACCESS_DENIED);
-    return WholeWrite::NotMade;
-  }
-  static std::atomic<unsigned> counter{0};
-  // Named as our temporaries are, so no import takes one left by a crash for data.
-  const std::wstring temporary =
-      SystemPath(full.substr(0, full.rfind(L'\\') + 1) + L"~quillmere-" + std::to_wstring(GetCurrentProcessId()) +
-                 L"-" + std::to_wstring(counter++) + L".part");
-  WholeWrite result = WholeWrite::Done;
-  {
-    FileHandle file(
-        CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.valid()) return WholeWrite::NotMade;
-    if (!WriteAll(file, bytes) || !FlushFileBuffers(file.get())) result = WholeWrite::WriteFailed;
-  }
-  if (result == WholeWrite::Done &&
-      MoveFileExW(temporary.c_str(), SystemPath(full).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-    return result;
-  if (result == WholeWrite::Done) result = WholeWrite::NotMade;
-  const DWORD error = GetLastError();
-  DeleteFileW(temporary.c_str());
-  SetLastError(error);
-  return result;
 }
 
 std::wstring SystemErrorText(DWORD code) {

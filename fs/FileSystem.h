@@ -108,6 +108,8 @@ GivenPath Resolve(const std::wstring& given);
 // (where the system reads it as CON), "\\.\PhysicalDrive0", "\\.\COM1".
 bool IsDevice(const std::wstring& path);
 bool IsDevice(const GivenPath& path);
+// What opens at the path is a device after all (Wine's Z:\dev\zero); 1200.
+bool OpensAsDevice(const std::wstring& path);
 // The path names a whole drive ("Q:\", "Q:\.", "Q:\sub\..", "\\.\Q:\", or a
 // link, mapped drive or share that leads to a volume's root).
 bool IsWholeDrive(const std::wstring& path);
@@ -204,8 +206,8 @@ class WalkPath {
  private:
   struct Level {
     std::wstring folder;
-    std::optional<PlaceId> id;
-    bool identified;
+    HeldEntry held{};  // where it leads and its identity, once asked
+    bool identified = false;
   };
   std::vector<Level> path_;
 };
@@ -224,17 +226,6 @@ size_t WalkFolders(const std::wstring& root, DWORD mask, int maxLevels, const Fo
 // A device is no file to read (1200): NUL reads as empty, CON waits for typing.
 std::optional<std::string> ReadWholeFileDenyWriters(const std::wstring& path);
 bool WriteAll(const FileHandle& file, const std::string& bytes);
-// Puts bytes at path by a temporary beside it and a rename, so a write that
-// fails leaves the file that stood there whole. A read-only file there is
-// refused (5), as Windows refuses to replace one, and so is a device (1200).
-// On failure the code is in GetLastError().
-enum class WholeWrite {
-  Done,
-  NotMade,     // the file could not be created or put in place
-  WriteFailed  // its bytes could not be written (a full disk)
-};
-WholeWrite WriteWholeFile(const std::wstring& path, const std::string& bytes);
-
 // Profile (.ini) files: empty when the file, section or key is missing.
 std::optional<std::wstring> ReadProfileString(const std::wstring& file, const wchar_t* section, const wchar_t* key);
 // Writes the value (or deletes the key when value is null) and flushes the file.

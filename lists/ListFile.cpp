@@ -5,6 +5,7 @@
 #include "common/AppError.h"
 #include "common/Paths.h"
 #include "common/Text.h"
+#include "fs/FileCopy.h"
 #include "fs/FileSystem.h"
 
 namespace lists {

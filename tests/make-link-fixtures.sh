@@ -12,12 +12,18 @@
 #                          -> ..\src\top.txt, d2link -> ..\d2, d2file.txt -> ..\d2\top.txt
 #   C:\qm-links\rule\case  Dest\f -> ..\dest\f, twins whose names differ in case only
 #   Q:                     a drive mapped to C:\qm-links\qdrive (keep1.txt, sub\keep2.txt)
+#   P:                     a second letter for C: (as subst makes one)
+#   build/two-mounts/a, b  two small volumes without a letter, each with d\ and "mounted"
+#   C:\qm-links\bcast\src  f.txt and lnk -> ..\outs, the folder that holds the destinations
 #   C:\qm-links\rule\d\vol    a small volume mounted inside a folder to be emptied
 #   C:\qm-links\rule\d\bound  a folder of another small volume, bound there
 . "$(dirname "$0")/../scripts/wine-env.sh"
 ROOT="$WINEPREFIX/drive_c/qm-links"
+TWO="$QM_ROOT/build/two-mounts"  # beside the prefix: Wine reaches them by Z: paths alone
 unmount_all() {
-  for m in "$ROOT/rule/d/bound" "$ROOT/rule/d/vol" "$ROOT/scratchvol" "$ROOT/full"; do umount "$m" 2>/dev/null; done
+  for m in "$ROOT/rule/d/bound" "$ROOT/rule/d/vol" "$ROOT/scratchvol" "$ROOT/full" "$TWO/a" "$TWO/b"; do
+    umount "$m" 2>/dev/null
+  done
 }
 [ "$1" = cleanup ] && { unmount_all; exit 0; }
 unmount_all
@@ -53,6 +59,10 @@ echo -n 1 > "$ROOT/qdrive/keep1.txt"
 echo -n 2 > "$ROOT/qdrive/sub/keep2.txt"
 rm -f "$WINEPREFIX/dosdevices/q:"
 ln -s ../drive_c/qm-links/qdrive "$WINEPREFIX/dosdevices/q:"
+ln -sfn ../drive_c "$WINEPREFIX/dosdevices/p:"
+mkdir -p "$ROOT/bcast/src" "$ROOT/bcast/outs"
+echo -n f > "$ROOT/bcast/src/f.txt"
+ln -s ../outs "$ROOT/bcast/src/lnk"
 # Names that differ in case alone, as a tree from a case-sensitive system
 # holds them: copies into one folder race for one target.
 mkdir -p "$ROOT/twins"
@@ -72,3 +82,12 @@ fi
 # a copy that fills the disk. Unmounted again when the tests end.
 mkdir -p "$ROOT/full"
 mount -t tmpfs -o size=256k qm-full "$ROOT/full" 2>/dev/null || true
+# Two volumes with no drive letter, reached by Z: paths, where the machine
+# lets us mount them: Wine gives both the serial 0 and the same file indexes.
+mkdir -p "$TWO/a" "$TWO/b"
+for v in a b; do
+  if mount -t tmpfs -o size=64k "qm-two-$v" "$TWO/$v" 2>/dev/null; then
+    mkdir -p "$TWO/$v/d"
+    echo -n m > "$TWO/$v/mounted"
+  fi
+done

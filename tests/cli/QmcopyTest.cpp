@@ -134,6 +134,16 @@ TEST(Qmcopy, EachInvocationEndsWithItsCodeFilesAndWords) {
        2,
        {{L"d2\\one.txt", ""}},
        L"日志文件"},
+      {"a log that is the list through a second letter",
+       [](Tree& t) { return t.Lists() + L" /log:" + ThroughSecondLetter(t.dir / L"s.lst"); },
+       2,
+       {{L"d2\\one.txt", ""}},
+       L"日志文件"},
+      {"a log in a destination through Wine's Z: path",
+       [](Tree& t) { return t.Lists() + L" /log:" + ThroughZ(t.dir / L"d2\\run.log"); },
+       2,
+       {{L"d2\\one.txt", ""}, {L"d2\\run.log", ""}},
+       L"日志文件"},
       {"skip",
        [](Tree& t) { return t.Lists() + L" /policy:skip"; },
        0,
@@ -203,8 +213,9 @@ TEST(Qmcopy, EachInvocationEndsWithItsCodeFilesAndWords) {
        L"1 个源"},
       {"two spellings of one place are one source and one destination",
        [](Tree& t) {
-         return L"/src:" + t.dir / L"src /src:" + text::Upper(t.dir / L".\\src\\") + L" /dst:" + t.dir / L"d2 /dst:" +
-                t.dir / L"D2\\ /policy:number";
+         return L"/src:" + t.dir / L"src /src:" + text::Upper(t.dir / L".\\src\\") + L" /src:" +
+                ThroughSecondLetter(t.dir / L"src") + L" /dst:" + t.dir / L"d2 /dst:" + t.dir / L"D2\\ /dst:" +
+                ThroughZ(t.dir / L"d2") + L" /policy:number";
        },
        0,
        {{L"d2\\src\\a.txt", "new a"}, {L"d2\\src\\a_1.txt", ""}},

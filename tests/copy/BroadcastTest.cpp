@@ -7,11 +7,13 @@
 #include <atomic>
 #include <map>
 #include <set>
+#include <thread>
 #include <stdexcept>
 #include <mutex>
 
 #include "common/Paths.h"
 #include "copy/Broadcast.h"
+#include "copy/Channel.h"
 #include "copy/CopyEngine.h"
 #include "fs/OwnFiles.h"
 #include "tests/support/TestSupport.h"
@@ -358,6 +360,136 @@ TEST(Broadcast, AFailureOnADestinationsThreadEndsTheRunWithoutAHang) {
   CopyObserver observer;
   observer.fileDone = [](const std::wstring&, const std::wstring&, FileOutcome) { throw std::runtime_error("no"); };
   EXPECT_THROW(RunCopy(job, observer), std::runtime_error);
+}
+
+
+// A link in a source that leads to the folder holding the destinations: no
+// walk enters a destination's copy, side by side, let go, or one by one.
+TEST(Broadcast, NoWalkEntersTheRunsOwnOutputThroughALinkAtAnyPace) {
+  const std::wstring root = L"C:\\qm-links\\bcast\\";
+  ASSERT_TRUE(fs::IsFolder(root + L"src\\lnk")) << "link fixture missing";
+  for (uint64_t letGoBehind : {uint64_t(64) << 20, uint64_t(1)})
+    for (SameFileMode mode : {Overwrite, Ask}) {  // side by side, one by one (nothing is asked of fresh folders)
+      SCOPED_TRACE(testing::Message() << "let go at " << letGoBehind << ", mode " << int(mode));
+      CopyJob job{{root + L"src"}, {root + L"outs\\d0\\", root + L"outs\\d1\\"}, mode};
+      job.letGoBehind = letGoBehind;
+      job.readAhead = letGoBehind;
+      for (const std::wstring& dest : job.dests) MakeDir(dest);
+      EXPECT_EQ(CanBroadcast(job, {}), mode == Overwrite);
+      RunCopy(job, {});
+      for (const std::wstring& dest : job.dests) {
+        std::vector<std::wstring> tree;
+        for (const auto& [name, file] : ContentsOf(dest)) tree.push_back(name);
+        EXPECT_EQ(tree, (std::vector<std::wstring>{L"src\\", L"src\\f.txt", L"src\\lnk\\", L"src\\lnk\\d0\\",
+                                                          L"src\\lnk\\d1\\"}));
+      }
+      RemoveTree(root + L"outs\\d0");
+      RemoveTree(root + L"outs\\d1");
+    }
+}
+
+// A destination let go inside a file that grows copies it as the read began
+// it, as the others do, and the warning names where each copy went.
+TEST(Broadcast, AFileLetGoMidwayIsCopiedAsTheReadBeganIt) {
+  TempDir dir;
+  WriteBytes(dir / L"grows.log", std::string(3000, 'g'));
+  MakeDir(dir / L"d");
+  RunReport report;
+  CopyObserver observer{nullptr, nullptr, &report};
+  const BegunFile begun{dir / L"grows.log", {L"grows.log", FILE_ATTRIBUTE_ARCHIVE, 1000, kThen, kThen}};
+  copy::CopyContext context{Overwrite, &observer};
+  context.begun = &begun;
+  CopyOneFile(dir / L"grows.log", dir / L"d\\", L"grows.log", context);
+  EXPECT_EQ(ReadBytes(dir / L"d\\grows.log"), std::string(1000, 'g'));
+  EXPECT_EQ(GetWriteTime(dir / L"d\\grows.log"), kThen);
+  EXPECT_EQ(report.FirstChanged(), std::vector<std::wstring>{dir / L"grows.log" + L" → " + dir / L"d\\grows.log"});
+}
+
+// The status line follows the destination furthest behind while any still
+// writes, and names its file; one destination after another names none.
+TEST(Broadcast, TheStatusNamesTheSlowestDestinationAndItsFile) {
+  RunReport report;
+  report.Destinations({L"D:\\", L"E:\\"});
+  report.DestinationStarted(0);
+  report.DestinationStarted(1);
+  report.FileStarted(L"C:\\big.bin", 0);
+  report.FileStarted(L"C:\\next.bin", 1);
+  report.BytesWritten(100, 1);
+  EXPECT_EQ(report.Slowest(), L"D:\\");
+  EXPECT_EQ(report.Read().current, L"C:\\big.bin");
+  report.DestinationFinished(0);
+  EXPECT_EQ(report.Slowest(), L"E:\\");
+  EXPECT_EQ(report.Read().current, L"C:\\next.bin");
+  RunReport inTurn;
+  inTurn.Destinations({L"D:\\", L"E:\\"});
+  inTurn.DestinationStarted(0);
+  inTurn.DestinationFinished(0);
+  inTurn.DestinationStarted(1);
+  EXPECT_EQ(inTurn.Slowest(), L"");
+}
+
+// The queue to one destination: what a destination let go at each point
+// still takes, and where it goes on alone.
+TEST(Channel, LetsGoAtTheFirstStepNotBegunAndStopsWithoutAHang) {
+  auto step = [](Step::Kind kind, const wchar_t* at = L"", uint64_t size = 0) {
+    Step made{kind, {0, at}};
+    made.facts.size = size;
+    if (kind == Step::Kind::Chunk) made.data = std::make_shared<const std::vector<char>>(1000, 'x');
+    return made;
+  };
+  using K = Step::Kind;
+  struct Case {
+    const char* name;
+    std::vector<Step> popped, pushed;  // popped: taken by the destination before the rest is pushed
+    std::vector<K> takes;              // what it takes after, up to and with the LetGo
+    const wchar_t* goesOnAt;
+    bool midFile;
+  } cases[] = {
+      {"before a folder", {}, {step(K::Folder, L"b"), step(K::File, L"b\\c"), step(K::Chunk), step(K::Chunk),
+                               step(K::Chunk)}, {K::LetGo}, L"b", false},
+      {"inside the file it writes", {step(K::File, L"a", 5000)}, {step(K::Chunk), step(K::Chunk), step(K::Chunk)},
+       {K::LetGo}, L"a", true},
+      {"after the file it writes, queued whole", {step(K::File, L"a", 2000)},
+       {step(K::Chunk), step(K::Chunk), step(K::End), step(K::EntryDone), step(K::Folder, L"b")},
+       {K::Chunk, K::Chunk, K::End, K::EntryDone, K::LetGo}, L"b", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Pace pace;
+    Channel channel(1500, 3000, pace);
+    for (const Step& s : c.popped) {
+      channel.Push(s);
+      channel.Pop();
+    }
+    for (const Step& s : c.pushed) channel.Push(s);
+    EXPECT_FALSE(channel.Attached());
+    EXPECT_FALSE(channel.Push(step(K::Folder, L"later")));  // let go: it takes no more
+    for (K kind : c.takes) {
+      const Step taken = channel.Pop();
+      ASSERT_EQ(taken.kind, kind);
+      if (kind != K::LetGo) continue;
+      EXPECT_EQ(taken.at.relative, c.goesOnAt);
+      EXPECT_EQ(taken.midFile, c.midFile);
+      if (c.midFile) EXPECT_EQ(taken.facts.size, 5000u);  // copied as the read began it
+    }
+    EXPECT_EQ(channel.Queued(), 0u);
+  }
+  // Stopped while full: everything dropped, the read no longer waits. A
+  // destination waiting on an empty queue takes the end.
+  Pace pace;
+  Channel full(1500, 1u << 30, pace);
+  for (int k = 0; k < 8; ++k) full.Push(step(K::Chunk));
+  EXPECT_FALSE(full.HasRoom());
+  full.Stop();
+  EXPECT_TRUE(full.HasRoom());
+  EXPECT_FALSE(full.Push(step(K::Finish)));
+  Channel empty(1500, 1u << 30, pace);
+  std::thread pusher([&] {
+    Sleep(50);
+    empty.Push(step(K::Finish));
+  });
+  EXPECT_EQ(empty.Pop().kind, K::Finish);
+  pusher.join();
 }
 
 }  // namespace

@@ -524,16 +524,20 @@ TEST(RunCopy, NestedDestinationsKeepTheirOwnCopiesAndTheDryRunForetellsTheRemova
 }
 
 // A folder that cannot be entered ends nothing; and each place is taken once,
-// however many spellings the lists give it.
+// however many names the lists give it: spellings, a second drive letter,
+// Wine's Z: path, a link to the drive's root.
 TEST(RunCopy, GoesOnPastAFolderThatCannotBeEnteredAndTakesEachPlaceOnce) {
   TempDir dir;
   WriteBytes(dir / L"a.txt", "a");
   WriteBytes(dir / L"s\\x.txt", "x");
   ASSERT_TRUE(CreateDirectoryW((L"\\\\?\\" + dir.path() + L"s\\bad.").c_str(), nullptr));
+  const std::wstring viaLink = L"C:\\qm-links\\toroot\\" + dir.path().substr(3);
   FakeHost host;
   host.mode = AutoNumber;  // a place taken twice would leave numbered twins
-  host.sources = {dir / L"a.txt", dir / L"s", dir / L"A.TXT", dir / L"s\\..\\s\\"};
-  host.dests = {dir / L"d1\\", dir / L"d2\\", dir / L"D1"};
+  host.sources = {dir / L"a.txt", dir / L"s", dir / L"A.TXT", dir / L"s\\..\\s\\",
+                  ThroughSecondLetter(dir / L"a.txt"), ThroughZ(dir / L"s"), viaLink + L"a.txt"};
+  host.dests = {dir / L"d1\\", dir / L"d2\\", dir / L"D1", ThroughSecondLetter(dir / L"d1"), ThroughZ(dir / L"d2"),
+                viaLink + L"d1"};
   MakeDir(dir / L"d1");
   MakeDir(dir / L"d2");
   RunReport report;
@@ -542,11 +546,19 @@ TEST(RunCopy, GoesOnPastAFolderThatCannotBeEnteredAndTakesEachPlaceOnce) {
   for (const wchar_t* d : {L"d1\\", L"d2\\"})
     EXPECT_EQ(TreeOf(dir / d), (std::vector<std::wstring>{L"a.txt", L"s\\", L"s\\x.txt"})) << Narrow(d);
   ASSERT_EQ(report.FailureCount(), 2u);  // the folder, once in each destination
+  RemoveDirectoryW((L"\\\\?\\" + dir.path() + L"s\\bad.").c_str());
   for (const Failure& f : report.FirstFailures()) {
     EXPECT_EQ(f.path, dir / L"s\\bad.");
     EXPECT_TRUE(f.entering);
   }
-  RemoveDirectoryW((L"\\\\?\\" + dir.path() + L"s\\bad.").c_str());
+  // Two volumes without a letter share the serial 0 and their file indexes: two places.
+  const std::wstring mounts = fs::ResolvePath(ThroughZ(L"C:\\") + L"..\\..\\two-mounts\\");
+  if (!fs::IsFile(mounts + L"\\a\\mounted") || !fs::IsFile(mounts + L"\\b\\mounted")) return;
+  RunCopy({{dir / L"a.txt"}, {mounts + L"\\a\\d", mounts + L"\\b\\d"}, AutoNumber}, {});
+  for (const wchar_t* v : {L"\\a\\d\\", L"\\b\\d\\"}) {
+    EXPECT_EQ(TreeOf(mounts + v), std::vector<std::wstring>{L"a.txt"});
+    DeleteFileW((mounts + v + L"a.txt").c_str());
+  }
 }
 
 }  // namespace

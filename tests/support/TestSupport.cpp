@@ -178,3 +178,17 @@ bool CopyKilledAt(fs::faults::Point point, bool inPlace, const std::wstring& sou
   Sleep(200);  // the server closes the dead process's handles
   return reached;
 }
+
+std::wstring ThroughSecondLetter(const std::wstring& path) { return L"P" + path.substr(1); }
+
+std::wstring ThroughZ(const std::wstring& path) {
+  using UnixName = char*(CDECL*)(const wchar_t*);
+  static const auto unixName =
+      reinterpret_cast<UnixName>(GetProcAddress(GetModuleHandleW(L"kernel32"), "wine_get_unix_file_name"));
+  char* unix = unixName ? unixName(path.c_str()) : nullptr;
+  if (!unix) return path;
+  std::wstring z = L"Z:";
+  for (const char* c = unix; *c; ++c) z += *c == '/' ? L'\\' : wchar_t(*c);
+  HeapFree(GetProcessHeap(), 0, unix);
+  return z;
+}
