@@ -139,7 +139,7 @@ namespace {
 bool OntoItself(const std::wstring& source, const std::wstring& target) {
   if (SameTextIgnoreCase(fs::LongPath(source), fs::LongPath(target))) return true;
   const auto literal = [](const std::wstring& path) { return path.rfind(L"\\\\?\\", 0) == 0; };
-  return !literal(source) && !literal(target) && fs::SamePlace(source, target);
+  return !literal(source) && !literal(target) && fs::SameResolvedPath(source, target);
 }
 
 // How often a numbered name is taken by someone else between our look and our rename.

@@ -265,7 +265,7 @@ GivenPath Resolve(const std::wstring& given) {
   return {given, std::move(full), std::move(place)};
 }
 
-bool SamePlace(const std::wstring& a, const std::wstring& b) {
+bool SameResolvedPath(const std::wstring& a, const std::wstring& b) {
   return SameTextIgnoreCase(ResolvePath(a), ResolvePath(b));
 }
 

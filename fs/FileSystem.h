@@ -91,8 +91,9 @@ std::wstring FullPath(const std::wstring& path);
 // root ("C:\"); the \\?\ and \\.\ prefixes dropped. Every protection compares
 // places, never spellings.
 std::wstring ResolvePath(const std::wstring& path);
-// The two paths name the same place (letter case ignored).
-bool SamePlace(const std::wstring& a, const std::wstring& b);
+// The two paths resolve to the same path (letter case ignored); fs/Place.h
+// tells one place by any of its names.
+bool SameResolvedPath(const std::wstring& a, const std::wstring& b);
 
 // A path as it was given (typed, or a list file's line), resolved once: the
 // full path the system makes of it (a relative one counts from the current

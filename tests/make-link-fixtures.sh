@@ -12,7 +12,7 @@
 #                          -> ..\src\top.txt, d2link -> ..\d2, d2file.txt -> ..\d2\top.txt
 #   C:\qm-links\rule\case  Dest\f -> ..\dest\f, twins whose names differ in case only
 #   Q:                     a drive mapped to C:\qm-links\qdrive (keep1.txt, sub\keep2.txt)
-#   P:                     a second letter for C: (as subst makes one)
+#   O:                     a second letter for C: (as subst makes one)
 #   build/two-mounts/a, b  two small volumes without a letter, each with d\ and "mounted"
 #   C:\qm-links\bcast\src  f.txt and lnk -> ..\outs, the folder that holds the destinations
 #   C:\qm-links\rule\d\vol    a small volume mounted inside a folder to be emptied
@@ -59,7 +59,7 @@ echo -n 1 > "$ROOT/qdrive/keep1.txt"
 echo -n 2 > "$ROOT/qdrive/sub/keep2.txt"
 rm -f "$WINEPREFIX/dosdevices/q:"
 ln -s ../drive_c/qm-links/qdrive "$WINEPREFIX/dosdevices/q:"
-ln -sfn ../drive_c "$WINEPREFIX/dosdevices/p:"
+ln -sfn ../drive_c "$WINEPREFIX/dosdevices/o:"
 mkdir -p "$ROOT/bcast/src" "$ROOT/bcast/outs"
 echo -n f > "$ROOT/bcast/src/f.txt"
 ln -s ../outs "$ROOT/bcast/src/lnk"

@@ -341,9 +341,9 @@ TEST(ResolvePath, EverySpellingNamesItsPlace) {
     EXPECT_EQ(fs::ResolvePath(c.path), c.place) << Narrow(c.path);
     EXPECT_EQ(fs::IsWholeDrive(c.path), c.wholeDrive) << Narrow(c.path);
   }
-  EXPECT_TRUE(fs::SamePlace(L"C:\\E\\SRC\\", L"c:\\e\\.\\src"));
-  EXPECT_FALSE(fs::SamePlace(L"C:\\e\\src", L"C:\\e\\src2"));
-  EXPECT_TRUE(fs::SamePlace(L"\\\\?\\C:\\e\\src", L"C:\\e\\src"));
+  EXPECT_TRUE(fs::SameResolvedPath(L"C:\\E\\SRC\\", L"c:\\e\\.\\src"));
+  EXPECT_FALSE(fs::SameResolvedPath(L"C:\\e\\src", L"C:\\e\\src2"));
+  EXPECT_TRUE(fs::SameResolvedPath(L"\\\\?\\C:\\e\\src", L"C:\\e\\src"));
   EXPECT_TRUE(fs::IsWholeDrive(L"\\\\.\\C:\\"));
   EXPECT_TRUE(fs::IsWholeDrive(L"\\\\?\\C:\\"));
   EXPECT_FALSE(fs::IsWholeDrive(L"C:\\windows"));

@@ -179,7 +179,7 @@ bool CopyKilledAt(fs::faults::Point point, bool inPlace, const std::wstring& sou
   return reached;
 }
 
-std::wstring ThroughSecondLetter(const std::wstring& path) { return L"P" + path.substr(1); }
+std::wstring ThroughSecondLetter(const std::wstring& path) { return L"O" + path.substr(1); }
 
 std::wstring ThroughZ(const std::wstring& path) {
   using UnixName = char*(CDECL*)(const wchar_t*);

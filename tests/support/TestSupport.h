@@ -41,7 +41,7 @@ std::string Narrow(const std::wstring& w);  // UTF-8, for test messages
 std::vector<fs::Entry> ListEntries(const std::wstring& pattern, DWORD mask);
 std::wstring CurrentFolder();
 bool SetAttributes(const std::wstring& path, DWORD bits);
-// Other names of one place: through the second letter P: for C: (the link
+// Other names of one place: through the second letter O: for C: (the link
 // fixtures make it), and as Wine's Z: path into the prefix.
 std::wstring ThroughSecondLetter(const std::wstring& path);
 std::wstring ThroughZ(const std::wstring& path);
