@@ -6,6 +6,8 @@ PKGS="g++-mingw-w64-x86-64-posix wine wine64 xvfb fonts-wqy-zenhei fonts-arphic-
 PKGS="$PKGS samba smbnetfs exfat-fuse exfatprogs fusefat dosfstools ntfs-3g fuse3 util-linux mount iproute2"
 # The broadcast benchmark's throttled destinations (bench/throttlefs.c, built natively).
 PKGS="$PKGS gcc libc6-dev libfuse3-dev pkg-config"
+# The verified copies' hash (XXH3-128): its single header, taken into the build tree.
+PKGS="$PKGS libxxhash-dev"
 . "$(dirname "$0")/packages.sh"
 missing="$(missing_packages $PKGS)"
 [ -z "$missing" ] && exit 0

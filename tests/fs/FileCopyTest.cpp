@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "common/Raii.h"
+#include "fs/ContentHash.h"
 #include "fs/FileCopy.h"
 #include "fs/InPlaceWrite.h"
 #include "fs/OwnFiles.h"
@@ -417,6 +418,38 @@ TEST(PendingCopy, TakesTheSourceAsItWasWhenItsCopyBegan) {
     EXPECT_EQ(copy.Changed(), change != None) << int(change);
     DeleteFileW((dir / L"copy.txt").c_str());
   }
+}
+
+// A copy read back past the cache: every read keeps to the sector, as
+// Windows demands of FILE_FLAG_NO_BUFFERING (Wine would not tell), and the
+// hash is that of the bytes, at any length.
+TEST(ContentHash, AReadFromTheDeviceKeepsToTheSectorAndHashesEveryByte) {
+  TempDir dir;
+  std::vector<std::string> reads;
+  fs::faults::WatchReadsFromDevice([&](uint64_t offset, DWORD length, const void* buffer, DWORD sector) {
+    if (offset % sector || length % sector || reinterpret_cast<uintptr_t>(buffer) % sector)
+      reads.push_back(std::to_string(offset) + "+" + std::to_string(length) + " off the sector " + std::to_string(sector));
+  });
+  for (size_t size : {size_t(0), size_t(1), size_t(4095), (size_t(1) << 20) + 1, size_t(3) << 20}) {
+    SCOPED_TRACE(size);
+    std::string bytes(size, '\0');
+    for (size_t i = 0; i < size; ++i) bytes[i] = char(i * 31 + i / 4096);
+    WriteBytes(dir / L"f", bytes);
+    fs::Hasher hasher;
+    hasher.Add(bytes.data(), bytes.size());
+    int64_t checked = 0;
+    EXPECT_EQ(fs::HashFromDevice(dir / L"f", nullptr, [&](int64_t n) { checked += n; }), hasher.Result());
+    EXPECT_EQ(checked, int64_t(size));
+    if (size) {
+      bytes[size / 2] ^= 1;  // one bit another
+      WriteBytes(dir / L"f", bytes);
+      EXPECT_NE(fs::HashFromDevice(dir / L"f", nullptr), hasher.Result());
+    }
+  }
+  fs::faults::WatchReadsFromDevice(nullptr);
+  EXPECT_EQ(reads, std::vector<std::string>{});
+  EXPECT_FALSE(fs::HashFromDevice(dir / L"missing", nullptr));
+  EXPECT_EQ(GetLastError(), DWORD(ERROR_FILE_NOT_FOUND));
 }
 
 }  // namespace
