@@ -74,6 +74,9 @@ struct CopyJob {
   bool emptyFirst = false;
   Retry retry;
   std::vector<std::wstring> keptByEmptying;  // besides the sources (the list files a run was read from)
+  // Every copy placed is read back from its destination after that
+  // destination's last copy, past the cache, and compared with what was read.
+  bool verify = false;
   // A run into several destinations: how far its read runs ahead of the
   // fastest, and how far one may fall behind the read before it is let go
   // to read for itself (the most memory a run holds for them).
