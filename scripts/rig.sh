@@ -16,6 +16,14 @@
 #   share  \\127.0.0.1\share (and N:): smbd on loopback reached through smbnetfs
 #          (FUSE), both inside a network namespace of their own, so port 445
 #          stays free here and no packet leaves loopback.
+#   fakestick  U:  tests/rig/fakestick.c -o real=4M,size=64M: claims 64 MiB and
+#              keeps 4 MiB, handed out in 64 KiB blocks round a ring: each new
+#              block overwrites the oldest, so a file reads back intact only
+#              while less than 4 MiB has been written after it
+#   flipping   V:  tests/rig/fakestick.c -o flip=3: every third write call stored
+#              with its first byte inverted
+#   Both pass through to folders of build/rig/backing, mounted direct_io (every
+#   read reaches them), and start empty at every "up".
 # Needs root, /dev/fuse and loop devices; QM_RIG=skip turns the rig (and its
 # tests) off on a machine without them.
 set -u
@@ -28,7 +36,9 @@ ENV_FILE="$RIG/destinations.env"
 DOS="$WINEPREFIX/dosdevices"
 NETNS_TAG="qm-rig-netns:$RIG"  # argv[0] of the process that holds the namespace
 IMAGE_MIB=1024                   # sparse: only what is written takes room
-declare -A LETTER=([fat32]=k [exfat]=l [ntfs]=m [share]=n)
+declare -A LETTER=([fat32]=k [exfat]=l [ntfs]=m [share]=n [fakestick]=u [flipping]=v)
+FAKESTICK_OPTIONS=real=4M,size=64M
+FLIPPING_OPTIONS=flip=3
 
 log() { echo "rig: $*" >&2; }
 
@@ -64,7 +74,7 @@ rig_daemons() {
     comm=""
     { read -r comm < "$p/comm"; } 2>/dev/null
     case "$comm" in
-      fusefat | ntfs-3g | mount.exfat-fus* | smbnetfs | smbd* | cleanupd | samba-dcerpcd | rpcd_*) ;;
+      fusefat | ntfs-3g | mount.exfat-fus* | fakestick | smbnetfs | smbd* | cleanupd | samba-dcerpcd | rpcd_*) ;;
       *) continue ;;
     esac
     args="$(tr '\0' ' ' < "$p/cmdline" 2>/dev/null)"
@@ -150,7 +160,7 @@ need() {
   [ "$(id -u)" -eq 0 ] || missing="$missing root"
   [ -c /dev/fuse ] || missing="$missing /dev/fuse"
   [ -e /dev/loop-control ] || losetup -f >/dev/null 2>&1 || missing="$missing loop-devices"
-  for tool in mkfs.vfat mkfs.exfat mkntfs fusefat mount.exfat-fuse ntfs-3g smbd smbnetfs unshare nsenter ip fusermount; do
+  for tool in mkfs.vfat mkfs.exfat mkntfs fusefat mount.exfat-fuse ntfs-3g smbd smbnetfs unshare nsenter ip fusermount gcc pkg-config; do
     command -v "$tool" >/dev/null || missing="$missing $tool"
   done
   if [ -n "$missing" ]; then
@@ -173,6 +183,21 @@ wait_mounted() {  # dir: true once the kernel lists it as a mount point
   done
   log "$1 did not mount"
   return 1
+}
+
+# Built natively, as scripts/throttle.sh builds throttlefs; again when its
+# source is newer.
+build_fakestick() {
+  local src="$QM_ROOT/tests/rig/fakestick.c"
+  [ -x "$RIG/fakestick" ] && ! [ "$src" -nt "$RIG/fakestick" ] && return 0
+  gcc -O2 -Wall -o "$RIG/fakestick" "$src" $(pkg-config --cflags --libs fuse3) || { log "cannot build $src"; return 1; }
+}
+
+mount_fakestick() {  # kind, options: a pass-through to an empty folder of build/rig/backing
+  rm -rf "${RIG:?}/backing/$1"
+  mkdir -p "$RIG/backing/$1"
+  "$RIG/fakestick" "$RIG/backing/$1" "$MNT/$1" -o "$2" || return 1
+  wait_mounted "$MNT/$1"
 }
 
 write_samba_conf() {
@@ -284,7 +309,7 @@ up() {
   down
   ensure_fusectl
   [ -d "$DOS" ] || { log "no Wine prefix at $WINEPREFIX (run through scripts/with-wine.sh)"; exit 1; }
-  mkdir -p "$IMAGES" "$MNT/fat32" "$MNT/exfat" "$MNT/ntfs" "$MNT/smbnet"
+  mkdir -p "$IMAGES" "$MNT/fat32" "$MNT/exfat" "$MNT/ntfs" "$MNT/fakestick" "$MNT/flipping" "$MNT/smbnet"
   local img loop ns
 
   img="$(make_image fat32)"
@@ -302,6 +327,10 @@ up() {
   mkntfs -Q -F -L QMNTFS "$img" >/dev/null 2>&1 || return 1
   ntfs-3g -o streams_interface=windows,permissions "$img" "$MNT/ntfs" >"$RIG/ntfs-3g.log" 2>&1 || return 1
   wait_mounted "$MNT/ntfs" || return 1
+
+  build_fakestick || return 1
+  mount_fakestick fakestick "$FAKESTICK_OPTIONS" || return 1
+  mount_fakestick flipping "$FLIPPING_OPTIONS" || return 1
 
   write_samba_conf
   rm -rf "${SAMBA:?}/share"/* "$SAMBA/share"/.[!.]* 2>/dev/null
@@ -321,7 +350,7 @@ up() {
   for _ in $(seq 50); do timeout 5 ls "$share" >/dev/null 2>&1 && break; sleep 0.2; done
   timeout 5 ls "$share" >/dev/null 2>&1 || { log "the share is not reachable at $share"; return 1; }
 
-  for kind in fat32 exfat ntfs; do ln -sfn "$MNT/$kind" "$DOS/${LETTER[$kind]}:"; done
+  for kind in fat32 exfat ntfs fakestick flipping; do ln -sfn "$MNT/$kind" "$DOS/${LETTER[$kind]}:"; done
   ln -sfn "$share" "$DOS/${LETTER[share]}:"
   mkdir -p "$DOS/unc/127.0.0.1"
   ln -sfn "$share" "$DOS/unc/127.0.0.1/share"
@@ -334,13 +363,19 @@ ntfs=M:\\
 share=\\\\127.0.0.1\\share\\
 share_letter=N:\\
 share_small=\\\\127.0.0.1\\share\\small\\
+fakestick=U:\\
+flipping=V:\\
 fat32_unix=$MNT/fat32
 exfat_unix=$MNT/exfat
 ntfs_unix=$MNT/ntfs
 share_unix=$share
 share_server_files=$SAMBA/share
+fakestick_unix=$MNT/fakestick
+flipping_unix=$MNT/flipping
+fakestick_options=$FAKESTICK_OPTIONS
+flipping_options=$FLIPPING_OPTIONS
 EOF
-  log "up: fat32 K:, exfat L:, ntfs M:, share \\\\127.0.0.1\\share (N:)"
+  log "up: fat32 K:, exfat L:, ntfs M:, share \\\\127.0.0.1\\share (N:), fakestick U:, flipping V:"
 }
 
 status() {
