@@ -67,7 +67,8 @@ void MainWindow::RunScope::ShowProgress() {
       emptiesOnly_ ? text::EmptyingStatusText(progress.removed)
                    : text::StatusText(progress.files, progress.bytes, seconds, progress.removed, report_->Slowest());
   const MainControls& ui = form_.ui_;
-  ui.status.SetText(status);
+  ui.status.SetText(progress.verifying.empty() ? status
+                                               : status + L"；" + text::VerifyingStatusText(progress.verifying, progress.checked));
   ui.statusFile.SetText(progress.current);
   ui.progress.SetPosition(position_);
   form_.taskbar_->SetValue(position_);

@@ -48,6 +48,7 @@ AppError Worded(const ListBoxError& error) {
 std::wstring ReportText(const std::wstring& headline, const copy::RunReport& report, size_t lineUnits) {
   const size_t count = report.FailureCount();
   std::wstring text = headline;
+  if (report.VerifyWasAsked()) text += L"\r\n" + text::VerifiedText(report.VerifiedCount()) + L"。";
   // What a destination could not keep is a warning below the message: the copies stand.
   const std::vector<copy::Warning> warnings = report.Warnings();
   if (!warnings.empty()) text += std::wstring(L"\r\n\r\n") + text::kNotKeptHeading;
@@ -63,7 +64,10 @@ std::wstring ReportText(const std::wstring& headline, const copy::RunReport& rep
   text += L"\r\n\r\n有 " + std::to_wstring(count) + L" 项未能完成：";
   const std::vector<copy::Failure> first = report.FirstFailures();
   for (const copy::Failure& failure : first) {
-    std::wstring reason = failure.entering ? text::EnterFolderFailure(failure.code) : fs::SystemErrorText(failure.code);
+    std::wstring reason = failure.check.failed ? text::CheckFailure(failure.code ? fs::SystemErrorText(failure.code) : L"",
+                                                                     failure.check.removed)
+                          : failure.entering ? text::EnterFolderFailure(failure.code)
+                                             : fs::SystemErrorText(failure.code);
     if (reason.empty()) reason = L"错误 " + std::to_wstring(failure.code);
     // The reason keeps its room; the paths share what is left, 40 units at least each.
     const size_t paths = failure.target.empty() ? 1 : 2, fixed = text::Units(reason) + 2 + (paths - 1) * 3;

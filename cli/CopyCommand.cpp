@@ -246,8 +246,9 @@ void Run(const copy::CopyJob& job, const Arguments& arguments, Console& console,
           Sleep(100);  // at most ten updates a second
           if (over) break;
           const auto done = outcome.report.Read();
-          console.Progress(text::StatusText(done.files, done.bytes, seconds(), done.removed, outcome.report.Slowest()) +
-                           L"  " + done.current);
+          std::wstring status = text::StatusText(done.files, done.bytes, seconds(), done.removed, outcome.report.Slowest());
+          if (!done.verifying.empty()) status += L"；" + text::VerifyingStatusText(done.verifying, done.checked);
+          console.Progress(status + L"  " + done.current);
         }
       });
     copy::RunCopy(job, observer);
@@ -270,6 +271,7 @@ void Summarize(const Outcome& outcome, const copy::CopyJob& job, const Arguments
   console.Line(Row(clitext::kReplacedRow, std::to_wstring(report.Count(copy::FileOutcome::Replaced))));
   console.Line(Row(clitext::kKeptRow, std::to_wstring(report.Count(copy::FileOutcome::Kept))));
   console.Line(Row(clitext::kNumberedRow, std::to_wstring(report.Count(copy::FileOutcome::Numbered))));
+  if (report.VerifyWasAsked()) console.Line(Row(clitext::kVerifiedRow, std::to_wstring(report.VerifiedCount())));
   console.Line(Row(clitext::kFailedRow, std::to_wstring(outcome.failures.size())));
   if (skipped) console.Line(Row(clitext::kUnusableRow, std::to_wstring(skipped)));
   console.Line(Row(clitext::kRemovedRow, std::to_wstring(done.removed)));
@@ -295,7 +297,10 @@ void Summarize(const Outcome& outcome, const copy::CopyJob& job, const Arguments
       console.Line(L"  " + clitext::FailuresAt(tallies[failure.destination].entry));
     console.Line(std::wstring(named ? L"    " : L"  ") +
                  text::FailureLine(failure.path, failure.target,
-                                   failure.entering ? text::EnterFolderFailure(failure.code) : Reason(failure.code)));
+                                   failure.check.failed ? text::CheckFailure(failure.code ? Reason(failure.code) : L"",
+                                                                             failure.check.removed)
+                                   : failure.entering   ? text::EnterFolderFailure(failure.code)
+                                                        : Reason(failure.code)));
   }
   // A warning, not a failure: the copies stand.
   const std::vector<copy::Warning> warnings = report.Warnings();

@@ -119,7 +119,7 @@ std::wstring RehearsedQuestion(const std::wstring& target) { return text::kAsk +
 const wchar_t kResults[] = L"结果：";
 const wchar_t kRehearsalResults[] = L"演练结果（什么也没有改动）：";
 const wchar_t kSourcesRow[] = L"源", kDestsRow[] = L"目标", kCopiedRow[] = L"已复制", kReplacedRow[] = L"已替换",
-              kKeptRow[] = L"已跳过", kNumberedRow[] = L"已编号", kFailedRow[] = L"失败",
+              kKeptRow[] = L"已跳过", kNumberedRow[] = L"已编号", kVerifiedRow[] = L"已校验", kFailedRow[] = L"失败",
               kUnusableRow[] = L"未能使用的输入", kRemovedRow[] = L"清空时删除", kBytesRow[] = L"字节",
               kTimeRow[] = L"用时", kSpeedRow[] = L"速度";
 std::wstring Seconds(double seconds) {

@@ -51,7 +51,7 @@ std::wstring RehearsedQuestion(const std::wstring& target);
 // The summary: its heading, its rows' labels, a line per destination, and
 // the failures' headings.
 extern const wchar_t kResults[], kRehearsalResults[];
-extern const wchar_t kSourcesRow[], kDestsRow[], kCopiedRow[], kReplacedRow[], kKeptRow[], kNumberedRow[], kFailedRow[],
+extern const wchar_t kSourcesRow[], kDestsRow[], kCopiedRow[], kReplacedRow[], kKeptRow[], kNumberedRow[], kVerifiedRow[], kFailedRow[],
     kUnusableRow[], kRemovedRow[], kBytesRow[], kTimeRow[], kSpeedRow[];
 std::wstring Seconds(double seconds);  // "1.25 秒"
 extern const wchar_t kPerDestination[];

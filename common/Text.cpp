@@ -159,6 +159,17 @@ std::wstring FailureLine(const std::wstring& path, const std::wstring& target, c
   return WithReason(target.empty() ? path : path + L" → " + target, reason);
 }
 
+std::wstring VerifyingStatusText(const std::wstring& destination, uint64_t checked) {
+  return L"校验中：" + destination + L"，" + ByteAmount(double(checked));
+}
+
+std::wstring CheckFailure(const std::wstring& unreadable, bool removed) {
+  return (unreadable.empty() ? L"校验失败：目标文件与源文件内容不同" : L"校验失败：" + unreadable) +
+         (removed ? L"（这份副本已删除）" : L"（这份副本未能删除）");
+}
+
+std::wstring VerifiedText(uint64_t files) { return L"已校验 " + FileCount(files); }
+
 std::wstring StatusText(uint64_t files, uint64_t bytes, double seconds, uint64_t removed, const std::wstring& slowest) {
   std::vector<std::wstring> parts = {FileCount(files), ByteAmount(double(bytes))};
   if (seconds > 0.5) parts.push_back(Speed(double(bytes) / seconds));

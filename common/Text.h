@@ -55,6 +55,13 @@ std::wstring FailureLine(const std::wstring& path, const std::wstring& target, c
 std::wstring StatusText(uint64_t files, uint64_t bytes, double seconds, uint64_t removed = 0,
                         const std::wstring& slowest = L"");
 std::wstring EmptyingStatusText(uint64_t removed);
+// While a destination's copies are read back: "校验中：D:\，1.2 MB".
+std::wstring VerifyingStatusText(const std::wstring& destination, uint64_t checked);
+// A copy read back that differs (no reason given) or could not be read back
+// (the system's reason), and whether the bad copy was removed.
+std::wstring CheckFailure(const std::wstring& unreadable, bool removed);
+// The copies read back and found the same: "已校验 12 个文件".
+std::wstring VerifiedText(uint64_t files);
 std::wstring OverwriteQuestion(const std::wstring& target);
 // Said once per destination whose volume could not keep the copies' times
 // or attributes (the copies stand): "F:\：未能保留修改时间、文件属性".

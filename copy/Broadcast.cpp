@@ -15,6 +15,7 @@
 #include "copy/Channel.h"
 #include "copy/Destination.h"
 #include "copy/TreeWalk.h"
+#include "copy/Verification.h"
 #include "fs/FileCopy.h"
 #include "fs/OwnFiles.h"
 
@@ -32,6 +33,7 @@ class Writer {
     observer_ = runObserver;
     observer_.destination = index;
     context_ = CopyContext{job.mode, &observer_, nullptr, job.retry, &destination_, &outputs};
+    context_.verify = job.verify;
   }
 
   void Start() { thread_ = std::thread([this] { Work(); }); }
@@ -59,6 +61,8 @@ class Writer {
         }
         Take(step);
       }
+      // Side by side with the others: each destination reads its own copies back.
+      if (context_.verify) VerifyPlaced(destination_, observer_, nullptr);
     } catch (...) {
       failure_ = std::current_exception();
       channel_.Stop();  // out of the run: the read no longer waits for it
@@ -111,6 +115,7 @@ class Writer {
       return;
     }
     copy_ = std::make_unique<fs::PendingCopy>();
+    if (context_.verify) copy_->FlushAndHash();
     if (!copy_->Begin(step.path, step.folder, step.facts, step.streams, observer_.stop, BytesTold(&observer_)))
       failed_ = LastErrorOr(ERROR_WRITE_FAULT);
   }
@@ -120,6 +125,7 @@ class Writer {
     const Attempt written = [&](std::wstring& placedName) -> Attempted {
       placedName = file_.listed.name;
       DWORD code = failed_ ? failed_ : end.code;
+      if (end.hash) copy_->TakeHash(*end.hash);
       if (!code && !copy_->End(end.changed)) code = LastErrorOr(ERROR_WRITE_FAULT);
       if (code) {
         copy_.reset();
@@ -168,8 +174,8 @@ class Writer {
 class Reader : public TreeSink {
  public:
   Reader(std::vector<std::unique_ptr<Writer>>& writers, const CopyObserver& observer, Pace& pace,
-         const OwnOutputs& outputs)
-      : writers_(writers), observer_(observer), pace_(pace), outputs_(outputs) {}
+         const OwnOutputs& outputs, bool verify)
+      : writers_(writers), observer_(observer), pace_(pace), outputs_(outputs), verify_(verify) {}
 
   void Entry(size_t index, const std::wstring& sourceEntry) {
     entry_ = index;
@@ -270,10 +276,13 @@ class Reader : public TreeSink {
       writer->Steps().Push(std::move(file));
     }
     bool changed = false;
+    std::optional<fs::Hasher> hasher;  // one hash of the one read, for every destination
+    if (verify_ && !taking.empty() && !code) hasher.emplace();
     if (!taking.empty() && !code) {
       const bool whole = fs::ReadChunks(
           from.handle.get(), from.facts.size, observer_.stop,
           [&](const char* data, DWORD size) {
+            if (hasher) hasher->Add(data, size);
             WaitForRoom(taking);
             Step chunk{Step::Kind::Chunk};
             chunk.data = std::make_shared<const std::vector<char>>(data, data + size);
@@ -287,6 +296,7 @@ class Reader : public TreeSink {
     Step end{Step::Kind::End};
     end.code = code;
     end.changed = changed;
+    if (hasher && !code) end.hash = hasher->Result();
     Push(end);
   }
 
@@ -294,6 +304,7 @@ class Reader : public TreeSink {
   const CopyObserver& observer_;
   Pace& pace_;
   const OwnOutputs& outputs_;
+  const bool verify_;
   size_t entry_ = 0;
   std::wstring top_;        // the folder entry's name: its copy's top below a destination
   std::wstring sourceTop_;  // the folder entry's place
@@ -340,7 +351,7 @@ void RunBroadcast(const CopyJob& job, const CopyObserver& observer, std::optiona
       for (const auto& writer : writers) writer->Join();
     });
     for (const auto& writer : writers) writer->Start();
-    Reader reader(writers, observer, pace, outputs);
+    Reader reader(writers, observer, pace, outputs, job.verify);
     for (size_t i = 0; i < job.sources.size() && !reader.Stopped(); ++i) reader.Entry(i, job.sources[i]);
   }
   // What a destination could not keep is said once, in list order.

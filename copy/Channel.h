@@ -6,11 +6,13 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "common/Sync.h"
 #include "copy/CopySteps.h"
+#include "fs/ContentHash.h"
 #include "fs/FileSystem.h"
 
 namespace copy {
@@ -36,6 +38,7 @@ struct Step {
   DWORD code = 0;        // File: why the source could not be opened; End: why the read broke off
   bool changed = false;  // End: the source grew or shrank while it was read
   bool midFile = false;  // LetGo: cut inside the file at `at`, whose facts it carries
+  std::optional<fs::ContentHash> hash;  // End: of the bytes read, when copies are verified
   std::shared_ptr<const std::vector<char>> data;  // Chunk
 
   bool BeginsStep() const { return kind == Kind::Folder || kind == Kind::File || kind == Kind::CouldNotEnter; }

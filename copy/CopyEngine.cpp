@@ -12,6 +12,7 @@
 #include "copy/Emptying.h"
 #include "copy/ParallelCopier.h"
 #include "copy/TreeWalk.h"
+#include "copy/Verification.h"
 
 #include "common/AppError.h"
 #include "common/Paths.h"
@@ -152,6 +153,8 @@ Attempted PlaceWritten(fs::PendingCopy& copy, const std::wstring& source, const 
   const CopyObserver* observer = context.observer;
   auto placed = [&](const fs::Placement& placement, FileOutcome outcome) {
     if (context.destination && placement.lost) context.destination->Lost(placement.lost);
+    if (context.verify && context.destination && copy.Hash())
+      context.destination->Placed({source, fs::ChildPath(targetFolder, placedName), *copy.Hash()});
     if (observer && observer->report && copy.Changed())
       observer->report->ChangedWhileCopied(source, fs::ChildPath(targetFolder, placedName));
     return Attempted{outcome};
@@ -187,6 +190,7 @@ Attempted WriteAndPlace(const std::wstring& source, const std::wstring& targetFo
                         Plan plan, const CopyContext& context, const fs::Entry* listed, std::wstring& placedName) {
   const CopyObserver* observer = context.observer;
   fs::PendingCopy copy;
+  if (context.verify) copy.FlushAndHash();
   placedName = name;
   const BegunFile* begun = context.begun;
   const fs::Entry* asBegun = begun && SameTextIgnoreCase(begun->source, source) ? &begun->facts : nullptr;
@@ -411,8 +415,8 @@ void RunOneByOne(const CopyJob& job, const CopyObserver& runObserver, std::optio
     observer.destination = j;
     Destination destination(job.dests[j]);
     // A dry run tells its files in order, one by one.
-    const CopyContext context{job.mode,  &observer,    observer.rehearsal ? nullptr : &parallel,
-                              job.retry, &destination, &outputs};
+    CopyContext context{job.mode, &observer, observer.rehearsal ? nullptr : &parallel, job.retry, &destination, &outputs};
+    context.verify = job.verify && !observer.rehearsal;
     if (observer.report) observer.report->DestinationStarted(j);
     // What it could not keep is said once, however its turn ends.
     ScopeGuard finished([&] {
@@ -430,6 +434,8 @@ void RunOneByOne(const CopyJob& job, const CopyObserver& runObserver, std::optio
     }
     // A destination that has had its turn is spared when an outer one is emptied later.
     if (rules) rules->Spare(job.dests[j]);
+    // Read back after its last copy: a stick that wraps around spoils earlier files with later ones.
+    if (context.verify) VerifyPlaced(destination, observer, &parallel);
   }
 }
 
@@ -459,6 +465,7 @@ void RunCopy(const CopyJob& given, const CopyObserver& observer) {
   job.sources = fs::OncePerPlace(given.sources);
   job.dests = fs::OncePerPlace(given.dests);
   if (observer.report) observer.report->Destinations(job.dests);
+  if (observer.report && job.verify) observer.report->VerifyAsked();
   std::optional<EmptyRules> rules;
   if (job.emptyFirst) {
     std::vector<std::wstring> spared = job.sources;

@@ -43,6 +43,7 @@ struct CopyContext {
   Destination* destination = nullptr;  // the run's destination the copy goes into, when in a run
   const OwnOutputs* outputs = nullptr;  // the run's, which no walk enters
   const BegunFile* begun = nullptr;
+  bool verify = false;  // each copy placed is kept for its destination's read-back
 };
 
 // Copies one file into targetFolder (ending with "\") under name, as the

@@ -50,6 +50,19 @@ struct CopyObserver {
   void BytesWritten(int64_t bytes) const {
     if (report) report->BytesWritten(bytes, destination);
   }
+  // A copy read back: whole and the same, or not (code: why it could not be
+  // read; 0: it differs), and whether the bad copy was removed.
+  void BytesChecked(int64_t bytes) const {
+    if (report) report->BytesChecked(bytes);
+  }
+  void Verified() const {
+    if (report) report->FileVerified();
+  }
+  void FailedCheck(const std::wstring& source, const std::wstring& target, DWORD code, bool removed) const {
+    const Failure failure{source, target, code, false, destination, Failure::Check{true, removed}};
+    if (report) report->Failed(failure);
+    if (failed) failed(failure);
+  }
   // Emptying removed one entry (or would have, in a dry run).
   void Removed(const std::wstring& path) const {
     if (report) report->EntryRemoved();

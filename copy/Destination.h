@@ -9,10 +9,19 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "common/Sync.h"
+#include "fs/ContentHash.h"
 
 namespace copy {
+
+// A copy placed in this run, to be read back when its destination has had
+// its last copy.
+struct PlacedCopy {
+  std::wstring source, target;
+  fs::ContentHash hash;  // of the bytes read for it
+};
 
 // A reason that says the place itself is gone, not this one file ("Not
 // ready." among them: a share whose server stopped answering, under Wine).
@@ -55,6 +64,15 @@ class Destination {
   // that folder met meanwhile on another thread waits until it is done.
   void PrepareOnce(const std::wstring& folder, const std::function<void()>& prepare);
 
+  void Placed(PlacedCopy copy) {
+    std::lock_guard<Lock> hold(placedLock_);
+    placed_.push_back(std::move(copy));
+  }
+  std::vector<PlacedCopy> TakePlaced() {
+    std::lock_guard<Lock> hold(placedLock_);
+    return std::move(placed_);
+  }
+
   void Lost(unsigned bits) { lost_.fetch_or(bits, std::memory_order_relaxed); }
   unsigned LostBits() const { return lost_.load(); }
 
@@ -68,6 +86,8 @@ class Destination {
   Lock lock_;
   Condition prepared_;
   std::unordered_map<std::wstring, bool> folders_;  // prepared, or being prepared
+  Lock placedLock_;
+  std::vector<PlacedCopy> placed_;
 };
 
 }  // namespace copy

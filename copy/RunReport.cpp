@@ -43,14 +43,22 @@ void RunReport::BytesWritten(int64_t bytes, size_t destination) {
 
 void RunReport::Failed(const std::wstring& path, DWORD code, const std::wstring& target, bool entering,
                        size_t destination) {
+  Failed(Failure{path, target, code, entering, destination});
+}
+
+void RunReport::Failed(const Failure& failure) {
   failureCount_.fetch_add(1);
-  Tally* tally = TallyOf(destination);
+  Tally* tally = TallyOf(failure.destination);
   if (tally) tally->failures.fetch_add(1);
   std::lock_guard<Lock> lock(mutex_);
   // Up to the first ones of each destination, so that a destination failing
   // early never crowds out those before it in the list.
-  if (tally ? tally->kept++ < kKeptFailures : failures_.size() < kKeptFailures)
-    failures_.push_back({path, target, code, entering, destination});
+  if (tally ? tally->kept++ < kKeptFailures : failures_.size() < kKeptFailures) failures_.push_back(failure);
+}
+
+void RunReport::VerifyStarted(size_t destination) {
+  std::lock_guard<Lock> lock(mutex_);
+  if (Tally* tally = TallyOf(destination)) tally->verifying = true;
 }
 
 std::vector<DestinationTally> RunReport::Tallies() const {
@@ -86,7 +94,11 @@ RunReport::Progress RunReport::Read() const {
   std::lock_guard<Lock> lock(mutex_);
   const uint64_t files = Count(FileOutcome::Copied) + Count(FileOutcome::Replaced) + Count(FileOutcome::Numbered);
   const Tally* slowest = SlowestTally();
-  return {files, bytes_.load(), removed_.load(), slowest ? slowest->current : current_};
+  Progress progress{files, bytes_.load(), removed_.load(), slowest ? slowest->current : current_};
+  for (size_t i = 0; i < tallyCount_; ++i)
+    if (tallies_[i].verifying && !tallies_[i].finished) progress.verifying = tallies_[i].entry;
+  progress.checked = checked_.load();
+  return progress;
 }
 
 std::vector<Failure> RunReport::FirstFailures() const {

@@ -20,6 +20,11 @@ struct Failure {
   DWORD code;           // the system's error code
   bool entering = false;  // a folder that could not be entered or listed
   size_t destination = 0;  // the run's destination it concerns, in list order
+  // A copy read back that differs from what was read (code 0) or could not
+  // be read back (code: why), and whether the bad copy was removed.
+  struct Check {
+    bool failed = false, removed = false;
+  } check;
 };
 
 // A destination that could not keep all of what its copies carry (their
@@ -63,6 +68,14 @@ class RunReport {
   void EntryRemoved() { removed_.fetch_add(1, std::memory_order_relaxed); }
   void Failed(const std::wstring& path, DWORD code, const std::wstring& target = L"", bool entering = false,
               size_t destination = 0);
+  void Failed(const Failure& failure);
+  // Copies read back: the run asked for it, a destination began, bytes read, a copy found the same.
+  void VerifyAsked() { verifyAsked_ = true; }
+  void VerifyStarted(size_t destination);
+  void BytesChecked(int64_t bytes) { checked_.fetch_add(uint64_t(bytes), std::memory_order_relaxed); }
+  void FileVerified() { verified_.fetch_add(1, std::memory_order_relaxed); }
+  bool VerifyWasAsked() const { return verifyAsked_; }
+  uint64_t VerifiedCount() const { return verified_.load(); }
   void Warn(const std::wstring& destination, unsigned lost);
   // A source that changed while it was copied to target (a warning: its
   // copy holds it as it was when the copy began). Told per copy, each
@@ -72,6 +85,8 @@ class RunReport {
   struct Progress {
     uint64_t files, bytes, removed;  // files written, whatever their outcome
     std::wstring current;
+    std::wstring verifying;  // the destination whose copies are read back, if any
+    uint64_t checked = 0;    // bytes read back
   };
   Progress Read() const;
   uint64_t Count(FileOutcome outcome) const { return outcomes_[size_t(outcome)].load(); }
@@ -93,6 +108,7 @@ class RunReport {
     std::atomic<size_t> failures{0}, kept{0};
     std::atomic<DWORD> started{0}, finished{0};  // ticks, 0 until then
     std::wstring current;                        // its file in progress, under mutex_
+    bool verifying = false;                      // its copies are read back, under mutex_
   };
   // The slowest tally still at work, of a run side by side; under mutex_.
   const Tally* SlowestTally() const;
@@ -105,6 +121,8 @@ class RunReport {
   std::atomic<uint64_t> outcomes_[4] = {};
   std::atomic<size_t> failureCount_{0};
   bool sideBySide_ = false;  // destinations were at work at once
+  std::atomic<bool> verifyAsked_{false};
+  std::atomic<uint64_t> checked_{0}, verified_{0};
   mutable Lock mutex_;
   std::wstring current_;
   std::vector<Failure> failures_;

@@ -222,12 +222,19 @@ bool PendingCopy::Write(const std::wstring& source, const std::wstring& targetFo
   if (!Start(source, targetFolder, from.facts, from.streams, stop, written, &from.handle)) return false;
   if (stage_ == Stage::AtPlacing) return true;  // written when placed
   bool changed = false;
+  std::optional<Hasher> hasher;
+  if (verifying_) hasher.emplace();
   if (!ReadChunks(
-          from.handle.get(), facts_.size, stop, [this](const char* data, DWORD size) { return Append(data, size); },
+          from.handle.get(), facts_.size, stop,
+          [&](const char* data, DWORD size) {
+            if (hasher) hasher->Add(data, size);
+            return Append(data, size);
+          },
           &changed)) {
     KeepingError([this] { Discard(); });
     return false;
   }
+  if (hasher) hash_ = hasher->Result();
   return End(changed);
 }
 
@@ -288,6 +295,8 @@ bool PendingCopy::End(bool changed) {
   if (stage_ != Stage::Writing) return Fail(ERROR_INVALID_HANDLE);
   changed_ = changed;  // the copy holds what it began with, and that time
   bool done = !skipped_ || SetEndOfFile(file_.get());
+  // What is read back must come from the device, not from what the system still holds to write.
+  if (done && verifying_) done = FlushFileBuffers(file_.get());
   // Access and write times together: some drivers drop a write time set alone.
   if (done && volume_->keepsTimes) done = SetFileTimes(file_.get(), facts_.writeTime, facts_.accessTime);
   // Hidden and system before the rename (a fresh file has none); read-only
@@ -396,13 +405,15 @@ Placement PendingCopy::PlaceTemporary(const std::wstring& target, bool replace) 
 }
 
 Placement PendingCopy::PlaceInPlace(const std::wstring& name, bool replace) {
-  InPlaceCopy copy{folder_, facts_, volume_};
+  InPlaceCopy copy{folder_, facts_, volume_, verifying_};
   copy.facts.attributes = attributes_ & kCarriedAttributes;
   copy.facts.attributes |= facts_.attributes & FILE_ATTRIBUTE_ENCRYPTED;
   // Counted once, however often the write is tried (a taken name, a replace).
   const bool counting = bytes_ == 0;
   bool changed = false;
+  std::optional<Hasher> hasher;
   const Feed feed = [&](const Take& take) {
+    if (verifying_) hasher.emplace();  // afresh at each try
     if (bytes_held_) {
       for (size_t at = 0; at < bytes_held_->size(); at += kChunk)
         if (!take(bytes_held_->data() + at, DWORD(std::min<size_t>(kChunk, bytes_held_->size() - at)))) return false;
@@ -415,6 +426,7 @@ Placement PendingCopy::PlaceInPlace(const std::wstring& name, bool replace) {
         source_.get(), facts_.size, stop_,
         [&](const char* data, DWORD size) {
           if (!take(data, size)) return false;
+          if (hasher) hasher->Add(data, size);
           fed += size;
           if (counting && written_) written_(size);
           return true;
@@ -425,6 +437,7 @@ Placement PendingCopy::PlaceInPlace(const std::wstring& name, bool replace) {
   };
   Placement placement = WriteInPlace(copy, name, replace, feed);
   changed_ |= changed;
+  if (hasher) hash_ = hasher->Result();  // it read its source itself
   if (placement.placed == Placed::Taken) return placement;
   if (placement.placed == Placed::Failed) {
     KeepingError([this] { Discard(); });

@@ -14,10 +14,12 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "common/StopSignal.h"
+#include "fs/ContentHash.h"
 #include "fs/FileSystem.h"
 #include "fs/Placement.h"
 #include "fs/Volume.h"
@@ -78,6 +80,13 @@ class PendingCopy {
   // The source grew or shrank while it was copied: the copy holds it as it
   // was when the copy began, with the time it had then.
   bool Changed() const { return changed_; }
+  // A copy to be read back: flushed through its handle before it closes,
+  // and what it reads of its source itself hashed. Asked before it begins.
+  void FlushAndHash() { verifying_ = true; }
+  // The hash of a read made elsewhere, for a copy fed by it.
+  void TakeHash(const ContentHash& hash) { hash_ = hash; }
+  // The hash of the bytes the copy holds, once it has them.
+  const std::optional<ContentHash>& Hash() const { return hash_; }
 
  private:
   // Where the copy stands. A temporary is written (Writing), finished
@@ -110,6 +119,8 @@ class PendingCopy {
   bool marked_ = false;   // the system removes the temporary when its handle closes
   unsigned lost_ = kLostNothing;
   bool changed_ = false;
+  bool verifying_ = false;
+  std::optional<ContentHash> hash_;
   bool skipped_ = false;  // the last chunk was left a hole
   int64_t bytes_ = 0;
   std::function<void(int64_t)> written_;

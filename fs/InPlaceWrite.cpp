@@ -37,7 +37,7 @@ bool WriteWhole(HANDLE file, const InPlaceCopy& copy, const Feed& feed, bool ove
   if (over && (!SetFilePointerEx(file, none, &at, FILE_CURRENT) || !GetFileSizeEx(file, &size) ||
                (at.QuadPart < size.QuadPart && !SetEndOfFile(file))))
     return false;
-  const bool flush = over;
+  const bool flush = over || copy.flush;
   if (!copy.volume->keepsTimes)
     lost |= kLostTimes;
   else if (!SetFileTimes(file, copy.facts.writeTime, copy.facts.accessTime))

@@ -41,6 +41,7 @@ struct InPlaceCopy {
   std::wstring folder;  // ending with "\"
   Entry facts;          // the copy's length, times and the attribute bits it carries
   const VolumeTraits* volume = nullptr;
+  bool flush = false;  // through its handle before it closes, a new file too (a copy to be read back)
 };
 
 // Writes the copy under name in its folder. Without replace, an entry that

@@ -616,6 +616,70 @@ TEST(Destinations, ASmallShareFillsUp) {
   }
 }
 
+// Verified copies, read back past the cache: a stick that keeps less than it
+// claims, a drive that corrupts writes, and a clean one beside them.
+TEST(Destinations, VerifiedCopiesCatchWhatADestinationDidNotKeep) {
+  if (RigSkipped()) GTEST_SKIP() << "QM_RIG=skip";
+  const auto values = RigValues();
+  ASSERT_TRUE(values.count("fakestick") && values.count("flipping") && values.count("fat32"));
+  const std::wstring clean = Wide(values.at("fat32")), fake = Wide(values.at("fakestick")),
+                     flipping = Wide(values.at("flipping"));
+  struct Case {
+    const char* what;
+    std::vector<std::wstring> roots;
+    std::vector<size_t> bad;  // per root: how many copies fail their check (SIZE_MAX: at least one)
+    bool stopAtLastCopy = false;
+  } cases[] = {
+      {"a clean stick", {clean}, {0}},
+      {"a stick that keeps 4 MiB of 64: the first files are overwritten", {fake}, {2}},
+      {"a drive that inverts a byte of every third write", {flipping}, {SIZE_MAX}},
+      {"a clean stick and a fake one, side by side", {clean, fake}, {0, 2}},
+      {"a stop as the copying ends: nothing is read back", {fake}, {0}, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir src;
+    std::vector<std::wstring> sources;
+    for (int k = 0; k < 6; ++k) {  // 6 MiB onto a stick that keeps 4
+      sources.push_back(src / (L"f" + std::to_wstring(k) + L".bin"));
+      WriteBytes(sources.back(), Pattern(1u << 20, char('a' + k)));
+    }
+    std::vector<std::unique_ptr<DestFolder>> folders;
+    CopyJob job{sources, {}, Overwrite};
+    job.verify = true;
+    for (const std::wstring& root : c.roots) {
+      folders.push_back(std::make_unique<DestFolder>(Destination{Kind::Local, "", nullptr, 1, root}));
+      job.dests.push_back(folders.back()->path());
+    }
+    RunReport report;
+    StopSignal stop;
+    std::atomic<int> placed{0};
+    CopyObserver observer{nullptr, nullptr, &report, &stop};
+    observer.fileDone = [&](const std::wstring&, const std::wstring&, FileOutcome) {
+      if (c.stopAtLastCopy && ++placed == 6) stop.Request();
+    };
+    RunCopy(job, observer);
+    size_t failedChecks = 0;
+    for (size_t j = 0; j < job.dests.size(); ++j) {
+      size_t bad = 0;
+      for (const Failure& f : report.FirstFailures()) {
+        if (f.destination != j) continue;
+        EXPECT_TRUE(f.check.failed && f.check.removed && f.code == 0) << Narrow(f.target) << ": " << f.code;
+        EXPECT_FALSE(Exists(f.target)) << "a bad copy stays: " << Narrow(f.target);
+        ++bad;
+      }
+      failedChecks += bad;
+      if (c.bad[j] == SIZE_MAX)
+        EXPECT_GE(bad, 1u);
+      else
+        EXPECT_EQ(bad, c.bad[j]);
+    }
+    EXPECT_EQ(report.FailureCount(), failedChecks);  // nothing else failed
+    EXPECT_EQ(report.Count(FileOutcome::Copied), 6 * job.dests.size());
+    EXPECT_EQ(report.VerifiedCount(), c.stopAtLastCopy ? 0 : 6 * job.dests.size() - failedChecks);
+  }
+}
+
 // A stick swapped between two runs of one process, at one letter: the
 // second run asks the new volume afresh. FAT32 here keeps no attribute
 // bits; NTFS keeps the read-only bit the first run could not.
