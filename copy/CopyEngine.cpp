@@ -330,11 +330,36 @@ bool CopyFolderTree(const std::wstring& sourceFolder, const std::wstring& destFo
   return WalkTree(sourceFolder, copy, from);
 }
 
-void RunProgress::EntryDone() {
+void RunProgress::Advance(int64_t done) {
   std::lock_guard<Lock> hold(lock_);
-  ++done_;
-  observer_.Progress(total_ ? int(std::min<uint64_t>(done_ * 100 / total_, 100)) : 0);
+  done_ += done;
+  const int position = total_ && done_ > 0 ? int(std::min<uint64_t>(uint64_t(done_) * 100 / total_, 100)) : 0;
+  if (ofBytes_ && position == shown_) return;  // a byte is no reason to redraw
+  shown_ = position;
+  observer_.Progress(position);
 }
+
+namespace {
+
+// The bytes of the sources, as a listing tells them now.
+uint64_t SourceBytes(const std::vector<std::wstring>& sources) {
+  uint64_t bytes = 0;
+  for (const std::wstring& entry : sources) {
+    const std::wstring source = SourcePlace(entry);
+    if (!fs::IsFolder(source)) {
+      if (const auto look = fs::Look(source)) bytes += look->size;
+      continue;
+    }
+    fs::WalkFolders(source, fs::kMaskAll, -1, [&](const std::wstring&, const std::vector<fs::Entry>& entries) {
+      for (const fs::Entry& e : entries)
+        if (!(e.attributes & FILE_ATTRIBUTE_DIRECTORY)) bytes += e.size;
+      return true;
+    });
+  }
+  return bytes;
+}
+
+}  // namespace
 
 std::wstring SourcePlace(const std::wstring& sourceEntry) {
   const std::wstring source = fs::ResolvePath(sourceEntry);
@@ -452,11 +477,11 @@ int CopyingThreads() {
   return std::clamp(int(std::thread::hardware_concurrency()) + 1, 2, 4);
 }
 
-void RunCopy(const CopyJob& given, const CopyObserver& observer) {
+void RunCopy(const CopyJob& given, const CopyObserver& runObserver) {
   fs::ForgetVolumes();  // a stick swapped since the last run is asked afresh
-  const ScopeGuard settle([&observer] {
+  const ScopeGuard settle([&runObserver] {
     // What an outage kept the run from undoing, where the volume is back.
-    if (!observer.rehearsal) fs::RepairLeft(L"");
+    if (!runObserver.rehearsal) fs::RepairLeft(L"");
     fs::CloseJournals();
     fs::SettleLateTimes();  // waits out the moment after the last copies' close
     fs::RemoveJournals();
@@ -464,6 +489,8 @@ void RunCopy(const CopyJob& given, const CopyObserver& observer) {
   CopyJob job = given;
   job.sources = fs::OncePerPlace(given.sources);
   job.dests = fs::OncePerPlace(given.dests);
+  CopyObserver observer = runObserver;
+  job.verify = job.verify && !observer.rehearsal;
   if (observer.report) observer.report->Destinations(job.dests);
   if (observer.report && job.verify) observer.report->VerifyAsked();
   std::optional<EmptyRules> rules;
@@ -472,7 +499,12 @@ void RunCopy(const CopyJob& given, const CopyObserver& observer) {
     spared.insert(spared.end(), job.keptByEmptying.begin(), job.keptByEmptying.end());
     rules.emplace(job.dests, spared);
   }
-  RunProgress progress(uint64_t(job.sources.size()) * job.dests.size(), observer);
+  // Reading back costs about what writing does: the bar tells both, by bytes.
+  const bool ofBytes = job.verify && observer.progress;
+  RunProgress progress(ofBytes ? 2 * SourceBytes(job.sources) * job.dests.size()
+                               : uint64_t(job.sources.size()) * job.dests.size(),
+                       observer, ofBytes);
+  if (ofBytes) observer.bytesDone = [&progress](int64_t bytes) { progress.BytesDone(bytes); };
   const OwnOutputs outputs(job.sources, job.dests);
   if (CanBroadcast(job, observer))
     RunBroadcast(job, observer, rules, progress, outputs);

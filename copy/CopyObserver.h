@@ -28,6 +28,7 @@ struct CopyObserver {
   std::function<void(const std::wstring& path)> removed;
   Rehearsal* rehearsal = nullptr;  // set for a dry run: nothing changes, what would is told
   size_t destination = 0;          // the run's destination this observer tells of, in list order
+  std::function<void(int64_t bytes)> bytesDone;  // written or read back (a failed copy takes its own back)
 
   Answer AskOverwrite(const std::wstring& target) const { return askOverwrite ? askOverwrite(target) : Answer::No; }
   void Progress(int position) const {
@@ -49,11 +50,13 @@ struct CopyObserver {
   }
   void BytesWritten(int64_t bytes) const {
     if (report) report->BytesWritten(bytes, destination);
+    if (bytesDone) bytesDone(bytes);
   }
   // A copy read back: whole and the same, or not (code: why it could not be
   // read; 0: it differs), and whether the bad copy was removed.
   void BytesChecked(int64_t bytes) const {
     if (report) report->BytesChecked(bytes);
+    if (bytesDone) bytesDone(bytes);
   }
   void Verified() const {
     if (report) report->FileVerified();

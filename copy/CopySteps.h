@@ -89,15 +89,26 @@ class OwnOutputs {
   std::unordered_set<fs::PlaceId, fs::PlaceIdHash> ids_;
 };
 
-// The bar: the share of the run's (source entry, destination) pairs done.
+// The bar: the share of the run's (source entry, destination) pairs done;
+// or, where copies are read back, of the bytes to write and to check.
 class RunProgress {
  public:
-  RunProgress(size_t total, const CopyObserver& observer) : total_(total), observer_(observer) {}
-  void EntryDone();
+  RunProgress(uint64_t total, const CopyObserver& observer, bool ofBytes = false)
+      : total_(total), ofBytes_(ofBytes), observer_(observer) {}
+  void EntryDone() {
+    if (!ofBytes_) Advance(1);
+  }
+  void BytesDone(int64_t bytes) {
+    if (ofBytes_) Advance(bytes);
+  }
 
  private:
+  void Advance(int64_t done);
   Lock lock_;
-  uint64_t total_, done_ = 0;
+  const uint64_t total_;
+  const bool ofBytes_;
+  int64_t done_ = 0;
+  int shown_ = -1;
   const CopyObserver& observer_;
 };
 

@@ -654,9 +654,10 @@ TEST(Destinations, VerifiedCopiesCatchWhatADestinationDidNotKeep) {
     RunReport report;
     StopSignal stop;
     std::atomic<int> placed{0};
-    CopyObserver observer{nullptr, nullptr, &report, &stop};
+    std::atomic<int> bar{-1};  // the bar tells the bytes written and read back
+    CopyObserver observer{nullptr, [&](int position) { bar = position; }, &report, &stop};
     observer.fileDone = [&](const std::wstring&, const std::wstring&, FileOutcome) {
-      if (c.stopAtLastCopy && ++placed == 6) stop.Request();
+      if (c.stopAtLastCopy && ++placed == int(6 * job.dests.size())) stop.Request();
     };
     RunCopy(job, observer);
     size_t failedChecks = 0;
@@ -677,6 +678,7 @@ TEST(Destinations, VerifiedCopiesCatchWhatADestinationDidNotKeep) {
     EXPECT_EQ(report.FailureCount(), failedChecks);  // nothing else failed
     EXPECT_EQ(report.Count(FileOutcome::Copied), 6 * job.dests.size());
     EXPECT_EQ(report.VerifiedCount(), c.stopAtLastCopy ? 0 : 6 * job.dests.size() - failedChecks);
+    EXPECT_EQ(bar.load(), c.stopAtLastCopy ? 50 : 100);
   }
 }
 
