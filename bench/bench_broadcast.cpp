@@ -8,6 +8,10 @@
 //     folders of the local disk.
 //  d) 5,000 files of 4 KiB into 8 folders of the local disk: one run against
 //     eight runs of one.
+//  e) Verified copies: (a)'s run with every copy read back against it
+//     without (the drives read at twice their rate), the same into 4 local
+//     folders, the source bytes a verified run reads apart from its
+//     read-backs, and XXH3's seconds per GiB.
 // Each broadcast run also tells its peak memory. (a) and (b) need the
 // throttled drives, named in QM_THROTTLED ("P:=20M Q:=20M ... T:=5M").
 // Usage: bench_broadcast [runs]
@@ -28,6 +32,7 @@
 #include "common/StopSignal.h"
 #include "common/Sync.h"
 #include "copy/CopyEngine.h"
+#include "fs/ContentHash.h"
 #include "fs/FileSystem.h"
 
 namespace {
@@ -136,7 +141,7 @@ struct RunResult {
 };
 
 // Each destination made anew, then one run of source into all.
-RunResult Run(const std::wstring& source, const std::vector<std::wstring>& dests) {
+RunResult Run(const std::wstring& source, const std::vector<std::wstring>& dests, bool verify = false) {
   for (const auto& d : dests) {
     Clear(d);
     fs::MakeFolderPath(d);
@@ -170,6 +175,7 @@ RunResult Run(const std::wstring& source, const std::vector<std::wstring>& dests
   job.sources = {source};
   job.dests = targets;
   job.mode = copy::SameFileMode::Overwrite;
+  job.verify = verify;
   ResetPeakMemory();
   QueryPerformanceCounter(&start);
   result.seconds = bench::Seconds([&] { copy::RunCopy(job, observer); });
@@ -348,6 +354,49 @@ void MeasureReads(const std::wstring& mid, int runs) {
   }
 }
 
+// (e): what reading every copy back costs.
+void MeasureVerified(const std::wstring& mid, int runs) {
+  const double bytes = double(kMidFiles) * kMidFileBytes;
+  std::printf("e) verified copies of 64 files of 2 MiB; medians of %d runs\n", runs);
+  auto versus = [&](const std::vector<std::wstring>& dests, const std::string& what, double goal) {
+    std::vector<double> plain, verified, sourceRead;
+    for (int r = 0; r < runs; ++r) {
+      plain.push_back(Run(mid, dests).seconds);
+      const uint64_t start = BytesRead();
+      const RunResult run = Run(mid, dests, true);
+      verified.push_back(run.seconds);
+      // Each destination's read-back reads its copies once more.
+      sourceRead.push_back((double(BytesRead() - start) - bytes * dests.size()) / bytes);
+    }
+    std::printf("  %s: verified %.2f s, not %.2f s\n", what.c_str(), bench::Median(verified), bench::Median(plain));
+    Verdict(what + ": verified / not", bench::Median(verified) / bench::Median(plain), "", goal);
+    return bench::Median(sourceRead);
+  };
+  auto drives = ThrottledDrives();
+  std::stable_sort(drives.begin(), drives.end(),
+                   [](const Throttled& x, const Throttled& y) { return x.rate > y.rate; });
+  if (drives.size() >= 4) {
+    std::vector<std::wstring> sticks;
+    for (size_t d = 0; d < 4; ++d) sticks.push_back(drives[d].root + L"qmbench-out");
+    versus(sticks, "4 drives of " + drives[0].rateText + "/s", 1.3);
+    ClearAll(sticks);
+  } else {
+    std::printf("  the throttled drives: skipped (scripts/throttle.sh up)\n");
+  }
+  const auto dests = LocalDests(L"verify", 4);
+  const double read = versus(dests, "4 local folders", 2.5);
+  Verdict("4 local folders: source bytes read / source size, read-backs apart", read, "", 1.1);
+  ClearAll(dests);
+  std::vector<char> block(256u << 20, 'x');
+  std::vector<double> perGiB;
+  for (int r = 0; r < 3; ++r) {
+    fs::Hasher hasher;
+    perGiB.push_back(bench::Seconds([&] { hasher.Add(block.data(), block.size()); }) * 4);
+  }
+  std::printf("  XXH3-128 of 256 MiB in memory: %.3f s per GiB (%s)\n", bench::Median(perGiB),
+              sizeof(void*) == 8 ? "64-bit" : "32-bit");
+}
+
 // (d): many small files, where per-file cost is all there is.
 void MeasureSmall(const std::wstring& small, int runs) {
   const auto dests = LocalDests(L"small", 8);
@@ -418,7 +467,8 @@ int main(int argc, char** argv) {
   MakeFlatFolder(mid, kMidFiles, kMidFileBytes);
   MakeSmallTree(small);
   if (UnderWine()) std::printf("(Linux process %ld)\n", UnixPid());
-  const std::function<void(const std::wstring&, int)> parts[] = {MeasureThrottled, MeasureReads, MeasureSmall};
+  const std::function<void(const std::wstring&, int)> parts[] = {MeasureThrottled, MeasureReads, MeasureSmall,
+                                                                  MeasureVerified};
   double total = 0;
   for (size_t k = 0; k < std::size(parts); ++k) {
     const double seconds = bench::Seconds([&] { parts[k](k == 2 ? small : mid, runs); });

@@ -4,8 +4,9 @@
 //
 //   throttlefs BACKING MOUNTPOINT -o rate=20M [fuse options]
 //
-// Everything under MOUNTPOINT is BACKING's; reads go at full speed. The rate
-// is in bytes per second (k, M, G: powers of 1024). Built natively with gcc
+// Everything under MOUNTPOINT is BACKING's; reads go at twice the rate, as a
+// stick reads about twice as fast as it writes, and queue with the writes on
+// the one device. The rate is in bytes per second (k, M, G: powers of 1024). Built natively with gcc
 // and libfuse3 by scripts/throttle.sh; it is no part of the Windows build.
 #define FUSE_USE_VERSION 31
 #define _GNU_SOURCE
@@ -39,16 +40,16 @@ static double Now(void) {
   return t.tv_sec + t.tv_nsec / 1e9;
 }
 
-// A token bucket kept as the time its last byte leaves: each write pushes it
-// on by its own size and sleeps for whatever lies past the burst. Writers on
-// several threads queue up behind one another, as on one device.
-static void Throttle(size_t bytes) {
+// A token bucket kept as the time its last byte leaves: each call pushes it
+// on by the time its bytes take and sleeps for whatever lies past the burst.
+// Callers on several threads queue up behind one another, as on one device.
+static void Throttle(double seconds) {
   static pthread_mutex_t lock = PTHREAD_MUTEX_INITIALIZER;
   static double drained;
   pthread_mutex_lock(&lock);
   double now = Now();
   if (drained < now) drained = now;
-  drained += bytes / rate;
+  drained += seconds;
   double wait = drained - now - kBurstSeconds;
   pthread_mutex_unlock(&lock);
   if (wait <= 0) return;
@@ -97,12 +98,13 @@ static int Create(const char* path, mode_t mode, struct fuse_file_info* fi) {
 }
 
 static int Read(const char* path, char* buf, size_t size, off_t offset, struct fuse_file_info* fi) {
+  Throttle(size / (2 * rate));
   ssize_t n = pread(fi->fh, buf, size, offset);
   return n == -1 ? -errno : (int)n;
 }
 
 static int Write(const char* path, const char* buf, size_t size, off_t offset, struct fuse_file_info* fi) {
-  Throttle(size);
+  Throttle(size / rate);
   ssize_t n = pwrite(fi->fh, buf, size, offset);
   return n == -1 ? -errno : (int)n;
 }
