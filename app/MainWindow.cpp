@@ -94,6 +94,9 @@ std::vector<ControlDef> MainWindow::ControlTable() {
        WS_VISIBLE | WS_TABSTOP | WS_GROUP | BS_CHECKBOX, &c.optionsGroup, 11, 68, 320, 17,
        On(&MainWindow::OnEmptyFirstClick)},
       {&c.emptyNow, WC_BUTTONW, L"...", BS_PUSHBUTTON, &c.optionsGroup, 340, 67, 23, 22},
+      // A plain check box: the tick changes only through the command gate, never during a run.
+      {&c.verify, WC_BUTTONW, L"复制后校验", WS_VISIBLE | WS_TABSTOP | WS_GROUP | BS_CHECKBOX, &c.optionsGroup, 376, 68,
+       96, 17, [] {}},
       {&c.progressGroup, WC_BUTTONW, L"进度", kGroup, &c.startPage, 2, 484, 740, 49},
       {&c.progress, PROGRESS_CLASSW, L"", WS_VISIBLE, &c.progressGroup, 16, 18, 641, 22},
       {&c.copyPanel, kPanelClass, L"", WS_VISIBLE, &c.startPage, kMargin, 540, 740, kPanelHeight},
@@ -170,6 +173,7 @@ void MainWindow::Create(HWND appWindow) {
   LayoutOnResize();
   SetWindowTextW(hwnd_, kAppTitle);
   policy_.Select(copy::ReadSameFileSetting());
+  ui_.verify.SetChecked(copy::ReadVerifySetting());
   // Drops on either list reach the drop handlers through the list's subclass.
   DragAcceptFiles(ui_.sources.hwnd(), TRUE);
   DragAcceptFiles(ui_.dests.hwnd(), TRUE);
@@ -191,7 +195,7 @@ void MainWindow::ShowWholeDriveCopied() {
 void MainWindow::ShowEmptyButton(bool visible) { ShowWindow(ui_.emptyNow.hwnd(), visible ? SW_SHOWNA : SW_HIDE); }
 
 void MainWindow::OnClose() {
-  if (!copy::StoreSameFileSetting(SelectedMode())) {
+  if (!copy::StoreWindowSettings(SelectedMode(), ui_.verify.Checked())) {
     // Neither the machine-wide file nor the per-user copy could be written.
     ShowErrorBox(UnableToWriteText(copy::SettingsPaths().system));
   }
@@ -377,7 +381,7 @@ bool MainWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* 
         // run its file in progress, so no copy is left half-written; a check
         // starts nothing), and the policy is kept.
         if (Working()) controller_->Abandon();
-        copy::StoreSameFileSetting(SelectedMode());  // Windows ends without WM_CLOSE
+        copy::StoreWindowSettings(SelectedMode(), ui_.verify.Checked());  // Windows ends without WM_CLOSE
       }
       *result = 0;
       return true;

@@ -23,6 +23,7 @@
 namespace copy {
 class RunReport;
 struct CopyObserver;
+struct CopyJob;
 enum class Answer;
 }  // namespace copy
 class RunController;
@@ -43,6 +44,7 @@ struct MainControls {
   RadioButton overwrite, skip, ask, autoNumber, newerOnly;
   CheckBox emptyFirst;
   Button emptyNow;  // "...": its menu empties the destinations at once
+  CheckBox verify;  // "复制后校验": each copy read back and compared
   ProgressBar progress;
   Button copy;                 // "开始复制", and "停止" while a run goes on
   Control status, statusFile;  // the status line of a run
@@ -67,6 +69,8 @@ class MainWindow : public Form, private SearchHost {
   bool Working() const;
   HMENU EmptyNowMenu() const { return emptyNowMenu_; }
   HelpView* Help() const { return help_.get(); }
+  // What the last copy run was given (none before the first).
+  std::shared_ptr<const copy::CopyJob> LastRunJob() const { return lastRunJob_; }
 
  private:
   // Marks the window busy (disabled, no input) for the life of the object.
@@ -230,6 +234,7 @@ class MainWindow : public Form, private SearchHost {
   copy::SameFileMode modeAtCommandStart_ = copy::SameFileMode::AutoNumber;
   // The copy run or emptying under way, if any (MainWindowCopy.cpp).
   std::unique_ptr<RunScope> run_;
+  std::shared_ptr<const copy::CopyJob> lastRunJob_;
 };
 
 // Command id of the empty-now menu's one item.

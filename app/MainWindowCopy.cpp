@@ -120,7 +120,13 @@ void MainWindow::OnCopy() {
     TheDialogs().Message(hwnd_, kNothingToCopy, MB_OK | MB_ICONINFORMATION);
     return;
   }
-  const copy::CopyJob job{ui_.sources.Items(), ui_.dests.Items(), SelectedMode(), ui_.emptyFirst.Checked()};
+  auto job = std::make_shared<copy::CopyJob>();
+  job->sources = ui_.sources.Items();
+  job->dests = ui_.dests.Items();
+  job->mode = SelectedMode();
+  job->emptyFirst = ui_.emptyFirst.Checked();
+  job->verify = ui_.verify.Checked();
+  lastRunJob_ = job;
   // The check for whole drives asks the volumes, so it is the run's first step; a stop
   // asked for during it starts nothing, and cannot make it pass.
   auto refusal = std::make_shared<copy::Refusal>(copy::Refusal::None);
@@ -128,8 +134,8 @@ void MainWindow::OnCopy() {
       kCopying, false,
       [job, refusal](const copy::CopyObserver& observer) {
         // A whole drive is never copied nor emptied, however it reached the list and however it is spelled.
-        *refusal = copy::RefusalOf(job);
-        if (*refusal == copy::Refusal::None && !observer.StopRequested()) copy::RunCopy(job, observer);
+        *refusal = copy::RefusalOf(*job);
+        if (*refusal == copy::Refusal::None && !observer.StopRequested()) copy::RunCopy(*job, observer);
       },
       [this, refusal](const copy::RunReport& report) {
         switch (*refusal) {

@@ -61,6 +61,8 @@ std::variant<Arguments, std::wstring> ParseArguments(const std::vector<std::wstr
       arguments.mode = found->mode;
     } else if (name == CaseKey(L"empty") && needs(false)) {
       arguments.empty = true;
+    } else if (name == CaseKey(L"verify") && needs(false)) {
+      arguments.verify = true;
     } else if (name == CaseKey(L"dry-run") && needs(false)) {
       arguments.dryRun = true;
     } else if (name == CaseKey(L"quiet") && needs(false)) {

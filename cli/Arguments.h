@@ -10,7 +10,7 @@
 struct Arguments {
   std::vector<std::wstring> sources, dests;  // list files or paths, as given
   std::optional<copy::SameFileMode> mode;    // none: the remembered policy
-  bool empty = false, dryRun = false, quiet = false, help = false;
+  bool empty = false, verify = false, dryRun = false, quiet = false, help = false;
   std::wstring logFile;
   int retries = 0;
   int waitSeconds = 5;

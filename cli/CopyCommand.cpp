@@ -132,7 +132,7 @@ std::vector<std::wstring> Entries(const Gathered& gathered) {
   return entries;
 }
 
-// The run /policy:, /empty, /retry: and /wait: ask for, from the entries gathered.
+// The run /policy:, /empty, /verify, /retry: and /wait: ask for, from the entries gathered.
 copy::CopyJob JobOf(const Arguments& arguments, const Gathered& sources, const Gathered& dests,
                     std::initializer_list<const std::vector<fs::GivenPath>*> given) {
   copy::CopyJob job;
@@ -144,6 +144,7 @@ copy::CopyJob JobOf(const Arguments& arguments, const Gathered& sources, const G
       if (IsListFileName(value.given)) job.keptByEmptying.push_back(value.full);
   job.mode = arguments.mode.value_or(copy::ReadSameFileSetting());
   job.emptyFirst = arguments.empty;
+  job.verify = arguments.verify;  // never the window's tick
   job.retry = {arguments.retries, DWORD(arguments.waitSeconds) * 1000};
   return job;
 }
@@ -337,7 +338,7 @@ int RunCopyCommand(const Arguments& arguments, Console& console, StopSignal& sto
   const copy::CopyJob job = JobOf(arguments, sources, dests, {&givenSources, &givenDests});
   if (!MayStart(job, arguments, console)) return log.Finish(kNothingDone);
   console.Line(clitext::RunHeader(job.sources.size(), job.dests.size(), job.mode, arguments.mode.has_value(),
-                                  job.emptyFirst, arguments.dryRun));
+                                  job.emptyFirst, job.verify, arguments.dryRun));
   Outcome outcome;
   Run(job, arguments, console, stop, outcome);
   const size_t skipped = sources.skipped.size() + dests.skipped.size();

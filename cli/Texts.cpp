@@ -48,7 +48,7 @@ const wchar_t kUsage[] =
     L"qmcopy " QM_VERSION_W L"：把每个源文件和文件夹复制到每个目标文件夹中。\r\n"
     L"\r\n"
     L"qmcopy /src:源... /dst:目标... [/policy:overwrite|skip|ask|number|newer] [/empty]\r\n"
-    L"       [/dry-run] [/log:文件] [/retry:次数] [/wait:秒数] [/quiet]\r\n"
+    L"       [/verify] [/dry-run] [/log:文件] [/retry:次数] [/wait:秒数] [/quiet]\r\n"
     L"qmcopy /?\r\n"
     L"\r\n"
     L"  /src:源        要复制的文件或文件夹，或保存了它们的列表文件（.lst）。可重复。\r\n"
@@ -56,6 +56,11 @@ const wchar_t kUsage[] =
     L"  /policy:方式   目标中已有同名文件时：overwrite 覆盖，skip 跳过，ask 询问，\r\n"
     L"                 number 自动编号，newer 仅覆盖较旧的文件。缺省时用程序记住的方式。\r\n"
     L"  /empty         复制到每个目标之前先清空它（源文件不会被删除；不清空整个驱动器）。\r\n"
+    L"  /verify        复制后校验：每个目标的最后一个文件复制完后，把复制到该目标的每个文件从磁盘\r\n"
+    L"                 读回，与读源文件时算出的校验值比较；内容不同的副本算作失败并被删除。\r\n"
+    L"                 能发现写入错误、虚标容量的 U 盘覆盖先前的文件、传输途中的损坏；\r\n"
+    L"                 发现不了源文件本身已损坏。多花大约再读一遍全部副本的时间。缺省不校验。\r\n"
+    L"                 窗口中的“复制后校验”对 qmcopy 不起作用。\r\n"
     L"  /dry-run       演练：不做任何改动，只列出将复制、替换、跳过、编号和删除的内容。\r\n"
     L"  /log:文件      把结果另存为 UTF-8 文本文件。\r\n"
     L"  /retry:次数    文件被占用或网络中断时重试的次数（缺省不重试）。\r\n"
@@ -104,10 +109,10 @@ const wchar_t kNowhereToCopy[] = L"没有可复制到的目标文件夹。";
 const wchar_t kAskNeedsConsole[] = L"同名文件方式“询问”要在控制台中回答，没有控制台时不能使用。";
 
 std::wstring RunHeader(size_t sources, size_t dests, copy::SameFileMode mode, bool modeGiven, bool emptiesFirst,
-                       bool dryRun) {
+                       bool verifies, bool dryRun) {
   return L"qmcopy：" + std::to_wstring(sources) + L" 个源，" + std::to_wstring(dests) + L" 个目标；同名文件：" +
          PolicyCaption(mode) + (modeGiven ? L"" : L"（程序记住的方式）") + (emptiesFirst ? L"；先清空每个目标" : L"") +
-         (dryRun ? L"；演练，不做任何改动" : L"");
+         (verifies ? L"；复制后校验" : L"") + (dryRun ? L"；演练，不做任何改动" : L"");
 }
 const wchar_t kAnswers[] = L"[Y] 是  [N] 否  [C] 取消";
 std::wstring Rehearsed(copy::FileOutcome outcome, const std::wstring& source, const std::wstring& target) {

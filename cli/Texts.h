@@ -40,7 +40,7 @@ extern const wchar_t kAskNeedsConsole[];
 
 // The run's first line: "qmcopy：2 个源，1 个目标；同名文件：跳过".
 std::wstring RunHeader(size_t sources, size_t dests, copy::SameFileMode mode, bool modeGiven, bool emptiesFirst,
-                       bool dryRun);
+                       bool verifies, bool dryRun);
 // Below the overwrite question, on the console.
 extern const wchar_t kAnswers[];
 // /dry-run's line for each step it would take.

@@ -16,9 +16,25 @@ namespace {
 
 const wchar_t kSection[] = L"Parameter";
 const wchar_t kKey[] = L"SameFile";
+const wchar_t kVerifyKey[] = L"VerifyCopies";
 std::optional<SettingsFilePaths> g_override;
 
-std::optional<std::wstring> ReadKey(const std::wstring& file) { return fs::ReadProfileString(file, kSection, kKey); }
+std::optional<std::wstring> ReadKey(const std::wstring& file, const wchar_t* key = kKey) {
+  return fs::ReadProfileString(file, kSection, key);
+}
+
+// The per-user copy wins when it holds the key.
+std::wstring ReadStored(const wchar_t* key) {
+  const SettingsFilePaths paths = SettingsPaths();
+  auto text = ReadKey(paths.user, key);
+  if (!text) text = ReadKey(paths.system, key);
+  return text.value_or(L"");
+}
+
+bool WriteBoth(const std::wstring& file, const std::wstring& mode, bool verify) {
+  return fs::WriteProfileString(file, kSection, kKey, mode.c_str()) &&
+         fs::WriteProfileString(file, kSection, kVerifyKey, verify ? L"1" : L"0");
+}
 
 // The system directory as a 64-bit process sees it. A 32-bit one on 64-bit
 // Windows is sent to SysWOW64 for System32: Sysnative is the way to the real
@@ -59,26 +75,23 @@ SameFileMode ModeFromStoredCode(int code) {
   return code >= 1 && code <= 5 ? SameFileMode(code) : SameFileMode::AutoNumber;
 }
 
-SameFileMode ReadSameFileSetting() {
-  SettingsFilePaths paths = SettingsPaths();
-  auto text = ReadKey(paths.user);  // the per-user copy wins when it holds the key
-  if (!text) text = ReadKey(paths.system);
-  return ModeFromStoredCode(ParseStoredNumber(text.value_or(L"")));
-}
+SameFileMode ReadSameFileSetting() { return ModeFromStoredCode(ParseStoredNumber(ReadStored(kKey))); }
 
-bool StoreSameFileSetting(SameFileMode mode) {
-  const int code = int(mode);
+bool ReadVerifySetting() { return ParseStoredNumber(ReadStored(kVerifyKey)) == 1; }
+
+bool StoreWindowSettings(SameFileMode mode, bool verify) {
   SettingsFilePaths paths = SettingsPaths();
-  const std::wstring value = std::to_wstring(code);
-  if (fs::WriteProfileString(paths.system, kSection, kKey, value.c_str())) {
+  const std::wstring value = std::to_wstring(int(mode));
+  if (WriteBoth(paths.system, value, verify)) {
     // A per-user copy left from an earlier run would otherwise win on reading.
-    if (ReadKey(paths.user)) fs::WriteProfileString(paths.user, kSection, kKey, nullptr);
+    for (const wchar_t* key : {kKey, kVerifyKey})
+      if (ReadKey(paths.user, key)) fs::WriteProfileString(paths.user, kSection, key, nullptr);
     return true;
   }
   if (paths.user.empty()) return false;
   size_t slash = paths.user.rfind(L'\\');
   if (slash != std::wstring::npos) fs::MakeFolderPath(paths.user.substr(0, slash));
-  return fs::WriteProfileString(paths.user, kSection, kKey, value.c_str());
+  return WriteBoth(paths.user, value, verify);
 }
 
 }  // namespace copy

@@ -1,6 +1,7 @@
-// The remembered same-name policy: key "SameFile" in section "Parameter"
-// of Tandrel.ini in the system directory, with a per-user copy used when
-// the system directory cannot be written.
+// The window's remembered options: the same-name policy (key "SameFile")
+// and the verification of copies (key "VerifyCopies", 0 or 1) in section
+// "Parameter" of Tandrel.ini in the system directory, with a per-user copy
+// used when the system directory cannot be written.
 #pragma once
 #include <string>
 
@@ -27,7 +28,10 @@ int ParseStoredNumber(const std::wstring& text);
 SameFileMode ModeFromStoredCode(int code);
 
 SameFileMode ReadSameFileSetting();
-// Writes the policy's code; false when no file could be written.
-bool StoreSameFileSetting(SameFileMode mode);
+// Off unless the file says 1 (a file from before the option has no key).
+bool ReadVerifySetting();
+// Writes the policy's code and the verification, both into the one file
+// that can be written; false when none could be.
+bool StoreWindowSettings(SameFileMode mode, bool verify);
 
 }  // namespace copy

@@ -6,6 +6,7 @@
 #include <map>
 
 #include "app/HelpTab.h"
+#include "copy/CopyEngine.h"
 #include "fs/FileCopy.h"
 #include "fs/OwnFiles.h"
 
@@ -122,6 +123,34 @@ TEST_F(MainWindow, RadioButtonsFormOneExclusiveGroup) {
   }
 }
 
+// "复制后校验" sits on the emptying's row right of "...", off at first; the
+// run is given its tick, and a click that arrives during the run is refused.
+TEST_F(MainWindow, TheVerifyBoxSitsRightOfEmptyNowAndItsTickReachesTheRun) {
+  Start();
+  form().Show();
+  ShowEmptyNow();
+  const MainControls& c = ui();
+  EXPECT_EQ(GetParent(c.verify.hwnd()), c.optionsGroup.hwnd());
+  EXPECT_FALSE(c.verify.Checked());
+  const RECT box = Rect(c.verify.hwnd());
+  EXPECT_EQ(box.top, Rect(c.emptyFirst.hwnd()).top);
+  EXPECT_GT(box.left, Rect(c.emptyNow.hwnd()).right);
+  EXPECT_LT(box.right, Rect(c.optionsGroup.hwnd()).right);
+  TempDir dir;
+  WriteBytes(dir / L"a.txt", "a");
+  MakeDir(dir / L"d");
+  ui().sources.Append(dir / L"a.txt");
+  ui().dests.Append(dir / L"d\\");
+  Click(c.verify);
+  PostMessageW(c.verify.hwnd(), BM_CLICK, 0, 0);
+  SendMessageW(c.copy.hwnd(), BM_CLICK, 0, 0);
+  EXPECT_FALSE(IsWindowEnabled(c.verify.hwnd()));
+  WaitIdle();
+  EXPECT_TRUE(c.verify.Checked());
+  EXPECT_TRUE(form().LastRunJob()->verify);
+  EXPECT_EQ(ReadBytes(dir / L"d\\a.txt"), "a");
+}
+
 TEST_F(MainWindow, ResizingMovesOnlyTheStretchingControls) {
   Start();
   form().Show();
@@ -197,7 +226,8 @@ TEST_F(MainWindow, HelpTabShowsTheBuiltInTipsWhenNoPageArrives) {
   EXPECT_TRUE(help->ShowingTips());
   EXPECT_TRUE(IsWindowVisible(help->tipsWindow()));
   std::wstring tips = WindowText(help->tipsWindow());
-  for (const wchar_t* command : {L"添加文件", L"搜索添加文件", L"开始复制", L"导出保存列表", L"导入列表"})
+  for (const wchar_t* command :
+       {L"添加文件", L"搜索添加文件", L"开始复制", L"导出保存列表", L"导入列表", L"复制后校验"})
     EXPECT_NE(tips.find(command), std::wstring::npos) << Narrow(command);
   EXPECT_EQ(HelpPageAddress().rfind(L"http://", 0), 0u);
   EXPECT_NE(HelpPageAddress().find(L"/soft/Tandrel.asp?ver=3.35"), std::wstring::npos);
@@ -392,7 +422,7 @@ TEST_F(MainWindow, ClosingDuringARunAsksAndOnlyYesStopsItAndCloses) {
       EXPECT_FALSE(fs::IsOwnFileName(e.name)) << Narrow(e.name);
       EXPECT_EQ(ReadBytes(dest + L"src\\" + e.name), "x") << Narrow(e.name);
     }
-    EXPECT_EQ(ReadBytes(paths_.system), "[Parameter]\r\nSameFile=2\r\n");
+    EXPECT_EQ(ReadBytes(paths_.system), "[Parameter]\r\nSameFile=2\r\nVerifyCopies=0\r\n");
   }
 }
 

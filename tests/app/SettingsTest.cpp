@@ -63,7 +63,7 @@ TEST_F(Settings, ClosingStoresTheSelectionAndTheNextStartSelectsItAgain) {
     Click(ui().*c.radio);
     CloseMainWindow();
     EXPECT_FALSE(IsWindow(form().hwnd()));
-    EXPECT_EQ(ReadBytes(paths_.system), std::string("[Parameter]\r\nSameFile=") + c.stored + "\r\n");
+    EXPECT_EQ(ReadBytes(paths_.system), std::string("[Parameter]\r\nSameFile=") + c.stored + "\r\nVerifyCopies=0\r\n");
     app_.reset();
     Start();
     EXPECT_EQ(Selected(form()), c.radio);
@@ -75,10 +75,11 @@ TEST_F(Settings, ClosingStoresTheSelectionAndTheNextStartSelectsItAgain) {
 TEST_F(Settings, TheEndOfTheSessionStoresThePolicyToo) {
   Start();
   Click(ui().newerOnly);
+  Click(ui().verify);
   SendMessageW(form().hwnd(), WM_ENDSESSION, FALSE, 0);  // the end was cancelled: nothing stored
   EXPECT_FALSE(Exists(paths_.system));
   SendMessageW(form().hwnd(), WM_ENDSESSION, TRUE, 0);
-  EXPECT_EQ(ReadBytes(paths_.system), "[Parameter]\r\nSameFile=5\r\n");
+  EXPECT_EQ(ReadBytes(paths_.system), "[Parameter]\r\nSameFile=5\r\nVerifyCopies=1\r\n");
   EXPECT_TRUE(dialogs.boxes.empty());
 }
 
@@ -87,7 +88,8 @@ TEST_F(Settings, OtherSectionsAndKeysSurviveAStore) {
   Start();
   Click(ui().skip);
   CloseMainWindow();
-  EXPECT_EQ(ReadBytes(paths_.system), "[Other]\r\nKey=Value\r\n[Parameter]\r\nMore=x\r\nSameFile=2\r\n");
+  EXPECT_EQ(ReadBytes(paths_.system),
+            "[Other]\r\nKey=Value\r\n[Parameter]\r\nMore=x\r\nSameFile=2\r\nVerifyCopies=0\r\n");
 }
 
 TEST_F(Settings, AnUnwritableSystemDirectoryFallsBackToThePerUserCopy) {
@@ -98,7 +100,7 @@ TEST_F(Settings, AnUnwritableSystemDirectoryFallsBackToThePerUserCopy) {
   CloseMainWindow();
   EXPECT_TRUE(dialogs.boxes.empty());
   EXPECT_FALSE(IsWindow(form().hwnd()));
-  EXPECT_EQ(ReadBytes(paths_.user), "[Parameter]\r\nSameFile=2\r\n");
+  EXPECT_EQ(ReadBytes(paths_.user), "[Parameter]\r\nSameFile=2\r\nVerifyCopies=0\r\n");
   app_.reset();
   Start();
   EXPECT_EQ(Selected(form()), kSkip);
@@ -109,10 +111,24 @@ TEST_F(Settings, AnUnwritableSystemDirectoryFallsBackToThePerUserCopy) {
   Start();
   Click(ui().ask);
   CloseMainWindow();
-  EXPECT_EQ(ReadBytes(paths_.system), "[Parameter]\r\nSameFile=3\r\n");
+  EXPECT_EQ(ReadBytes(paths_.system), "[Parameter]\r\nSameFile=3\r\nVerifyCopies=0\r\n");
   app_.reset();
   Start();
   EXPECT_EQ(Selected(form()), kAsk);
+}
+
+// The tick has a key of its own beside the policy; a file from before it reads as off.
+TEST_F(Settings, TheVerifyTickIsStoredBesideThePolicyAndReadBack) {
+  WriteBytes(paths_.system, "[Parameter]\r\nSameFile=2\r\n");
+  Start();
+  EXPECT_FALSE(ui().verify.Checked());
+  Click(ui().verify);
+  CloseMainWindow();
+  EXPECT_EQ(ReadBytes(paths_.system), "[Parameter]\r\nSameFile=2\r\nVerifyCopies=1\r\n");
+  app_.reset();
+  Start();
+  EXPECT_TRUE(ui().verify.Checked());
+  EXPECT_EQ(Selected(form()), kSkip);
 }
 
 TEST_F(Settings, WhenNothingCanBeWrittenTheErrorBoxShowsAndTheWindowClosesAllTheSame) {

@@ -255,6 +255,16 @@ TEST(Qmcopy, EachInvocationEndsWithItsCodeFilesAndWords) {
        {{L"d2\\src\\a.txt", ""}},
        L"引号"},
       {"usage", [](Tree&) { return L"/?"; }, 0, {}, L"退出代码"},
+      {"usage says what /verify does and costs",
+       [](Tree&) { return L"/?"; },
+       0,
+       {},
+       L"再读一遍全部副本的时间。缺省不校验。"},
+      {"a dry run with verify says so and changes nothing",
+       [](Tree& t) { return t.Lists() + L" /policy:overwrite /verify /dry-run"; },
+       0,
+       {{L"d1\\src\\a.txt", "old a"}, {L"d2\\one.txt", ""}},
+       L"同名文件：覆盖；复制后校验；演练，不做任何改动\r\n"},
   };
   for (Case& c : cases) {
     SCOPED_TRACE(c.what);

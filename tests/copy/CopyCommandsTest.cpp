@@ -497,7 +497,7 @@ TEST_F(CopyCommands, ASessionEndedDuringARunLeavesNothingHalfWrittenAndKeepsTheP
   dialogs.onBox = nullptr;
   for (const fs::Entry& e : ListEntries(dir / L"d\\src\\*", fs::kMaskAll)) EXPECT_FALSE(fs::IsOwnFileName(e.name));
   EXPECT_LT(ListEntries(dir / L"d\\src\\*", fs::kMaskAll).size(), 202u);  // given up, not finished
-  EXPECT_EQ(ReadBytes(paths_.system), "[Parameter]\r\nSameFile=3\r\n");
+  EXPECT_EQ(ReadBytes(paths_.system), "[Parameter]\r\nSameFile=3\r\nVerifyCopies=0\r\n");
 }
 
 }  // namespace
