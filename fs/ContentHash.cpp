@@ -7,6 +7,7 @@
 
 #include "common/AppError.h"
 #include "fs/FileSystem.h"
+#include "fs/Volume.h"
 
 namespace fs {
 
@@ -35,18 +36,13 @@ struct StorageInfo {
       sectorAlignment, partitionAlignment;
 };
 
-// The unit reads past the cache must keep to: the volume's sector, asked of
-// the file's handle, else of its volume; 4096 where neither says.
+// The unit reads past the cache must keep to: the sector, asked of the
+// file's handle (Windows 8 on), else of its volume, once per run.
 DWORD SectorOf(HANDLE file, const std::wstring& path) {
   StorageInfo storage{};
   if (GetFileInformationByHandleEx(file, kStorageInfo, &storage, sizeof storage) && storage.logicalBytesPerSector)
     return std::max(storage.logicalBytesPerSector, storage.physicalForPerformance);
-  std::wstring volume(path.size() + 2, L'\0');
-  DWORD sectors, bytes, free, total;
-  if (GetVolumePathNameW(SystemPath(path).c_str(), volume.data(), DWORD(volume.size())) &&
-      GetDiskFreeSpaceW(volume.c_str(), &sectors, &bytes, &free, &total) && bytes)
-    return bytes;
-  return 4096;
+  return TraitsOf(path.substr(0, path.rfind(L'\\') + 1)).sector;
 }
 
 }  // namespace

@@ -110,6 +110,9 @@ void Identify(VolumeTraits& volume, const std::wstring& path) {
     volume.key = RootPart(*final);
   else
     volume.key = !volume.root.empty() ? volume.root : RootPart(ResolvePath(path));
+  DWORD sectors, bytes, free, total;
+  if (!volume.root.empty() && GetDiskFreeSpaceW(volume.root.c_str(), &sectors, &bytes, &free, &total) && bytes)
+    volume.sector = bytes;
   if (!TrustVolumeFlags()) return;
   std::wstring fileSystem = name;
   if (const auto injected = faults::Injected(faults::Step::VolumeFlags)) {

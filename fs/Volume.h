@@ -28,6 +28,7 @@ struct VolumeTraits {
   // Fixed when the volume is first met: from the file system's name where
   // Windows tells it truly, else the coarsest.
   uint64_t timeUnit = kCoarsestTimeUnit;
+  DWORD sector = 4096;  // the unit a read past the cache keeps to
   // What the probe found; read only once probed() is true.
   bool renamesOpenFiles = true;  // by the handle that wrote the file
   // Renames nothing at all (under Wine a share whose client refuses to
