@@ -69,8 +69,6 @@ class MainWindow : public Form, private SearchHost {
   bool Working() const;
   HMENU EmptyNowMenu() const { return emptyNowMenu_; }
   HelpView* Help() const { return help_.get(); }
-  // What the last copy run was given (none before the first).
-  std::shared_ptr<const copy::CopyJob> LastRunJob() const { return lastRunJob_; }
 
  private:
   // Marks the window busy (disabled, no input) for the life of the object.
@@ -234,7 +232,6 @@ class MainWindow : public Form, private SearchHost {
   copy::SameFileMode modeAtCommandStart_ = copy::SameFileMode::AutoNumber;
   // The copy run or emptying under way, if any (MainWindowCopy.cpp).
   std::unique_ptr<RunScope> run_;
-  std::shared_ptr<const copy::CopyJob> lastRunJob_;
 };
 
 // Command id of the empty-now menu's one item.

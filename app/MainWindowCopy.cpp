@@ -126,7 +126,6 @@ void MainWindow::OnCopy() {
   job->mode = SelectedMode();
   job->emptyFirst = ui_.emptyFirst.Checked();
   job->verify = ui_.verify.Checked();
-  lastRunJob_ = job;
   // The check for whole drives asks the volumes, so it is the run's first step; a stop
   // asked for during it starts nothing, and cannot make it pass.
   auto refusal = std::make_shared<copy::Refusal>(copy::Refusal::None);
