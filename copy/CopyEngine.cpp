@@ -33,7 +33,7 @@ class TreeCopy : public TreeSink {
  public:
   TreeCopy(const std::wstring& destFolder, const CopyContext& context, const std::wstring& excluded)
       : destFolder_(destFolder), context_(context), own_({}, {}) {
-    if (!excluded.empty()) own_.Add(excluded);
+    if (!excluded.empty() && !context.outputs) own_.Add(excluded);  // a run's outputs hold it already
   }
 
   bool Stopped() const override { return context_.observer && context_.observer->StopRequested(); }
@@ -56,9 +56,9 @@ class TreeCopy : public TreeSink {
   void CouldNotEnter(const std::wstring& folder, DWORD code) override {
     if (context_.observer) context_.observer->CouldNotEnter(folder, code);
   }
-  // A source may hold a destination, or a link to one: every folder is asked.
+  // A source may hold a destination, or a link to one: every folder is asked, once.
   bool IsOwnOutput(const std::wstring& folder, bool) override {
-    return own_.Holds(folder) || (context_.outputs && context_.outputs->Holds(folder));
+    return (context_.outputs ? *context_.outputs : own_).Holds(folder);
   }
 
  private:
@@ -69,7 +69,7 @@ class TreeCopy : public TreeSink {
 
   std::wstring destFolder_;
   const CopyContext& context_;
-  OwnOutputs own_;  // this copy's top
+  OwnOutputs own_;  // this copy's top, outside a run
 };
 
 }  // namespace

@@ -189,7 +189,8 @@ wait_mounted() {  # dir: true once the kernel lists it as a mount point
 # source is newer.
 build_fakestick() {
   local src="$QM_ROOT/tests/rig/fakestick.c"
-  [ -x "$RIG/fakestick" ] && ! [ "$src" -nt "$RIG/fakestick" ] && return 0
+  [ -x "$RIG/fakestick" ] && ! [ "$src" -nt "$RIG/fakestick" ] &&
+    ! [ "$QM_ROOT/bench/passthrough.h" -nt "$RIG/fakestick" ] && return 0
   gcc -O2 -Wall -o "$RIG/fakestick" "$src" $(pkg-config --cflags --libs fuse3) || { log "cannot build $src"; return 1; }
 }
 

@@ -42,7 +42,8 @@ up() {
   [ -d "$DOS" ] || { log "no Wine prefix at $WINEPREFIX (run through scripts/with-wine.sh)"; return 1; }
   down
   mkdir -p "$DIR"
-  if [ ! -x "$DIR/throttlefs" ] || [ "$QM_ROOT/bench/throttlefs.c" -nt "$DIR/throttlefs" ]; then
+  if [ ! -x "$DIR/throttlefs" ] || [ "$QM_ROOT/bench/throttlefs.c" -nt "$DIR/throttlefs" ] ||
+     [ "$QM_ROOT/bench/passthrough.h" -nt "$DIR/throttlefs" ]; then
     gcc -O2 -Wall -o "$DIR/throttlefs" "$QM_ROOT/bench/throttlefs.c" $(pkg-config --cflags --libs fuse3) || return 1
   fi
   local drive letter rate words=""
