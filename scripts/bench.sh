@@ -7,9 +7,28 @@
 # (scripts/rig.sh), and the broadcast copy onto throttled drives
 # (scripts/throttle.sh), brought up here and taken down again at the end.
 # QM_BENCH="bench_broadcast" runs only the programs it names.
+# QM_BENCH_BEFORE=<commit or build folder> runs that build's bench_copy too,
+# after ours, with the same arguments: a commit is built in a worktree of its
+# own under /tmp (kept for the next time), a folder gives bench/bench_copy.exe.
 ROOT="$(cd "$(dirname "$0")/.." && pwd)"
 BUILD="${QM_BUILD:-$ROOT/build}"
 PROGRAMS="${QM_BENCH:-bench_copy bench_lists bench_search bench_broadcast}"
+
+BEFORE_EXE=""
+if [ -n "$QM_BENCH_BEFORE" ]; then
+  if [ -d "$QM_BENCH_BEFORE" ]; then
+    BEFORE_EXE="$QM_BENCH_BEFORE/bench/bench_copy.exe"
+  else
+    commit="$(git -C "$ROOT" rev-parse --short "$QM_BENCH_BEFORE^{commit}")" || exit 1
+    tree="/tmp/quillmere-before-$commit"
+    [ -d "$tree" ] || git -C "$ROOT" worktree add --detach "$tree" "$commit" >/dev/null || exit 1
+    [ -f "$tree/build/build.ninja" ] || cmake -S "$tree" -B "$tree/build" -G Ninja \
+      -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null || exit 1
+    cmake --build "$tree/build" --target bench_copy >/dev/null || exit 1
+    BEFORE_EXE="$tree/build/bench/bench_copy.exe"
+  fi
+  [ -f "$BEFORE_EXE" ] || { echo "no $BEFORE_EXE"; exit 1; }
+fi
 take_down() {
   "$ROOT/scripts/rig.sh" down
   "$ROOT/scripts/throttle.sh" down
@@ -27,9 +46,17 @@ else
   echo "(no throttled drives: the broadcast copy is measured on the local disk only)"
 fi
 for b in $PROGRAMS; do
-  echo "== $b"
+  if [ "$b" = bench_copy ] && [ -n "$BEFORE_EXE" ]; then
+    echo "== bench_copy, ours (HEAD $(git -C "$ROOT" rev-parse --short HEAD))"
+  else
+    echo "== $b"
+  fi
   wine "$BUILD/bench/$b.exe" "$@"
 done
+if [ -n "$BEFORE_EXE" ]; then
+  echo "== bench_copy, before (${commit:-$QM_BENCH_BEFORE})"
+  wine "$BEFORE_EXE" "$@"
+fi
 
 # Server requests per file, from a server that traces them while EXE --calls
 # runs: the program marks each phase on stderr (QM-MARK <who><size>), and
