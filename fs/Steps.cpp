@@ -16,6 +16,33 @@ constexpr auto kFileRenameInfoEx = FILE_INFO_BY_HANDLE_CLASS(22);
 // The probe's time: a part of a second, which every volume must round.
 constexpr uint64_t kProbeTime = 132000000000000000ull + 1234567;
 
+bool HoldsProbeTime(uint64_t time) {
+  return (time > kProbeTime ? time - kProbeTime : kProbeTime - time) < kCoarsestTimeUnit;
+}
+
+// A driver that stamps a file renamed while open as it closes it may keep a
+// time set through the handle after the rename (fusefat): then a copy needs
+// no opening by name to set its times.
+bool TimesHoldSetAfterRename(const std::wstring& folder) {
+  std::wstring at = OwnFilePath(folder, OwnKind::Probe);
+  FileHandle file(CreateFileW(at.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.valid()) return false;
+  DWORD put = 0;
+  WriteFile(file.get(), "probe", 5, &put, nullptr);
+  const std::wstring renamed = OwnFilePath(folder, OwnKind::Probe);
+  bool held = RenameOpenFile(file.get(), renamed, false, false);
+  if (held) at = renamed;
+  held = held && SetFileTimes(file.get(), kProbeTime, kProbeTime);
+  file = FileHandle();
+  if (held) {
+    const auto seen = Look(at);
+    held = seen && HoldsProbeTime(seen->writeTime);
+  }
+  RemoveClosed(at);
+  return held;
+}
+
 }  // namespace
 
 std::wstring Hex(uint64_t value) {
@@ -135,11 +162,10 @@ bool ProbeVolume(VolumeTraits& volume, const std::wstring& folder) {
   }
   if (const auto seen = Look(at)) {
     if (hidden) volume.keptAttributes &= seen->attributes | FILE_ATTRIBUTE_READONLY;
-    const auto kept = [](uint64_t time) { return (time > kProbeTime ? time - kProbeTime : kProbeTime - time) < kCoarsestTimeUnit; };
-    if (timed && !kept(seen->writeTime)) {
+    if (timed && !HoldsProbeTime(seen->writeTime)) {
       // Some file systems write the time of the close: set again on the closed file.
       const auto again = SetTimesOfClosed(at, kProbeTime, kProbeTime) ? Look(at) : std::nullopt;
-      if (again && kept(again->writeTime))
+      if (again && HoldsProbeTime(again->writeTime))
         volume.timesAfterClose = true;
       else
         volume.keepsTimes = false;
@@ -149,6 +175,7 @@ bool ProbeVolume(VolumeTraits& volume, const std::wstring& folder) {
   // of it, a moment after the close, and stamps it then (the share here):
   // its cache hides that from a read-back for a second.
   if (volume.renamesNothing) volume.timesAfterClose = true;
+  if (volume.timesAfterClose && volume.renamesOpenFiles) volume.timesAfterRename = TimesHoldSetAfterRename(folder);
   // Read-only last, on the closed file, and taken off again for the removal.
   if (volume.keptAttributes && SetFileAttributesW(at.c_str(), FILE_ATTRIBUTE_READONLY)) {
     if (!(GetFileAttributesW(at.c_str()) & FILE_ATTRIBUTE_READONLY)) volume.keptAttributes &= ~FILE_ATTRIBUTE_READONLY;

@@ -210,6 +210,7 @@ const VolumeTraits& ProbedTraitsOf(const std::wstring& folder) {
     traits.keptAttributes = asked.keptAttributes;
     traits.keepsTimes = asked.keepsTimes;
     traits.timesAfterClose = asked.timesAfterClose;
+    traits.timesAfterRename = asked.timesAfterRename;
     traits.probed_.store(true, std::memory_order_release);
   }
   ReleaseSRWLockExclusive(&traits.probing_);

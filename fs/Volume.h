@@ -41,6 +41,7 @@ struct VolumeTraits {
   DWORD keptAttributes = kShownAttributes;
   bool keepsTimes = true;
   bool timesAfterClose = false;  // set once more after the file is closed, or they are lost
+  bool timesAfterRename = false;  // ...or, where this holds, through the handle after its rename
 
   bool probed() const { return probed_.load(std::memory_order_acquire); }
   // Of the bits a copy carries, those this volume keeps (and every bit it is not asked about).
