@@ -3,16 +3,16 @@
 #include "common/Paths.h"
 #include "fs/FileSystem.h"
 #include "fs/OwnFiles.h"
-#include "fs/FileSystem.h"
 
 namespace search {
 
 size_t FindFiles(const std::wstring& folder, bool wholeTree, const KeywordMatcher& matcher, const StopSignal& stop,
                  const std::function<void(const std::wstring& path)>& found) {
   auto offer = [&](const std::wstring& where, const fs::Entry& entry) {
-    // An unfinished copy of ours is no file to find.
-    if (ClassifyEntry(entry.name, entry.attributes) == EntryKind::File && !fs::IsOwnFileName(entry.name) &&
-        matcher.Matches(entry.name))
+    // An unfinished copy of ours is no file to find. The keywords go first:
+    // most names fail them, at a fifth of what telling our names costs.
+    if (matcher.Matches(entry.name) && ClassifyEntry(entry.name, entry.attributes) == EntryKind::File &&
+        !fs::IsOwnFileName(entry.name))
       found(where + entry.name);
   };
   if (!wholeTree) {

@@ -221,6 +221,7 @@ TEST(Walks, HandOverWhatTheyFindAndCountWhatTheyCannotRead) {
   TempDir dir;
   WriteBytes(dir / L"key.txt", "");
   WriteBytes(dir / L"sub\\key2.txt", "");
+  WriteBytes(dir / L"sub\\~quillmere-PC-1-2-key.part", "");  // an unfinished copy of ours, never found
   ASSERT_TRUE(CreateDirectoryW((L"\\\\?\\" + dir.path() + L"bad.").c_str(), nullptr));  // listed, never entered
   std::vector<std::wstring> found;
   StopSignal stop;
