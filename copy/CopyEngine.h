@@ -81,7 +81,7 @@ struct CopyJob {
   // A run into several destinations: how far its read runs ahead of the
   // fastest, and how far one may fall behind the read before it is let go
   // to read for itself (the most memory a run holds for them). Four folders
-  // of one disk drift 64 MiB apart as it writes back, never 128.
+  // of one disk drift further than 64 MiB apart as it writes back.
   uint64_t readAhead = 8ull << 20, letGoBehind = 160ull << 20;
 };
 
