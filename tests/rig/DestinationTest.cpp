@@ -18,6 +18,7 @@
 #include "fs/FileCopy.h"
 #include "fs/FileSystem.h"
 #include "fs/Placement.h"
+#include "fs/Volume.h"
 #include "tests/support/TestSupport.h"
 
 using namespace copy;
@@ -545,6 +546,22 @@ TEST(Destinations, EveryKindAtOnceEndsAsEachInTurn) {
 }
 
 // A share named by its letter and by \\\\server\\share is one destination.
+// Where a time set on the open copy is lost, and whether setting it through
+// the handle after the rename keeps it: only the share must be waited out.
+TEST(Destinations, TheProbeTellsWhereTimesMustBeSetAgain) {
+  if (RigSkipped()) GTEST_SKIP() << "QM_RIG=skip";
+  const std::map<Kind, std::pair<bool, bool>> expected = {
+      {Kind::Local, {false, false}}, {Kind::Ntfs, {false, false}}, {Kind::ExFat, {false, false}},
+      {Kind::Fat32, {true, true}},   {Kind::Share, {true, false}}};
+  fs::ForgetVolumes();
+  for (const Destination& d : Destinations()) {
+    SCOPED_TRACE(d.name);
+    DestFolder folder(d);
+    const fs::VolumeTraits& traits = fs::ProbedTraitsOf(folder.path());
+    EXPECT_EQ(std::make_pair(traits.timesAfterClose, traits.timesAfterRename), expected.at(d.kind));
+  }
+}
+
 TEST(Destinations, AShareByItsLetterAndByItsNameIsOnePlace) {
   if (RigSkipped()) GTEST_SKIP() << "QM_RIG=skip";
   const auto values = RigValues();
