@@ -117,7 +117,7 @@ double PeakMemoryMiB() {
 
 void Verdict(const std::string& what, double value, const char* unit, double goal) {
   std::printf("  %-58s %7.2f%s  goal <= %.2f%s  %s\n", what.c_str(), value, unit, goal, unit,
-              value <= goal ? "met" : "NOT MET");
+              value <= goal ? "ok" : "OVER");
 }
 
 const std::wstring kTrash = kRoot + L"\\trash";
