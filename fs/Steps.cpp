@@ -20,16 +20,23 @@ bool HoldsProbeTime(uint64_t time) {
   return (time > kProbeTime ? time - kProbeTime : kProbeTime - time) < kCoarsestTimeUnit;
 }
 
+// A probe file of ours, made new with a few bytes in it; at is its path.
+FileHandle NewProbeFile(const std::wstring& folder, std::wstring& at) {
+  at = OwnFilePath(folder, OwnKind::Probe);
+  FileHandle file(CreateFileW(at.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
+  DWORD put = 0;
+  if (file.valid()) WriteFile(file.get(), "probe", 5, &put, nullptr);
+  return file;
+}
+
 // A driver that stamps a file renamed while open as it closes it may keep a
 // time set through the handle after the rename (fusefat): then a copy needs
 // no opening by name to set its times.
 bool TimesHoldSetAfterRename(const std::wstring& folder) {
-  std::wstring at = OwnFilePath(folder, OwnKind::Probe);
-  FileHandle file(CreateFileW(at.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
-                              FILE_ATTRIBUTE_NORMAL, nullptr));
+  std::wstring at;
+  FileHandle file = NewProbeFile(folder, at);
   if (!file.valid()) return false;
-  DWORD put = 0;
-  WriteFile(file.get(), "probe", 5, &put, nullptr);
   const std::wstring renamed = OwnFilePath(folder, OwnKind::Probe);
   bool held = RenameOpenFile(file.get(), renamed, false, false);
   if (held) at = renamed;
@@ -128,12 +135,9 @@ bool SetAttributesOf(HANDLE file, DWORD attributes) {
 // supported" kind of refusal, or what a read-back shows, counts: the probe's
 // own file is held by nobody else.
 bool ProbeVolume(VolumeTraits& volume, const std::wstring& folder) {
-  std::wstring at = OwnFilePath(folder, OwnKind::Probe);
-  FileHandle file(CreateFileW(at.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
-                              FILE_ATTRIBUTE_NORMAL, nullptr));
+  std::wstring at;
+  FileHandle file = NewProbeFile(folder, at);
   if (!file.valid()) return false;
-  DWORD put = 0;
-  WriteFile(file.get(), "probe", 5, &put, nullptr);
   // A refusal of another kind teaches nothing; a bit or time set is read back below.
   const bool hidden = SetAttributesOf(file.get(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
   if (!hidden && IsNotSupported(GetLastError())) volume.keptAttributes = 0;
