@@ -82,14 +82,14 @@ int main(int argc, char** argv) {
     ui.sources.Clear();
     import.push_back(bench::Seconds([&] {
       SendMessageW(ui.importSources.hwnd(), BM_CLICK, 0, 0);
-    bench::PumpWhile([&] { return form.Working(); });
-  }));
-  imported = ui.sources.Count();
-}
-UseDialogs(nullptr);
-std::printf("ExpandDestination: %zu folders listed; import: %zu entries; medians of %d runs\n", folders, imported,
-            runs);
-bench::Report("expand 20,000 folders", bench::Median(expand), "bare walk", bench::Median(walk), 1.05);
-bench::Report("import 100,000 lines", bench::Median(import), "read+IsFile", bench::Median(read), 0.5);
-return 0;
+      bench::PumpWhile([&] { return form.Working(); });
+    }));
+    imported = ui.sources.Count();
+  }
+  UseDialogs(nullptr);
+  std::printf("ExpandDestination: %zu folders listed; import: %zu entries; medians of %d runs\n", folders, imported,
+              runs);
+  bench::Report("expand 20,000 folders", bench::Median(expand), "bare walk", bench::Median(walk), 1.05);
+  bench::Report("import 100,000 lines", bench::Median(import), "read+IsFile", bench::Median(read), 0.5);
+  return 0;
 }
