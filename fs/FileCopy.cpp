@@ -466,17 +466,20 @@ Placement PendingCopy::Finish(const std::wstring& target, Placed placed) {
   }
   // A driver that stamps a file renamed while open as it closes it (fusefat)
   // keeps times set after the rename, through the handle or on the closed
-  // file at once: measured, none of 150 lost either way. Only a client that
-  // will not rename writes out a moment later (InPlaceWrite).
+  // file at once: measured, none of 150 lost either way. A client that will
+  // not rename an open file writes it out as it lets go of it, a moment after
+  // the close, and stamps it then: its times are set now and after that moment.
   const bool timesAgain = volume_->keepsTimes && volume_->timesAfterClose;
-  if (timesAgain && volume_->timesAfterRename && file_.valid())
-    KeepingError([&] { SetFileTimes(file_.get(), facts_.writeTime, facts_.accessTime); });
-  else if (timesAgain)
-    KeepingError([&] {
-      file_ = FileHandle();
-      SetTimesOfClosed(target, facts_.writeTime, facts_.accessTime);
-    });
+  const bool byHandle = timesAgain && volume_->timesAfterRename && file_.valid();
+  if (byHandle) KeepingError([&] { SetFileTimes(file_.get(), facts_.writeTime, facts_.accessTime); });
   KeepingError([this] { file_ = FileHandle(); });
+  if (timesAgain && !byHandle)
+    KeepingError([&] {
+      if (volume_->renamesOpenFiles)
+        SetTimesOfClosed(target, facts_.writeTime, facts_.accessTime);
+      else
+        SetTimesNowAndLater(target, volume_->root, facts_.writeTime, facts_.accessTime);
+    });
   Placement placement;
   placement.placed = placed;
   placement.lost = lost_;
