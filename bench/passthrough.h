@@ -101,6 +101,15 @@ static int Listxattr(const char* path, char* list, size_t size) {
 
 static int Removexattr(const char* path, const char* name) { CHECK(lremovexattr(REAL(path), name)); }
 
+// Every handler of a pass-through: those above, and those each program
+// defines (Getattr, Unlink, Rename, Truncate, Open, Read, Write, Statfs, Create).
+#define PASSTHROUGH_OPERATIONS                                                                          \
+  .getattr = Getattr, .readlink = Readlink, .mkdir = Mkdir, .unlink = Unlink, .rmdir = Rmdir,            \
+  .symlink = Symlink, .rename = Rename, .chmod = Chmod, .chown = Chown, .truncate = Truncate,            \
+  .open = Open, .read = Read, .write = Write, .statfs = Statfs, .release = Release, .fsync = Fsync,       \
+  .setxattr = Setxattr, .getxattr = Getxattr, .listxattr = Listxattr, .removexattr = Removexattr,        \
+  .readdir = Readdir, .access = Access, .create = Create, .utimens = Utimens, .fallocate = Fallocate
+
 // The first argument that is no option is the backing folder; fuse takes the rest.
 static int TakeBacking(void* data, const char* arg, int key, struct fuse_args* args) {
   if (key != FUSE_OPT_KEY_NONOPT || backing[0]) return 1;

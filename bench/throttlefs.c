@@ -88,15 +88,7 @@ static int Rename(const char* from, const char* to, unsigned int flags) {
 static int Statfs(const char* path, struct statvfs* st) { CHECK(statvfs(backing, st)); }
 static int Unlink(const char* path) { CHECK(unlink(REAL(path))); }
 
-static const struct fuse_operations kOperations = {
-    .getattr = Getattr,   .readlink = Readlink,   .mkdir = Mkdir,         .unlink = Unlink,
-    .rmdir = Rmdir,       .symlink = Symlink,     .rename = Rename,       .chmod = Chmod,
-    .chown = Chown,       .truncate = Truncate,   .open = Open,           .read = Read,
-    .write = Write,       .statfs = Statfs,       .release = Release,     .fsync = Fsync,
-    .setxattr = Setxattr, .getxattr = Getxattr,   .listxattr = Listxattr, .removexattr = Removexattr,
-    .readdir = Readdir,   .access = Access,       .create = Create,       .utimens = Utimens,
-    .fallocate = Fallocate,
-};
+static const struct fuse_operations kOperations = {PASSTHROUGH_OPERATIONS};
 
 static char* rateOption;
 static const struct fuse_opt kOptions[] = {{"rate=%s", 0, 0}, FUSE_OPT_END};

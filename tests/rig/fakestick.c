@@ -223,15 +223,7 @@ static int Statfs(const char* path, struct statvfs* st) {
   return 0;
 }
 
-static const struct fuse_operations kOperations = {
-    .getattr = Getattr,   .readlink = Readlink, .mkdir = Mkdir,         .unlink = Unlink,
-    .rmdir = Rmdir,       .symlink = Symlink,   .rename = Rename,       .chmod = Chmod,
-    .chown = Chown,       .truncate = Truncate, .open = Open,           .read = Read,
-    .write = Write,       .statfs = Statfs,     .release = Release,     .fsync = Fsync,
-    .setxattr = Setxattr, .getxattr = Getxattr, .listxattr = Listxattr, .removexattr = Removexattr,
-    .readdir = Readdir,   .access = Access,     .create = Create,       .utimens = Utimens,
-    .init = Init,         .fallocate = Fallocate,
-};
+static const struct fuse_operations kOperations = {.init = Init, PASSTHROUGH_OPERATIONS};
 
 static struct { char *real, *size, *flip; } options;
 static const struct fuse_opt kOptions[] = {{"real=%s", offsetof(typeof(options), real), 0},
